@@ -1,0 +1,222 @@
+#pragma once
+// The main form's shared state and handlers, without widgets. The Qt layer forwards
+// clicks and timer ticks here by the controls' names and shows the view model.
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/operatorui.h"
+#include "app/viewmodel.h"
+#include "chart/plotchart.h"
+#include "files/recorders.h"
+#include "files/replayreader.h"
+#include "files/transferreader.h"
+#include "link/lineassembler.h"
+#include "link/meterprotocol.h"
+#include "link/portslots.h"
+#include "link/serialport.h"
+#include "measure/datalinedecoder.h"
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/sample.h"
+#include "measure/statistics.h"
+
+namespace app {
+
+class PlotPage;
+
+struct MainFormOptions {
+  link::PortSlots slots;                  ///< which device each "Host Port - COM n" item means
+  std::string workingDir = ".";           ///< where "last.rbs" and saved device-file names live
+  measure::HostClock hostClock = measure::LocalHostTime;
+  std::function<void(int)> quit;          ///< ends the program (exit status); tests record it
+};
+
+class MainForm {
+ public:
+  MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions options = {});
+  ~MainForm();
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
+
+  ViewModel& view() { return m_view; }
+  const ViewModel& view() const { return m_view; }
+
+  /// Forwards a click on the control `name` (buttons, panels, menu items, dialog buttons).
+  /// Returns false when the name has no click handler.
+  bool click(const std::string& name);
+  /// Forwards a change of a combo box or radio group after its index was written to the view.
+  bool changed(const std::string& name);
+
+  // ---- Shared state (start values as the program starts) ----
+  int OpenPortNumber = 0;
+  int BaudIndex = 2;
+  int SetupRequestTicks = 10;
+  int TickCount = 0;
+  int RateSampleCount = -1;
+  unsigned long TotalBytesRead = 0;
+  bool ChannelSetupPending = false;
+  bool SampleClockDirty = false;
+  bool ReplayMode = false;
+  bool ReplayRunning = false;
+  bool RecordRaw = false;
+  bool RecordEngr = false;
+  long RawFileBytes = 0;
+  long EngrFileBytes = 0;
+  bool TransferActive = false;
+  int TransferIdleTicks = 0;
+  int TransferStatus = 0;
+  long ReceiveFileBytes = 0;
+  bool PowerUser = false;
+  int StdDevWindow = 0;
+  int PlotType = 0;
+  int BBPlotChoice = 0, ITempPlotChoice = 0, XTempPlotChoice = 0, PresPlotChoice = 0;
+  bool RefCorrectionOn = false, TempCorrectionOn = false;
+  std::string DeviceFilePath;
+  int MessageBoxDepth = 0;
+  float SampleRateHz = 0.0f;
+
+  measure::DeviceConfig Config;
+  measure::SampleState Sample;
+  measure::MeterClock Clock;
+  measure::EngValues Eng;
+  measure::Statistics Stats;
+  link::MeterSetup Meter;
+
+  // ---- Application shell ----
+  void ShowWarningBox(const std::string& caption, const std::string& text);
+  void BTStartClick();
+  void BTStopClick();
+  void Exit1Click();
+  void BTExitClick();
+  /// Closing the window by its frame: no settings saved, files closed cleanly.
+  void CloseByFrame();
+  void SaveSettings();
+  void RestoreSettings();
+  void Timer55msTimer();
+  void Timer500msTimer();
+  void Timer1SecondTimer();
+
+  // ---- Serial port ----
+  void SetBaudIndex(int baud);
+  void OpenPort(int number, const std::string& name);
+  void ClosePort();
+  bool WritePort(const char* bytes, size_t count);
+  void ReadPort(char* buffer, size_t& count);
+  void CBHostPortChange();
+  void PCOMPortClick();
+  link::SerialPort& port() { return *m_port; }
+  const link::PortSlots& portSlots() const { return m_options.slots; }
+
+  // ---- Receive loop ----
+  void ReceiveStep(int rebuildChannels);
+  /// One complete line as the assembler hands it on (decoder, then the per-sample chain
+  /// or the reply parser).
+  void DispatchLine(const std::string& line);
+
+  // ---- Device file ----
+  void LoadDeviceFileClick();
+  void PMeterTypeClick();
+  /// Loads `path` as LoadDeviceFileClick does after its dialog. Returns success.
+  bool LoadDeviceFilePath(const std::string& path, const std::string& shownName);
+
+  // ---- Meter commands ----
+  void SendMeterCommand(const std::string& text);
+  void ParseMeterReply(const std::string& line);
+  void ShowSetupStoreState(bool current);
+  void BTAverageClick();
+  void BTPacketClick();
+  void BTSampleClick();
+  void BTIntervalClick();
+  void BTGetDandTClick();
+  void BTGetSetupClick();
+  void BTLoggingClick();
+  void BTEraseClick();
+  void BTErase2Click();
+  void BTSetDandTPCClick();
+  void BTOpenClick();
+  void BTCloseClick();
+  void BTStoreSetupClick();
+  void BTReloadClick();
+  void MenuAdvancedSetupClick();
+  void BTGetTimingClick();
+  void BTph1onTimeClick();
+  void BTph1offTimeClick();
+  void BTph11onTimeClick();
+  void BTph11offTimeClick();
+  void BTTimingSwapClick();
+  void BTOneClick();
+  void BTHexDumpClick();
+  void PowerUserPanelClick();
+  void BTPasswordOKClick();
+  void BTAnalogRangeClick();
+  void BTflscaleClick();
+  void BTfloffsetClick();
+  void BTCalClick();
+  void BTGetSetup2Click();
+  void Form2Button1Click();
+  void SelectHPFormBTOKClick();
+
+  // ---- Plot page ----
+  void PlotTypeCBChange();
+  void BBPlotCBChange();
+  void StdDevCBChange();
+  void iTempCBChange();
+  void xTempCBChange();
+  void PresCBChange();
+  PlotPage& plotPage() { return *m_plot; }
+
+  // ---- Data files ----
+  void BTRecordRawClick();
+  void BTRecordEngrClick();
+  void BTStopRecordClick();
+  void ReplayRawFileClick();
+  void RealTimeDataClick();
+  void MeasureSampleRate();
+  void BTGetDataClick();
+  void BitBtnCancelClick();
+  /// Starts engineering-units recording into `path` without a dialog (used by headless tools).
+  bool StartEngrRecording(const std::string& path);
+  bool StartRawRecording(const std::string& path);
+  bool StartReplay(const std::string& path);
+
+ private:
+  void firstTick();
+  void drawClockLabels();
+  void transferStep();
+  void transferWatchdog();
+  void onPortLost(const std::string& reason);
+  void setupDispatch();
+  void markSetup() { ShowSetupStoreState(false); }
+  std::string editText(const std::string& name, size_t limit = 100) const;
+
+  OperatorUi& m_ui;
+  chart::PlotChart& m_chart;
+  MainFormOptions m_options;
+  ViewModel m_view;
+  std::unique_ptr<link::SerialPort> m_port;
+  link::LineAssembler m_lines;
+  measure::DataLineDecoder m_decoder;
+  std::unique_ptr<PlotPage> m_plot;
+  files::LineRecorder m_rawFile;
+  files::LineRecorder m_engrFile;
+  files::ReplayReader m_replay;
+  files::TransferReader m_transfer;
+  std::map<std::string, std::function<void()>> m_clicks;
+  std::map<std::string, std::function<void()>> m_changes;
+
+  bool m_firstTickPending = true;
+  bool m_firstSecondPending = true;
+  bool m_inTick55 = false;
+  bool m_inTick500 = false;
+  bool m_inTick1s = false;
+  int m_rateWindowTicks = 5;
+  int m_ratePreviousTick = 1;
+  bool m_portLostPending = false;
+  std::string m_portLostReason;
+};
+
+}  // namespace app

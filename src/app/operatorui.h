@@ -1,0 +1,32 @@
+#pragma once
+// Everything that waits for the operator goes through this narrow interface. The Qt
+// layer implements it with message boxes and Qt's own file dialogs; tests script it.
+#include <optional>
+#include <string>
+
+namespace app {
+
+struct FileDialogSpec {
+  std::string title;
+  std::string defaultSuffix;  ///< e.g. "dev", without the dot
+  std::string filter;         ///< as the program states it: "Device File (*.dev)|*.dev|All files (*.*)|*.*"
+  bool confirmOverwrite = false;
+};
+
+enum class Dialog { MemoryFull, SelectHostPort, Password };
+
+class OperatorUi {
+ public:
+  virtual ~OperatorUi() = default;
+  /// The system's exclamation beep.
+  virtual void beep() = 0;
+  /// A modal box with one OK button. Runs a nested event loop in the GUI.
+  virtual void messageBox(const std::string& caption, const std::string& text) = 0;
+  /// Open / save dialogs; nullopt when the operator cancels.
+  virtual std::optional<std::string> openFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> saveFile(const FileDialogSpec& spec) = 0;
+  /// Shows (without blocking) or hides one of the small windows.
+  virtual void showDialog(Dialog which, bool show) = 0;
+};
+
+}  // namespace app

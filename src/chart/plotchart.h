@@ -1,0 +1,37 @@
+#pragma once
+// The operations the plot page needs of a strip chart. The Qt Charts component in this
+// folder implements it; tests use a recording fake; the command-line tools a null chart.
+#include <cstdint>
+#include <string>
+
+namespace chart {
+
+/// Axis tracking styles, in the order the plot page knows them.
+enum class TrackingStyle { ScaleMinMax, ScaleMax, ScaleMin, ScrollSmooth, ScrollPage, ExpandCollapse };
+
+class PlotChart {
+ public:
+  virtual ~PlotChart() = default;
+  virtual void RemoveAllChannels() = 0;
+  /// Adds a channel at the end; returns its index (0-based, in order of adding).
+  virtual int AddChannel() = 0;
+  virtual int ChannelCount() const = 0;
+  /// Colour as 0x00BBGGRR. Out-of-range channel indexes are ignored.
+  virtual void SetChannelColor(int channel, uint32_t bgr) = 0;
+  virtual void SetChannelTitle(int channel, const std::string& title) = 0;
+  virtual std::string ChannelTitle(int channel) const = 0;
+  /// Appends one point to a channel.
+  virtual void AddXY(int channel, double x, double y) = 0;
+  /// Drops the points of every channel; channels and titles stay.
+  virtual void ClearAllData() = 0;
+  virtual std::string TitleText() const = 0;
+  virtual void SetTitleText(const std::string& text) = 0;
+  virtual void SetXAxisTrackingStyle(int axis, TrackingStyle style) = 0;
+  virtual void SetYAxisTrackingStyle(int axis, TrackingStyle style) = 0;
+  virtual void SetToolBarShowEditButton(int toolbar, bool show) = 0;
+  /// Saves / loads the chart's own display properties to a named file; false on failure.
+  virtual bool SaveProperties(const std::string& path) = 0;
+  virtual bool LoadProperties(const std::string& path) = 0;
+};
+
+}  // namespace chart

@@ -1,0 +1,1 @@
+int convertMain(int, char**) { return 2; }

@@ -1,0 +1,1 @@
+int simMain(int, char**) { return 2; }

@@ -1,0 +1,1 @@
+// Placeholder until the engineering-units file format lands.

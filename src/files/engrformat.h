@@ -1,0 +1,20 @@
+#pragma once
+// The engineering-units file (*.eng): a header naming the columns, then one line per
+// sample. Tab-separated, CR LF line ends, C-locale number formats.
+#include <string>
+
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/sample.h"
+
+namespace files {
+
+/// "Count\tDate\tTime" and one group per configured column, then "\r\n".
+std::string EngrHeader(const measure::DeviceConfig& config);
+
+/// One data line: count, date and time (six digits each, from `clock`), then one group
+/// per configured column in header order, then "\r\n".
+std::string EngrLine(const measure::DeviceConfig& config, const measure::SampleState& sample,
+                     const measure::MeterClock& clock, const measure::EngValues& values);
+
+}  // namespace files

@@ -1,0 +1,34 @@
+#include "files/recorders.h"
+
+namespace files {
+
+bool LineRecorder::open(const std::string& path) {
+  close();
+  m_file = std::fopen(path.c_str(), "wb");
+  if (!m_file) return false;
+  m_path = path;
+  m_bytes = 0;
+  return true;
+}
+
+bool LineRecorder::write(std::string_view bytes) {
+  if (!m_file) return false;
+  // Each line goes to the operating system at once, so a crash of the program loses
+  // nothing that was recorded; a short write or failed flush is not counted.
+  size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), m_file);
+  if (n != bytes.size() || std::fflush(m_file) != 0) {
+    std::clearerr(m_file);
+    return false;
+  }
+  m_bytes += static_cast<long>(n);
+  return true;
+}
+
+bool LineRecorder::close() {
+  if (!m_file) return true;
+  bool ok = std::fclose(m_file) == 0;
+  m_file = nullptr;
+  return ok;
+}
+
+}  // namespace files

@@ -1,0 +1,35 @@
+#pragma once
+// A recording file (raw or engineering units): opened "wb", each write reaches the
+// operating system at once (flushed), and a failed write is reported, not counted.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace files {
+
+class LineRecorder {
+ public:
+  LineRecorder() = default;
+  ~LineRecorder() { close(); }
+  LineRecorder(const LineRecorder&) = delete;
+  LineRecorder& operator=(const LineRecorder&) = delete;
+
+  /// Closes any open file first, then creates/truncates `path`. False when it cannot.
+  bool open(const std::string& path);
+  /// Writes and flushes `bytes`. Returns false (and counts nothing) when the write or
+  /// the flush fails; the file stays open until close().
+  bool write(std::string_view bytes);
+  /// Closes the file; false when the final flush/close failed.
+  bool close();
+  bool isOpen() const { return m_file != nullptr; }
+  const std::string& path() const { return m_path; }
+  /// Bytes handed to the operating system successfully since open().
+  long bytes() const { return m_bytes; }
+
+ private:
+  std::FILE* m_file = nullptr;
+  std::string m_path;
+  long m_bytes = 0;
+};
+
+}  // namespace files

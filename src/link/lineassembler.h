@@ -1,0 +1,32 @@
+#pragma once
+// Frames the byte stream into lines: LF ends a line, CR is dropped, a line longer than
+// 250 characters is cut (the overflow warning once per line) and only what follows the
+// last cut is dispatched.
+#include <functional>
+#include <string>
+
+namespace link {
+
+class LineAssembler {
+ public:
+  static constexpr int kMaxLine = 250;
+  using LineSink = std::function<void(const std::string& line)>;
+  using OverflowSink = std::function<void()>;
+
+  void setSinks(LineSink onLine, OverflowSink onOverflow) {
+    m_onLine = std::move(onLine);
+    m_onOverflow = std::move(onOverflow);
+  }
+  /// Feeds bytes in order; sinks run synchronously, possibly several times.
+  void feed(const char* bytes, size_t count);
+  const std::string& pending() const { return m_buffer; }
+
+ private:
+  std::string m_buffer;  ///< at most 251 characters
+  int m_length = 0;
+  bool m_overflowWarned = false;
+  LineSink m_onLine;
+  OverflowSink m_onOverflow;
+};
+
+}  // namespace link

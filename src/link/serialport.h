@@ -1,0 +1,42 @@
+#pragma once
+// The one serial port, over QSerialPort: open, close, write, and a read that never waits.
+#include <QObject>
+#include <QSerialPort>
+#include <functional>
+#include <string>
+
+namespace link {
+
+class SerialPort : public QObject {
+  Q_OBJECT
+ public:
+  enum class OpenResult { Ok, Failed, PermissionDenied, NotFound };
+
+  explicit SerialPort(QObject* parent = nullptr);
+  ~SerialPort() override;
+
+  /// Opens `device` read/write, exclusively, at `baud` 8N1 without flow control.
+  OpenResult open(const std::string& device, int baud);
+  /// Closes the port; false when a close was attempted and failed. Safe when closed.
+  bool close();
+  bool isOpen() const;
+  /// Writes all bytes (queued, flushed without waiting long). False when not open.
+  bool write(const char* bytes, size_t count);
+  /// Takes up to `max` bytes that are already waiting; never blocks. 0 when none.
+  size_t read(char* buffer, size_t max);
+  /// Called once when the device fails (unplugged adapter, hung-up pty): the port is
+  /// already closed by then. The argument says why.
+  void setLostHandler(std::function<void(const std::string&)> handler) { m_lost = std::move(handler); }
+  std::string device() const { return m_device; }
+  int baud() const { return m_baud; }
+  QSerialPort& qport() { return m_port; }
+
+ private:
+  void onError(QSerialPort::SerialPortError error);
+  QSerialPort m_port;
+  std::string m_device;
+  int m_baud = 0;
+  std::function<void(const std::string&)> m_lost;
+};
+
+}  // namespace link

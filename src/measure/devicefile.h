@@ -1,0 +1,25 @@
+#pragma once
+// Device-file (*.dev) parser.
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "measure/deviceconfig.h"
+
+namespace measure {
+
+/// Called with (caption, text) for every message the parser would show the operator.
+using WarningSink = std::function<void(const std::string& caption, const std::string& text)>;
+
+/// Parses an open device file into `config`. Returns true on success.
+/// On failure `config.DataFieldCount` is 0 and the messages of the parser itself
+/// ("Invalid Line '%s' in *.dev file", "More Data Fields (%d) than Columns (%d) in *.dev",
+/// both captioned "MARU Device File Error") went to `warn`. The caller shows
+/// "Missing or Invalid device file '%s'" itself. Reads lines of at most 98 characters.
+bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn);
+
+/// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked.
+bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
+                    bool* opened = nullptr);
+
+}  // namespace measure
