@@ -2,6 +2,7 @@
 // The names of every control the core drives, grouped by page, with their captions at
 // design time. The Qt layer builds its widgets from this table (objectName = name) so
 // that both sides agree on names and captions.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct ControlSpec {
   std::string accessibleName;      ///< for edits, combos and radio groups: what they hold
   bool visible = true;
   std::string hint;        ///< tooltip
+  int itemIndex = -1;      ///< combo / radio choice at design time (-1: none, caption shows as placeholder)
+  int64_t colour = -3;     ///< design colour 0x00BBGGRR, or kColourDefault (-3)
 };
 
 /// Every control, in the order the window lays them out.
