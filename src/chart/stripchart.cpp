@@ -1,1 +1,790 @@
-// Placeholder until the strip chart lands.
+#include "chart/stripchart.h"
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsSimpleTextItem>
+#include <QLegend>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPen>
+#include <QPixmap>
+#include <QSettings>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace chart {
+namespace {
+
+struct Range {
+  double lo, hi;
+};
+
+/// Data extent with a margin on each side; a flat line gets a band around its value.
+Range padded(Range data, double fraction) {
+  double extent = data.hi - data.lo;
+  double pad = extent > 0 ? extent * fraction : std::max(std::fabs(data.hi) * 0.05, 0.5);
+  return {data.lo - pad, data.hi + pad};
+}
+
+/// The axis range one tracking style gives for the current range and the data extent.
+Range trackedRange(TrackingStyle style, double span, Range cur, Range data) {
+  switch (style) {
+    case TrackingStyle::ScrollSmooth: {
+      double lo = cur.lo;
+      if (data.hi < lo || data.hi > lo + span) lo = data.hi - span;
+      return {lo, lo + span};
+    }
+    case TrackingStyle::ScrollPage: {
+      double lo = cur.lo;
+      if (data.hi < lo || data.hi > lo + span) lo = std::floor(data.hi / span) * span;
+      return {lo, lo + span};
+    }
+    case TrackingStyle::ScaleMinMax:
+      return data.hi > data.lo ? data : padded(data, 0.0);
+    case TrackingStyle::ScaleMax: {
+      double lo = std::min(cur.lo, data.lo);
+      return {lo, data.hi > lo ? data.hi : lo + span};
+    }
+    case TrackingStyle::ScaleMin: {
+      double hi = std::max(cur.hi, data.hi);
+      return {data.lo < hi ? data.lo : hi - span, hi};
+    }
+    case TrackingStyle::ExpandCollapse: {
+      bool inside = data.lo >= cur.lo && data.hi <= cur.hi;
+      bool tooWide = (data.hi - data.lo) < 0.5 * (cur.hi - cur.lo);
+      if (inside && !tooWide) return cur;
+      return padded(data, 0.05);
+    }
+  }
+  return cur;
+}
+
+const char* const kStyleNames[] = {"ScaleMinMax",  "ScaleMax",   "ScaleMin",
+                                   "ScrollSmooth", "ScrollPage", "ExpandCollapse"};
+
+const char* alignmentName(Qt::Alignment a) {
+  if (a & Qt::AlignLeft) return "Left";
+  if (a & Qt::AlignTop) return "Top";
+  if (a & Qt::AlignBottom) return "Bottom";
+  return "Right";
+}
+
+bool alignmentFromName(const QString& name, Qt::Alignment& a) {
+  if (name == "Right") a = Qt::AlignRight;
+  else if (name == "Left") a = Qt::AlignLeft;
+  else if (name == "Top") a = Qt::AlignTop;
+  else if (name == "Bottom") a = Qt::AlignBottom;
+  else return false;
+  return true;
+}
+
+/// Colours for channels that were never given one (visible on the dark plot).
+const QColor kDefaultColours[] = {QColor(0xff, 0xff, 0x00), QColor(0x00, 0xff, 0xff),
+                                  QColor(0xff, 0x80, 0x00), QColor(0x80, 0xff, 0x80),
+                                  QColor(0xff, 0x80, 0xff), QColor(0xc0, 0xc0, 0xff)};
+
+/// Marks range changes as the chart's own while it lives.
+class OwnRangeChange {
+ public:
+  explicit OwnRangeChange(bool& flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+  ~OwnRangeChange() { m_flag = m_previous; }
+  OwnRangeChange(const OwnRangeChange&) = delete;
+  OwnRangeChange& operator=(const OwnRangeChange&) = delete;
+
+ private:
+  bool& m_flag;
+  bool m_previous;
+};
+
+}  // namespace
+
+StripChart::StripChart(QWidget* parent) : QWidget(parent) {
+  OwnRangeChange own(m_settingRange);
+  m_chart = new QChart();
+  m_chart->setBackgroundRoundness(0);
+  m_chart->legend()->setAlignment(Qt::AlignRight);
+  m_chart->legend()->setShowToolTips(true);
+  m_xAxis = new QValueAxis(m_chart);
+  m_yAxis = new QValueAxis(m_chart);
+  m_xAxis->setLabelFormat("%.0f");
+  m_yAxis->setLabelFormat("%.6g");
+  m_chart->addAxis(m_xAxis, Qt::AlignBottom);
+  m_chart->addAxis(m_yAxis, Qt::AlignLeft);
+  m_xAxis->setRange(0, m_xAxisState.span);
+  m_yAxis->setRange(0, 100);
+
+  m_view = new QChartView(m_chart, this);  // the view owns the chart
+  m_view->setObjectName("StripChartView");
+  m_view->setRenderHint(QPainter::Antialiasing, false);
+  m_view->setRubberBand(QChartView::RectangleRubberBand);
+  m_view->viewport()->setMouseTracking(true);
+  m_view->viewport()->installEventFilter(this);
+
+  m_cursorLine = new QGraphicsLineItem(m_chart);
+  m_cursorLine->setPen(QPen(QColor(0xff, 0xff, 0xff, 0xa0), 1, Qt::DashLine));
+  m_cursorLine->setZValue(100);
+  m_cursorLine->hide();
+  m_cursorText = new QGraphicsSimpleTextItem(m_chart);
+  m_cursorText->setBrush(Qt::white);
+  m_cursorText->setZValue(100);
+  m_cursorText->hide();
+
+  buildToolBar();
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(m_toolBar);
+  layout->addWidget(m_view, 1);
+  applyLook();
+
+  m_redrawTimer.setSingleShot(true);
+  m_redrawTimer.setInterval(kRedrawIntervalMs);
+  connect(&m_redrawTimer, &QTimer::timeout, this, &StripChart::onRedrawTimer);
+  connect(m_xAxis, &QValueAxis::rangeChanged, this, &StripChart::onAxisRangeChanged);
+  connect(m_yAxis, &QValueAxis::rangeChanged, this, &StripChart::onAxisRangeChanged);
+}
+
+StripChart::~StripChart() = default;
+
+void StripChart::buildToolBar() {
+  m_toolBar = new QToolBar(this);
+  m_toolBar->setObjectName("StripChartToolBar");
+  m_toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  m_zoomInAction = m_toolBar->addAction(tr("Zoom In"), this, [this] { zoomBy(0.5); });
+  m_zoomInAction->setObjectName("ChartZoomIn");
+  m_zoomOutAction = m_toolBar->addAction(tr("Zoom Out"), this, [this] { zoomBy(2.0); });
+  m_zoomOutAction->setObjectName("ChartZoomOut");
+  m_panAction = m_toolBar->addAction(tr("Pan"));
+  m_panAction->setObjectName("ChartPan");
+  m_panAction->setCheckable(true);
+  connect(m_panAction, &QAction::toggled, this, [this](bool on) {
+    m_view->setRubberBand(on ? QChartView::NoRubberBand : QChartView::RectangleRubberBand);
+    m_view->viewport()->setCursor(on ? Qt::OpenHandCursor : Qt::ArrowCursor);
+  });
+  m_trackAction = m_toolBar->addAction(tr("Tracking"));
+  m_trackAction->setObjectName("ChartTracking");
+  m_trackAction->setCheckable(true);
+  m_trackAction->setChecked(true);
+  m_trackAction->setToolTip(tr("Follow the newest data (pause / resume)"));
+  connect(m_trackAction, &QAction::toggled, this, [this](bool on) { setTracking(on); });
+  m_saveAction = m_toolBar->addAction(tr("Save Image"), this, &StripChart::onSaveImageClicked);
+  m_saveAction->setObjectName("ChartSaveImage");
+  m_editAction = m_toolBar->addAction(tr("Edit"), this, &StripChart::openPropertyEditor);
+  m_editAction->setObjectName("ChartEdit");
+}
+
+void StripChart::applyLook() {
+  m_chart->setBackgroundBrush(m_background);
+  m_chart->setPlotAreaBackgroundBrush(m_plotBackground);
+  m_chart->setPlotAreaBackgroundVisible(true);
+  QFont titleFont("Arial");
+  titleFont.setBold(true);
+  titleFont.setPointSize(12);
+  m_chart->setTitleFont(titleFont);
+  m_chart->setTitleBrush(Qt::white);
+  m_chart->legend()->setLabelColor(Qt::white);
+  for (QValueAxis* axis : {m_xAxis, m_yAxis}) {
+    axis->setLabelsColor(QColor(0xd0, 0xd0, 0xd0));
+    axis->setGridLineColor(QColor(0x50, 0x50, 0x50));
+    axis->setLinePenColor(QColor(0x90, 0x90, 0x90));
+  }
+}
+
+QColor StripChart::colourFromBgr(uint32_t bgr) {
+  return QColor(int(bgr & 0xff), int((bgr >> 8) & 0xff), int((bgr >> 16) & 0xff));
+}
+
+const char* StripChart::trackingStyleName(TrackingStyle style) {
+  int i = static_cast<int>(style);
+  return (i >= 0 && i < 6) ? kStyleNames[i] : kStyleNames[0];
+}
+
+bool StripChart::trackingStyleFromName(const QString& name, TrackingStyle& style) {
+  for (int i = 0; i < 6; ++i) {
+    if (name == QLatin1String(kStyleNames[i])) {
+      style = static_cast<TrackingStyle>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- Channels and points ----
+
+void StripChart::RemoveAllChannels() {
+  OwnRangeChange own(m_settingRange);
+  for (auto& ch : m_channels) {
+    m_chart->removeSeries(ch->series);
+    delete ch->series;
+  }
+  m_channels.clear();
+  markDirty();
+}
+
+int StripChart::AddChannel() {
+  OwnRangeChange own(m_settingRange);
+  auto ch = std::make_unique<Channel>();
+  int index = ChannelCount();
+  ch->colour = kDefaultColours[size_t(index) % std::size(kDefaultColours)];
+  ch->series = new QLineSeries();
+  m_chart->addSeries(ch->series);
+  ch->series->attachAxis(m_xAxis);
+  ch->series->attachAxis(m_yAxis);
+  // Set after addSeries: the chart's theme would otherwise pick from its few colours.
+  QPen pen(ch->colour);
+  pen.setWidth(2);
+  ch->series->setPen(pen);
+  m_channels.push_back(std::move(ch));
+  markDirty();
+  return index;
+}
+
+int StripChart::ChannelCount() const { return static_cast<int>(m_channels.size()); }
+
+QLineSeries* StripChart::series(int channel) const {
+  return validChannel(channel) ? m_channels[size_t(channel)]->series : nullptr;
+}
+
+void StripChart::SetChannelColor(int channel, uint32_t bgr) {
+  if (!validChannel(channel)) return;
+  Channel& ch = *m_channels[size_t(channel)];
+  ch.colour = colourFromBgr(bgr);
+  QPen pen = ch.series->pen();
+  pen.setColor(ch.colour);
+  ch.series->setPen(pen);
+}
+
+QColor StripChart::channelColor(int channel) const {
+  return validChannel(channel) ? m_channels[size_t(channel)]->colour : QColor();
+}
+
+void StripChart::SetChannelTitle(int channel, const std::string& title) {
+  if (!validChannel(channel)) return;
+  Channel& ch = *m_channels[size_t(channel)];
+  if (ch.title == title) return;
+  ch.title = title;
+  ch.titleShown = false;  // the legend is relaid at the next redraw, not per sample
+  markDirty();
+}
+
+std::string StripChart::ChannelTitle(int channel) const {
+  return validChannel(channel) ? m_channels[size_t(channel)]->title : std::string();
+}
+
+void StripChart::AddXY(int channel, double x, double y) {
+  if (!validChannel(channel) || !std::isfinite(x) || !std::isfinite(y)) return;
+  Channel& ch = *m_channels[size_t(channel)];
+  if (!ch.points.empty() && x < ch.points.back().x()) ch.ordered = false;
+  ch.points.emplace_back(x, y);
+  while (ch.points.size() > m_historyCap) ch.points.pop_front();
+  markDirty();
+}
+
+void StripChart::ClearAllData() {
+  for (auto& ch : m_channels) {
+    ch->points.clear();
+    ch->ordered = true;
+  }
+  markDirty();
+}
+
+size_t StripChart::pointCount(int channel) const {
+  return validChannel(channel) ? m_channels[size_t(channel)]->points.size() : 0;
+}
+
+void StripChart::setHistoryCap(size_t cap) {
+  m_historyCap = std::max<size_t>(cap, 2);
+  for (auto& ch : m_channels) {
+    while (ch->points.size() > m_historyCap) ch->points.pop_front();
+  }
+  markDirty();
+}
+
+// ---- Title, axes, toolbar ----
+
+std::string StripChart::TitleText() const { return m_chart->title().toStdString(); }
+
+void StripChart::SetTitleText(const std::string& text) {
+  m_chart->setTitle(QString::fromStdString(text));
+}
+
+void StripChart::SetXAxisTrackingStyle(int axis, TrackingStyle style) {
+  if (axis != 0) return;
+  m_xAxisState.style = style;
+  markDirty();
+}
+
+void StripChart::SetYAxisTrackingStyle(int axis, TrackingStyle style) {
+  if (axis != 0) return;
+  m_yAxisState.style = style;
+  markDirty();
+}
+
+void StripChart::SetToolBarShowEditButton(int toolbar, bool show) {
+  if (toolbar != 0) return;
+  m_editAction->setVisible(show);
+}
+
+bool StripChart::editButtonVisible() const { return m_editAction->isVisible(); }
+
+void StripChart::setXSpan(double span) {
+  if (!(span > 0) || !std::isfinite(span)) return;
+  m_xAxisState.span = span;
+  markDirty();
+}
+
+void StripChart::setTracking(bool on) {
+  m_tracking = on;
+  if (m_trackAction->isChecked() != on) m_trackAction->setChecked(on);
+  markDirty();
+}
+
+void StripChart::setDataCursorVisible(bool visible) {
+  m_cursorVisible = visible;
+  if (!visible) {
+    m_cursorLine->hide();
+    m_cursorText->hide();
+  }
+}
+
+void StripChart::setBackgroundColor(const QColor& colour) {
+  if (!colour.isValid()) return;
+  m_background = colour;
+  m_chart->setBackgroundBrush(colour);
+}
+
+void StripChart::setPlotBackgroundColor(const QColor& colour) {
+  if (!colour.isValid()) return;
+  m_plotBackground = colour;
+  m_chart->setPlotAreaBackgroundBrush(colour);
+}
+
+// ---- Drawing ----
+
+void StripChart::markDirty() {
+  m_dirty = true;
+  if (!m_redrawTimer.isActive()) m_redrawTimer.start();
+}
+
+void StripChart::onRedrawTimer() {
+  // A chart on a page that is not shown is drawn when it is shown again.
+  if (m_dirty && isVisible()) redrawNow();
+}
+
+void StripChart::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (m_dirty) m_redrawTimer.start();
+}
+
+void StripChart::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  markDirty();  // the thinning depends on the plot's width
+}
+
+void StripChart::setAxisRange(QValueAxis* axis, double lo, double hi) {
+  if (!std::isfinite(lo) || !std::isfinite(hi)) return;
+  if (!(hi > lo)) hi = lo + 1.0;
+  if (axis->min() == lo && axis->max() == hi) return;
+  OwnRangeChange own(m_settingRange);
+  axis->setRange(lo, hi);
+  // Ticks at round values (1, 2 or 5 times a power of ten), about five per axis,
+  // whatever the range is.
+  double raw = (hi - lo) / 5.0;
+  double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  double norm = raw / magnitude;
+  double step = (norm < 1.5 ? 1.0 : norm < 3.0 ? 2.0 : norm < 7.0 ? 5.0 : 10.0) * magnitude;
+  if (std::isfinite(step) && step > 0) {
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0.0);
+    axis->setTickInterval(step);
+  }
+}
+
+void StripChart::onAxisRangeChanged() {
+  if (m_settingRange) return;
+  // The operator zoomed or panned: stay where they are until tracking is resumed.
+  if (m_tracking) setTracking(false);
+  markDirty();
+}
+
+void StripChart::collectVisible(Channel& ch, double xMin, double xMax, int columns,
+                                double& yLo, double& yHi) {
+  m_scratch.clear();
+  const auto& pts = ch.points;
+  auto noteY = [&](const QPointF& p) {
+    if (p.x() >= xMin && p.x() <= xMax) {
+      yLo = std::min(yLo, p.y());
+      yHi = std::max(yHi, p.y());
+    }
+  };
+  if (!ch.ordered) {
+    // X went backwards at some point: no search, no thinning, only the points in view.
+    for (const QPointF& p : pts) {
+      if (p.x() >= xMin && p.x() <= xMax) {
+        m_scratch.append(p);
+        noteY(p);
+      }
+    }
+    return;
+  }
+  auto byX = [](const QPointF& p, double x) { return p.x() < x; };
+  size_t begin = size_t(std::lower_bound(pts.begin(), pts.end(), xMin, byX) - pts.begin());
+  size_t end = size_t(std::upper_bound(pts.begin(), pts.end(), xMax,
+                                       [](double x, const QPointF& p) { return x < p.x(); }) -
+                      pts.begin());
+  // One point beyond each edge, so the line runs to the border of the plot.
+  size_t from = begin > 0 ? begin - 1 : begin;
+  size_t to = end < pts.size() ? end + 1 : end;
+  if (to - from <= size_t(2 * columns)) {
+    m_scratch.reserve(qsizetype(to - from));
+    for (size_t i = from; i < to; ++i) {
+      m_scratch.append(pts[i]);
+      noteY(pts[i]);
+    }
+    return;
+  }
+  // Too many points for the pixels: keep the lowest and the highest of each pixel column,
+  // in the order they came, so that every spike still shows.
+  m_scratch.reserve(qsizetype(4 * columns + 4));
+  if (from < begin) m_scratch.append(pts[from]);
+  double perColumn = double(columns) / (xMax - xMin);
+  long bucket = std::numeric_limits<long>::min();
+  size_t lowAt = 0, highAt = 0;
+  auto flush = [&] {
+    if (bucket == std::numeric_limits<long>::min()) return;
+    if (lowAt == highAt) {
+      m_scratch.append(pts[lowAt]);
+    } else {
+      m_scratch.append(pts[std::min(lowAt, highAt)]);
+      m_scratch.append(pts[std::max(lowAt, highAt)]);
+    }
+  };
+  for (size_t i = begin; i < end; ++i) {
+    const QPointF& p = pts[i];
+    noteY(p);
+    long b = long(std::floor((p.x() - xMin) * perColumn));
+    if (b != bucket) {
+      flush();
+      bucket = b;
+      lowAt = highAt = i;
+    } else if (p.y() < pts[lowAt].y()) {
+      lowAt = i;
+    } else if (p.y() > pts[highAt].y()) {
+      highAt = i;
+    }
+  }
+  flush();
+  if (to > end) m_scratch.append(pts[end]);
+}
+
+void StripChart::redrawNow() {
+  OwnRangeChange own(m_settingRange);
+  m_dirty = false;
+  m_redrawTimer.stop();
+
+  for (auto& ch : m_channels) {
+    if (!ch->titleShown) {
+      ch->series->setName(QString::fromStdString(ch->title));
+      ch->titleShown = true;
+    }
+  }
+
+  Range x{m_xAxis->min(), m_xAxis->max()};
+  if (m_tracking) {
+    Range data{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (const auto& ch : m_channels) {
+      if (ch->points.empty()) continue;
+      if (ch->ordered) {
+        data.lo = std::min(data.lo, ch->points.front().x());
+        data.hi = std::max(data.hi, ch->points.back().x());
+      } else {
+        for (const QPointF& p : ch->points) {
+          data.lo = std::min(data.lo, p.x());
+          data.hi = std::max(data.hi, p.x());
+        }
+      }
+    }
+    if (data.lo <= data.hi) {
+      x = trackedRange(m_xAxisState.style, m_xAxisState.span, x, data);
+      if (!(x.hi > x.lo)) x.hi = x.lo + 1.0;
+    }
+  }
+
+  int columns = int(m_chart->plotArea().width());
+  if (columns < 16) columns = std::max(16, m_view->width());
+  Range y{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  for (auto& ch : m_channels) {
+    collectVisible(*ch, x.lo, x.hi, columns, y.lo, y.hi);
+    ch->series->replace(m_scratch);
+  }
+
+  setAxisRange(m_xAxis, x.lo, x.hi);
+  if (m_tracking && y.lo <= y.hi) {
+    Range cur{m_yAxis->min(), m_yAxis->max()};
+    Range next = trackedRange(m_yAxisState.style, m_yAxisState.span, cur, y);
+    setAxisRange(m_yAxis, next.lo, next.hi);
+  }
+}
+
+void StripChart::zoomBy(double factor) {
+  setTracking(false);
+  for (QValueAxis* axis : {m_xAxis, m_yAxis}) {
+    double mid = (axis->min() + axis->max()) / 2, half = (axis->max() - axis->min()) / 2 * factor;
+    setAxisRange(axis, mid - half, mid + half);
+  }
+  markDirty();
+}
+
+// ---- Mouse: pan mode and the data cursor ----
+
+bool StripChart::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_view->viewport()) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+      auto* me = static_cast<QMouseEvent*>(event);
+      if (m_panAction->isChecked() && me->button() == Qt::LeftButton) {
+        m_panning = true;
+        m_panLast = me->position();
+        return true;
+      }
+      break;
+    }
+    case QEvent::MouseMove: {
+      auto* me = static_cast<QMouseEvent*>(event);
+      if (m_panning) {
+        QPointF delta = me->position() - m_panLast;
+        m_panLast = me->position();
+        QRectF area = m_chart->plotArea();
+        if (area.width() > 0 && area.height() > 0) {
+          setTracking(false);
+          double dx = -delta.x() / area.width() * (m_xAxis->max() - m_xAxis->min());
+          double dy = delta.y() / area.height() * (m_yAxis->max() - m_yAxis->min());
+          setAxisRange(m_xAxis, m_xAxis->min() + dx, m_xAxis->max() + dx);
+          setAxisRange(m_yAxis, m_yAxis->min() + dy, m_yAxis->max() + dy);
+          markDirty();
+        }
+        return true;
+      }
+      if (m_cursorVisible) updateCursor(me->position());
+      break;
+    }
+    case QEvent::MouseButtonRelease:
+      if (m_panning) {
+        m_panning = false;
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void StripChart::updateCursor(const QPointF& viewportPos) {
+  QPointF scenePos = m_view->mapToScene(viewportPos.toPoint());
+  QRectF area = m_chart->plotArea();
+  if (!area.contains(scenePos)) {
+    m_cursorLine->hide();
+    m_cursorText->hide();
+    return;
+  }
+  QPointF value = m_chart->mapToValue(scenePos);
+  m_cursorLine->setLine(scenePos.x(), area.top(), scenePos.x(), area.bottom());
+  m_cursorText->setText(QStringLiteral("X %1  Y %2")
+                            .arg(QString::number(value.x(), 'f', 1), QString::number(value.y(), 'g', 6)));
+  m_cursorText->setPos(scenePos.x() + 4, area.top() + 2);
+  m_cursorLine->show();
+  m_cursorText->show();
+}
+
+// ---- Image, property editor ----
+
+bool StripChart::saveImage(const QString& path) {
+  redrawNow();
+  return m_view->grab().save(path, "PNG");
+}
+
+void StripChart::onSaveImageClicked() {
+  QString path = QFileDialog::getSaveFileName(this, tr("Save Chart Image"), QString(),
+                                              tr("PNG image (*.png)"), nullptr,
+                                              QFileDialog::DontUseNativeDialog);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += ".png";
+  saveImage(path);
+}
+
+void StripChart::openPropertyEditor() {
+  auto* dialog = new QDialog(this);
+  dialog->setObjectName("StripChartProperties");
+  dialog->setWindowTitle(tr("Chart Properties"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  auto* form = new QFormLayout(dialog);
+  auto* title = new QLineEdit(m_chart->title(), dialog);
+  title->setObjectName("title");
+  auto* span = new QDoubleSpinBox(dialog);
+  span->setObjectName("xSpan");
+  span->setRange(1, 1e9);
+  span->setDecimals(0);
+  span->setValue(m_xAxisState.span);
+  auto* legend = new QCheckBox(dialog);
+  legend->setObjectName("legendVisible");
+  legend->setChecked(m_chart->legend()->isVisible());
+  auto* align = new QComboBox(dialog);
+  align->setObjectName("legendAlignment");
+  align->addItems({"Right", "Left", "Top", "Bottom"});
+  align->setCurrentText(alignmentName(m_chart->legend()->alignment()));
+  auto* cursor = new QCheckBox(dialog);
+  cursor->setObjectName("dataCursor");
+  cursor->setChecked(m_cursorVisible);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  form->addRow(tr("Title"), title);
+  form->addRow(tr("X span"), span);
+  form->addRow(tr("Legend"), legend);
+  form->addRow(tr("Legend position"), align);
+  form->addRow(tr("Data cursor"), cursor);
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  connect(dialog, &QDialog::accepted, this, [=, this] {
+    m_chart->setTitle(title->text());
+    setXSpan(span->value());
+    m_chart->legend()->setVisible(legend->isChecked());
+    Qt::Alignment a = Qt::AlignRight;
+    alignmentFromName(align->currentText(), a);
+    m_chart->legend()->setAlignment(a);
+    setDataCursorVisible(cursor->isChecked());
+  });
+  dialog->open();
+}
+
+// ---- Properties file ----
+
+bool StripChart::SaveProperties(const std::string& path) {
+  QSettings s(QString::fromStdString(path), QSettings::IniFormat);
+  s.clear();
+  s.beginGroup("Chart");
+  s.setValue("Title", m_chart->title());
+  s.setValue("TitleColor", m_chart->titleBrush().color().name());
+  s.setValue("BackgroundColor", m_background.name());
+  s.setValue("PlotBackgroundColor", m_plotBackground.name());
+  s.setValue("HistoryCap", qulonglong(m_historyCap));
+  s.endGroup();
+  s.beginGroup("Legend");
+  s.setValue("Visible", m_chart->legend()->isVisible());
+  s.setValue("Alignment", alignmentName(m_chart->legend()->alignment()));
+  s.setValue("LabelColor", m_chart->legend()->labelColor().name());
+  s.endGroup();
+  s.beginGroup("XAxis0");
+  s.setValue("TrackingStyle", trackingStyleName(m_xAxisState.style));
+  s.setValue("Span", m_xAxisState.span);
+  s.endGroup();
+  s.beginGroup("YAxis0");
+  s.setValue("TrackingStyle", trackingStyleName(m_yAxisState.style));
+  s.setValue("Min", m_yAxis->min());
+  s.setValue("Max", m_yAxis->max());
+  s.endGroup();
+  s.beginGroup("ToolBar0");
+  s.setValue("Visible", !m_toolBar->isHidden());
+  s.setValue("ShowEditButton", m_editAction->isVisible());
+  s.endGroup();
+  s.beginGroup("DataCursor");
+  s.setValue("Visible", m_cursorVisible);
+  s.endGroup();
+  s.setValue("Channels/Count", ChannelCount());
+  for (int i = 0; i < ChannelCount(); ++i) {
+    s.beginGroup(QStringLiteral("Channel%1").arg(i));
+    s.setValue("Title", QString::fromStdString(m_channels[size_t(i)]->title));
+    s.setValue("Color", m_channels[size_t(i)]->colour.name());
+    s.endGroup();
+  }
+  s.sync();
+  return s.status() == QSettings::NoError;
+}
+
+bool StripChart::LoadProperties(const std::string& path) {
+  QString file = QString::fromStdString(path);
+  QFileInfo info(file);
+  if (!info.isFile() || !info.isReadable()) return false;
+  QSettings s(file, QSettings::IniFormat);
+  if (s.status() != QSettings::NoError) return false;
+
+  auto colour = [&](const char* key, const QColor& fallback) {
+    QColor c(s.value(key).toString());
+    return c.isValid() ? c : fallback;
+  };
+  auto style = [&](const char* key, TrackingStyle fallback) {
+    TrackingStyle st = fallback;
+    trackingStyleFromName(s.value(key).toString(), st);
+    return st;
+  };
+  bool ok = false;
+
+  s.beginGroup("Chart");
+  if (s.contains("Title")) m_chart->setTitle(s.value("Title").toString());
+  m_chart->setTitleBrush(colour("TitleColor", m_chart->titleBrush().color()));
+  setBackgroundColor(colour("BackgroundColor", m_background));
+  setPlotBackgroundColor(colour("PlotBackgroundColor", m_plotBackground));
+  qulonglong cap = s.value("HistoryCap").toULongLong(&ok);
+  if (ok && cap >= 2) setHistoryCap(size_t(cap));
+  s.endGroup();
+
+  s.beginGroup("Legend");
+  if (s.contains("Visible")) m_chart->legend()->setVisible(s.value("Visible").toBool());
+  Qt::Alignment a;
+  if (alignmentFromName(s.value("Alignment").toString(), a)) m_chart->legend()->setAlignment(a);
+  m_chart->legend()->setLabelColor(colour("LabelColor", m_chart->legend()->labelColor()));
+  s.endGroup();
+
+  s.beginGroup("XAxis0");
+  m_xAxisState.style = style("TrackingStyle", m_xAxisState.style);
+  double span = s.value("Span").toDouble(&ok);
+  if (ok) setXSpan(span);
+  s.endGroup();
+
+  s.beginGroup("YAxis0");
+  m_yAxisState.style = style("TrackingStyle", m_yAxisState.style);
+  bool okMin = false, okMax = false;
+  double yMin = s.value("Min").toDouble(&okMin), yMax = s.value("Max").toDouble(&okMax);
+  if (okMin && okMax && yMax > yMin) setAxisRange(m_yAxis, yMin, yMax);
+  s.endGroup();
+
+  s.beginGroup("ToolBar0");
+  if (s.contains("Visible")) m_toolBar->setVisible(s.value("Visible").toBool());
+  if (s.contains("ShowEditButton")) m_editAction->setVisible(s.value("ShowEditButton").toBool());
+  s.endGroup();
+
+  if (s.contains("DataCursor/Visible")) setDataCursorVisible(s.value("DataCursor/Visible").toBool());
+
+  int count = std::min(s.value("Channels/Count").toInt(), ChannelCount());
+  for (int i = 0; i < count; ++i) {
+    s.beginGroup(QStringLiteral("Channel%1").arg(i));
+    Channel& ch = *m_channels[size_t(i)];
+    if (s.contains("Title")) SetChannelTitle(i, s.value("Title").toString().toStdString());
+    QColor c = colour("Color", ch.colour);
+    ch.colour = c;
+    QPen pen = ch.series->pen();
+    pen.setColor(c);
+    ch.series->setPen(pen);
+    s.endGroup();
+  }
+  markDirty();
+  return true;
+}
+
+}  // namespace chart

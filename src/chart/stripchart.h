@@ -1,0 +1,187 @@
+#pragma once
+// The strip chart of the "Plot Data" page, over Qt Charts: one straight-line series per
+// channel, a legend with the channel titles, a toolbar, a hidden data cursor, and its
+// own display properties in a readable INI file.
+#include <QColor>
+#include <QList>
+#include <QPointF>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chart/plotchart.h"
+
+class QAction;
+class QChart;
+class QChartView;
+class QGraphicsLineItem;
+class QGraphicsSimpleTextItem;
+class QLineSeries;
+class QToolBar;
+class QValueAxis;
+
+namespace chart {
+
+/// A strip chart that keeps up with a live feed for as long as the session runs.
+///
+/// AddXY only appends to the channel's history; the drawing is done at most every
+/// kRedrawIntervalMs (only when something changed, only while the chart is visible) or by
+/// redrawNow(). A redraw takes the points in the visible X range, thins them to min/max
+/// per pixel column when there are more than two per column, and replaces each series
+/// at once, so a redraw costs the same after a day as after a minute.
+///
+/// History: each channel keeps its newest historyCap() points (kDefaultHistoryCap, about
+/// 2.8 hours at 10 samples a second); older points are dropped first. Points with a
+/// non-finite X or Y are ignored. Channel indexes outside 0..ChannelCount()-1 are ignored.
+///
+/// Tracking: while on, the X axis follows the newest X (by default ScrollSmooth over a
+/// span of 100) and the Y axis follows the data in view (by default ScaleMinMax; the plot
+/// page switches it to ExpandCollapse). Zooming or panning pauses tracking; the toolbar's
+/// tracking button resumes it.
+class StripChart : public QWidget, public PlotChart {
+  Q_OBJECT
+
+ public:
+  static constexpr size_t kDefaultHistoryCap = 100000;
+  static constexpr int kRedrawIntervalMs = 200;
+  static constexpr double kDefaultXSpan = 100.0;
+
+  explicit StripChart(QWidget* parent = nullptr);
+  ~StripChart() override;
+
+  // ---- PlotChart ----
+  void RemoveAllChannels() override;
+  int AddChannel() override;
+  int ChannelCount() const override;
+  void SetChannelColor(int channel, uint32_t bgr) override;
+  void SetChannelTitle(int channel, const std::string& title) override;
+  std::string ChannelTitle(int channel) const override;
+  void AddXY(int channel, double x, double y) override;
+  void ClearAllData() override;
+  std::string TitleText() const override;
+  void SetTitleText(const std::string& text) override;
+  /// Only axis 0 exists; other indexes are ignored.
+  void SetXAxisTrackingStyle(int axis, TrackingStyle style) override;
+  void SetYAxisTrackingStyle(int axis, TrackingStyle style) override;
+  /// Only toolbar 0 exists; other indexes are ignored.
+  void SetToolBarShowEditButton(int toolbar, bool show) override;
+  /// Writes the display properties (titles, colours, axes, legend, toolbar, cursor; not
+  /// the points) as an INI file. False when the file cannot be written.
+  bool SaveProperties(const std::string& path) override;
+  /// Reads a file written by SaveProperties. Missing keys and values that make no sense
+  /// keep the current setting; channel entries apply to the channels that exist.
+  /// False when the file is missing or not readable as INI.
+  bool LoadProperties(const std::string& path) override;
+
+  // ---- Drawing ----
+  /// Draws the current data at once, whatever the redraw timer says.
+  void redrawNow();
+  /// True when points or settings changed since the last redraw.
+  bool redrawPending() const { return m_dirty; }
+
+  // ---- Inspection and settings beyond the plot page's needs ----
+  size_t pointCount(int channel) const;
+  size_t historyCap() const { return m_historyCap; }
+  /// At least 2; drops the oldest points of channels that hold more.
+  void setHistoryCap(size_t cap);
+  QColor channelColor(int channel) const;
+  TrackingStyle xTrackingStyle() const { return m_xAxisState.style; }
+  TrackingStyle yTrackingStyle() const { return m_yAxisState.style; }
+  double xSpan() const { return m_xAxisState.span; }
+  /// The width of the X window that tracking shows (> 0).
+  void setXSpan(double span);
+  bool isTracking() const { return m_tracking; }
+  void setTracking(bool on);
+  bool editButtonVisible() const;
+  bool dataCursorVisible() const { return m_cursorVisible; }
+  void setDataCursorVisible(bool visible);
+  QColor backgroundColor() const { return m_background; }
+  void setBackgroundColor(const QColor& colour);
+  QColor plotBackgroundColor() const { return m_plotBackground; }
+  void setPlotBackgroundColor(const QColor& colour);
+  /// Renders the chart (without the toolbar) into a PNG file.
+  bool saveImage(const QString& path);
+  /// Opens the small property editor (title, X span, legend, data cursor) without blocking.
+  void openPropertyEditor();
+
+  QChart* chart() const { return m_chart; }
+  QChartView* chartView() const { return m_view; }
+  QToolBar* toolBar() const { return m_toolBar; }
+  QLineSeries* series(int channel) const;
+  QValueAxis* xAxis() const { return m_xAxis; }
+  QValueAxis* yAxis() const { return m_yAxis; }
+
+  /// 0x00BBGGRR as a colour.
+  static QColor colourFromBgr(uint32_t bgr);
+  static const char* trackingStyleName(TrackingStyle style);
+  /// False when `name` is not one of the six style names.
+  static bool trackingStyleFromName(const QString& name, TrackingStyle& style);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  struct Channel {
+    QLineSeries* series = nullptr;  ///< owned by the chart
+    std::deque<QPointF> points;
+    bool ordered = true;             ///< X never went down, so the history can be searched
+    std::string title;
+    bool titleShown = false;         ///< the legend already shows `title`
+    QColor colour;
+  };
+  struct AxisState {
+    TrackingStyle style = TrackingStyle::ScaleMinMax;
+    double span = kDefaultXSpan;
+  };
+
+  void buildToolBar();
+  void applyLook();
+  void markDirty();
+  void onRedrawTimer();
+  void onAxisRangeChanged();
+  void zoomBy(double factor);
+  void onSaveImageClicked();
+  void updateCursor(const QPointF& viewportPos);
+  bool validChannel(int channel) const { return channel >= 0 && channel < ChannelCount(); }
+  void collectVisible(Channel& ch, double xMin, double xMax, int columns, double& yLo,
+                      double& yHi);
+  void setAxisRange(QValueAxis* axis, double lo, double hi);
+
+  QChart* m_chart = nullptr;
+  QChartView* m_view = nullptr;
+  QToolBar* m_toolBar = nullptr;
+  QValueAxis* m_xAxis = nullptr;
+  QValueAxis* m_yAxis = nullptr;
+  QAction* m_zoomInAction = nullptr;
+  QAction* m_zoomOutAction = nullptr;
+  QAction* m_panAction = nullptr;
+  QAction* m_trackAction = nullptr;
+  QAction* m_saveAction = nullptr;
+  QAction* m_editAction = nullptr;
+  QGraphicsLineItem* m_cursorLine = nullptr;
+  QGraphicsSimpleTextItem* m_cursorText = nullptr;
+
+  std::vector<std::unique_ptr<Channel>> m_channels;
+  QList<QPointF> m_scratch;
+  QTimer m_redrawTimer;
+  size_t m_historyCap = kDefaultHistoryCap;
+  AxisState m_xAxisState{TrackingStyle::ScrollSmooth, kDefaultXSpan};
+  AxisState m_yAxisState{TrackingStyle::ScaleMinMax, 100.0};
+  bool m_tracking = true;
+  bool m_dirty = false;
+  bool m_settingRange = false;
+  bool m_cursorVisible = false;
+  bool m_panning = false;
+  QPointF m_panLast;
+  QColor m_background{0x20, 0x20, 0x20};
+  QColor m_plotBackground{0x00, 0x00, 0x00};
+};
+
+}  // namespace chart

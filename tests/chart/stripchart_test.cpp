@@ -1,0 +1,326 @@
+// The real strip chart, offscreen: drawing, legend, tracking, thinning, history and the
+// properties file.
+#include "chart/stripchart.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QFile>
+#include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QValueAxis>
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using chart::StripChart;
+using chart::TrackingStyle;
+
+class StripChartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chart.resize(900, 500);
+    chart.show();
+    QApplication::processEvents();
+  }
+  void redraw() {
+    chart.redrawNow();
+    QApplication::processEvents();
+  }
+  StripChart chart;
+};
+
+int countPixels(const QImage& image, const QRect& area, QColor colour) {
+  int n = 0;
+  QRect r = area.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (image.pixelColor(x, y).rgb() == colour.rgb()) ++n;
+  return n;
+}
+
+TEST(StripChartColour, BgrValuesBecomeRgb) {
+  struct Case { uint32_t bgr; QColor rgb; } cases[] = {
+      {0x0000FF, QColor(255, 0, 0)},   {0x008000, QColor(0, 128, 0)},
+      {0xFF0000, QColor(0, 0, 255)},   {0x800080, QColor(128, 0, 128)},
+      {0x123456, QColor(0x56, 0x34, 0x12)}, {0xFF123456, QColor(0x56, 0x34, 0x12)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StripChart::colourFromBgr(c.bgr), c.rgb) << std::hex << c.bgr;
+}
+
+TEST_F(StripChartTest, DrawsChannelsInTheirColoursAndShowsTitlesInTheLegend) {
+  const uint32_t colours[] = {0x0000FF, 0x00FF00, 0xFF00FF};
+  const char* titles[] = {"CHL: 1234 Counts", "bbp 470: 0.0123", "iTemp: 21.5 C"};
+  for (int c = 0; c < 3; ++c) {
+    ASSERT_EQ(chart.AddChannel(), c);
+    chart.SetChannelColor(c, colours[c]);
+    chart.SetChannelTitle(c, titles[c]);
+  }
+  for (int i = 1; i <= 80; ++i) {
+    chart.AddXY(0, i, 10);
+    chart.AddXY(1, i, 50);
+    chart.AddXY(2, i, 30 + 15 * std::sin(i / 5.0));
+  }
+  chart.SetTitleText("Test Meter");
+  redraw();
+
+  QImage image = chart.chartView()->viewport()->grab().toImage();
+  QRect plot = chart.chartView()->mapFromScene(chart.chart()->plotArea()).boundingRect();
+  ASSERT_GT(plot.width(), 100);
+  for (int c = 0; c < 3; ++c) {
+    QColor rgb = StripChart::colourFromBgr(colours[c]);
+    EXPECT_GT(countPixels(image, plot, rgb), 50) << "channel " << c << " not drawn";
+    EXPECT_EQ(chart.channelColor(c), rgb);
+  }
+  EXPECT_EQ(countPixels(image, plot, QColor(0, 0, 255)), 0) << "a colour no channel has";
+
+  const auto markers = chart.chart()->legend()->markers();
+  ASSERT_EQ(markers.size(), 3);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(markers[c]->label().toStdString(), titles[c]);
+  EXPECT_EQ(chart.chart()->legend()->alignment(), Qt::AlignRight);
+  EXPECT_EQ(chart.TitleText(), "Test Meter");
+  EXPECT_TRUE(chart.chart()->titleFont().bold());
+}
+
+TEST_F(StripChartTest, TitlesReachTheLegendAtTheNextRedrawOnly) {
+  chart.AddChannel();
+  chart.SetChannelTitle(0, "CHL:");
+  redraw();
+  chart.SetChannelTitle(0, "CHL: 17 Counts");
+  EXPECT_EQ(chart.ChannelTitle(0), "CHL: 17 Counts");
+  EXPECT_EQ(chart.series(0)->name(), "CHL:");
+  EXPECT_TRUE(chart.redrawPending());
+  redraw();
+  EXPECT_EQ(chart.series(0)->name(), "CHL: 17 Counts");
+}
+
+TEST_F(StripChartTest, BadChannelIndexesAndNonFinitePointsAreIgnored) {
+  chart.AddChannel();
+  chart.AddXY(-1, 1, 1);
+  chart.AddXY(1, 1, 1);
+  chart.SetChannelTitle(5, "x");
+  chart.SetChannelColor(-3, 0xFFFFFF);
+  chart.AddXY(0, std::nan(""), 1);
+  chart.AddXY(0, 1, std::numeric_limits<double>::infinity());
+  chart.AddXY(0, 2, 3);
+  EXPECT_EQ(chart.ChannelCount(), 1);
+  EXPECT_EQ(chart.pointCount(0), 1u);
+  EXPECT_EQ(chart.ChannelTitle(5), "");
+}
+
+TEST_F(StripChartTest, ClearAllDataKeepsChannelsAndTitles) {
+  chart.AddChannel();
+  chart.AddChannel();
+  chart.SetChannelTitle(1, "NTU: 3.20");
+  for (int i = 0; i < 10; ++i) chart.AddXY(1, i, i);
+  redraw();
+  ASSERT_GT(chart.series(1)->count(), 0);
+  chart.ClearAllData();
+  redraw();
+  EXPECT_EQ(chart.ChannelCount(), 2);
+  EXPECT_EQ(chart.ChannelTitle(1), "NTU: 3.20");
+  EXPECT_EQ(chart.pointCount(1), 0u);
+  EXPECT_EQ(chart.series(1)->count(), 0);
+  chart.RemoveAllChannels();
+  EXPECT_EQ(chart.ChannelCount(), 0);
+  EXPECT_TRUE(chart.chart()->series().isEmpty());
+}
+
+TEST_F(StripChartTest, ScrollsOverTheNewestHundredAndFitsY) {
+  chart.AddChannel();
+  EXPECT_EQ(chart.xTrackingStyle(), TrackingStyle::ScrollSmooth);
+  chart.SetYAxisTrackingStyle(0, TrackingStyle::ScaleMinMax);
+  for (int i = 1; i <= 50; ++i) chart.AddXY(0, i, i);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 0);  // fewer than a span: the axis stays put
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max(), 100);
+  for (int i = 51; i <= 500; ++i) chart.AddXY(0, i, i);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 400);
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max(), 500);
+  EXPECT_DOUBLE_EQ(chart.yAxis()->min(), 400);
+  EXPECT_DOUBLE_EQ(chart.yAxis()->max(), 500);
+  // Only the points in view (and one beyond the left edge) are handed to Qt Charts.
+  EXPECT_EQ(chart.series(0)->count(), 102);
+}
+
+TEST_F(StripChartTest, ExpandCollapseFollowsTheDataInView) {
+  chart.AddChannel();
+  chart.SetYAxisTrackingStyle(0, TrackingStyle::ExpandCollapse);
+  for (int i = 1; i <= 200; ++i) chart.AddXY(0, i, i <= 150 ? 1000.0 + (i % 2) * 100 : 10.0 + (i % 2));
+  // Points 101..200 are in view: 10..1100 must fit.
+  redraw();
+  EXPECT_LE(chart.yAxis()->min(), 10);
+  EXPECT_GE(chart.yAxis()->max(), 1100);
+  for (int i = 201; i <= 400; ++i) chart.AddXY(0, i, 10.0 + (i % 2));
+  redraw();  // only 10..11 in view now: the axis collapses onto it
+  EXPECT_LE(chart.yAxis()->min(), 10);
+  EXPECT_GE(chart.yAxis()->max(), 11);
+  EXPECT_LT(chart.yAxis()->max() - chart.yAxis()->min(), 5);
+}
+
+TEST_F(StripChartTest, PausedOrZoomedViewStaysWhileDataArrives) {
+  chart.AddChannel();
+  for (int i = 1; i <= 300; ++i) chart.AddXY(0, i, i);
+  redraw();
+  ASSERT_DOUBLE_EQ(chart.xAxis()->max(), 300);
+
+  chart.toolBar()->findChild<QAction*>("ChartTracking")->trigger();  // pause
+  EXPECT_FALSE(chart.isTracking());
+  for (int i = 301; i <= 400; ++i) chart.AddXY(0, i, i);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max(), 300);
+
+  chart.toolBar()->findChild<QAction*>("ChartTracking")->trigger();  // resume
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max(), 400);
+
+  chart.toolBar()->findChild<QAction*>("ChartZoomIn")->trigger();
+  EXPECT_FALSE(chart.isTracking());
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max() - chart.xAxis()->min(), 50);
+  chart.AddXY(0, 401, 401);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->max(), 375);
+
+  chart.setTracking(true);
+  redraw();
+  chart.chart()->zoomIn();  // the rubber band and the wheel go through the axes too
+  EXPECT_FALSE(chart.isTracking());
+}
+
+TEST_F(StripChartTest, DenseDataIsThinnedPerPixelButKeepsSpikes) {
+  chart.AddChannel();
+  chart.SetXAxisTrackingStyle(0, TrackingStyle::ScaleMinMax);
+  for (int i = 0; i < 50000; ++i) chart.AddXY(0, i, i == 31337 ? 5000.0 : (i % 7));
+  redraw();
+  int columns = int(chart.chart()->plotArea().width());
+  ASSERT_GT(columns, 100);
+  const QList<QPointF> pts = chart.series(0)->points();
+  EXPECT_LE(pts.size(), 2 * chart.chartView()->width() + 8);  // at most two per pixel column
+  EXPECT_GT(pts.size(), columns);
+  bool spike = false;
+  for (const QPointF& p : pts) spike = spike || (p.y() == 5000.0 && p.x() == 31337);
+  EXPECT_TRUE(spike);
+  for (int i = 1; i < pts.size(); ++i) ASSERT_LE(pts[i - 1].x(), pts[i].x()) << "order kept";
+  EXPECT_DOUBLE_EQ(chart.yAxis()->max(), 5000);
+}
+
+TEST_F(StripChartTest, HistoryIsBoundedAndDropsTheOldest) {
+  chart.AddChannel();
+  chart.AddChannel();
+  chart.SetXAxisTrackingStyle(0, TrackingStyle::ScaleMinMax);
+  const size_t cap = StripChart::kDefaultHistoryCap;
+  ASSERT_EQ(chart.historyCap(), cap);
+  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
+  chart.AddXY(1, 7, 1);
+  EXPECT_EQ(chart.pointCount(0), cap);
+  EXPECT_EQ(chart.pointCount(1), 1u);
+  chart.ClearAllData();
+  chart.AddXY(1, 7, 1);
+  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 7);
+
+  chart.RemoveAllChannels();
+  chart.AddChannel();
+  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
+  redraw();
+  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 50);  // the oldest kept point
+  chart.setHistoryCap(10);
+  EXPECT_EQ(chart.pointCount(0), 10u);
+}
+
+TEST_F(StripChartTest, EditButtonOfToolbarZeroCanBeHidden) {
+  EXPECT_TRUE(chart.editButtonVisible());
+  chart.SetToolBarShowEditButton(1, false);
+  EXPECT_TRUE(chart.editButtonVisible());
+  chart.SetToolBarShowEditButton(0, false);
+  EXPECT_FALSE(chart.editButtonVisible());
+  EXPECT_FALSE(chart.dataCursorVisible());
+}
+
+TEST_F(StripChartTest, PropertiesRoundTripThroughAReadableFile) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("maruiocomp.rbs").toStdString();
+  chart.AddChannel();
+  chart.AddChannel();
+  chart.SetChannelColor(0, 0x0000FF);
+  chart.SetChannelColor(1, 0x808080);
+  chart.SetChannelTitle(1, "iTemp:");
+  chart.SetTitleText("Meter Ä 7");
+  chart.SetXAxisTrackingStyle(0, TrackingStyle::ScrollPage);
+  chart.SetYAxisTrackingStyle(0, TrackingStyle::ExpandCollapse);
+  chart.setXSpan(250);
+  chart.SetToolBarShowEditButton(0, false);
+  chart.setBackgroundColor(QColor(10, 20, 30));
+  chart.chart()->legend()->setAlignment(Qt::AlignBottom);
+  chart.setDataCursorVisible(true);
+  ASSERT_TRUE(chart.SaveProperties(path));
+
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(file.readAll());
+  EXPECT_TRUE(text.contains("[XAxis0]"));
+  EXPECT_TRUE(text.contains("TrackingStyle=ScrollPage"));
+  EXPECT_TRUE(text.contains("Title=Meter Ä 7"));
+
+  StripChart other;
+  other.AddChannel();
+  other.AddChannel();
+  ASSERT_TRUE(other.LoadProperties(path));
+  EXPECT_EQ(other.TitleText(), "Meter Ä 7");
+  EXPECT_EQ(other.xTrackingStyle(), TrackingStyle::ScrollPage);
+  EXPECT_EQ(other.yTrackingStyle(), TrackingStyle::ExpandCollapse);
+  EXPECT_DOUBLE_EQ(other.xSpan(), 250);
+  EXPECT_FALSE(other.editButtonVisible());
+  EXPECT_EQ(other.backgroundColor(), QColor(10, 20, 30));
+  EXPECT_EQ(other.chart()->legend()->alignment(), Qt::AlignBottom);
+  EXPECT_TRUE(other.dataCursorVisible());
+  EXPECT_EQ(other.channelColor(0), QColor(255, 0, 0));
+  EXPECT_EQ(other.channelColor(1), QColor(128, 128, 128));
+  EXPECT_EQ(other.ChannelTitle(1), "iTemp:");
+  EXPECT_EQ(other.pointCount(0), 0u);
+}
+
+TEST_F(StripChartTest, LoadingKeepsSettingsTheFileDoesNotHoldSensibly) {
+  QTemporaryDir dir;
+  EXPECT_FALSE(chart.LoadProperties(dir.filePath("missing.rbs").toStdString()));
+  EXPECT_FALSE(chart.LoadProperties(dir.path().toStdString()));
+  EXPECT_FALSE(chart.SaveProperties(dir.path().toStdString()));  // a folder, not a file
+
+  const QString path = dir.filePath("odd.rbs");
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("[XAxis0]\nTrackingStyle=Sideways\nSpan=-5\n[Chart]\nBackgroundColor=notacolour\n"
+          "[Channels]\nCount=9\n[Channel0]\nColor=#00ff00\n");
+  f.close();
+  chart.AddChannel();
+  ASSERT_TRUE(chart.LoadProperties(path.toStdString()));
+  EXPECT_EQ(chart.xTrackingStyle(), TrackingStyle::ScrollSmooth);
+  EXPECT_DOUBLE_EQ(chart.xSpan(), 100);
+  EXPECT_EQ(chart.backgroundColor(), QColor(0x20, 0x20, 0x20));
+  EXPECT_EQ(chart.channelColor(0), QColor(0, 255, 0));
+  EXPECT_EQ(chart.ChannelCount(), 1);
+}
+
+TEST_F(StripChartTest, SavesThePictureAsPng) {
+  QTemporaryDir dir;
+  chart.AddChannel();
+  chart.AddXY(0, 1, 1);
+  const QString path = dir.filePath("plot.png");
+  ASSERT_TRUE(chart.saveImage(path));
+  QImage image(path);
+  EXPECT_FALSE(image.isNull());
+  EXPECT_GT(image.width(), 100);
+}
+
+}  // namespace
