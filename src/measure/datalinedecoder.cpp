@@ -1,0 +1,167 @@
+#include "measure/datalinedecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "measure/cformat.h"
+
+namespace measure {
+namespace {
+
+constexpr double kDateMarker = -2.0;
+constexpr double kTimeMarker = -1.0;
+constexpr int kMismatchBoxAt = 6;
+
+bool isFieldChar(char c) {
+  return (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '/' || c == ':';
+}
+
+}  // namespace
+
+DataLineDecoder::DataLineDecoder(DeviceConfig& config, SampleState& sample, MeterClock& clock,
+                                 WarningSink warn, HostClock hostClock)
+    : m_config(config),
+      m_sample(sample),
+      m_clock(clock),
+      m_warn(std::move(warn)),
+      m_hostClock(std::move(hostClock)) {}
+
+int DataLineDecoder::SplitFields(std::string_view line) {
+  m_lineHasDate = m_lineHasTime = false;
+
+  std::array<double, kMaxColumns> values{};
+  char field[kMaxFieldChars + 1];
+  int length = 0;
+  int slashes = 0;
+  int colons = 0;
+  int count = 0;
+  bool hasDate = false, hasTime = false;
+  int date[3] = {0, 0, 0};
+  int time[3] = {0, 0, 0};
+
+  // Converts the collected field into values[count]; false when it is not a number,
+  // a time (h:m:s) or a date (three numbers with two slashes).
+  auto convert = [&]() -> bool {
+    if (count >= kMaxColumns) return false;
+    field[length] = '\0';
+    double value = 0.0;
+    if (slashes == 0 && colons == 0) {
+      if (cscan(field, "%lf", &value) != 1) return false;
+    } else if (colons == 2) {
+      if (cscan(field, "%d:%d:%d", &time[0], &time[1], &time[2]) != 3) return false;
+      hasTime = true;
+      value = kTimeMarker;
+    } else if (slashes == 2) {
+      if (cscan(field, "%d/%d/%d", &date[0], &date[1], &date[2]) != 3) return false;
+      hasDate = true;
+      value = kDateMarker;
+    } else {
+      return false;
+    }
+    values[count++] = value;
+    length = slashes = colons = 0;
+    return true;
+  };
+
+  for (const char c : line) {
+    if (c == '\t') {
+      if (!convert()) return 0;
+      continue;
+    }
+    if (!isFieldChar(c)) return 0;
+    // A field longer than the field buffer is not something a meter sends.
+    if (length >= kMaxFieldChars) return 0;
+    if (c == '/') ++slashes;
+    if (c == ':') ++colons;
+    field[length++] = c;
+  }
+  if (!convert()) return 0;
+
+  // Only a line that splits completely changes the stored sample and clock parts.
+  std::copy(values.begin(), values.begin() + count, m_sample.SampleValues.begin());
+  m_lineHasDate = hasDate;
+  m_lineHasTime = hasTime;
+  std::copy(date, date + 3, m_lineDate);
+  std::copy(time, time + 3, m_lineTime);
+  return count;
+}
+
+int DataLineDecoder::ParseDataLine(std::string_view line, bool deviceFileInForce) {
+  const int n = SplitFields(line);
+  if (deviceFileInForce && n != m_config.ExpectedColumns) {
+    if (n == 0) return 0;
+    if (m_sample.MismatchCount < INT_MAX) ++m_sample.MismatchCount;
+    // Warn once per run of mismatching lines, on the sixth in a row.
+    if (m_sample.MismatchCount == kMismatchBoxAt && m_warn)
+      m_warn("Possible Mis-Match between Device File and Meter",
+             cformat("Execution Error - Columns found %d != Columns Expected %d", n,
+                     m_config.ExpectedColumns));
+    return 0;
+  }
+
+  const int fields = std::clamp(m_config.DataFieldCount, 0, kMaxColumns);
+  for (int i = 0; i < fields; ++i) {
+    const int k = m_config.ColumnKind[i];
+    if (!isValidKind(k)) continue;
+    const double v = m_sample.SampleValues[i];
+    switch (k) {
+      case KindITemp:
+        m_sample.ITempCounts = v;
+        m_sample.KindCounts[k] = v;
+        break;
+      case KindXTemp:
+        m_sample.XTempCounts = v;
+        m_sample.KindCounts[k] = v;
+        break;
+      case KindPres:
+        m_sample.PresCounts = v;
+        m_sample.KindCounts[k] = v;
+        break;
+      case KindChl: case KindCdom: case KindUranine: case KindPhycocyanin:
+      case KindPhycoerythrin: case KindRhodamine: case KindLss: case KindIEngr: case KindNtu:
+        m_sample.KindCounts[k] = v;
+        break;
+      case KindChlRef: case KindCdomRef: case KindUranineRef: case KindPhycocyaninRef:
+      case KindPhycoerythrinRef: case KindRhodamineRef: case KindLssRef: case KindNtuRef:
+        m_sample.KindCounts[k] = v;
+        // The first reading after a load becomes the reference base.
+        if (m_config.KindRefValue[k] > 9999.0) m_config.KindRefValue[k] = v;
+        break;
+      default:
+        if (isLambda(k)) {
+          m_sample.KindCounts[k] = v;
+        } else if (k >= KindLambdaRefFirst && k <= KindLambdaRefLast) {
+          m_sample.KindCounts[k] = v;
+          if (m_config.KindRefValue[k] > 9999.0) m_config.KindRefValue[k] = v;
+        }
+        break;
+    }
+  }
+
+  m_sample.MismatchCount = 0;
+  if (m_hostClock) m_clock.NoteHostTime(m_hostClock());
+
+  // Only the parts the line carries; a line without them keeps what the clock had.
+  if (m_lineHasDate) {
+    m_clock.MeterMonth = m_lineDate[0];
+    m_clock.MeterDay = m_lineDate[1];
+    m_clock.MeterYear = m_lineDate[2];
+  }
+  if (m_lineHasTime) {
+    m_clock.MeterHour = m_lineTime[0];
+    m_clock.MeterMinute = m_lineTime[1];
+    m_clock.MeterSecond = m_lineTime[2];
+  }
+
+  m_sample.SampleCounter += 1;
+  if (m_sample.SampleCounter < m_sample.FirstSample || !(m_sample.FirstSample > 0))
+    m_sample.FirstSample = m_sample.SampleCounter;
+  if (m_clock.MeterMonth == 99)
+    m_sample.ElapsedSample = m_sample.SampleCounter;
+  else
+    m_sample.ElapsedSample = m_sample.SampleCounter - m_sample.FirstSample;
+  return 1;
+}
+
+}  // namespace measure

@@ -1,0 +1,280 @@
+#include "measure/devicefile.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "measure/cformat.h"
+
+namespace measure {
+namespace {
+
+constexpr char kParserCaption[] = "MARU Device File Error";
+constexpr int kLineBufferBytes = 99;  // 98 characters and the terminator
+
+enum class Key {
+  None,
+  Salinity,
+  WaterPure,
+  WaterSea,
+  XFactor,
+  Theta,
+  Lambda,
+  LambdaRef,
+  Columns,
+  MaxVoltage,
+  Asv1,
+  Asv2,
+  Asv4,
+  IEngrScale,
+  IEngrOffset,
+  IEngrUnits,
+  SingleColumn,   // one integer: the column (dates, times, references, IENGR, unused)
+  MeasureColumn,  // column, scale, offset
+};
+
+struct Keyword {
+  const char* text;
+  size_t compareLength;  // 0: the whole text
+  Key key;
+  int kind;
+};
+
+// Matched in this order; the last keyword that matches a line wins.
+const Keyword kKeywords[] = {
+    {"Salinity=", 0, Key::Salinity, KindNone},
+    {"Water=PURE", 0, Key::WaterPure, KindNone},
+    {"Water=SEA", 0, Key::WaterSea, KindNone},
+    {"XFACTOR=", 0, Key::XFactor, KindNone},
+    {"Theta=", 0, Key::Theta, KindNone},
+    {"Lambda=", 0, Key::Lambda, KindNone},
+    {"Lambdaref=", 0, Key::LambdaRef, KindNone},
+    {"Columns=", 0, Key::Columns, KindNone},
+    {"Date=", 0, Key::SingleColumn, KindDate},
+    {"Time=", 0, Key::SingleColumn, KindTime},
+    {"CHL=", 0, Key::MeasureColumn, KindChl},
+    {"CHLREF=", 5, Key::SingleColumn, KindChlRef},  // compared over "CHLRE" only
+    {"PHYCOCYANINE=", 0, Key::MeasureColumn, KindPhycocyanin},
+    {"PHYCOCYANINEREF=", 0, Key::SingleColumn, KindPhycocyaninRef},
+    {"PHYCOERYTHRIN=", 0, Key::MeasureColumn, KindPhycoerythrin},
+    {"PHYCOERYTHRINREF=", 0, Key::SingleColumn, KindPhycoerythrinRef},
+    {"URANINE=", 0, Key::MeasureColumn, KindUranine},
+    {"URANINEREF=", 0, Key::SingleColumn, KindUranineRef},
+    {"RHODAMINE=", 0, Key::MeasureColumn, KindRhodamine},
+    {"RHODAMINEREF=", 0, Key::SingleColumn, KindRhodamineRef},
+    {"CDOM=", 0, Key::MeasureColumn, KindCdom},
+    {"CDOMREF=", 0, Key::SingleColumn, KindCdomRef},
+    {"LSS=", 0, Key::MeasureColumn, KindLss},
+    {"LSSREF=", 0, Key::SingleColumn, KindLssRef},
+    {"NTU=", 0, Key::MeasureColumn, KindNtu},
+    {"NTUREF=", 0, Key::SingleColumn, KindNtuRef},
+    {"iTemp=", 0, Key::MeasureColumn, KindITemp},
+    {"xTemp=", 0, Key::MeasureColumn, KindXTemp},
+    {"PRES=", 0, Key::MeasureColumn, KindPres},
+    {"maxvoltage=", 0, Key::MaxVoltage, KindNone},
+    {"ASV1=", 0, Key::Asv1, KindNone},
+    {"ASV2=", 0, Key::Asv2, KindNone},
+    {"ASV4=", 0, Key::Asv4, KindNone},
+    {"iengrscale=", 0, Key::IEngrScale, KindNone},
+    {"iengroffset=", 0, Key::IEngrOffset, KindNone},
+    {"iengrunits=", 0, Key::IEngrUnits, KindNone},
+    {"IENGR=", 0, Key::SingleColumn, KindIEngr},
+    {"REF=", 0, Key::SingleColumn, KindRefOrUnused},
+    {"N/U=", 0, Key::SingleColumn, KindRefOrUnused},
+};
+
+// Character tests of the C locale, whatever locale the desktop runs in.
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool isPrintableAscii(char c) { return c >= 0x20 && c < 0x7F; }
+
+bool startsWithNoCase(const char* line, const char* keyword, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (line[i] == '\0') return false;
+    if (lowerAscii(line[i]) != lowerAscii(keyword[i])) return false;
+  }
+  return true;
+}
+
+const Keyword* classify(const char* line) {
+  const Keyword* match = nullptr;
+  for (const Keyword& k : kKeywords) {
+    const size_t length = k.compareLength ? k.compareLength : std::strlen(k.text);
+    if (startsWithNoCase(line, k.text, length)) match = &k;
+  }
+  return match;
+}
+
+// Truncates toward zero like a C cast, without leaving the int range (NaN gives 0).
+int truncateToInt(float value) {
+  if (!(value == value)) return 0;
+  if (value >= 2147483520.0f) return std::numeric_limits<int>::max();
+  if (value <= -2147483648.0f) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn) {
+  auto fail = [&config]() {
+    config.DataFieldCount = 0;
+    return false;
+  };
+  auto showInvalidLine = [&warn](const char* line) {
+    if (warn) warn(kParserCaption, cformat("Invalid Line '%s' in *.dev file", line));
+  };
+
+  config.resetTables();
+
+  char line[kLineBufferBytes];
+  // A file without even a title line describes no meter.
+  if (file == nullptr || std::fgets(line, sizeof line, file) == nullptr) return fail();
+  std::string title(line, std::strcspn(line, "\r\n"));
+
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    const Keyword* keyword = classify(line);
+    if (keyword == nullptr) continue;  // comments, blank lines, header text
+
+    const char* equals = std::strrchr(line, '=');
+    const char* values = equals ? equals + 1 : line;
+
+    // Column keywords first: the 1-based field number, then what the kind needs.
+    if (keyword->key == Key::SingleColumn || keyword->key == Key::MeasureColumn ||
+        keyword->key == Key::Lambda || keyword->key == Key::LambdaRef) {
+      int column = 0;
+      float numbers[4] = {0, 0, 0, 0};
+      int wanted = 1;
+      int got = 0;
+      switch (keyword->key) {
+        case Key::SingleColumn:
+          got = cscan(values, "%d", &column);
+          break;
+        case Key::MeasureColumn:
+        case Key::LambdaRef:
+          wanted = 3;
+          got = cscan(values, "%d%f%f", &column, &numbers[0], &numbers[1]);
+          break;
+        default:  // Lambda
+          wanted = 5;
+          got = cscan(values, "%d%f%f%f%f", &column, &numbers[0], &numbers[1], &numbers[2],
+                      &numbers[3]);
+          break;
+      }
+      if (got < wanted) {
+        showInvalidLine(line);
+        return fail();
+      }
+      if (column > kMaxColumns) return fail();
+      // Field numbers start at 1; anything lower lies outside the tables.
+      if (column < 1) {
+        showInvalidLine(line);
+        return fail();
+      }
+      const int position = column - 1;
+
+      int kind = keyword->kind;
+      if (keyword->key == Key::Lambda || keyword->key == Key::LambdaRef) {
+        const int base = keyword->key == Key::Lambda ? 5 : 14;
+        // Columns 2..10 have their own code; elsewhere the field keeps the code it has.
+        kind = (column >= 2 && column <= 10) ? base + column : config.ColumnKind[position];
+      }
+      if (!isValidKind(kind)) kind = KindNone;
+      config.ColumnKind[position] = kind;
+      config.DataFieldCount += 1;
+
+      if (keyword->key == Key::SingleColumn) {
+        config.KindScale[kind] = 1.0;
+        config.KindOffset[kind] = 0.0;
+      } else {
+        config.KindScale[kind] = numbers[0];
+        config.KindOffset[kind] = numbers[1];
+      }
+      if (keyword->key == Key::Lambda) {
+        config.KindWavelength[kind] = truncateToInt(numbers[2]);
+        config.KindColour[kind] = WavelengthColour(truncateToInt(numbers[3]));
+      }
+      continue;
+    }
+
+    float number = 0.0f;
+    switch (keyword->key) {
+      case Key::WaterPure:
+        config.SeaWater = false;
+        continue;
+      case Key::WaterSea:
+        config.SeaWater = true;
+        continue;
+      case Key::IEngrUnits: {
+        // The text after "=", up to the first non-printing character (the line end).
+        std::string units;
+        for (const char* p = values; *p != '\0' && isPrintableAscii(*p); ++p) units.push_back(*p);
+        config.IEngrUnits = units;
+        continue;
+      }
+      case Key::Columns: {
+        int columns = 0;
+        if (cscan(values, "%d", &columns) < 1) {
+          showInvalidLine(line);
+          return fail();
+        }
+        if (columns > kMaxColumns) return fail();
+        if (columns < 1) {
+          showInvalidLine(line);
+          return fail();
+        }
+        config.ExpectedColumns = columns;
+        continue;
+      }
+      default:
+        break;
+    }
+
+    if (cscan(values, "%f", &number) < 1) {
+      showInvalidLine(line);
+      return fail();
+    }
+    switch (keyword->key) {
+      case Key::Salinity: config.Salinity = number; break;
+      case Key::XFactor: config.XFactor = number; break;
+      case Key::Theta: config.ThetaRadians = number * 3.1415 * (1.0 / 180.0); break;
+      case Key::MaxVoltage: config.MaxVoltage = number; break;
+      case Key::Asv1: config.Asv1Range = number; break;
+      case Key::Asv2: config.Asv2Range = number; break;
+      case Key::Asv4: config.Asv4Range = number; break;
+      case Key::IEngrScale: config.IEngrScale = number; break;
+      case Key::IEngrOffset: config.IEngrOffset = number; break;
+      default: break;
+    }
+  }
+
+  if (config.DataFieldCount > config.ExpectedColumns) {
+    if (warn)
+      warn(kParserCaption, cformat("More Data Fields (%d) than Columns (%d) in *.dev",
+                                   config.DataFieldCount, config.ExpectedColumns));
+    return fail();
+  }
+
+  // The analog ranges are given as fractions of the maximum voltage.
+  if (config.MaxVoltage > 0.0f) {
+    config.Asv1Range *= config.MaxVoltage;
+    config.Asv2Range *= config.MaxVoltage;
+    config.Asv4Range *= config.MaxVoltage;
+  }
+
+  for (char& c : title)
+    if (c == '\t') c = ' ';
+  config.MeterTitle = title;
+  config.DeviceFileLoaded = true;
+  return true;
+}
+
+bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
+                    bool* opened) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (opened) *opened = file != nullptr;
+  if (file == nullptr) return false;
+  const bool ok = ParseDeviceFile(file, config, warn);
+  std::fclose(file);
+  return ok;
+}
+
+}  // namespace measure
