@@ -1,0 +1,416 @@
+// The plot page against a recording chart: channels, titles and points per sample,
+// option boxes and their handlers.
+#include "app/plotpage.h"
+
+#include <cmath>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/fakechart.h"
+#include "measure/kinds.h"
+
+namespace {
+
+using apptest::FakeChart;
+using namespace measure;
+
+class PlotPageTest : public ::testing::Test {
+ protected:
+  /// Columns 0.. of the device file, by kind.
+  void columns(std::initializer_list<int> kinds) {
+    config.ColumnKind.fill(0);
+    int c = 0;
+    for (int k : kinds) config.ColumnKind[size_t(c++)] = k;
+    config.DataFieldCount = c;
+  }
+  /// What a device-file load and the next receive tick do.
+  void load(std::initializer_list<int> kinds) {
+    columns(kinds);
+    page.ResetKindCounters();
+    page.UpdatePlotOptions(config.DataFieldCount);
+    page.BuildPlotChannels(config.DataFieldCount);
+  }
+  void sampleOnce(int plotType) {
+    sample.ElapsedSample += 1;
+    page.ShowSampleValues(config.DataFieldCount, plotType);
+  }
+  const apptest::FakeChannel& channel(int c) { return chart.channels.at(size_t(c)); }
+
+  FakeChart chart;
+  app::ViewModel view;
+  DeviceConfig config;
+  SampleState sample;
+  EngValues eng;
+  Statistics stats;
+  app::PlotChoices choices;
+  bool powerUser = false;
+  app::PlotPage page{chart, view, config, sample, eng, stats, choices, powerUser};
+};
+
+TEST_F(PlotPageTest, DateTimeTwoBackscatterAndChlGiveThreeChannels) {
+  config.KindWavelength[7] = 470;
+  config.KindWavelength[8] = 532;
+  config.KindColour[7] = 0x00FF0000;
+  config.KindColour[8] = 0x0000FF00;
+  load({KindDate, KindTime, 7, 8, KindChl});
+  ASSERT_EQ(chart.ChannelCount(), 3);
+  EXPECT_EQ(chart.removeAllCalls, 1);
+  const std::array<int, 5> expected{0, 0, 0, 1, 2};
+  for (size_t c = 0; c < expected.size(); ++c) EXPECT_EQ(page.ColumnChannel()[c], expected[c]) << c;
+  EXPECT_EQ(channel(0).title, "470 nm");
+  EXPECT_EQ(channel(0).colour, 0x00FF0000u);
+  EXPECT_EQ(channel(1).title, "532 nm");
+  EXPECT_EQ(channel(2).title, "CHL:");
+  EXPECT_EQ(channel(2).colour, 0xFF00FFu);
+
+  sample.KindCounts[KindDate] = -2.0;
+  sample.KindCounts[KindTime] = -1.0;
+  sample.KindCounts[7] = 812;
+  sample.ElapsedSample = 41;
+  sampleOnce(0);
+  // Date and time share channel 0 with the 470 nm column but put nothing on it.
+  ASSERT_EQ(channel(0).points.size(), 1u);
+  EXPECT_EQ(channel(0).points[0], std::make_pair(42.0, 812.0));
+  EXPECT_EQ(channel(0).title, "470 nm: 812 Counts");
+  EXPECT_EQ(chart.badChannelCalls, 0);
+}
+
+TEST_F(PlotPageTest, ChannelColourAndFirstTitleOfEveryKind) {
+  struct Look { uint32_t colour; const char* title; };
+  const std::map<int, Look> looks = {
+      {52, {0xFFFFFF, "iEngr:"}},   {25, {0xFF00FF, "CHL:"}},       {28, {0x0000FF, "pcyanine:"}},
+      {29, {0x008000, "perythrin:"}}, {27, {0x800080, "ur:"}},      {30, {0x800080, "rhodamine:"}},
+      {26, {0x800080, "CDOM:"}},    {37, {0xFFFFFF, "LSS:"}},       {53, {0xFFFFFF, "NTU:"}},
+      {39, {0x808080, "iTemp:"}},   {40, {0xC0C0C0, "xTemp:"}},     {41, {0xFFFFFF, "Pres:"}},
+  };
+  for (int k = 0; k < kMaxColumns; ++k) {
+    config.KindColour[size_t(k)] = 0x123400u + uint32_t(k);
+    config.KindWavelength[size_t(k)] = 400 + k;
+    load({k});
+    SCOPED_TRACE(k);
+    if (isLambda(k)) {
+      ASSERT_EQ(chart.ChannelCount(), 1);
+      EXPECT_EQ(channel(0).colour, 0x123400u + uint32_t(k));
+      EXPECT_EQ(channel(0).title, std::to_string(400 + k) + " nm");
+    } else if (auto it = looks.find(k); it != looks.end()) {
+      ASSERT_EQ(chart.ChannelCount(), 1);
+      EXPECT_EQ(channel(0).colour, it->second.colour);
+      EXPECT_EQ(channel(0).title, it->second.title);
+    } else {
+      EXPECT_EQ(chart.ChannelCount(), 0);
+    }
+  }
+}
+
+TEST_F(PlotPageTest, AllSixtyPositionsAreWalkedAndZeroColumnsLeaveNoChannels) {
+  columns({KindChl});
+  config.ColumnKind[59] = KindNtu;  // beyond DataFieldCount, still given a channel
+  page.BuildPlotChannels(1);
+  ASSERT_EQ(chart.ChannelCount(), 2);
+  EXPECT_EQ(page.ColumnChannel()[59], 1);
+  page.BuildPlotChannels(0);
+  EXPECT_EQ(chart.ChannelCount(), 0);
+  EXPECT_EQ(page.ColumnChannel()[59], 0);
+  EXPECT_EQ(chart.removeAllCalls, 2);
+}
+
+TEST_F(PlotPageTest, RawTitlesWithoutPowerUserAreCounts) {
+  config.KindWavelength[9] = 70;
+  config.IEngrUnits = "ug/l";
+  load({9, KindChl, KindCdom, KindUranine, KindPhycocyanin, KindPhycoerythrin, KindRhodamine,
+        KindLss, KindNtu, KindITemp, KindXTemp, KindPres, KindIEngr});
+  for (int k : {9, 25, 26, 27, 28, 29, 30, 37, 53, 39, 40, 41, 52}) sample.KindCounts[size_t(k)] = 1234.25 + k;
+  choices.StdDevWindow = 15;  // no effect without power-user rights
+  sampleOnce(0);
+  const char* expected[] = {" 70 nm: 1243 Counts", "CHL: 1259 Counts",  "CDOM: 1260 Counts",
+                            "ur: 1261 Counts",     "pcyan: 1262 Counts", "peryth: 1263 Counts",
+                            "rhd: 1264 Counts",    "LSS: 1271 Counts",   "NTU: 1287 Counts",
+                            "iTemp: 1273 Counts",  "xTemp: 1274 Counts", "Pres: 1275 Counts",
+                            "iEngr: 1286.25 ug/l"};
+  ASSERT_EQ(chart.ChannelCount(), 13);
+  for (int c = 0; c < 13; ++c) EXPECT_EQ(channel(c).title, expected[c]) << c;
+  // Every raw channel plots its counts, except temperatures and pressure not chosen.
+  for (int c = 0; c < 13; ++c) {
+    const bool plotted = c < 9 || c == 12;
+    ASSERT_EQ(channel(c).points.size(), plotted ? 1u : 0u) << c;
+    if (plotted) {
+      EXPECT_EQ(channel(c).points[0].second, sample.KindCounts[size_t(config.ColumnKind[size_t(c)])]);
+    }
+  }
+}
+
+TEST_F(PlotPageTest, PowerUserTitlesShowTheChosenStatistic) {
+  powerUser = true;
+  config.IEngrUnits = "mg";
+  load({KindChl, KindIEngr});
+  const double low = 100.0, high = 100.0 + 12.34 * std::sqrt(2.0);
+  struct Case { int window; const char* chl; const char* iengr; };
+  const Case cases[] = {
+      {0, "CHL: 117 Counts", "iEngr: 117.45 mg"},
+      {1, "CHL: 108.73 Mean", "iEngr: 108.73 Mean"},
+      {15, "CHL: 12.34 stddev", "iEngr: 12.34 stddev"},
+      {60, "CHL: 12.34 stddev", "iEngr: 12.34 stddev"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.window);
+    Statistics fresh;
+    stats = fresh;
+    choices.StdDevWindow = c.window;
+    sample.KindCounts[KindChl] = sample.KindCounts[KindIEngr] = low;
+    sampleOnce(0);
+    sample.KindCounts[KindChl] = sample.KindCounts[KindIEngr] = high;
+    sampleOnce(0);
+    EXPECT_EQ(channel(0).title, c.chl);
+    EXPECT_EQ(channel(1).title, c.iengr);
+    EXPECT_DOUBLE_EQ(channel(0).points.back().second, high);  // the counts, not the statistic
+  }
+  // A window the box cannot give (restored from an old settings file): titles stay.
+  choices.StdDevWindow = 7;
+  sample.KindCounts[KindChl] = 5;
+  sampleOnce(0);
+  EXPECT_EQ(channel(0).title, "CHL: 12.34 stddev");
+  EXPECT_DOUBLE_EQ(channel(0).points.back().second, 5);
+}
+
+TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
+  config.KindWavelength[7] = 470;
+  config.IEngrUnits = "NTU";
+  load({7, KindChl, KindCdom, KindUranine, KindPhycocyanin, KindPhycoerythrin, KindRhodamine,
+        KindLss, KindNtu, KindIEngr});
+  for (int k = 0; k < kMaxColumns; ++k) sample.KindCounts[size_t(k)] = 500 + k;
+  eng.KindBeta[7] = 0.00123;
+  eng.KindBetap[7] = 0.0456;
+  eng.KindBbp[7] = 0.0123;
+  eng.KindBb[7] = 1.5;
+  eng.ChlValue = 3.456;
+  eng.CdomValue = 41.6;
+  eng.UranineValue = 7;
+  eng.PhycocyaninValue = 8;
+  eng.PhycoerythrinValue = 9;
+  eng.RhodamineValue = 1234.4;
+  eng.LssValue = 0.5;
+  eng.NtuValue = 12.346;
+  eng.IEngrValue = 2.5;
+  powerUser = true;
+  choices.StdDevWindow = 60;  // no effect on engineering titles
+
+  struct Bb { int choice; const char* title; double y; };
+  const Bb bbCases[] = {{0, "Beta 470 : 0.0012", 0.00123}, {1, "Betap 470: 0.0456", 0.0456},
+                        {2, "bbp 470: 0.0123", 0.0123},    {3, "bb 470: 1.5000", 1.5},
+                        {4, "Invalid 470: 507.000000 ", 507}};
+  for (const Bb& b : bbCases) {
+    choices.BBPlotChoice = b.choice;
+    sampleOnce(1);
+    EXPECT_EQ(channel(0).title, b.title);
+    EXPECT_DOUBLE_EQ(channel(0).points.back().second, b.y);
+  }
+  struct Other { int channel; const char* title; double y; };
+  const Other others[] = {
+      {1, "CHL: 3.46 ug/l", 3.456}, {2, "CDOM:   42 ppb", 526}, {3, "UR:    7 ppb", 527},
+      {4, "PC:    8 ppb", 528},     {5, "PE:    9 ppb", 529},   {6, "RHD: 1234 ppb", 530},
+      {7, "LSS: 0.50 NTU", 0.5},    {8, "NTU: 12.35", 12.346},  {9, "iENGR: 2.50 NTU", 2.5},
+  };
+  for (const Other& o : others) {
+    EXPECT_EQ(channel(o.channel).title, o.title);
+    EXPECT_DOUBLE_EQ(channel(o.channel).points.back().second, o.y) << o.title;
+  }
+}
+
+TEST_F(PlotPageTest, TemperatureAndPressureAreTitledButPlottedOnlyWhenChosen) {
+  load({KindITemp, KindXTemp, KindPres});
+  for (int k : {39, 40, 41}) sample.KindCounts[size_t(k)] = 100;
+  eng.ITempValue = 21.56;
+  eng.XTempValue = -1.24;
+  eng.PresValue = 10;
+  for (int type : {0, 1}) {
+    sampleOnce(type);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(channel(c).points.size(), 0u) << type << c;
+  }
+  EXPECT_EQ(channel(0).title, "iTemp: 21.6 C");
+  EXPECT_EQ(channel(1).title, "xTemp: -1.2 C");
+  EXPECT_EQ(channel(2).title, "Pres: 10.0 dbar");
+
+  // "Plot Pressure" clears the chart; from the next sample on pressure gets points.
+  view.setItemIndex("PresCB", 1);
+  page.PresCBChange();
+  EXPECT_EQ(chart.clearCalls, 1);
+  sampleOnce(1);
+  ASSERT_EQ(channel(2).points.size(), 1u);
+  EXPECT_DOUBLE_EQ(channel(2).points[0].second, 10);
+  sampleOnce(0);
+  EXPECT_DOUBLE_EQ(channel(2).points[1].second, 100);
+  EXPECT_EQ(channel(0).points.size(), 0u);
+}
+
+TEST_F(PlotPageTest, MarkerValuesAreTitledButNotPlotted) {
+  load({KindChl, KindNtu});
+  struct Case { int type; double value; bool plotted; };
+  for (const Case& c : {Case{0, 99990.0, false}, Case{0, 99989.5, true}, Case{1, 99999.0, false},
+                        Case{1, 99990.0, false}, Case{1, -5.0, true}, Case{0, std::nan(""), false}}) {
+    chart.ClearAllData();
+    sample.KindCounts[KindChl] = c.value;
+    eng.ChlValue = c.value;
+    sampleOnce(c.type);
+    EXPECT_EQ(channel(0).points.size(), c.plotted ? 1u : 0u) << c.type << " " << c.value;
+    EXPECT_EQ(channel(0).titleSets, chart.clearCalls + 1) << "title set every sample";
+  }
+}
+
+TEST_F(PlotPageTest, StatisticsAreFedForEveryColumnWhateverThePlotType) {
+  load({KindDate, KindTime, 16, KindChl, KindRefOrUnused});
+  sample.ElapsedSample = 6;
+  for (int type : {0, 1, 2, -1}) page.ShowSampleValues(config.DataFieldCount, type);
+  for (int k : {int(KindDate), int(KindTime), 16, int(KindChl), int(KindRefOrUnused)}) EXPECT_EQ(stats.Count(k), 4) << k;
+  // Types 2 and -1 neither title nor plot; 0 and 1 plotted CHL once each.
+  EXPECT_EQ(channel(0).points.size(), 2u);
+  EXPECT_EQ(channel(0).titleSets, 3);  // the first title and two samples
+  for (const auto& p : channel(0).points) EXPECT_EQ(p.first, 6.0);
+
+  page.ShowSampleValues(0, 0);
+  EXPECT_EQ(stats.Count(KindChl), 4);
+  EXPECT_EQ(chart.totalPoints(), 2u);
+}
+
+TEST_F(PlotPageTest, OptionBoxesFollowTheDeviceFile) {
+  struct Case {
+    std::vector<int> kinds;
+    int plotType;
+    bool plotTypeCB, iTemp, xTemp, pres, bb;
+  };
+  const Case cases[] = {
+      {{KindDate, KindTime}, 1, false, false, false, false, false},
+      {{KindChl}, 1, true, false, false, false, false},
+      {{7, KindITemp}, 0, true, true, false, false, false},
+      {{7, KindITemp}, 1, true, true, false, false, true},
+      {{KindXTemp, KindPres}, 1, true, false, true, true, false},
+      {{16, 31, KindRefOrUnused}, 1, false, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    config.ColumnKind.fill(0);
+    for (size_t i = 0; i < c.kinds.size(); ++i) config.ColumnKind[i] = c.kinds[i];
+    view.setItemIndex("PlotTypeCB", c.plotType);
+    page.ResetKindCounters();
+    page.UpdatePlotOptions(int(c.kinds.size()));
+    SCOPED_TRACE(c.kinds.front());
+    EXPECT_EQ(view.visible("PlotTypeCB"), c.plotTypeCB);
+    EXPECT_EQ(view.visible("iTempCB"), c.iTemp);
+    EXPECT_EQ(view.visible("xTempCB"), c.xTemp);
+    EXPECT_EQ(view.visible("PresCB"), c.pres);
+    EXPECT_EQ(view.visible("BBPlotCB"), c.bb);
+  }
+}
+
+TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoad) {
+  columns({KindITemp});
+  page.UpdatePlotOptions(1);
+  page.UpdatePlotOptions(1);  // a load and the tick after it both count
+  columns({KindChl});
+  page.UpdatePlotOptions(1);
+  EXPECT_TRUE(view.visible("iTempCB"));
+  page.ResetKindCounters();
+  page.UpdatePlotOptions(1);
+  EXPECT_FALSE(view.visible("iTempCB"));
+  EXPECT_TRUE(view.visible("PlotTypeCB"));
+}
+
+TEST_F(PlotPageTest, ChartTitleAndFlSetupPage) {
+  config.MeterTitle = "MARU CHL 0042";
+  columns({KindChl});
+  page.UpdatePlotOptions(1);
+  EXPECT_EQ(chart.title, "MARU CHL 0042");
+  page.UpdatePlotOptions(1);
+  EXPECT_EQ(chart.titleSets, 1) << "set only when it differs";
+  EXPECT_FALSE(view.visible("TSFLSetup"));
+
+  view.setVisible("TSFLSetup", true);
+  config.Asv2Range = 2.5f;
+  page.UpdatePlotOptions(1);
+  EXPECT_TRUE(view.visible("TSFLSetup"));
+}
+
+TEST_F(PlotPageTest, EveryOptionChangeStoresTheChoiceAndClearsTheChart) {
+  struct Case {
+    const char* box;
+    void (app::PlotPage::*handler)();
+    int app::PlotChoices::*field;
+  };
+  const Case cases[] = {
+      {"PlotTypeCB", &app::PlotPage::PlotTypeCBChange, &app::PlotChoices::PlotType},
+      {"BBPlotCB", &app::PlotPage::BBPlotCBChange, &app::PlotChoices::BBPlotChoice},
+      {"iTempCB", &app::PlotPage::iTempCBChange, &app::PlotChoices::ITempPlotChoice},
+      {"xTempCB", &app::PlotPage::xTempCBChange, &app::PlotChoices::XTempPlotChoice},
+      {"PresCB", &app::PlotPage::PresCBChange, &app::PlotChoices::PresPlotChoice},
+  };
+  load({KindChl});
+  for (const Case& c : cases) {
+    sample.KindCounts[KindChl] = 3;
+    sampleOnce(0);
+    ASSERT_GT(chart.totalPoints(), 0u);
+    const int clears = chart.clearCalls;
+    view.setItemIndex(c.box, 1);
+    (page.*c.handler)();
+    EXPECT_EQ(choices.*(c.field), 1) << c.box;
+    EXPECT_EQ(chart.clearCalls, clears + 1) << c.box;
+    EXPECT_EQ(chart.totalPoints(), 0u) << c.box;
+    EXPECT_EQ(channel(0).title, "CHL: 3 Counts") << "titles stay";
+    (page.*c.handler)();
+    EXPECT_EQ(chart.clearCalls, clears + 2) << "cleared even without a change";
+  }
+}
+
+TEST_F(PlotPageTest, PlotTypeChangeShowsBackscatterChoiceOnlyForEngineeringUnits) {
+  for (bool backscatter : {false, true}) {
+    load({backscatter ? 7 : KindChl});
+    for (int index : {1, 0, 1}) {
+      view.setItemIndex("PlotTypeCB", index);
+      page.PlotTypeCBChange();
+      EXPECT_EQ(view.visible("BBPlotCB"), backscatter && index == 1) << backscatter << index;
+      EXPECT_EQ(page.HasBackscatter(), backscatter);
+    }
+  }
+}
+
+TEST_F(PlotPageTest, StdDevChoiceNeedsPowerUser) {
+  load({KindChl});
+  sampleOnce(0);
+  view.setItemIndex("StdDevCB", 3);
+  page.StdDevCBChange();
+  EXPECT_EQ(choices.StdDevWindow, 0);
+  EXPECT_EQ(chart.clearCalls, 0);
+  EXPECT_EQ(chart.totalPoints(), 1u);
+
+  powerUser = true;
+  const int windows[] = {0, 1, 15, 60};
+  for (int i = 0; i < 4; ++i) {
+    view.setItemIndex("StdDevCB", i);
+    page.StdDevCBChange();
+    EXPECT_EQ(choices.StdDevWindow, windows[i]);
+  }
+  const int clears = chart.clearCalls;
+  for (int index : {-1, 4}) {
+    view.setItemIndex("StdDevCB", index);
+    page.StdDevCBChange();
+    EXPECT_EQ(choices.StdDevWindow, 60) << index;
+  }
+  EXPECT_EQ(chart.clearCalls, clears + 2);
+}
+
+TEST_F(PlotPageTest, PrepareChartSetsUpTheFirstTick) {
+  chart.AddChannel();
+  config.MeterTitle = "MARU Sensor";
+  page.PrepareChart();
+  EXPECT_EQ(chart.ChannelCount(), 0);
+  EXPECT_EQ(chart.yAxis, 0);
+  EXPECT_EQ(chart.yStyle, chart::TrackingStyle::ExpandCollapse);
+  EXPECT_EQ(chart.xAxis, 0);
+  EXPECT_EQ(chart.xStyle, chart::TrackingStyle::ScrollSmooth);
+  EXPECT_EQ(chart.toolBar, 0);
+  EXPECT_FALSE(chart.editButton);
+  EXPECT_EQ(chart.title, "MARU Sensor");
+}
+
+}  // namespace
