@@ -1,6 +1,7 @@
 #pragma once
 // The meter's setup values as its reply lines report them, the reply parser, and the
 // exact text of every command the host sends (without the "\r\n" the sender adds).
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,7 +9,7 @@
 
 #include "measure/sample.h"
 
-namespace link {
+namespace meterlink {
 
 struct MeterSetup {
   uint32_t MeterAverage = 1;
@@ -28,6 +29,8 @@ struct MeterSetup {
   bool MeterPh11OnTimeKnown = false, MeterPh11OffTimeKnown = false;
   bool MeterVersionSeen = false;
   bool ReloadPending = false;
+
+  bool operator==(const MeterSetup&) const = default;
 };
 
 /// What a reply line asks of the main form beyond the values it set.
@@ -46,8 +49,25 @@ constexpr const char* kCaptionPrefix = "MARU View:  v1.13 07/01/03      MARU: ";
 ReplyEffects ParseMeterReply(std::string_view line, MeterSetup& setup, measure::MeterClock& clock,
                              const measure::HostTime& hostNow);
 
-/// Commands as sent (the sender appends "\r\n" in a second write).
+/// Typed entries are used up to this many characters (the rest is ignored), both when
+/// they are sent as command text and when they are checked as numbers.
+constexpr size_t kMaxEntry = 100;
+
+/// Commands as sent (the sender appends "\r\n" in a second write). Typed entries are
+/// inserted as text, cut to kMaxEntry characters, and never interpreted.
 namespace cmd {
+constexpr const char* kRun = "$run";
+constexpr const char* kStop = "!!!!!";  ///< written alone, without "\r\n"
+constexpr const char* kMenu = "$mnu";
+constexpr const char* kStore = "$sto";
+constexpr const char* kReload = "$rls";
+constexpr const char* kErase = "$emc";
+constexpr const char* kGetData = "$get";
+constexpr const char* kShutterOpen = "$mvs 1";
+constexpr const char* kShutterClose = "$mvs 0";
+constexpr const char* kTiming = "$par";
+constexpr const char* kTimingSwap = "$swp";
+constexpr const char* kOne = "$one";
 std::string Average(std::string_view typed);        ///< "$AVE %s"
 std::string Packet(std::string_view typed);         ///< "$PKT %s"
 std::string Sample(std::string_view typed);         ///< "$SET %s"
@@ -62,18 +82,22 @@ std::string Ph11Off(std::string_view typed);        ///< "$11f=%s"
 std::string HexDump(std::string_view typed);        ///< "$hex %s"
 std::string AnalogRange(int comboIndex);            ///< "$ASV 1|2|4"
 std::string EngrOutput(uint32_t meterEngrOutput);   ///< "$cal 0" when on, else "$cal 1"
-std::string Offset(int value);                      ///< "$off %d"
-std::string Scale(long units);                      ///< "$ugl %ld"
+std::string Offset(int value);                      ///< "$off %d" (after ParseOffsetEntry)
+std::string Scale(long units);                      ///< "$ugl %ld" (after ParseScaleEntry)
 }  // namespace cmd
 
 /// Engineering-scale entry: the typed decimal converted exactly to whole 0.0001 units,
-/// truncating further decimals ("0.0031" -> 31, "0.00019" -> 1).
+/// truncating further decimals ("0.0031" -> 31, "0.00019" -> 1). The number is scanned
+/// from the start as scanf would ("+", ".5", "1e-3" forms; blanks before, anything after
+/// ignored). NotANumber when none scans; OutOfRange outside 0.0001..0.0255 (both ends in).
 struct ScaleEntry {
   enum Result { NotANumber, OutOfRange, Ok } result = NotANumber;
   long units = 0;
 };
 ScaleEntry ParseScaleEntry(std::string_view typed);
 
+/// Engineering-offset entry: one integer as "%d" scans it ("12abc" -> 12); NotANumber
+/// when none scans, OutOfRange outside 0..127.
 struct OffsetEntry {
   enum Result { NotANumber, OutOfRange, Ok } result = NotANumber;
   int value = 0;
@@ -83,4 +107,4 @@ OffsetEntry ParseOffsetEntry(std::string_view typed);
 /// The power-user password rule: the first 9 characters of `entry` equal "BlueHeron".
 bool PasswordMatches(std::string_view entry);
 
-}  // namespace link
+}  // namespace meterlink
