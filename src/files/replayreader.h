@@ -21,7 +21,7 @@ class ReplayReader {
   /// Zeroes the first `length` bytes of `buffer`, then: at end of file rewinds to the
   /// start and answers Rewound with length 0; otherwise reads one line with a limit of
   /// 99 bytes (98 characters, the line end included when it fits) and sets `length` to
-  /// its string length (Nothing with 0 when nothing could be read). `buffer` holds at
+  /// its string length (Nothing with 0 when nothing could be read or no file is open). `buffer` holds at
   /// least max(length, 99) bytes.
   Read ReadReplayLine(char* buffer, size_t& length);
 

@@ -17,7 +17,8 @@ class TransferReader {
     bool endMarker = false;  ///< "etx" was found in these bytes (file closed)
   };
   /// Writes all of `bytes`, then scans them for the marker with the tail kept across
-  /// reads (and across transfers). On the marker the file is closed.
+  /// reads (and across transfers). On the marker the file is closed. With no file open
+  /// nothing is written or scanned (written=false when there were bytes).
   Result take(std::string_view bytes);
   void close() { m_file.close(); }
   bool isOpen() const { return m_file.isOpen(); }
