@@ -1,6 +1,7 @@
 #pragma once
 // The main form's shared state and handlers, without widgets. The Qt layer forwards
 // clicks and timer ticks here by the controls' names and shows the view model.
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/operatorui.h"
+#include "app/plotpage.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
 #include "files/recorders.h"
@@ -26,10 +28,8 @@
 
 namespace app {
 
-class PlotPage;
-
 struct MainFormOptions {
-  link::PortSlots slots;                  ///< which device each "Host Port - COM n" item means
+  meterlink::PortSlots ports;                  ///< which device each "Host Port - COM n" item means
   std::string workingDir = ".";           ///< where "last.rbs" and saved device-file names live
   measure::HostClock hostClock = measure::LocalHostTime;
   std::function<void(int)> quit;          ///< ends the program (exit status); tests record it
@@ -71,9 +71,7 @@ class MainForm {
   int TransferStatus = 0;
   long ReceiveFileBytes = 0;
   bool PowerUser = false;
-  int StdDevWindow = 0;
-  int PlotType = 0;
-  int BBPlotChoice = 0, ITempPlotChoice = 0, XTempPlotChoice = 0, PresPlotChoice = 0;
+  PlotChoices Plot;  ///< PlotType, BBPlotChoice, StdDevWindow and the three plot switches
   bool RefCorrectionOn = false, TempCorrectionOn = false;
   std::string DeviceFilePath;
   int MessageBoxDepth = 0;
@@ -84,7 +82,7 @@ class MainForm {
   measure::MeterClock Clock;
   measure::EngValues Eng;
   measure::Statistics Stats;
-  link::MeterSetup Meter;
+  meterlink::MeterSetup Meter;
 
   // ---- Application shell ----
   void ShowWarningBox(const std::string& caption, const std::string& text);
@@ -108,8 +106,8 @@ class MainForm {
   void ReadPort(char* buffer, size_t& count);
   void CBHostPortChange();
   void PCOMPortClick();
-  link::SerialPort& port() { return *m_port; }
-  const link::PortSlots& portSlots() const { return m_options.slots; }
+  meterlink::SerialPort& port() { return *m_port; }
+  const meterlink::PortSlots& portSlots() const { return m_options.ports; }
 
   // ---- Receive loop ----
   void ReceiveStep(int rebuildChannels);
@@ -178,8 +176,11 @@ class MainForm {
   void MeasureSampleRate();
   void BTGetDataClick();
   void BitBtnCancelClick();
-  /// Starts engineering-units recording into `path` without a dialog (used by headless tools).
-  bool StartEngrRecording(const std::string& path);
+  /// Starts engineering-units recording into `path` without a dialog ("-" is standard
+  /// output). `bulk` switches off the flush after every line (for headless converting).
+  bool StartEngrRecording(const std::string& path, bool bulk = false);
+  /// Stops engineering-units recording; false when the file could not be completed.
+  bool StopEngrRecording();
   bool StartRawRecording(const std::string& path);
   bool StartReplay(const std::string& path);
 
@@ -189,6 +190,10 @@ class MainForm {
   void transferStep();
   void transferWatchdog();
   void onPortLost(const std::string& reason);
+  void WriteEngrLine();
+  void recordingFailed(bool raw);
+  void transferFailed();
+  void updateTransferProgress();
   void setupDispatch();
   void markSetup() { ShowSetupStoreState(false); }
   std::string editText(const std::string& name, size_t limit = 100) const;
@@ -197,13 +202,13 @@ class MainForm {
   chart::PlotChart& m_chart;
   MainFormOptions m_options;
   ViewModel m_view;
-  std::unique_ptr<link::SerialPort> m_port;
-  link::LineAssembler m_lines;
+  std::unique_ptr<meterlink::SerialPort> m_port;
+  meterlink::LineAssembler m_lines;
   measure::DataLineDecoder m_decoder;
   std::unique_ptr<PlotPage> m_plot;
-  files::LineRecorder m_rawFile;
-  files::LineRecorder m_engrFile;
-  files::ReplayReader m_replay;
+  std::unique_ptr<files::LineRecorder> m_rawFile;
+  std::unique_ptr<files::LineRecorder> m_engrFile;
+  std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferReader m_transfer;
   std::map<std::string, std::function<void()>> m_clicks;
   std::map<std::string, std::function<void()>> m_changes;
@@ -216,7 +221,10 @@ class MainForm {
   int m_rateWindowTicks = 5;
   int m_ratePreviousTick = 1;
   bool m_portLostPending = false;
+  int m_portLostNumber = 0;
   std::string m_portLostReason;
+  std::chrono::steady_clock::time_point m_transferStart{};
+  long m_transferExpected = 0;
 };
 
 }  // namespace app

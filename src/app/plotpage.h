@@ -33,6 +33,8 @@ class PlotPage {
   void BuildPlotChannels(int columnCount);
   /// Chart title, per-load kind counters, and which option boxes are shown.
   void UpdatePlotOptions(int columnCount);
+  /// The per-load kind counters start again from 0 with every device-file load.
+  void ResetKindCounters() { m_counts = KindCounters{}; }
   /// Per accepted sample: statistics, channel titles, and points below 99990.0.
   void ShowSampleValues(int columnCount, int plotType);
 

@@ -8,7 +8,16 @@ bool LineRecorder::open(const std::string& path) {
   if (!m_file) return false;
   m_path = path;
   m_bytes = 0;
+  m_owned = true;
   return true;
+}
+
+void LineRecorder::attach(std::FILE* stream, const std::string& name) {
+  close();
+  m_file = stream;
+  m_path = name;
+  m_bytes = 0;
+  m_owned = false;
 }
 
 bool LineRecorder::write(std::string_view bytes) {
@@ -16,7 +25,7 @@ bool LineRecorder::write(std::string_view bytes) {
   // Each line goes to the operating system at once, so a crash of the program loses
   // nothing that was recorded; a short write or failed flush is not counted.
   size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), m_file);
-  if (n != bytes.size() || std::fflush(m_file) != 0) {
+  if (n != bytes.size() || (m_flushEach && std::fflush(m_file) != 0)) {
     std::clearerr(m_file);
     return false;
   }
@@ -26,7 +35,7 @@ bool LineRecorder::write(std::string_view bytes) {
 
 bool LineRecorder::close() {
   if (!m_file) return true;
-  bool ok = std::fclose(m_file) == 0;
+  bool ok = m_owned ? std::fclose(m_file) == 0 : std::fflush(m_file) == 0;
   m_file = nullptr;
   return ok;
 }

@@ -16,6 +16,12 @@ class LineRecorder {
 
   /// Closes any open file first, then creates/truncates `path`. False when it cannot.
   bool open(const std::string& path);
+  /// Records into an already open stream (e.g. stdout) that close() flushes but does
+  /// not close.
+  void attach(std::FILE* stream, const std::string& name);
+  /// Flushing after every write is the default (what was recorded survives a crash);
+  /// a bulk converter may switch it off and rely on close() to report failures.
+  void setFlushEachWrite(bool flush) { m_flushEach = flush; }
   /// Writes and flushes `bytes`. Returns false (and counts nothing) when the write or
   /// the flush fails; the file stays open until close().
   bool write(std::string_view bytes);
@@ -30,6 +36,8 @@ class LineRecorder {
   std::FILE* m_file = nullptr;
   std::string m_path;
   long m_bytes = 0;
+  bool m_owned = true;
+  bool m_flushEach = true;
 };
 
 }  // namespace files

@@ -1,6 +1,6 @@
 #include "link/lineassembler.h"
 
-namespace link {
+namespace meterlink {
 
 void LineAssembler::feed(const char* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -29,4 +29,4 @@ void LineAssembler::feed(const char* bytes, size_t count) {
   }
 }
 
-}  // namespace link
+}  // namespace meterlink

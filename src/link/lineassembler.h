@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-namespace link {
+namespace meterlink {
 
 class LineAssembler {
  public:
@@ -29,4 +29,4 @@ class LineAssembler {
   OverflowSink m_onOverflow;
 };
 
-}  // namespace link
+}  // namespace meterlink

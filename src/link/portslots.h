@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace link {
+namespace meterlink {
 
 class PortSlots {
  public:
@@ -28,4 +28,4 @@ class PortSlots {
   std::array<bool, kSlots> m_explicit{};
 };
 
-}  // namespace link
+}  // namespace meterlink

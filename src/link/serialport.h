@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-namespace link {
+namespace meterlink {
 
 class SerialPort : public QObject {
   Q_OBJECT
@@ -39,4 +39,4 @@ class SerialPort : public QObject {
   std::function<void(const std::string&)> m_lost;
 };
 
-}  // namespace link
+}  // namespace meterlink

@@ -16,6 +16,8 @@ class PtyPeer {
   /// Path of the slave side, e.g. /dev/pts/7.
   const std::string& slavePath() const { return m_slavePath; }
   int masterFd() const { return m_master; }
+  /// The slave side this peer keeps open; its terminal settings are the ones the program set.
+  int slaveFd() const { return m_slaveKeep; }
 
   /// Writes all bytes to the master side (what the meter sends).
   void send(const std::string& bytes);

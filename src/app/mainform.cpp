@@ -1,0 +1,401 @@
+#include "app/mainform.h"
+
+#include "app/controls.h"
+#include "measure/cformat.h"
+#include "measure/devicefile.h"
+
+namespace app {
+
+using measure::cformat;
+
+MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions options)
+    : m_ui(ui),
+      m_chart(chart),
+      m_options(std::move(options)),
+      m_port(std::make_unique<meterlink::SerialPort>()),
+      m_decoder(Config, Sample, Clock,
+                [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); },
+                m_options.hostClock) {
+  m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
+  // Design-time state of every control.
+  for (const ControlSpec& spec : ControlTable()) {
+    if (spec.name.empty()) continue;
+    Control c;
+    c.text = spec.caption;
+    c.visible = spec.visible;
+    c.itemIndex = spec.itemIndex;
+    c.colour = spec.colour;
+    m_view.define(spec.name, c);
+  }
+  m_view.setChecked("RealTimeData1", true);
+  m_view.setChecked("ReplayRawFile1", false);
+  m_port->setLostHandler([this](const std::string& reason) { onPortLost(reason); });
+  m_lines.setSinks([this](const std::string& line) { DispatchLine(line); },
+                   [this] { ShowWarningBox("Input Buffer Overflow", "Check Baud Rate"); });
+  setupDispatch();
+}
+
+MainForm::~MainForm() = default;
+
+bool MainForm::click(const std::string& name) {
+  auto it = m_clicks.find(name);
+  if (it == m_clicks.end()) return false;
+  it->second();
+  return true;
+}
+
+bool MainForm::changed(const std::string& name) {
+  auto it = m_changes.find(name);
+  if (it == m_changes.end()) return false;
+  it->second();
+  return true;
+}
+
+void MainForm::setupDispatch() {
+  auto on = [this](const char* name, void (MainForm::*handler)()) {
+    m_clicks[name] = [this, handler] { (this->*handler)(); };
+  };
+  // Main window and menu.
+  on("BTStartData", &MainForm::BTStartClick);
+  on("BTStopData", &MainForm::BTStopClick);
+  on("BTRecordRaw", &MainForm::BTRecordRawClick);
+  on("BTRecordEngr", &MainForm::BTRecordEngrClick);
+  on("BTStopRecord", &MainForm::BTStopRecordClick);
+  on("PCOMPort", &MainForm::PCOMPortClick);
+  on("PMeterType", &MainForm::PMeterTypeClick);
+  on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
+  on("RealTimeData1", &MainForm::RealTimeDataClick);
+  on("ReplayRawFile1", &MainForm::ReplayRawFileClick);
+  on("MenuAdvancedSetup", &MainForm::MenuAdvancedSetupClick);
+  on("Exit1", &MainForm::Exit1Click);
+  // Meter Setup page.
+  on("BTAverage", &MainForm::BTAverageClick);
+  on("BTPacket", &MainForm::BTPacketClick);
+  on("BTSample", &MainForm::BTSampleClick);
+  on("BTInterval", &MainForm::BTIntervalClick);
+  on("BTGetDandT", &MainForm::BTGetDandTClick);
+  on("BTGetSetup1", &MainForm::BTGetSetupClick);
+  on("BTLogging", &MainForm::BTLoggingClick);
+  on("BTErase", &MainForm::BTEraseClick);
+  on("BTSetDandTPC", &MainForm::BTSetDandTPCClick);
+  on("BTOpen", &MainForm::BTOpenClick);
+  on("BTClose", &MainForm::BTCloseClick);
+  on("BTStoreToFlash1", &MainForm::BTStoreSetupClick);
+  on("BTReloadSetup1", &MainForm::BTReloadClick);
+  // Advanced Setup page.
+  on("BTGetTiming", &MainForm::BTGetTimingClick);
+  on("BTph1onTime", &MainForm::BTph1onTimeClick);
+  on("BTph1offTime", &MainForm::BTph1offTimeClick);
+  on("BTph11onTime", &MainForm::BTph11onTimeClick);
+  on("BTph11offTime", &MainForm::BTph11offTimeClick);
+  on("BTOne", &MainForm::BTOneClick);
+  on("BTHexDump", &MainForm::BTHexDumpClick);
+  on("BTTimingSwap", &MainForm::BTTimingSwapClick);
+  on("PowerUserPanel", &MainForm::PowerUserPanelClick);
+  on("BTStoreSetup", &MainForm::BTStoreSetupClick);
+  on("BTReload", &MainForm::BTReloadClick);
+  // FL-Setup page.
+  on("BTAnalogRange2", &MainForm::BTAnalogRangeClick);
+  on("BTflscale", &MainForm::BTflscaleClick);
+  on("BTfloffset", &MainForm::BTfloffsetClick);
+  on("BTCal", &MainForm::BTCalClick);
+  on("BTGetSetup2", &MainForm::BTGetSetup2Click);
+  on("BTStoreToFlash2", &MainForm::BTStoreSetupClick);
+  on("Button22", &MainForm::BTReloadClick);
+  // Transfer Data page.
+  on("BTGetData", &MainForm::BTGetDataClick);
+  on("BitBtnCancel", &MainForm::BitBtnCancelClick);
+  on("BTErase2", &MainForm::BTErase2Click);
+  // Small dialogs.
+  on("Form2.Button1", &MainForm::Form2Button1Click);
+  on("SelectHPForm.BTOK", &MainForm::SelectHPFormBTOKClick);
+  on("PasswordForm.BTPasswordOK", &MainForm::BTPasswordOKClick);
+
+  auto onChange = [this](const char* name, void (MainForm::*handler)()) {
+    m_changes[name] = [this, handler] { (this->*handler)(); };
+  };
+  onChange("CBHostPort", &MainForm::CBHostPortChange);
+  onChange("CBBaudRate", &MainForm::CBHostPortChange);
+  onChange("PlotTypeCB", &MainForm::PlotTypeCBChange);
+  onChange("BBPlotCB", &MainForm::BBPlotCBChange);
+  onChange("StdDevCB", &MainForm::StdDevCBChange);
+  onChange("iTempCB", &MainForm::iTempCBChange);
+  onChange("xTempCB", &MainForm::xTempCBChange);
+  onChange("PresCB", &MainForm::PresCBChange);
+}
+
+std::string MainForm::editText(const std::string& name, size_t limit) const {
+  // Entries are copied into a bounded working text; anything longer is cut.
+  std::string t = m_view.text(name);
+  if (t.size() > limit) t.resize(limit);
+  return t;
+}
+
+// ---------------------------------------------------------------- application shell
+
+void MainForm::ShowWarningBox(const std::string& caption, const std::string& text) {
+  if (MessageBoxDepth >= 10) return;
+  ++MessageBoxDepth;
+  m_ui.beep();
+  m_ui.messageBox(caption, text);
+  --MessageBoxDepth;
+}
+
+void MainForm::BTStartClick() {
+  RateSampleCount = -1;
+  if (ReplayMode) {
+    ReplayRunning = true;
+    m_view.setText("BTStartData", "Resume Replay");
+    return;
+  }
+  WritePort("$run", 4);
+  WritePort("\r\n", 2);
+}
+
+void MainForm::BTStopClick() {
+  if (ReplayMode) {
+    ReplayRunning = false;
+    return;
+  }
+  WritePort("!!!!!", 5);
+}
+
+void MainForm::Exit1Click() { BTExitClick(); }
+
+void MainForm::BTExitClick() {
+  SaveSettings();
+  CloseByFrame();
+  if (m_options.quit) m_options.quit(0);
+}
+
+void MainForm::CloseByFrame() {
+  // Whatever was recorded is already on disk line by line; close the files properly.
+  RecordRaw = false;
+  RecordEngr = false;
+  if (m_rawFile) m_rawFile->close();
+  if (m_engrFile) m_engrFile->close();
+  if (m_replay) m_replay->close();
+  m_transfer.close();
+  TransferActive = false;
+  m_port->close();
+  OpenPortNumber = 0;
+}
+
+// ---------------------------------------------------------------- serial port
+
+void MainForm::SetBaudIndex(int baud) {
+  switch (baud) {
+    case 4800: BaudIndex = 0; break;
+    case 9600: BaudIndex = 1; break;
+    case 19200: BaudIndex = 2; break;
+    case 38400: BaudIndex = 3; break;
+    default: break;
+  }
+}
+
+void MainForm::OpenPort(int number, const std::string& name) {
+  static const int kBauds[4] = {4800, 9600, 19200, 38400};
+  const int baud = (BaudIndex >= 0 && BaudIndex <= 3) ? kBauds[BaudIndex] : 19200;
+  const auto result = m_port->open(name, baud);
+  if (result != meterlink::SerialPort::OpenResult::Ok) {
+    OpenPortNumber = 0;
+    std::string text = cformat("Could Not Open Comm Port %d", number);
+    if (result == meterlink::SerialPort::OpenResult::PermissionDenied) {
+      text += "\nNo permission to use " + name +
+              ": add your user to the group that owns it (often 'dialout') and log in again.";
+    }
+    m_ui.messageBox("Comm Error", text);
+    return;
+  }
+  OpenPortNumber = number;
+}
+
+void MainForm::ClosePort() {
+  const bool ok = m_port->close();
+  if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port");
+  OpenPortNumber = 0;
+}
+
+bool MainForm::WritePort(const char* bytes, size_t count) { return m_port->write(bytes, count); }
+
+void MainForm::ReadPort(char* buffer, size_t& count) { count = m_port->read(buffer, count); }
+
+void MainForm::CBHostPortChange() {
+  ClosePort();
+  switch (m_view.itemIndex("CBBaudRate")) {
+    case 0: SetBaudIndex(4800); break;
+    case 1: SetBaudIndex(9600); break;
+    case 2: SetBaudIndex(19200); break;
+    case 3: SetBaudIndex(38400); break;
+    default:
+      m_view.setItemIndex("CBBaudRate", 2);
+      SetBaudIndex(19200);
+      break;
+  }
+  const int item = m_view.itemIndex("CBHostPort");
+  if (item == 0) {
+    m_view.setVisible("PCOMPort", true);
+    m_view.setText("LBPortDevice", "");
+  } else if (item >= 1 && item <= 8) {
+    std::string device = m_options.ports.device(item);
+    m_view.setText("LBPortDevice",
+                   device.empty() ? cformat("Port device: COM %d is not bound", item) : "Port device: " + device);
+    if (device.empty()) device = cformat("COM%d", item);
+    OpenPort(item, device);
+    m_view.setVisible("PCOMPort", false);
+  }
+  SetupRequestTicks = 10;
+}
+
+void MainForm::PCOMPortClick() { m_ui.showDialog(Dialog::SelectHostPort, true); }
+
+void MainForm::onPortLost(const std::string& reason) {
+  // Called from the port's error signal: the port is closed already. The box waits for
+  // the next tick, so that no modal loop runs inside the port's own signal.
+  if (OpenPortNumber == 0 && m_portLostPending) return;
+  m_portLostPending = true;
+  m_portLostNumber = OpenPortNumber;
+  m_portLostReason = reason;
+  OpenPortNumber = 0;
+}
+
+// ---------------------------------------------------------------- receive loop
+
+void MainForm::firstTick() {
+  m_view.windowCaption = std::string(meterlink::kCaptionPrefix) + " ";
+  m_plot->PrepareChart();
+  m_view.setItemIndex("CBAnalogRange", 1);
+  m_view.setVisible("TSAdvanced", false);
+  m_view.setVisible("TSFLSetup", false);
+  Config.setStartupDefaults();
+}
+
+void MainForm::Timer55msTimer() {
+  // A modal box opened inside a tick runs a nested event loop; a tick never runs inside
+  // another, because the read buffer and the line being assembled belong to the outer one.
+  if (m_inTick55) return;
+  m_inTick55 = true;
+  if (m_firstTickPending) {
+    m_firstTickPending = false;
+    firstTick();
+  }
+  ++TickCount;
+  if (SetupRequestTicks != 0) {
+    if (SetupRequestTicks == 1) BTGetSetupClick();
+    --SetupRequestTicks;
+  }
+  if (TransferActive)
+    transferStep();
+  else
+    ReceiveStep(0);
+  transferWatchdog();
+  if (SampleClockDirty) {
+    SampleClockDirty = false;
+    drawClockLabels();
+  }
+  if (m_portLostPending) {
+    m_portLostPending = false;
+    m_view.setText("LBPortDevice", "Port device: lost (" + m_portLostReason + ")");
+    m_ui.messageBox("Comm Error", cformat("Comm Port %d Was Lost", m_portLostNumber) + "\n" + m_portLostReason +
+                                      "\nCheck the cable or adapter, then choose the host port again.");
+  }
+  m_inTick55 = false;
+}
+
+void MainForm::drawClockLabels() {
+  if (Clock.MeterMonth == 99) {
+    m_view.setText("LBMARUDandT", cformat("MARU:  %1.0lf", Sample.SampleCounter));
+  } else {
+    m_view.setText("LBMARUDandT", cformat("MARU:   %02d/%02d/%02d  %02d:%02d:%02d", Clock.MeterMonth,
+                                          Clock.MeterDay, Clock.MeterYear, Clock.MeterHour, Clock.MeterMinute,
+                                          Clock.MeterSecond));
+  }
+  m_view.setText("LBHostDandT", cformat("Host:  %02d/%02d/%02d  %02d:%02d:%02d", Clock.HostMonth, Clock.HostDay,
+                                        Clock.HostYear, Clock.HostHour, Clock.HostMinute, Clock.HostSecond));
+}
+
+void MainForm::ReceiveStep(int rebuildChannels) {
+  if (rebuildChannels != 0) ChannelSetupPending = true;
+  if (ChannelSetupPending) {
+    ChannelSetupPending = false;
+    m_plot->UpdatePlotOptions(Config.DataFieldCount);
+    m_plot->BuildPlotChannels(Config.DataFieldCount);
+  }
+  char buffer[1000];
+  size_t count = 100;
+  if (ReplayMode) {
+    if (ReplayRunning && m_replay && m_replay->isOpen()) {
+      if (m_replay->ReadReplayLine(buffer, count) == files::ReplayReader::Read::Rewound) ReplayRunning = false;
+      if (count == 0) m_view.setText("BTStartData", "Start Replay");
+    } else {
+      count = 0;
+    }
+  } else {
+    ReadPort(buffer, count);
+  }
+  if (count < 1) return;
+  TotalBytesRead += count;
+  m_lines.feed(buffer, count);
+}
+
+void MainForm::DispatchLine(const std::string& line) {
+  m_view.appendMemoLine(line);
+  if (m_decoder.ParseDataLine(line, !DeviceFilePath.empty())) {
+    SampleClockDirty = true;
+    MeasureSampleRate();
+    measure::CorrectCounts(Config, Sample, RefCorrectionOn, TempCorrectionOn);
+    measure::ConvertToEngineering(Config, Sample, Eng);
+    m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
+    WriteEngrLine();
+    if (RecordRaw && m_rawFile) {
+      std::string record = line;
+      record += "\r\n";
+      if (m_rawFile->write(record))
+        RawFileBytes += static_cast<long>(record.size());
+      else
+        recordingFailed(true);
+    }
+  } else {
+    ParseMeterReply(line);
+  }
+}
+
+// ---------------------------------------------------------------- device file
+
+void MainForm::LoadDeviceFileClick() {
+  FileDialogSpec spec;
+  spec.title = "Open Device File";
+  spec.defaultSuffix = "dev";
+  spec.filter = "Device File (*.dev)|*.dev|All files (*.*)|*.*";
+  const auto path = m_ui.openFile(spec);
+  if (!path) return;
+  LoadDeviceFilePath(*path, *path);
+}
+
+void MainForm::PMeterTypeClick() { LoadDeviceFileClick(); }
+
+bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName) {
+  DeviceFilePath = path;
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) {
+    DeviceFilePath.clear();
+    return false;
+  }
+  m_plot->ResetKindCounters();
+  const bool ok = measure::ParseDeviceFile(
+      file, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
+  std::fclose(file);
+  if (!ok) {
+    ShowWarningBox("Device File Error", "Missing or Invalid device file '" + path + "'");
+    DeviceFilePath.clear();
+    return false;
+  }
+  m_view.setText("LBDeviceFile", "Device File:  " + shownName);
+  m_view.setVisible("PMeterType", false);
+  m_view.setActivePage(4);
+  m_plot->UpdatePlotOptions(Config.DataFieldCount);
+  ChannelSetupPending = true;
+  return true;
+}
+
+}  // namespace app

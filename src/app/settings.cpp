@@ -1,0 +1,118 @@
+// The settings of the last run: "last.rbs" (two text lines) in the working directory,
+// and the chart's own properties in "maruiocomp.rbs".
+#include "app/mainform.h"
+
+#include <filesystem>
+
+#include "measure/cformat.h"
+#include "measure/devicefile.h"
+
+namespace app {
+
+using measure::cformat;
+
+namespace {
+
+std::string joinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir == ".") return name;
+  return (std::filesystem::path(dir) / name).string();
+}
+
+// Name and extension of a path, without drive or directory (either separator).
+std::string fileNameOf(const std::string& path) {
+  const auto cut = path.find_last_of("/\\:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// Reads one line of at most 199 characters, as a 200-byte buffer would.
+bool readLine(std::FILE* file, std::string& out) {
+  char buffer[200];
+  if (!std::fgets(buffer, sizeof buffer, file)) return false;
+  out = buffer;
+  return true;
+}
+
+}  // namespace
+
+void MainForm::SaveSettings() {
+  if (m_view.itemIndex("CBHostPort") < 0 || DeviceFilePath.empty()) return;
+  std::FILE* file = std::fopen(joinPath(m_options.workingDir, "last.rbs").c_str(), "w");
+  if (!file) return;
+  const std::string text =
+      cformat("%d %d %d %d %d %d %d %d %d %d %d\n", m_view.itemIndex("CBHostPort"), m_view.itemIndex("CBBaudRate"),
+              PowerUser ? 1 : 0, Plot.StdDevWindow, Plot.PlotType, Plot.BBPlotChoice, Plot.ITempPlotChoice,
+              Plot.XTempPlotChoice, Plot.PresPlotChoice, RefCorrectionOn ? 1 : 0, TempCorrectionOn ? 1 : 0) +
+      fileNameOf(DeviceFilePath) + "\n";
+  std::fwrite(text.data(), 1, text.size(), file);
+  m_chart.SaveProperties(joinPath(m_options.workingDir, "maruiocomp.rbs"));
+  std::fclose(file);
+}
+
+void MainForm::RestoreSettings() {
+  const std::string settingsPath = joinPath(m_options.workingDir, "last.rbs");
+  std::FILE* file = std::fopen(settingsPath.c_str(), "r");
+  if (!file) return;
+  std::string line1, line2;
+  int v[11] = {};
+  if (!readLine(file, line1) ||
+      measure::cscan(line1.c_str(), "%d %d %d %d %d %d %d %d %d %d %d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                     &v[6], &v[7], &v[8], &v[9], &v[10]) < 11 ||
+      !readLine(file, line2)) {
+    std::fclose(file);
+    return;
+  }
+  const auto end = line2.find_first_of("\r\n");
+  if (end != std::string::npos) line2.resize(end);
+  std::FILE* device = std::fopen(joinPath(m_options.workingDir, line2).c_str(), "r");
+  if (!device) {
+    std::fclose(file);
+    return;
+  }
+  m_plot->ResetKindCounters();
+  const bool ok = measure::ParseDeviceFile(
+      device, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
+  if (!ok) {
+    DeviceFilePath.clear();
+  } else {
+    m_view.setText("LBDeviceFile", "Device File:  " + line2);
+    DeviceFilePath = line2;
+    m_view.setItemIndex("CBHostPort", v[0]);
+    m_view.setItemIndex("CBBaudRate", v[1]);
+    PowerUser = v[2] != 0;
+    Plot.StdDevWindow = v[3];
+    switch (v[3]) {
+      case 0: m_view.setItemIndex("StdDevCB", 0); break;
+      case 1: m_view.setItemIndex("StdDevCB", 1); break;
+      case 15: m_view.setItemIndex("StdDevCB", 2); break;
+      case 60: m_view.setItemIndex("StdDevCB", 3); break;
+      default: break;  // any other value leaves the box as it is
+    }
+    Plot.PlotType = v[4];
+    m_view.setItemIndex("PlotTypeCB", v[4]);
+    Plot.BBPlotChoice = v[5];
+    m_view.setItemIndex("BBPlotCB", v[5]);
+    Plot.ITempPlotChoice = v[6];
+    m_view.setItemIndex("iTempCB", v[6]);
+    Plot.XTempPlotChoice = v[7];
+    m_view.setItemIndex("xTempCB", v[7]);
+    Plot.PresPlotChoice = v[8];
+    m_view.setItemIndex("PresCB", v[8]);
+    RefCorrectionOn = v[9] != 0;
+    TempCorrectionOn = v[10] != 0;
+    CBHostPortChange();
+    StdDevCBChange();
+    m_view.setActivePage(4);
+    m_view.setVisible("PMeterType", false);
+    // The reloaded device file needs its chart channels and option boxes, as after a
+    // load through the menu; otherwise a returning operator would see no plot.
+    m_plot->UpdatePlotOptions(Config.DataFieldCount);
+    ChannelSetupPending = true;
+    const std::string chartPath = joinPath(m_options.workingDir, "maruiocomp.rbs");
+    std::error_code ec;
+    if (std::filesystem::exists(chartPath, ec)) m_chart.LoadProperties(chartPath);
+  }
+  std::fclose(device);
+  std::fclose(file);
+}
+
+}  // namespace app

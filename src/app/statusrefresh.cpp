@@ -1,0 +1,95 @@
+// The periodic refresh: the 500 ms tick shows the meter's setup as last reported and the
+// device file's ranges; the 1 s tick shows rights, byte counts, recording and transfer state.
+#include "app/mainform.h"
+
+#include "measure/cformat.h"
+
+namespace app {
+
+using measure::cformat;
+
+void MainForm::Timer500msTimer() {
+  if (m_inTick500) return;
+  m_inTick500 = true;
+  if (Meter.MeterVersionSeen) {
+    m_view.setText("LBAVE", cformat("Average: %1u", Meter.MeterAverage));
+    m_view.setText("LBNS", cformat("Number of Sample: %1u", Meter.MeterSamples));
+    m_view.setText("LBNC", cformat("Number of Cycles: %1u", Meter.MeterCycles));
+    m_view.setText("LBCI", "Cycle Interval: " + Meter.MeterInterval);
+    const bool logging = Meter.MeterLogging != 0;
+    m_view.setText("LBLog", logging ? "Logging: ON" : "Logging: OFF");
+    m_view.setText("BTLogging", logging ? "Turn Logging OFF" : "Turn Logging ON");
+    const bool engr = Meter.MeterEngrOutput != 0;
+    m_view.setText("LBCal", engr ? "Engr Output: ON" : "Engr Output: OFF");
+    m_view.setText("BTCal", engr ? "Turn Engr Output OFF" : "Turn Engr Output ON");
+    // Memory: 4095 pages of 264 bytes; percentages in single precision as the meter shows them.
+    const long used = Meter.MeterMemoryUsed;
+    const float usedPercent = static_cast<float>(used) * (1.0f / 4095.0f) * 100.0f;
+    const float freePercent = static_cast<float>(4095 - used) * (1.0f / 4095.0f) * 100.0f;
+    const long usedK = used * 264 / 1024;
+    const long freeK = (1081080L - used * 264) / 1024;
+    m_view.setText("LBStorageUsed", cformat("Used:  %1ld K  %4.1f %%", usedK, static_cast<double>(usedPercent)));
+    m_view.setText("LBStorageFree", cformat("Free:  %1ld K  %4.1f %%", freeK, static_cast<double>(freePercent)));
+    drawClockLabels();
+  }
+  if (Meter.MeterPh1OnTimeKnown) m_view.setText("LBph1onTime", cformat("%1d", Meter.MeterPh1OnTime));
+  if (Meter.MeterPh1OffTimeKnown) m_view.setText("LBph1offTime", cformat("%1d", Meter.MeterPh1OffTime));
+  if (Meter.MeterPh11OnTimeKnown) m_view.setText("LBph11onTime", cformat("%1d", Meter.MeterPh11OnTime));
+  if (Meter.MeterPh11OffTimeKnown) m_view.setText("LBph11offTime", cformat("%1d", Meter.MeterPh11OffTime));
+  if (Meter.MeterEngrOffsetFresh) {
+    Meter.MeterEngrOffsetFresh = false;
+    m_view.setText("LBugloffset", cformat("%1d", Meter.MeterEngrOffset));
+  }
+  if (Meter.MeterEngrScaleFresh) {
+    Meter.MeterEngrScaleFresh = false;
+    const float scale = static_cast<float>(static_cast<uint32_t>(Meter.MeterEngrScale)) * 0.0001f;
+    m_view.setText("LBuglscale", cformat("%6.4f", static_cast<double>(scale)));
+  }
+  if (Config.Asv2Range > 0) {
+    m_view.setVisible("TSFLSetup", true);
+    const char* units = Config.IEngrUnits.c_str();
+    m_view.setText("LBHiRes", cformat("ASV1:  Hi Resolution   0.0-%3.1f %s", static_cast<double>(Config.Asv1Range), units));
+    m_view.setText("LBStdRes", cformat("ASV2:  Std Resolution  0.0-%3.1f %s", static_cast<double>(Config.Asv2Range), units));
+    m_view.setText("LBWideRange", cformat("ASV4:  Wide Range:     0.0-%3.1f %s", static_cast<double>(Config.Asv4Range), units));
+    m_view.setVisible("HRArrow", Meter.MeterAnalogRange == 1);
+    m_view.setVisible("SRArrow", Meter.MeterAnalogRange == 2);
+    m_view.setVisible("WRArrow", Meter.MeterAnalogRange == 4);
+  }
+  if (Config.IEngrScale > 0) {
+    m_view.setText("LBDFuglscale", cformat("%6.4f", static_cast<double>(Config.IEngrScale)));
+    m_view.setText("LBDFugloffset", cformat("%1.0f", static_cast<double>(Config.IEngrOffset)));
+  }
+  m_inTick500 = false;
+}
+
+void MainForm::Timer1SecondTimer() {
+  if (m_inTick1s) return;
+  m_inTick1s = true;
+  if (m_firstSecondPending) {
+    m_firstSecondPending = false;
+    RestoreSettings();
+  }
+  if (PowerUser) {
+    m_view.setText("PowerUserPanel", "Power User");
+    m_view.setColour("PowerUserPanel", kColourRed);
+  } else {
+    m_view.setText("PowerUserPanel", "Normal User");
+    m_view.setColour("PowerUserPanel", kColourButtonFace);
+  }
+  m_view.setVisible("StdDevCB", PowerUser && Plot.PlotType == 0);
+  m_view.setText("LBTotalIn", cformat("Bytes Read: %lu", TotalBytesRead));
+  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", RawFileBytes / 1024));
+  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", EngrFileBytes / 1024));
+  static const char* kRecording[4] = {"Recording:  OFF", "Recording:  Raw", "Recording:  Engr Units",
+                                      "Recording:  Raw + Engr Units"};
+  m_view.setText("LBRecordStatus", kRecording[(RecordRaw ? 1 : 0) + (RecordEngr ? 2 : 0)]);
+  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", ReceiveFileBytes / 1024));
+  static const char* kReceive[5] = {"Receive File Status:  ", "Receive File Status:  In Progress",
+                                    "Receive File Status:  Complete", "Receive File Status:  Incomplete",
+                                    "Receive File Status:  Cancelled"};
+  if (TransferStatus >= 0 && TransferStatus <= 4) m_view.setText("LBReceiveStatus", kReceive[TransferStatus]);
+  updateTransferProgress();
+  m_inTick1s = false;
+}
+
+}  // namespace app

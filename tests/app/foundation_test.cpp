@@ -1,0 +1,261 @@
+// The application shell, the serial port and the receive loop, driven over a real
+// pseudo-terminal with the test playing the meter.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <time.h>
+
+#include <random>
+
+#include "formfixture.h"
+
+using testsupport::FormFixture;
+
+namespace {
+
+double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+class Foundation : public FormFixture {};
+
+TEST_F(Foundation, StartDataSendsRunWithLineEndAndStopSendsFiveBangsOnly) {
+  choosePort(1);
+  ASSERT_EQ(form->OpenPortNumber, 1);
+  form->BTStartClick();
+  EXPECT_EQ(peer.receive(), "$run\r\n");
+  form->BTStopClick();
+  EXPECT_EQ(peer.receive(), "!!!!!");
+  EXPECT_EQ(form->RateSampleCount, -1);
+}
+
+TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
+  choosePort(1);
+  const std::string raw = dir.file("r.raw");
+  testsupport::writeFile(raw, "1\t2\r\n");
+  ASSERT_TRUE(form->StartReplay(raw));
+  form->BTStartClick();
+  EXPECT_TRUE(form->ReplayRunning);
+  EXPECT_EQ(form->view().text("BTStartData"), "Resume Replay");
+  form->BTStopClick();
+  EXPECT_FALSE(form->ReplayRunning);
+  EXPECT_EQ(peer.receive(200), "");
+}
+
+struct BaudCase {
+  int item;
+  speed_t speed;
+};
+
+class PortBaud : public FormFixture, public ::testing::WithParamInterface<BaudCase> {};
+
+TEST_P(PortBaud, OpensTheBoundSlotAtTheChosenBaudEightNOne) {
+  choosePort(1, GetParam().item);
+  ASSERT_EQ(form->OpenPortNumber, 1);
+  termios t{};
+  ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), GetParam().speed);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & PARENB, 0u);
+  EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
+  EXPECT_FALSE(form->view().visible("PCOMPort"));
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRates, PortBaud,
+                         ::testing::Values(BaudCase{0, B4800}, BaudCase{1, B9600}, BaudCase{2, B19200},
+                                           BaudCase{3, B38400}));
+
+TEST_F(Foundation, ChangingOnlyTheBaudReopensTheSamePort) {
+  choosePort(1, 2);
+  form->view().setItemIndex("CBBaudRate", 1);
+  form->changed("CBBaudRate");
+  EXPECT_EQ(form->OpenPortNumber, 1);
+  EXPECT_EQ(form->BaudIndex, 1);
+  termios t{};
+  ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  // The reopened port still carries commands.
+  form->BTStopClick();
+  EXPECT_EQ(peer.receive(), "!!!!!");
+}
+
+TEST_F(Foundation, BaudBoxWithoutChoiceIsForcedTo19200) {
+  form->view().setItemIndex("CBBaudRate", -1);
+  form->view().setItemIndex("CBHostPort", 1);
+  form->CBHostPortChange();
+  EXPECT_EQ(form->view().itemIndex("CBBaudRate"), 2);
+  EXPECT_EQ(form->BaudIndex, 2);
+}
+
+TEST_F(Foundation, SelectHostPortClosesThePortAndShowsThePanel) {
+  choosePort(1);
+  choosePort(0);
+  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_TRUE(form->view().visible("PCOMPort"));
+  form->BTStopClick();
+  EXPECT_EQ(peer.receive(200), "");
+}
+
+class MissingDevice : public FormFixture {
+  void configure(app::MainFormOptions& o) override { o.ports.bind(5, dir.file("no-such-tty")); }
+};
+
+TEST_F(MissingDevice, ShowsCommErrorWithTheSlotNumberAndOpensNothing) {
+  choosePort(5);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "Comm Error");
+  EXPECT_EQ(ui.boxes[0].text.substr(0, ui.boxes[0].text.find('\n')), "Could Not Open Comm Port 5");
+  EXPECT_EQ(ui.beeps, 0);  // port errors use the plain box
+  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_FALSE(form->view().visible("PCOMPort"));
+  form->ClosePort();
+  EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+TEST_F(Foundation, SetupIsRequestedOnTheTenthTickAfterAPortChange) {
+  choosePort(1);
+  for (int i = 1; i <= 9; ++i) {
+    tick();
+    ASSERT_EQ(peer.receive(5, 5), "") << "tick " << i;
+  }
+  tick();
+  EXPECT_EQ(peer.receive(), "$mnu\r\n");
+  ticks(12);
+  EXPECT_EQ(peer.receive(50), "");
+}
+
+TEST_F(Foundation, FirstTickSetsCaptionAndHidesTheSetupPages) {
+  tick();
+  EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU:  ");
+  EXPECT_FALSE(form->view().visible("TSAdvanced"));
+  EXPECT_FALSE(form->view().visible("TSFLSetup"));
+  EXPECT_EQ(form->view().itemIndex("CBAnalogRange"), 1);
+  EXPECT_NEAR(form->Config.ThetaRadians, 2.041975, 1e-12);
+}
+
+TEST_F(Foundation, LineOverThreeReadsIsListedOnce) {
+  choosePort(1);
+  peer.send("a");
+  tick(20);
+  peer.send("bc\r");
+  tick(20);
+  EXPECT_TRUE(form->view().memoLines().empty());
+  peer.send("\n");
+  tick(20);
+  ASSERT_EQ(form->view().memoLines().size(), 1u);
+  EXPECT_EQ(form->view().memoLines().back(), "abc");
+  EXPECT_EQ(form->TotalBytesRead, 5u);
+}
+
+TEST_F(Foundation, OverlongLineGivesOneOverflowBoxAndKeepsItsTail) {
+  choosePort(1);
+  std::string line;
+  for (int i = 0; i < 300; ++i) line.push_back(static_cast<char>('a' + i % 26));
+  peer.send(line + "\n");
+  ticks(6);  // at most 100 bytes a tick
+  ASSERT_EQ(ui.countBoxes("Input Buffer Overflow"), 1u);
+  EXPECT_EQ(ui.boxes.back().text, "Check Baud Rate");
+  EXPECT_EQ(ui.beeps, 1);
+  ASSERT_EQ(form->view().memoLines().size(), 1u);
+  EXPECT_EQ(form->view().memoLines().back(), line.substr(250));
+}
+
+TEST_F(Foundation, BareCarriageReturnNeverEndsALine) {
+  choosePort(1);
+  peer.send("12\r34\r");
+  ticks(3);
+  EXPECT_TRUE(form->view().memoLines().empty());
+}
+
+TEST_F(Foundation, EleventhStackedWarningIsDroppedWithoutSound) {
+  int depth = 0;
+  ui.onBox = [&](const std::string&, const std::string&) {
+    // While this box is "open", a timer raises the next one.
+    if (++depth < 15) form->ShowWarningBox("W", "again");
+  };
+  form->ShowWarningBox("W", "first");
+  EXPECT_EQ(ui.boxes.size(), 10u);
+  EXPECT_EQ(ui.beeps, 10);
+  EXPECT_EQ(form->MessageBoxDepth, 0);
+  ui.onBox = nullptr;
+  form->ShowWarningBox("W", "after");
+  EXPECT_EQ(ui.boxes.size(), 11u);
+}
+
+TEST_F(Foundation, RawDataMemoKeepsAtMost501Lines) {
+  choosePort(1);
+  std::string burst;
+  for (int i = 0; i < 700; ++i) burst += std::to_string(i) + "\n";
+  peer.send(burst);
+  for (int i = 0; i < 60 && form->view().memoTotal() < 700; ++i) tick();
+  EXPECT_EQ(form->view().memoTotal(), 700u);
+  EXPECT_EQ(form->view().memoLines().size(), 501u);
+  EXPECT_EQ(form->view().memoLines().front(), "199");
+  EXPECT_EQ(form->view().memoLines().back(), "699");
+}
+
+TEST_F(Foundation, TicksNeverNestInsideAModalBox) {
+  choosePort(1);
+  int nestedTicks = 0;
+  ui.onBox = [&](const std::string&, const std::string&) {
+    // The GUI's timers keep firing while a box is open.
+    const int before = form->TickCount;
+    form->Timer55msTimer();
+    nestedTicks += form->TickCount - before;
+  };
+  peer.send(std::string(260, 'x') + "\n");
+  ticks(4);
+  EXPECT_EQ(ui.countBoxes("Input Buffer Overflow"), 1u);
+  EXPECT_EQ(nestedTicks, 0);
+}
+
+TEST_F(Foundation, HangUpClosesThePortOnceWithoutSpinning) {
+  choosePort(1);
+  peer.send("1\t2\n");
+  ticks(2);
+  peer.hangUp();
+  const double cpuBefore = processCpuSeconds();
+  for (int i = 0; i < 36; ++i) {  // about two seconds of 55 ms ticks
+    testsupport::pumpEvents(55);
+    form->Timer55msTimer();
+  }
+  const double cpu = processCpuSeconds() - cpuBefore;
+  EXPECT_LT(cpu, 0.6) << "CPU seconds spent in two seconds after the hang-up";
+  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);
+  // Writing to the lost port is silent.
+  form->BTStartClick();
+  EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+TEST_F(Foundation, RandomBytesNeverBreakTheReceiveLoop) {
+  choosePort(1);
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 20; ++round) {
+    std::string bytes;
+    const int n = 200 + static_cast<int>(rng() % 800);
+    for (int i = 0; i < n; ++i) {
+      const unsigned r = rng() % 100;
+      if (r < 5)
+        bytes.push_back('\n');
+      else if (r < 10)
+        bytes.push_back('\0');
+      else if (r < 15)
+        bytes.push_back(static_cast<char>(0xFF));
+      else
+        bytes.push_back(static_cast<char>(rng() & 0xFF));
+    }
+    if (round % 5 == 0) bytes += std::string(1000, 'k');  // a long run without a line feed
+    peer.send(bytes);
+    ticks(n / 100 + 12);
+  }
+  EXPECT_LE(form->view().memoLines().size(), 501u);
+  for (const auto& line : form->view().memoLines()) EXPECT_LE(line.size(), 251u);
+}
+
+}  // namespace

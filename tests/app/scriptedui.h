@@ -1,0 +1,55 @@
+#pragma once
+// A scripted operator: records every box, beep and dialog, and answers file dialogs
+// from a queue (an empty queue answers "cancel").
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/operatorui.h"
+
+namespace testsupport {
+
+class ScriptedUi : public app::OperatorUi {
+ public:
+  struct Box {
+    std::string caption, text;
+  };
+  void beep() override { ++beeps; }
+  void messageBox(const std::string& caption, const std::string& text) override {
+    boxes.push_back({caption, text});
+    if (onBox) onBox(caption, text);
+  }
+  std::optional<std::string> openFile(const app::FileDialogSpec& spec) override { return answer(spec); }
+  std::optional<std::string> saveFile(const app::FileDialogSpec& spec) override { return answer(spec); }
+  void showDialog(app::Dialog which, bool show) override { dialogs.emplace_back(which, show); }
+
+  std::optional<std::string> answer(const app::FileDialogSpec& spec) {
+    dialogSpecs.push_back(spec);
+    if (files.empty()) return std::nullopt;
+    auto a = files.front();
+    files.pop_front();
+    return a;
+  }
+  bool shownLast(app::Dialog which) const {
+    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
+      if (it->first == which) return it->second;
+    return false;
+  }
+  size_t countBoxes(const std::string& caption) const {
+    size_t n = 0;
+    for (const auto& b : boxes) n += b.caption == caption;
+    return n;
+  }
+
+  int beeps = 0;
+  std::vector<Box> boxes;
+  std::function<void(const std::string&, const std::string&)> onBox;  ///< runs "while the box is open"
+  std::deque<std::optional<std::string>> files;
+  std::vector<app::FileDialogSpec> dialogSpecs;
+  std::vector<std::pair<app::Dialog, bool>> dialogs;
+};
+
+}  // namespace testsupport
