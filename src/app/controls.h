@@ -23,9 +23,17 @@ struct ControlSpec {
   std::string hint;        ///< tooltip
   int itemIndex = -1;      ///< combo / radio choice at design time (-1: none, caption shows as placeholder)
   int64_t colour = -3;     ///< design colour 0x00BBGGRR, or kColourDefault (-3)
+  int columns = 1;         ///< radio groups: items are laid out down this many columns
+  bool checkable = false;  ///< menu items that carry a check mark
+  bool checked = false;    ///< design check state of a checkable menu item
 };
 
 /// Every control, in the order the window lays them out.
+/// Pages: "main" (beside and below the page control), "menubar" (the menu "&File"),
+/// "menu" (its items in order; a separator is an item with an empty name), the six
+/// pages of PageTable(), and "Form2", "SelectHPForm", "PasswordForm" for the small
+/// windows' controls. The small windows themselves are Widget::Page entries on the page
+/// "dialogs" whose caption is the window caption.
 const std::vector<ControlSpec>& ControlTable();
 
 /// Pages of PageControl1 in order.

@@ -1,1 +1,707 @@
-// Placeholder until the widgets land.
+#include "ui/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStringList>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "app/viewmodel.h"
+#include "ui/qtoperatorui.h"
+
+namespace ui {
+
+namespace {
+
+using app::ControlSpec;
+using app::Widget;
+
+// Grid rows of each page: a cell is a control name, "name*N" spans N columns, "" is empty.
+// Controls of a page that no row names are appended below, one per row.
+using Grid = std::vector<std::vector<const char*>>;
+
+const std::map<std::string, Grid>& pageGrids() {
+  static const std::map<std::string, Grid> grids = {
+      {"TSSetup",
+       {{"", "Label2", "Label3"},
+        {"", "Label1", "Label5"},
+        {"BTAverage", "MEAverage", "LBAVE"},
+        {"BTPacket", "MEPacket", "LBNS"},
+        {"BTSample", "MESample", "LBNC"},
+        {"BTInterval", "TimeInterval", "LBCI"},
+        {"BTLogging", "Label6", "LBLog"},
+        {"BTErase", "LBStorageUsed", "LBStorageFree"},
+        {"BTGetDandT", "BTSetDandTPC", "BTGetSetup1"},
+        {"BTOpen", "BTClose", "LBHz2"},
+        {"BTStoreToFlash1", "BTReloadSetup1", "LBUR"}}},
+      {"TSAdvanced",
+       {{"", "Label14", "Label15"},
+        {"", "Label13", "Label16"},
+        {"BTph1onTime", "MEph1onTime", "LBph1onTime"},
+        {"BTph1offTime", "MEph1offTime", "LBph1offTime"},
+        {"BTph11onTime", "MEph11onTime", "LBph11onTime"},
+        {"BTph11offTime", "MEph11offTime", "LBph11offTime"},
+        {"BTHexDump", "MEHexDump", ""},
+        {"BTGetTiming", "BTOne", "BTTimingSwap"},
+        {"PowerUserPanel", "BTStoreSetup", "BTReload"}}},
+      {"TSFLSetup",
+       {{"", "Label32", "Label34", "Label47"},
+        {"", "Label33", "Label35", "Label48"},
+        {"BTAnalogRange2", "CBAnalogRange", ""},
+        {"HRArrow", "LBHiRes*3"},
+        {"SRArrow", "LBStdRes*3"},
+        {"WRArrow", "LBWideRange*3"},
+        {"BTflscale", "MEflscale", "LBuglscale", "LBDFuglscale"},
+        {"BTfloffset", "MEfloffset", "LBugloffset", "LBDFugloffset"},
+        {"BTCal", "", "LBCal"},
+        {"BTGetSetup2", "BTStoreToFlash2", "Button22"}}},
+      {"TabSheet1",
+       {{"BTGetData", "BitBtnCancel", "BTErase2"},
+        {"LBReceiveFile*3"},
+        {"LBReceiveStatus*3"},
+        {"LBReceiveFileSize*3"},
+        {"PBTransfer*2", "LBTransferElapsed"}}},
+      // Below the page control.
+      {"main",
+       {{"LBTotalIn", "LBMARUDandT", "LBHostDandT"},
+        {"LBHz1", "LBDeviceFile", "LBRecordStatus"},
+        {"LBRawFileName*2", "LBRawFileSize"},
+        {"LBEngrFileName*2", "LBEngrFileSize"}}},
+  };
+  return grids;
+}
+
+// Main-window controls in the column beside the page control, top to bottom; "" is a gap.
+const std::vector<const char*>& sideColumn() {
+  static const std::vector<const char*> names = {
+      "BTStartData", "BTStopData",   "",           "BTRecordRaw", "BTRecordEngr", "BTStopRecord", "",
+      "CBHostPort",  "CBBaudRate",   "LBPortDevice", "PCOMPort",  "PMeterType",   "PStore"};
+  return names;
+}
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// The widget's objectName: the part after the form's name for the small windows' controls.
+QString objectNameOf(const ControlSpec& spec) {
+  const auto dot = spec.name.find('.');
+  return qs(dot == std::string::npos ? spec.name : spec.name.substr(dot + 1));
+}
+
+bool isDialogPage(const std::string& page) {
+  return page == "Form2" || page == "SelectHPForm" || page == "PasswordForm";
+}
+
+}  // namespace
+
+MainWindow::MainWindow(app::MainForm& form, QWidget* chart, QtOperatorUi* ops, QWidget* parent)
+    : QMainWindow(parent), m_form(form) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(qs(m_form.view().windowCaption));
+
+  m_pages = new QTabWidget;
+  m_pages->setObjectName(QStringLiteral("PageControl1"));
+  for (const auto& [name, caption] : app::PageTable()) m_pages->addTab(buildPage(name, chart), qs(caption));
+  setCentralWidget(buildMainArea(m_pages, chart));
+  buildMenu();
+  for (const ControlSpec& spec : app::ControlTable())
+    if (spec.page == "dialogs") buildDialog(spec);
+
+  // Anything of the table not placed yet still gets its widget, on its page's end.
+  for (const ControlSpec& spec : app::ControlTable()) {
+    if (spec.name.empty() || m_entries.count(spec.name) || spec.page == "dialogs" || spec.page == "menu" ||
+        spec.page == "menubar")
+      continue;
+    QWidget* host = centralWidget();
+    if (auto d = m_dialogs.find(spec.page); d != m_dialogs.end()) host = d->second;
+    else if (QWidget* page = m_pages->findChild<QWidget*>(qs(spec.page))) host = page;
+    QWidget* w = makeControl(spec, host, chart);
+    if (host->layout()) host->layout()->addWidget(w);
+  }
+  for (auto& [name, entry] : m_entries) wire(name, entry);
+
+  connect(m_pages, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index >= 0) m_form.view().activePage = index;
+  });
+
+  m_timer55.setInterval(std::max(1, m_form.view().timer55IntervalMs));
+  m_timer500.setInterval(500);
+  m_timer1s.setInterval(1000);
+  connect(&m_timer55, &QTimer::timeout, this, [this] {
+    m_form.Timer55msTimer();
+    sync();
+  });
+  connect(&m_timer500, &QTimer::timeout, this, [this] {
+    m_form.Timer500msTimer();
+    sync();
+  });
+  connect(&m_timer1s, &QTimer::timeout, this, [this] {
+    m_form.Timer1SecondTimer();
+    sync();
+  });
+
+  if (ops) {
+    ops->attach(this, dialog("Form2"), dialog("SelectHPForm"), dialog("PasswordForm"));
+  }
+
+  resize(772, 591);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+  }
+  applyAll();
+  sync();
+}
+
+MainWindow::~MainWindow() { stopTimers(); }
+
+// ---- Building ----
+
+QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidget* chart) {
+  QWidget* w = nullptr;
+  Entry entry;
+  entry.spec = &spec;
+  switch (spec.kind) {
+    case Widget::Button:
+    case Widget::Panel: {
+      auto* b = new QPushButton(qs(spec.caption), parent);
+      b->setAutoDefault(false);
+      if (spec.kind == Widget::Panel) b->setMinimumHeight(32);
+      w = b;
+      break;
+    }
+    case Widget::Label: {
+      auto* l = new QLabel(qs(spec.caption), parent);
+      l->setTextFormat(Qt::PlainText);
+      w = l;
+      break;
+    }
+    case Widget::Edit: {
+      auto* e = new QLineEdit(qs(spec.caption), parent);
+      e->setMaximumWidth(160);
+      w = e;
+      break;
+    }
+    case Widget::Combo: {
+      auto* c = new QComboBox(parent);
+      for (const std::string& item : spec.items) c->addItem(qs(item));
+      c->setPlaceholderText(qs(spec.caption));
+      c->setCurrentIndex(spec.itemIndex < static_cast<int>(spec.items.size()) ? spec.itemIndex : -1);
+      c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+      w = c;
+      break;
+    }
+    case Widget::RadioGroup: {
+      auto* box = new QGroupBox(qs(spec.caption), parent);
+      auto* grid = new QGridLayout(box);
+      auto* group = new QButtonGroup(box);
+      const int count = static_cast<int>(spec.items.size());
+      const int columns = std::max(1, spec.columns);
+      const int perColumn = (count + columns - 1) / columns;
+      for (int i = 0; i < count; ++i) {
+        auto* r = new QRadioButton(qs(spec.items[static_cast<size_t>(i)]), box);
+        group->addButton(r, i);
+        grid->addWidget(r, perColumn ? i % perColumn : 0, perColumn ? i / perColumn : 0);
+      }
+      if (QAbstractButton* b = group->button(spec.itemIndex)) b->setChecked(true);
+      entry.group = group;
+      w = box;
+      break;
+    }
+    case Widget::Memo: {
+      auto* m = new QPlainTextEdit(parent);
+      m->setReadOnly(true);
+      m->setMaximumBlockCount(static_cast<int>(app::ViewModel::kMemoMax));
+      m->setLineWrapMode(QPlainTextEdit::NoWrap);
+      m->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+      m_memo = m;
+      w = m;
+      break;
+    }
+    case Widget::Chart:
+      w = chart ? chart : new QWidget;
+      w->setParent(parent);
+      w->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+      break;
+    case Widget::ProgressBar: {
+      auto* p = new QProgressBar(parent);
+      p->setRange(0, 100);
+      if (spec.itemIndex >= 0) p->setValue(std::clamp(spec.itemIndex, 0, 100));
+      w = p;
+      break;
+    }
+    case Widget::MenuItem:
+    case Widget::Page:
+      return nullptr;
+  }
+  w->setObjectName(objectNameOf(spec));
+  if (!spec.accessibleName.empty()) {
+    w->setAccessibleName(qs(spec.accessibleName));
+    // Qt names a combo box by its current text on some platforms; say what it holds here too.
+    if (spec.kind == Widget::Combo) w->setAccessibleDescription(qs(spec.accessibleName));
+  }
+  if (!spec.hint.empty()) w->setToolTip(qs(spec.hint));
+  if (!spec.visible) w->setVisible(false);
+  entry.widget = w;
+  m_entries[spec.name] = entry;
+  if (spec.colour != app::kColourDefault || spec.kind == Widget::Panel) applyColour(entry, spec.colour);
+  return w;
+}
+
+void MainWindow::fillGrid(QGridLayout* grid, const std::string& page, QWidget* parent, QWidget* chart) {
+  std::map<std::string, const ControlSpec*> specs;
+  for (const ControlSpec& spec : app::ControlTable())
+    if (spec.page == page && !spec.name.empty()) specs[spec.name] = &spec;
+
+  int row = 0;
+  int columns = 1;
+  if (auto it = pageGrids().find(page); it != pageGrids().end()) {
+    for (const auto& cells : it->second) {
+      int column = 0;
+      for (const char* cell : cells) {
+        std::string name = cell;
+        int span = 1;
+        if (auto star = name.find('*'); star != std::string::npos) {
+          span = std::stoi(name.substr(star + 1));
+          name.resize(star);
+        }
+        if (auto s = specs.find(name); s != specs.end() && !m_entries.count(name)) {
+          if (QWidget* w = makeControl(*s->second, parent, chart)) grid->addWidget(w, row, column, 1, span);
+        }
+        column += span;
+      }
+      columns = std::max(columns, column);
+      ++row;
+    }
+  }
+  for (const ControlSpec& spec : app::ControlTable()) {
+    if (spec.page != page || spec.name.empty() || m_entries.count(spec.name)) continue;
+    if (QWidget* w = makeControl(spec, parent, chart)) grid->addWidget(w, row++, 0, 1, columns);
+  }
+  grid->setRowStretch(row, 1);
+  grid->setColumnStretch(columns, 1);
+}
+
+QWidget* MainWindow::buildPage(const std::string& page, QWidget* chart) {
+  auto* w = new QWidget;
+  w->setObjectName(qs(page));
+  if (page == "TSRaw" || page == "TSPlot") {
+    auto* box = new QVBoxLayout(w);
+    auto* options = new QHBoxLayout;
+    box->addLayout(options);
+    for (const ControlSpec& spec : app::ControlTable()) {
+      if (spec.page != page || spec.name.empty()) continue;
+      QWidget* c = makeControl(spec, w, chart);
+      if (!c) continue;
+      if (spec.kind == Widget::Combo) {
+        options->addWidget(c);
+      } else {
+        box->addWidget(c, 1);
+      }
+    }
+    options->addStretch(1);
+    return w;
+  }
+  fillGrid(new QGridLayout(w), page, w, chart);
+  return w;
+}
+
+QWidget* MainWindow::buildMainArea(QWidget* tabs, QWidget* chart) {
+  auto* area = new QWidget;
+  auto* outer = new QVBoxLayout(area);
+  auto* top = new QHBoxLayout;
+  outer->addLayout(top, 1);
+  top->addWidget(tabs, 1);
+
+  auto* side = new QVBoxLayout;
+  top->addLayout(side);
+  std::map<std::string, const ControlSpec*> specs;
+  for (const ControlSpec& spec : app::ControlTable())
+    if (spec.page == "main") specs[spec.name] = &spec;
+  for (const char* name : sideColumn()) {
+    if (!*name) {
+      side->addSpacing(12);
+      continue;
+    }
+    if (auto s = specs.find(name); s != specs.end()) {
+      QWidget* w = makeControl(*s->second, area, chart);
+      w->setMinimumWidth(150);
+      w->setMaximumWidth(190);
+      if (auto* l = qobject_cast<QLabel*>(w)) l->setWordWrap(true);
+      side->addWidget(w);
+    }
+  }
+  side->addStretch(1);
+
+  auto* status = new QGridLayout;
+  outer->addLayout(status);
+  fillGrid(status, "main", area, chart);
+  status->setRowStretch(status->rowCount(), 0);
+  return area;
+}
+
+void MainWindow::buildMenu() {
+  QMenu* menu = nullptr;
+  for (const ControlSpec& spec : app::ControlTable()) {
+    if (spec.page == "menubar") {
+      menu = menuBar()->addMenu(qs(spec.caption));
+      menu->setObjectName(qs(spec.name));
+      Entry entry;
+      entry.spec = &spec;
+      entry.action = menu->menuAction();
+      entry.widget = menu;
+      m_entries[spec.name] = entry;
+      continue;
+    }
+    if (spec.page != "menu") continue;
+    if (!menu) {
+      menu = menuBar()->addMenu(QStringLiteral("&File"));
+      menu->setObjectName(QStringLiteral("File1"));
+    }
+    if (spec.name.empty()) {
+      menu->addSeparator();
+      continue;
+    }
+    QAction* a = menu->addAction(qs(spec.caption));
+    a->setObjectName(qs(spec.name));
+    a->setCheckable(spec.checkable);
+    a->setChecked(spec.checked);
+    a->setVisible(spec.visible);
+    Entry entry;
+    entry.spec = &spec;
+    entry.action = a;
+    m_entries[spec.name] = entry;
+  }
+}
+
+void MainWindow::buildDialog(const ControlSpec& form) {
+  auto* d = new QDialog(this);
+  d->setObjectName(qs(form.name));
+  d->setWindowTitle(qs(form.caption));
+  d->setModal(false);
+  auto* box = new QVBoxLayout(d);
+  m_dialogs[form.name] = d;
+  Entry self;
+  self.spec = &form;
+  self.widget = d;
+  m_entries[form.name] = self;
+  for (const ControlSpec& spec : app::ControlTable()) {
+    if (spec.page != form.name) continue;
+    QWidget* w = makeControl(spec, d, nullptr);
+    if (!w) continue;
+    if (spec.kind == Widget::Button) {
+      box->addWidget(w, 0, Qt::AlignHCenter);
+      static_cast<QPushButton*>(w)->setMinimumWidth(80);
+    } else {
+      box->addWidget(w);
+    }
+    if (auto* l = qobject_cast<QLabel*>(w)) l->setWordWrap(form.name == "PasswordForm");
+  }
+  if (form.name == "Form2") {
+    QFont f = d->font();
+    f.setBold(true);
+    if (QWidget* label = widget("Form2.Label1")) label->setFont(f);
+  }
+  if (form.name == "PasswordForm") {
+    if (auto* e = qobject_cast<QLineEdit*>(widget("PasswordForm.MEPassword"))) e->setEchoMode(QLineEdit::Password);
+  }
+  if (form.colour != app::kColourDefault) applyColour(self, form.colour);
+}
+
+void MainWindow::wire(const std::string& name, Entry& entry) {
+  const ControlSpec& spec = *entry.spec;
+  if (entry.action && spec.page == "menu") {
+    connect(entry.action, &QAction::triggered, this, [this, name] { onClick(name); });
+    return;
+  }
+  if (!entry.widget) return;
+  switch (spec.kind) {
+    case Widget::Button:
+    case Widget::Panel:
+      if (auto* b = qobject_cast<QPushButton*>(entry.widget)) {
+        const std::string form = isDialogPage(spec.page) ? spec.page : std::string();
+        connect(b, &QPushButton::clicked, this, [this, name, form] {
+          if (!form.empty()) storeDialogState(form);
+          onClick(name);
+        });
+      }
+      break;
+    case Widget::Edit:
+      if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) {
+        connect(e, &QLineEdit::textEdited, this,
+                [this, name](const QString& text) { m_form.view().setText(name, text.toStdString()); });
+      }
+      break;
+    case Widget::Combo:
+      if (auto* c = qobject_cast<QComboBox*>(entry.widget)) {
+        connect(c, &QComboBox::activated, this, [this, name](int index) { onChoice(name, index); });
+      }
+      break;
+    case Widget::RadioGroup:
+      if (entry.group) {
+        connect(entry.group, &QButtonGroup::idClicked, this,
+                [this, name](int id) { m_form.view().setItemIndex(name, id); });
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- Operator input ----
+
+void MainWindow::onClick(const std::string& name) {
+  m_form.click(name);
+  sync();
+}
+
+void MainWindow::onChoice(const std::string& name, int index) {
+  m_form.view().setItemIndex(name, index);
+  m_form.changed(name);
+  sync();
+}
+
+void MainWindow::storeDialogState(const std::string& form) {
+  app::ViewModel& view = m_form.view();
+  for (const auto& [name, entry] : m_entries) {
+    if (entry.spec->page != form) continue;
+    if (entry.group) view.setItemIndex(name, entry.group->checkedId());
+    if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) view.setText(name, e->text().toStdString());
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  stopTimers();
+  m_form.CloseByFrame();
+  for (auto& [name, d] : m_dialogs) d->hide();
+  event->accept();
+}
+
+// ---- Timers ----
+
+void MainWindow::startTimers() {
+  m_timer55.start();
+  m_timer500.start();
+  m_timer1s.start();
+}
+
+void MainWindow::stopTimers() {
+  m_timer55.stop();
+  m_timer500.stop();
+  m_timer1s.stop();
+}
+
+// ---- View model to widgets ----
+
+QObject* MainWindow::control(const std::string& name) const {
+  auto it = m_entries.find(name);
+  if (it == m_entries.end()) return nullptr;
+  if (it->second.widget) return it->second.widget;
+  return it->second.action;
+}
+
+QWidget* MainWindow::widget(const std::string& name) const {
+  auto it = m_entries.find(name);
+  return it == m_entries.end() ? nullptr : it->second.widget;
+}
+
+QDialog* MainWindow::dialog(const std::string& formName) const {
+  auto it = m_dialogs.find(formName);
+  return it == m_dialogs.end() ? nullptr : it->second;
+}
+
+void MainWindow::sync() {
+  app::ViewModel& view = m_form.view();
+  for (const std::string& name : view.takeDirty()) apply(name);
+
+  const QString caption = qs(view.windowCaption);
+  if (windowTitle() != caption) setWindowTitle(caption);
+
+  // Qt toggles a checkable action by itself when it is triggered; the view decides.
+  for (const auto& [name, entry] : m_entries) {
+    if (entry.action && entry.spec->checkable && view.has(name)) {
+      const bool checked = view.get(name).checked;
+      if (entry.action->isChecked() != checked) entry.action->setChecked(checked);
+    }
+  }
+  syncPages();
+  syncMemo();
+  const int interval = std::max(1, view.timer55IntervalMs);
+  if (m_timer55.interval() != interval) m_timer55.setInterval(interval);
+}
+
+void MainWindow::syncPages() {
+  const app::ViewModel& view = m_form.view();
+  const auto& pages = app::PageTable();
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (!view.has(pages[i].first)) continue;
+    const bool visible = view.visible(pages[i].first);
+    if (m_pages->isTabVisible(static_cast<int>(i)) != visible) m_pages->setTabVisible(static_cast<int>(i), visible);
+  }
+  if (view.pageGeneration != m_pageGeneration) {
+    m_pageGeneration = view.pageGeneration;
+    if (view.activePage >= 0 && view.activePage < m_pages->count()) m_pages->setCurrentIndex(view.activePage);
+  }
+}
+
+void MainWindow::syncMemo() {
+  const app::ViewModel& view = m_form.view();
+  if (!m_memo || view.memoTotal() == m_memoShown) return;
+  const auto& lines = view.memoLines();
+  uint64_t missing = view.memoTotal() - m_memoShown;
+  if (view.memoTotal() < m_memoShown || missing >= lines.size()) {
+    // More arrived than the memo keeps (or the count went back): show what the view holds.
+    m_memo->clear();
+    missing = lines.size();
+  }
+  m_memoShown = view.memoTotal();
+  if (missing == 0) return;
+  QStringList text;
+  for (size_t i = lines.size() - static_cast<size_t>(missing); i < lines.size(); ++i) {
+    // Received bytes are shown one character each, whatever they are.
+    text << QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
+  }
+  m_memo->appendPlainText(text.join(QLatin1Char('\n')));
+}
+
+void MainWindow::applyAll() {
+  const app::ViewModel& view = m_form.view();
+  for (const auto& [name, entry] : m_entries)
+    if (view.has(name)) apply(name);
+}
+
+void MainWindow::apply(const std::string& name) {
+  auto it = m_entries.find(name);
+  if (it == m_entries.end()) return;
+  const Entry& entry = it->second;
+  const app::Control& c = m_form.view().get(name);
+  const ControlSpec& spec = *entry.spec;
+
+  if (entry.action) {
+    if (entry.action->text() != qs(c.text)) entry.action->setText(qs(c.text));
+    entry.action->setVisible(c.visible);
+    entry.action->setEnabled(c.enabled);
+    if (spec.checkable) entry.action->setChecked(c.checked);
+    return;
+  }
+  QWidget* w = entry.widget;
+  if (!w) return;
+  if (spec.kind == Widget::Page) {
+    // A small window: its caption and colour; showing it is the operator interface's work.
+    if (w->windowTitle() != qs(c.text)) w->setWindowTitle(qs(c.text));
+    applyColour(entry, c.colour);
+    return;
+  }
+  if (w->isHidden() == c.visible) w->setVisible(c.visible);
+  if (w->isEnabled() != c.enabled) w->setEnabled(c.enabled);
+  const QString text = qs(c.text);
+  switch (spec.kind) {
+    case Widget::Button:
+    case Widget::Panel:
+      if (auto* b = qobject_cast<QPushButton*>(w); b && b->text() != text) b->setText(text);
+      break;
+    case Widget::Label:
+      if (auto* l = qobject_cast<QLabel*>(w); l && l->text() != text) l->setText(text);
+      break;
+    case Widget::Edit:
+      // Equal text is left alone, so the cursor of an operator typing stays where it is.
+      if (auto* e = qobject_cast<QLineEdit*>(w); e && e->text() != text) e->setText(text);
+      break;
+    case Widget::Combo:
+      if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        const QSignalBlocker block(cb);
+        if (cb->placeholderText() != text) cb->setPlaceholderText(text);
+        const int index = c.itemIndex >= 0 && c.itemIndex < cb->count() ? c.itemIndex : -1;
+        if (cb->currentIndex() != index) cb->setCurrentIndex(index);
+      }
+      break;
+    case Widget::RadioGroup:
+      if (entry.group) {
+        if (auto* box = qobject_cast<QGroupBox*>(w); box && box->title() != text) box->setTitle(text);
+        if (QAbstractButton* b = entry.group->button(c.itemIndex)) {
+          b->setChecked(true);
+        } else if (QAbstractButton* checked = entry.group->checkedButton()) {
+          entry.group->setExclusive(false);
+          checked->setChecked(false);
+          entry.group->setExclusive(true);
+        }
+      }
+      break;
+    case Widget::ProgressBar:
+      if (auto* p = qobject_cast<QProgressBar*>(w)) {
+        if (c.itemIndex < 0) {
+          p->reset();
+        } else {
+          p->setValue(std::clamp(c.itemIndex, p->minimum(), p->maximum()));
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  applyColour(entry, c.colour);
+}
+
+void MainWindow::applyColour(const Entry& entry, int64_t colour) {
+  QWidget* w = entry.widget;
+  if (!w) return;
+  const ControlSpec& spec = *entry.spec;
+  if (colour == app::kColourDefault) colour = spec.colour;
+  QColor c;
+  const QPalette palette = QApplication::palette();
+  if (colour == app::kColourButtonFace) {
+    c = palette.color(QPalette::Button);
+  } else if (colour == app::kColourMenu) {
+    c = palette.color(QPalette::Window);
+  } else if (colour >= 0) {
+    c = QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
+               static_cast<int>((colour >> 16) & 0xFF));
+  }
+
+  if (spec.kind == Widget::Button || spec.kind == Widget::Panel) {
+    if (!c.isValid()) {
+      if (spec.kind == Widget::Button) {
+        w->setStyleSheet(QString());
+        return;
+      }
+      c = palette.color(QPalette::Button);
+    }
+    // A panel is a flat coloured face with a thin frame; it still acts as a button.
+    const QColor ink = c.lightness() > 128 ? QColor(Qt::black) : QColor(Qt::white);
+    w->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid #808080;"
+                                    " padding: 4px 8px; }")
+                         .arg(c.name(), ink.name()));
+    return;
+  }
+  if (!c.isValid()) {
+    w->setAutoFillBackground(false);
+    w->setPalette(QPalette());
+    return;
+  }
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window, c);
+  w->setPalette(p);
+  w->setAutoFillBackground(true);
+}
+
+}  // namespace ui
