@@ -193,6 +193,8 @@ QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidg
     case Widget::Label: {
       auto* l = new QLabel(qs(spec.caption), parent);
       l->setTextFormat(Qt::PlainText);
+      // Labels filled in later keep their line, so the rows below do not jump.
+      l->setMinimumHeight(l->fontMetrics().height());
       w = l;
       break;
     }
@@ -357,6 +359,8 @@ QWidget* MainWindow::buildMainArea(QWidget* tabs, QWidget* chart) {
   outer->addLayout(status);
   fillGrid(status, "main", area, chart);
   status->setRowStretch(status->rowCount(), 0);
+  status->setHorizontalSpacing(24);
+  for (int column = 0; column < status->columnCount(); ++column) status->setColumnStretch(column, 1);
   return area;
 }
 
@@ -687,7 +691,8 @@ void MainWindow::applyColour(const Entry& entry, int64_t colour) {
       c = palette.color(QPalette::Button);
     }
     // A panel is a flat coloured face with a thin frame; it still acts as a button.
-    const QColor ink = c.lightness() > 128 ? QColor(Qt::black) : QColor(Qt::white);
+    const bool light = 299 * c.red() + 587 * c.green() + 114 * c.blue() > 140000;
+    const QColor ink = light ? QColor(Qt::black) : QColor(Qt::white);
     w->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid #808080;"
                                     " padding: 4px 8px; }")
                          .arg(c.name(), ink.name()));
