@@ -1,0 +1,166 @@
+// End to end on the virtual meter: the program's own serial layer, receive loop,
+// decoder, plot page and setup pages against `maru sim` over its pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/mainform.h"
+#include "app/nullchart.h"
+#include "scriptedui.h"
+#include "support/ptypeer.h"
+#include "support/simprocess.h"
+
+namespace {
+
+using testsupport::pumpEvents;
+
+std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+
+class OnVirtualMeter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(example("bb3.dev"), dir.file("bb3.dev"));
+    sim = std::make_unique<testsupport::SimProcess>(
+        QStringList{"--dev", QString::fromStdString(example("bb3.dev")), "--baud", "38400", "--seed", "7", "--rate", "8"});
+    ASSERT_FALSE(sim->path().empty()) << "maru sim did not start";
+    makeForm();
+  }
+  void makeForm() {
+    form.reset();
+    chart = std::make_unique<app::NullChart>();
+    app::MainFormOptions options;
+    options.ports.bind(1, sim->path());
+    options.workingDir = dir.path();
+    options.quit = [this](int code) { quitCode = code; };
+    form = std::make_unique<app::MainForm>(ui, *chart, options);
+  }
+  /// Runs the receive tick every 55 ms, with the slower refresh ticks in step.
+  void run(int ms) {
+    for (int t = 0; t < ms; t += 55) {
+      pumpEvents(55);
+      form->Timer55msTimer();
+      if ((t / 55) % 9 == 0) form->Timer500msTimer();
+      if ((t / 55) % 18 == 0) form->Timer1SecondTimer();
+    }
+  }
+  template <typename Pred>
+  bool runUntil(Pred done, int maxMs) {
+    for (int t = 0; t < maxMs; t += 55) {
+      if (done()) return true;
+      run(55);
+    }
+    return done();
+  }
+  void choosePort() {
+    form->view().setItemIndex("CBBaudRate", 3);
+    form->view().setItemIndex("CBHostPort", 1);
+    form->changed("CBHostPort");
+    ASSERT_EQ(form->OpenPortNumber, 1);
+  }
+
+  testsupport::TempDir dir;
+  std::unique_ptr<testsupport::SimProcess> sim;
+  testsupport::ScriptedUi ui;
+  std::unique_ptr<app::NullChart> chart;
+  std::unique_ptr<app::MainForm> form;
+  int quitCode = -1;
+};
+
+TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
+  form->Timer55msTimer();
+  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
+  choosePort();
+  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 6; }, 8000));
+  run(300);
+  // Three backscatter channels and the internal temperature; temperature is not
+  // plotted until the operator asks for it, but its title still follows the value.
+  ASSERT_EQ(chart->ChannelCount(), 4);
+  const long lines = static_cast<long>(form->Sample.SampleCounter);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(chart->Points(c), lines) << "channel " << c;
+  EXPECT_EQ(chart->Points(3), 0);
+  EXPECT_EQ(chart->ChannelTitle(0).find("470 nm: "), 0u) << chart->ChannelTitle(0);
+  EXPECT_NE(chart->ChannelTitle(3).find("iTemp: "), std::string::npos);
+  EXPECT_EQ(chart->TitleText(), form->Config.MeterTitle);
+  EXPECT_TRUE(ui.boxes.empty()) << ui.boxes.front().caption << ": " << ui.boxes.front().text;
+
+  // Asking for the temperature clears the chart; from then on it gets points too.
+  form->view().setItemIndex("iTempCB", 1);
+  form->changed("iTempCB");
+  const long before = static_cast<long>(form->Sample.SampleCounter);
+  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= before + 3; }, 6000));
+  EXPECT_EQ(chart->Points(3), static_cast<long>(form->Sample.SampleCounter) - before);
+  EXPECT_EQ(chart->Points(0), chart->Points(3));
+}
+
+TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) {
+  form->Timer55msTimer();
+  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
+  choosePort();
+  // The setup request ten ticks after the port change brings the meter's version.
+  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterVersionSeen; }, 5000));
+  EXPECT_NE(form->view().windowCaption.find("MARU: VER"), std::string::npos) << form->view().windowCaption;
+
+  form->view().setText("MEAverage", "12");
+  form->click("BTAverage");
+  EXPECT_TRUE(form->view().visible("PStore"));
+  EXPECT_EQ(form->view().text("PStore"), "Setup Not Stored");
+  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterAverage == 12; }, 5000));
+  EXPECT_TRUE(form->view().visible("PStore"));
+
+  form->click("BTStoreToFlash1");
+  ASSERT_TRUE(runUntil([&] { return !form->view().visible("PStore"); }, 5000));
+
+  form->view().setText("MEPacket", "4");
+  form->click("BTPacket");
+  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterSamples == 4; }, 5000));
+  form->click("BTGetSetup1");
+  run(1500);
+  EXPECT_EQ(form->view().text("LBAVE"), "Average: 12");
+  EXPECT_EQ(form->view().text("LBNS"), "Number of Sample: 4");
+  EXPECT_EQ(form->view().text("LBNC").rfind("Number of Cycles: ", 0), 0u);
+  EXPECT_EQ(form->view().text("LBCI").rfind("Cycle Interval: ", 0), 0u);
+  EXPECT_NE(form->view().text("LBCI"), "Cycle Interval: hhmmss");
+  EXPECT_EQ(form->view().text("LBStorageUsed").rfind("Used:  ", 0), 0u);
+  EXPECT_NE(form->view().text("LBMARUDandT").find('/'), std::string::npos);
+}
+
+TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
+  form->Timer55msTimer();
+  form->Timer1SecondTimer();  // nothing saved yet: nothing restored
+  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), dir.file("bb3.dev")));
+  choosePort();
+  form->view().setItemIndex("PlotTypeCB", 1);
+  form->changed("PlotTypeCB");
+  form->view().setItemIndex("BBPlotCB", 2);
+  form->changed("BBPlotCB");
+  ui.files.push_back(dir.file("session.raw"));
+  form->click("BTRecordRaw");
+  ASSERT_TRUE(form->RecordRaw);
+  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 3; }, 6000));
+  form->click("Exit1");
+  EXPECT_EQ(quitCode, 0);
+  EXPECT_FALSE(form->RecordRaw);
+  const std::string saved = testsupport::readFile(dir.file("last.rbs"));
+  EXPECT_EQ(saved, "1 3 0 0 1 2 0 0 0 0 0\nbb3.dev\n");
+  EXPECT_FALSE(testsupport::readFile(dir.file("session.raw")).empty());
+
+  // Start again in the same directory: no operator action.
+  ui.boxes.clear();
+  makeForm();
+  form->Timer55msTimer();
+  run(1100);
+  EXPECT_EQ(form->DeviceFilePath, "bb3.dev");
+  EXPECT_EQ(form->OpenPortNumber, 1);
+  EXPECT_EQ(form->Plot.PlotType, 1);
+  EXPECT_EQ(form->Plot.BBPlotChoice, 2);
+  EXPECT_EQ(form->view().itemIndex("PlotTypeCB"), 1);
+  EXPECT_EQ(form->view().activePage, 4);
+  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 3; }, 6000));
+  ASSERT_EQ(chart->ChannelCount(), 4);
+  EXPECT_GT(chart->Points(0), 0);
+  EXPECT_EQ(chart->ChannelTitle(0).rfind("bbp 470: ", 0), 0u) << chart->ChannelTitle(0);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+}  // namespace
