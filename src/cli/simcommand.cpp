@@ -1,1 +1,97 @@
-int simMain(int, char**) { return 2; }
+// `maru sim`: a virtual meter on a new pseudo-terminal.
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+#include "measure/deviceconfig.h"
+#include "measure/devicefile.h"
+#include "sim/metermodel.h"
+#include "sim/ptymeter.h"
+#include "sim/simoptions.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void onStopSignal(int) { g_stop = 1; }
+
+void installSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no restart: poll() returns at once and the loop sees the flag
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+sim::CivilTime localNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, std::min(tm.tm_sec, 59)};
+}
+
+}  // namespace
+
+int simMain(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  sim::SimOptions options;
+  std::string error;
+  if (!sim::parseSimArgs(args, options, error)) {
+    std::fprintf(stderr, "maru sim: %s\n\n%s", error.c_str(), sim::simUsage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(sim::simUsage(), stdout);
+    return 0;
+  }
+
+  if (!options.deviceFile.empty()) {
+    measure::DeviceConfig config;
+    std::string messages;
+    bool opened = false;
+    const bool ok = measure::LoadDeviceFile(
+        options.deviceFile, config,
+        [&](const std::string& caption, const std::string& text) { messages += caption + ": " + text + "\n"; },
+        &opened);
+    if (!opened) {
+      std::fprintf(stderr, "maru sim: cannot open device file '%s'\n", options.deviceFile.c_str());
+      return 2;
+    }
+    if (!ok || config.DataFieldCount <= 0) {
+      std::fprintf(stderr, "maru sim: invalid device file '%s'\n%s", options.deviceFile.c_str(),
+                   messages.empty() ? "it describes no columns\n" : messages.c_str());
+      return 2;
+    }
+    options.model.columns = sim::columnsFromConfig(config);
+  }
+  if (!options.startTimeGiven) options.model.clockStart = localNow();
+
+#if defined(__linux__)
+  // A demo meter started by the program must not outlive it.
+  const pid_t parent = getppid();
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) return 0;
+#endif
+  installSignals();
+
+  sim::MeterModel model(options.model);
+  sim::PtyMeter pty(model);
+  if (!pty.open(error)) {
+    std::fprintf(stderr, "maru sim: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s\n", pty.slavePath().c_str());
+  std::fflush(stdout);
+  return pty.run(g_stop, options.hangupAfterSeconds);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Command-line options of `maru sim`.
+#include <string>
+#include <vector>
+
+#include "sim/metermodel.h"
+
+namespace sim {
+
+struct SimOptions {
+  std::string deviceFile;          ///< empty: the built-in column set
+  MeterModelOptions model;
+  bool startTimeGiven = false;     ///< false: the meter clock starts at the host's local time
+  double hangupAfterSeconds = 0;   ///< > 0: close the line after that long
+  bool help = false;
+};
+
+/// Parses the arguments that follow "sim" ("--opt value" or "--opt=value").
+/// False with `error` set on an unknown option or a bad value.
+bool parseSimArgs(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+/// The text of `maru sim --help`.
+const char* simUsage();
+
+/// "MM/DD/YY HH:MM:SS" (years 2000-2099); false when it does not read as a valid time.
+bool parseStartTime(const std::string& text, CivilTime& out);
+
+}  // namespace sim
