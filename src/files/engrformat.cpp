@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "measure/cformat.h"
+#include "measure/numbertext.h"
 
 namespace files {
 
@@ -53,34 +54,52 @@ std::string EngrHeader(const measure::DeviceConfig& config) {
 
 std::string EngrLine(const measure::DeviceConfig& config, const measure::SampleState& sample,
                      const measure::MeterClock& clock, const measure::EngValues& values) {
-  std::string text =
-      cformat("%1.0lf%c%02d%02d%02d%c%02d%02d%02d", sample.ElapsedSample, kTab, clock.MeterMonth,
-              clock.MeterDay, clock.MeterYear, kTab, clock.MeterHour, clock.MeterMinute,
-              clock.MeterSecond);
+  using measure::appendFixed;
+  using measure::appendTwoDigits;
+  // "%1.0lf%c%02d%02d%02d%c%02d%02d%02d", built piece by piece: this runs for every sample.
+  std::string text;
+  text.reserve(256);
+  appendFixed(text, sample.ElapsedSample, 1, 0);
+  text += kTab;
+  appendTwoDigits(text, clock.MeterMonth);
+  appendTwoDigits(text, clock.MeterDay);
+  appendTwoDigits(text, clock.MeterYear);
+  text += kTab;
+  appendTwoDigits(text, clock.MeterHour);
+  appendTwoDigits(text, clock.MeterMinute);
+  appendTwoDigits(text, clock.MeterSecond);
+
+  auto value = [&text](double v) {  // "%c%6.4lf"
+    text += kTab;
+    appendFixed(text, v, 6, 4);
+  };
   const int fields = configuredFields(config);
   for (int c = 0; c < fields; ++c) {
     const int k = config.ColumnKind[c];
     if (!measure::isValidKind(k)) continue;
     if (measure::isLambda(k)) {
-      text += cformat("%c%8.6lf%c%8.6lf%c%8.6lf%c%8.6lf", kTab, values.KindBeta[k], kTab,
-                      values.KindBetap[k], kTab, values.KindBbp[k], kTab, values.KindBb[k]);
+      for (double v : {values.KindBeta[k], values.KindBetap[k], values.KindBbp[k], values.KindBb[k]}) {
+        text += kTab;
+        appendFixed(text, v, 8, 6);
+      }
       continue;
     }
     switch (k) {
-      case measure::KindIEngr: text += cformat("%c%6.4lf", kTab, values.IEngrValue); break;
-      case measure::KindChl: text += cformat("%c%6.4lf", kTab, values.ChlValue); break;
-      case measure::KindPhycocyanin: text += cformat("%c%6.4lf", kTab, values.PhycocyaninValue); break;
-      case measure::KindPhycoerythrin:
-        text += cformat("%c%6.4lf", kTab, values.PhycoerythrinValue);
+      case measure::KindIEngr: value(values.IEngrValue); break;
+      case measure::KindChl: value(values.ChlValue); break;
+      case measure::KindPhycocyanin: value(values.PhycocyaninValue); break;
+      case measure::KindPhycoerythrin: value(values.PhycoerythrinValue); break;
+      case measure::KindUranine: value(values.UranineValue); break;
+      case measure::KindRhodamine: value(values.RhodamineValue); break;
+      case measure::KindCdom: value(values.CdomValue); break;
+      case measure::KindLss: value(values.LssValue); break;
+      case measure::KindNtu: value(values.NtuValue); break;
+      case measure::KindITemp: value(values.ITempValue); break;
+      case measure::KindXTemp: value(values.XTempValue); break;
+      case measure::KindPres:  // "%c%5.1lf"
+        text += kTab;
+        appendFixed(text, values.PresValue, 5, 1);
         break;
-      case measure::KindUranine: text += cformat("%c%6.4lf", kTab, values.UranineValue); break;
-      case measure::KindRhodamine: text += cformat("%c%6.4lf", kTab, values.RhodamineValue); break;
-      case measure::KindCdom: text += cformat("%c%6.4lf", kTab, values.CdomValue); break;
-      case measure::KindLss: text += cformat("%c%6.4lf", kTab, values.LssValue); break;
-      case measure::KindNtu: text += cformat("%c%6.4lf", kTab, values.NtuValue); break;
-      case measure::KindITemp: text += cformat("%c%6.4lf", kTab, values.ITempValue); break;
-      case measure::KindXTemp: text += cformat("%c%6.4lf", kTab, values.XTempValue); break;
-      case measure::KindPres: text += cformat("%c%5.1lf", kTab, values.PresValue); break;
       default: break;
     }
   }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "measure/cformat.h"
+#include "measure/numbertext.h"
 
 namespace measure {
 namespace {
@@ -31,7 +32,7 @@ int DataLineDecoder::SplitFields(std::string_view line) {
   m_lineHasDate = m_lineHasTime = false;
 
   std::array<double, kMaxColumns> values{};
-  char field[kMaxFieldChars + 1];
+  char field[kMaxFieldChars];
   int length = 0;
   int slashes = 0;
   int colons = 0;
@@ -44,16 +45,18 @@ int DataLineDecoder::SplitFields(std::string_view line) {
   // a time (h:m:s) or a date (three numbers with two slashes).
   auto convert = [&]() -> bool {
     if (count >= kMaxColumns) return false;
-    field[length] = '\0';
     double value = 0.0;
     if (slashes == 0 && colons == 0) {
-      if (cscan(field, "%lf", &value) != 1) return false;
+      if (!readLeadingNumber(std::string_view(field, static_cast<size_t>(length)), value))
+        return false;
     } else if (colons == 2) {
-      if (cscan(field, "%d:%d:%d", &time[0], &time[1], &time[2]) != 3) return false;
+      if (!readIntTriple(std::string_view(field, static_cast<size_t>(length)), ':', time))
+        return false;
       hasTime = true;
       value = kTimeMarker;
     } else if (slashes == 2) {
-      if (cscan(field, "%d/%d/%d", &date[0], &date[1], &date[2]) != 3) return false;
+      if (!readIntTriple(std::string_view(field, static_cast<size_t>(length)), '/', date))
+        return false;
       hasDate = true;
       value = kDateMarker;
     } else {

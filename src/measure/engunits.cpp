@@ -1,6 +1,7 @@
 #include "measure/engunits.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace measure {
@@ -12,31 +13,59 @@ int configuredFields(const DeviceConfig& config) {
   return std::clamp(config.DataFieldCount, 0, kMaxColumns);
 }
 
-// Volume scattering of water, its backscattering, and what is left for the particles.
-void backscatterChain(const DeviceConfig& config, int k, EngValues& out) {
-  const Real beta = out.KindBeta[k];
-  const Real L = config.KindWavelength[k];
-  const Real S = config.Salinity;
-  const Real theta = config.ThetaRadians;
-  const Real X = config.XFactor;
+struct WaterTerms {
+  Real betaw = 0.0L;  ///< volume scattering of (sea) water at the angle
+  Real bbw = 0.0L;    ///< backscattering of water
+};
 
-  Real betaw = 0.0L;
-  Real bbw = 0.0L;
+WaterTerms computeWaterTerms(int wavelength, double salinity, double theta, bool seaWater) {
+  WaterTerms w;
+  const Real L = wavelength;
   // Without a wavelength there is no water term to remove (a zero power would overflow).
-  if (L > 0.0L) {
-    const Real lambdaRatio = L * (1.0L / 500.0L);
-    const Real T = 1 + std::pow(std::cos(theta), Real(2.0)) * (1.0 - 0.09) / (1.0 + 0.09);
-    betaw = 1.38 * std::pow(lambdaRatio, Real(-4.32)) * (1 + 0.3 * S * (1.0L / 37.0L)) * 0.0001 *
-            T;
-    const Real bw = config.SeaWater ? std::pow(lambdaRatio, Real(-4.24)) * 0.0029308
-                                    : std::pow(lambdaRatio, Real(-4.23)) * 0.0022533;
-    bbw = bw * 0.5;
+  if (!(L > 0.0L)) return w;
+  const Real S = salinity;
+  const Real lambdaRatio = L * (1.0L / 500.0L);
+  const Real T = 1 + std::pow(std::cos(Real(theta)), Real(2.0)) * (1.0 - 0.09) / (1.0 + 0.09);
+  w.betaw =
+      1.38 * std::pow(lambdaRatio, Real(-4.32)) * (1 + 0.3 * S * (1.0L / 37.0L)) * 0.0001 * T;
+  const Real bw = seaWater ? std::pow(lambdaRatio, Real(-4.24)) * 0.0029308
+                           : std::pow(lambdaRatio, Real(-4.23)) * 0.0022533;
+  w.bbw = bw * 0.5;
+  return w;
+}
+
+// The water terms depend on the configuration only, not on the counts: remember the
+// last ones per kind so that every sample does not recompute the powers.
+const WaterTerms& waterTerms(const DeviceConfig& config, int k) {
+  struct Entry {
+    bool valid = false;
+    int wavelength = 0;
+    double salinity = 0, theta = 0;
+    bool seaWater = false;
+    WaterTerms terms;
+  };
+  thread_local std::array<Entry, kMaxColumns> cache;
+  Entry& e = cache[static_cast<size_t>(k)];
+  if (!e.valid || e.wavelength != config.KindWavelength[k] || e.salinity != config.Salinity ||
+      e.theta != config.ThetaRadians || e.seaWater != config.SeaWater) {
+    e.valid = true;
+    e.wavelength = config.KindWavelength[k];
+    e.salinity = config.Salinity;
+    e.theta = config.ThetaRadians;
+    e.seaWater = config.SeaWater;
+    e.terms = computeWaterTerms(e.wavelength, e.salinity, e.theta, e.seaWater);
   }
-  const Real betap = beta - betaw;
-  const Real bbp = 2.0 * 3.1415 * X * betap;
+  return e.terms;
+}
+
+// What is left of the volume scattering for the particles, and their backscattering.
+void backscatterChain(const DeviceConfig& config, int k, EngValues& out) {
+  const WaterTerms& water = waterTerms(config, k);
+  const Real betap = Real(out.KindBeta[k]) - water.betaw;
+  const Real bbp = 2.0 * 3.1415 * Real(config.XFactor) * betap;
   out.KindBetap[k] = static_cast<double>(betap);
   out.KindBbp[k] = static_cast<double>(bbp);
-  out.KindBb[k] = static_cast<double>(bbp + bbw);
+  out.KindBb[k] = static_cast<double>(bbp + water.bbw);
 }
 
 }  // namespace
