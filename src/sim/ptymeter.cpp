@@ -92,11 +92,11 @@ int PtyMeter::run(const volatile std::sig_atomic_t& stop, double hangupAfterSeco
     }
     send(m_model.advanceTo(now));
 
-    // Sleep until the next byte or data line is due (at least 1 ms, so bytes go out
+    // Sleep until the next byte or data line is due (at least 2 ms, so bytes go out
     // a few at a time, at most 50 ms, so a stop request is seen soon).
     const MeterModel::Nanos next = std::min(m_model.nextActivity(), hangupAt);
     const MeterModel::Nanos waitNs = next == MeterModel::kNever ? 50'000'000 : next - now;
-    const int timeoutMs = static_cast<int>(std::clamp<MeterModel::Nanos>(waitNs / 1'000'000, 1, 50));
+    const int timeoutMs = static_cast<int>(std::clamp<MeterModel::Nanos>(waitNs / 1'000'000, 2, 50));
     pollfd p{m_master, POLLIN, 0};
     const int r = ::poll(&p, 1, timeoutMs);
     if (r < 0) {
