@@ -92,7 +92,8 @@ int DataLineDecoder::SplitFields(std::string_view line) {
 
 int DataLineDecoder::ParseDataLine(std::string_view line, bool deviceFileInForce) {
   const int n = SplitFields(line);
-  if (deviceFileInForce && n != m_config.ExpectedColumns) {
+  if (deviceFileInForce && (n == 0 || n != m_config.ExpectedColumns)) {
+    // A line that does not split is never data, even when no "Columns=" set a count.
     if (n == 0) return 0;
     if (m_sample.MismatchCount < INT_MAX) ++m_sample.MismatchCount;
     // Warn once per run of mismatching lines, on the sixth in a row.

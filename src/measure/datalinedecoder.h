@@ -22,7 +22,9 @@ class DataLineDecoder {
   int SplitFields(std::string_view line);
 
   /// 1 when the line is taken as a data line, 0 otherwise. `deviceFileInForce` is
-  /// "DeviceFilePath is not empty": without it every line is taken, even non-numeric ones.
+  /// "DeviceFilePath is not empty": without it every line is taken, even non-numeric ones;
+  /// with it a line must split and have ExpectedColumns fields. The line's date and time
+  /// parts reach `clock` only when it is taken; a line without them leaves the clock's.
   int ParseDataLine(std::string_view line, bool deviceFileInForce);
 
  private:

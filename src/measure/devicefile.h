@@ -16,6 +16,8 @@ using WarningSink = std::function<void(const std::string& caption, const std::st
 /// ("Invalid Line '%s' in *.dev file", "More Data Fields (%d) than Columns (%d) in *.dev",
 /// both captioned "MARU Device File Error") went to `warn`. The caller shows
 /// "Missing or Invalid device file '%s'" itself. Reads lines of at most 98 characters.
+/// A file without a title line fails without a message; a column (or "Columns=") above 60
+/// fails without a message; a column or "Columns=" below 1 fails as an invalid line.
 bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn);
 
 /// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked.

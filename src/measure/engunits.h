@@ -21,7 +21,8 @@ void CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorr
                    bool tempCorrectionOn);
 
 /// Converts the counts of every configured field into `out` (extended precision,
-/// stored as double). Does nothing while DataFieldCount is 0.
+/// stored as double). Does nothing while DataFieldCount is 0. A backscatter kind without
+/// a wavelength (0 nm or less) has no water terms: its Betap is Beta and its bb is bbp.
 void ConvertToEngineering(const DeviceConfig& config, const SampleState& sample, EngValues& out);
 
 }  // namespace measure

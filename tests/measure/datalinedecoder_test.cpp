@@ -170,6 +170,16 @@ TEST(DataLine, MismatchBoxOnTheSixthInARow) {
   }
 }
 
+TEST(DataLine, NonNumericLineIsNoDataEvenWithoutColumnCount) {
+  Decoder d;
+  d.configure({});  // a title-only device file: no fields, no "Columns=" line
+  ASSERT_EQ(d.config.ExpectedColumns, 0);
+  EXPECT_EQ(d.decoder.ParseDataLine("Ave 10", true), 0);
+  EXPECT_EQ(d.decoder.ParseDataLine("", true), 0);
+  EXPECT_DOUBLE_EQ(d.sample.SampleCounter, 0);
+  EXPECT_EQ(d.sample.MismatchCount, 0);
+}
+
 TEST(DataLine, WithoutDeviceFileEveryLineIsTaken) {
   Decoder d;
   d.configure({});
