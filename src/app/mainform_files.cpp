@@ -2,6 +2,8 @@
 // measurement, and the transfer of the meter's memory.
 #include "app/mainform.h"
 
+#include <algorithm>
+
 #include "files/engrformat.h"
 #include "measure/cformat.h"
 
@@ -11,7 +13,16 @@ using measure::cformat;
 
 namespace {
 const char* kRawFilter = "Raw Files (*.raw)|*.raw|All Files (*.*)|*.*";
+
+// The time since "Receive Data" in whole seconds; shown while a transfer runs and once
+// more when it ends.
+void showElapsed(ViewModel& view, std::chrono::steady_clock::time_point start) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  view.setText("LBTransferElapsed", cformat("Elapsed: %lld s", static_cast<long long>(elapsed.count())));
 }
+}  // namespace
+
+
 
 // ---- Raw recording
 
@@ -66,9 +77,8 @@ void MainForm::recordingFailed(bool raw) {
       m_engrFile->close();
     }
   }
-  ShowWarningBox("Recording Stopped",
-                 std::string("Could not write to the ") + (raw ? "raw" : "engineering units") + " file '" + path +
-                     "' (disk full or file gone). Recording of that file has stopped.");
+  ShowWarningBox("Recording Stopped", std::string("The ") + (raw ? "raw" : "engineering units") + " file '" + path +
+                                          "' could not be written (disk full or file gone). Recording to it has stopped.");
 }
 
 // ---- Engineering-units recording
@@ -188,7 +198,16 @@ void MainForm::BTGetDataClick() {
   spec.confirmOverwrite = true;
   const auto path = m_ui.saveFile(spec);
   if (!path) return;
-  if (!m_transfer.open(*path)) return;  // an earlier transfer file is closed first
+  if (TransferActive) {
+    // A transfer still running is cut short here: its file is closed with what it
+    // received, and it counts as incomplete until the new one starts.
+    m_transfer.close();
+    TransferActive = false;
+    TransferIdleTicks = 0;
+    if (TransferStatus != 4) TransferStatus = 3;
+    showElapsed(m_view, m_transferStart);
+  }
+  if (!m_transfer.open(*path)) return;
   TransferActive = true;
   TransferStatus = 1;
   ReceiveFileBytes = 0;
@@ -203,8 +222,13 @@ void MainForm::BTGetDataClick() {
 }
 
 void MainForm::BitBtnCancelClick() {
-  TransferStatus = 4;
+  // Only a running transfer can be cancelled; the outcome of a finished one stays shown.
+  const bool cancelling = TransferActive;
+  if (cancelling) TransferStatus = 4;
   BTStopClick();
+  // In replay mode Stop only pauses the replay; the meter must still be told to stop
+  // its dump.
+  if (cancelling && ReplayMode) WritePort("!!!!!", 5);
 }
 
 void MainForm::transferStep() {
@@ -223,6 +247,7 @@ void MainForm::transferStep() {
     if (TransferStatus != 4) TransferStatus = 2;
     TransferActive = false;
     TransferIdleTicks = 0;
+    showElapsed(m_view, m_transferStart);
   }
   updateTransferProgress();
 }
@@ -234,6 +259,7 @@ void MainForm::transferFailed() {
   TransferActive = false;
   TransferIdleTicks = 0;
   TransferStatus = 3;
+  showElapsed(m_view, m_transferStart);
   ShowWarningBox("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
 }
 
@@ -245,6 +271,7 @@ void MainForm::transferWatchdog() {
   if (!TransferActive) return;
   m_transfer.close();
   TransferActive = false;
+  showElapsed(m_view, m_transferStart);
   if (TransferStatus != 4) {
     TransferStatus = 3;
     ShowWarningBox("Warning", "Data Transfer Terminated Before Completion");
@@ -252,15 +279,15 @@ void MainForm::transferWatchdog() {
 }
 
 void MainForm::updateTransferProgress() {
-  const long expected = m_transferExpected;
-  if (expected > 0) {
-    m_view.setItemIndex("PBTransfer", static_cast<int>(std::min<long>(100, ReceiveFileBytes * 100 / expected)));
-  } else {
-    m_view.setItemIndex("PBTransfer", TransferStatus == 2 ? 100 : 0);
-  }
-  if (TransferStatus == 0) return;
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_transferStart);
-  if (TransferActive) m_view.setText("LBTransferElapsed", cformat("Elapsed: %lld s", static_cast<long long>(elapsed.count())));
+  // Percent of the memory the meter last reported in use (pages of 264 bytes); a
+  // complete transfer shows 100 whatever that report said.
+  int percent = 0;
+  if (TransferStatus == 2)
+    percent = 100;
+  else if (m_transferExpected > 0)
+    percent = static_cast<int>(std::min<long>(100, ReceiveFileBytes * 100 / m_transferExpected));
+  m_view.setItemIndex("PBTransfer", percent);
+  if (TransferActive) showElapsed(m_view, m_transferStart);
 }
 
 }  // namespace app
