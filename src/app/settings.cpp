@@ -32,6 +32,31 @@ bool readLine(std::FILE* file, std::string& out) {
   return true;
 }
 
+// Reads `count` decimal integers as "%d" conversions would (white space before each,
+// an optional sign). A number that does not fit an int counts as unreadable, so a
+// damaged file restores nothing rather than some wrapped value.
+bool scanIntegers(const std::string& text, int* values, int count) {
+  const char* p = text.c_str();
+  const char* const end = p + text.size();
+  for (int i = 0; i < count; ++i) {
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const char* digits = p;
+    while (p < end && *p >= '0' && *p <= '9') ++p;
+    if (p == digits) return false;
+    long long v = 0;
+    for (const char* d = digits; d < p; ++d) {
+      v = v * 10 + (*d - '0');
+      if (v > 2147483648LL) return false;
+    }
+    if (negative) v = -v;
+    if (v > 2147483647LL) return false;
+    values[i] = static_cast<int>(v);
+  }
+  return true;
+}
+
 }  // namespace
 
 void MainForm::SaveSettings() {
@@ -54,13 +79,11 @@ void MainForm::RestoreSettings() {
   if (!file) return;
   std::string line1, line2;
   int v[11] = {};
-  if (!readLine(file, line1) ||
-      measure::cscan(line1.c_str(), "%d %d %d %d %d %d %d %d %d %d %d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                     &v[6], &v[7], &v[8], &v[9], &v[10]) < 11 ||
-      !readLine(file, line2)) {
+  if (!readLine(file, line1) || !scanIntegers(line1, v, 11) || !readLine(file, line2)) {
     std::fclose(file);
     return;
   }
+  // The name ends at its first line end.
   const auto end = line2.find_first_of("\r\n");
   if (end != std::string::npos) line2.resize(end);
   std::FILE* device = std::fopen(joinPath(m_options.workingDir, line2).c_str(), "r");

@@ -23,13 +23,14 @@ void MainForm::Timer500msTimer() {
     m_view.setText("LBCal", engr ? "Engr Output: ON" : "Engr Output: OFF");
     m_view.setText("BTCal", engr ? "Turn Engr Output OFF" : "Turn Engr Output ON");
     // Memory: 4095 pages of 264 bytes; percentages in single precision as the meter shows them.
-    const long used = Meter.MeterMemoryUsed;
+    // 64-bit arithmetic, so that any page count the meter reports stays in range.
+    const long long used = Meter.MeterMemoryUsed;
     const float usedPercent = static_cast<float>(used) * (1.0f / 4095.0f) * 100.0f;
     const float freePercent = static_cast<float>(4095 - used) * (1.0f / 4095.0f) * 100.0f;
-    const long usedK = used * 264 / 1024;
-    const long freeK = (1081080L - used * 264) / 1024;
-    m_view.setText("LBStorageUsed", cformat("Used:  %1ld K  %4.1f %%", usedK, static_cast<double>(usedPercent)));
-    m_view.setText("LBStorageFree", cformat("Free:  %1ld K  %4.1f %%", freeK, static_cast<double>(freePercent)));
+    const long long usedK = used * 264 / 1024;
+    const long long freeK = (1081080LL - used * 264) / 1024;
+    m_view.setText("LBStorageUsed", cformat("Used:  %1lld K  %4.1f %%", usedK, static_cast<double>(usedPercent)));
+    m_view.setText("LBStorageFree", cformat("Free:  %1lld K  %4.1f %%", freeK, static_cast<double>(freePercent)));
     drawClockLabels();
   }
   if (Meter.MeterPh1OnTimeKnown) m_view.setText("LBph1onTime", cformat("%1d", Meter.MeterPh1OnTime));

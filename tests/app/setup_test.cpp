@@ -1,0 +1,434 @@
+// The setup pages through the main form: the bytes every button puts on the wire, the
+// store indicator, reply effects, the power-user lock, the FL-Setup entry checks and
+// the small dialogs, with the test playing the meter on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "formfixture.h"
+
+using testsupport::FormFixture;
+
+namespace {
+
+class Setup : public FormFixture {
+ protected:
+  void SetUp() override {
+    FormFixture::SetUp();
+    tick();  // the first tick prepares the window (analog-range item, hidden pages)
+    choosePort(1);
+    ASSERT_EQ(form->OpenPortNumber, 1);
+  }
+  bool marked() const {
+    const app::Control& p = form->view().get("PStore");
+    return p.visible && p.text == "Setup Not Stored" && p.colour == app::kColourYellow;
+  }
+  /// Hidden, as at start (when it still has its design caption).
+  bool unmarked() const { return !form->view().visible("PStore"); }
+  /// Hidden again by the meter's answer.
+  bool current() const {
+    const app::Control& p = form->view().get("PStore");
+    return !p.visible && p.text == "Setup is Current" && p.colour == app::kColourMenu;
+  }
+  /// Nothing reaches the meter within a fifth of a second.
+  std::string silence() { return peer.receive(200, 20); }
+  void setText(const std::string& name, const std::string& text) { form->view().setText(name, text); }
+  void reply(const std::string& line) { form->DispatchLine(line); }
+};
+
+// ---- Every command as its button sends it
+
+struct CommandCase {
+  const char* control;
+  int page;          ///< active page when clicked
+  bool powerUser;
+  bool fileAnswer;   ///< a save dialog is answered with a file
+  const char* bytes;
+  bool marks;
+};
+
+std::ostream& operator<<(std::ostream& os, const CommandCase& c) {
+  return os << c.control << "@" << c.page;
+}
+
+class CommandBytes : public Setup, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandBytes, ButtonSendsExactlyItsCommandAndMarksAsListed) {
+  const CommandCase& c = GetParam();
+  form->view().setActivePage(c.page);
+  form->PowerUser = c.powerUser;
+  if (c.fileAnswer) ui.files.push_back(dir.file("memory.raw"));
+  ASSERT_TRUE(unmarked());
+  ASSERT_TRUE(form->click(c.control));
+  EXPECT_EQ(peer.receiveBytes(std::string(c.bytes).size()), c.bytes);
+  EXPECT_EQ(silence(), "");  // nothing more than that
+  EXPECT_EQ(marked(), c.marks);
+  EXPECT_EQ(unmarked(), !c.marks);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandTable, CommandBytes,
+    ::testing::Values(
+        CommandCase{"BTStartData", 0, false, false, "$run\r\n", false},
+        CommandCase{"BTStopData", 0, false, false, "!!!!!", false},
+        CommandCase{"BitBtnCancel", 5, false, false, "!!!!!", false},
+        CommandCase{"BTGetSetup1", 0, false, false, "$mnu\r\n", false},
+        CommandCase{"BTGetDandT", 0, false, false, "$mnu\r\n", false},
+        CommandCase{"BTStoreToFlash1", 0, false, false, "$sto\r\n", false},
+        CommandCase{"BTStoreSetup", 1, false, false, "$sto\r\n", false},
+        CommandCase{"BTStoreToFlash2", 2, false, false, "$sto\r\n", false},
+        CommandCase{"BTReloadSetup1", 0, false, false, "$rls\r\n", false},
+        CommandCase{"BTReload", 1, false, false, "$rls\r\n$par\r\n", false},
+        CommandCase{"Button22", 2, false, false, "$rls\r\n", false},
+        CommandCase{"BTLogging", 0, false, false, "$REC 1\r\n", true},
+        CommandCase{"BTAverage", 0, false, false, "$AVE 30\r\n", true},
+        CommandCase{"BTPacket", 0, false, false, "$PKT 0\r\n", true},
+        CommandCase{"BTSample", 0, false, false, "$SET 1\r\n", true},
+        CommandCase{"BTInterval", 0, false, false, "$INT HHMMSS\r\n", true},
+        CommandCase{"BTErase", 0, false, false, "$emc\r\n", false},
+        CommandCase{"BTErase2", 5, false, false, "$emc\r\n", false},
+        CommandCase{"BTSetDandTPC", 0, false, false, "$CLK 090507\r\n$DAT 020326\r\n", false},
+        CommandCase{"BTGetData", 5, false, true, "$get\r\n", false},
+        CommandCase{"BTOpen", 0, false, false, "$mvs 1\r\n", false},
+        CommandCase{"BTClose", 0, false, false, "$mvs 0\r\n", false},
+        CommandCase{"BTGetTiming", 1, false, false, "$par\r\n", false},
+        CommandCase{"BTGetSetup2", 2, false, false, "$par\r\n", false},
+        CommandCase{"BTph1onTime", 1, true, false, "$01n=5\r\n", true},
+        CommandCase{"BTph1offTime", 1, true, false, "$01f 5\r\n", true},
+        CommandCase{"BTph11onTime", 1, true, false, "$11n=5\r\n", true},
+        CommandCase{"BTph11offTime", 1, true, false, "$11f=5\r\n", true},
+        CommandCase{"BTTimingSwap", 1, true, false, "$swp\r\n", true},
+        CommandCase{"BTOne", 1, false, false, "$one\r\n", false},
+        CommandCase{"BTHexDump", 1, false, false, "$hex 1\r\n", false},
+        CommandCase{"BTAnalogRange2", 2, false, false, "$ASV 2\r\n", true},
+        CommandCase{"BTflscale", 2, false, false, "$ugl 1\r\n", true},
+        CommandCase{"BTfloffset", 2, false, false, "$off 1\r\n", true},
+        CommandCase{"BTCal", 2, false, false, "$cal 1\r\n", true}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.control) + "_page" + std::to_string(info.param.page);
+    });
+
+TEST_F(Setup, EntriesAreSentAsTypedIncludingAnEmptyOne) {
+  setText("MEPacket", "");
+  setText("MEAverage", " 7x");
+  form->click("BTPacket");
+  form->click("BTAverage");
+  EXPECT_EQ(peer.receiveBytes(17), "$PKT \r\n$AVE  7x\r\n");
+}
+
+TEST_F(Setup, OverlongEntryIsCutAtItsWorkingLength) {
+  setText("MEHexDump", std::string(150, '9'));
+  form->click("BTHexDump");
+  EXPECT_EQ(peer.receiveBytes(107), "$hex " + std::string(100, '9') + "\r\n");
+}
+
+TEST_F(Setup, HexDumpShowsTheRawDataPage) {
+  form->click("MenuAdvancedSetup");
+  EXPECT_TRUE(form->view().visible("TSAdvanced"));
+  EXPECT_EQ(form->view().activePage, 1);
+  form->click("BTHexDump");
+  EXPECT_EQ(form->view().activePage, 3);
+  EXPECT_EQ(peer.receive(), "$hex 1\r\n");
+}
+
+TEST_F(Setup, ReloadFromTheAdvancedMenuAlsoAsksForTimingValues) {
+  form->click("MenuAdvancedSetup");
+  form->click("BTReload");
+  EXPECT_EQ(peer.receiveBytes(12), "$rls\r\n$par\r\n");
+  EXPECT_TRUE(form->Meter.ReloadPending);
+}
+
+TEST_F(Setup, StoreToFlashKeepsTheIndicatorUntilDone) {
+  loadExample("ntu.dev");
+  form->click("BTAverage");
+  ASSERT_TRUE(marked());
+  form->click("BTStoreToFlash1");
+  EXPECT_TRUE(marked());
+  reply("DONE");
+  EXPECT_TRUE(current());
+}
+
+TEST_F(Setup, LoggingToggleFollowsTheMetersReply) {
+  loadExample("ntu.dev");
+  form->click("BTLogging");
+  EXPECT_EQ(peer.receive(), "$REC 1\r\n");
+  reply("REC1");
+  form->click("BTLogging");
+  EXPECT_EQ(peer.receive(), "$REC 0\r\n");
+  reply("REC 0");
+  form->click("BTLogging");
+  EXPECT_EQ(peer.receive(), "$REC 1\r\n");
+}
+
+TEST_F(Setup, EngrOutputToggleFollowsTheMetersReply) {
+  loadExample("flasv.dev");
+  form->click("BTCal");
+  EXPECT_EQ(peer.receive(), "$cal 1\r\n");
+  reply("CAL 0");
+  form->click("BTCal");
+  EXPECT_EQ(peer.receive(), "$cal 1\r\n");
+  reply("CAL 1");
+  form->click("BTCal");
+  EXPECT_EQ(peer.receive(), "$cal 0\r\n");
+}
+
+// ---- Replies through the form
+
+TEST_F(Setup, WithoutADeviceFileEveryLineIsDataAndNoReplyIsParsed) {
+  for (const char* line : {"AVE 30", "VER 2.10", "MEM 4095", "REC1", "DONE"}) reply(line);
+  EXPECT_EQ(form->Meter, meterlink::MeterSetup{});
+  EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU:  ");
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_EQ(form->view().memoLines().size(), 5u);
+}
+
+TEST_F(Setup, RepliesFillTheSetupValuesOnceADeviceFileIsLoaded) {
+  loadExample("ntu.dev");
+  for (const char* line : {"ave 30", "AVERAGE 40", "PKT 4", "SET2", "INT 001500", "INT", "REC 1", "ASV 4",
+                           "CLK 12:05:30", "DAT 07/01/03"})
+    reply(line);
+  EXPECT_EQ(form->Meter.MeterAverage, 30u);
+  EXPECT_EQ(form->Meter.MeterSamples, 4u);
+  EXPECT_EQ(form->Meter.MeterCycles, 2u);
+  EXPECT_EQ(form->Meter.MeterInterval, "001500");
+  EXPECT_EQ(form->Meter.MeterLogging, 1u);
+  EXPECT_EQ(form->Meter.MeterAnalogRange, 4u);
+  EXPECT_EQ(form->Clock.MeterHour, 12);
+  EXPECT_EQ(form->Clock.MeterSecond, 30);
+  EXPECT_EQ(form->Clock.MeterMonth, 7);
+  EXPECT_EQ(form->Clock.MeterYear, 3);
+  EXPECT_EQ(form->Clock.HostMinute, 5);  // the host's time when the meter's was learned
+  EXPECT_EQ(form->Clock.HostYear, 26);
+}
+
+TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
+  loadExample("ntu.dev");
+  form->click("BTAverage");
+  ASSERT_EQ(peer.receive(), "$AVE 30\r\n");
+  ASSERT_TRUE(marked());
+  reply("VER 2.10");
+  EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU: VER 2.10");
+  EXPECT_TRUE(form->Meter.MeterVersionSeen);
+  EXPECT_TRUE(marked());  // no reload asked for
+
+  form->click("BTReloadSetup1");
+  EXPECT_EQ(peer.receive(), "$rls\r\n");
+  EXPECT_TRUE(marked());  // until the meter answers
+  reply("ver 3.0a");
+  EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU: ver 3.0a");
+  EXPECT_TRUE(current());
+  EXPECT_FALSE(form->Meter.ReloadPending);
+
+  form->click("BTSample");
+  reply("VER 2.10");  // a second version line without a reload
+  EXPECT_TRUE(marked());
+}
+
+TEST_F(Setup, DoneHidesTheIndicator) {
+  loadExample("ntu.dev");
+  form->click("BTInterval");
+  ASSERT_TRUE(marked());
+  reply("DONE");
+  EXPECT_TRUE(current());
+}
+
+TEST_F(Setup, MemoryFullWindowAtEveryReplyOf4094PagesOrMore) {
+  loadExample("ntu.dev");
+  using app::Dialog;
+  reply("MEM 4093");
+  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4093);
+  EXPECT_TRUE(ui.dialogs.empty());
+  reply("MEM 4094");
+  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4094);
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_TRUE(ui.shownLast(Dialog::MemoryFull));
+  EXPECT_TRUE(form->click("Form2.Button1"));
+  EXPECT_FALSE(ui.shownLast(Dialog::MemoryFull));
+  reply("MEM 4095");
+  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4095);
+  EXPECT_TRUE(ui.shownLast(Dialog::MemoryFull));
+  reply("MEM 4095");  // shown again while open: brought forward
+  EXPECT_EQ(ui.dialogs.size(), 4u);
+  EXPECT_TRUE(ui.boxes.empty());  // not a modal box
+}
+
+// ---- The power-user lock
+
+struct PasswordCase {
+  const char* entry;
+  bool grants;
+};
+
+class Password : public Setup, public ::testing::WithParamInterface<PasswordCase> {};
+
+TEST_P(Password, OkSetsTheRightsExactlyWhenTheFirstNineCharactersMatch) {
+  for (bool before : {false, true}) {
+    form->PowerUser = before;
+    if (!before) {
+      form->click("PowerUserPanel");
+      ASSERT_TRUE(ui.shownLast(app::Dialog::Password));
+    }
+    setText("PasswordForm.MEPassword", GetParam().entry);
+    ASSERT_TRUE(form->click("PasswordForm.BTPasswordOK"));
+    EXPECT_FALSE(ui.shownLast(app::Dialog::Password));
+    EXPECT_EQ(form->PowerUser, GetParam().grants) << "power user before: " << before;
+    EXPECT_EQ(form->view().text("PasswordForm.MEPassword"), GetParam().entry);  // not cleared
+  }
+  EXPECT_TRUE(ui.boxes.empty());  // a wrong password says nothing
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, Password,
+                         ::testing::Values(PasswordCase{"BlueHeron", true}, PasswordCase{"blueheron", false},
+                                           PasswordCase{"BlueHero", false}, PasswordCase{"BlueHeronX", true},
+                                           PasswordCase{"", false}, PasswordCase{" BlueHeron", false}));
+
+TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
+  form->click("MenuAdvancedSetup");
+  for (const char* control : {"BTph1onTime", "BTph1offTime", "BTph11onTime", "BTph11offTime", "BTTimingSwap"}) {
+    ASSERT_TRUE(form->click(control));
+    EXPECT_EQ(silence(), "") << control;
+    EXPECT_TRUE(unmarked()) << control;
+  }
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(Setup, PowerUserPanelDropsTheRightsWithoutADialog) {
+  form->PowerUser = true;
+  form->click("PowerUserPanel");
+  EXPECT_FALSE(form->PowerUser);
+  EXPECT_TRUE(ui.dialogs.empty());
+  form->click("PowerUserPanel");
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_TRUE(ui.shownLast(app::Dialog::Password));
+  EXPECT_FALSE(form->PowerUser);  // nothing granted until OK
+}
+
+TEST_F(Setup, RightsGainedThroughTheDialogUnlockTheTimingButtons) {
+  form->click("PowerUserPanel");
+  setText("PasswordForm.MEPassword", "BlueHeron");
+  form->click("PasswordForm.BTPasswordOK");
+  setText("MEph1offTime", "12");
+  form->click("BTph1offTime");
+  EXPECT_EQ(peer.receive(), "$01f 12\r\n");
+  EXPECT_TRUE(marked());
+}
+
+// ---- FL-Setup entry checks
+
+struct EntryCase {
+  const char* entry;
+  const char* bytes;  ///< "" when nothing may be sent
+  bool warns;
+  bool marks;
+};
+
+std::ostream& operator<<(std::ostream& os, const EntryCase& c) { return os << '"' << c.entry << '"'; }
+
+constexpr const char* kScaleWarning = "The valid range for the engr scale is 0.0001-0.0255";
+constexpr const char* kOffsetWarning = "The valid range for the ug/l offset is 0-127";
+
+class ScaleEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(ScaleEntry, SendsWholeUnitsOrWarnsOrOnlyMarks) {
+  const EntryCase& c = GetParam();
+  setText("MEflscale", c.entry);
+  form->click("BTflscale");
+  EXPECT_EQ(c.bytes[0] ? peer.receive() : silence(), c.bytes);
+  EXPECT_EQ(marked(), c.marks);
+  ASSERT_EQ(ui.boxes.size(), c.warns ? 1u : 0u);
+  if (c.warns) {
+    EXPECT_EQ(ui.boxes[0].caption, "Warning - Invalid Entry");
+    EXPECT_EQ(ui.boxes[0].text, kScaleWarning);
+    EXPECT_EQ(ui.beeps, 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, ScaleEntry,
+                         ::testing::Values(EntryCase{"0.0001", "$ugl 1\r\n", false, true},
+                                           EntryCase{"0.0255", "$ugl 255\r\n", false, true},
+                                           EntryCase{"0.0031", "$ugl 31\r\n", false, true},
+                                           EntryCase{"0.00019", "$ugl 1\r\n", false, true},
+                                           EntryCase{"  0.0100 ug/l", "$ugl 100\r\n", false, true},
+                                           EntryCase{"0.0256", "", true, false},
+                                           EntryCase{"0.00009", "", true, false},
+                                           EntryCase{"-0.001", "", true, false},
+                                           EntryCase{"abc", "", false, true},
+                                           EntryCase{"", "", false, true}));
+
+class OffsetEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(OffsetEntry, SendsTheIntegerOrWarnsOrOnlyMarks) {
+  const EntryCase& c = GetParam();
+  setText("MEfloffset", c.entry);
+  form->click("BTfloffset");
+  EXPECT_EQ(c.bytes[0] ? peer.receive() : silence(), c.bytes);
+  EXPECT_EQ(marked(), c.marks);
+  ASSERT_EQ(ui.boxes.size(), c.warns ? 1u : 0u);
+  if (c.warns) {
+    EXPECT_EQ(ui.boxes[0].caption, "Warning - Invalid Entry");
+    EXPECT_EQ(ui.boxes[0].text, kOffsetWarning);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, OffsetEntry,
+                         ::testing::Values(EntryCase{"127", "$off 127\r\n", false, true},
+                                           EntryCase{"0", "$off 0\r\n", false, true},
+                                           EntryCase{"12abc", "$off 12\r\n", false, true},
+                                           EntryCase{"128", "", true, false},
+                                           EntryCase{"-1", "", true, false},
+                                           EntryCase{"99999999999999999999", "", true, false},
+                                           EntryCase{"x1", "", false, true}));
+
+TEST_F(Setup, AnalogRangeCodeFollowsTheChosenItem) {
+  const std::vector<std::pair<int, std::string>> cases = {
+      {0, "$ASV 1\r\n"}, {1, "$ASV 2\r\n"}, {2, "$ASV 4\r\n"}, {-1, "$ASV 2\r\n"}};
+  for (const auto& [item, bytes] : cases) {
+    form->view().setItemIndex("CBAnalogRange", item);
+    form->click("BTAnalogRange2");
+    EXPECT_EQ(peer.receive(), bytes) << "item " << item;
+  }
+  EXPECT_TRUE(marked());
+}
+
+// ---- The host-port dialog
+
+class HostPortDialog : public Setup {
+  void configure(app::MainFormOptions& o) override { o.ports.bind(3, peer.slavePath()); }
+};
+
+TEST_F(HostPortDialog, OffClosesThePortAndShowsThePanel) {
+  form->click("PCOMPort");
+  EXPECT_TRUE(ui.shownLast(app::Dialog::SelectHostPort));
+  form->view().setItemIndex("SelectHPForm.HPRG", 0);
+  ASSERT_TRUE(form->click("SelectHPForm.BTOK"));
+  EXPECT_EQ(form->view().itemIndex("CBHostPort"), 0);
+  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_TRUE(form->view().visible("PCOMPort"));
+  EXPECT_FALSE(ui.shownLast(app::Dialog::SelectHostPort));
+  EXPECT_EQ(form->SetupRequestTicks, 10);
+  form->click("BTStopData");
+  EXPECT_EQ(silence(), "");
+}
+
+TEST_F(HostPortDialog, ChosenPortAndRateAreAppliedTogether) {
+  form->view().setItemIndex("SelectHPForm.HPRG", 3);
+  form->view().setItemIndex("SelectHPForm.BRRG", 3);
+  form->click("SelectHPForm.BTOK");
+  EXPECT_EQ(form->view().itemIndex("CBHostPort"), 3);
+  EXPECT_EQ(form->view().itemIndex("CBBaudRate"), 3);
+  EXPECT_EQ(form->OpenPortNumber, 3);
+  EXPECT_EQ(form->BaudIndex, 3);
+  termios t{};
+  ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
+  EXPECT_FALSE(form->view().visible("PCOMPort"));
+  EXPECT_TRUE(ui.boxes.empty());
+  form->click("BTOpen");
+  EXPECT_EQ(peer.receive(), "$mvs 1\r\n");
+}
+
+}  // namespace

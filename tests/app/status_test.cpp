@@ -1,0 +1,269 @@
+// The periodic refresh: what the 500 ms and one-second ticks copy into the labels.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "formfixture.h"
+
+using testsupport::FormFixture;
+
+namespace {
+
+class Status : public FormFixture {
+ protected:
+  void SetUp() override {
+    FormFixture::SetUp();
+    tick();  // the first 55 ms tick sets up the window
+    form->Timer1SecondTimer();  // the one-time restore finds no settings file
+  }
+  const std::string& text(const char* name) const { return form->view().text(name); }
+  bool visible(const char* name) const { return form->view().visible(name); }
+  void reply(const std::string& line) { form->DispatchLine(line); }
+};
+
+// ---- 500 ms: memory use
+
+struct MemoryCase {
+  int pages;
+  const char* used;
+  const char* free;
+};
+
+std::ostream& operator<<(std::ostream& os, const MemoryCase& c) { return os << c.pages << " pages"; }
+
+class Memory : public Status, public ::testing::WithParamInterface<MemoryCase> {};
+
+TEST_P(Memory, UsedAndFreeInKilobytesAndPercent) {
+  form->Meter.MeterVersionSeen = true;
+  form->Meter.MeterMemoryUsed = GetParam().pages;
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBStorageUsed"), GetParam().used);
+  EXPECT_EQ(text("LBStorageFree"), GetParam().free);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, Memory,
+                         ::testing::Values(MemoryCase{-1, "Used:  0 K  -0.0 %", "Free:  1056 K  100.0 %"},
+                                           MemoryCase{0, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
+                                           MemoryCase{1, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
+                                           MemoryCase{2048, "Used:  528 K  50.0 %", "Free:  527 K  50.0 %"},
+                                           MemoryCase{4095, "Used:  1055 K  100.0 %", "Free:  0 K   0.0 %"},
+                                           MemoryCase{2147483647, "Used:  553648127 K  52441608.0 %",
+                                                      "Free:  -553647072 K  -52441508.0 %"}));
+
+TEST_F(Status, MemoryReplyIsShownWithinHalfASecond) {
+  loadExample("ntu.dev");
+  reply("VER 2.10");
+  reply("MEM 4095");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBStorageUsed"), "Used:  1055 K  100.0 %");
+}
+
+// ---- 500 ms: the setup labels
+
+TEST_F(Status, SetupLabelsKeepTheirDesignCaptionsUntilTheMeterAnswers) {
+  loadExample("ntu.dev");
+  for (const char* line : {"AVE 30", "PKT 4", "SET 2", "INT 001500", "REC 1", "CAL 1", "MEM 10"}) reply(line);
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBAVE"), "Avg:");
+  EXPECT_EQ(text("LBNS"), "Number of Samples:");
+  EXPECT_EQ(text("LBNC"), "Number of Cycles:");
+  EXPECT_EQ(text("LBCI"), "Cycle Interval:");
+  EXPECT_EQ(text("LBLog"), "Logging:");
+  EXPECT_EQ(text("BTLogging"), "Turn Logging On");
+  EXPECT_EQ(text("LBCal"), ":");
+  EXPECT_EQ(text("BTCal"), "Turn Engr Output ON");
+  EXPECT_EQ(text("LBStorageUsed"), "Used:  ");
+  EXPECT_EQ(text("LBMARUDandT"), "MARU:  MM/DD/YY HH:MM:SS");
+
+  reply("VER 2.10");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBAVE"), "Average: 30");
+  EXPECT_EQ(text("LBNS"), "Number of Sample: 4");
+  EXPECT_EQ(text("LBNC"), "Number of Cycles: 2");
+  EXPECT_EQ(text("LBCI"), "Cycle Interval: 001500");
+  EXPECT_EQ(text("LBLog"), "Logging: ON");
+  EXPECT_EQ(text("BTLogging"), "Turn Logging OFF");
+  EXPECT_EQ(text("LBCal"), "Engr Output: ON");
+  EXPECT_EQ(text("BTCal"), "Turn Engr Output OFF");
+  EXPECT_EQ(text("LBStorageUsed"), "Used:  2 K   0.2 %");
+  // No date known yet: the running sample count stands in for it.
+  EXPECT_EQ(text("LBMARUDandT"), "MARU:  0");
+  EXPECT_EQ(text("LBHostDandT"), "Host:  00/00/00  00:00:00");
+
+  for (const char* line : {"REC 0", "CAL 0", "CLK 12:05:30", "DAT 07/01/03"}) reply(line);
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBLog"), "Logging: OFF");
+  EXPECT_EQ(text("BTLogging"), "Turn Logging ON");
+  EXPECT_EQ(text("LBCal"), "Engr Output: OFF");
+  EXPECT_EQ(text("BTCal"), "Turn Engr Output ON");
+  EXPECT_EQ(text("LBMARUDandT"), "MARU:   07/01/03  12:05:30");
+  EXPECT_EQ(text("LBHostDandT"), "Host:  02/03/26  09:05:07");
+}
+
+TEST_F(Status, TimingValuesAreShownOnceKnownAndStay) {
+  loadExample("ntu.dev");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBph1onTime"), ":");
+  for (const char* line : {"01N 7", "01F 8", "11N 9", "11F -3"}) reply(line);
+  for (int i = 0; i < 2; ++i) {
+    form->Timer500msTimer();
+    EXPECT_EQ(text("LBph1onTime"), "7");
+    EXPECT_EQ(text("LBph1offTime"), "8");
+    EXPECT_EQ(text("LBph11onTime"), "9");
+    EXPECT_EQ(text("LBph11offTime"), "-3");
+  }
+  EXPECT_TRUE(form->Meter.MeterPh11OffTimeKnown);
+}
+
+TEST_F(Status, EngineeringScaleAndOffsetAreShownOncePerReply) {
+  loadExample("flasv.dev");
+  reply("UGL 73");
+  reply("OFF 12");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBuglscale"), "0.0073");
+  EXPECT_EQ(text("LBugloffset"), "12");
+  EXPECT_FALSE(form->Meter.MeterEngrScaleFresh);
+  EXPECT_FALSE(form->Meter.MeterEngrOffsetFresh);
+  // A value that arrived without its fresh flag is not drawn.
+  form->Meter.MeterEngrScale = 200;
+  form->Meter.MeterEngrOffset = 99;
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBuglscale"), "0.0073");
+  EXPECT_EQ(text("LBugloffset"), "12");
+  // The scale is read as an unsigned 32-bit count of 0.0001 units.
+  reply("UGL -1");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBuglscale"), "429496.7188");
+}
+
+// ---- 500 ms: FL-Setup from the device file
+
+TEST_F(Status, DeviceFileWithoutAnalogRangesNeverShowsTheFlSetupPage) {
+  ASSERT_FALSE(visible("TSFLSetup"));
+  loadExample("ntu.dev");
+  for (int i = 0; i < 3; ++i) form->Timer500msTimer();
+  EXPECT_FALSE(visible("TSFLSetup"));
+  EXPECT_EQ(text("LBHiRes"), "ASV1:  Hi Resolution   0-30 Engr Units");
+  EXPECT_EQ(text("LBDFuglscale"), ":");
+}
+
+TEST_F(Status, DeviceFileWithAnalogRangesShowsThePageAndItsRanges) {
+  loadExample("flasv.dev");
+  form->Timer500msTimer();
+  EXPECT_TRUE(visible("TSFLSetup"));
+  EXPECT_EQ(text("LBHiRes"), "ASV1:  Hi Resolution   0.0-5.0 ug/l");
+  EXPECT_EQ(text("LBStdRes"), "ASV2:  Std Resolution  0.0-2.5 ug/l");
+  EXPECT_EQ(text("LBWideRange"), "ASV4:  Wide Range:     0.0-1.2 ug/l");
+  EXPECT_EQ(text("LBDFuglscale"), "0.0073");
+  EXPECT_EQ(text("LBDFugloffset"), "48");
+}
+
+struct ArrowCase {
+  unsigned range;
+  bool hr, sr, wr;
+};
+
+class Arrows : public Status, public ::testing::WithParamInterface<ArrowCase> {};
+
+TEST_P(Arrows, OnlyTheArrowOfTheMetersRangeIsShown) {
+  loadExample("flasv.dev");
+  // Start from every arrow shown, so that hiding is checked too.
+  for (const char* a : {"HRArrow", "SRArrow", "WRArrow"}) form->view().setVisible(a, true);
+  form->Meter.MeterAnalogRange = GetParam().range;
+  form->Timer500msTimer();
+  EXPECT_EQ(visible("HRArrow"), GetParam().hr);
+  EXPECT_EQ(visible("SRArrow"), GetParam().sr);
+  EXPECT_EQ(visible("WRArrow"), GetParam().wr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, Arrows,
+                         ::testing::Values(ArrowCase{1, true, false, false}, ArrowCase{2, false, true, false},
+                                           ArrowCase{4, false, false, true}, ArrowCase{3, false, false, false},
+                                           ArrowCase{0, false, false, false}));
+
+// ---- One second: rights, counters, recording and transfer state
+
+TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
+  struct Case {
+    bool powerUser;
+    int plotType;
+    const char* caption;
+    int64_t colour;
+    bool stdDev;
+  };
+  const Case cases[] = {{false, 0, "Normal User", app::kColourButtonFace, false},
+                        {true, 0, "Power User", app::kColourRed, true},
+                        {true, 1, "Power User", app::kColourRed, false},
+                        {false, 1, "Normal User", app::kColourButtonFace, false}};
+  for (const Case& c : cases) {
+    form->PowerUser = c.powerUser;
+    form->Plot.PlotType = c.plotType;
+    form->Timer1SecondTimer();
+    EXPECT_EQ(text("PowerUserPanel"), c.caption);
+    EXPECT_EQ(form->view().get("PowerUserPanel").colour, c.colour);
+    EXPECT_EQ(visible("StdDevCB"), c.stdDev) << c.powerUser << " " << c.plotType;
+  }
+  EXPECT_EQ(app::kColourRed, 255);
+}
+
+TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
+  form->TotalBytesRead = 4294967295UL;
+  form->RawFileBytes = 2047;
+  form->EngrFileBytes = 1023;
+  form->ReceiveFileBytes = 1081080;
+  form->Timer1SecondTimer();
+  EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 4294967295");
+  EXPECT_EQ(text("LBRawFileSize"), "Raw File Size: 1 K");
+  EXPECT_EQ(text("LBEngrFileSize"), "Engr Units File Size: 0 K");
+  EXPECT_EQ(text("LBReceiveFileSize"), "Receive File Size: 1055 K");
+}
+
+TEST_F(Status, BytesReadFromThePortAreCounted) {
+  choosePort(1);
+  peer.send("AVE 30\r\n12\r\n");
+  ticks(3);
+  form->Timer1SecondTimer();
+  EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 12");
+}
+
+TEST_F(Status, RecordingStateOfBothFiles) {
+  const struct {
+    bool raw, engr;
+    const char* text;
+  } cases[] = {{false, false, "Recording:  OFF"},
+               {true, false, "Recording:  Raw"},
+               {false, true, "Recording:  Engr Units"},
+               {true, true, "Recording:  Raw + Engr Units"}};
+  for (const auto& c : cases) {
+    form->RecordRaw = c.raw;
+    form->RecordEngr = c.engr;
+    form->Timer1SecondTimer();
+    EXPECT_EQ(text("LBRecordStatus"), c.text);
+  }
+}
+
+TEST_F(Status, ReceiveStatusOfTheMemoryTransfer) {
+  const char* expected[] = {"Receive File Status:  ", "Receive File Status:  In Progress",
+                            "Receive File Status:  Complete", "Receive File Status:  Incomplete",
+                            "Receive File Status:  Cancelled"};
+  for (int status : {1, 0, 2, 3, 4}) {
+    form->TransferStatus = status;
+    form->Timer1SecondTimer();
+    EXPECT_EQ(text("LBReceiveStatus"), expected[status]) << status;
+  }
+}
+
+TEST_F(Status, RefreshesChangeNoStateButTheFreshFlags) {
+  loadExample("flasv.dev");
+  for (const char* line : {"VER 1", "01N 7", "MEM 12", "ASV 4"}) reply(line);
+  const meterlink::MeterSetup meter = form->Meter;
+  const int page = form->view().activePage;
+  form->Timer500msTimer();
+  form->Timer1SecondTimer();
+  EXPECT_EQ(form->Meter, meter);
+  EXPECT_EQ(form->view().activePage, page);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+}  // namespace
