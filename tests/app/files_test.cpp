@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,8 @@ struct OpenFailCase {
   const char* failedLabel;  // what the label shows after the failed open ("" = unchanged)
 };
 
+void PrintTo(const OpenFailCase& c, std::ostream* os) { *os << c.name; }
+
 class RecordOpenFailure : public FilesForm, public ::testing::WithParamInterface<OpenFailCase> {};
 
 TEST_P(RecordOpenFailure, LeavesARunningRecordingGoing) {
@@ -194,6 +197,8 @@ struct FileKindCase {
   const char* name;
   const char* button;
 };
+
+void PrintTo(const FileKindCase& c, std::ostream* os) { *os << c.name; }
 
 class ReopenCloses : public FilesForm, public ::testing::WithParamInterface<FileKindCase> {};
 
@@ -480,6 +485,8 @@ struct MarkerCase {
   std::vector<std::string> reads;
 };
 
+void PrintTo(const MarkerCase& c, std::ostream* os) { *os << c.name; }
+
 class TransferMarker : public FilesForm, public ::testing::WithParamInterface<MarkerCase> {};
 
 TEST_P(TransferMarker, EndsCompleteWithEveryByteOfTheLastRead) {
@@ -518,6 +525,8 @@ struct SilenceCase {
   std::string data;  // sent once right after "$get"; empty = nothing at all
   int ticksToEnd;    // ticks after the last data (or after "$get") until the transfer ends
 };
+
+void PrintTo(const SilenceCase& c, std::ostream* os) { *os << c.name; }
 
 class TransferSilence : public FilesForm, public ::testing::WithParamInterface<SilenceCase> {};
 
