@@ -6,6 +6,12 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QTest>
 #include <QFile>
 #include <QImage>
 #include <QLegend>
@@ -87,6 +93,9 @@ TEST_F(StripChartTest, DrawsChannelsInTheirColoursAndShowsTitlesInTheLegend) {
   ASSERT_EQ(markers.size(), 3);
   for (int c = 0; c < 3; ++c) EXPECT_EQ(markers[c]->label().toStdString(), titles[c]);
   EXPECT_EQ(chart.chart()->legend()->alignment(), Qt::AlignRight);
+  // The legend is wide enough for the longest title: nothing is cut.
+  QFontMetrics metrics(chart.chart()->legend()->font());
+  EXPECT_GE(chart.chart()->legend()->geometry().width(), metrics.horizontalAdvance(titles[0]));
   EXPECT_EQ(chart.TitleText(), "Test Meter");
   EXPECT_TRUE(chart.chart()->titleFont().bold());
 }
@@ -195,6 +204,35 @@ TEST_F(StripChartTest, PausedOrZoomedViewStaysWhileDataArrives) {
   redraw();
   chart.chart()->zoomIn();  // the rubber band and the wheel go through the axes too
   EXPECT_FALSE(chart.isTracking());
+}
+
+TEST_F(StripChartTest, DraggingInPanModeMovesTheViewAndPausesTracking) {
+  chart.AddChannel();
+  for (int i = 1; i <= 300; ++i) chart.AddXY(0, i, i % 10);
+  redraw();
+  chart.toolBar()->findChild<QAction*>("ChartPan")->trigger();
+  QWidget* viewport = chart.chartView()->viewport();
+  const QRect plot = chart.chartView()->mapFromScene(chart.chart()->plotArea()).boundingRect();
+  const QPoint from = plot.center(), to = from + QPoint(plot.width() / 4, 0);
+  QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+  QTest::mouseMove(viewport, to);
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+  EXPECT_FALSE(chart.isTracking());
+  EXPECT_NEAR(chart.xAxis()->max(), 275, 1.5);  // dragged right by a quarter of 100
+  EXPECT_NEAR(chart.xAxis()->max() - chart.xAxis()->min(), 100, 1e-9);
+}
+
+TEST_F(StripChartTest, PropertyEditorAppliesWhatTheOperatorChose) {
+  chart.openPropertyEditor();
+  auto* dialog = chart.findChild<QDialog*>("StripChartProperties");
+  ASSERT_NE(dialog, nullptr);
+  dialog->findChild<QLineEdit*>("title")->setText("Edited");
+  dialog->findChild<QDoubleSpinBox*>("xSpan")->setValue(40);
+  dialog->findChild<QCheckBox*>("dataCursor")->setChecked(true);
+  dialog->accept();
+  EXPECT_EQ(chart.TitleText(), "Edited");
+  EXPECT_DOUBLE_EQ(chart.xSpan(), 40);
+  EXPECT_TRUE(chart.dataCursorVisible());
 }
 
 TEST_F(StripChartTest, DenseDataIsThinnedPerPixelButKeepsSpikes) {
