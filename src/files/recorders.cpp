@@ -1,5 +1,9 @@
 #include "files/recorders.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace files {
 
 bool LineRecorder::open(const std::string& path) {
@@ -29,8 +33,19 @@ bool LineRecorder::write(std::string_view bytes) {
     std::clearerr(m_file);
     return false;
   }
+  if (m_flushEach && m_owned && removed()) return false;
   m_bytes += static_cast<long>(n);
   return true;
+}
+
+bool LineRecorder::removed() const {
+#if defined(_WIN32)
+  return false;  // an open file cannot be deleted there
+#else
+  // A file deleted while open still takes writes, into a file nobody will ever see.
+  struct stat st {};
+  return fstat(fileno(m_file), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0;
+#endif
 }
 
 bool LineRecorder::close() {

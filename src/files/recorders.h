@@ -23,7 +23,8 @@ class LineRecorder {
   /// a bulk converter may switch it off and rely on close() to report failures.
   void setFlushEachWrite(bool flush) { m_flushEach = flush; }
   /// Writes and flushes `bytes`. Returns false (and counts nothing) when the write or
-  /// the flush fails; the file stays open until close().
+  /// the flush fails, or when the file was deleted meanwhile; the file stays open until
+  /// close().
   bool write(std::string_view bytes);
   /// Closes the file; false when the final flush/close failed.
   bool close();
@@ -33,6 +34,7 @@ class LineRecorder {
   long bytes() const { return m_bytes; }
 
  private:
+  bool removed() const;
   std::FILE* m_file = nullptr;
   std::string m_path;
   long m_bytes = 0;

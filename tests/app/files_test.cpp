@@ -2,6 +2,8 @@
 // with the test playing the meter on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <functional>
 #include <ostream>
 #include <string>
@@ -291,6 +293,22 @@ INSTANTIATE_TEST_SUITE_P(Data, FullDisk,
                          ::testing::Values(FileKindCase{"Raw", "BTRecordRaw"}, FileKindCase{"Engr", "BTRecordEngr"},
                                            FileKindCase{"Transfer", "BTGetData"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FilesForm, RawFileRemovedWhileRecordingStopsItWithOneWarning) {
+  loadExample("ntu.dev");
+  const std::string path = dir.file("removed.raw");
+  ui.files.push_back(path);
+  form->click("BTRecordRaw");
+  meterSends("1103\t4094\t560\r\n");
+  EXPECT_EQ(form->RawFileBytes, 15);  // 13 characters and CR LF
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  meterSends("1112\t4095\t560\r\n");
+  meterSends("1141\t4095\t560\r\n");
+  EXPECT_FALSE(form->RecordRaw);
+  EXPECT_EQ(form->RawFileBytes, 15);  // 13 characters and CR LF
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_NE(ui.boxes[0].text.find("could not be written"), std::string::npos);
+}
 
 // ---------------------------------------------------------------- replay
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "openfiles.h"
 #include "support/ptypeer.h"
 
@@ -57,3 +59,14 @@ TEST(LineRecorder, ReopeningClosesTheEarlierFileComplete) {
 }
 
 }  // namespace
+
+TEST(LineRecorder, FileRemovedWhileRecordingIsReported) {
+  TempDir dir;
+  files::LineRecorder rec;
+  const std::string path = dir.file("gone.raw");
+  ASSERT_TRUE(rec.open(path));
+  EXPECT_TRUE(rec.write("1\r\n"));
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  EXPECT_FALSE(rec.write("2\r\n"));
+  EXPECT_EQ(rec.bytes(), 3);
+}
