@@ -18,14 +18,14 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
                 m_options.hostClock) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
   // Design-time state of every control.
-  for (const ControlSpec& spec : ControlTable()) {
-    if (spec.name.empty()) continue;
+  for (const ControlSpec& def : ControlTable()) {
+    if (def.name.empty()) continue;
     Control c;
-    c.text = spec.caption;
-    c.visible = spec.visible;
-    c.itemIndex = spec.itemIndex;
-    c.colour = spec.colour;
-    m_view.define(spec.name, c);
+    c.text = def.caption;
+    c.visible = def.visible;
+    c.itemIndex = def.itemIndex;
+    c.colour = def.colour;
+    m_view.define(def.name, c);
   }
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
@@ -363,11 +363,11 @@ void MainForm::DispatchLine(const std::string& line) {
 // ---------------------------------------------------------------- device file
 
 void MainForm::LoadDeviceFileClick() {
-  FileDialogSpec spec;
-  spec.title = "Open Device File";
-  spec.defaultSuffix = "dev";
-  spec.filter = "Device File (*.dev)|*.dev|All files (*.*)|*.*";
-  const auto path = m_ui.openFile(spec);
+  FileDialogSpec def;
+  def.title = "Open Device File";
+  def.defaultSuffix = "dev";
+  def.filter = "Device File (*.dev)|*.dev|All files (*.*)|*.*";
+  const auto path = m_ui.openFile(def);
   if (!path) return;
   LoadDeviceFilePath(*path, *path);
 }

@@ -27,12 +27,12 @@ void showElapsed(ViewModel& view, std::chrono::steady_clock::time_point start) {
 // ---- Raw recording
 
 void MainForm::BTRecordRawClick() {
-  FileDialogSpec spec;
-  spec.title = "Record Raw Data";
-  spec.defaultSuffix = "raw";
-  spec.filter = kRawFilter;
-  spec.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(spec);
+  FileDialogSpec def;
+  def.title = "Record Raw Data";
+  def.defaultSuffix = "raw";
+  def.filter = kRawFilter;
+  def.confirmOverwrite = true;
+  const auto path = m_ui.saveFile(def);
   if (!path) return;
   StartRawRecording(*path);
 }
@@ -85,12 +85,12 @@ void MainForm::recordingFailed(bool raw) {
 
 void MainForm::BTRecordEngrClick() {
   if (Config.DataFieldCount == 0) LoadDeviceFileClick();
-  FileDialogSpec spec;
-  spec.title = "Open Engr Units Record File";
-  spec.defaultSuffix = "eng";
-  spec.filter = "Engineering Units|*.eng|All Files|*.*";
-  spec.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(spec);
+  FileDialogSpec def;
+  def.title = "Open Engr Units Record File";
+  def.defaultSuffix = "eng";
+  def.filter = "Engineering Units|*.eng|All Files|*.*";
+  def.confirmOverwrite = true;
+  const auto path = m_ui.saveFile(def);
   if (!path) return;
   StartEngrRecording(*path);
 }
@@ -135,11 +135,11 @@ void MainForm::WriteEngrLine() {
 // ---- Replay
 
 void MainForm::ReplayRawFileClick() {
-  FileDialogSpec spec;
-  spec.title = "Open Replay File";
-  spec.defaultSuffix = "raw";
-  spec.filter = kRawFilter;
-  const auto path = m_ui.openFile(spec);
+  FileDialogSpec def;
+  def.title = "Open Replay File";
+  def.defaultSuffix = "raw";
+  def.filter = kRawFilter;
+  const auto path = m_ui.openFile(def);
   if (!path) return;
   StartReplay(*path);
 }
@@ -191,12 +191,12 @@ void MainForm::MeasureSampleRate() {
 // ---- Memory transfer
 
 void MainForm::BTGetDataClick() {
-  FileDialogSpec spec;
-  spec.title = "Retrieve Meter's Internal Data";
-  spec.defaultSuffix = "raw";
-  spec.filter = kRawFilter;
-  spec.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(spec);
+  FileDialogSpec def;
+  def.title = "Retrieve Meter's Internal Data";
+  def.defaultSuffix = "raw";
+  def.filter = kRawFilter;
+  def.confirmOverwrite = true;
+  const auto path = m_ui.saveFile(def);
   if (!path) return;
   if (TransferActive) {
     // A transfer still running is cut short here: its file is closed with what it

@@ -23,8 +23,8 @@ class OperatorUi {
   /// A modal box with one OK button. Runs a nested event loop in the GUI.
   virtual void messageBox(const std::string& caption, const std::string& text) = 0;
   /// Open / save dialogs; nullopt when the operator cancels.
-  virtual std::optional<std::string> openFile(const FileDialogSpec& spec) = 0;
-  virtual std::optional<std::string> saveFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> openFile(const FileDialogSpec& def) = 0;
+  virtual std::optional<std::string> saveFile(const FileDialogSpec& def) = 0;
   /// Shows (without blocking) or hides one of the small windows.
   virtual void showDialog(Dialog which, bool show) = 0;
 };

@@ -12,16 +12,16 @@ bool PortSlots::bind(int slot, const std::string& path) {
   return true;
 }
 
-bool PortSlots::bindSpec(const std::string& spec) {
-  const auto eq = spec.find('=');
-  if (eq == std::string::npos || eq == 0 || eq + 1 >= spec.size()) return false;
+bool PortSlots::bindSpec(const std::string& def) {
+  const auto eq = def.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 >= def.size()) return false;
   int slot = 0;
   for (size_t i = 0; i < eq; ++i) {
-    if (spec[i] < '0' || spec[i] > '9') return false;
-    slot = slot * 10 + (spec[i] - '0');
+    if (def[i] < '0' || def[i] > '9') return false;
+    slot = slot * 10 + (def[i] - '0');
     if (slot > kSlots) return false;
   }
-  return bind(slot, spec.substr(eq + 1));
+  return bind(slot, def.substr(eq + 1));
 }
 
 void PortSlots::autoBind(const std::vector<std::string>& adapters) {

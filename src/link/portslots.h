@@ -14,7 +14,7 @@ class PortSlots {
   /// Binds slot 1..8 to a device path. Returns false for a bad slot number.
   bool bind(int slot, const std::string& path);
   /// Parses "N=PATH" as given to --port.
-  bool bindSpec(const std::string& spec);
+  bool bindSpec(const std::string& def);
   /// Fills unbound slots with the given adapters (already bound paths are skipped).
   void autoBind(const std::vector<std::string>& adapters);
   /// Fills unbound slots from the serial adapters the system lists (USB first).

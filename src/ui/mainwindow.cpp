@@ -104,9 +104,9 @@ const std::vector<const char*>& sideColumn() {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 // The widget's objectName: the part after the form's name for the small windows' controls.
-QString objectNameOf(const ControlSpec& spec) {
-  const auto dot = spec.name.find('.');
-  return qs(dot == std::string::npos ? spec.name : spec.name.substr(dot + 1));
+QString objectNameOf(const ControlSpec& def) {
+  const auto dot = def.name.find('.');
+  return qs(dot == std::string::npos ? def.name : def.name.substr(dot + 1));
 }
 
 bool isDialogPage(const std::string& page) {
@@ -125,18 +125,18 @@ MainWindow::MainWindow(app::MainForm& form, QWidget* chart, QtOperatorUi* ops, Q
   for (const auto& [name, caption] : app::PageTable()) m_pages->addTab(buildPage(name, chart), qs(caption));
   setCentralWidget(buildMainArea(m_pages, chart));
   buildMenu();
-  for (const ControlSpec& spec : app::ControlTable())
-    if (spec.page == "dialogs") buildDialog(spec);
+  for (const ControlSpec& def : app::ControlTable())
+    if (def.page == "dialogs") buildDialog(def);
 
   // Anything of the table not placed yet still gets its widget, on its page's end.
-  for (const ControlSpec& spec : app::ControlTable()) {
-    if (spec.name.empty() || m_entries.count(spec.name) || spec.page == "dialogs" || spec.page == "menu" ||
-        spec.page == "menubar")
+  for (const ControlSpec& def : app::ControlTable()) {
+    if (def.name.empty() || m_entries.count(def.name) || def.page == "dialogs" || def.page == "menu" ||
+        def.page == "menubar")
       continue;
     QWidget* host = centralWidget();
-    if (auto d = m_dialogs.find(spec.page); d != m_dialogs.end()) host = d->second;
-    else if (QWidget* page = m_pages->findChild<QWidget*>(qs(spec.page))) host = page;
-    QWidget* w = makeControl(spec, host, chart);
+    if (auto d = m_dialogs.find(def.page); d != m_dialogs.end()) host = d->second;
+    else if (QWidget* page = m_pages->findChild<QWidget*>(qs(def.page))) host = page;
+    QWidget* w = makeControl(def, host, chart);
     if (host->layout()) host->layout()->addWidget(w);
   }
   for (auto& [name, entry] : m_entries) wire(name, entry);
@@ -177,21 +177,21 @@ MainWindow::~MainWindow() { stopTimers(); }
 
 // ---- Building ----
 
-QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidget* chart) {
+QWidget* MainWindow::makeControl(const ControlSpec& def, QWidget* parent, QWidget* chart) {
   QWidget* w = nullptr;
   Entry entry;
-  entry.spec = &spec;
-  switch (spec.kind) {
+  entry.def = &def;
+  switch (def.kind) {
     case Widget::Button:
     case Widget::Panel: {
-      auto* b = new QPushButton(qs(spec.caption), parent);
+      auto* b = new QPushButton(qs(def.caption), parent);
       b->setAutoDefault(false);
-      if (spec.kind == Widget::Panel) b->setMinimumHeight(32);
+      if (def.kind == Widget::Panel) b->setMinimumHeight(32);
       w = b;
       break;
     }
     case Widget::Label: {
-      auto* l = new QLabel(qs(spec.caption), parent);
+      auto* l = new QLabel(qs(def.caption), parent);
       l->setTextFormat(Qt::PlainText);
       // Labels filled in later keep their line, so the rows below do not jump.
       l->setMinimumHeight(l->fontMetrics().height());
@@ -199,33 +199,33 @@ QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidg
       break;
     }
     case Widget::Edit: {
-      auto* e = new QLineEdit(qs(spec.caption), parent);
+      auto* e = new QLineEdit(qs(def.caption), parent);
       e->setMaximumWidth(160);
       w = e;
       break;
     }
     case Widget::Combo: {
       auto* c = new QComboBox(parent);
-      for (const std::string& item : spec.items) c->addItem(qs(item));
-      c->setPlaceholderText(qs(spec.caption));
-      c->setCurrentIndex(spec.itemIndex < static_cast<int>(spec.items.size()) ? spec.itemIndex : -1);
+      for (const std::string& item : def.items) c->addItem(qs(item));
+      c->setPlaceholderText(qs(def.caption));
+      c->setCurrentIndex(def.itemIndex < static_cast<int>(def.items.size()) ? def.itemIndex : -1);
       c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
       w = c;
       break;
     }
     case Widget::RadioGroup: {
-      auto* box = new QGroupBox(qs(spec.caption), parent);
+      auto* box = new QGroupBox(qs(def.caption), parent);
       auto* grid = new QGridLayout(box);
       auto* group = new QButtonGroup(box);
-      const int count = static_cast<int>(spec.items.size());
-      const int columns = std::max(1, spec.columns);
+      const int count = static_cast<int>(def.items.size());
+      const int columns = std::max(1, def.columns);
       const int perColumn = (count + columns - 1) / columns;
       for (int i = 0; i < count; ++i) {
-        auto* r = new QRadioButton(qs(spec.items[static_cast<size_t>(i)]), box);
+        auto* r = new QRadioButton(qs(def.items[static_cast<size_t>(i)]), box);
         group->addButton(r, i);
         grid->addWidget(r, perColumn ? i % perColumn : 0, perColumn ? i / perColumn : 0);
       }
-      if (QAbstractButton* b = group->button(spec.itemIndex)) b->setChecked(true);
+      if (QAbstractButton* b = group->button(def.itemIndex)) b->setChecked(true);
       entry.group = group;
       w = box;
       break;
@@ -248,7 +248,7 @@ QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidg
     case Widget::ProgressBar: {
       auto* p = new QProgressBar(parent);
       p->setRange(0, 100);
-      if (spec.itemIndex >= 0) p->setValue(std::clamp(spec.itemIndex, 0, 100));
+      if (def.itemIndex >= 0) p->setValue(std::clamp(def.itemIndex, 0, 100));
       w = p;
       break;
     }
@@ -256,24 +256,24 @@ QWidget* MainWindow::makeControl(const ControlSpec& spec, QWidget* parent, QWidg
     case Widget::Page:
       return nullptr;
   }
-  w->setObjectName(objectNameOf(spec));
-  if (!spec.accessibleName.empty()) {
-    w->setAccessibleName(qs(spec.accessibleName));
+  w->setObjectName(objectNameOf(def));
+  if (!def.accessibleName.empty()) {
+    w->setAccessibleName(qs(def.accessibleName));
     // Qt names a combo box by its current text on some platforms; say what it holds here too.
-    if (spec.kind == Widget::Combo) w->setAccessibleDescription(qs(spec.accessibleName));
+    if (def.kind == Widget::Combo) w->setAccessibleDescription(qs(def.accessibleName));
   }
-  if (!spec.hint.empty()) w->setToolTip(qs(spec.hint));
-  if (!spec.visible) w->setVisible(false);
+  if (!def.hint.empty()) w->setToolTip(qs(def.hint));
+  if (!def.visible) w->setVisible(false);
   entry.widget = w;
-  m_entries[spec.name] = entry;
-  if (spec.colour != app::kColourDefault || spec.kind == Widget::Panel) applyColour(entry, spec.colour);
+  m_entries[def.name] = entry;
+  if (def.colour != app::kColourDefault || def.kind == Widget::Panel) applyColour(entry, def.colour);
   return w;
 }
 
 void MainWindow::fillGrid(QGridLayout* grid, const std::string& page, QWidget* parent, QWidget* chart) {
   std::map<std::string, const ControlSpec*> specs;
-  for (const ControlSpec& spec : app::ControlTable())
-    if (spec.page == page && !spec.name.empty()) specs[spec.name] = &spec;
+  for (const ControlSpec& def : app::ControlTable())
+    if (def.page == page && !def.name.empty()) specs[def.name] = &def;
 
   int row = 0;
   int columns = 1;
@@ -296,9 +296,9 @@ void MainWindow::fillGrid(QGridLayout* grid, const std::string& page, QWidget* p
       ++row;
     }
   }
-  for (const ControlSpec& spec : app::ControlTable()) {
-    if (spec.page != page || spec.name.empty() || m_entries.count(spec.name)) continue;
-    if (QWidget* w = makeControl(spec, parent, chart)) grid->addWidget(w, row++, 0, 1, columns);
+  for (const ControlSpec& def : app::ControlTable()) {
+    if (def.page != page || def.name.empty() || m_entries.count(def.name)) continue;
+    if (QWidget* w = makeControl(def, parent, chart)) grid->addWidget(w, row++, 0, 1, columns);
   }
   grid->setRowStretch(row, 1);
   grid->setColumnStretch(columns, 1);
@@ -311,11 +311,11 @@ QWidget* MainWindow::buildPage(const std::string& page, QWidget* chart) {
     auto* box = new QVBoxLayout(w);
     auto* options = new QHBoxLayout;
     box->addLayout(options);
-    for (const ControlSpec& spec : app::ControlTable()) {
-      if (spec.page != page || spec.name.empty()) continue;
-      QWidget* c = makeControl(spec, w, chart);
+    for (const ControlSpec& def : app::ControlTable()) {
+      if (def.page != page || def.name.empty()) continue;
+      QWidget* c = makeControl(def, w, chart);
       if (!c) continue;
-      if (spec.kind == Widget::Combo) {
+      if (def.kind == Widget::Combo) {
         options->addWidget(c);
       } else {
         box->addWidget(c, 1);
@@ -338,8 +338,8 @@ QWidget* MainWindow::buildMainArea(QWidget* tabs, QWidget* chart) {
   auto* side = new QVBoxLayout;
   top->addLayout(side);
   std::map<std::string, const ControlSpec*> specs;
-  for (const ControlSpec& spec : app::ControlTable())
-    if (spec.page == "main") specs[spec.name] = &spec;
+  for (const ControlSpec& def : app::ControlTable())
+    if (def.page == "main") specs[def.name] = &def;
   for (const char* name : sideColumn()) {
     if (!*name) {
       side->addSpacing(12);
@@ -366,35 +366,35 @@ QWidget* MainWindow::buildMainArea(QWidget* tabs, QWidget* chart) {
 
 void MainWindow::buildMenu() {
   QMenu* menu = nullptr;
-  for (const ControlSpec& spec : app::ControlTable()) {
-    if (spec.page == "menubar") {
-      menu = menuBar()->addMenu(qs(spec.caption));
-      menu->setObjectName(qs(spec.name));
+  for (const ControlSpec& def : app::ControlTable()) {
+    if (def.page == "menubar") {
+      menu = menuBar()->addMenu(qs(def.caption));
+      menu->setObjectName(qs(def.name));
       Entry entry;
-      entry.spec = &spec;
+      entry.def = &def;
       entry.action = menu->menuAction();
       entry.widget = menu;
-      m_entries[spec.name] = entry;
+      m_entries[def.name] = entry;
       continue;
     }
-    if (spec.page != "menu") continue;
+    if (def.page != "menu") continue;
     if (!menu) {
       menu = menuBar()->addMenu(QStringLiteral("&File"));
       menu->setObjectName(QStringLiteral("File1"));
     }
-    if (spec.name.empty()) {
+    if (def.name.empty()) {
       menu->addSeparator();
       continue;
     }
-    QAction* a = menu->addAction(qs(spec.caption));
-    a->setObjectName(qs(spec.name));
-    a->setCheckable(spec.checkable);
-    a->setChecked(spec.checked);
-    a->setVisible(spec.visible);
+    QAction* a = menu->addAction(qs(def.caption));
+    a->setObjectName(qs(def.name));
+    a->setCheckable(def.checkable);
+    a->setChecked(def.checked);
+    a->setVisible(def.visible);
     Entry entry;
-    entry.spec = &spec;
+    entry.def = &def;
     entry.action = a;
-    m_entries[spec.name] = entry;
+    m_entries[def.name] = entry;
   }
 }
 
@@ -406,14 +406,14 @@ void MainWindow::buildDialog(const ControlSpec& form) {
   auto* box = new QVBoxLayout(d);
   m_dialogs[form.name] = d;
   Entry self;
-  self.spec = &form;
+  self.def = &form;
   self.widget = d;
   m_entries[form.name] = self;
-  for (const ControlSpec& spec : app::ControlTable()) {
-    if (spec.page != form.name) continue;
-    QWidget* w = makeControl(spec, d, nullptr);
+  for (const ControlSpec& def : app::ControlTable()) {
+    if (def.page != form.name) continue;
+    QWidget* w = makeControl(def, d, nullptr);
     if (!w) continue;
-    if (spec.kind == Widget::Button) {
+    if (def.kind == Widget::Button) {
       box->addWidget(w, 0, Qt::AlignHCenter);
       static_cast<QPushButton*>(w)->setMinimumWidth(80);
     } else {
@@ -433,17 +433,17 @@ void MainWindow::buildDialog(const ControlSpec& form) {
 }
 
 void MainWindow::wire(const std::string& name, Entry& entry) {
-  const ControlSpec& spec = *entry.spec;
-  if (entry.action && spec.page == "menu") {
+  const ControlSpec& def = *entry.def;
+  if (entry.action && def.page == "menu") {
     connect(entry.action, &QAction::triggered, this, [this, name] { onClick(name); });
     return;
   }
   if (!entry.widget) return;
-  switch (spec.kind) {
+  switch (def.kind) {
     case Widget::Button:
     case Widget::Panel:
       if (auto* b = qobject_cast<QPushButton*>(entry.widget)) {
-        const std::string form = isDialogPage(spec.page) ? spec.page : std::string();
+        const std::string form = isDialogPage(def.page) ? def.page : std::string();
         connect(b, &QPushButton::clicked, this, [this, name, form] {
           if (!form.empty()) storeDialogState(form);
           onClick(name);
@@ -488,7 +488,7 @@ void MainWindow::onChoice(const std::string& name, int index) {
 void MainWindow::storeDialogState(const std::string& form) {
   app::ViewModel& view = m_form.view();
   for (const auto& [name, entry] : m_entries) {
-    if (entry.spec->page != form) continue;
+    if (entry.def->page != form) continue;
     if (entry.group) view.setItemIndex(name, entry.group->checkedId());
     if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) view.setText(name, e->text().toStdString());
   }
@@ -543,7 +543,7 @@ void MainWindow::sync() {
 
   // Qt toggles a checkable action by itself when it is triggered; the view decides.
   for (const auto& [name, entry] : m_entries) {
-    if (entry.action && entry.spec->checkable && view.has(name)) {
+    if (entry.action && entry.def->checkable && view.has(name)) {
       const bool checked = view.get(name).checked;
       if (entry.action->isChecked() != checked) entry.action->setChecked(checked);
     }
@@ -599,18 +599,18 @@ void MainWindow::apply(const std::string& name) {
   if (it == m_entries.end()) return;
   const Entry& entry = it->second;
   const app::Control& c = m_form.view().get(name);
-  const ControlSpec& spec = *entry.spec;
+  const ControlSpec& def = *entry.def;
 
   if (entry.action) {
     if (entry.action->text() != qs(c.text)) entry.action->setText(qs(c.text));
     entry.action->setVisible(c.visible);
     entry.action->setEnabled(c.enabled);
-    if (spec.checkable) entry.action->setChecked(c.checked);
+    if (def.checkable) entry.action->setChecked(c.checked);
     return;
   }
   QWidget* w = entry.widget;
   if (!w) return;
-  if (spec.kind == Widget::Page) {
+  if (def.kind == Widget::Page) {
     // A small window: its caption and colour; showing it is the operator interface's work.
     if (w->windowTitle() != qs(c.text)) w->setWindowTitle(qs(c.text));
     applyColour(entry, c.colour);
@@ -619,7 +619,7 @@ void MainWindow::apply(const std::string& name) {
   if (w->isHidden() == c.visible) w->setVisible(c.visible);
   if (w->isEnabled() != c.enabled) w->setEnabled(c.enabled);
   const QString text = qs(c.text);
-  switch (spec.kind) {
+  switch (def.kind) {
     case Widget::Button:
     case Widget::Panel:
       if (auto* b = qobject_cast<QPushButton*>(w); b && b->text() != text) b->setText(text);
@@ -669,8 +669,8 @@ void MainWindow::apply(const std::string& name) {
 void MainWindow::applyColour(const Entry& entry, int64_t colour) {
   QWidget* w = entry.widget;
   if (!w) return;
-  const ControlSpec& spec = *entry.spec;
-  if (colour == app::kColourDefault) colour = spec.colour;
+  const ControlSpec& def = *entry.def;
+  if (colour == app::kColourDefault) colour = def.colour;
   QColor c;
   const QPalette palette = QApplication::palette();
   if (colour == app::kColourButtonFace) {
@@ -682,9 +682,9 @@ void MainWindow::applyColour(const Entry& entry, int64_t colour) {
                static_cast<int>((colour >> 16) & 0xFF));
   }
 
-  if (spec.kind == Widget::Button || spec.kind == Widget::Panel) {
+  if (def.kind == Widget::Button || def.kind == Widget::Panel) {
     if (!c.isValid()) {
-      if (spec.kind == Widget::Button) {
+      if (def.kind == Widget::Button) {
         w->setStyleSheet(QString());
         return;
       }

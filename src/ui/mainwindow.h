@@ -61,13 +61,13 @@ class MainWindow : public QMainWindow {
 
  private:
   struct Entry {
-    const app::ControlSpec* spec = nullptr;
+    const app::ControlSpec* def = nullptr;
     QWidget* widget = nullptr;
     QAction* action = nullptr;
     QButtonGroup* group = nullptr;
   };
 
-  QWidget* makeControl(const app::ControlSpec& spec, QWidget* parent, QWidget* chart);
+  QWidget* makeControl(const app::ControlSpec& def, QWidget* parent, QWidget* chart);
   void buildMenu();
   QWidget* buildPage(const std::string& page, QWidget* chart);
   void fillGrid(QGridLayout* grid, const std::string& page, QWidget* parent, QWidget* chart);

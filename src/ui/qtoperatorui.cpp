@@ -22,24 +22,24 @@ void QtOperatorUi::messageBox(const std::string& caption, const std::string& tex
   box.exec();
 }
 
-std::optional<std::string> QtOperatorUi::openFile(const app::FileDialogSpec& spec) {
-  return runFileDialog(spec, false);
+std::optional<std::string> QtOperatorUi::openFile(const app::FileDialogSpec& def) {
+  return runFileDialog(def, false);
 }
 
-std::optional<std::string> QtOperatorUi::saveFile(const app::FileDialogSpec& spec) {
-  return runFileDialog(spec, true);
+std::optional<std::string> QtOperatorUi::saveFile(const app::FileDialogSpec& def) {
+  return runFileDialog(def, true);
 }
 
-std::optional<std::string> QtOperatorUi::runFileDialog(const app::FileDialogSpec& spec, bool save) {
-  if (fileDialogHook) return fileDialogHook(spec, save);
-  QFileDialog dialog(m_main, QString::fromStdString(spec.title),
-                     m_lastDir.isEmpty() ? QDir::currentPath() : m_lastDir, qtFilter(spec.filter));
+std::optional<std::string> QtOperatorUi::runFileDialog(const app::FileDialogSpec& def, bool save) {
+  if (fileDialogHook) return fileDialogHook(def, save);
+  QFileDialog dialog(m_main, QString::fromStdString(def.title),
+                     m_lastDir.isEmpty() ? QDir::currentPath() : m_lastDir, qtFilter(def.filter));
   // Qt's own dialog stays in this process, where assistive technology reaches it.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setDefaultSuffix(suffixOf(spec.defaultSuffix));
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.confirmOverwrite);
+  dialog.setDefaultSuffix(suffixOf(def.defaultSuffix));
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !def.confirmOverwrite);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;

@@ -24,8 +24,8 @@ class QtOperatorUi : public app::OperatorUi {
   void beep() override;
   /// Modal box with the caption, the text, a warning icon and one OK button.
   void messageBox(const std::string& caption, const std::string& text) override;
-  std::optional<std::string> openFile(const app::FileDialogSpec& spec) override;
-  std::optional<std::string> saveFile(const app::FileDialogSpec& spec) override;
+  std::optional<std::string> openFile(const app::FileDialogSpec& def) override;
+  std::optional<std::string> saveFile(const app::FileDialogSpec& def) override;
   /// Shows (non-modal, raised; the memory-full window centred on the main window) or hides.
   void showDialog(app::Dialog which, bool show) override;
 
@@ -35,7 +35,7 @@ class QtOperatorUi : public app::OperatorUi {
 
   /// When set, called instead of showing the message box (caption, text).
   std::function<void(const std::string&, const std::string&)> messageBoxHook;
-  /// When set, called instead of running a file dialog (spec, true for save).
+  /// When set, called instead of running a file dialog (def, true for save).
   std::function<std::optional<std::string>(const app::FileDialogSpec&, bool)> fileDialogHook;
 
   /// "Desc|pattern|Desc|pattern" as the program states filters, to Qt's
@@ -47,7 +47,7 @@ class QtOperatorUi : public app::OperatorUi {
   static QString suffixOf(const std::string& defaultExtension);
 
  private:
-  std::optional<std::string> runFileDialog(const app::FileDialogSpec& spec, bool save);
+  std::optional<std::string> runFileDialog(const app::FileDialogSpec& def, bool save);
 
   QPointer<QWidget> m_main;
   QPointer<QWidget> m_form2;

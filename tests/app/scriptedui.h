@@ -22,12 +22,12 @@ class ScriptedUi : public app::OperatorUi {
     boxes.push_back({caption, text});
     if (onBox) onBox(caption, text);
   }
-  std::optional<std::string> openFile(const app::FileDialogSpec& spec) override { return answer(spec); }
-  std::optional<std::string> saveFile(const app::FileDialogSpec& spec) override { return answer(spec); }
+  std::optional<std::string> openFile(const app::FileDialogSpec& def) override { return answer(def); }
+  std::optional<std::string> saveFile(const app::FileDialogSpec& def) override { return answer(def); }
   void showDialog(app::Dialog which, bool show) override { dialogs.emplace_back(which, show); }
 
-  std::optional<std::string> answer(const app::FileDialogSpec& spec) {
-    dialogSpecs.push_back(spec);
+  std::optional<std::string> answer(const app::FileDialogSpec& def) {
+    dialogSpecs.push_back(def);
     if (files.empty()) return std::nullopt;
     auto a = files.front();
     files.pop_front();

@@ -51,8 +51,8 @@ class WindowTest : public ::testing::Test {
     program->ops.messageBoxHook = [this](const std::string& caption, const std::string& text) {
       boxes.push_back(caption + "|" + text);
     };
-    program->ops.fileDialogHook = [this](const app::FileDialogSpec& spec, bool) {
-      dialogTitles.push_back(spec.title);
+    program->ops.fileDialogHook = [this](const app::FileDialogSpec& def, bool) {
+      dialogTitles.push_back(def.title);
       return nextFile;
     };
   }
@@ -79,16 +79,16 @@ class WindowTest : public ::testing::Test {
 };
 
 // Finds a control the way a test tool would: by objectName, inside its window.
-QObject* findByName(ui::MainWindow& window, const ControlSpec& spec) {
-  if (spec.page == "dialogs") return window.findChild<QDialog*>(qs(spec.name));
-  if (spec.page == "menubar") return window.menuBar()->findChild<QMenu*>(qs(spec.name));
-  if (spec.page == "menu") return window.menuBar()->findChild<QAction*>(qs(spec.name));
-  const auto dot = spec.name.find('.');
+QObject* findByName(ui::MainWindow& window, const ControlSpec& def) {
+  if (def.page == "dialogs") return window.findChild<QDialog*>(qs(def.name));
+  if (def.page == "menubar") return window.menuBar()->findChild<QMenu*>(qs(def.name));
+  if (def.page == "menu") return window.menuBar()->findChild<QAction*>(qs(def.name));
+  const auto dot = def.name.find('.');
   if (dot != std::string::npos) {
-    QDialog* d = window.findChild<QDialog*>(qs(spec.page));
-    return d ? d->findChild<QWidget*>(qs(spec.name.substr(dot + 1))) : nullptr;
+    QDialog* d = window.findChild<QDialog*>(qs(def.page));
+    return d ? d->findChild<QWidget*>(qs(def.name.substr(dot + 1))) : nullptr;
   }
-  return window.centralWidget()->findChild<QWidget*>(qs(spec.name));
+  return window.centralWidget()->findChild<QWidget*>(qs(def.name));
 }
 
 QString accessibleName(QObject* o) {
@@ -99,15 +99,15 @@ QString accessibleName(QObject* o) {
 TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
   int checked = 0;
   int named = 0;
-  for (const ControlSpec& spec : app::ControlTable()) named += spec.name.empty() ? 0 : 1;
-  for (const ControlSpec& spec : app::ControlTable()) {
-    if (spec.name.empty()) continue;
-    SCOPED_TRACE(spec.name);
-    QObject* o = findByName(win(), spec);
+  for (const ControlSpec& def : app::ControlTable()) named += def.name.empty() ? 0 : 1;
+  for (const ControlSpec& def : app::ControlTable()) {
+    if (def.name.empty()) continue;
+    SCOPED_TRACE(def.name);
+    QObject* o = findByName(win(), def);
     ASSERT_NE(o, nullptr);
-    EXPECT_EQ(o, win().control(spec.name));
-    const QString caption = qs(spec.caption);
-    switch (spec.kind) {
+    EXPECT_EQ(o, win().control(def.name));
+    const QString caption = qs(def.caption);
+    switch (def.kind) {
       case Widget::Button:
       case Widget::Panel: {
         auto* b = qobject_cast<QPushButton*>(o);
@@ -117,7 +117,7 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         ASSERT_NE(iface, nullptr);
         EXPECT_EQ(iface->role(), QAccessible::Button);
         EXPECT_EQ(iface->text(QAccessible::Name), caption);
-        EXPECT_EQ(b->toolTip(), qs(spec.hint));
+        EXPECT_EQ(b->toolTip(), qs(def.hint));
         break;
       }
       case Widget::Label: {
@@ -137,9 +137,9 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         auto* c = qobject_cast<QComboBox*>(o);
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(c->placeholderText(), caption);
-        ASSERT_EQ(c->count(), static_cast<int>(spec.items.size()));
-        for (int i = 0; i < c->count(); ++i) EXPECT_EQ(c->itemText(i), qs(spec.items[static_cast<size_t>(i)]));
-        EXPECT_EQ(c->currentIndex(), spec.itemIndex);
+        ASSERT_EQ(c->count(), static_cast<int>(def.items.size()));
+        for (int i = 0; i < c->count(); ++i) EXPECT_EQ(c->itemText(i), qs(def.items[static_cast<size_t>(i)]));
+        EXPECT_EQ(c->currentIndex(), def.itemIndex);
         break;
       }
       case Widget::RadioGroup: {
@@ -147,10 +147,10 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         ASSERT_NE(g, nullptr);
         EXPECT_EQ(g->title(), caption);
         const auto radios = g->findChildren<QRadioButton*>();
-        ASSERT_EQ(radios.size(), static_cast<qsizetype>(spec.items.size()));
+        ASSERT_EQ(radios.size(), static_cast<qsizetype>(def.items.size()));
         for (qsizetype i = 0; i < radios.size(); ++i) {
-          EXPECT_EQ(radios[i]->text(), qs(spec.items[static_cast<size_t>(i)]));
-          EXPECT_EQ(radios[i]->isChecked(), i == spec.itemIndex);
+          EXPECT_EQ(radios[i]->text(), qs(def.items[static_cast<size_t>(i)]));
+          EXPECT_EQ(radios[i]->isChecked(), i == def.itemIndex);
         }
         break;
       }
@@ -161,8 +161,8 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
           auto* a = qobject_cast<QAction*>(o);
           ASSERT_NE(a, nullptr);
           EXPECT_EQ(a->text(), caption);
-          EXPECT_EQ(a->isCheckable(), spec.checkable);
-          EXPECT_EQ(a->isChecked(), spec.checked);
+          EXPECT_EQ(a->isCheckable(), def.checkable);
+          EXPECT_EQ(a->isChecked(), def.checked);
         }
         break;
       case Widget::Memo:
@@ -179,20 +179,20 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         EXPECT_EQ(o, program->chart.get());
         break;
     }
-    if (!spec.accessibleName.empty()) {
+    if (!def.accessibleName.empty()) {
       auto* widget = qobject_cast<QWidget*>(o);
       ASSERT_NE(widget, nullptr);
-      EXPECT_EQ(widget->accessibleName(), qs(spec.accessibleName));
+      EXPECT_EQ(widget->accessibleName(), qs(def.accessibleName));
       // On Linux Qt names a combo box by its current text; what it holds goes in the description.
-      if (spec.kind == Widget::Combo) {
+      if (def.kind == Widget::Combo) {
         EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description),
-                  qs(spec.accessibleName));
+                  qs(def.accessibleName));
       } else {
-        EXPECT_EQ(accessibleName(widget), qs(spec.accessibleName));
+        EXPECT_EQ(accessibleName(widget), qs(def.accessibleName));
       }
     }
-    if (auto* widget = qobject_cast<QWidget*>(o); widget && spec.kind != Widget::Page && spec.kind != Widget::MenuItem) {
-      EXPECT_EQ(widget->isHidden(), !spec.visible);
+    if (auto* widget = qobject_cast<QWidget*>(o); widget && def.kind != Widget::Page && def.kind != Widget::MenuItem) {
+      EXPECT_EQ(widget->isHidden(), !def.visible);
     }
     ++checked;
   }

@@ -51,18 +51,18 @@ TEST(QtOperatorUi, HooksReplaceTheBlockingParts) {
   EXPECT_EQ(shown, "Comm Error/Could Not Open Comm Port 5");
 
   bool sawSave = false;
-  ops.fileDialogHook = [&](const app::FileDialogSpec& spec, bool save) -> std::optional<std::string> {
+  ops.fileDialogHook = [&](const app::FileDialogSpec& def, bool save) -> std::optional<std::string> {
     sawSave = save;
-    if (spec.title == "cancel") return std::nullopt;
-    return "/tmp/" + spec.defaultSuffix;
+    if (def.title == "cancel") return std::nullopt;
+    return "/tmp/" + def.defaultSuffix;
   };
-  app::FileDialogSpec spec;
-  spec.title = "Record Raw Data";
-  spec.defaultSuffix = "raw";
-  EXPECT_EQ(ops.saveFile(spec), std::optional<std::string>("/tmp/raw"));
+  app::FileDialogSpec def;
+  def.title = "Record Raw Data";
+  def.defaultSuffix = "raw";
+  EXPECT_EQ(ops.saveFile(def), std::optional<std::string>("/tmp/raw"));
   EXPECT_TRUE(sawSave);
-  spec.title = "cancel";
-  EXPECT_EQ(ops.openFile(spec), std::nullopt);
+  def.title = "cancel";
+  EXPECT_EQ(ops.openFile(def), std::nullopt);
   EXPECT_FALSE(sawSave);
 }
 
