@@ -28,18 +28,7 @@ sim::MeterModelOptions quietOptions() {
   return o;
 }
 
-std::vector<std::string> splitLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\n') continue;
-    size_t end = i;
-    if (end > start && bytes[end - 1] == '\r') --end;
-    lines.push_back(bytes.substr(start, end - start));
-    start = i + 1;
-  }
-  return lines;
-}
+std::vector<std::string> splitLines(const std::string& bytes) { return testsupport::splitLines(bytes); }
 
 size_t fieldCount(const std::string& line) { return static_cast<size_t>(std::count(line.begin(), line.end(), '\t')) + 1; }
 

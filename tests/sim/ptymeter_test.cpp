@@ -21,18 +21,7 @@ using testsupport::pumpEvents;
 
 std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
 
-std::vector<std::string> completeLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\n') continue;
-    size_t end = i;
-    if (end > start && bytes[end - 1] == '\r') --end;
-    lines.push_back(bytes.substr(start, end - start));
-    start = i + 1;
-  }
-  return lines;
-}
+std::vector<std::string> completeLines(const std::string& bytes) { return testsupport::splitLines(bytes); }
 
 // The program's serial port on the simulator's pseudo-terminal, read as the receive
 // loop does: non-blocking reads while the event loop turns.

@@ -119,6 +119,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ec);
 }
 
+std::vector<std::string> splitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\n') continue;
+    size_t end = i;
+    if (end > start && bytes[end - 1] == '\r') --end;
+    lines.push_back(bytes.substr(start, end - start));
+    start = i + 1;
+  }
+  return lines;
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

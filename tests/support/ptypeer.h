@@ -2,6 +2,7 @@
 // A test plays the meter on the master side of a real pseudo-terminal; the program
 // opens the slave path exactly as it would open a USB serial adapter.
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -50,6 +51,10 @@ class TempDir {
  private:
   std::string m_path;
 };
+
+/// The complete lines in `bytes` (each ended by LF; a CR before the LF dropped).
+/// A last piece without LF is left out.
+std::vector<std::string> splitLines(const std::string& bytes);
 
 /// Whole file as bytes ("" when missing).
 std::string readFile(const std::string& path);
