@@ -1,20 +1,50 @@
 #!/usr/bin/env bash
-# Times the raw-to-engineering-units conversion against two floors: reading the file
-# (cat) and reading plus framing it into lines (bench_linesplit).
+# Times the raw-to-engineering-units conversion (maru convert) against:
+#   - the true floor: read the file and find its line ends with memchr (bench_memchr);
+#   - for reference, cat and our own framer alone (bench_linesplit, replay reads and
+#     line assembly without decoding);
+#   - the same conversion done column-wise in pandas (bench/pandas_convert.py), after
+#     checking on a small input that its values agree with maru's.
 # Usage: bench/convert.sh [LINES]   (default one million)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 lines=${1:-1000000}
+check_lines=10000
+# Debian's Python with Debian's pandas, whatever python3 comes first on PATH.
+python=/usr/bin/python3
+
+if ! "$python" -c 'import pandas' 2>/dev/null; then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  echo "Installing: python3-pandas" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq python3-pandas >/dev/null
+fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DMARU_BUILD_BENCH=ON -DMARU_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target bench_linesplit maru -j2 >/dev/null
+cmake --build "$build" --target bench_linesplit bench_memchr maru -j2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 raw="$work/bench.raw"
-eng="$work/out.eng"
+eng="$work/maru.eng"
+peng="$work/pandas.eng"
+dev="$root/bench/bench.dev"
+
+maru_convert() { "$build/src/cli/maru" convert --dev "$dev" "$1" -o "$2"; }
+pandas_convert() { "$python" "$root/bench/pandas_convert.py" "$dev" "$1" "$2"; }
+
+# The yardstick must compute what maru computes: same header, same line count, every
+# value within one unit of its last printed place.
+"$build/bench/bench_linesplit" --generate "$check_lines" "$work/check.raw"
+maru_convert "$work/check.raw" "$work/check-maru.eng"
+pandas_convert "$work/check.raw" "$work/check-pandas.eng"
+printf 'pandas against maru, %d lines: ' "$check_lines"
+"$python" "$root/bench/pandas_convert.py" --compare "$work/check-maru.eng" "$work/check-pandas.eng"
+
 "$build/bench/bench_linesplit" --generate "$lines" "$raw"
 echo "input: $lines lines, $(wc -c <"$raw") bytes"
 
@@ -32,33 +62,46 @@ best_of_three() {
 }
 
 cat_file() { cat "$raw"; }
+memchr_file() { "$build/bench/bench_memchr" "$raw"; }
 split_file() { "$build/bench/bench_linesplit" "$raw"; }
-convert_file() { "$build/src/cli/maru" convert --dev "$root/bench/bench.dev" "$raw" -o "$eng"; }
+convert_file() { maru_convert "$raw" "$eng"; }
+pandas_file() { pandas_convert "$raw" "$peng"; }
 
-counted=$("$build/bench/bench_linesplit" "$raw" | awk '{ print $1 }')
-if [ "$counted" != "$lines" ]; then
-  echo "bench_linesplit counted $counted lines, expected $lines" >&2
-  exit 1
-fi
-if ! convert_file >/dev/null; then
-  echo "maru convert failed" >&2
-  exit 1
-fi
-written=$(($(wc -l <"$eng") - 1))
-if [ "$written" != "$lines" ]; then
-  echo "maru convert wrote $written lines, expected $lines" >&2
-  exit 1
-fi
+for counter in bench_memchr bench_linesplit; do
+  counted=$("$build/bench/$counter" "$raw" | awk '{ print $1 }')
+  if [ "$counted" != "$lines" ]; then
+    echo "$counter counted $counted lines, expected $lines" >&2
+    exit 1
+  fi
+done
+for step in convert_file pandas_file; do
+  out=$eng
+  [ "$step" = pandas_file ] && out=$peng
+  if ! "$step" >/dev/null; then
+    echo "$step failed" >&2
+    exit 1
+  fi
+  written=$(($(wc -l <"$out") - 1))
+  if [ "$written" != "$lines" ]; then
+    echo "$step wrote $written lines, expected $lines" >&2
+    exit 1
+  fi
+done
 
 a=$(best_of_three cat_file)
+m=$(best_of_three memchr_file)
 b=$(best_of_three split_file)
 c=$(best_of_three convert_file)
+p=$(best_of_three pandas_file)
 
-awk -v n="$lines" -v a="$a" -v b="$b" -v c="$c" 'BEGIN {
-  printf "%-28s %9s %14s\n", "step", "seconds", "lines/second"
-  printf "%-28s %9.3f %14.0f\n", "(a) cat", a, (a > 0 ? n / a : 0)
-  printf "%-28s %9.3f %14.0f\n", "(b) bench_linesplit", b, (b > 0 ? n / b : 0)
-  printf "%-28s %9.3f %14.0f\n", "(c) maru convert", c, (c > 0 ? n / c : 0)
-  printf "ratio c/b: %.2f\n", (b > 0 ? c / b : 0)
-  printf "ratio c/a: %.2f\n", (a > 0 ? c / a : 0)
+awk -v n="$lines" -v a="$a" -v m="$m" -v b="$b" -v c="$c" -v p="$p" 'BEGIN {
+  printf "%-34s %9s %14s\n", "step (best of three)", "seconds", "lines/second"
+  printf "%-34s %9.3f %14.0f\n", "(a) cat", a, (a > 0 ? n / a : 0)
+  printf "%-34s %9.3f %14.0f\n", "(m) read + memchr (floor)", m, (m > 0 ? n / m : 0)
+  printf "%-34s %9.3f %14.0f\n", "(b) read + our framer", b, (b > 0 ? n / b : 0)
+  printf "%-34s %9.3f %14.0f\n", "(c) maru convert", c, (c > 0 ? n / c : 0)
+  printf "%-34s %9.3f %14.0f\n", "(p) pandas_convert.py", p, (p > 0 ? n / p : 0)
+  printf "maru / memchr floor (c/m): %.2f\n", (m > 0 ? c / m : 0)
+  printf "maru / framer       (c/b): %.2f\n", (b > 0 ? c / b : 0)
+  printf "pandas / maru       (p/c): %.2f\n", (c > 0 ? p / c : 0)
 }'
