@@ -1,9 +1,11 @@
 // maruview: the program. Options are few and only for operators' convenience and tests:
 //   --port N=PATH   bind host-port item "COM N" to a device path (repeatable)
 //   --demo          run on the built-in virtual meter (started as a child process)
+//   --version       print the version
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -12,16 +14,19 @@
 #include <string>
 
 #include "ui/application.h"
+#include "version.h"
 
 namespace {
 
 const char* kUsage =
     "usage: maruview [--port N=PATH]... [--demo]\n"
+    "       maruview --version\n"
     "\n"
     "  --port N=PATH  bind the host-port item \"Host Port - COM N\" (1-8) to a serial device\n"
     "                 (for example --port 1=/dev/ttyUSB0); items left unbound take the serial\n"
     "                 adapters found on this machine, USB adapters first\n"
-    "  --demo         start the virtual meter and show its live data (no meter needed)\n";
+    "  --demo         start the virtual meter and show its live data (no meter needed)\n"
+    "  --version      print the version and exit\n";
 
 QString findTool(const QString& name) {
   const QString dir = QCoreApplication::applicationDirPath();
@@ -32,10 +37,15 @@ QString findTool(const QString& name) {
   return QStandardPaths::findExecutable(name);
 }
 
+// <prefix>/share/maruview/examples for an installed program; in the build tree, the folder
+// named in maruview-examples.path beside the executable (written by CMake, never installed).
 QString findExamples() {
   const QString dir = QCoreApplication::applicationDirPath();
-  for (const QString& candidate : {dir + "/../../../examples", dir + "/../share/maruview/examples",
-                                   QStringLiteral(MARU_EXAMPLES_DIR)}) {
+  QStringList candidates{dir + "/../share/maruview/examples"};
+  QFile buildTreePointer(dir + "/maruview-examples.path");
+  if (buildTreePointer.open(QIODevice::ReadOnly | QIODevice::Text))
+    candidates << QString::fromUtf8(buildTreePointer.readAll()).trimmed();
+  for (const QString& candidate : candidates) {
     if (QFileInfo(candidate + "/bb3.dev").isFile()) return QDir(candidate).canonicalPath();
   }
   return {};
@@ -75,6 +85,9 @@ int main(int argc, char** argv) {
     const QString a = args[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("maruview %s\n", MARU_VERSION_STRING);
       return 0;
     } else if (a == "--demo") {
       demo = true;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "version.h"
+
 int simMain(int argc, char** argv);
 int convertMain(int argc, char** argv);
 
@@ -14,7 +16,7 @@ static void usage(std::FILE* out) {
       "  sim       play a virtual meter on a new pseudo-terminal (prints its path first)\n"
       "  convert   turn a raw recording into an engineering-units file with a device file\n"
       "\n"
-      "'maru <command> --help' tells more about each.\n",
+      "'maru <command> --help' tells more about each; 'maru --version' prints the version.\n",
       out);
 }
 
@@ -26,6 +28,10 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     usage(stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("maru %s\n", MARU_VERSION_STRING);
     return 0;
   }
   if (command == "sim") return simMain(argc - 1, argv + 1);
