@@ -29,9 +29,10 @@ class BenchUi : public app::OperatorUi {
  public:
   explicit BenchUi(std::string path) : m_path(std::move(path)) {}
   void beep() override {}
-  void messageBox(const std::string& caption, const std::string& text) override {
+  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override {
     std::fprintf(stderr, "box: %s: %s\n", caption.c_str(), text.c_str());
     ++boxes;
+    if (closed) closed();
   }
   std::optional<std::string> openFile(const app::FileDialogSpec&) override { return std::nullopt; }
   std::optional<std::string> saveFile(const app::FileDialogSpec&) override { return m_path; }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/demo.h"
 #include "ui/application.h"
 #include "version.h"
 
@@ -123,16 +124,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     options.ports.bind(1, pty.toStdString());
+    // Once start-up is over, so that the first tick's defaults and the restored settings
+    // of the last run come first and the demo shows what a load by hand shows.
+    options.onStarted = [device = demoDevice.toStdString()](app::MainForm& form) { app::StartDemo(form, device); };
   }
   options.ports.autoBindSystem();
 
   auto program = ui::makeApplication(std::move(options));
-  if (demo) {
-    program->form->LoadDeviceFilePath(demoDevice.toStdString(), demoDevice.toStdString());
-    program->form->view().setItemIndex("CBBaudRate", 2);
-    program->form->view().setItemIndex("CBHostPort", 1);
-    program->form->CBHostPortChange();
-  }
   program->start();
   const int status = QApplication::exec();
   program.reset();

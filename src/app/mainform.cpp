@@ -134,11 +134,13 @@ std::string MainForm::editText(const std::string& name, size_t limit) const {
 // ---------------------------------------------------------------- application shell
 
 void MainForm::ShowWarningBox(const std::string& caption, const std::string& text) {
+  // The depth counts boxes still waiting for the operator; the box returns at once.
   if (MessageBoxDepth >= 10) return;
   ++MessageBoxDepth;
   m_ui.beep();
-  m_ui.messageBox(caption, text);
-  --MessageBoxDepth;
+  m_ui.messageBox(caption, text, [this, alive = std::weak_ptr<char>(m_alive)] {
+    if (!alive.expired() && MessageBoxDepth > 0) --MessageBoxDepth;
+  });
 }
 
 void MainForm::BTStartClick() {
@@ -204,7 +206,7 @@ void MainForm::OpenPort(int number, const std::string& name) {
       text += "\nNo permission to use " + name +
               ": add your user to the group that owns it (often 'dialout') and log in again.";
     }
-    m_ui.messageBox("Comm Error", text);
+    m_ui.messageBox("Comm Error", text, {});
     return;
   }
   OpenPortNumber = number;
@@ -212,7 +214,7 @@ void MainForm::OpenPort(int number, const std::string& name) {
 
 void MainForm::ClosePort() {
   const bool ok = m_port->close();
-  if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port");
+  if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port", {});
   OpenPortNumber = 0;
 }
 
@@ -297,9 +299,18 @@ void MainForm::Timer55msTimer() {
     m_portLostPending = false;
     m_view.setText("LBPortDevice", "Port device: lost (" + m_portLostReason + ")");
     m_ui.messageBox("Comm Error", cformat("Comm Port %d Was Lost", m_portLostNumber) + "\n" + m_portLostReason +
-                                      "\nCheck the cable or adapter, then choose the host port again.");
+                                      "\nCheck the cable or adapter, then choose the host port again.",
+                    {});
   }
   m_inTick55 = false;
+  finishStartup();
+}
+
+void MainForm::finishStartup() {
+  if (m_firstTickPending || m_firstSecondPending || !m_options.onStarted) return;
+  auto started = std::move(m_options.onStarted);
+  m_options.onStarted = nullptr;
+  started(*this);
 }
 
 void MainForm::drawClockLabels() {
@@ -343,7 +354,7 @@ void MainForm::DispatchLine(const std::string& line) {
   if (m_decoder.ParseDataLine(line, !DeviceFilePath.empty())) {
     SampleClockDirty = true;
     MeasureSampleRate();
-    measure::CorrectCounts(Config, Sample, RefCorrectionOn, TempCorrectionOn);
+    warnCorrectionSkipped(measure::CorrectCounts(Config, Sample, RefCorrectionOn, TempCorrectionOn));
     measure::ConvertToEngineering(Config, Sample, Eng);
     m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
     WriteEngrLine();
@@ -358,6 +369,22 @@ void MainForm::DispatchLine(const std::string& line) {
   } else {
     ParseMeterReply(line);
   }
+}
+
+void MainForm::warnCorrectionSkipped(int skipped) {
+  // Once per engineering-units recording (and per device file): the samples concerned
+  // are converted without that correction, so the files never hold inf or nan.
+  const int fresh = skipped & ~m_correctionWarned;
+  if (fresh == measure::CorrectionNone) return;
+  m_correctionWarned |= fresh;
+  if (fresh & measure::CorrectionReference)
+    ShowWarningBox("Correction Skipped",
+                   "The reference correction would divide by zero (a reference that read 0). "
+                   "Those samples are converted without it.");
+  if (fresh & measure::CorrectionTemperature)
+    ShowWarningBox("Correction Skipped",
+                   "The temperature correction would divide by zero (no internal temperature column, or "
+                   "coefficients that give 0). Those samples are converted without it.");
 }
 
 // ---------------------------------------------------------------- device file
@@ -382,6 +409,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_plot->ResetKindCounters();
+  m_correctionWarned = measure::CorrectionNone;
   const bool ok = measure::ParseDeviceFile(
       file, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   std::fclose(file);

@@ -28,11 +28,16 @@
 
 namespace app {
 
+class MainForm;
+
 struct MainFormOptions {
   meterlink::PortSlots ports;                  ///< which device each "Host Port - COM n" item means
   std::string workingDir = ".";           ///< where "last.rbs" and saved device-file names live
   measure::HostClock hostClock = measure::LocalHostTime;
   std::function<void(int)> quit;          ///< ends the program (exit status); tests record it
+  /// Runs once when start-up is over: after the first receive tick set its defaults and
+  /// the first 1-second tick restored the last run's settings.
+  std::function<void(MainForm&)> onStarted;
 };
 
 class MainForm {
@@ -186,6 +191,7 @@ class MainForm {
 
  private:
   void firstTick();
+  void finishStartup();
   void drawClockLabels();
   void transferStep();
   void transferWatchdog();
@@ -195,6 +201,7 @@ class MainForm {
   void transferFailed();
   void updateTransferProgress();
   void setupDispatch();
+  void warnCorrectionSkipped(int skipped);
   void markSetup() { ShowSetupStoreState(false); }
   std::string editText(const std::string& name, size_t limit = 100) const;
 
@@ -225,6 +232,9 @@ class MainForm {
   std::string m_portLostReason;
   std::chrono::steady_clock::time_point m_transferStart{};
   long m_transferExpected = 0;
+  int m_correctionWarned = 0;  ///< measure::CorrectionSkipped bits already reported
+  /// Boxes may be dismissed after the form is gone; their callbacks check this first.
+  std::shared_ptr<char> m_alive = std::make_shared<char>(0);
 };
 
 }  // namespace app

@@ -14,11 +14,12 @@ using measure::cformat;
 namespace {
 const char* kRawFilter = "Raw Files (*.raw)|*.raw|All Files (*.*)|*.*";
 
-// The time since "Receive Data" in whole seconds; shown while a transfer runs and once
-// more when it ends.
-void showElapsed(ViewModel& view, std::chrono::steady_clock::time_point start) {
+// The time since "Receive Data" in whole seconds and the bytes received; shown while a
+// transfer runs and once more when it ends.
+void showElapsed(ViewModel& view, std::chrono::steady_clock::time_point start, long bytes) {
   const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-  view.setText("LBTransferElapsed", cformat("Elapsed: %lld s", static_cast<long long>(elapsed.count())));
+  view.setText("LBTransferElapsed",
+               cformat("Elapsed: %lld s   Received: %ld bytes", static_cast<long long>(elapsed.count()), bytes));
 }
 }  // namespace
 
@@ -96,6 +97,7 @@ void MainForm::BTRecordEngrClick() {
 }
 
 bool MainForm::StartEngrRecording(const std::string& path, bool bulk) {
+  m_correctionWarned = measure::CorrectionNone;
   auto file = std::make_unique<files::LineRecorder>();
   if (path == "-")
     file->attach(stdout, "-");
@@ -198,16 +200,16 @@ void MainForm::BTGetDataClick() {
   def.confirmOverwrite = true;
   const auto path = m_ui.saveFile(def);
   if (!path) return;
+  // The new file first: when it cannot be made, a running transfer goes on untouched.
+  if (!m_transfer.open(*path)) return;
   if (TransferActive) {
-    // A transfer still running is cut short here: its file is closed with what it
+    // The transfer still running was cut short: its file was closed with what it
     // received, and it counts as incomplete until the new one starts.
-    m_transfer.close();
     TransferActive = false;
     TransferIdleTicks = 0;
     if (TransferStatus != 4) TransferStatus = 3;
-    showElapsed(m_view, m_transferStart);
+    showElapsed(m_view, m_transferStart, ReceiveFileBytes);
   }
-  if (!m_transfer.open(*path)) return;
   TransferActive = true;
   TransferStatus = 1;
   ReceiveFileBytes = 0;
@@ -247,7 +249,7 @@ void MainForm::transferStep() {
     if (TransferStatus != 4) TransferStatus = 2;
     TransferActive = false;
     TransferIdleTicks = 0;
-    showElapsed(m_view, m_transferStart);
+    showElapsed(m_view, m_transferStart, ReceiveFileBytes);
   }
   updateTransferProgress();
 }
@@ -259,7 +261,7 @@ void MainForm::transferFailed() {
   TransferActive = false;
   TransferIdleTicks = 0;
   TransferStatus = 3;
-  showElapsed(m_view, m_transferStart);
+  showElapsed(m_view, m_transferStart, ReceiveFileBytes);
   ShowWarningBox("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
 }
 
@@ -271,7 +273,7 @@ void MainForm::transferWatchdog() {
   if (!TransferActive) return;
   m_transfer.close();
   TransferActive = false;
-  showElapsed(m_view, m_transferStart);
+  showElapsed(m_view, m_transferStart, ReceiveFileBytes);
   if (TransferStatus != 4) {
     TransferStatus = 3;
     ShowWarningBox("Warning", "Data Transfer Terminated Before Completion");
@@ -280,14 +282,17 @@ void MainForm::transferWatchdog() {
 
 void MainForm::updateTransferProgress() {
   // Percent of the memory the meter last reported in use (pages of 264 bytes); a
-  // complete transfer shows 100 whatever that report said.
+  // complete transfer shows 100 whatever that report said. Without a report there is
+  // nothing to measure against: the bar shows that work goes on, and the label the bytes.
   int percent = 0;
   if (TransferStatus == 2)
     percent = 100;
   else if (m_transferExpected > 0)
     percent = static_cast<int>(std::min<long>(100, ReceiveFileBytes * 100 / m_transferExpected));
+  else if (TransferActive)
+    percent = kProgressBusy;
   m_view.setItemIndex("PBTransfer", percent);
-  if (TransferActive) showElapsed(m_view, m_transferStart);
+  if (TransferActive) showElapsed(m_view, m_transferStart, ReceiveFileBytes);
 }
 
 }  // namespace app

@@ -1,6 +1,7 @@
 #pragma once
 // Everything that waits for the operator goes through this narrow interface. The Qt
 // layer implements it with message boxes and Qt's own file dialogs; tests script it.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,11 @@ class OperatorUi {
   virtual ~OperatorUi() = default;
   /// The system's exclamation beep.
   virtual void beep() = 0;
-  /// A modal box with one OK button. Runs a nested event loop in the GUI.
-  virtual void messageBox(const std::string& caption, const std::string& text) = 0;
+  /// A box with one OK button. It returns at once and stays up until the operator
+  /// dismisses it; `closed` (may be empty) runs then. Nothing waits for the operator,
+  /// so the timers, the receive loop and the recordings go on underneath.
+  virtual void messageBox(const std::string& caption, const std::string& text,
+                          std::function<void()> closed) = 0;
   /// Open / save dialogs; nullopt when the operator cancels.
   virtual std::optional<std::string> openFile(const FileDialogSpec& def) = 0;
   virtual std::optional<std::string> saveFile(const FileDialogSpec& def) = 0;

@@ -91,6 +91,7 @@ void MainForm::Timer1SecondTimer() {
   if (TransferStatus >= 0 && TransferStatus <= 4) m_view.setText("LBReceiveStatus", kReceive[TransferStatus]);
   updateTransferProgress();
   m_inTick1s = false;
+  finishStartup();
 }
 
 }  // namespace app

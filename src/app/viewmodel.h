@@ -18,12 +18,15 @@ constexpr int64_t kColourDefault = -3;     ///< whatever the widget has by desig
 constexpr int64_t kColourYellow = 0x00FFFF;
 constexpr int64_t kColourRed = 0x0000FF;
 
+/// A progress bar's item index while the work's size is not known: shown as busy.
+constexpr int kProgressBusy = -2;
+
 struct Control {
   std::string text;        ///< caption, label text, edit text or combo text
   bool visible = true;
   bool enabled = true;
   bool checked = false;    ///< menu items
-  int itemIndex = -1;      ///< combo boxes and radio groups; -1 = no item selected
+  int itemIndex = -1;      ///< combo boxes and radio groups (-1 = no item selected); progress in percent
   int64_t colour = kColourDefault;
 };
 

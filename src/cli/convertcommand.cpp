@@ -30,12 +30,13 @@ const char* kUsage =
 class ConsoleUi : public app::OperatorUi {
  public:
   void beep() override {}
-  void messageBox(const std::string& caption, const std::string& text) override {
+  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override {
     std::string oneLine = text;
     for (char& c : oneLine)
       if (c == '\n' || c == '\r') c = ' ';
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine.c_str());
     ++shown;
+    if (closed) closed();  // nobody to wait for
   }
   std::optional<std::string> openFile(const app::FileDialogSpec&) override { return std::nullopt; }
   std::optional<std::string> saveFile(const app::FileDialogSpec&) override { return std::nullopt; }

@@ -7,9 +7,11 @@
 namespace files {
 
 bool LineRecorder::open(const std::string& path) {
+  // The new file first: when it cannot be made, the file being written goes on.
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
   close();
-  m_file = std::fopen(path.c_str(), "wb");
-  if (!m_file) return false;
+  m_file = file;
   m_path = path;
   m_bytes = 0;
   m_owned = true;

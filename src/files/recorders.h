@@ -14,7 +14,8 @@ class LineRecorder {
   LineRecorder(const LineRecorder&) = delete;
   LineRecorder& operator=(const LineRecorder&) = delete;
 
-  /// Closes any open file first, then creates/truncates `path`. False when it cannot.
+  /// Creates/truncates `path`, then closes the file open before. False when `path`
+  /// cannot be made; the earlier file then stays open.
   bool open(const std::string& path);
   /// Records into an already open stream (e.g. stdout) that close() flushes but does
   /// not close.

@@ -10,7 +10,8 @@ namespace files {
 
 class TransferReader {
  public:
-  /// Opens the transfer file (closing any earlier one). False when it cannot.
+  /// Opens the transfer file, then closes any earlier one. False when it cannot; the
+  /// earlier file is then still open.
   bool open(const std::string& path);
   struct Result {
     bool written = true;   ///< false when writing to the file failed

@@ -34,6 +34,9 @@ SerialPort::OpenResult SerialPort::open(const std::string& device, int baud) {
 
 bool SerialPort::close() {
   if (!m_port.isOpen()) return true;
+  // Only an error raised by the close itself counts: earlier ones (a poll that timed
+  // out, say) were handled where they happened.
+  m_port.clearError();
   m_port.close();
   const bool ok = m_port.error() == QSerialPort::NoError;
   m_port.clearError();
@@ -55,7 +58,8 @@ size_t SerialPort::read(char* buffer, size_t max) {
   // Collect whatever the driver holds without waiting (a zero time-out poll), so the
   // read works whether or not the event loop ran since the bytes arrived.
   if (m_port.bytesAvailable() == 0) {
-    m_port.waitForReadyRead(0);
+    // An empty poll reports a time-out; that is the normal answer here, not a fault.
+    if (!m_port.waitForReadyRead(0) && m_port.error() == QSerialPort::TimeoutError) m_port.clearError();
     if (!m_port.isOpen()) return 0;
   }
   const qint64 n = m_port.read(buffer, static_cast<qint64>(max));

@@ -68,10 +68,16 @@ void backscatterChain(const DeviceConfig& config, int k, EngValues& out) {
   out.KindBb[k] = static_cast<double>(bbp + water.bbw);
 }
 
+// A divisor of zero, or one that is itself inf or nan (a reference whose first reading
+// was 0), gives no sound correction.
+bool dividesSoundly(Real counts, Real divisor) {
+  return divisor != 0.0L && std::isfinite(divisor) && std::isfinite(counts / divisor);
+}
+
 }  // namespace
 
-void CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorrectionOn,
-                   bool tempCorrectionOn) {
+int CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorrectionOn, bool tempCorrectionOn) {
+  int skipped = CorrectionNone;
   const int fields = configuredFields(config);
   for (int i = 0; i < fields; ++i) {
     const int k = config.ColumnKind[i];
@@ -79,16 +85,27 @@ void CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorr
     if (k < 8 || k > KindLambdaLast) continue;
     const int r = k + 8;
     Real counts = sample.KindCounts[k];
+    // A step that cannot divide soundly would put inf or nan into the files: it is left
+    // out for this sample.
     if (refCorrectionOn) {
       const Real drift = (Real(sample.KindCounts[r]) / config.KindRefValue[r]) * config.KindScale[r] +
                          config.KindOffset[r];
-      counts /= drift;
+      if (dividesSoundly(counts, drift))
+        counts /= drift;
+      else
+        skipped |= CorrectionReference;
     }
-    if (tempCorrectionOn)
-      counts /= 0.001794468729587918 * Real(sample.ITempCounts) * config.TempCoefA[k] +
-                config.TempCoefB[k];
+    if (tempCorrectionOn) {
+      const Real term =
+          0.001794468729587918 * Real(sample.ITempCounts) * config.TempCoefA[k] + config.TempCoefB[k];
+      if (dividesSoundly(counts, term))
+        counts /= term;
+      else
+        skipped |= CorrectionTemperature;
+    }
     sample.KindCounts[k] = static_cast<double>(counts);
   }
+  return skipped;
 }
 
 void ConvertToEngineering(const DeviceConfig& config, const SampleState& sample, EngValues& out) {

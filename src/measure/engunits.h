@@ -15,10 +15,14 @@ struct EngValues {
   std::array<double, kMaxColumns> KindBeta{}, KindBetap{}, KindBbp{}, KindBb{};
 };
 
+/// Which correction CorrectCounts had to leave out (bit flags).
+enum CorrectionSkipped : int { CorrectionNone = 0, CorrectionReference = 1, CorrectionTemperature = 2 };
+
 /// Divides backscatter counts (kinds 8..15) by their reference drift and/or the
-/// temperature term, in place. Does nothing while DataFieldCount is 0.
-void CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorrectionOn,
-                   bool tempCorrectionOn);
+/// temperature term, in place. Does nothing while DataFieldCount is 0. A step whose
+/// result would not be finite (its divisor is 0, say) is left out for that count, so the
+/// count stays as it was before the step; the result says which steps were left out.
+int CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorrectionOn, bool tempCorrectionOn);
 
 /// Converts the counts of every configured field into `out` (extended precision,
 /// stored as double). Does nothing while DataFieldCount is 0. A backscatter kind without

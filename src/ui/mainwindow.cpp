@@ -427,7 +427,11 @@ void MainWindow::buildDialog(const ControlSpec& form) {
     if (QWidget* label = widget("Form2.Label1")) label->setFont(f);
   }
   if (form.name == "PasswordForm") {
-    if (auto* e = qobject_cast<QLineEdit*>(widget("PasswordForm.MEPassword"))) e->setEchoMode(QLineEdit::Password);
+    if (auto* e = qobject_cast<QLineEdit*>(widget("PasswordForm.MEPassword"))) {
+      e->setEchoMode(QLineEdit::Password);
+      // The password shows as '*' on every platform, not the style's own bullet.
+      e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    }
   }
   if (form.colour != app::kColourDefault) applyColour(self, form.colour);
 }
@@ -452,7 +456,9 @@ void MainWindow::wire(const std::string& name, Entry& entry) {
       break;
     case Widget::Edit:
       if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) {
-        connect(e, &QLineEdit::textEdited, this,
+        // Every change counts, however it came: typed, pasted, or set through assistive
+        // technology. Text the core wrote comes back equal and changes nothing.
+        connect(e, &QLineEdit::textChanged, this,
                 [this, name](const QString& text) { m_form.view().setText(name, text.toStdString()); });
       }
       break;
@@ -475,8 +481,16 @@ void MainWindow::wire(const std::string& name, Entry& entry) {
 // ---- Operator input ----
 
 void MainWindow::onClick(const std::string& name) {
+  // A button uses what its edits show at the moment it is pressed.
+  storeEditTexts();
   m_form.click(name);
   sync();
+}
+
+void MainWindow::storeEditTexts() {
+  app::ViewModel& view = m_form.view();
+  for (const auto& [name, entry] : m_entries)
+    if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) view.setText(name, e->text().toStdString());
 }
 
 void MainWindow::onChoice(const std::string& name, int index) {
@@ -653,6 +667,10 @@ void MainWindow::apply(const std::string& name) {
       break;
     case Widget::ProgressBar:
       if (auto* p = qobject_cast<QProgressBar*>(w)) {
+        // A range of 0..0 is Qt's busy bar.
+        const int top = c.itemIndex == app::kProgressBusy ? 0 : 100;
+        if (p->maximum() != top) p->setRange(0, top);
+        if (c.itemIndex == app::kProgressBusy) break;
         if (c.itemIndex < 0) {
           p->reset();
         } else {

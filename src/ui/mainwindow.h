@@ -76,6 +76,8 @@ class MainWindow : public QMainWindow {
   void wire(const std::string& name, Entry& entry);
 
   void onClick(const std::string& name);
+  /// Writes every edit's text as shown to the view model.
+  void storeEditTexts();
   void onChoice(const std::string& name, int index);
   /// Writes the radio choices and edit texts of one small window to the view model.
   void storeDialogState(const std::string& form);

@@ -11,15 +11,23 @@ namespace ui {
 
 void QtOperatorUi::beep() { QApplication::beep(); }
 
-void QtOperatorUi::messageBox(const std::string& caption, const std::string& text) {
+void QtOperatorUi::messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) {
   if (messageBoxHook) {
     messageBoxHook(caption, text);
+    if (closed) closed();
     return;
   }
-  QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Ok, m_main);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  // open() instead of exec(): the box is window-modal, but no event loop runs inside the
+  // caller, so a tick that raised it returns and the next ticks read and record as usual.
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(caption), QString::fromStdString(text),
+                              QMessageBox::Ok, m_main);
+  box->setObjectName(QStringLiteral("WarningBox"));
+  box->setTextFormat(Qt::PlainText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)] {
+    if (closed) closed();
+  });
+  box->open();
 }
 
 std::optional<std::string> QtOperatorUi::openFile(const app::FileDialogSpec& def) {

@@ -22,8 +22,10 @@ namespace ui {
 class QtOperatorUi : public app::OperatorUi {
  public:
   void beep() override;
-  /// Modal box with the caption, the text, a warning icon and one OK button.
-  void messageBox(const std::string& caption, const std::string& text) override;
+  /// A window-modal box with the caption, the text, a warning icon and one OK button,
+  /// shown without a nested event loop: it returns at once, the box deletes itself when
+  /// dismissed and then runs `closed`.
+  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override;
   std::optional<std::string> openFile(const app::FileDialogSpec& def) override;
   std::optional<std::string> saveFile(const app::FileDialogSpec& def) override;
   /// Shows (non-modal, raised; the memory-full window centred on the main window) or hides.
@@ -33,7 +35,8 @@ class QtOperatorUi : public app::OperatorUi {
   void attach(QWidget* mainWindow, QWidget* form2, QWidget* selectHostPort, QWidget* password);
   QWidget* dialog(app::Dialog which) const;
 
-  /// When set, called instead of showing the message box (caption, text).
+  /// When set, called instead of showing the message box (caption, text); the box then
+  /// counts as dismissed at once.
   std::function<void(const std::string&, const std::string&)> messageBoxHook;
   /// When set, called instead of running a file dialog (def, true for save).
   std::function<std::optional<std::string>(const app::FileDialogSpec&, bool)> fileDialogHook;

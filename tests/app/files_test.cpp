@@ -627,10 +627,51 @@ TEST_F(FilesForm, ProgressFollowsTheMeterReportedMemoryUse) {
   meterDumps(std::string(100, 'b') + "etx\r\n");
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), 100);  // complete, though short of the report
 
-  form->Meter.MeterMemoryUsed = -1;  // not known: no estimate while running
+  form->Meter.MeterMemoryUsed = -1;  // not known: busy, with the bytes so far
   startTransfer(dir.file("n.raw"));
   meterDumps(std::string(300, 'c'));
-  EXPECT_EQ(form->view().itemIndex("PBTransfer"), 0);
+  EXPECT_EQ(form->view().itemIndex("PBTransfer"), app::kProgressBusy);
+  EXPECT_NE(form->view().text("LBTransferElapsed").find("Received: 300 bytes"), std::string::npos);
+  meterDumps("etx");
+  EXPECT_EQ(form->view().itemIndex("PBTransfer"), 100);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FilesForm, ReceiveDataIntoAFileThatCannotBeMadeLeavesTheRunningTransferGoing) {
+  const std::string first = dir.file("m.raw");
+  startTransfer(first);
+  ASSERT_EQ(peer.receive(), "$get\r\n");
+  meterDumps("abc");
+  startTransfer(dir.file("no-such-folder/n.raw"));
+  EXPECT_TRUE(form->TransferActive);
+  EXPECT_EQ(form->TransferStatus, 1);
+  EXPECT_EQ(peer.receive(200), "");  // no second "$get"
+  meterDumps("def etx");
+  EXPECT_EQ(readFile(first), "abcdef etx");
+  EXPECT_EQ(form->TransferStatus, 2);
+}
+
+TEST_F(FilesForm, CorrectionThatWouldDivideByZeroIsLeftOutWithOneWarningPerRecording) {
+  loadExample("bb3.dev");
+  form->RefCorrectionOn = true;   // the references' first reading is 0 …
+  form->TempCorrectionOn = true;  // … and so is the internal temperature
+  const std::string line = "05/14/24\t10:21:00\t0\t1175\t0\t1317\t0\t979\t0\r\n";
+  const std::string first = dir.file("a.eng");
+  startEngr(first);
+  for (int i = 0; i < 3; ++i) meterSends(line);
+  EXPECT_EQ(ui.countBoxes("Correction Skipped"), 2u);  // one for each correction
+  EXPECT_EQ(form->Sample.KindCounts[9], 1175);         // the signal as it came
+  EXPECT_NEAR(form->Eng.KindBeta[9], (1175 - 51) * 1.812e-06, 1e-9);
+  const std::string text = readFile(first);
+  EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+  EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+
+  startEngr(dir.file("b.eng"));
+  meterSends(line);
+  EXPECT_EQ(ui.countBoxes("Correction Skipped"), 4u);  // told again for the new recording
 }
 
 }  // namespace

@@ -172,18 +172,33 @@ TEST_F(Foundation, BareCarriageReturnNeverEndsALine) {
 }
 
 TEST_F(Foundation, EleventhStackedWarningIsDroppedWithoutSound) {
-  int depth = 0;
-  ui.onBox = [&](const std::string&, const std::string&) {
-    // While this box is "open", a timer raises the next one.
-    if (++depth < 15) form->ShowWarningBox("W", "again");
-  };
-  form->ShowWarningBox("W", "first");
+  ui.holdBoxes = true;  // nobody at the desk
+  for (int i = 0; i < 15; ++i) form->ShowWarningBox("W", "again");
   EXPECT_EQ(ui.boxes.size(), 10u);
   EXPECT_EQ(ui.beeps, 10);
+  EXPECT_EQ(form->MessageBoxDepth, 10);
+  ui.dismissBoxes();
   EXPECT_EQ(form->MessageBoxDepth, 0);
-  ui.onBox = nullptr;
   form->ShowWarningBox("W", "after");
   EXPECT_EQ(ui.boxes.size(), 11u);
+}
+
+TEST_F(Foundation, ChangingBaudOrPortAfterIdleTicksRaisesNoCloseError) {
+  choosePort(1);
+  for (int i = 0; i < 18; ++i) {  // about a second of idle polls
+    testsupport::pumpEvents(55);
+    form->Timer55msTimer();
+  }
+  choosePort(1, 1);
+  ASSERT_EQ(form->OpenPortNumber, 1);
+  for (int i = 0; i < 5; ++i) tick();
+  choosePort(0);
+  choosePort(1, 3);
+  EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
+  EXPECT_EQ(form->OpenPortNumber, 1);
+  termios t{};
+  ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
 }
 
 TEST_F(Foundation, RawDataMemoKeepsAtMost501Lines) {

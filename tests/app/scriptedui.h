@@ -1,6 +1,7 @@
 #pragma once
 // A scripted operator: records every box, beep and dialog, and answers file dialogs
-// from a queue (an empty queue answers "cancel").
+// from a queue (an empty queue answers "cancel"). Boxes are dismissed at once unless
+// `holdBoxes` is set; then they stay open until dismissBoxes().
 #include <deque>
 #include <functional>
 #include <optional>
@@ -18,9 +19,20 @@ class ScriptedUi : public app::OperatorUi {
     std::string caption, text;
   };
   void beep() override { ++beeps; }
-  void messageBox(const std::string& caption, const std::string& text) override {
+  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override {
     boxes.push_back({caption, text});
     if (onBox) onBox(caption, text);
+    if (holdBoxes)
+      openBoxes.push_back(std::move(closed));
+    else if (closed)
+      closed();
+  }
+  /// The operator presses OK on every box still open, oldest first.
+  void dismissBoxes() {
+    auto pending = std::move(openBoxes);
+    openBoxes.clear();
+    for (auto& closed : pending)
+      if (closed) closed();
   }
   std::optional<std::string> openFile(const app::FileDialogSpec& def) override { return answer(def); }
   std::optional<std::string> saveFile(const app::FileDialogSpec& def) override { return answer(def); }
@@ -45,6 +57,8 @@ class ScriptedUi : public app::OperatorUi {
   }
 
   int beeps = 0;
+  bool holdBoxes = false;
+  std::vector<std::function<void()>> openBoxes;
   std::vector<Box> boxes;
   std::function<void(const std::string&, const std::string&)> onBox;  ///< runs "while the box is open"
   std::deque<std::optional<std::string>> files;

@@ -157,6 +157,7 @@ struct CorrectionCase {
   double refCounts, refBase, refScale, refOffset;
   double iTemp, coefA, coefB;
   double expected;  // corrected signal counts from 1000
+  int skipped = CorrectionNone;
 };
 
 class Correction : public ::testing::TestWithParam<CorrectionCase> {};
@@ -174,7 +175,7 @@ TEST_P(Correction, OfSignal) {
   s.sample.ITempCounts = c.iTemp;
   s.config.TempCoefA[9] = c.coefA;
   s.config.TempCoefB[9] = c.coefB;
-  CorrectCounts(s.config, s.sample, c.ref, c.temp);
+  EXPECT_EQ(CorrectCounts(s.config, s.sample, c.ref, c.temp), c.skipped);
   EXPECT_NEAR(s.sample.KindCounts[9], c.expected, 1e-9);
   EXPECT_EQ(s.sample.KindCounts[17], c.refCounts);  // the reference itself is not touched
 }
@@ -191,7 +192,15 @@ INSTANTIATE_TEST_SUITE_P(
         CorrectionCase{"TempNeutral", false, true, 2000, 4000, 1, 0, kNeutralTemp, 1, 0, 1000},
         CorrectionCase{"TempCoefficients", false, true, 2000, 4000, 1, 0, kNeutralTemp, 2, 0.5,
                        1000 / 2.5},
-        CorrectionCase{"BothRefFirst", true, true, 2000, 4000, 1, 0, 2 * kNeutralTemp, 1, 0, 1000}),
+        CorrectionCase{"BothRefFirst", true, true, 2000, 4000, 1, 0, 2 * kNeutralTemp, 1, 0, 1000},
+        // A divisor of zero leaves that step out and says so; the other step still runs.
+        CorrectionCase{"RefFirstReadingZero", true, false, 0, 0, 1, 0, 300, 1, 0, 1000, CorrectionReference},
+        CorrectionCase{"RefDriftZero", true, false, 2000, 4000, 1, -0.5, 300, 1, 0, 1000, CorrectionReference},
+        CorrectionCase{"NoTemperatureColumn", false, true, 2000, 4000, 1, 0, 0, 1, 0, 1000, CorrectionTemperature},
+        CorrectionCase{"RefZeroTempApplied", true, true, 0, 0, 1, 0, 2 * kNeutralTemp, 1, 0, 500,
+                       CorrectionReference},
+        CorrectionCase{"BothZero", true, true, 5, 0, 1, 0, 0, 1, 0, 1000,
+                       CorrectionReference | CorrectionTemperature}),
     [](const auto& info) { return info.param.name; });
 
 TEST(EngUnits, OnlyKinds8To15AreCorrected) {

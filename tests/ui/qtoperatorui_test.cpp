@@ -47,8 +47,10 @@ TEST(QtOperatorUi, HooksReplaceTheBlockingParts) {
   ui::QtOperatorUi ops;
   std::string shown;
   ops.messageBoxHook = [&](const std::string& caption, const std::string& text) { shown = caption + "/" + text; };
-  ops.messageBox("Comm Error", "Could Not Open Comm Port 5");
+  bool closed = false;
+  ops.messageBox("Comm Error", "Could Not Open Comm Port 5", [&] { closed = true; });
   EXPECT_EQ(shown, "Comm Error/Could Not Open Comm Port 5");
+  EXPECT_TRUE(closed);
 
   bool sawSave = false;
   ops.fileDialogHook = [&](const app::FileDialogSpec& def, bool save) -> std::optional<std::string> {

@@ -1,0 +1,12 @@
+#include "app/demo.h"
+
+namespace app {
+
+void StartDemo(MainForm& form, const std::string& deviceFile) {
+  form.LoadDeviceFilePath(deviceFile, deviceFile);
+  form.view().setItemIndex("CBBaudRate", 2);
+  form.view().setItemIndex("CBHostPort", 1);
+  form.CBHostPortChange();
+}
+
+}  // namespace app

@@ -1,0 +1,181 @@
+// The running window over a pseudo-terminal, with the real operator interface: entries
+// count however their text got there, and a box left open stops nothing.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAccessibleEditableTextInterface>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ptypeer.h"
+#include "ui/application.h"
+
+namespace {
+
+using testsupport::PtyPeer;
+using testsupport::TempDir;
+
+class LiveWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app::MainFormOptions options;
+    options.workingDir = dir.path();
+    options.ports.bind(1, peer.slavePath());
+    options.quit = [](int) {};
+    program = ui::makeApplication(std::move(options));
+    program->start();
+    form().view().setItemIndex("CBBaudRate", 2);
+    form().view().setItemIndex("CBHostPort", 1);
+    form().CBHostPortChange();
+    ASSERT_EQ(form().OpenPortNumber, 1);
+    waitFor([this] { return form().TickCount > 0; });
+    form().SetupRequestTicks = 0;  // keeps "$mnu" off the line
+  }
+  void TearDown() override {
+    for (QMessageBox* box : openBoxes()) box->close();
+    program.reset();
+  }
+
+  app::MainForm& form() { return *program->form; }
+  template <typename T>
+  T* widget(const std::string& name) {
+    T* w = qobject_cast<T*>(program->window->control(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  /// Lets the timers run until `done` holds or `ms` pass; false when it never held.
+  static bool waitFor(const std::function<bool()>& done, int ms = 3000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) QTest::qWait(10);
+    return done();
+  }
+  static std::vector<QMessageBox*> openBoxes() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes.push_back(box);
+    return boxes;
+  }
+
+  TempDir dir;
+  PtyPeer peer;
+  std::unique_ptr<ui::Application> program;
+};
+
+// ---- an entry is used as it is shown
+
+struct EntryChannel {
+  const char* name;
+  std::function<void(QLineEdit*, const QString&)> set;
+};
+
+void PrintTo(const EntryChannel& c, std::ostream* os) { *os << c.name; }
+
+class EntryAsShown : public LiveWindow, public ::testing::WithParamInterface<EntryChannel> {};
+
+TEST_P(EntryAsShown, ScaleButtonSendsWhatTheEntryShows) {
+  auto* entry = widget<QLineEdit>("MEflscale");
+  ASSERT_NE(entry, nullptr);
+  QTest::keyClicks(entry, "0.0001");  // the earlier, typed text
+  GetParam().set(entry, QStringLiteral("0.0255"));
+  ASSERT_EQ(entry->text(), "0.0255");
+  widget<QPushButton>("BTflscale")->click();
+  EXPECT_EQ(peer.receive(), "$ugl 255\r\n");
+  EXPECT_TRUE(openBoxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channels, EntryAsShown,
+    ::testing::Values(
+        EntryChannel{"Program", [](QLineEdit* e, const QString& t) { e->setText(t); }},
+        EntryChannel{"AccessibleReplace",
+                     [](QLineEdit* e, const QString& t) {
+                       QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e);
+                       ASSERT_NE(a, nullptr);
+                       ASSERT_NE(a->editableTextInterface(), nullptr);
+                       a->editableTextInterface()->replaceText(0, static_cast<int>(e->text().size()), t);
+                     }},
+        EntryChannel{"AccessibleValue",
+                     [](QLineEdit* e, const QString& t) {
+                       QAccessibleInterface* a = QAccessible::queryAccessibleInterface(e);
+                       ASSERT_NE(a, nullptr);
+                       a->setText(QAccessible::Value, t);
+                     }},
+        EntryChannel{"Retyped", [](QLineEdit* e, const QString& t) {
+                       e->selectAll();
+                       QTest::keyClicks(e, t);
+                     }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
+  auto* entry = widget<QLineEdit>("PasswordForm.MEPassword");
+  ASSERT_NE(entry, nullptr);
+  QAccessible::queryAccessibleInterface(entry)->setText(QAccessible::Value, QStringLiteral("BlueHeron"));
+  EXPECT_EQ(entry->displayText(), QString(9, QLatin1Char('*')));
+  widget<QPushButton>("PasswordForm.BTPasswordOK")->click();
+  EXPECT_TRUE(form().PowerUser);
+}
+
+// ---- a box left open stops nothing
+
+TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
+  ASSERT_TRUE(form().LoadDeviceFilePath(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
+  const std::string raw = dir.file("night.raw");
+  ASSERT_TRUE(form().StartRawRecording(raw));
+  // Should the box block the caller, this ends the test instead of hanging it.
+  QTimer::singleShot(8000, [] {
+    for (QMessageBox* box : openBoxes()) box->close();
+  });
+
+  std::string expected;
+  auto line = [](int i) { return std::to_string(1000 + i) + "\t4094\t560\r\n"; };
+  peer.send(std::string(300, 'x') + "\n");  // a stray over-long line: the box comes up
+  ASSERT_TRUE(waitFor([] { return !openBoxes().empty(); }));
+  for (int i = 0; i < 40; ++i) {
+    peer.send(line(i));
+    expected += line(i);
+    QTest::qWait(25);
+  }
+  EXPECT_TRUE(waitFor([&] { return testsupport::readFile(raw) == expected; })) << testsupport::readFile(raw);
+  ASSERT_EQ(openBoxes().size(), 1u);
+  EXPECT_EQ(openBoxes()[0]->windowTitle(), "Input Buffer Overflow");
+  EXPECT_EQ(form().MessageBoxDepth, 1);
+
+  openBoxes()[0]->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(waitFor([] { return openBoxes().empty(); }));
+  EXPECT_EQ(form().MessageBoxDepth, 0);
+  for (int i = 40; i < 45; ++i) {
+    peer.send(line(i));
+    expected += line(i);
+  }
+  EXPECT_TRUE(waitFor([&] { return testsupport::readFile(raw) == expected; })) << testsupport::readFile(raw);
+}
+
+TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
+  form().Meter.MeterMemoryUsed = 0;
+  program->ops.fileDialogHook = [this](const app::FileDialogSpec&, bool) {
+    return std::optional<std::string>(dir.file("m.raw"));
+  };
+  form().click("BTGetData");
+  program->window->sync();
+  auto* bar = widget<QProgressBar>("PBTransfer");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->maximum(), 0);  // Qt's busy bar
+  ASSERT_EQ(peer.receive(), "$get\r\n");
+  peer.send("page etx");
+  EXPECT_TRUE(waitFor([this] { return form().TransferStatus == 2; }));
+  EXPECT_TRUE(waitFor([bar] { return bar->maximum() == 100 && bar->value() == 100; }));
+}
+
+}  // namespace
