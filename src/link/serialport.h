@@ -39,4 +39,11 @@ class SerialPort : public QObject {
   std::function<void(const std::string&)> m_lost;
 };
 
+/// Why `SerialPort::open(path, …)` just failed with `result`, as lines to show beneath
+/// "Could Not Open Comm Port n": the missing device, the group to join (or the new login
+/// still needed), the process or lock file holding the port, a running brltty or
+/// ModemManager. The port is examined again when called (see portprobe.h), so call it
+/// right after the failed open. "" for OpenResult::Ok.
+std::string explainOpenFailure(const std::string& path, SerialPort::OpenResult result);
+
 }  // namespace meterlink
