@@ -14,6 +14,7 @@
 #include "measure/deviceconfig.h"
 #include "measure/devicefile.h"
 #include "sim/metermodel.h"
+#include "sim/pathlink.h"
 #include "sim/ptymeter.h"
 #include "sim/simoptions.h"
 
@@ -90,6 +91,16 @@ int simMain(int argc, char** argv) {
   if (!pty.open(error)) {
     std::fprintf(stderr, "maru sim: %s\n", error.c_str());
     return 1;
+  }
+  // The stable name, made before the path is announced and removed on the way out
+  // (after a stop signal, a hang-up or an error alike, since all of them return here).
+  sim::PathLink link;
+  if (!options.linkPath.empty()) {
+    const auto made = link.create(options.linkPath, pty.slavePath(), error);
+    if (made != sim::PathLink::Result::Ok) {
+      std::fprintf(stderr, "maru sim: %s\n", error.c_str());
+      return made == sim::PathLink::Result::Occupied ? 2 : 1;
+    }
   }
   std::printf("%s\n", pty.slavePath().c_str());
   std::fflush(stdout);

@@ -34,8 +34,8 @@ const char* simUsage() {
   return "usage: maru sim [options]\n"
          "\n"
          "Plays a virtual meter on a new pseudo-terminal. The first line of output is the\n"
-         "device path to open (e.g. /dev/pts/7); the meter then runs until it gets SIGTERM\n"
-         "or SIGINT (or its parent ends). Like a real meter it streams data lines from\n"
+         "device path to open (e.g. /dev/pts/7); the meter then runs until it gets SIGTERM,\n"
+         "SIGINT or SIGHUP (or its parent ends). Like a real meter it streams data lines from\n"
          "power-on and answers the setup commands; output is paced at the baud rate\n"
          "(10 bits a byte).\n"
          "\n"
@@ -50,6 +50,10 @@ const char* simUsage() {
          "  --stopped             do not stream at power-on; wait for \"$run\"\n"
          "  --memory PAGES        logged memory at start, in pages of 264 bytes (0-4095)\n"
          "  --memory-bytes N      logged memory at start, in bytes (0-1081080)\n"
+         "  --link PATH           also name the pseudo-terminal PATH: a symbolic link to it,\n"
+         "                        removed when the meter ends (a stop signal, a hang-up or an\n"
+         "                        error; SIGKILL leaves it). A symbolic link already at PATH\n"
+         "                        is replaced; anything else there is refused (exit status 2)\n"
          "\n"
          "faults, for tests of the receiving side:\n"
          "  --fault-long-line     now and then a line longer than 250 characters\n"
@@ -152,6 +156,10 @@ bool parseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::stri
       if (!flag(o.model.faults.wrongColumns)) return false;
     } else if (name == "--fault-no-etx") {
       if (!flag(o.model.faults.noEtx)) return false;
+    } else if (name == "--link") {
+      if (!takeValue()) return false;
+      if (value.empty()) return bad();
+      o.linkPath = value;
     } else if (name == "--hangup-after") {
       if (!takeValue()) return false;
       if (!parseSeconds(value, 0.001, 1e6, o.hangupAfterSeconds)) return bad();

@@ -12,6 +12,7 @@ struct SimOptions {
   MeterModelOptions model;
   bool startTimeGiven = false;     ///< false: the meter clock starts at the host's local time
   double hangupAfterSeconds = 0;   ///< > 0: close the line after that long
+  std::string linkPath;            ///< non-empty: a symbolic link to the pty made there
   bool help = false;
 };
 
