@@ -1,0 +1,133 @@
+// `maru ports`: the serial adapters on this machine and whether this user can open them.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/portprobe.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: maru ports [--json] [--port PATH]...\n"
+    "\n"
+    "Lists the serial adapters on this machine: device path, /dev/serial/by-id link, description,\n"
+    "manufacturer, serial number, USB VID:PID, and whether this user can open it read/write (if\n"
+    "not, why: a group to join, a process or lock file holding it, a program that grabs serial\n"
+    "adapters). Each port is tried with a short non-blocking open that is closed at once.\n"
+    "\n"
+    "  --port PATH   list this device too (e.g. a pseudo-terminal); may be repeated\n"
+    "  --json        a JSON array of objects with the fields path, byIdLink, description,\n"
+    "                manufacturer, serialNumber, vidPid (null without one), given, canOpen,\n"
+    "                access (ok, not-found, permission-denied, busy, failed, unknown), reason\n"
+    "\n"
+    "Exit status: 0 listed (also when there are none); 2 bad arguments.\n";
+
+const char* accessName(meterlink::PortAccess access) {
+  switch (access) {
+    case meterlink::PortAccess::Ok: return "ok";
+    case meterlink::PortAccess::NotFound: return "not-found";
+    case meterlink::PortAccess::PermissionDenied: return "permission-denied";
+    case meterlink::PortAccess::Busy: return "busy";
+    case meterlink::PortAccess::Failed: return "failed";
+    case meterlink::PortAccess::Unknown: break;
+  }
+  return "unknown";
+}
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+void printJson(const std::vector<meterlink::SerialAdapter>& adapters) {
+  QJsonArray array;
+  for (const meterlink::SerialAdapter& a : adapters) {
+    const std::string vidPid = meterlink::vidPidText(a);
+    array.append(QJsonObject{
+        {"path", qs(a.path)},
+        {"byIdLink", qs(a.byIdLink)},
+        {"description", qs(a.description)},
+        {"manufacturer", qs(a.manufacturer)},
+        {"serialNumber", qs(a.serialNumber)},
+        {"vidPid", vidPid.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(qs(vidPid))},
+        {"given", a.given},
+        {"canOpen", a.access == meterlink::PortAccess::Ok},
+        {"access", accessName(a.access)},
+        {"reason", qs(a.reason)},
+    });
+  }
+  const QByteArray text = QJsonDocument(array).toJson(QJsonDocument::Indented);
+  std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+}
+
+void printText(const std::vector<meterlink::SerialAdapter>& adapters) {
+  if (adapters.empty()) {
+    std::puts("No serial adapters were found.");
+    return;
+  }
+  const auto field = [](const char* name, const std::string& value) {
+    std::printf("  %-15s%s\n", name, value.empty() ? "-" : value.c_str());
+  };
+  for (size_t i = 0; i < adapters.size(); ++i) {
+    const meterlink::SerialAdapter& a = adapters[i];
+    if (i > 0) std::puts("");
+    std::printf("%s%s\n", a.path.c_str(), a.given ? " (given)" : "");
+    field("by-id:", a.byIdLink);
+    field("description:", a.description);
+    field("manufacturer:", a.manufacturer);
+    field("serial number:", a.serialNumber);
+    field("VID:PID:", meterlink::vidPidText(a));
+    const bool ok = a.access == meterlink::PortAccess::Ok;
+    field("can open:", ok ? "yes" : a.access == meterlink::PortAccess::Unknown ? "unknown" : "no");
+    // The reason, one sentence a line, beneath.
+    size_t from = 0;
+    while (from < a.reason.size()) {
+      size_t end = a.reason.find('\n', from);
+      if (end == std::string::npos) end = a.reason.size();
+      std::printf("  %-15s%s\n", "", a.reason.substr(from, end - from).c_str());
+      from = end + 1;
+    }
+  }
+}
+
+}  // namespace
+
+int portsMain(int argc, char** argv) {
+  bool json = false;
+  std::vector<std::string> given;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+      std::string path;
+      if (a == "--port") {
+        if (i + 1 >= argc) {
+          std::fprintf(stderr, "maru ports: option --port needs a value\n\n%s", kUsage);
+          return 2;
+        }
+        path = argv[++i];
+      } else {
+        path = a.substr(7);
+      }
+      if (path.empty()) {
+        std::fprintf(stderr, "maru ports: --port needs a device path\n\n%s", kUsage);
+        return 2;
+      }
+      given.push_back(path);
+    } else {
+      std::fprintf(stderr, "maru ports: unknown option '%s'\n\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  const std::vector<meterlink::SerialAdapter> adapters = meterlink::listSerialAdapters(given);
+  if (json)
+    printJson(adapters);
+  else
+    printText(adapters);
+  std::fflush(stdout);
+  return 0;
+}
