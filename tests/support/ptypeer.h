@@ -1,8 +1,10 @@
 #pragma once
 // A test plays the meter on the master side of a real pseudo-terminal; the program
-// opens the slave path exactly as it would open a USB serial adapter.
+// opens the slave path exactly as it would open a USB serial adapter. Waiting turns the Qt
+// event loop, so these helpers need a QCoreApplication (tests/support/coretestmain.cpp).
 #include <string>
-#include <vector>
+
+#include "support/testfiles.h"
 
 namespace testsupport {
 
@@ -39,25 +41,5 @@ class PtyPeer {
 
 /// Pumps the Qt event loop for about ms milliseconds (lets serial notifiers run).
 void pumpEvents(int ms);
-
-/// A fresh temporary folder, removed when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return m_path; }
-  std::string file(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
-
-/// The complete lines in `bytes` (each ended by LF; a CR before the LF dropped).
-/// A last piece without LF is left out.
-std::vector<std::string> splitLines(const std::string& bytes);
-
-/// Whole file as bytes ("" when missing).
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
 
 }  // namespace testsupport

@@ -1,7 +1,7 @@
-// Test entry point: a QApplication exists for the whole run (offscreen in CTest),
-// so tests of widgets, timers and serial ports can all run in one executable.
+// Entry point of the widget tests (chart, app, ui): a QApplication exists for the whole run
+// (offscreen unless told otherwise), so widgets, timers and serial ports all work in one
+// executable. The core's tests use coretestmain.cpp and never load QtWidgets.
 #include <QApplication>
-#include <clocale>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

@@ -1,0 +1,48 @@
+#include "support/testfiles.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/marutest-XXXXXX";
+  char* p = ::mkdtemp(tmpl);
+  if (!p) std::abort();
+  m_path = p;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<std::string> splitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\n') continue;
+    size_t end = i;
+    if (end > start && bytes[end - 1] == '\r') --end;
+    lines.push_back(bytes.substr(start, end - start));
+    start = i + 1;
+  }
+  return lines;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+}  // namespace testsupport
