@@ -154,13 +154,13 @@ int main(int argc, char** argv) {
       }
       return;
     }
-    if (firstByte == Clock::time_point{} && form.ReceiveFileBytes > 0) firstByte = now;
+    if (firstByte == Clock::time_point{} && form.ReceiveFileBytes() > 0) firstByte = now;
     const int percent = form.view().itemIndex("PBTransfer");
     if (percent / 10 != lastPercent / 10) {
-      std::fprintf(stderr, "  %3d %%  %ld bytes  %.1f s\n", percent, form.ReceiveFileBytes, seconds(now - started));
+      std::fprintf(stderr, "  %3d %%  %ld bytes  %.1f s\n", percent, form.ReceiveFileBytes(), seconds(now - started));
       lastPercent = percent;
     }
-    if (!form.TransferActive) {
+    if (!form.TransferActive()) {
       finished = now;
       QCoreApplication::quit();
     }
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
 
   const std::string file = readWhole(out);
   std::remove(out.c_str());
-  const bool complete = form.TransferStatus == 2;
+  const bool complete = form.TransferStatus() == 2;
   // The CR LF after the marker is in the file only when it came in the marker's read.
   const bool identical = file.compare(0, expected.size(), expected) == 0 &&
                          (file.size() == expected.size() || file.substr(expected.size()) == "\r" ||
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
   const double lineSeconds = static_cast<double>(file.size()) * 10.0 / baud;
   const double ratio = lineSeconds > 0 ? transferSeconds / lineSeconds : 0.0;
   std::printf("meter memory        %ld bytes at %d baud\n", bytes, baud);
-  std::printf("received            %zu bytes, status %d (%s), file %s\n", file.size(), form.TransferStatus,
+  std::printf("received            %zu bytes, status %d (%s), file %s\n", file.size(), form.TransferStatus(),
               complete ? "Complete" : "not complete", identical ? "identical to memory + etx" : "DIFFERS");
   std::printf("line time           %.3f s  (bytes x 10 bits / baud)\n", lineSeconds);
   std::printf("transfer time       %.3f s  (Receive Data to the end marker)\n", transferSeconds);

@@ -13,9 +13,9 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       m_chart(chart),
       m_options(std::move(options)),
       m_port(std::make_unique<meterlink::SerialPort>()),
-      m_decoder(Config, Sample, Clock,
-                [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); },
-                m_options.hostClock) {
+      m_dispatch(State,
+                 [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); },
+                 m_options.hostClock) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
   // Design-time state of every control.
   for (const ControlSpec& def : ControlTable()) {
@@ -30,8 +30,8 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
   m_port->setLostHandler([this](const std::string& reason) { onPortLost(reason); });
-  m_lines.setSinks([this](const std::string& line) { DispatchLine(line); },
-                   [this] { ShowWarningBox("Input Buffer Overflow", "Check Baud Rate"); });
+  m_dispatch.setLineHandler([this](const meterlink::Line& line) { TakeLine(line); });
+  m_dispatch.setOverflowHandler([this] { ShowWarningBox("Input Buffer Overflow", "Check Baud Rate"); });
   setupDispatch();
 }
 
@@ -172,13 +172,10 @@ void MainForm::BTExitClick() {
 
 void MainForm::CloseByFrame() {
   // Whatever was recorded is already on disk line by line; close the files properly.
-  RecordRaw = false;
-  RecordEngr = false;
-  if (m_rawFile) m_rawFile->close();
-  if (m_engrFile) m_engrFile->close();
+  m_recording.stop(files::Recording::Stream::Raw);
+  m_recording.stop(files::Recording::Stream::Engr);
   if (m_replay) m_replay->close();
   m_transfer.close();
-  TransferActive = false;
   m_port->close();
   OpenPortNumber = 0;
 }
@@ -246,7 +243,7 @@ void MainForm::CBHostPortChange() {
     OpenPort(item, device);
     m_view.setVisible("PCOMPort", false);
   }
-  SetupRequestTicks = 10;
+  SetupRequestTicks = meterlink::kSetupRequestTicks;
 }
 
 void MainForm::PCOMPortClick() { m_ui.showDialog(Dialog::SelectHostPort, true); }
@@ -286,7 +283,8 @@ void MainForm::Timer55msTimer() {
     if (SetupRequestTicks == 1) BTGetSetupClick();
     --SetupRequestTicks;
   }
-  if (TransferActive)
+  // The port's bytes go to the memory transfer while one runs, to the framer otherwise.
+  if (m_transfer.active())
     transferStep();
   else
     ReceiveStep(0);
@@ -332,43 +330,45 @@ void MainForm::ReceiveStep(int rebuildChannels) {
     m_plot->UpdatePlotOptions(Config.DataFieldCount);
     m_plot->BuildPlotChannels(Config.DataFieldCount);
   }
-  char buffer[1000];
-  size_t count = 100;
-  if (ReplayMode) {
-    if (ReplayRunning && m_replay && m_replay->isOpen()) {
-      if (m_replay->ReadReplayLine(buffer, count) == files::ReplayReader::Read::Rewound) ReplayRunning = false;
-      if (count == 0) m_view.setText("BTStartData", "Start Replay");
-    } else {
-      count = 0;
-    }
-  } else {
-    ReadPort(buffer, count);
+  // One source feeds the framer: the replay file while replaying (nothing while the
+  // replay is paused), the port otherwise.
+  files::ByteSource* source = m_port.get();
+  if (ReplayMode) source = ReplayRunning && m_replay && m_replay->isOpen() ? m_replay.get() : nullptr;
+  char buffer[meterlink::kReceiveBufferBytes];
+  const size_t count = source ? source->read(buffer, meterlink::kReceiveReadBytes) : 0;
+  if (source && source == m_replay.get()) {
+    if (m_replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
+    if (count == 0) m_view.setText("BTStartData", "Start Replay");
   }
   if (count < 1) return;
   TotalBytesRead += count;
-  m_lines.feed(buffer, count);
+  syncDispatch();
+  m_dispatch.feed(buffer, count);
 }
 
 void MainForm::DispatchLine(const std::string& line) {
-  m_view.appendMemoLine(line);
-  if (m_decoder.ParseDataLine(line, !DeviceFilePath.empty())) {
-    SampleClockDirty = true;
-    MeasureSampleRate();
-    warnCorrectionSkipped(measure::CorrectCounts(Config, Sample, RefCorrectionOn, TempCorrectionOn));
-    measure::ConvertToEngineering(Config, Sample, Eng);
-    m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
-    WriteEngrLine();
-    if (RecordRaw && m_rawFile) {
-      std::string record = line;
-      record += "\r\n";
-      if (m_rawFile->write(record))
-        RawFileBytes += static_cast<long>(record.size());
-      else
-        recordingFailed(true);
-    }
-  } else {
-    ParseMeterReply(line);
+  syncDispatch();
+  m_dispatch.dispatch(line);
+}
+
+void MainForm::syncDispatch() {
+  m_dispatch.deviceFileInForce = !DeviceFilePath.empty();
+  m_dispatch.refCorrection = RefCorrectionOn;
+  m_dispatch.tempCorrection = TempCorrectionOn;
+}
+
+void MainForm::TakeLine(const meterlink::Line& line) {
+  m_view.appendMemoLine(std::string(line.text));
+  if (line.kind == meterlink::Line::Kind::Reply) {
+    applyReply(line.reply);
+    return;
   }
+  SampleClockDirty = true;
+  MeasureSampleRate();
+  warnCorrectionSkipped(line.correctionsSkipped);
+  m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
+  WriteEngrLine();
+  if (!m_recording.writeRawLine(line.text)) recordingFailed(files::Recording::Stream::Raw);
 }
 
 void MainForm::warnCorrectionSkipped(int skipped) {
@@ -377,14 +377,8 @@ void MainForm::warnCorrectionSkipped(int skipped) {
   const int fresh = skipped & ~m_correctionWarned;
   if (fresh == measure::CorrectionNone) return;
   m_correctionWarned |= fresh;
-  if (fresh & measure::CorrectionReference)
-    ShowWarningBox("Correction Skipped",
-                   "The reference correction would divide by zero (a reference that read 0). "
-                   "Those samples are converted without it.");
-  if (fresh & measure::CorrectionTemperature)
-    ShowWarningBox("Correction Skipped",
-                   "The temperature correction would divide by zero (no internal temperature column, or "
-                   "coefficients that give 0). Those samples are converted without it.");
+  for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
+    if (fresh & flag) ShowWarningBox("Correction Skipped", measure::CorrectionSkippedText(flag));
 }
 
 // ---------------------------------------------------------------- device file

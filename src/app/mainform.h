@@ -13,14 +13,13 @@
 #include "app/plotpage.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
-#include "files/recorders.h"
+#include "files/recording.h"
 #include "files/replayreader.h"
-#include "files/transferreader.h"
-#include "link/lineassembler.h"
+#include "files/transfersession.h"
+#include "link/linedispatch.h"
 #include "link/meterprotocol.h"
 #include "link/portslots.h"
 #include "link/serialport.h"
-#include "measure/datalinedecoder.h"
 #include "measure/deviceconfig.h"
 #include "measure/engunits.h"
 #include "measure/sample.h"
@@ -57,9 +56,18 @@ class MainForm {
   bool changed(const std::string& name);
 
   // ---- Shared state (start values as the program starts) ----
+  /// What the meter's lines tell; Config … Meter below name its parts.
+  meterlink::MeterState State;
+  measure::DeviceConfig& Config = State.config;
+  measure::SampleState& Sample = State.sample;
+  measure::MeterClock& Clock = State.clock;
+  measure::EngValues& Eng = State.eng;
+  meterlink::MeterSetup& Meter = State.meter;
+  measure::Statistics Stats;
+
   int OpenPortNumber = 0;
   int BaudIndex = 2;
-  int SetupRequestTicks = 10;
+  int SetupRequestTicks = meterlink::kSetupRequestTicks;
   int TickCount = 0;
   int RateSampleCount = -1;
   unsigned long TotalBytesRead = 0;
@@ -67,27 +75,21 @@ class MainForm {
   bool SampleClockDirty = false;
   bool ReplayMode = false;
   bool ReplayRunning = false;
-  bool RecordRaw = false;
-  bool RecordEngr = false;
-  long RawFileBytes = 0;
-  long EngrFileBytes = 0;
-  bool TransferActive = false;
-  int TransferIdleTicks = 0;
-  int TransferStatus = 0;
-  long ReceiveFileBytes = 0;
+  // Recording and transfer state lives in their objects; these read it.
+  bool RecordRaw() const { return m_recording.on(files::Recording::Stream::Raw); }
+  bool RecordEngr() const { return m_recording.on(files::Recording::Stream::Engr); }
+  long RawFileBytes() const { return m_recording.bytes(files::Recording::Stream::Raw); }
+  long EngrFileBytes() const { return m_recording.bytes(files::Recording::Stream::Engr); }
+  bool TransferActive() const { return m_transfer.active(); }
+  int TransferIdleTicks() const { return m_transfer.idleTicks(); }
+  int TransferStatus() const { return static_cast<int>(m_transfer.status()); }
+  long ReceiveFileBytes() const { return m_transfer.bytes(); }
   bool PowerUser = false;
   PlotChoices Plot;  ///< PlotType, BBPlotChoice, StdDevWindow and the three plot switches
   bool RefCorrectionOn = false, TempCorrectionOn = false;
   std::string DeviceFilePath;
   int MessageBoxDepth = 0;
   float SampleRateHz = 0.0f;
-
-  measure::DeviceConfig Config;
-  measure::SampleState Sample;
-  measure::MeterClock Clock;
-  measure::EngValues Eng;
-  measure::Statistics Stats;
-  meterlink::MeterSetup Meter;
 
   // ---- Application shell ----
   void ShowWarningBox(const std::string& caption, const std::string& text);
@@ -116,9 +118,12 @@ class MainForm {
 
   // ---- Receive loop ----
   void ReceiveStep(int rebuildChannels);
-  /// One complete line as the assembler hands it on (decoder, then the per-sample chain
+  /// One complete line as the framer hands it on (decoder, then the per-sample chain
   /// or the reply parser).
   void DispatchLine(const std::string& line);
+  /// What the window does with a dispatched line: list it, then show and record a
+  /// sample or apply a reply.
+  void TakeLine(const meterlink::Line& line);
 
   // ---- Device file ----
   void LoadDeviceFileClick();
@@ -181,9 +186,8 @@ class MainForm {
   void MeasureSampleRate();
   void BTGetDataClick();
   void BitBtnCancelClick();
-  /// Starts engineering-units recording into `path` without a dialog ("-" is standard
-  /// output). `bulk` switches off the flush after every line (for headless converting).
-  bool StartEngrRecording(const std::string& path, bool bulk = false);
+  /// Starts engineering-units recording into `path` without a dialog.
+  bool StartEngrRecording(const std::string& path);
   /// Stops engineering-units recording; false when the file could not be completed.
   bool StopEngrRecording();
   bool StartRawRecording(const std::string& path);
@@ -197,8 +201,9 @@ class MainForm {
   void transferWatchdog();
   void onPortLost(const std::string& reason);
   void WriteEngrLine();
-  void recordingFailed(bool raw);
-  void transferFailed();
+  void applyReply(const meterlink::ReplyEffects& effects);
+  void syncDispatch();
+  void recordingFailed(files::Recording::Stream stream);
   void updateTransferProgress();
   void setupDispatch();
   void warnCorrectionSkipped(int skipped);
@@ -210,13 +215,11 @@ class MainForm {
   MainFormOptions m_options;
   ViewModel m_view;
   std::unique_ptr<meterlink::SerialPort> m_port;
-  meterlink::LineAssembler m_lines;
-  measure::DataLineDecoder m_decoder;
+  meterlink::LineDispatch m_dispatch;
   std::unique_ptr<PlotPage> m_plot;
-  std::unique_ptr<files::LineRecorder> m_rawFile;
-  std::unique_ptr<files::LineRecorder> m_engrFile;
+  files::Recording m_recording;
   std::unique_ptr<files::ReplayReader> m_replay;
-  files::TransferReader m_transfer;
+  files::TransferSession m_transfer;
   std::map<std::string, std::function<void()>> m_clicks;
   std::map<std::string, std::function<void()>> m_changes;
 

@@ -39,46 +39,23 @@ void MainForm::BTRecordRawClick() {
 }
 
 bool MainForm::StartRawRecording(const std::string& path) {
-  // The new file is opened before the old one is closed, so a failed open leaves a
-  // running recording as it was; a successful one ends the old file cleanly.
-  auto file = std::make_unique<files::LineRecorder>();
-  if (!file->open(path)) return false;
-  m_rawFile = std::move(file);
+  // A failed open leaves a running recording as it was.
+  if (!m_recording.start(files::Recording::Stream::Raw, path)) return false;
   m_view.setText("LBRawFileName", "Raw File Name:  " + path);
-  RecordRaw = true;
-  RawFileBytes = 0;
   return true;
 }
 
 void MainForm::BTStopRecordClick() {
-  if (RecordRaw) {
-    RecordRaw = false;
-    if (m_rawFile) m_rawFile->close();
-  }
-  if (RecordEngr) {
-    RecordEngr = false;
-    if (m_engrFile) m_engrFile->close();
-  }
+  m_recording.stop(files::Recording::Stream::Raw);
+  m_recording.stop(files::Recording::Stream::Engr);
 }
 
-void MainForm::recordingFailed(bool raw) {
-  // A write that did not reach the disk is not counted; recording of that file stops
-  // and the operator hears of it once.
-  std::string path;
-  if (raw) {
-    RecordRaw = false;
-    if (m_rawFile) {
-      path = m_rawFile->path();
-      m_rawFile->close();
-    }
-  } else {
-    RecordEngr = false;
-    if (m_engrFile) {
-      path = m_engrFile->path();
-      m_engrFile->close();
-    }
-  }
-  ShowWarningBox("Recording Stopped", std::string("The ") + (raw ? "raw" : "engineering units") + " file '" + path +
+void MainForm::recordingFailed(files::Recording::Stream stream) {
+  // The write was not counted and the recording of that file has ended; the operator
+  // hears of it once.
+  const bool raw = stream == files::Recording::Stream::Raw;
+  ShowWarningBox("Recording Stopped", std::string("The ") + (raw ? "raw" : "engineering units") + " file '" +
+                                          m_recording.path(stream) +
                                           "' could not be written (disk full or file gone). Recording to it has stopped.");
 }
 
@@ -96,42 +73,24 @@ void MainForm::BTRecordEngrClick() {
   StartEngrRecording(*path);
 }
 
-bool MainForm::StartEngrRecording(const std::string& path, bool bulk) {
+bool MainForm::StartEngrRecording(const std::string& path) {
+  using Stream = files::Recording::Stream;
   m_correctionWarned = measure::CorrectionNone;
-  auto file = std::make_unique<files::LineRecorder>();
-  if (path == "-")
-    file->attach(stdout, "-");
-  else if (!file->open(path)) {
+  if (!m_recording.start(Stream::Engr, path, files::EngrHeader(Config))) {
     m_view.setText("LBEngrFileName", "Engr Units File: ");
     return false;
   }
-  file->setFlushEachWrite(!bulk);
-  m_engrFile = std::move(file);
   m_view.setText("LBEngrFileName", "Engr Units File:  " + path);
-  RecordEngr = true;
-  EngrFileBytes = 0;
-  const std::string header = files::EngrHeader(Config);
-  if (m_engrFile->write(header))
-    EngrFileBytes += static_cast<long>(header.size());
-  else
-    recordingFailed(false);
-  return RecordEngr;
+  if (!RecordEngr()) recordingFailed(Stream::Engr);  // the header did not reach the file
+  return RecordEngr();
 }
 
-bool MainForm::StopEngrRecording() {
-  const bool wasRecording = RecordEngr;
-  RecordEngr = false;
-  if (!m_engrFile) return wasRecording;
-  return m_engrFile->close() && wasRecording;
-}
+bool MainForm::StopEngrRecording() { return m_recording.stop(files::Recording::Stream::Engr); }
 
 void MainForm::WriteEngrLine() {
-  if (!RecordEngr || !m_engrFile) return;
-  const std::string line = files::EngrLine(Config, Sample, Clock, Eng);
-  if (m_engrFile->write(line))
-    EngrFileBytes += static_cast<long>(line.size());
-  else
-    recordingFailed(false);
+  if (!RecordEngr()) return;
+  if (!m_recording.writeEngr(files::EngrLine(Config, Sample, Clock, Eng)))
+    recordingFailed(files::Recording::Stream::Engr);
 }
 
 // ---- Replay
@@ -201,83 +160,53 @@ void MainForm::BTGetDataClick() {
   const auto path = m_ui.saveFile(def);
   if (!path) return;
   // The new file first: when it cannot be made, a running transfer goes on untouched.
-  if (!m_transfer.open(*path)) return;
-  if (TransferActive) {
-    // The transfer still running was cut short: its file was closed with what it
-    // received, and it counts as incomplete until the new one starts.
-    TransferActive = false;
-    TransferIdleTicks = 0;
-    if (TransferStatus != 4) TransferStatus = 3;
-    showElapsed(m_view, m_transferStart, ReceiveFileBytes);
-  }
-  TransferActive = true;
-  TransferStatus = 1;
-  ReceiveFileBytes = 0;
+  if (!m_transfer.start(*path)) return;
   m_view.setText("LBReceiveFile", "Receive File:  " + *path);
   m_view.setText("LBReceiveStatus", "Receive File Status:  In Progress");
   m_view.setText("LBReceiveFileSize", "Receive File Size: 0 K");
   m_transferStart = std::chrono::steady_clock::now();
-  m_transferExpected = Meter.MeterMemoryUsed > 0 ? static_cast<long>(Meter.MeterMemoryUsed) * 264 : 0;
+  m_transferExpected = Meter.MeterMemoryUsed > 0
+                           ? static_cast<long>(Meter.MeterMemoryUsed) * meterlink::kMemoryPageBytes
+                           : 0;
   updateTransferProgress();
-  SendMeterCommand("$get");
-  TransferIdleTicks = 20;
+  SendMeterCommand(meterlink::cmd::kGetData);
 }
 
 void MainForm::BitBtnCancelClick() {
   // Only a running transfer can be cancelled; the outcome of a finished one stays shown.
-  const bool cancelling = TransferActive;
-  if (cancelling) TransferStatus = 4;
+  const bool cancelling = m_transfer.active();
+  m_transfer.cancel();
   BTStopClick();
   // In replay mode Stop only pauses the replay; the meter must still be told to stop
   // its dump.
-  if (cancelling && ReplayMode) WritePort("!!!!!", 5);
+  if (cancelling && ReplayMode) WritePort(meterlink::cmd::kStop, 5);
 }
 
 void MainForm::transferStep() {
-  char buffer[499];
-  size_t count = sizeof buffer;
-  ReadPort(buffer, count);
+  char buffer[meterlink::kTransferReadBytes];
+  const size_t count = m_port->read(buffer, sizeof buffer);
   if (count == 0) return;
-  TransferIdleTicks = 20;
-  const files::TransferReader::Result result = m_transfer.take(std::string_view(buffer, count));
-  ReceiveFileBytes = m_transfer.bytes();
-  if (!result.written) {
-    transferFailed();
-    return;
-  }
-  if (result.endMarker) {
-    if (TransferStatus != 4) TransferStatus = 2;
-    TransferActive = false;
-    TransferIdleTicks = 0;
-    showElapsed(m_view, m_transferStart, ReceiveFileBytes);
+  switch (m_transfer.take(std::string_view(buffer, count))) {
+    case files::TransferSession::Event::WriteFailed:
+      // The file could not take the bytes: the transfer has ended Incomplete.
+      showElapsed(m_view, m_transferStart, ReceiveFileBytes());
+      ShowWarningBox("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
+      return;
+    case files::TransferSession::Event::Complete:
+      showElapsed(m_view, m_transferStart, ReceiveFileBytes());
+      break;
+    default:
+      break;
   }
   updateTransferProgress();
 }
 
-void MainForm::transferFailed() {
-  // The file could not take the bytes: the transfer ends Incomplete, and the operator
-  // is told once.
-  m_transfer.close();
-  TransferActive = false;
-  TransferIdleTicks = 0;
-  TransferStatus = 3;
-  showElapsed(m_view, m_transferStart, ReceiveFileBytes);
-  ShowWarningBox("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
-}
-
 void MainForm::transferWatchdog() {
-  if (TransferIdleTicks != 0) {
-    --TransferIdleTicks;
-    return;
-  }
-  if (!TransferActive) return;
-  m_transfer.close();
-  TransferActive = false;
-  showElapsed(m_view, m_transferStart, ReceiveFileBytes);
-  if (TransferStatus != 4) {
-    TransferStatus = 3;
+  const bool wasActive = m_transfer.active();
+  const auto event = m_transfer.tick();
+  if (wasActive && !m_transfer.active()) showElapsed(m_view, m_transferStart, ReceiveFileBytes());
+  if (event == files::TransferSession::Event::Silence)
     ShowWarningBox("Warning", "Data Transfer Terminated Before Completion");
-  }
 }
 
 void MainForm::updateTransferProgress() {
@@ -285,14 +214,14 @@ void MainForm::updateTransferProgress() {
   // complete transfer shows 100 whatever that report said. Without a report there is
   // nothing to measure against: the bar shows that work goes on, and the label the bytes.
   int percent = 0;
-  if (TransferStatus == 2)
+  if (m_transfer.status() == files::TransferSession::Status::Complete)
     percent = 100;
   else if (m_transferExpected > 0)
-    percent = static_cast<int>(std::min<long>(100, ReceiveFileBytes * 100 / m_transferExpected));
-  else if (TransferActive)
+    percent = static_cast<int>(std::min<long>(100, ReceiveFileBytes() * 100 / m_transferExpected));
+  else if (m_transfer.active())
     percent = kProgressBusy;
   m_view.setItemIndex("PBTransfer", percent);
-  if (TransferActive) showElapsed(m_view, m_transferStart, ReceiveFileBytes);
+  if (m_transfer.active()) showElapsed(m_view, m_transferStart, ReceiveFileBytes());
 }
 
 }  // namespace app

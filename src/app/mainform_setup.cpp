@@ -11,7 +11,10 @@ void MainForm::SendMeterCommand(const std::string& text) {
 }
 
 void MainForm::ParseMeterReply(const std::string& line) {
-  const meterlink::ReplyEffects effects = meterlink::ParseMeterReply(line, Meter, Clock, m_options.hostClock());
+  applyReply(meterlink::ParseMeterReply(line, Meter, Clock, m_options.hostClock()));
+}
+
+void MainForm::applyReply(const meterlink::ReplyEffects& effects) {
   if (effects.caption) m_view.windowCaption = *effects.caption;
   if (effects.storeCurrent) ShowSetupStoreState(true);
   if (effects.memoryFull) m_ui.showDialog(Dialog::MemoryFull, true);

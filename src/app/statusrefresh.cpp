@@ -24,11 +24,13 @@ void MainForm::Timer500msTimer() {
     m_view.setText("BTCal", engr ? "Turn Engr Output OFF" : "Turn Engr Output ON");
     // Memory: 4095 pages of 264 bytes; percentages in single precision as the meter shows them.
     // 64-bit arithmetic, so that any page count the meter reports stays in range.
+    using meterlink::kMemoryPageBytes, meterlink::kMemoryPages, meterlink::kMemoryBytes;
     const long long used = Meter.MeterMemoryUsed;
-    const float usedPercent = static_cast<float>(used) * (1.0f / 4095.0f) * 100.0f;
-    const float freePercent = static_cast<float>(4095 - used) * (1.0f / 4095.0f) * 100.0f;
-    const long long usedK = used * 264 / 1024;
-    const long long freeK = (1081080LL - used * 264) / 1024;
+    const float pageShare = 1.0f / static_cast<float>(kMemoryPages);
+    const float usedPercent = static_cast<float>(used) * pageShare * 100.0f;
+    const float freePercent = static_cast<float>(kMemoryPages - used) * pageShare * 100.0f;
+    const long long usedK = used * kMemoryPageBytes / 1024;
+    const long long freeK = (kMemoryBytes - used * kMemoryPageBytes) / 1024;
     m_view.setText("LBStorageUsed", cformat("Used:  %1lld K  %4.1f %%", usedK, static_cast<double>(usedPercent)));
     m_view.setText("LBStorageFree", cformat("Free:  %1lld K  %4.1f %%", freeK, static_cast<double>(freePercent)));
     drawClockLabels();
@@ -79,16 +81,16 @@ void MainForm::Timer1SecondTimer() {
   }
   m_view.setVisible("StdDevCB", PowerUser && Plot.PlotType == 0);
   m_view.setText("LBTotalIn", cformat("Bytes Read: %lu", TotalBytesRead));
-  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", RawFileBytes / 1024));
-  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", EngrFileBytes / 1024));
+  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", RawFileBytes() / 1024));
+  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", EngrFileBytes() / 1024));
   static const char* kRecording[4] = {"Recording:  OFF", "Recording:  Raw", "Recording:  Engr Units",
                                       "Recording:  Raw + Engr Units"};
-  m_view.setText("LBRecordStatus", kRecording[(RecordRaw ? 1 : 0) + (RecordEngr ? 2 : 0)]);
-  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", ReceiveFileBytes / 1024));
+  m_view.setText("LBRecordStatus", kRecording[(RecordRaw() ? 1 : 0) + (RecordEngr() ? 2 : 0)]);
+  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", ReceiveFileBytes() / 1024));
   static const char* kReceive[5] = {"Receive File Status:  ", "Receive File Status:  In Progress",
                                     "Receive File Status:  Complete", "Receive File Status:  Incomplete",
                                     "Receive File Status:  Cancelled"};
-  if (TransferStatus >= 0 && TransferStatus <= 4) m_view.setText("LBReceiveStatus", kReceive[TransferStatus]);
+  m_view.setText("LBReceiveStatus", kReceive[TransferStatus()]);
   updateTransferProgress();
   m_inTick1s = false;
   finishStartup();

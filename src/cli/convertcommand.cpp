@@ -1,11 +1,16 @@
 // maru convert: replays a raw recording through the program's own pipeline (framing,
-// decoding, conversion, reply parsing) with engineering-units recording on, headless.
+// decoding, conversion, reply parsing) into an engineering-units file, headless.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "app/mainform.h"
-#include "app/nullchart.h"
+#include "files/engrformat.h"
+#include "files/recording.h"
+#include "files/replayreader.h"
+#include "link/linedispatch.h"
+#include "measure/devicefile.h"
+#include "measure/engunits.h"
 
 namespace {
 
@@ -26,23 +31,28 @@ const char* kUsage =
     "\n"
     "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments.\n";
 
-// Warnings become stderr lines; nothing waits for an operator.
-class ConsoleUi : public app::OperatorUi {
- public:
-  void beep() override {}
-  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override {
-    std::string oneLine = text;
-    for (char& c : oneLine)
-      if (c == '\n' || c == '\r') c = ' ';
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine.c_str());
-    ++shown;
-    if (closed) closed();  // nobody to wait for
+// Every warning the window would box becomes one stderr line, "caption: text".
+void warnLine(const std::string& caption, const std::string& text) {
+  std::string oneLine = text;
+  for (char& c : oneLine)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine.c_str());
+}
+
+// The device file as the program loads it right after start: the first tick's defaults,
+// then the file.
+bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) {
+    std::fprintf(stderr, "Device File Error: Could not open device file '%s'\n", path.c_str());
+    return false;
   }
-  std::optional<std::string> openFile(const app::FileDialogSpec&) override { return std::nullopt; }
-  std::optional<std::string> saveFile(const app::FileDialogSpec&) override { return std::nullopt; }
-  void showDialog(app::Dialog, bool) override {}
-  int shown = 0;
-};
+  config.setStartupDefaults();
+  const bool ok = measure::ParseDeviceFile(file, config, warnLine);
+  std::fclose(file);
+  if (!ok) warnLine("Device File Error", "Missing or Invalid device file '" + path + "'");
+  return ok;
+}
 
 }  // namespace
 
@@ -77,35 +87,52 @@ int convertMain(int argc, char** argv) {
     return 2;
   }
 
-  ConsoleUi ui;
-  app::NullChart chart;
-  app::MainForm form(ui, chart);
-  // The first tick sets the start-up defaults, as right after the program starts.
-  form.Timer55msTimer();
-  if (!form.LoadDeviceFilePath(dev, dev)) {
-    if (ui.shown == 0) std::fprintf(stderr, "Device File Error: Could not open device file '%s'\n", dev.c_str());
-    return 1;
-  }
-  form.RefCorrectionOn = refCorrection;
-  form.TempCorrectionOn = tempCorrection;
-  if (!form.StartReplay(input)) {
+  using Stream = files::Recording::Stream;
+  meterlink::MeterState state;
+  if (!loadDeviceFile(dev, state.config)) return 1;
+  files::ReplayReader replay;
+  if (!replay.open(input)) {
     std::fprintf(stderr, "maru convert: cannot read '%s'\n", input.c_str());
     return 1;
   }
-  if (!form.StartEngrRecording(output, true)) {
+  files::Recording recording;
+  const std::string header = files::EngrHeader(state.config);
+  const bool opened = output == "-" ? recording.start(Stream::Engr, stdout, "-", header)
+                                    : recording.start(Stream::Engr, output, header);
+  if (!opened) {
     std::fprintf(stderr, "maru convert: cannot write '%s'\n", output.c_str());
     return 1;
   }
-  form.BTStartClick();
-  // The replay's plot channels are built before the first read, as on the next tick.
-  // A read error (not the end) would yield nothing for ever; stop after a few empty steps.
-  int idle = 0;
-  while (form.ReplayRunning && idle < 3) {
-    const unsigned long before = form.TotalBytesRead;
-    form.ReceiveStep(0);
-    idle = form.TotalBytesRead == before ? idle + 1 : 0;
-  }
-  if (!form.StopEngrRecording()) {
+  // One flush at the end: a converter has no crash to survive mid-file.
+  recording.setFlushEachLine(Stream::Engr, false);
+
+  // No host clock: the host's time of day is no part of the file.
+  meterlink::LineDispatch dispatch(state, warnLine, nullptr);
+  dispatch.deviceFileInForce = true;
+  dispatch.refCorrection = refCorrection;
+  dispatch.tempCorrection = tempCorrection;
+  dispatch.setOverflowHandler([] { warnLine("Input Buffer Overflow", "Check Baud Rate"); });
+  int warned = measure::CorrectionNone;
+  bool failed = false;
+  auto writeFailed = [&] {
+    failed = true;
+    warnLine("Recording Stopped", "The engineering units file '" + output +
+                                      "' could not be written (disk full or file gone). Recording to it has stopped.");
+  };
+  if (!recording.on(Stream::Engr)) writeFailed();  // the header did not reach the file
+  dispatch.setLineHandler([&](const meterlink::Line& line) {
+    if (line.kind != meterlink::Line::Kind::Sample || failed) return;
+    if (const int fresh = line.correctionsSkipped & ~warned) {
+      warned |= fresh;
+      for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
+        if (fresh & flag) warnLine("Correction Skipped", measure::CorrectionSkippedText(flag));
+    }
+    if (!recording.writeEngr(files::EngrLine(state.config, state.sample, state.clock, state.eng))) writeFailed();
+  });
+
+  std::vector<char> block(1 << 16);
+  while (const size_t n = replay.readBlock(block.data(), block.size())) dispatch.feed(block.data(), n);
+  if (!recording.stop(Stream::Engr) || failed) {
     std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
     return 1;
   }

@@ -43,6 +43,18 @@ struct ReplyEffects {
 
 constexpr const char* kCaptionPrefix = "MARU View:  v1.13 07/01/03      MARU: ";
 
+// The meter's memory: pages of 264 bytes, 4095 of them.
+constexpr int kMemoryPageBytes = 264;
+constexpr int kMemoryPages = 4095;
+constexpr long long kMemoryBytes = static_cast<long long>(kMemoryPageBytes) * kMemoryPages;
+
+// The receive loop: bytes taken per tick for lines and for a memory transfer, the
+// buffer they are read into, and the ticks after a port change before "$mnu" goes out.
+constexpr size_t kReceiveReadBytes = 100;
+constexpr size_t kReceiveBufferBytes = 1000;
+constexpr size_t kTransferReadBytes = 499;
+constexpr int kSetupRequestTicks = 10;
+
 /// Parses one reply line (no line end; at most 250 characters as the receive loop
 /// delivers it, longer input is cut there). Keywords match on an upper-cased copy;
 /// values scan with scanf rules. "CLK"/"DAT" set the clock and note the host time.

@@ -5,9 +5,12 @@
 #include <functional>
 #include <string>
 
+#include "files/bytesource.h"
+
 namespace meterlink {
 
-class SerialPort : public QObject {
+/// The serial port is a byte source like a replayed file; it is also where commands go.
+class SerialPort : public QObject, public files::ByteSource {
   Q_OBJECT
  public:
   enum class OpenResult { Ok, Failed, PermissionDenied, NotFound };
@@ -23,7 +26,7 @@ class SerialPort : public QObject {
   /// Writes all bytes (queued, flushed without waiting long). False when not open.
   bool write(const char* bytes, size_t count);
   /// Takes up to `max` bytes that are already waiting; never blocks. 0 when none.
-  size_t read(char* buffer, size_t max);
+  size_t read(char* buffer, size_t max) override;
   /// Called once when the device fails (unplugged adapter, hung-up pty): the port is
   /// already closed by then. The argument says why.
   void setLostHandler(std::function<void(const std::string&)> handler) { m_lost = std::move(handler); }

@@ -108,6 +108,14 @@ int CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorre
   return skipped;
 }
 
+const char* CorrectionSkippedText(int flag) {
+  if (flag == CorrectionTemperature)
+    return "The temperature correction would divide by zero (no internal temperature column, or "
+           "coefficients that give 0). Those samples are converted without it.";
+  return "The reference correction would divide by zero (a reference that read 0). "
+         "Those samples are converted without it.";
+}
+
 void ConvertToEngineering(const DeviceConfig& config, const SampleState& sample, EngValues& out) {
   const int fields = configuredFields(config);
   for (int i = 0; i < fields; ++i) {

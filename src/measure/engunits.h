@@ -24,6 +24,9 @@ enum CorrectionSkipped : int { CorrectionNone = 0, CorrectionReference = 1, Corr
 /// count stays as it was before the step; the result says which steps were left out.
 int CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorrectionOn, bool tempCorrectionOn);
 
+/// The warning for one CorrectionSkipped flag (the caption is "Correction Skipped").
+const char* CorrectionSkippedText(int flag);
+
 /// Converts the counts of every configured field into `out` (extended precision,
 /// stored as double). Does nothing while DataFieldCount is 0. A backscatter kind without
 /// a wavelength (0 nm or less) has no water terms: its Betap is Beta and its bb is bbp.

@@ -209,14 +209,16 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
 
 TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
   form->TotalBytesRead = 4294967295UL;
-  form->RawFileBytes = 2047;
-  form->EngrFileBytes = 1023;
-  form->ReceiveFileBytes = 1081080;
+  ASSERT_TRUE(form->StartRawRecording(dir.file("r.raw")));
+  ASSERT_TRUE(form->StartEngrRecording(dir.file("e.eng")));  // the header alone
+  form->DispatchLine(std::string(2045, '7'));                  // 2047 bytes with CR LF
   form->Timer1SecondTimer();
   EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 4294967295");
+  EXPECT_EQ(form->RawFileBytes(), 2047);
   EXPECT_EQ(text("LBRawFileSize"), "Raw File Size: 1 K");
+  EXPECT_LT(form->EngrFileBytes(), 1024);
   EXPECT_EQ(text("LBEngrFileSize"), "Engr Units File Size: 0 K");
-  EXPECT_EQ(text("LBReceiveFileSize"), "Receive File Size: 1055 K");
+  EXPECT_EQ(text("LBReceiveFileSize"), "Receive File Size: 0 K");
 }
 
 TEST_F(Status, BytesReadFromThePortAreCounted) {
@@ -236,22 +238,41 @@ TEST_F(Status, RecordingStateOfBothFiles) {
                {false, true, "Recording:  Engr Units"},
                {true, true, "Recording:  Raw + Engr Units"}};
   for (const auto& c : cases) {
-    form->RecordRaw = c.raw;
-    form->RecordEngr = c.engr;
+    form->BTStopRecordClick();
+    if (c.raw) {
+      ASSERT_TRUE(form->StartRawRecording(dir.file("r.raw")));
+    }
+    if (c.engr) {
+      ASSERT_TRUE(form->StartEngrRecording(dir.file("e.eng")));
+    }
     form->Timer1SecondTimer();
     EXPECT_EQ(text("LBRecordStatus"), c.text);
   }
 }
 
 TEST_F(Status, ReceiveStatusOfTheMemoryTransfer) {
-  const char* expected[] = {"Receive File Status:  ", "Receive File Status:  In Progress",
-                            "Receive File Status:  Complete", "Receive File Status:  Incomplete",
-                            "Receive File Status:  Cancelled"};
-  for (int status : {1, 0, 2, 3, 4}) {
-    form->TransferStatus = status;
+  auto status = [this] {
     form->Timer1SecondTimer();
-    EXPECT_EQ(text("LBReceiveStatus"), expected[status]) << status;
-  }
+    return text("LBReceiveStatus");
+  };
+  auto receive = [this](const std::string& name) {
+    ui.files.push_back(dir.file(name));
+    form->click("BTGetData");
+  };
+  EXPECT_EQ(status(), "Receive File Status:  ");
+  choosePort(1);
+  form->SetupRequestTicks = 0;
+  receive("a.raw");
+  EXPECT_EQ(status(), "Receive File Status:  In Progress");
+  peer.send("data etx");
+  for (int i = 0; i < 20 && form->TransferActive(); ++i) tick();
+  EXPECT_EQ(status(), "Receive File Status:  Complete");
+  receive("b.raw");
+  ticks(25);  // silence
+  EXPECT_EQ(status(), "Receive File Status:  Incomplete");
+  receive("c.raw");
+  form->click("BitBtnCancel");
+  EXPECT_EQ(status(), "Receive File Status:  Cancelled");
 }
 
 TEST_F(Status, RefreshesChangeNoStateButTheFreshFlags) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "openfiles.h"
@@ -108,6 +109,41 @@ TEST(ReplayReader, ReopeningClosesTheEarlierFile) {
   EXPECT_FALSE(r.isOpen());
   if (before >= 0) {
     EXPECT_EQ(filestest::openDescriptorCount(), before - 1);
+  }
+}
+
+TEST(ReplayReader, BlocksGiveTheBytesOfSuccessiveLineReads) {
+  // Zero bytes end a read's text early, so blocks must follow the 98-character reads.
+  TempDir dir;
+  std::mt19937 rng(5);
+  const char alphabet[] = {'4', '\t', '\n', '\0', '\r'};
+  for (int round = 0; round < 40; ++round) {
+    std::string content;
+    const int size = static_cast<int>(rng() % 3000);
+    const bool zeros = round % 2 == 1;
+    for (int i = 0; i < size; ++i) {
+      const unsigned r = rng() % 100;
+      content.push_back(r < 3 ? '\n' : zeros && r < 5 ? '\0' : alphabet[r % 2]);
+    }
+    writeFile(dir.file("r.raw"), content);
+    files::ReplayReader lines, blocks;
+    ASSERT_TRUE(lines.open(dir.file("r.raw")));
+    ASSERT_TRUE(blocks.open(dir.file("r.raw")));
+    std::string expected;
+    for (;;) {
+      char line[100];
+      size_t length = sizeof line;
+      if (lines.ReadReplayLine(line, length) != Read::Data) break;
+      expected.append(line, length);
+    }
+    std::string got;
+    std::vector<char> buffer(4096);
+    for (;;) {
+      const size_t n = blocks.readBlock(buffer.data(), 1 + rng() % 300);
+      if (n == 0) break;
+      got.append(buffer.data(), n);
+    }
+    ASSERT_EQ(got, expected) << "round " << round;
   }
 }
 

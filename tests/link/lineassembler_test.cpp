@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,7 @@ struct Framed {
   int overflows = 0;
   meterlink::LineAssembler assembler;
   Framed() {
-    assembler.setSinks([this](const std::string& l) { lines.push_back(l); }, [this] { ++overflows; });
+    assembler.setSinks([this](std::string_view l) { lines.emplace_back(l); }, [this] { ++overflows; });
   }
   void feed(const std::string& s) { assembler.feed(s.data(), s.size()); }
 };
@@ -76,6 +77,33 @@ TEST(LineAssembler, ExactlyTwoHundredFiftyCharactersPass) {
   EXPECT_EQ(f.overflows, 0);
   ASSERT_EQ(f.lines.size(), 1u);
   EXPECT_EQ(f.lines[0].size(), 250u);
+}
+
+TEST(LineAssembler, HowTheStreamIsCutIntoReadsChangesNothing) {
+  // Whole plain lines take a shortcut; it must frame exactly as byte-by-byte feeding does.
+  std::mt19937 rng(77);
+  const char alphabet[] = {'1', '\t', '.', '\r', '\n', '\0', 'x'};
+  for (int round = 0; round < 50; ++round) {
+    std::string stream;
+    const int pieces = 1 + static_cast<int>(rng() % 40);
+    for (int p = 0; p < pieces; ++p) {
+      const int length = static_cast<int>(rng() % (rng() % 4 == 0 ? 400 : 60));
+      for (int i = 0; i < length; ++i) stream.push_back(alphabet[rng() % (rng() % 3 == 0 ? 7 : 3)]);
+      stream.push_back('\n');
+    }
+    Framed whole, bytes, chunks;
+    whole.feed(stream);
+    for (const char c : stream) bytes.feed(std::string(1, c));
+    for (size_t at = 0; at < stream.size();) {
+      const size_t n = std::min<size_t>(1 + rng() % 120, stream.size() - at);
+      chunks.feed(stream.substr(at, n));
+      at += n;
+    }
+    ASSERT_EQ(whole.lines, bytes.lines) << "round " << round;
+    ASSERT_EQ(chunks.lines, bytes.lines) << "round " << round;
+    ASSERT_EQ(whole.overflows, bytes.overflows);
+    ASSERT_EQ(chunks.overflows, bytes.overflows);
+  }
 }
 
 }  // namespace

@@ -174,7 +174,7 @@ TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
   EXPECT_EQ(bar->maximum(), 0);  // Qt's busy bar
   ASSERT_EQ(peer.receive(), "$get\r\n");
   peer.send("page etx");
-  EXPECT_TRUE(waitFor([this] { return form().TransferStatus == 2; }));
+  EXPECT_TRUE(waitFor([this] { return form().TransferStatus() == 2; }));
   EXPECT_TRUE(waitFor([bar] { return bar->maximum() == 100 && bar->value() == 100; }));
 }
 

@@ -1,0 +1,32 @@
+#include "link/linedispatch.h"
+
+namespace meterlink {
+
+LineDispatch::LineDispatch(MeterState& state, measure::WarningSink warn, measure::HostClock hostClock)
+    : m_state(state),
+      m_hostClock(hostClock),
+      m_decoder(state.config, state.sample, state.clock, std::move(warn), std::move(hostClock)) {
+  m_framer.setSinks([this](std::string_view line) { dispatch(line); }, nullptr);
+}
+
+void LineDispatch::setOverflowHandler(std::function<void()> handler) {
+  m_framer.setSinks([this](std::string_view line) { dispatch(line); }, std::move(handler));
+}
+
+void LineDispatch::dispatch(std::string_view line) {
+  Line result;
+  result.text = line;
+  if (m_decoder.ParseDataLine(line, deviceFileInForce)) {
+    // A data line: its counts corrected, then converted, before anyone sees it.
+    result.kind = Line::Kind::Sample;
+    result.correctionsSkipped = measure::CorrectCounts(m_state.config, m_state.sample, refCorrection, tempCorrection);
+    measure::ConvertToEngineering(m_state.config, m_state.sample, m_state.eng);
+  } else {
+    result.kind = Line::Kind::Reply;
+    result.reply = ParseMeterReply(line, m_state.meter, m_state.clock,
+                                   m_hostClock ? m_hostClock() : measure::HostTime{});
+  }
+  if (m_onLine) m_onLine(result);
+}
+
+}  // namespace meterlink
