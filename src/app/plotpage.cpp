@@ -4,6 +4,7 @@
 
 #include "measure/cformat.h"
 #include "measure/kinds.h"
+#include "measure/kindtable.h"
 
 namespace app {
 namespace {
@@ -14,48 +15,20 @@ using measure::cformat;
 constexpr double kNoPlot = 99999.0;
 constexpr double kPlotLimit = 99990.0;
 
-constexpr uint32_t kWhite = 0xFFFFFF, kFuchsia = 0xFF00FF, kRed = 0x0000FF, kGreen = 0x008000,
-                   kPurple = 0x800080, kGrey = 0x808080, kSilver = 0xC0C0C0;
-
-struct ChannelLook {
-  int kind;
-  uint32_t colour;
-  const char* title;
-};
-
-/// Colour and first title of the kinds that get a channel (backscatter kinds apart).
-constexpr ChannelLook kChannelLooks[] = {
-    {measure::KindIEngr, kWhite, "iEngr:"},         {measure::KindChl, kFuchsia, "CHL:"},
-    {measure::KindPhycocyanin, kRed, "pcyanine:"},  {measure::KindPhycoerythrin, kGreen, "perythrin:"},
-    {measure::KindUranine, kPurple, "ur:"},         {measure::KindRhodamine, kPurple, "rhodamine:"},
-    {measure::KindCdom, kPurple, "CDOM:"},          {measure::KindLss, kWhite, "LSS:"},
-    {measure::KindNtu, kWhite, "NTU:"},             {measure::KindITemp, kGrey, "iTemp:"},
-    {measure::KindXTemp, kSilver, "xTemp:"},        {measure::KindPres, kWhite, "Pres:"},
-};
-
-const ChannelLook* lookOf(int kind) {
-  for (const ChannelLook& look : kChannelLooks)
-    if (look.kind == kind) return &look;
-  return nullptr;
+/// Whether the option box that `gate` names lets its kind be drawn.
+bool gateOpen(measure::PlotGate gate, const PlotChoices& choices) {
+  switch (gate) {
+    case measure::PlotGate::None: return true;
+    case measure::PlotGate::ITemp: return choices.ITempPlotChoice != 0;
+    case measure::PlotGate::XTemp: return choices.XTempPlotChoice != 0;
+    case measure::PlotGate::Pres: return choices.PresPlotChoice != 0;
+  }
+  return true;
 }
 
-/// The name raw-data titles give a kind; null for kinds that get no title.
-const char* rawName(int kind) {
-  switch (kind) {
-    case measure::KindChl: return "CHL";
-    case measure::KindCdom: return "CDOM";
-    case measure::KindUranine: return "ur";
-    case measure::KindPhycocyanin: return "pcyan";
-    case measure::KindPhycoerythrin: return "peryth";
-    case measure::KindRhodamine: return "rhd";
-    case measure::KindLss: return "LSS";
-    case measure::KindNtu: return "NTU";
-    case measure::KindITemp: return "iTemp";
-    case measure::KindXTemp: return "xTemp";
-    case measure::KindPres: return "Pres";
-    case measure::KindIEngr: return "iEngr";
-    default: return nullptr;
-  }
+/// A column's units; the device file names those of the meter's own value.
+const char* unitsOf(const measure::EngColumn& column, const measure::DeviceConfig& config) {
+  return *column.units != '\0' ? column.units : config.IEngrUnits.c_str();
 }
 
 int clampColumns(int columnCount) { return std::clamp(columnCount, 0, measure::kMaxColumns); }
@@ -81,17 +54,11 @@ void PlotPage::BuildPlotChannels(int columnCount) {
   // Every one of the 60 positions is looked at, not only the used columns.
   for (int c = 0; c < measure::kMaxColumns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
-    uint32_t colour = 0;
-    std::string title;
-    if (measure::isLambda(k)) {
-      colour = m_config.KindColour[size_t(k)];
-      title = cformat("%3d nm", m_config.KindWavelength[size_t(k)]);
-    } else if (const ChannelLook* look = lookOf(k)) {
-      colour = look->colour;
-      title = look->title;
-    } else {
-      continue;
-    }
+    const measure::PlotLook& look = measure::kindInfo(k).plot;
+    if (look.channel == nullptr) continue;
+    const uint32_t colour =
+        look.colourRule == measure::ColourRule::Wavelength ? m_config.KindColour[size_t(k)] : look.colour;
+    const std::string title = measure::kindLabel(look.channel, m_config, k);
     const int n = m_chart.AddChannel();
     m_chart.SetChannelColor(n, colour);
     m_chart.SetChannelTitle(n, title);
@@ -105,32 +72,22 @@ void PlotPage::UpdatePlotOptions(int columnCount) {
   const int columns = clampColumns(columnCount);
   for (int c = 0; c < columns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
-    if (measure::isLambda(k)) ++m_counts.backscatter;
-    switch (k) {
-      case measure::KindIEngr: ++m_counts.iEngr; break;
-      case measure::KindChl: ++m_counts.chl; break;
-      case measure::KindCdom: ++m_counts.cdom; break;
-      case measure::KindUranine: ++m_counts.uranine; break;
-      case measure::KindPhycocyanin: ++m_counts.phycocyanin; break;
-      case measure::KindPhycoerythrin: ++m_counts.phycoerythrin; break;
-      case measure::KindRhodamine: ++m_counts.rhodamine; break;
-      case measure::KindLss: ++m_counts.lss; break;
-      case measure::KindNtu: ++m_counts.ntu; break;
-      case measure::KindITemp: ++m_counts.iTemp; break;
-      case measure::KindXTemp: ++m_counts.xTemp; break;
-      case measure::KindPres: ++m_counts.pres; break;
-      default: break;
-    }
+    if (measure::isValidKind(k)) ++m_kindCount[size_t(k)];
   }
 
-  const KindCounters& n = m_counts;
-  const bool anyMeasured = n.backscatter || n.iEngr || n.chl || n.cdom || n.uranine ||
-                           n.phycocyanin || n.phycoerythrin || n.rhodamine || n.lss || n.ntu ||
-                           n.iTemp || n.xTemp || n.pres;
-  m_view.setVisible("PlotTypeCB", anyMeasured);
-  m_view.setVisible("iTempCB", n.iTemp > 0);
-  m_view.setVisible("xTempCB", n.xTemp > 0);
-  m_view.setVisible("PresCB", n.pres > 0);
+  // Any kind seen that gets a channel shows the plot type box; a gated kind its own box.
+  auto seen = [this](auto&& predicate) {
+    for (int k = 0; k < measure::kMaxColumns; ++k)
+      if (m_kindCount[size_t(k)] > 0 && predicate(measure::kindInfo(k))) return true;
+    return false;
+  };
+  auto gatedBy = [&seen](measure::PlotGate gate) {
+    return seen([gate](const measure::KindInfo& row) { return row.plot.gate == gate; });
+  };
+  m_view.setVisible("PlotTypeCB", seen([](const measure::KindInfo& row) { return row.plot.channel != nullptr; }));
+  m_view.setVisible("iTempCB", gatedBy(measure::PlotGate::ITemp));
+  m_view.setVisible("xTempCB", gatedBy(measure::PlotGate::XTemp));
+  m_view.setVisible("PresCB", gatedBy(measure::PlotGate::Pres));
   m_view.setVisible("BBPlotCB", HasBackscatter() && m_view.itemIndex("PlotTypeCB") == 1);
   if (!(m_config.Asv2Range > 0.0f)) m_view.setVisible("TSFLSetup", false);
 }
@@ -139,7 +96,6 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
   const int columns = clampColumns(columnCount);
   const bool power = m_powerUser;
   const int window = m_choices.StdDevWindow;
-  const char* units = m_config.IEngrUnits.c_str();
 
   for (int c = 0; c < columns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
@@ -151,69 +107,47 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
 
     std::string title;
     double y = kNoPlot;
+    const measure::KindInfo& row = measure::kindInfo(k);
 
     if (plotType == 0) {
       y = counts;
       std::string name;
-      if (measure::isLambda(k)) {
-        name = cformat("%3d nm", m_config.KindWavelength[kk]);
-      } else if (const char* n = rawName(k)) {
-        name = n;
-      } else {
+      if (row.plot.rawName != nullptr)
+        name = measure::kindLabel(row.plot.rawName, m_config, k);
+      else
         y = kNoPlot;
-      }
       if (!name.empty()) {
-        const bool unitsForm = k == measure::KindIEngr;
+        // A field the meter sends in engineering units shows them with its counts.
+        const bool unitsForm = row.conversion == measure::Conversion::Passthrough;
         if (!power || window == 0) {
-          title = unitsForm ? cformat("%s: %4.2lf %s", name.c_str(), counts, units)
+          title = unitsForm ? cformat("%s: %4.2lf %s", name.c_str(), counts, unitsOf(row.eng[0], m_config))
                             : cformat("%s: %1.0lf Counts", name.c_str(), counts);
         } else if (window == 1) {
           title = cformat("%s: %4.2lf Mean", name.c_str(), stat);
         } else if (window == 15 || window == 60) {
           title = cformat("%s: %4.2lf stddev", name.c_str(), stat);
         }
-        if ((k == measure::KindITemp && !m_choices.ITempPlotChoice) ||
-            (k == measure::KindXTemp && !m_choices.XTempPlotChoice) ||
-            (k == measure::KindPres && !m_choices.PresPlotChoice))
-          y = kNoPlot;
+        if (!gateOpen(row.plot.gate, m_choices)) y = kNoPlot;
       }
     } else if (plotType == 1) {
       y = counts;
-      const int nm = m_config.KindWavelength[kk];
-      if (measure::isLambda(k)) {
-        switch (m_choices.BBPlotChoice) {
-          case 0: title = cformat("Beta %3d : %6.4lf", nm, m_eng.KindBeta[kk]); y = m_eng.KindBeta[kk]; break;
-          case 1: title = cformat("Betap %3d: %6.4lf", nm, m_eng.KindBetap[kk]); y = m_eng.KindBetap[kk]; break;
-          case 2: title = cformat("bbp %3d: %6.4lf", nm, m_eng.KindBbp[kk]); y = m_eng.KindBbp[kk]; break;
-          case 3: title = cformat("bb %3d: %6.4lf", nm, m_eng.KindBb[kk]); y = m_eng.KindBb[kk]; break;
-          default: title = cformat("Invalid %3d: %1lf ", nm, counts); break;
+      if (row.conversion == measure::Conversion::Backscatter) {
+        // The backscatter box chooses which of the kind's columns to show.
+        const int choice = m_choices.BBPlotChoice;
+        if (choice >= 0 && choice < row.engCount) {
+          const measure::EngColumn& column = row.eng[size_t(choice)];
+          y = measure::engValue(m_eng, column, k);
+          title = measure::kindTitle(column.plotTitle, m_config, k, y);
+        } else {
+          title = cformat("Invalid %3d: %1lf ", m_config.KindWavelength[kk], counts);
         }
+      } else if (row.engCount > 0 && row.eng[0].plotTitle != nullptr) {
+        const double value = measure::engValue(m_eng, row.eng[0], k);
+        title = measure::kindTitle(row.eng[0].plotTitle, m_config, k, value);
+        // Some kinds show their value but plot their counts.
+        if (row.plot.plotsValue) y = gateOpen(row.plot.gate, m_choices) ? value : kNoPlot;
       } else {
-        switch (k) {
-          case measure::KindChl: title = cformat("CHL: %4.2lf ug/l", m_eng.ChlValue); y = m_eng.ChlValue; break;
-          // The pigments and dyes show ppb but plot their counts.
-          case measure::KindCdom: title = cformat("CDOM: %4.0lf ppb", m_eng.CdomValue); break;
-          case measure::KindUranine: title = cformat("UR: %4.0lf ppb", m_eng.UranineValue); break;
-          case measure::KindPhycocyanin: title = cformat("PC: %4.0lf ppb", m_eng.PhycocyaninValue); break;
-          case measure::KindPhycoerythrin: title = cformat("PE: %4.0lf ppb", m_eng.PhycoerythrinValue); break;
-          case measure::KindRhodamine: title = cformat("RHD: %4.0lf ppb", m_eng.RhodamineValue); break;
-          case measure::KindLss: title = cformat("LSS: %4.2lf NTU", m_eng.LssValue); y = m_eng.LssValue; break;
-          case measure::KindNtu: title = cformat("NTU: %4.2lf", m_eng.NtuValue); y = m_eng.NtuValue; break;
-          case measure::KindITemp:
-            title = cformat("iTemp: %3.1lf C", m_eng.ITempValue);
-            y = m_choices.ITempPlotChoice ? m_eng.ITempValue : kNoPlot;
-            break;
-          case measure::KindXTemp:
-            title = cformat("xTemp: %3.1lf C", m_eng.XTempValue);
-            y = m_choices.XTempPlotChoice ? m_eng.XTempValue : kNoPlot;
-            break;
-          case measure::KindPres:
-            title = cformat("Pres: %3.1lf dbar", m_eng.PresValue);
-            y = m_choices.PresPlotChoice ? m_eng.PresValue : kNoPlot;
-            break;
-          case measure::KindIEngr: title = cformat("iENGR: %4.2lf %s", m_eng.IEngrValue, units); y = m_eng.IEngrValue; break;
-          default: y = kNoPlot; break;
-        }
+        y = kNoPlot;
       }
     }
 
@@ -221,6 +155,13 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
     if (!title.empty()) m_chart.SetChannelTitle(channel, title);
     if (y < kPlotLimit) m_chart.AddXY(channel, m_sample.ElapsedSample, y);
   }
+}
+
+bool PlotPage::HasBackscatter() const {
+  for (int k = 0; k < measure::kMaxColumns; ++k)
+    if (m_kindCount[size_t(k)] > 0 && measure::kindInfo(k).conversion == measure::Conversion::Backscatter)
+      return true;
+  return false;
 }
 
 void PlotPage::PlotTypeCBChange() {

@@ -34,7 +34,7 @@ class PlotPage {
   /// Chart title, per-load kind counters, and which option boxes are shown.
   void UpdatePlotOptions(int columnCount);
   /// The per-load kind counters start again from 0 with every device-file load.
-  void ResetKindCounters() { m_counts = KindCounters{}; }
+  void ResetKindCounters() { m_kindCount.fill(0); }
   /// Per accepted sample: statistics, channel titles, and points below 99990.0.
   void ShowSampleValues(int columnCount, int plotType);
 
@@ -51,13 +51,9 @@ class PlotPage {
   void PrepareChart();
 
   const std::array<int, measure::kMaxColumns>& ColumnChannel() const { return m_columnChannel; }
-  bool HasBackscatter() const { return m_counts.backscatter > 0; }
+  bool HasBackscatter() const;
 
  private:
-  struct KindCounters {
-    int backscatter = 0, iEngr = 0, chl = 0, cdom = 0, uranine = 0, phycocyanin = 0;
-    int phycoerythrin = 0, rhodamine = 0, lss = 0, ntu = 0, iTemp = 0, xTemp = 0, pres = 0;
-  };
   chart::PlotChart& m_chart;
   ViewModel& m_view;
   const measure::DeviceConfig& m_config;
@@ -67,7 +63,7 @@ class PlotPage {
   PlotChoices& m_choices;
   const bool& m_powerUser;
   std::array<int, measure::kMaxColumns> m_columnChannel{};
-  KindCounters m_counts;
+  std::array<int, measure::kMaxColumns> m_kindCount{};  ///< per kind, columns seen since the last reset
 };
 
 }  // namespace app

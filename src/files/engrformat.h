@@ -17,4 +17,10 @@ std::string EngrHeader(const measure::DeviceConfig& config);
 std::string EngrLine(const measure::DeviceConfig& config, const measure::SampleState& sample,
                      const measure::MeterClock& clock, const measure::EngValues& values);
 
+/// EngrLine appended to `out` (which keeps what it held): a converter can reuse one buffer
+/// for every line and allocate nothing once it is large enough.
+void appendEngrLine(std::string& out, const measure::DeviceConfig& config,
+                    const measure::SampleState& sample, const measure::MeterClock& clock,
+                    const measure::EngValues& values);
+
 }  // namespace files

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "measure/cformat.h"
+#include "measure/kindtable.h"
 #include "measure/numbertext.h"
 
 namespace measure {
@@ -109,36 +110,17 @@ int DataLineDecoder::ParseDataLine(std::string_view line, bool deviceFileInForce
     const int k = m_config.ColumnKind[i];
     if (!isValidKind(k)) continue;
     const double v = m_sample.SampleValues[i];
-    switch (k) {
-      case KindITemp:
-        m_sample.ITempCounts = v;
+    const KindInfo& row = kindInfo(k);
+    switch (row.capture) {
+      case Capture::None: break;
+      case Capture::Counts:
         m_sample.KindCounts[k] = v;
+        if (row.countsCopy) m_sample.*row.countsCopy = v;
         break;
-      case KindXTemp:
-        m_sample.XTempCounts = v;
-        m_sample.KindCounts[k] = v;
-        break;
-      case KindPres:
-        m_sample.PresCounts = v;
-        m_sample.KindCounts[k] = v;
-        break;
-      case KindChl: case KindCdom: case KindUranine: case KindPhycocyanin:
-      case KindPhycoerythrin: case KindRhodamine: case KindLss: case KindIEngr: case KindNtu:
-        m_sample.KindCounts[k] = v;
-        break;
-      case KindChlRef: case KindCdomRef: case KindUranineRef: case KindPhycocyaninRef:
-      case KindPhycoerythrinRef: case KindRhodamineRef: case KindLssRef: case KindNtuRef:
+      case Capture::Reference:
         m_sample.KindCounts[k] = v;
         // The first reading after a load becomes the reference base.
         if (m_config.KindRefValue[k] > 9999.0) m_config.KindRefValue[k] = v;
-        break;
-      default:
-        if (isLambda(k)) {
-          m_sample.KindCounts[k] = v;
-        } else if (k >= KindLambdaRefFirst && k <= KindLambdaRefLast) {
-          m_sample.KindCounts[k] = v;
-          if (m_config.KindRefValue[k] > 9999.0) m_config.KindRefValue[k] = v;
-        }
         break;
     }
   }

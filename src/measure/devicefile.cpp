@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <vector>
 
 #include "measure/cformat.h"
+#include "measure/kindtable.h"
 
 namespace measure {
 namespace {
@@ -40,37 +43,14 @@ struct Keyword {
   int kind;
 };
 
-// Matched in this order; the last keyword that matches a line wins.
-const Keyword kKeywords[] = {
+// The keywords that set something other than a column's kind.
+const Keyword kSettingKeywords[] = {
     {"Salinity=", 0, Key::Salinity, KindNone},
     {"Water=PURE", 0, Key::WaterPure, KindNone},
     {"Water=SEA", 0, Key::WaterSea, KindNone},
     {"XFACTOR=", 0, Key::XFactor, KindNone},
     {"Theta=", 0, Key::Theta, KindNone},
-    {"Lambda=", 0, Key::Lambda, KindNone},
-    {"Lambdaref=", 0, Key::LambdaRef, KindNone},
     {"Columns=", 0, Key::Columns, KindNone},
-    {"Date=", 0, Key::SingleColumn, KindDate},
-    {"Time=", 0, Key::SingleColumn, KindTime},
-    {"CHL=", 0, Key::MeasureColumn, KindChl},
-    {"CHLREF=", 5, Key::SingleColumn, KindChlRef},  // compared over "CHLRE" only
-    {"PHYCOCYANINE=", 0, Key::MeasureColumn, KindPhycocyanin},
-    {"PHYCOCYANINEREF=", 0, Key::SingleColumn, KindPhycocyaninRef},
-    {"PHYCOERYTHRIN=", 0, Key::MeasureColumn, KindPhycoerythrin},
-    {"PHYCOERYTHRINREF=", 0, Key::SingleColumn, KindPhycoerythrinRef},
-    {"URANINE=", 0, Key::MeasureColumn, KindUranine},
-    {"URANINEREF=", 0, Key::SingleColumn, KindUranineRef},
-    {"RHODAMINE=", 0, Key::MeasureColumn, KindRhodamine},
-    {"RHODAMINEREF=", 0, Key::SingleColumn, KindRhodamineRef},
-    {"CDOM=", 0, Key::MeasureColumn, KindCdom},
-    {"CDOMREF=", 0, Key::SingleColumn, KindCdomRef},
-    {"LSS=", 0, Key::MeasureColumn, KindLss},
-    {"LSSREF=", 0, Key::SingleColumn, KindLssRef},
-    {"NTU=", 0, Key::MeasureColumn, KindNtu},
-    {"NTUREF=", 0, Key::SingleColumn, KindNtuRef},
-    {"iTemp=", 0, Key::MeasureColumn, KindITemp},
-    {"xTemp=", 0, Key::MeasureColumn, KindXTemp},
-    {"PRES=", 0, Key::MeasureColumn, KindPres},
     {"maxvoltage=", 0, Key::MaxVoltage, KindNone},
     {"ASV1=", 0, Key::Asv1, KindNone},
     {"ASV2=", 0, Key::Asv2, KindNone},
@@ -78,10 +58,38 @@ const Keyword kKeywords[] = {
     {"iengrscale=", 0, Key::IEngrScale, KindNone},
     {"iengroffset=", 0, Key::IEngrOffset, KindNone},
     {"iengrunits=", 0, Key::IEngrUnits, KindNone},
-    {"IENGR=", 0, Key::SingleColumn, KindIEngr},
-    {"REF=", 0, Key::SingleColumn, KindRefOrUnused},
-    {"N/U=", 0, Key::SingleColumn, KindRefOrUnused},
 };
+
+Key keyOf(DeviceLine line) {
+  switch (line) {
+    case DeviceLine::Column: return Key::SingleColumn;
+    case DeviceLine::Measure: return Key::MeasureColumn;
+    case DeviceLine::Lambda: return Key::Lambda;
+    case DeviceLine::LambdaRef: return Key::LambdaRef;
+    case DeviceLine::None: break;
+  }
+  return Key::None;
+}
+
+// The setting keywords, then the column keywords of the kind table (the backscatter kinds
+// share theirs). No keyword starts another, so a line matches one at most.
+const std::vector<Keyword>& keywords() {
+  static const std::vector<Keyword> all = [] {
+    std::vector<Keyword> list(std::begin(kSettingKeywords), std::end(kSettingKeywords));
+    for (int k = 0; k < kMaxColumns; ++k) {
+      const KindInfo& row = kindInfo(k);
+      if (row.deviceLine == DeviceLine::None) continue;
+      for (const DeviceKey& key : row.deviceKeys) {
+        if (key.text == nullptr) continue;
+        bool listed = false;
+        for (const Keyword& known : list) listed = listed || std::strcmp(known.text, key.text) == 0;
+        if (!listed) list.push_back({key.text, key.compareLength, keyOf(row.deviceLine), k});
+      }
+    }
+    return list;
+  }();
+  return all;
+}
 
 // Character tests of the C locale, whatever locale the desktop runs in.
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -95,11 +103,12 @@ bool startsWithNoCase(const char* line, const char* keyword, size_t length) {
   return true;
 }
 
+size_t comparedLength(const Keyword& k) { return k.compareLength ? k.compareLength : std::strlen(k.text); }
+
 const Keyword* classify(const char* line) {
   const Keyword* match = nullptr;
-  for (const Keyword& k : kKeywords) {
-    const size_t length = k.compareLength ? k.compareLength : std::strlen(k.text);
-    if (startsWithNoCase(line, k.text, length)) match = &k;
+  for (const Keyword& k : keywords()) {
+    if (startsWithNoCase(line, k.text, comparedLength(k))) match = &k;
   }
   return match;
 }
@@ -265,6 +274,12 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
   config.MeterTitle = title;
   config.DeviceFileLoaded = true;
   return true;
+}
+
+std::vector<std::string> DeviceFileKeywords() {
+  std::vector<std::string> list;
+  for (const Keyword& k : keywords()) list.emplace_back(k.text, comparedLength(k));
+  return list;
 }
 
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,

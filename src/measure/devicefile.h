@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "measure/deviceconfig.h"
 
@@ -19,6 +20,10 @@ using WarningSink = std::function<void(const std::string& caption, const std::st
 /// A file without a title line fails without a message; a column (or "Columns=") above 60
 /// fails without a message; a column or "Columns=" below 1 fails as an invalid line.
 bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn);
+
+/// Every keyword the parser knows, as far as it is compared ("CHLRE" for "CHLREF=").
+/// Compared without regard to case; none is the start of another.
+std::vector<std::string> DeviceFileKeywords();
 
 /// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked.
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,

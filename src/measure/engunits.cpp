@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include "measure/kindtable.h"
+
 namespace measure {
 namespace {
 
@@ -81,9 +83,10 @@ int CorrectCounts(const DeviceConfig& config, SampleState& sample, bool refCorre
   const int fields = configuredFields(config);
   for (int i = 0; i < fields; ++i) {
     const int k = config.ColumnKind[i];
-    // Signals 8..15 have their reference one field to the left (kind + 8).
-    if (k < 8 || k > KindLambdaLast) continue;
-    const int r = k + 8;
+    // Backscatter signals 8..15 have their reference one field to the left (kind + 8).
+    const KindInfo& row = kindInfo(k);
+    if (!row.driftCorrected) continue;
+    const int r = row.referenceKind;
     Real counts = sample.KindCounts[k];
     // A step that cannot divide soundly would put inf or nan into the files: it is left
     // out for this sample.
@@ -121,31 +124,18 @@ void ConvertToEngineering(const DeviceConfig& config, const SampleState& sample,
   for (int i = 0; i < fields; ++i) {
     const int k = config.ColumnKind[i];
     if (!isValidKind(k)) continue;
+    const KindInfo& row = kindInfo(k);
     const Real c = sample.KindCounts[k];
     const Real s = config.KindScale[k];
     const Real o = config.KindOffset[k];
-    // Fluorescence and turbidity subtract the dark counts, then scale.
-    const double darkScaled = static_cast<double>((c - o) * s);
-    // Temperatures and pressure scale, then add the offset.
-    const double scaledOffset = static_cast<double>(c * s + o);
-    switch (k) {
-      case KindChl: out.ChlValue = darkScaled; break;
-      case KindCdom: out.CdomValue = darkScaled; break;
-      case KindUranine: out.UranineValue = darkScaled; break;
-      case KindPhycocyanin: out.PhycocyaninValue = darkScaled; break;
-      case KindPhycoerythrin: out.PhycoerythrinValue = darkScaled; break;
-      case KindRhodamine: out.RhodamineValue = darkScaled; break;
-      case KindLss: out.LssValue = darkScaled; break;
-      case KindNtu: out.NtuValue = darkScaled; break;
-      case KindITemp: out.ITempValue = scaledOffset; break;
-      case KindXTemp: out.XTempValue = scaledOffset; break;
-      case KindPres: out.PresValue = scaledOffset; break;
-      case KindIEngr: out.IEngrValue = sample.KindCounts[k]; break;
-      default:
-        if (isLambda(k)) {
-          out.KindBeta[k] = darkScaled;
-          backscatterChain(config, k, out);
-        }
+    switch (row.conversion) {
+      case Conversion::None: break;
+      case Conversion::DarkThenScale: out.*row.result() = static_cast<double>((c - o) * s); break;
+      case Conversion::ScaleThenOffset: out.*row.result() = static_cast<double>(c * s + o); break;
+      case Conversion::Passthrough: out.*row.result() = sample.KindCounts[k]; break;
+      case Conversion::Backscatter:
+        out.KindBeta[k] = static_cast<double>((c - o) * s);
+        backscatterChain(config, k, out);
         break;
     }
   }

@@ -6,6 +6,7 @@
 
 #include "measure/deviceconfig.h"
 #include "measure/kinds.h"
+#include "measure/kindtable.h"
 
 namespace sim {
 
@@ -17,17 +18,7 @@ constexpr size_t kDumpChunk = 64;          // memory bytes handed to the transmi
 constexpr uint32_t kFaultOdds = 8;         // an enabled fault strikes about one line in eight
 constexpr size_t kLongLineMin = 251;       // one more than the receiver's line limit
 
-bool isSignal(int k) {
-  return (k >= measure::KindLambdaFirst && k <= measure::KindLambdaLast) ||
-         (k >= measure::KindChl && k <= measure::KindRhodamine) || k == measure::KindLss ||
-         k == measure::KindNtu;
-}
-
-bool isReference(int k) {
-  return (k >= measure::KindLambdaRefFirst && k <= measure::KindLambdaRefLast) ||
-         (k >= measure::KindChlRef && k <= measure::KindRhodamineRef) || k == measure::KindLssRef ||
-         k == measure::KindNtuRef || k == measure::KindRefOrUnused;
-}
+bool isSignal(int k) { return measure::kindInfo(k).role == measure::Role::Signal; }
 
 void appendInt(std::string& out, int64_t value) {
   char buf[24];
@@ -132,24 +123,30 @@ MeterModel::MeterModel(MeterModelOptions options)
   for (size_t i = 0; i < m_columns.size(); ++i) {
     const ColumnSpec& c = m_columns[i];
     ColumnState& s = m_columnState[i];
-    if (isSignal(c.kind)) {
-      s.level = std::max(c.offset, 0.0) + m_noise.uniform(150.0, 2500.0);
-      s.noise = m_noise.uniform(1.5, 4.0);
-    } else if (isReference(c.kind)) {
-      s.level = std::round(m_noise.uniform(3900.0, 4200.0));  // a steady lamp monitor
-      s.noise = 0.3;
-    } else if (c.kind == measure::KindITemp) {
-      s.level = countsFor(20.0 + m_noise.uniform(-2.0, 2.0), c, 540.0);
-      s.noise = 0.3;
-    } else if (c.kind == measure::KindXTemp) {
-      s.level = countsFor(15.0 + m_noise.uniform(-3.0, 3.0), c, 510.0);
-      s.noise = 0.3;
-    } else if (c.kind == measure::KindPres) {
-      s.level = countsFor(10.0 + m_noise.uniform(0.0, 5.0), c, 820.0);
-      s.noise = 1.0;
-    } else if (c.kind == measure::KindIEngr) {
-      s.level = m_noise.uniform(0.5, 5.0);  // the meter's own engineering value
-      s.noise = 0.02;
+    const measure::KindInfo& row = measure::kindInfo(c.kind);
+    switch (row.role) {
+      case measure::Role::Signal:
+        s.level = std::max(c.offset, 0.0) + m_noise.uniform(150.0, 2500.0);
+        s.noise = m_noise.uniform(1.5, 4.0);
+        break;
+      case measure::Role::Reference:
+        s.level = std::round(m_noise.uniform(3900.0, 4200.0));  // a steady lamp monitor
+        s.noise = 0.3;
+        break;
+      case measure::Role::Auxiliary: {
+        // A plausible temperature or pressure, sent as the counts the device file converts.
+        const measure::TypicalValue& t = row.typical;
+        s.level = countsFor(t.centre + m_noise.uniform(t.low, t.high), c, t.fallbackCounts);
+        s.noise = t.noise;
+        break;
+      }
+      case measure::Role::MeterValue:
+        s.level = m_noise.uniform(0.5, 5.0);  // the meter's own engineering value
+        s.noise = 0.02;
+        break;
+      case measure::Role::None:
+      case measure::Role::Clock:
+        break;
     }
   }
 
@@ -511,7 +508,7 @@ std::string MeterModel::makeDataLine(int64_t meterSeconds) {
     // A slow wander that keeps returning to the level, plus fast noise.
     s.drift = s.drift * 0.98 + m_noise.gauss() * s.noise * 0.3;
     double value = s.level + s.drift + m_noise.gauss() * s.noise;
-    if (k == measure::KindIEngr) {
+    if (measure::kindInfo(k).role == measure::Role::MeterValue) {
       appendThousandths(line, std::llround(std::max(value, 0.0) * 1000.0));
     } else {
       if (isSignal(k)) value = std::min(value, kMaxCounts);
