@@ -91,7 +91,7 @@ int split(const char* path) {
   size_t characters = 0;
   meterlink::LineAssembler assembler;
   assembler.setSinks(
-      [&](const std::string& line) {
+      [&](std::string_view line) {
         ++lines;
         characters += line.size();
       },

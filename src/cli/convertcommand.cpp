@@ -112,6 +112,10 @@ int convertMain(int argc, char** argv) {
   dispatch.refCorrection = refCorrection;
   dispatch.tempCorrection = tempCorrection;
   dispatch.setOverflowHandler([] { warnLine("Input Buffer Overflow", "Check Baud Rate"); });
+  // Lines are gathered and written a block at a time.
+  constexpr size_t kOutputBlock = 1 << 16;
+  std::string out;
+  out.reserve(kOutputBlock + 1024);
   int warned = measure::CorrectionNone;
   bool failed = false;
   auto writeFailed = [&] {
@@ -127,11 +131,16 @@ int convertMain(int argc, char** argv) {
       for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
         if (fresh & flag) warnLine("Correction Skipped", measure::CorrectionSkippedText(flag));
     }
-    if (!recording.writeEngr(files::EngrLine(state.config, state.sample, state.clock, state.eng))) writeFailed();
+    files::appendEngrLine(out, state.config, state.sample, state.clock, state.eng);
+    if (out.size() >= kOutputBlock) {
+      if (!recording.writeEngr(out)) writeFailed();
+      out.clear();
+    }
   });
 
   std::vector<char> block(1 << 16);
   while (const size_t n = replay.readBlock(block.data(), block.size())) dispatch.feed(block.data(), n);
+  if (!failed && !out.empty() && !recording.writeEngr(out)) writeFailed();
   if (!recording.stop(Stream::Engr) || failed) {
     std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
     return 1;

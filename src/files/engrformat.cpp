@@ -52,8 +52,30 @@ void appendEngrLine(std::string& text, const measure::DeviceConfig& config,
   appendTwoDigits(text, clock.MeterMinute);
   appendTwoDigits(text, clock.MeterSecond);
 
-  // Then "%c%<width>.<precision>lf" per column of each field's kind, as its row says.
+  // Then "%c%<width>.<precision>lf" per column of each field's kind, as its row says:
+  // written into one stack buffer when the columns surely fit, else appended one by one.
   const int fields = configuredFields(config);
+  int columns = 0;
+  for (int c = 0; c < fields; ++c) columns += measure::kindInfo(config.ColumnKind[c]).engCount;
+  constexpr size_t kPerColumn = measure::kMaxFixedChars + 16;
+  char buffer[16 * kPerColumn];
+  if (static_cast<size_t>(columns) <= sizeof buffer / kPerColumn) {
+    char* at = buffer;
+    for (int c = 0; c < fields; ++c) {
+      const int k = config.ColumnKind[c];
+      const measure::KindInfo& row = measure::kindInfo(k);
+      for (int i = 0; i < row.engCount; ++i) {
+        const measure::EngColumn& column = row.eng[i];
+        *at++ = kTab;
+        at = measure::writeFixed(at, measure::engValue(values, column, k), column.format.width,
+                                 column.format.precision);
+      }
+    }
+    *at++ = '\r';
+    *at++ = '\n';
+    text.append(buffer, at);
+    return;
+  }
   for (int c = 0; c < fields; ++c) {
     const int k = config.ColumnKind[c];
     const measure::KindInfo& row = measure::kindInfo(k);

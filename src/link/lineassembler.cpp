@@ -9,11 +9,14 @@ void LineAssembler::feed(const char* bytes, size_t count) {
   const char* const end = bytes + count;
   while (at < end) {
     // Most lines arrive whole and plain: with nothing pending, a line of at most 250
-    // characters without CR or zero bytes goes out as it stands, without a copy.
+    // characters without CR (but the one before LF) or zero bytes goes out as it
+    // stands, without a copy.
     if (m_length == 0 && m_buffer.empty()) {
       const auto* lf = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)));
-      if (lf && lf - at <= kMaxLine) {
-        const auto size = static_cast<size_t>(lf - at);
+      // A CR right before the LF is the usual line end and is simply left out.
+      const char* stop = lf && lf > at && lf[-1] == '\r' ? lf - 1 : lf;
+      if (lf && stop - at <= kMaxLine) {
+        const auto size = static_cast<size_t>(stop - at);
         if (!std::memchr(at, '\r', size) && !std::memchr(at, '\0', size)) {
           m_overflowWarned = false;
           if (m_onLine) m_onLine(std::string_view(at, size));

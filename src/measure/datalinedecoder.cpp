@@ -32,55 +32,44 @@ DataLineDecoder::DataLineDecoder(DeviceConfig& config, SampleState& sample, Mete
 int DataLineDecoder::SplitFields(std::string_view line) {
   m_lineHasDate = m_lineHasTime = false;
 
-  std::array<double, kMaxColumns> values{};
-  char field[kMaxFieldChars];
-  int length = 0;
-  int slashes = 0;
-  int colons = 0;
+  std::array<double, kMaxColumns> values;  // only the first `count` are used
   int count = 0;
   bool hasDate = false, hasTime = false;
   int date[3] = {0, 0, 0};
   int time[3] = {0, 0, 0};
 
-  // Converts the collected field into values[count]; false when it is not a number,
-  // a time (h:m:s) or a date (three numbers with two slashes).
-  auto convert = [&]() -> bool {
-    if (count >= kMaxColumns) return false;
+  // Each tab-separated field, read where it stands: a number, a time (h:m:s) or a date
+  // (three numbers with two slashes). Anything else makes the line no data.
+  for (size_t at = 0;;) {
+    size_t tab = line.find('\t', at);
+    if (tab == std::string_view::npos) tab = line.size();
+    const std::string_view field = line.substr(at, tab - at);
+    // A field longer than a meter sends, or more fields than a line holds, is no data.
+    if (field.size() > static_cast<size_t>(kMaxFieldChars) || count >= kMaxColumns) return 0;
+    int slashes = 0, colons = 0;
+    for (const char c : field) {
+      if (!isFieldChar(c)) return 0;
+      slashes += c == '/';
+      colons += c == ':';
+    }
     double value = 0.0;
     if (slashes == 0 && colons == 0) {
-      if (!readLeadingNumber(std::string_view(field, static_cast<size_t>(length)), value))
-        return false;
+      if (!readLeadingNumber(field, value)) return 0;
     } else if (colons == 2) {
-      if (!readIntTriple(std::string_view(field, static_cast<size_t>(length)), ':', time))
-        return false;
+      if (!readIntTriple(field, ':', time)) return 0;
       hasTime = true;
       value = kTimeMarker;
     } else if (slashes == 2) {
-      if (!readIntTriple(std::string_view(field, static_cast<size_t>(length)), '/', date))
-        return false;
+      if (!readIntTriple(field, '/', date)) return 0;
       hasDate = true;
       value = kDateMarker;
     } else {
-      return false;
+      return 0;
     }
-    values[count++] = value;
-    length = slashes = colons = 0;
-    return true;
-  };
-
-  for (const char c : line) {
-    if (c == '\t') {
-      if (!convert()) return 0;
-      continue;
-    }
-    if (!isFieldChar(c)) return 0;
-    // A field longer than the field buffer is not something a meter sends.
-    if (length >= kMaxFieldChars) return 0;
-    if (c == '/') ++slashes;
-    if (c == ':') ++colons;
-    field[length++] = c;
+    values[static_cast<size_t>(count++)] = value;
+    if (tab == line.size()) break;
+    at = tab + 1;
   }
-  if (!convert()) return 0;
 
   // Only a line that splits completely changes the stored sample and clock parts.
   std::copy(values.begin(), values.begin() + count, m_sample.SampleValues.begin());

@@ -16,8 +16,15 @@ bool readLeadingNumber(std::string_view field, double& value);
 /// Numbers beyond the int range saturate.
 bool readIntTriple(std::string_view field, char separator, int (&out)[3]);
 
-/// Appends what "%<width>.<precision>lf" prints (precision 0..17; NaN and infinities too).
+/// Appends what "%<width>.<precision>lf" prints (precision 0..17, width up to 64; NaN
+/// and infinities too).
 void appendFixed(std::string& out, double value, int width, int precision);
+
+/// The most characters "%.<precision>lf" prints for a double, precision 0..17.
+constexpr size_t kMaxFixedChars = 384;
+/// Writes what "%<width>.<precision>lf" prints at `at` (room for max(width,
+/// kMaxFixedChars) characters) and returns the end.
+char* writeFixed(char* at, double value, int width, int precision);
 
 /// Appends what "%02d" prints.
 void appendTwoDigits(std::string& out, int value);
