@@ -1,0 +1,32 @@
+#pragma once
+// Comma-separated engineering values: one header row and one row per sample, for
+// spreadsheets and scripts. The values are the engineering-units file's, number for number.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/sample.h"
+
+namespace files {
+
+/// One machine-friendly name with units per engineering column of the configured fields,
+/// in the engineering-units file's column order ("beta_470_per_m_per_sr", "chl_ug_per_l",
+/// "itemp_degc"). A name that an earlier column already took gets "_2", "_3", … so that
+/// every name is unique. Empty while no field is configured.
+std::vector<std::string> CsvColumnNames(const measure::DeviceConfig& config);
+
+/// Appends, for each column CsvColumnNames names, a comma and the value as the
+/// engineering-units file prints it (same precision, C locale) without the leading blanks
+/// of its column width: a spreadsheet reads "0.5", not "   0.5". No line end. `sample`
+/// and `clock` are not printed (the caller starts the row, e.g. with the host's time).
+void appendCsvValues(std::string& out, const measure::DeviceConfig& config,
+                     const measure::SampleState& sample, const measure::MeterClock& clock,
+                     const measure::EngValues& values);
+
+/// A time as ISO 8601 UTC with milliseconds: "2026-12-08T04:44:03.123Z". Sub-millisecond
+/// parts are dropped (rounded toward the past, also before 1970).
+std::string IsoUtcMillis(std::chrono::system_clock::time_point time);
+
+}  // namespace files
