@@ -1,0 +1,69 @@
+#include "cli/logclock.h"
+
+#include <cstdlib>
+
+#include "files/csvformat.h"
+
+namespace cli {
+
+namespace {
+
+// Days from 1970-01-01 to y-m-d (proleptic Gregorian).
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(y - era * 400);
+  const unsigned dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+bool digits(const std::string& text, size_t at, size_t count, unsigned& out) {
+  if (at + count > text.size()) return false;
+  out = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    out = out * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<LogClock::TimePoint> parseUtcTime(const std::string& text) {
+  unsigned year, month, day, hour, minute, second, millis = 0;
+  if (!digits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' || !digits(text, 5, 2, month) ||
+      text[7] != '-' || !digits(text, 8, 2, day) || text[10] != 'T' || !digits(text, 11, 2, hour) ||
+      text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second))
+    return std::nullopt;
+  size_t at = 19;
+  if (text[at] == '.') {
+    if (!digits(text, at + 1, 3, millis)) return std::nullopt;
+    at += 4;
+  }
+  if (at + 1 != text.size() || text[at] != 'Z') return std::nullopt;
+  static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+      hour > 23 || minute > 59 || second > 59)
+    return std::nullopt;
+  using namespace std::chrono;
+  const long long days = daysFromCivil(year, month, day);
+  return LogClock::TimePoint(duration_cast<system_clock::duration>(
+      milliseconds((days * 86400LL + hour * 3600LL + minute * 60LL + second) * 1000LL + millis)));
+}
+
+std::optional<LogClock> LogClock::fromEnvironment() {
+  const char* start = std::getenv("MARU_LOG_CLOCK_START");
+  if (start == nullptr || *start == '\0') return LogClock();
+  const auto at = parseUtcTime(start);
+  if (!at) return std::nullopt;
+  return LogClock(*at - std::chrono::system_clock::now());
+}
+
+std::string utcDayStamp(LogClock::TimePoint time) {
+  const std::string iso = files::IsoUtcMillis(time);  // "YYYY-MM-DDT..."
+  return iso.substr(0, 4) + iso.substr(5, 2) + iso.substr(8, 2);
+}
+
+}  // namespace cli

@@ -1,0 +1,498 @@
+// maru log: unattended logging from a meter on a serial port into daily files, with an
+// optional live feed to an MQTT broker and UDP. No display, no operator: every warning
+// is one line on stderr and logging goes on; a pulled cable is waited for and picked up.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/logclock.h"
+#include "cli/logfeeds.h"
+#include "cli/logfiles.h"
+#include "files/csvformat.h"
+#include "link/linedispatch.h"
+#include "link/meterprotocol.h"
+#include "link/serialport.h"
+#include "measure/devicefile.h"
+#include "version.h"
+
+namespace {
+
+const char* kDescription =
+    "Logs a meter on a serial port without a display. Every accepted data line goes, as\n"
+    "it arrives, into three files in DIR named after the host's UTC day:\n"
+    "  YYYYMMDD.raw  the line byte for byte plus CR LF, as \"Record Raw\" writes it\n"
+    "  YYYYMMDD.eng  the engineering-units file, its header at the top of each file\n"
+    "  YYYYMMDD.csv  \"time_utc\" and the column names with units, then per line the host's\n"
+    "                receive time (2026-12-08T04:44:03.123Z) and the values as in .eng\n"
+    "Files roll over at UTC midnight; a file that exists is appended to, never truncated.\n"
+    "Lines are flushed as written and synced to disk at least every 10 s.\n"
+    "\n"
+    "Warnings go to stderr, one line each (\"caption: text\"), and logging goes on. When the\n"
+    "port fails (cable pulled) it is tried again once a second and reopened with the same\n"
+    "settings; --start then sends \"$run\" again. On a terminal a status line shows the\n"
+    "lines, rate, last values and file sizes.\n"
+    "\n"
+    "MQTT topics (PREFIX defaults to maru/<device-file title made topic-safe>):\n"
+    "  PREFIX/state     \"online\" / \"offline\", retained; the Last Will is \"offline\"\n"
+    "  PREFIX/metadata  retained JSON: title, columns with names and units, version\n"
+    "  PREFIX/data      one JSON message per line: time_utc, count (lines since the\n"
+    "                   logger started), values by column name, raw\n"
+    "UDP: one datagram per line, \"<id> <time_utc> <raw line>\", <id> the topic-safe title.";
+
+const char* kFooter =
+    "Signals: SIGTERM and SIGINT end the logger cleanly (exit status 0); SIGHUP reopens the\n"
+    "files by name (after a log rotation).\n"
+    "Environment: MARU_LOG_CLOCK_START=YYYY-MM-DDTHH:MM:SS[.mmm]Z makes the logger's UTC clock\n"
+    "start at that time (for trying a rollover); it then runs at the real rate.\n"
+    "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written; 2 bad\n"
+    "arguments or a device file that does not load.";
+
+// ------------------------------------------------------------------ stop and reopen signals
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int signal) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+bool installSignals() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+// ----------------------------------------------------------------------------- options
+
+struct LogOptions {
+  std::string port, dev, out;
+  int baud = 19200;
+  bool start = false, setClockUtc = false;
+  std::string mqtt, topic, udp;
+  double noDataAlarm = 0;  // seconds; 0: off
+};
+
+// The device file as the program loads it right after start: the first tick's defaults,
+// then the file. Its messages go to stderr as "caption: text".
+bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config, const measure::WarningSink& warn) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) {
+    warn("Device File Error", "Could not open device file '" + path + "'");
+    return false;
+  }
+  config.setStartupDefaults();
+  const bool ok = measure::ParseDeviceFile(file, config, warn);
+  std::fclose(file);
+  if (!ok) warn("Device File Error", "Missing or Invalid device file '" + path + "'");
+  return ok;
+}
+
+std::string oneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+std::string kilobytes(long bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1000.0);
+  return text;
+}
+
+// ----------------------------------------------------------------------------- session
+
+class LogSession {
+ public:
+  LogSession(const LogOptions& options, const cli::LogClock& clock, meterlink::MeterState& state)
+      : m_options(options),
+        m_clock(clock),
+        m_state(state),
+        m_files(options.out, state.config, [this](const std::string& c, const std::string& t) { message(c, t); }),
+        m_names(files::CsvColumnNames(state.config)),
+        m_id(cli::topicSafe(state.config.MeterTitle)),
+        m_statusOnTerminal(::isatty(STDOUT_FILENO) == 1) {}
+
+  ~LogSession() { shutdown(); }
+
+  /// Opens the files and the feeds and starts the port; false when the files cannot be
+  /// written (the reason went to stderr).
+  bool start() {
+    std::string error;
+    if (!m_files.open(m_clock.now(), error)) {
+      std::fprintf(stderr, "maru log: %s\n", error.c_str());
+      return false;
+    }
+    if (!m_options.udp.empty()) {
+      m_udp = std::make_unique<cli::UdpFeed>();
+      if (!m_udp->open(m_options.udp, error)) {
+        std::fprintf(stderr, "maru log: --udp: %s\n", error.c_str());
+        return false;
+      }
+    }
+    if (!m_options.mqtt.empty()) {
+      cli::MqttFeed::Settings settings;
+      cli::splitHostPort(m_options.mqtt, settings.host, settings.port, 1883);
+      settings.prefix = m_options.topic.empty() ? "maru/" + m_id : m_options.topic;
+      settings.metadata = cli::metadataJson(m_state.config, m_options.dev, MARU_VERSION_STRING);
+      // The client's thread hands its news to this one, which owns stderr and the status line.
+      m_mqtt = std::make_unique<cli::MqttFeed>(settings, [](const std::string& c, const std::string& t) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
+      });
+      if (!m_mqtt->start(error)) {
+        std::fprintf(stderr, "maru log: --mqtt: %s\n", error.c_str());
+        return false;
+      }
+    }
+    s_session = this;
+
+    m_port.setLostHandler([this](const std::string& why) { portLost(why); });
+    QObject::connect(&m_port.qport(), &QSerialPort::readyRead, [this] { drain(); });
+    m_tick.setInterval(1000);
+    QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
+    m_tick.start();
+    message("Logging", m_options.port + " at " + std::to_string(m_options.baud) + " baud into " + m_options.out +
+                           " (UTC day " + m_files.day() + (m_clock.shifted() ? ", clock shifted" : "") + ")");
+    tryOpen();
+    return true;
+  }
+
+  /// Reopens the output files (SIGHUP).
+  void reopenFiles() {
+    m_files.reopen(m_clock.now());
+    message("Files Reopened", m_files.path(cli::DailyLogFiles::Kind::Raw) + " and its .eng and .csv");
+  }
+
+  /// Takes what the port still holds, then closes files, feeds and port.
+  void shutdown() {
+    if (m_shutDown) return;
+    m_shutDown = true;
+    m_tick.stop();
+    if (m_port.isOpen()) drain();
+    clearStatus();
+    m_files.close();
+    if (m_mqtt) m_mqtt->stop();
+    s_session = nullptr;
+    m_port.setLostHandler(nullptr);
+    m_port.close();
+  }
+
+  /// One stderr line, "caption: text"; the status line is cleared first and redrawn
+  /// at the next tick.
+  void message(const std::string& caption, const std::string& text) {
+    clearStatus();
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine(text).c_str());
+    std::fflush(stderr);
+  }
+
+ private:
+  using Steady = std::chrono::steady_clock;
+
+  void newDispatch() {
+    // A fresh framer: a line cut off by the unplug does not run into the first new one.
+    m_dispatch = std::make_unique<meterlink::LineDispatch>(
+        m_state, [this](const std::string& c, const std::string& t) { message(c, t); },
+        [this] { return hostTime(); });
+    m_dispatch->deviceFileInForce = true;
+    m_dispatch->setOverflowHandler([this] { message("Input Buffer Overflow", "Check Baud Rate"); });
+    m_dispatch->setLineHandler([this](const meterlink::Line& line) { onLine(line); });
+  }
+
+  // The logger keeps the host's time in UTC throughout.
+  measure::HostTime hostTime() const {
+    const std::string iso = files::IsoUtcMillis(m_clock.now());  // YYYY-MM-DDTHH:MM:SS
+    const auto at = [&](size_t i) { return (iso[i] - '0') * 10 + (iso[i + 1] - '0'); };
+    measure::HostTime t;
+    t.year = at(2);
+    t.month = at(5);
+    t.day = at(8);
+    t.hour = at(11);
+    t.minute = at(14);
+    t.second = at(17);
+    return t;
+  }
+
+  void send(const std::string& command) {
+    // The command, then its line end, as the program sends it.
+    m_port.write(command.data(), command.size());
+    m_port.write("\r\n", 2);
+  }
+
+  void tryOpen() {
+    const auto result = m_port.open(m_options.port, m_options.baud);
+    if (result != meterlink::SerialPort::OpenResult::Ok) {
+      if (!m_waitingReported) {
+        const std::string why = meterlink::explainOpenFailure(m_options.port, result);
+        message("Port Unavailable", "cannot open " + m_options.port + (why.empty() ? "" : ": " + why) +
+                                        "; trying again every second");
+        m_waitingReported = true;
+      }
+      return;
+    }
+    message(m_openedBefore ? "Port Back" : "Port Open",
+            m_options.port + (m_openedBefore ? " reopened" : " opened") + " at " + std::to_string(m_options.baud) +
+                " baud, 8N1");
+    m_openedBefore = true;
+    m_waitingReported = false;
+    newDispatch();
+    m_lastActivity = Steady::now();
+    if (m_options.setClockUtc) {
+      const measure::HostTime now = hostTime();
+      send(meterlink::cmd::Clock(now));
+      send(meterlink::cmd::Date(now));
+    }
+    if (m_options.start) send(meterlink::cmd::kRun);
+    drain();
+  }
+
+  void portLost(const std::string& why) {
+    std::string text = m_options.port + " went away (" + why + "); trying again every second";
+    if (m_dispatch && !m_dispatch->pending().empty())
+      text += " (an unfinished line of " + std::to_string(m_dispatch->pending().size()) + " bytes was dropped)";
+    message("Port Lost", text);
+    m_waitingReported = true;
+    m_files.tick(m_clock.now());
+  }
+
+  void drain() {
+    if (!m_dispatch) return;
+    char buffer[4096];
+    // Bounded: a port that never stops talking still lets the ticks run.
+    for (int i = 0; i < 64; ++i) {
+      const size_t n = m_port.read(buffer, sizeof buffer);
+      if (n == 0) break;
+      m_dispatch->feed(buffer, n);
+    }
+  }
+
+  void onLine(const meterlink::Line& line) {
+    if (line.kind != meterlink::Line::Kind::Sample) return;
+    const auto received = m_clock.now();
+    ++m_lines;
+    m_files.write(received, line.text, m_state);
+    const auto now = Steady::now();
+    if (m_alarmed) {
+      const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastActivity).count();
+      message("Data Resumed", "data lines from " + m_options.port + " again after " + std::to_string(quiet) + " s");
+      m_alarmed = false;
+    }
+    m_lastActivity = now;
+    if (m_mqtt || m_udp || m_statusOnTerminal) {
+      const std::string time = files::IsoUtcMillis(received);
+      m_values.clear();
+      files::appendCsvValues(m_values, m_state.config, m_state.sample, m_state.clock, m_state.eng);
+      if (m_mqtt) m_mqtt->publishData(cli::dataJson(time, m_lines, m_names, m_values, line.text));
+      if (m_udp) {
+        std::string datagram = m_id + " " + time + " ";
+        datagram.append(line.text);
+        if (!m_udp->send(datagram) && !m_udpFailureReported) {
+          message("UDP", std::string("cannot send to ") + m_options.udp + ": " + std::strerror(errno));
+          m_udpFailureReported = true;
+        }
+      }
+    }
+  }
+
+  void tick() {
+    m_files.tick(m_clock.now());
+    if (!m_port.isOpen()) {
+      tryOpen();
+    } else if (m_options.noDataAlarm > 0 && !m_alarmed &&
+               Steady::now() - m_lastActivity >= std::chrono::duration<double>(m_options.noDataAlarm)) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", m_options.noDataAlarm);
+      message("No Data", "no data line from " + m_options.port + " for " + seconds + " s");
+      m_alarmed = true;
+    }
+    showStatus();
+  }
+
+  // ---------------------------------------------------------------- terminal status line
+
+  void showStatus() {
+    if (!m_statusOnTerminal) return;
+    const auto now = Steady::now();
+    const double seconds = std::chrono::duration<double>(now - m_rateSince).count();
+    if (seconds >= 1.0) {
+      m_rate = static_cast<double>(m_lines - m_rateLines) / seconds;
+      m_rateSince = now;
+      m_rateLines = m_lines;
+    }
+    using Kind = cli::DailyLogFiles::Kind;
+    char head[96];
+    std::snprintf(head, sizeof head, "%s %s  lines %lld  %.1f/s", m_files.day().c_str(),
+                  m_port.isOpen() ? "port ok" : "port WAIT", m_lines, m_rate);
+    std::string text = head;
+    text += "  raw " + kilobytes(m_files.size(Kind::Raw)) + "  eng " + kilobytes(m_files.size(Kind::Eng)) + "  csv " +
+            kilobytes(m_files.size(Kind::Csv));
+    if (m_mqtt) text += m_mqtt->connected() ? "  mqtt up" : "  mqtt down";
+    // The last values, as many as fit.
+    size_t at = 1;
+    for (size_t i = 0; i < m_names.size() && at <= m_values.size(); ++i) {
+      size_t end = m_values.find(',', at);
+      if (end == std::string::npos) end = m_values.size();
+      text += "  " + m_names[i] + "=" + m_values.substr(at, end - at);
+      at = end + 1;
+    }
+    winsize size{};
+    const size_t width = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    if (text.size() > width) text.resize(width);
+    std::fprintf(stdout, "\r\033[K%s", text.c_str());
+    std::fflush(stdout);
+    m_statusShown = true;
+  }
+
+  void clearStatus() {
+    if (!m_statusShown) return;
+    std::fputs("\r\033[K", stdout);
+    std::fflush(stdout);
+    m_statusShown = false;
+  }
+
+  static inline LogSession* s_session = nullptr;
+
+  const LogOptions& m_options;
+  const cli::LogClock& m_clock;
+  meterlink::MeterState& m_state;
+  cli::DailyLogFiles m_files;
+  const std::vector<std::string> m_names;
+  const std::string m_id;
+  const bool m_statusOnTerminal;
+  meterlink::SerialPort m_port;
+  std::unique_ptr<meterlink::LineDispatch> m_dispatch;
+  std::unique_ptr<cli::MqttFeed> m_mqtt;
+  std::unique_ptr<cli::UdpFeed> m_udp;
+  QTimer m_tick;
+  long long m_lines = 0;
+  std::string m_values;  // the latest line's values, as in the .csv
+  bool m_openedBefore = false, m_waitingReported = false, m_alarmed = false, m_udpFailureReported = false;
+  bool m_statusShown = false, m_shutDown = false;
+  Steady::time_point m_lastActivity = Steady::now(), m_rateSince = Steady::now();
+  long long m_rateLines = 0;
+  double m_rate = 0;
+};
+
+}  // namespace
+
+int logMain(int argc, char** argv) {
+  LogOptions o;
+  CLI::App app(kDescription, "maru log");
+  app.footer(kFooter);
+  app.set_help_flag("-h,--help", "print this help and exit");
+  app.add_option("--port", o.port, "the serial port: a device path or a /dev/serial/by-id/... link")
+      ->required()
+      ->type_name("PATH");
+  app.add_option("--dev", o.dev, "the device file")->required()->type_name("FILE.dev");
+  app.add_option("--out", o.out, "the folder for the daily files (made if missing)")->required()->type_name("DIR");
+  app.add_option("--baud", o.baud, "9600, 19200, 38400 or 57600 (default: 19200); always 8N1")
+      ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
+      ->type_name("N");
+  app.add_flag("--start", o.start, "send \"$run\" whenever the port is (re)opened");
+  app.add_flag("--set-clock-utc", o.setClockUtc,
+               "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
+               "port is (re)opened, before \"$run\"");
+  app.add_option("--mqtt", o.mqtt, "publish to this MQTT broker (port 1883 when not given)")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::string host;
+            int port = 0;
+            return cli::splitHostPort(text, host, port, 1883) ? std::string() : "'" + text + "' is not HOST[:PORT]";
+          },
+          "HOST[:PORT]"))
+      ->type_name("HOST[:PORT]");
+  app.add_option("--topic", o.topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (text.empty() || text.find_first_of("+#") != std::string::npos || text.back() == '/')
+              return "'" + text + "' is not a topic prefix (no '+', '#' or trailing '/')";
+            return {};
+          },
+          "PREFIX"))
+      ->type_name("PREFIX");
+  app.add_option("--udp", o.udp, "send one datagram per line to HOST:PORT")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::string host;
+            int port = 0;
+            return cli::splitHostPort(text, host, port, 0) ? std::string() : "'" + text + "' is not HOST:PORT";
+          },
+          "HOST:PORT"))
+      ->type_name("HOST:PORT");
+  app.add_option("--no-data-alarm", o.noDataAlarm,
+                 "print a line when no data line came for SECONDS while the port is open, and\n"
+                 "another when data comes back")
+      ->check(CLI::Range(0.001, 1e7))
+      ->type_name("SECONDS");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "maru log: %s\n\n%s", e.what(), app.help().c_str());
+    return 2;
+  }
+
+  const std::optional<cli::LogClock> clock = cli::LogClock::fromEnvironment();
+  if (!clock) {
+    std::fprintf(stderr, "maru log: MARU_LOG_CLOCK_START is not YYYY-MM-DDTHH:MM:SS[.mmm]Z\n");
+    return 2;
+  }
+  const measure::WarningSink toStderr = [](const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine(text).c_str());
+  };
+  meterlink::MeterState state;
+  if (!loadDeviceFile(o.dev, state.config, toStderr)) return 2;
+
+  std::error_code made;
+  std::filesystem::create_directories(o.out, made);
+  if (made || !std::filesystem::is_directory(o.out)) {
+    std::fprintf(stderr, "maru log: cannot make the folder '%s'%s%s\n", o.out.c_str(), made ? ": " : "",
+                 made ? made.message().c_str() : "");
+    return 1;
+  }
+  if (!installSignals()) {
+    std::fprintf(stderr, "maru log: cannot install signal handlers: %s\n", std::strerror(errno));
+    return 1;
+  }
+
+  int qtArgc = 1;
+  char name[] = "maru";
+  char* qtArgv[] = {name, nullptr};
+  QCoreApplication application(qtArgc, qtArgv);
+  LogSession session(o, *clock, state);
+  QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&session] {
+    char byte = 0;
+    while (::read(g_signalPipe[0], &byte, 1) == 1) {
+      if (byte == SIGHUP) session.reopenFiles();
+      else QCoreApplication::quit();
+    }
+  });
+  if (!session.start()) return 1;
+  application.exec();
+  session.shutdown();
+  return 0;
+}

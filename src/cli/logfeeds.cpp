@@ -1,0 +1,365 @@
+#include "cli/logfeeds.h"
+
+#include <mosquitto.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "files/csvformat.h"
+#include "measure/kindtable.h"
+
+namespace cli {
+
+namespace {
+
+bool safeChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+         c == '_';
+}
+
+// A value as the CSV text wrote it, if it is a JSON number ("nan", "inf" are not).
+bool isJsonNumber(std::string_view text) {
+  if (text.empty()) return false;
+  double value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size() && std::isfinite(value) &&
+         text.find_first_not_of("-0123456789.") == std::string_view::npos;
+}
+
+std::once_flag g_libraryInit;
+constexpr int kMaxRetrySeconds = 10;
+
+}  // namespace
+
+std::string topicSafe(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (safeChar(c)) {
+      out += c;
+    } else if (!out.empty() && out.back() != '_') {
+      out += '_';
+    }
+  }
+  while (!out.empty() && out.back() == '_') out.pop_back();
+  return out.empty() ? "meter" : out;
+}
+
+std::string jsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c >= 0x7F) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
+                         const std::string& version) {
+  const std::vector<std::string> names = files::CsvColumnNames(config);
+  std::string out = "{\"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
+                    ", \"program\": \"maru log\", \"version\": " + jsonString(version) +
+                    ", \"time_column\": \"time_utc\", \"columns\": [";
+  // The same walk as CsvColumnNames: configured fields in order, each kind's .eng columns.
+  size_t n = 0;
+  for (int c = 0; c < std::min(std::max(config.DataFieldCount, 0), measure::kMaxColumns); ++c) {
+    const int kind = config.ColumnKind[static_cast<size_t>(c)];
+    const measure::KindInfo& row = measure::kindInfo(kind);
+    for (int i = 0; i < row.engCount && n < names.size(); ++i, ++n) {
+      const measure::EngColumn& column = row.eng[static_cast<size_t>(i)];
+      const std::string units = *column.units != '\0' ? column.units : config.IEngrUnits;
+      const std::string udunits = *column.udunits != '\0' || *column.units != '\0' ? column.udunits : config.IEngrUnits;
+      if (n > 0) out += ", ";
+      out += "{\"name\": " + jsonString(names[n]) + ", \"units\": " + jsonString(units) +
+             ", \"udunits\": " + jsonString(udunits) + ", \"standard_name\": " + jsonString(column.standardName) +
+             ", \"eng_header\": " + jsonString(measure::kindLabel(column.header, config, kind)) + "}";
+    }
+  }
+  out += "]}";
+  return out;
+}
+
+std::string dataJson(const std::string& timeUtc, long long count, const std::vector<std::string>& names,
+                     std::string_view csvValues, std::string_view raw) {
+  std::string out;
+  out.reserve(64 + csvValues.size() * 3 + raw.size());
+  out += "{\"time_utc\": ";
+  out += jsonString(timeUtc);
+  out += ", \"count\": ";
+  out += std::to_string(count);
+  out += ", \"values\": {";
+  size_t at = csvValues.empty() || csvValues.front() != ',' ? csvValues.size() : 1;
+  for (size_t i = 0; i < names.size() && at <= csvValues.size(); ++i) {
+    size_t end = csvValues.find(',', at);
+    if (end == std::string_view::npos) end = csvValues.size();
+    const std::string_view value = csvValues.substr(at, end - at);
+    if (i > 0) out += ", ";
+    out += jsonString(names[i]);
+    out += ": ";
+    if (isJsonNumber(value)) out += value;
+    else out += "null";
+    at = end + 1;
+  }
+  out += "}, \"raw\": ";
+  out += jsonString(raw);
+  out += '}';
+  return out;
+}
+
+bool splitHostPort(const std::string& text, std::string& host, int& port, int defaultPort) {
+  std::string portText;
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) return false;
+    host = text.substr(1, close - 1);
+    if (close + 1 < text.size()) {
+      if (text[close + 1] != ':') return false;
+      portText = text.substr(close + 2);
+    }
+  } else {
+    const size_t colon = text.rfind(':');
+    if (colon != std::string::npos && text.find(':') == colon) {
+      host = text.substr(0, colon);
+      portText = text.substr(colon + 1);
+    } else {
+      host = text;  // no port, or a bare IPv6 address
+    }
+  }
+  if (host.empty()) return false;
+  if (portText.empty()) {
+    if (defaultPort <= 0) return false;
+    port = defaultPort;
+    return text.empty() || text.back() != ':';
+  }
+  int value = 0;
+  const auto result = std::from_chars(portText.data(), portText.data() + portText.size(), value);
+  if (result.ec != std::errc() || result.ptr != portText.data() + portText.size() || value < 1 || value > 65535)
+    return false;
+  port = value;
+  return true;
+}
+
+// ------------------------------------------------------------------------------ MQTT
+
+MqttFeed::MqttFeed(Settings settings, Notify notify) : m_settings(std::move(settings)), m_notify(std::move(notify)) {}
+
+MqttFeed::~MqttFeed() {
+  stop(0);
+  if (m_client) mosquitto_destroy(m_client);
+}
+
+bool MqttFeed::start(std::string& error) {
+  std::call_once(g_libraryInit, [] { mosquitto_lib_init(); });
+  // A random client id and a clean session: nothing is kept for us while we are away.
+  m_client = mosquitto_new(nullptr, true, this);
+  if (!m_client) {
+    error = std::string("cannot make an MQTT client: ") + std::strerror(errno);
+    return false;
+  }
+  mosquitto_threaded_set(m_client, true);  // publishData comes from another thread
+  const std::string stateTopic = m_settings.prefix + "/state";
+  if (mosquitto_will_set(m_client, stateTopic.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS) {
+    error = "the topic prefix '" + m_settings.prefix + "' is not a valid MQTT topic";
+    return false;
+  }
+  mosquitto_connect_callback_set(m_client, &MqttFeed::connectCallback);
+  mosquitto_disconnect_callback_set(m_client, &MqttFeed::disconnectCallback);
+  mosquitto_publish_callback_set(m_client, &MqttFeed::publishCallback);
+  m_thread = std::thread([this] { run(); });
+  return true;
+}
+
+void MqttFeed::connectCallback(struct mosquitto*, void* self, int rc) { static_cast<MqttFeed*>(self)->onConnect(rc); }
+void MqttFeed::disconnectCallback(struct mosquitto*, void* self, int rc) {
+  static_cast<MqttFeed*>(self)->onDisconnect(rc);
+}
+void MqttFeed::publishCallback(struct mosquitto*, void* self, int mid) { static_cast<MqttFeed*>(self)->onPublish(mid); }
+
+void MqttFeed::onConnect(int rc) {
+  if (rc != 0) {
+    if (m_notify) m_notify("MQTT", "broker " + m_settings.host + " refused the connection: " + mosquitto_connack_string(rc));
+    return;
+  }
+  // A broker that restarted without persistence forgot the retained messages: every
+  // connection sets them again.
+  const std::string state = m_settings.prefix + "/state", metadata = m_settings.prefix + "/metadata";
+  mosquitto_publish(m_client, nullptr, state.c_str(), 6, "online", 1, true);
+  mosquitto_publish(m_client, nullptr, metadata.c_str(), static_cast<int>(m_settings.metadata.size()),
+                    m_settings.metadata.data(), 1, true);
+  m_connected = true;
+  if (m_notify)
+    m_notify("MQTT", std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
+                         std::to_string(m_settings.port));
+  m_everConnected = true;
+  m_reportedDown = false;
+}
+
+void MqttFeed::onDisconnect(int) { m_connected = false; }
+
+void MqttFeed::onPublish(int mid) {
+  std::lock_guard lock(m_mutex);
+  if (!m_collectAcks) return;
+  m_acked.push_back(mid);
+  m_wake.notify_all();
+}
+
+void MqttFeed::waitBeforeRetry(int seconds) {
+  std::unique_lock lock(m_mutex);
+  m_wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_stopping; });
+}
+
+void MqttFeed::run() {
+  bool socketUp = false;
+  bool firstAttempt = true;
+  int delay = 1;
+  for (;;) {
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_stopping) break;
+    }
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!socketUp) {
+      // A non-blocking connect; the loop below completes it.
+      rc = firstAttempt ? mosquitto_connect_async(m_client, m_settings.host.c_str(), m_settings.port, 30)
+                        : mosquitto_reconnect_async(m_client);
+      firstAttempt = false;
+      socketUp = rc == MOSQ_ERR_SUCCESS;
+    }
+    if (socketUp) {
+      rc = mosquitto_loop(m_client, 500, 1);
+      if (rc == MOSQ_ERR_SUCCESS) {
+        if (m_connected) delay = 1;
+        continue;
+      }
+      socketUp = false;
+      m_connected = false;
+    }
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_stopping) break;
+    }
+    if (!m_reportedDown && m_notify) {
+      const std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+      m_notify("MQTT", (m_everConnected ? "lost the broker " : "cannot reach the broker ") + m_settings.host + ":" +
+                           std::to_string(m_settings.port) + " (" + why +
+                           "); the files go on, retrying in the background");
+      m_reportedDown = true;
+    }
+    waitBeforeRetry(delay);
+    delay = std::min(delay * 2, kMaxRetrySeconds);
+  }
+}
+
+void MqttFeed::publishData(const std::string& json) {
+  if (!m_client || !m_connected) {
+    ++m_dropped;
+    return;
+  }
+  const std::string topic = m_settings.prefix + "/data";
+  if (mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(json.size()), json.data(), 0, false) ==
+      MOSQ_ERR_SUCCESS)
+    ++m_published;
+  else
+    ++m_dropped;
+}
+
+void MqttFeed::stop(int waitMs) {
+  if (!m_thread.joinable()) return;
+  if (m_connected && waitMs > 0) {
+    // Said in so many words: a clean disconnect discards the Last Will.
+    const std::string state = m_settings.prefix + "/state";
+    {
+      std::lock_guard lock(m_mutex);
+      m_collectAcks = true;
+    }
+    // Not under our lock: the client's thread may be in a callback that takes it.
+    int mid = -1;
+    if (mosquitto_publish(m_client, &mid, state.c_str(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+      std::unique_lock lock(m_mutex);
+      m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [this, mid] {
+        return std::find(m_acked.begin(), m_acked.end(), mid) != m_acked.end();
+      });
+    }
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    m_stopping = true;
+  }
+  if (m_connected) mosquitto_disconnect(m_client);
+  m_wake.notify_all();
+  m_thread.join();
+  m_connected = false;
+}
+
+// ------------------------------------------------------------------------------- UDP
+
+UdpFeed::~UdpFeed() {
+  if (m_socket >= 0) ::close(m_socket);
+}
+
+bool UdpFeed::open(const std::string& hostPort, std::string& error) {
+  std::string host;
+  int port = 0;
+  if (!splitHostPort(hostPort, host, port, 0)) {
+    error = "'" + hostPort + "' is not HOST:PORT";
+    return false;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (rc != 0 || !found) {
+    error = "cannot resolve '" + host + "': " + gai_strerror(rc);
+    return false;
+  }
+  m_socket = ::socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (m_socket < 0) {
+    error = std::string("cannot make a UDP socket: ") + std::strerror(errno);
+    freeaddrinfo(found);
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(found->ai_addr);
+  m_address.assign(bytes, bytes + found->ai_addrlen);
+  freeaddrinfo(found);
+  return true;
+}
+
+bool UdpFeed::send(std::string_view datagram) {
+  if (m_socket < 0) return false;
+  const ssize_t n = ::sendto(m_socket, datagram.data(), datagram.size(), MSG_DONTWAIT,
+                             reinterpret_cast<const sockaddr*>(m_address.data()),
+                             static_cast<socklen_t>(m_address.size()));
+  if (n == static_cast<ssize_t>(datagram.size())) {
+    ++m_sent;
+    return true;
+  }
+  ++m_failed;
+  return false;
+}
+
+}  // namespace cli

@@ -1,0 +1,83 @@
+#pragma once
+// The logger's files: DIR/YYYYMMDD.raw, .eng and .csv for each UTC day, appended to and
+// never truncated, flushed line by line and synced to disk now and then.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "files/recorders.h"
+#include "files/recording.h"
+#include "link/linedispatch.h"
+#include "measure/devicefile.h"
+
+namespace cli {
+
+/// Writes each accepted data line into the files of the UTC day it was received on. A file
+/// that exists is appended to; a new or empty one gets its header first (.eng: the
+/// engineering-units header; .csv: "time_utc," and the column names). Each line is flushed
+/// as written. A failed write is reported once through `warn` ("Recording Stopped") and
+/// the file is opened again at the next sync, rollover or reopen().
+class DailyLogFiles {
+ public:
+  using TimePoint = std::chrono::system_clock::time_point;
+  enum class Kind { Raw, Eng, Csv };
+  static constexpr int kSyncSeconds = 10;  ///< the longest a written line waits for fsync
+
+  /// `config` must outlive the files.
+  DailyLogFiles(std::string folder, const measure::DeviceConfig& config, measure::WarningSink warn);
+  ~DailyLogFiles();
+  DailyLogFiles(const DailyLogFiles&) = delete;
+  DailyLogFiles& operator=(const DailyLogFiles&) = delete;
+
+  /// Opens the files of `now`'s UTC day. False (with the reason in `error`) when any cannot
+  /// be opened.
+  bool open(TimePoint now, std::string& error);
+  /// Appends one accepted line received at `received`: the raw line, its engineering-units
+  /// line and its CSV row. Rolls over first when `received` is on another day.
+  void write(TimePoint received, std::string_view raw, const meterlink::MeterState& state);
+  /// Once a second or so: rolls over at UTC midnight, syncs what was written at most
+  /// kSyncSeconds ago, reopens a file whose write failed.
+  void tick(TimePoint now);
+  /// Syncs, closes and opens the same day's files by name again (after a log rotation).
+  void reopen(TimePoint now);
+  /// Syncs and closes every file.
+  void close();
+
+  const std::string& day() const { return m_day; }
+  std::string path(Kind kind) const;
+  /// The file's size in bytes as far as this program knows (what it found plus what it wrote).
+  long size(Kind kind) const;
+  /// Lines (rows) written to every file since start.
+  long long linesWritten() const { return m_lines; }
+
+ private:
+  struct Handle {
+    std::FILE* file = nullptr;
+    long startSize = 0;
+    bool failed = false;  // a write failed; the failure was reported
+  };
+  bool openAll(std::string& error);
+  bool openOne(Kind kind, std::string& error);
+  void closeAll();
+  void sync();
+  void noteResult(Kind kind, bool ok);
+  Handle& handle(Kind kind) { return m_handles[static_cast<int>(kind)]; }
+  const Handle& handle(Kind kind) const { return m_handles[static_cast<int>(kind)]; }
+
+  std::string m_folder;
+  const measure::DeviceConfig& m_config;
+  measure::WarningSink m_warn;
+  std::string m_day;  // "YYYYMMDD" of the open files; "" while closed
+  Handle m_handles[3];
+  files::Recording m_recording;  // raw and engineering units
+  files::LineRecorder m_csv;
+  std::string m_engHeader, m_csvHeader;
+  std::string m_text;  // reused for each line
+  bool m_dirty = false;
+  std::chrono::steady_clock::time_point m_lastSync;
+  long long m_lines = 0;
+};
+
+}  // namespace cli
