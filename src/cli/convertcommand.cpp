@@ -1,22 +1,33 @@
 // maru convert: replays a raw recording through the program's own pipeline (framing,
-// decoding, conversion, reply parsing) into an engineering-units file, headless.
+// decoding, conversion, reply parsing) into an engineering-units file, a CSV table or a
+// NetCDF-CF file, headless.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "files/archivetime.h"
+#include "files/csvformat.h"
 #include "files/engrformat.h"
+#include "files/netcdfwriter.h"
 #include "files/recording.h"
 #include "files/replayreader.h"
 #include "link/linedispatch.h"
 #include "measure/devicefile.h"
 #include "measure/engunits.h"
+#include "measure/numbertext.h"
+#include "version.h"
 
 namespace {
 
-const char* kUsage =
-    "usage: maru convert --dev FILE.dev [--ref-correction] [--temp-correction] INPUT.raw [-o OUTPUT.eng]\n"
-    "\n"
+const char* kDescription =
     "Writes the engineering-units file that \"Record Engr\" would write if INPUT were replayed\n"
     "right after start with FILE.dev loaded: the same header, one line per accepted data line.\n"
     "Lines are framed as in a replay (reads of at most 98 characters, CR dropped, LF ends a line,\n"
@@ -24,12 +35,23 @@ const char* kUsage =
     "the reply parser as in the program, so \"DAT\" and \"CLK\" lines set the date and time of the\n"
     "lines after them. Every warning the program would show goes to stderr, one line each.\n"
     "\n"
-    "  --dev FILE.dev        the device file (required)\n"
-    "  --ref-correction      divide backscatter counts by their reference drift\n"
-    "  --temp-correction     divide backscatter counts by the temperature term\n"
-    "  -o OUTPUT.eng         where to write (default: standard output)\n"
-    "\n"
-    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments.\n";
+    "Formats:\n"
+    "  eng      the engineering-units file, tab-separated, as the window records it (default)\n"
+    "  csv      a header row of names with units (bbp_470_per_m, chl_ug_per_l, ...), then per\n"
+    "           sample: time (ISO 8601 with the meter's offset, empty while the meter's date\n"
+    "           or time is unknown), count, and the values as the .eng file prints them\n"
+    "  netcdf   NetCDF-4 following CF-1.10: time in seconds since 1970-01-01T00:00:00Z (fill\n"
+    "           value where the meter's date or time is unknown), one variable per .eng column\n"
+    "           with UDUNITS units, the raw fields as counts_* variables, the device file and\n"
+    "           the settings as global attributes. Needs -o FILE.\n"
+    "The meter's dates are MMDDYY; the year is read as 20YY.\n";
+
+const char* kFooter =
+    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments.\n"
+    "A csv or netcdf file is written under a temporary name and renamed when complete: a run\n"
+    "that fails leaves no partial file.";
+
+enum class Format { Eng, Csv, Netcdf };
 
 // Every warning the window would box becomes one stderr line, "caption: text".
 void warnLine(const std::string& caption, const std::string& text) {
@@ -54,36 +76,80 @@ bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config) {
   return ok;
 }
 
+std::string wholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The command line as typed, words with blanks or quotes in single quotes.
+std::string commandLine(int argc, char** argv) {
+  std::string text = "maru";
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    text += ' ';
+    if (!word.empty() && word.find_first_of(" \t\n'\"\\$") == std::string::npos) {
+      text += word;
+      continue;
+    }
+    text += '\'';
+    for (const char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    text += '\'';
+  }
+  return text;
+}
+
+// A free name beside `path` for a file that is renamed to `path` when complete; "" (errno
+// set) when the folder does not take a new file.
+std::string temporaryNameFor(const std::string& path) {
+  std::string name = path + ".part-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return {};
+  ::close(fd);
+  std::remove(name.c_str());  // reopened by the writer with the usual permissions
+  return name;
+}
+
 }  // namespace
 
 int convertMain(int argc, char** argv) {
-  std::string dev, input, output = "-";
+  std::string dev, input, output = "-", formatName = "eng", meterTz = "UTC";
   bool refCorrection = false, tempCorrection = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--dev" && i + 1 < argc) {
-      dev = argv[++i];
-    } else if (a == "-o" && i + 1 < argc) {
-      output = argv[++i];
-    } else if (a == "--ref-correction") {
-      refCorrection = true;
-    } else if (a == "--temp-correction") {
-      tempCorrection = true;
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "maru convert: unknown option '%s'\n%s", a.c_str(), kUsage);
-      return 2;
-    } else if (input.empty()) {
-      input = a;
-    } else {
-      std::fprintf(stderr, "maru convert: more than one input file\n%s", kUsage);
-      return 2;
-    }
+
+  CLI::App app(kDescription, "maru convert");
+  app.footer(kFooter);
+  app.add_option("--dev", dev, "the device file")->required()->type_name("FILE.dev");
+  app.add_flag("--ref-correction", refCorrection, "divide backscatter counts by their reference drift");
+  app.add_flag("--temp-correction", tempCorrection, "divide backscatter counts by the temperature term");
+  app.add_option("--format", formatName, "eng, csv or netcdf (default: eng)")
+      ->check(CLI::IsMember({"eng", "csv", "netcdf"}))
+      ->type_name("FORMAT");
+  app.add_option("--meter-tz", meterTz,
+                 "the time zone the meter's clock was set to: UTC or +HH:MM / -HH:MM (default: UTC);\n"
+                 "csv and netcdf times are read in it and the zone is recorded")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return files::parseUtcOffset(text) ? std::string() : "'" + text + "' is not UTC, +HH:MM or -HH:MM";
+          },
+          "UTC|±HH:MM"))
+      ->type_name("ZONE");
+  app.add_option("-o", output, "where to write (default: standard output; netcdf needs a file)")
+      ->type_name("OUTPUT");
+  app.add_option("INPUT", input, "the raw recording")->required()->type_name("INPUT.raw");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "maru convert: %s\n%s", e.what(), app.help().c_str());
+    return 2;
   }
-  if (dev.empty() || input.empty()) {
-    std::fputs(kUsage, stderr);
+  const Format format = formatName == "csv" ? Format::Csv : formatName == "netcdf" ? Format::Netcdf : Format::Eng;
+  const files::UtcOffset zone = *files::parseUtcOffset(meterTz);
+  if (format == Format::Netcdf && output == "-") {
+    std::fprintf(stderr, "maru convert: --format netcdf needs -o OUTPUT.nc (it cannot go to standard output)\n");
     return 2;
   }
 
@@ -95,16 +161,48 @@ int convertMain(int argc, char** argv) {
     std::fprintf(stderr, "maru convert: cannot read '%s'\n", input.c_str());
     return 1;
   }
-  files::Recording recording;
-  const std::string header = files::EngrHeader(state.config);
-  const bool opened = output == "-" ? recording.start(Stream::Engr, stdout, "-", header)
-                                    : recording.start(Stream::Engr, output, header);
-  if (!opened) {
-    std::fprintf(stderr, "maru convert: cannot write '%s'\n", output.c_str());
-    return 1;
+
+  // A csv file goes to a temporary name first and is renamed when complete (the NetCDF
+  // writer does the same itself).
+  const bool renamed = format == Format::Csv && output != "-";
+  std::string target = output;
+  if (renamed) {
+    target = temporaryNameFor(output);
+    if (target.empty()) {
+      std::fprintf(stderr, "maru convert: cannot write '%s': %s\n", output.c_str(), std::strerror(errno));
+      return 1;
+    }
   }
-  // One flush at the end: a converter has no crash to survive mid-file.
-  recording.setFlushEachLine(Stream::Engr, false);
+
+  files::Recording recording;
+  files::NetcdfWriter netcdf;
+  if (format == Format::Netcdf) {
+    files::NetcdfProvenance provenance;
+    provenance.deviceFileText = wholeFile(dev);
+    provenance.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
+    provenance.meterTimeZone = zone;
+    if (!netcdf.open(output, state.config, provenance)) {
+      std::fprintf(stderr, "maru convert: %s\n", netcdf.error().c_str());
+      return 1;
+    }
+  } else {
+    std::string header;
+    if (format == Format::Eng) {
+      header = files::EngrHeader(state.config);
+    } else {
+      header = "time,count";
+      for (const std::string& name : files::CsvColumnNames(state.config)) header += "," + name;
+      header += "\r\n";
+    }
+    const bool opened = output == "-" ? recording.start(Stream::Engr, stdout, "-", header)
+                                      : recording.start(Stream::Engr, target, header);
+    if (!opened) {
+      std::fprintf(stderr, "maru convert: cannot write '%s'\n", output.c_str());
+      return 1;
+    }
+    // One flush at the end: a converter has no crash to survive mid-file.
+    recording.setFlushEachLine(Stream::Engr, false);
+  }
 
   // No host clock: the host's time of day is no part of the file.
   meterlink::LineDispatch dispatch(state, warnLine, nullptr);
@@ -118,20 +216,49 @@ int convertMain(int argc, char** argv) {
   out.reserve(kOutputBlock + 1024);
   int warned = measure::CorrectionNone;
   bool failed = false;
+  long long lineNumber = 0;  // framed lines of INPUT so far
+  files::MeterClockKnowledge known;
   auto writeFailed = [&] {
     failed = true;
-    warnLine("Recording Stopped", "The engineering units file '" + output +
-                                      "' could not be written (disk full or file gone). Recording to it has stopped.");
+    if (format == Format::Eng)
+      warnLine("Recording Stopped", "The engineering units file '" + output +
+                                        "' could not be written (disk full or file gone). Recording to it has stopped.");
+    else
+      warnLine("Recording Stopped", "The " + formatName + " file '" + output + "' could not be written at line " +
+                                        std::to_string(lineNumber) + " of '" + input + "' (disk full or file gone).");
   };
-  if (!recording.on(Stream::Engr)) writeFailed();  // the header did not reach the file
+  if (format != Format::Netcdf && !recording.on(Stream::Engr)) writeFailed();  // the header did not reach the file
   dispatch.setLineHandler([&](const meterlink::Line& line) {
+    ++lineNumber;
+    if (line.kind == meterlink::Line::Kind::Reply) known.noteReply(line.text, line.reply.matched);
     if (line.kind != meterlink::Line::Kind::Sample || failed) return;
+    known.noteDataLine(line.text);
     if (const int fresh = line.correctionsSkipped & ~warned) {
       warned |= fresh;
       for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
         if (fresh & flag) warnLine("Correction Skipped", measure::CorrectionSkippedText(flag));
     }
-    files::appendEngrLine(out, state.config, state.sample, state.clock, state.eng);
+    const bool dateKnown = known.dateKnown(state.clock);
+    switch (format) {
+      case Format::Eng:
+        files::appendEngrLine(out, state.config, state.sample, state.clock, state.eng);
+        break;
+      case Format::Csv:
+        out += files::meterIsoTime(state.clock, dateKnown, known.timeKnown(), zone);
+        out += ',';
+        measure::appendFixed(out, state.sample.ElapsedSample, 1, 0);
+        files::appendCsvValues(out, state.config, state.sample, state.clock, state.eng);
+        out += "\r\n";
+        break;
+      case Format::Netcdf:
+        if (!netcdf.write(files::meterEpochSeconds(state.clock, dateKnown, known.timeKnown(), zone), state.sample,
+                          state.eng)) {
+          failed = true;
+          std::fprintf(stderr, "maru convert: line %lld of '%s': %s\n", lineNumber, input.c_str(),
+                       netcdf.error().c_str());
+        }
+        return;
+    }
     if (out.size() >= kOutputBlock) {
       if (!recording.writeEngr(out)) writeFailed();
       out.clear();
@@ -140,9 +267,25 @@ int convertMain(int argc, char** argv) {
 
   std::vector<char> block(1 << 16);
   while (const size_t n = replay.readBlock(block.data(), block.size())) dispatch.feed(block.data(), n);
+
+  if (format == Format::Netcdf) {
+    if (failed || !netcdf.finish()) {
+      if (!failed) std::fprintf(stderr, "maru convert: %s\n", netcdf.error().c_str());
+      std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
+      return 1;
+    }
+    return 0;
+  }
   if (!failed && !out.empty() && !recording.writeEngr(out)) writeFailed();
   if (!recording.stop(Stream::Engr) || failed) {
+    if (renamed) std::remove(target.c_str());
     std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
+    return 1;
+  }
+  if (renamed && std::rename(target.c_str(), output.c_str()) != 0) {
+    std::fprintf(stderr, "maru convert: cannot rename '%s' to '%s': %s\n", target.c_str(), output.c_str(),
+                 std::strerror(errno));
+    std::remove(target.c_str());
     return 1;
   }
   return 0;

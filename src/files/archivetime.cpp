@@ -1,0 +1,97 @@
+#include "files/archivetime.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace files {
+
+namespace {
+
+bool twoDigits(std::string_view text, size_t at, int& value) {
+  if (at + 2 > text.size()) return false;
+  const char a = text[at], b = text[at + 1];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return false;
+  value = (a - '0') * 10 + (b - '0');
+  return true;
+}
+
+std::string signedHoursMinutes(int minutes) {
+  const int magnitude = minutes < 0 ? -minutes : minutes;
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return text;
+}
+
+// The civil date and time as written by the meter, when it is one.
+std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterClock& clock) {
+  using namespace std::chrono;
+  if (clock.MeterYear < 0 || clock.MeterYear > 99) return std::nullopt;
+  const year_month_day date{year{2000 + clock.MeterYear}, month{static_cast<unsigned>(clock.MeterMonth)},
+                            day{static_cast<unsigned>(clock.MeterDay)}};
+  if (clock.MeterMonth < 1 || clock.MeterMonth > 12 || clock.MeterDay < 1 || !date.ok()) return std::nullopt;
+  if (clock.MeterHour < 0 || clock.MeterHour > 23 || clock.MeterMinute < 0 || clock.MeterMinute > 59 ||
+      clock.MeterSecond < 0 || clock.MeterSecond > 59)
+    return std::nullopt;
+  return sys_days{date} + hours{clock.MeterHour} + minutes{clock.MeterMinute} + seconds{clock.MeterSecond};
+}
+
+}  // namespace
+
+std::string UtcOffset::isoSuffix() const { return minutes == 0 ? "Z" : signedHoursMinutes(minutes); }
+
+std::string UtcOffset::text() const { return minutes == 0 ? "UTC" : signedHoursMinutes(minutes); }
+
+std::optional<UtcOffset> parseUtcOffset(std::string_view text) {
+  if (text == "UTC" || text == "utc" || text == "Z") return UtcOffset{0};
+  int hours = 0, minutes = 0;
+  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':' || !twoDigits(text, 1, hours) ||
+      !twoDigits(text, 4, minutes))
+    return std::nullopt;
+  const int total = hours * 60 + minutes;
+  if (minutes > 59 || total > 14 * 60) return std::nullopt;
+  return UtcOffset{text[0] == '-' ? -total : total};
+}
+
+void MeterClockKnowledge::noteDataLine(std::string_view line) {
+  // The decoder takes a field with colons as HH:MM:SS or rejects the line.
+  if (line.find(':') != std::string_view::npos) m_timeKnown = true;
+}
+
+void MeterClockKnowledge::noteReply(std::string_view line, bool matched) {
+  if (!matched || line.size() < 3) return;
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  if (upper(line[0]) == 'C' && upper(line[1]) == 'L' && upper(line[2]) == 'K') m_timeKnown = true;
+}
+
+std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool dateKnown, bool timeKnown,
+                                        UtcOffset offset) {
+  if (!dateKnown || !timeKnown) return std::nullopt;
+  const auto local = meterLocalSeconds(clock);
+  if (!local) return std::nullopt;
+  return static_cast<double>(local->time_since_epoch().count()) - offset.minutes * 60.0;
+}
+
+std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, UtcOffset offset) {
+  if (!dateKnown || !timeKnown || !meterLocalSeconds(clock)) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", 2000 + clock.MeterYear, clock.MeterMonth,
+                clock.MeterDay, clock.MeterHour, clock.MeterMinute, clock.MeterSecond);
+  return text + offset.isoSuffix();
+}
+
+std::string isoUtc(double epochSeconds) {
+  using namespace std::chrono;
+  const sys_seconds at{seconds{static_cast<long long>(std::floor(epochSeconds))}};
+  const sys_days days = floor<std::chrono::days>(at);
+  const year_month_day date{days};
+  const hh_mm_ss<seconds> time{at - days};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+}  // namespace files

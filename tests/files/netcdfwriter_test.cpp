@@ -1,0 +1,177 @@
+// The NetCDF writer on real files, read back through the NetCDF C library: records across
+// write blocks, fill values, unique names, and no file left behind by a failure.
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "files/netcdfwriter.h"
+#include "measure/devicefile.h"
+#include "support/testfiles.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+measure::DeviceConfig configFrom(const TempDir& dir, const std::string& text) {
+  const std::string path = dir.file("meter.dev");
+  testsupport::writeFile(path, text);
+  measure::DeviceConfig config;
+  config.setStartupDefaults();
+  std::string warnings;
+  EXPECT_TRUE(measure::LoadDeviceFile(path, config, [&](const std::string& c, const std::string& t) {
+    warnings += c + ": " + t + "\n";
+  })) << warnings;
+  return config;
+}
+
+// Two chlorophyll fields with references: names must stay unique, each value names its counts.
+const char* kTwoChl =
+    "Twin fluorometer\nColumns=6\nDate=1\nTime=2\nCHL=3 0.0073 48\nCHLREF=4\nCHL=5 0.01 40\niTemp=6 0.125 -50.0\n";
+
+std::vector<std::string> filesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::vector<double> readVar(int ncid, const std::string& name, size_t count) {
+  int varid = -1;
+  EXPECT_EQ(nc_inq_varid(ncid, name.c_str(), &varid), NC_NOERR) << name;
+  std::vector<double> values(count);
+  if (varid >= 0) {
+    EXPECT_EQ(nc_get_var_double(ncid, varid, values.data()), NC_NOERR) << name;
+  }
+  return values;
+}
+
+std::string textAttribute(int ncid, int varid, const char* name) {
+  size_t length = 0;
+  if (nc_inq_attlen(ncid, varid, name, &length) != NC_NOERR) return "<none>";
+  std::string text(length, '\0');
+  nc_get_att_text(ncid, varid, name, text.data());
+  return text;
+}
+
+TEST(NetcdfVariables, NamesAreUniqueAndValuesNameTheirCounts) {
+  TempDir dir;
+  const std::vector<files::NetcdfVariable> vars = files::netcdfVariables(configFrom(dir, kTwoChl));
+  std::vector<std::string> names;
+  for (const auto& v : vars) names.push_back(v.name);
+  const std::vector<std::string> expected = {"chl_ug_per_l", "chl_ug_per_l_2", "itemp_degc", "counts_chl",
+                                             "counts_chl_ref", "counts_chl_2", "counts_itemp"};
+  EXPECT_EQ(names, expected);
+  for (const auto& v : vars) {
+    EXPECT_FALSE(v.units.empty()) << v.name;
+    if (v.field >= 0) {
+      EXPECT_EQ(v.units, "1");
+      EXPECT_TRUE(v.ancillaryVariables.empty());
+    }
+  }
+  EXPECT_EQ(vars[0].ancillaryVariables, "counts_chl counts_chl_ref");
+  EXPECT_EQ(vars[1].ancillaryVariables, "counts_chl_2 counts_chl_ref");
+  EXPECT_EQ(vars[0].standardName, "mass_concentration_of_chlorophyll_a_in_sea_water");
+  EXPECT_EQ(vars[2].ancillaryVariables, "counts_itemp");
+}
+
+TEST(NetcdfWriter, RecordsAcrossBlocksReadBackWithFillForUnknownTimes) {
+  TempDir dir;
+  const measure::DeviceConfig config = configFrom(dir, kTwoChl);
+  const std::string path = dir.file("out.nc");
+  files::NetcdfWriter writer;
+  files::NetcdfProvenance provenance;
+  provenance.deviceFileText = kTwoChl;
+  provenance.history = "test run";
+  provenance.meterTimeZone = files::UtcOffset{-90};
+  ASSERT_TRUE(writer.open(path, config, provenance)) << writer.error();
+  EXPECT_TRUE(filesIn(dir.path()).size() == 2) << "the temporary file beside the device file";
+
+  constexpr size_t kRecords = 9000;  // more than two write blocks
+  for (size_t i = 0; i < kRecords; ++i) {
+    measure::SampleState sample;
+    measure::EngValues eng;
+    for (size_t f = 0; f < 6; ++f) sample.SampleValues[f] = static_cast<double>(i * 10 + f);
+    eng.ChlValue = static_cast<double>(i) / 8;
+    eng.ITempValue = -static_cast<double>(i);
+    const std::optional<double> time = i % 7 == 3 ? std::nullopt : std::optional<double>(1.7e9 + i);
+    ASSERT_TRUE(writer.write(time, sample, eng)) << writer.error();
+  }
+  EXPECT_EQ(writer.records(), static_cast<long long>(kRecords));
+  ASSERT_TRUE(writer.finish()) << writer.error();
+  EXPECT_EQ(filesIn(dir.path()).size(), 2u) << "no temporary file stays";
+
+  int ncid = -1;
+  ASSERT_EQ(nc_open(path.c_str(), NC_NOWRITE, &ncid), NC_NOERR);
+  int format = 0;
+  nc_inq_format(ncid, &format);
+  EXPECT_EQ(format, NC_FORMAT_NETCDF4);
+  int dim = -1;
+  size_t length = 0;
+  ASSERT_EQ(nc_inq_dimid(ncid, "time", &dim), NC_NOERR);
+  nc_inq_dimlen(ncid, dim, &length);
+  ASSERT_EQ(length, kRecords);
+  const auto time = readVar(ncid, "time", kRecords);
+  const auto chl = readVar(ncid, "chl_ug_per_l", kRecords);
+  const auto chl2 = readVar(ncid, "chl_ug_per_l_2", kRecords);
+  const auto itemp = readVar(ncid, "itemp_degc", kRecords);
+  const auto counts = readVar(ncid, "counts_chl_2", kRecords);
+  const auto ref = readVar(ncid, "counts_chl_ref", kRecords);
+  for (size_t i = 0; i < kRecords; ++i) {
+    ASSERT_EQ(time[i], i % 7 == 3 ? files::kNetcdfFill : 1.7e9 + i) << i;
+    ASSERT_EQ(chl[i], static_cast<double>(i) / 8) << i;
+    ASSERT_EQ(chl2[i], static_cast<double>(i) / 8) << i;
+    ASSERT_EQ(itemp[i], -static_cast<double>(i)) << i;
+    ASSERT_EQ(counts[i], static_cast<double>(i * 10 + 4)) << i;  // field 5
+    ASSERT_EQ(ref[i], static_cast<double>(i * 10 + 3)) << i;     // field 4
+  }
+  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "device_file"), kTwoChl);
+  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "meter_time_zone"), "-01:30");
+  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "title"), "Twin fluorometer");
+  EXPECT_NE(textAttribute(ncid, NC_GLOBAL, "history").find("test run"), std::string::npos);
+  nc_close(ncid);
+}
+
+TEST(NetcdfWriter, FailuresLeaveNoFile) {
+  TempDir dir;
+  const measure::DeviceConfig config = configFrom(dir, kTwoChl);
+  measure::SampleState sample;
+  measure::EngValues eng;
+
+  // A folder that is not there.
+  files::NetcdfWriter missing;
+  EXPECT_FALSE(missing.open(dir.file("none/out.nc"), config, {}));
+  EXPECT_NE(missing.error().find(dir.file("none/out.nc")), std::string::npos) << missing.error();
+  EXPECT_FALSE(missing.write(0.0, sample, eng));
+  EXPECT_FALSE(missing.finish());
+
+  // Given up half way, explicitly or by going away: an older file at the path stays as it was.
+  const std::string kept = dir.file("kept.nc");
+  testsupport::writeFile(kept, "older");
+  {
+    files::NetcdfWriter writer;
+    ASSERT_TRUE(writer.open(kept, config, {}));
+    ASSERT_TRUE(writer.write(1.0, sample, eng));
+    EXPECT_EQ(testsupport::readFile(kept), "older");
+  }
+  files::NetcdfWriter abandoned;
+  ASSERT_TRUE(abandoned.open(dir.file("gone.nc"), config, {}));
+  ASSERT_TRUE(abandoned.write(1.0, sample, eng));
+  abandoned.abandon();
+  EXPECT_FALSE(abandoned.finish());
+  EXPECT_EQ(testsupport::readFile(kept), "older");
+  auto names = filesIn(dir.path());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"kept.nc", "meter.dev"}));
+}
+
+}  // namespace
