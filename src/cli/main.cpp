@@ -1,8 +1,12 @@
-// maru: headless commands over the same core as the program.
+// maru: headless commands over the same core as the program. The dispatcher reads only
+// what comes before the command; each command reads its own arguments.
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "cli/commandline.h"
 #include "version.h"
 
 int simMain(int argc, char** argv);
@@ -10,39 +14,66 @@ int convertMain(int argc, char** argv);
 int portsMain(int argc, char** argv);
 int logMain(int argc, char** argv);
 
-static void usage(std::FILE* out) {
-  std::fputs(
-      "usage: maru <command> [options]\n"
-      "\n"
-      "commands:\n"
-      "  sim       play a virtual meter on a new pseudo-terminal (prints its path first)\n"
-      "  convert   turn a raw recording into an engineering-units file with a device file\n"
-      "  ports     list the serial adapters and whether this user can open them\n"
-      "  log       log a meter unattended into daily files, with MQTT and UDP feeds\n"
-      "\n"
-      "'maru <command> --help' tells more about each; 'maru --version' prints the version.\n",
-      out);
-}
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);  // argv[0] is the command's name
+};
+
+const Command kCommands[] = {
+    {"sim", "play a virtual meter on a new pseudo-terminal (prints its path first)", simMain},
+    {"convert", "turn a raw recording into an engineering-units file with a device file", convertMain},
+    {"ports", "list the serial adapters and whether this user can open them", portsMain},
+    {"log", "log a meter unattended into daily files, with MQTT and UDP feeds", logMain},
+};
+
+// "Usage: maru [OPTIONS] COMMAND [ARGS]...": the command and its arguments are not
+// options of the dispatcher, so CLI11's own usage line would not show them.
+class DispatchFormatter : public cli::HelpFormatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string name) const override {
+    return get_label("Usage") + ": " + name + " [OPTIONS] COMMAND [ARGS]...\n";
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    usage(stderr);
-    return 2;
+  CLI::App app{"Runs the headless parts of MARU View: a virtual meter, conversion of raw\n"
+               "recordings, the list of serial adapters, and unattended logging.",
+               "maru"};
+  cli::setUpHelp(app, std::make_shared<DispatchFormatter>());
+  app.set_version_flag("--version", std::string("maru ") + MARU_VERSION_STRING, "print the version and exit");
+  std::string command;
+  app.add_option("command", command)->group("");  // shown by the usage line and the footer
+  std::string footer = "Commands:\n";
+  for (const Command& c : kCommands) {
+    footer += "  ";
+    footer += c.name;
+    footer.append(std::max<size_t>(2, 10 - std::strlen(c.name)), ' ');
+    footer += c.summary;
+    footer += '\n';
   }
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    usage(stdout);
+  footer += "\n'maru COMMAND --help' tells more about each.\n"
+            "Exit status: 2 for bad arguments; otherwise as the command says.";
+  app.footer(footer);
+
+  // The dispatcher's part ends at the first argument that is not an option.
+  int end = 1;
+  while (end < argc && argv[end][0] == '-') ++end;
+  const int commandAt = end;
+  if (end < argc) ++end;
+  if (const auto status = cli::parseCommandLine(app, end, argv)) return *status;
+  if (command == "help") {
+    std::fputs(app.help().c_str(), stdout);
     return 0;
   }
-  if (command == "--version") {
-    std::printf("maru %s\n", MARU_VERSION_STRING);
-    return 0;
-  }
-  if (command == "sim") return simMain(argc - 1, argv + 1);
-  if (command == "convert") return convertMain(argc - 1, argv + 1);
-  if (command == "ports") return portsMain(argc - 1, argv + 1);
-  if (command == "log") return logMain(argc - 1, argv + 1);
-  std::fprintf(stderr, "maru: unknown command '%s'\n", command.c_str());
-  usage(stderr);
+  for (const Command& c : kCommands)
+    if (command == c.name) return c.run(argc - commandAt, argv + commandAt);
+  std::fprintf(stderr, "maru: %s\n\n%s",
+               command.empty() ? "a command is needed" : ("unknown command '" + command + "'").c_str(),
+               app.help().c_str());
   return 2;
 }

@@ -6,24 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/commandline.h"
 #include "link/portprobe.h"
 
 namespace {
-
-const char* kUsage =
-    "usage: maru ports [--json] [--port PATH]...\n"
-    "\n"
-    "Lists the serial adapters on this machine: device path, /dev/serial/by-id link, description,\n"
-    "manufacturer, serial number, USB VID:PID, and whether this user can open it read/write (if\n"
-    "not, why: a group to join, a process or lock file holding it, a program that grabs serial\n"
-    "adapters). Each port is tried with a short non-blocking open that is closed at once.\n"
-    "\n"
-    "  --port PATH   list this device too (e.g. a pseudo-terminal); may be repeated\n"
-    "  --json        a JSON array of objects with the fields path, byIdLink, description,\n"
-    "                manufacturer, serialNumber, vidPid (null without one), given, canOpen,\n"
-    "                access (ok, not-found, permission-denied, busy, failed, unknown), reason\n"
-    "\n"
-    "Exit status: 0 listed (also when there are none); 2 bad arguments.\n";
 
 const char* accessName(meterlink::PortAccess access) {
   switch (access) {
@@ -93,36 +79,29 @@ void printText(const std::vector<meterlink::SerialAdapter>& adapters) {
 }  // namespace
 
 int portsMain(int argc, char** argv) {
+  CLI::App app{
+      "Lists the serial adapters on this machine: device path, /dev/serial/by-id link,\n"
+      "description, manufacturer, serial number, USB VID:PID, and whether this user can open\n"
+      "it read/write (if not, why: a group to join, a process or lock file holding it, a\n"
+      "program that grabs serial adapters). Each port is tried with a short non-blocking\n"
+      "open that is closed at once.",
+      "maru ports"};
+  cli::setUpHelp(app);
   bool json = false;
   std::vector<std::string> given;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
-      std::string path;
-      if (a == "--port") {
-        if (i + 1 >= argc) {
-          std::fprintf(stderr, "maru ports: option --port needs a value\n\n%s", kUsage);
-          return 2;
-        }
-        path = argv[++i];
-      } else {
-        path = a.substr(7);
-      }
-      if (path.empty()) {
-        std::fprintf(stderr, "maru ports: --port needs a device path\n\n%s", kUsage);
-        return 2;
-      }
-      given.push_back(path);
-    } else {
-      std::fprintf(stderr, "maru ports: unknown option '%s'\n\n%s", a.c_str(), kUsage);
-      return 2;
-    }
-  }
+  app.add_option("--port", given, "list this device too (e.g. a pseudo-terminal); may be repeated")
+      ->type_name("PATH")
+      ->allow_extra_args(false)
+      ->check([](const std::string& path) { return path.empty() ? std::string("needs a device path") : std::string(); });
+  app.add_flag("--json", json,
+               "a JSON array of objects with the fields path, byIdLink,\n"
+               "description, manufacturer, serialNumber, vidPid (null without\n"
+               "one), given, canOpen, access (ok, not-found, permission-denied,\n"
+               "busy, failed, unknown), reason")
+      ->disable_flag_override();
+  app.footer("Exit status: 0 listed (also when there are none); 2 bad arguments.");
+  if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
+
   const std::vector<meterlink::SerialAdapter> adapters = meterlink::listSerialAdapters(given);
   if (json)
     printJson(adapters);

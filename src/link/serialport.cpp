@@ -1,5 +1,7 @@
 #include "link/serialport.h"
 
+#include "link/wirelog.h"
+
 namespace meterlink {
 
 SerialPort::SerialPort(QObject* parent) : QObject(parent) {
@@ -23,12 +25,14 @@ SerialPort::OpenResult SerialPort::open(const std::string& device, int baud) {
   m_port.setFlowControl(QSerialPort::NoFlowControl);
   if (device.empty() || !m_port.open(QIODevice::ReadWrite)) {
     const auto error = m_port.error();
+    if (m_wireLog) m_wireLog->note("cannot open " + device + ": " + m_port.errorString().toStdString());
     m_port.clearError();
     if (error == QSerialPort::PermissionError) return OpenResult::PermissionDenied;
     if (error == QSerialPort::DeviceNotFoundError) return OpenResult::NotFound;
     return OpenResult::Failed;
   }
   m_port.clearError();
+  if (m_wireLog) m_wireLog->note("opened " + device + " at " + std::to_string(baud) + " baud, 8N1");
   return OpenResult::Ok;
 }
 
@@ -40,6 +44,7 @@ bool SerialPort::close() {
   m_port.close();
   const bool ok = m_port.error() == QSerialPort::NoError;
   m_port.clearError();
+  if (m_wireLog) m_wireLog->note("closed " + m_device);
   return ok;
 }
 
@@ -48,6 +53,7 @@ bool SerialPort::isOpen() const { return m_port.isOpen(); }
 bool SerialPort::write(const char* bytes, size_t count) {
   if (!m_port.isOpen()) return false;
   const qint64 n = m_port.write(bytes, static_cast<qint64>(count));
+  if (m_wireLog && n > 0) m_wireLog->record(WireLog::Direction::HostToMeter, bytes, static_cast<size_t>(n));
   // Hand the bytes to the driver now rather than at the next event-loop turn.
   if (m_port.isOpen()) m_port.flush();
   return n == static_cast<qint64>(count);
@@ -63,6 +69,7 @@ size_t SerialPort::read(char* buffer, size_t max) {
     if (!m_port.isOpen()) return 0;
   }
   const qint64 n = m_port.read(buffer, static_cast<qint64>(max));
+  if (m_wireLog && n > 0) m_wireLog->record(WireLog::Direction::MeterToHost, buffer, static_cast<size_t>(n));
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
@@ -78,6 +85,7 @@ void SerialPort::onError(QSerialPort::SerialPortError error) {
       const std::string reason = m_port.errorString().toStdString();
       m_port.close();
       m_port.clearError();
+      if (m_wireLog) m_wireLog->note("lost " + m_device + ": " + reason);
       if (m_lost) m_lost(reason);
       break;
     }

@@ -9,6 +9,8 @@
 
 namespace meterlink {
 
+class WireLog;
+
 /// The serial port is a byte source like a replayed file; it is also where commands go.
 class SerialPort : public QObject, public files::ByteSource {
   Q_OBJECT
@@ -30,6 +32,9 @@ class SerialPort : public QObject, public files::ByteSource {
   /// Called once when the device fails (unplugged adapter, hung-up pty): the port is
   /// already closed by then. The argument says why.
   void setLostHandler(std::function<void(const std::string&)> handler) { m_lost = std::move(handler); }
+  /// Every chunk written or read from now on, and each open and close, also goes to
+  /// `log` (not owned; it must outlive the port or be unset first). nullptr: none.
+  void setWireLog(WireLog* log) { m_wireLog = log; }
   std::string device() const { return m_device; }
   int baud() const { return m_baud; }
   QSerialPort& qport() { return m_port; }
@@ -40,6 +45,7 @@ class SerialPort : public QObject, public files::ByteSource {
   std::string m_device;
   int m_baud = 0;
   std::function<void(const std::string&)> m_lost;
+  WireLog* m_wireLog = nullptr;
 };
 
 /// Why `SerialPort::open(path, …)` just failed with `result`, as lines to show beneath

@@ -1,7 +1,6 @@
-// maruview: the program. Options are few and only for operators' convenience and tests:
-//   --port N=PATH   bind host-port item "COM N" to a device path (repeatable)
-//   --demo          run on the built-in virtual meter (started as a child process)
-//   --version       print the version
+// maruview: the program. Options are few and only for operators' convenience, support and
+// tests (see --help): --port N=PATH, --demo, --wire-log FILE, --version.
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -11,23 +10,17 @@
 #include <QStandardPaths>
 #include <clocale>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/demo.h"
+#include "cli/commandline.h"
+#include "link/wirelog.h"
 #include "ui/application.h"
 #include "version.h"
 
 namespace {
-
-const char* kUsage =
-    "usage: maruview [--port N=PATH]... [--demo]\n"
-    "       maruview --version\n"
-    "\n"
-    "  --port N=PATH  bind the host-port item \"Host Port - COM N\" (1-8) to a serial device\n"
-    "                 (for example --port 1=/dev/ttyUSB0); items left unbound take the serial\n"
-    "                 adapters found on this machine, USB adapters first\n"
-    "  --demo         start the virtual meter and show its live data (no meter needed)\n"
-    "  --version      print the version and exit\n";
 
 QString findTool(const QString& name) {
   const QString dir = QCoreApplication::applicationDirPath();
@@ -70,44 +63,79 @@ QString startVirtualMeter(QProcess& sim, const QString& deviceFile) {
   return end > 0 ? QString::fromLocal8Bit(first.left(end)).trimmed() : QString();
 }
 
+struct CommandLine {
+  std::vector<std::string> ports;
+  bool demo = false;
+  std::string wireLog;
+};
+
+// Reads maruview's own options; Qt's (-platform, -style, ...) are left over for
+// QApplication. Returns the exit status when done already: 0 after --help or --version,
+// 2 after a bad option value. No display is needed up to here.
+std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, char** argv) {
+  cli::setUpHelp(app);
+  app.set_version_flag("--version", std::string("maruview ") + MARU_VERSION_STRING, "print the version and exit");
+  app.allow_extras();
+  app.add_option("--port", line.ports,
+                 "bind the host-port item \"Host Port - COM N\" (1-8) to a\n"
+                 "serial device (for example --port 1=/dev/ttyUSB0); may be\n"
+                 "repeated. Items left unbound take the serial adapters found\n"
+                 "on this machine, USB adapters first")
+      ->type_name("N=PATH")
+      ->allow_extra_args(false)
+      ->check([](const std::string& spec) {
+        meterlink::PortSlots scratch;
+        return scratch.bindSpec(spec) ? std::string() : "want N=PATH with N from 1 to 8, not '" + spec + "'";
+      });
+  app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
+      ->disable_flag_override();
+  app.add_option("--wire-log", line.wireLog,
+                 "append every byte sent to and received from the meter to\n"
+                 "FILE, one line per chunk: UTC time, '>' host to meter or '<'\n"
+                 "meter to host, the bytes (\\r \\n \\t \\\\ \\xHH for the rest).\n"
+                 "For support: send us the file with your question")
+      ->type_name("FILE");
+  app.footer("Exit status: as the window ends (0 normally); 1 when the demo or the wire log\n"
+             "cannot start; 2 for bad arguments.");
+  return cli::parseCommandLine(app, argc, argv);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  CLI::App cli{"Shows the live data of an in-water optical meter on a serial line in engineering\n"
+               "units, records raw and engineering-units files, and sets the meter's clock and\n"
+               "sampling.",
+               "maruview"};
+  CommandLine line;
+  if (const auto status = readCommandLine(cli, line, argc, argv)) return *status;
+  const std::vector<std::string> extras = cli.remaining();
+
   QApplication application(argc, argv);
   // Qt takes the desktop's locale for the C library; numbers in files and commands never
   // follow it (the core formats in the C locale anyway).
   std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName("MARU View");
-
-  app::MainFormOptions options;
-  bool demo = false;
-  const QStringList args = QCoreApplication::arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    const QString a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--version") {
-      std::printf("maruview %s\n", MARU_VERSION_STRING);
-      return 0;
-    } else if (a == "--demo") {
-      demo = true;
-    } else if (a == "--port" && i + 1 < args.size()) {
-      if (!options.ports.bindSpec(args[++i].toStdString())) {
-        std::fprintf(stderr, "maruview: bad --port '%s' (want N=PATH with N from 1 to 8)\n%s",
-                     args[i].toLocal8Bit().constData(), kUsage);
-        return 2;
-      }
-    } else if (a.startsWith("--port=")) {
-      if (!options.ports.bindSpec(a.mid(7).toStdString())) {
-        std::fprintf(stderr, "maruview: bad %s\n%s", a.toLocal8Bit().constData(), kUsage);
-        return 2;
-      }
-    } else {
-      std::fprintf(stderr, "maruview: unknown argument '%s'\n%s", a.toLocal8Bit().constData(), kUsage);
+  // What CLI11 did not know and Qt did not take either is an unknown argument.
+  const QStringList left = QCoreApplication::arguments().mid(1);
+  for (const std::string& extra : extras) {
+    if (left.contains(QString::fromStdString(extra))) {
+      std::fprintf(stderr, "maruview: unknown argument '%s'\n\n%s", extra.c_str(), cli.help().c_str());
       return 2;
     }
   }
+
+  app::MainFormOptions options;
+  for (const std::string& spec : line.ports) options.ports.bindSpec(spec);
+  meterlink::WireLog wireLog;
+  if (!line.wireLog.empty()) {
+    std::string error;
+    if (!wireLog.open(line.wireLog, error)) {
+      std::fprintf(stderr, "maruview: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  const bool demo = line.demo;
 
   QProcess sim;
   QString demoDevice;
@@ -131,6 +159,8 @@ int main(int argc, char** argv) {
   options.ports.autoBindSystem();
 
   auto program = ui::makeApplication(std::move(options));
+  // Before the timers start, so the log holds the port's first byte.
+  if (wireLog.isOpen()) program->form->port().setWireLog(&wireLog);
   program->start();
   const int status = QApplication::exec();
   program.reset();

@@ -1,5 +1,6 @@
 #include "sim/simoptions.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -30,44 +31,6 @@ bool parseSeconds(const std::string& text, double lo, double hi, double& out) {
 
 }  // namespace
 
-const char* simUsage() {
-  return "usage: maru sim [options]\n"
-         "\n"
-         "Plays a virtual meter on a new pseudo-terminal. The first line of output is the\n"
-         "device path to open (e.g. /dev/pts/7); the meter then runs until it gets SIGTERM,\n"
-         "SIGINT or SIGHUP (or its parent ends). Like a real meter it streams data lines from\n"
-         "power-on and answers the setup commands; output is paced at the baud rate\n"
-         "(10 bits a byte).\n"
-         "\n"
-         "options:\n"
-         "  --dev FILE            data-line columns from this device file (default: date,\n"
-         "                        time, three backscatter signals with references, iTemp)\n"
-         "  --baud N              line speed, default 19200 (4800, 9600, 19200, 38400, ...)\n"
-         "  --rate HZ             fixed data-line rate (default: 30 / averaging, at most 8)\n"
-         "  --seed N              noise seed, default 1; the same seed gives the same bytes\n"
-         "  --start-time 'MM/DD/YY HH:MM:SS'\n"
-         "                        meter clock at start (default: the host's local time)\n"
-         "  --stopped             do not stream at power-on; wait for \"$run\"\n"
-         "  --memory PAGES        logged memory at start, in pages of 264 bytes (0-4095)\n"
-         "  --memory-bytes N      logged memory at start, in bytes (0-1081080)\n"
-         "  --link PATH           also name the pseudo-terminal PATH: a symbolic link to it,\n"
-         "                        removed when the meter ends (a stop signal, a hang-up or an\n"
-         "                        error; SIGKILL leaves it). A symbolic link already at PATH\n"
-         "                        is replaced; anything else there is refused (exit status 2)\n"
-         "\n"
-         "faults, for tests of the receiving side:\n"
-         "  --fault-long-line     now and then a line longer than 250 characters\n"
-         "  --fault-garbage       now and then random bytes (NUL, 0xFF, ...) before a line\n"
-         "  --fault-columns       now and then a line with a wrong number of fields\n"
-         "  --fault-no-etx        a memory dump ends without \"etx\"\n"
-         "  --hangup-after SECS   close the line after SECS seconds (a hang-up), then exit\n"
-         "\n"
-         "Commands the meter understands (any case, \"=\" or a blank before the value):\n"
-         "  $run  !!!!!  $mnu  $par  $sto  $rls  $REC 0|1  $AVE n  $PKT n  $SET n\n"
-         "  $INT hhmmss  $CLK hhmmss  $DAT mmddyy  $emc  $get  $mvs 0|1  $01n n  $01f n\n"
-         "  $11n n  $11f n  $swp  $one  $hex PAGE (1-4095)  $ASV 1|2|4  $ugl n  $off n  $cal 0|1\n";
-}
-
 bool parseStartTime(const std::string& text, CivilTime& out) {
   // MM/DD/YY HH:MM:SS, exactly.
   if (text.size() != 17 || text[2] != '/' || text[5] != '/' || text[8] != ' ' || text[11] != ':' ||
@@ -85,88 +48,130 @@ bool parseStartTime(const std::string& text, CivilTime& out) {
   return true;
 }
 
-bool parseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool hasValue = false;
-    if (const size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-      hasValue = true;
-    }
-    const auto takeValue = [&]() -> bool {
-      if (hasValue) return true;
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    const auto bad = [&]() {
-      error = "bad value for " + name + ": '" + value + "'";
-      return false;
-    };
-    const auto flag = [&](bool& target) {
-      if (hasValue) {
-        error = "option " + name + " takes no value";
-        return false;
-      }
-      target = true;
-      return true;
-    };
+namespace {
 
-    if (name == "--help" || name == "-h") {
-      o.help = true;
-    } else if (name == "--dev") {
-      if (!takeValue()) return false;
-      if (value.empty()) return bad();
-      o.deviceFile = value;
-    } else if (name == "--baud") {
-      if (!takeValue()) return false;
-      if (!parseInteger(value, 50, 4'000'000, o.model.baud)) return bad();
-    } else if (name == "--rate") {
-      if (!takeValue()) return false;
-      if (!parseSeconds(value, 0.001, 1000.0, o.model.rateHz)) return bad();
-    } else if (name == "--seed") {
-      if (!takeValue()) return false;
-      if (!parseInteger<uint32_t>(value, 0, UINT32_MAX, o.model.seed)) return bad();
-    } else if (name == "--start-time") {
-      if (!takeValue()) return false;
-      if (!parseStartTime(value, o.model.clockStart)) return bad();
-      o.startTimeGiven = true;
-    } else if (name == "--stopped") {
-      bool stopped = false;
-      if (!flag(stopped)) return false;
-      o.model.runAtPowerOn = false;
-    } else if (name == "--memory") {
-      if (!takeValue()) return false;
-      int pages = 0;
-      if (!parseInteger(value, 0, MeterModel::kPages, pages)) return bad();
-      o.model.memoryBytes = static_cast<size_t>(pages) * MeterModel::kPageBytes;
-    } else if (name == "--memory-bytes") {
-      if (!takeValue()) return false;
-      if (!parseInteger<size_t>(value, 0, MeterModel::kMemoryBytes, o.model.memoryBytes)) return bad();
-    } else if (name == "--fault-long-line") {
-      if (!flag(o.model.faults.longLine)) return false;
-    } else if (name == "--fault-garbage") {
-      if (!flag(o.model.faults.garbage)) return false;
-    } else if (name == "--fault-columns") {
-      if (!flag(o.model.faults.wrongColumns)) return false;
-    } else if (name == "--fault-no-etx") {
-      if (!flag(o.model.faults.noEtx)) return false;
-    } else if (name == "--link") {
-      if (!takeValue()) return false;
-      if (value.empty()) return bad();
-      o.linkPath = value;
-    } else if (name == "--hangup-after") {
-      if (!takeValue()) return false;
-      if (!parseSeconds(value, 0.001, 1e6, o.hangupAfterSeconds)) return bad();
-    } else {
-      error = "unknown option '" + args[i] + "'";
-      return false;
-    }
+// An option whose value is read with one of the strict readers above; CLI11 reports a
+// value they refuse as "--name: bad value '...'".
+template <typename Read>
+CLI::Option* addValue(CLI::App& app, const std::string& name, const std::string& typeName, Read read,
+                      const std::string& help) {
+  return app
+      .add_option_function<std::string>(
+          name,
+          [name, read](const std::string& value) {
+            if (!read(value)) throw CLI::ValidationError(name, "bad value '" + value + "'");
+          },
+          help)
+      ->type_name(typeName);
+}
+
+// Help in the usual order: usage line, description, options, footer.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+    std::string text = make_usage(app, name) + "\n" + make_description(app) + make_groups(app, mode);
+    // One blank line between parts, one newline at the end.
+    if (!app->get_footer().empty()) text += "\n" + make_footer(app);
+    for (size_t at = 0; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
+    while (text.size() >= 2 && text.ends_with("\n\n")) text.pop_back();
+    return text;
+  }
+};
+
+// The options of `maru sim`, bound to `o`. The help text is generated from this one table.
+void defineOptions(CLI::App& app, SimOptions& o) {
+  app.description(
+      "Plays a virtual meter on a new pseudo-terminal. The first line of output is the\n"
+      "device path to open (e.g. /dev/pts/7); the meter then runs until it gets SIGTERM,\n"
+      "SIGINT or SIGHUP (or its parent ends). Like a real meter it streams data lines from\n"
+      "power-on and answers the setup commands; output is paced at the baud rate\n"
+      "(10 bits a byte).");
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.set_help_flag("-h,--help", "print this help and exit");
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+  addValue(app, "--dev", "FILE", [&o](const std::string& v) { return !v.empty() && (o.deviceFile = v, true); },
+           "data-line columns from this device file (default: date,\n"
+           "time, three backscatter signals with references, iTemp)");
+  addValue(app, "--baud", "N", [&o](const std::string& v) { return parseInteger(v, 50, 4'000'000, o.model.baud); },
+           "line speed, default 19200 (4800, 9600, 19200, 38400, ...)");
+  addValue(app, "--rate", "HZ", [&o](const std::string& v) { return parseSeconds(v, 0.001, 1000.0, o.model.rateHz); },
+           "fixed data-line rate (default: 30 / averaging, at most 8)");
+  addValue(app, "--seed", "N",
+           [&o](const std::string& v) { return parseInteger<uint32_t>(v, 0, UINT32_MAX, o.model.seed); },
+           "noise seed, default 1; the same seed gives the same bytes");
+  addValue(app, "--start-time", "'MM/DD/YY HH:MM:SS'",
+           [&o](const std::string& v) { return parseStartTime(v, o.model.clockStart) && (o.startTimeGiven = true); },
+           "meter clock at start (default: the host's local time)");
+  app.add_flag_callback("--stopped", [&o] { o.model.runAtPowerOn = false; },
+                        "do not stream at power-on; wait for \"$run\"")
+      ->disable_flag_override();
+  addValue(app, "--memory", "PAGES",
+           [&o](const std::string& v) {
+             int pages = 0;
+             if (!parseInteger(v, 0, MeterModel::kPages, pages)) return false;
+             o.model.memoryBytes = static_cast<size_t>(pages) * MeterModel::kPageBytes;
+             return true;
+           },
+           "logged memory at start, in pages of 264 bytes (0-4095)");
+  addValue(app, "--memory-bytes", "N",
+           [&o](const std::string& v) {
+             return parseInteger<size_t>(v, 0, MeterModel::kMemoryBytes, o.model.memoryBytes);
+           },
+           "logged memory at start, in bytes (0-1081080)");
+  addValue(app, "--link", "PATH", [&o](const std::string& v) { return !v.empty() && (o.linkPath = v, true); },
+           "also name the pseudo-terminal PATH: a symbolic link to it,\n"
+           "removed when the meter ends (a stop signal, a hang-up or an\n"
+           "error; SIGKILL leaves it). A symbolic link already at PATH\n"
+           "is replaced; anything else there is refused (exit status 2)");
+
+  const std::string faults = "Faults, for tests of the receiving side";
+  const auto fault = [&](const char* name, bool& target, const char* help) {
+    app.add_flag(name, target, help)->disable_flag_override()->group(faults);
+  };
+  fault("--fault-long-line", o.model.faults.longLine, "now and then a line longer than 250 characters");
+  fault("--fault-garbage", o.model.faults.garbage, "now and then random bytes (NUL, 0xFF, ...) before a line");
+  fault("--fault-columns", o.model.faults.wrongColumns, "now and then a line with a wrong number of fields");
+  fault("--fault-no-etx", o.model.faults.noEtx, "a memory dump ends without \"etx\"");
+  addValue(app, "--hangup-after", "SECS",
+           [&o](const std::string& v) { return parseSeconds(v, 0.001, 1e6, o.hangupAfterSeconds); },
+           "close the line after SECS seconds (a hang-up), then exit")
+      ->group(faults);
+
+  app.footer(
+      "Commands the meter understands (any case, \"=\" or a blank before the value):\n"
+      "  $run  !!!!!  $mnu  $par  $sto  $rls  $REC 0|1  $AVE n  $PKT n  $SET n\n"
+      "  $INT hhmmss  $CLK hhmmss  $DAT mmddyy  $emc  $get  $mvs 0|1  $01n n  $01f n\n"
+      "  $11n n  $11f n  $swp  $one  $hex PAGE (1-4095)  $ASV 1|2|4  $ugl n  $off n  $cal 0|1\n"
+      "\n"
+      "Exit status: 0 after a stop signal or a hang-up; 1 when no pseudo-terminal could be\n"
+      "had; 2 bad arguments, a device file that does not load, or --link refused.");
+}
+
+}  // namespace
+
+const char* simUsage() {
+  static const std::string text = [] {
+    CLI::App app{"", "maru sim"};
+    SimOptions scratch;
+    defineOptions(app, scratch);
+    return app.help();
+  }();
+  return text.c_str();
+}
+
+bool parseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
+  CLI::App app{"", "maru sim"};
+  defineOptions(app, o);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    o.help = true;
+    return true;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return false;
   }
   return true;
 }

@@ -16,8 +16,9 @@ struct SimOptions {
   bool help = false;
 };
 
-/// Parses the arguments that follow "sim" ("--opt value" or "--opt=value").
-/// False with `error` set on an unknown option or a bad value.
+/// Parses the arguments that follow "sim" ("--opt value" or "--opt=value"; given twice,
+/// the last one counts). False with `error` set on an unknown option, a missing or bad
+/// value, or a value given to a flag. `-h`/`--help` sets `help`.
 bool parseSimArgs(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 /// The text of `maru sim --help`.

@@ -42,6 +42,32 @@ TEST(SimOptions, RefusesBadValues) {
   }
 }
 
+TEST(SimOptions, LastOfARepeatedOptionCountsAndHelpIsAFlag) {
+  sim::SimOptions o;
+  std::string error;
+  ASSERT_TRUE(sim::parseSimArgs({"--baud", "9600", "--baud=4800", "--memory-bytes", "264", "--link", "/tmp/m"}, o,
+                                error))
+      << error;
+  EXPECT_EQ(o.model.baud, 4800);
+  EXPECT_EQ(o.model.memoryBytes, 264u);
+  EXPECT_EQ(o.linkPath, "/tmp/m");
+  EXPECT_FALSE(o.help);
+  EXPECT_TRUE(o.model.runAtPowerOn);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"--seed", "3", "-h"}}) {
+    sim::SimOptions h;
+    EXPECT_TRUE(sim::parseSimArgs(args, h, error)) << error;
+    EXPECT_TRUE(h.help);
+  }
+  // The help tells every option, with the usage line first for the manual page.
+  const std::string usage = sim::simUsage();
+  EXPECT_EQ(usage.rfind("Usage: maru sim [OPTIONS]\n", 0), 0u) << usage;
+  for (const char* name : {"--dev FILE", "--baud N", "--rate HZ", "--seed N", "--start-time", "--stopped", "--memory PAGES",
+                           "--memory-bytes N", "--link PATH", "--fault-long-line", "--fault-garbage", "--fault-columns",
+                           "--fault-no-etx", "--hangup-after SECS", "$hex PAGE"})
+    EXPECT_NE(usage.find(name), std::string::npos) << name;
+}
+
 TEST(CivilTime, RoundTripsAcrossMonthYearAndLeapDay) {
   for (const sim::CivilTime t : {sim::CivilTime{2024, 2, 29, 23, 59, 59}, sim::CivilTime{1999, 12, 31, 0, 0, 0},
                                  sim::CivilTime{2003, 7, 1, 12, 5, 30}}) {

@@ -1,0 +1,51 @@
+#pragma once
+// How every `maru` command reads its command line with CLI11: the same help, version and
+// error handling, and exit status 2 for bad arguments.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+/// Help in the usual order: the usage line first (help2man makes it the SYNOPSIS), then
+/// what the command does, the options by group, and the footer.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+    std::string text = make_usage(app, name) + "\n" + make_description(app) + make_groups(app, mode);
+    // One blank line between parts, one newline at the end.
+    if (!app->get_footer().empty()) text += "\n" + make_footer(app);
+    for (size_t at = 0; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
+    while (text.size() >= 2 && text.ends_with("\n\n")) text.pop_back();
+    return text;
+  }
+};
+
+/// The formatter above and "-h,--help".
+inline void setUpHelp(CLI::App& app, std::shared_ptr<CLI::Formatter> formatter = std::make_shared<HelpFormatter>()) {
+  app.formatter(std::move(formatter));
+  app.set_help_flag("-h,--help", "print this help and exit");
+}
+
+/// Parses argv[1..argc) (argv[0] is the command's name) into `app`. Returns the exit
+/// status when the command is done already: 0 after printing --help or --version to
+/// stdout, 2 after printing the error and the help to stderr. std::nullopt: go on.
+inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::printf("%s\n", e.what());
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "%s: %s\n\n%s", app.get_name().c_str(), e.what(), app.help().c_str());
+    return 2;
+  }
+  return std::nullopt;
+}
+
+}  // namespace cli
