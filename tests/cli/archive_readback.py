@@ -1,0 +1,136 @@
+#!/usr/bin/python3
+"""Reads a NetCDF file and a CSV file written by `maru convert` with Python's own readers
+(netCDF4, cftime, csv) and checks them against the engineering-units file of the same
+recording and the meter dates and times in the raw file.
+
+usage: archive_readback.py NC CSV ENG RAW OFFSET_MINUTES
+Exit status 0 when everything agrees, 1 with one line per disagreement otherwise.
+"""
+import calendar
+import csv
+import re
+import sys
+import time as time_module
+
+import cftime
+import netCDF4
+
+failures = []
+
+
+def fail(text):
+    failures.append(text)
+
+
+def eng_table(path):
+    with open(path, newline="") as f:
+        lines = f.read().split("\r\n")
+    assert lines[-1] == "", "the .eng file ends with CR LF"
+    rows = [line.split("\t") for line in lines[:-1]]
+    return rows[0], rows[1:]
+
+
+def raw_stamp(line, offset_minutes):
+    """UTC epoch seconds and ISO text from a raw line's MM/DD/YY and HH:MM:SS fields."""
+    fields = line.rstrip("\r\n").split("\t")
+    date = re.fullmatch(r"(\d\d)/(\d\d)/(\d\d)", fields[0]) if fields else None
+    time = re.fullmatch(r"(\d\d):(\d\d):(\d\d)", fields[1]) if len(fields) > 1 else None
+    if not date or not time:
+        return None, ""
+    month, day, year = (int(x) for x in date.groups())
+    hour, minute, second = (int(x) for x in time.groups())
+    local = calendar.timegm((2000 + year, month, day, hour, minute, second))
+    if offset_minutes == 0:
+        suffix = "Z"
+    else:
+        sign = "-" if offset_minutes < 0 else "+"
+        suffix = "%s%02d:%02d" % (sign, abs(offset_minutes) // 60, abs(offset_minutes) % 60)
+    iso = "%04d-%02d-%02dT%02d:%02d:%02d%s" % (2000 + year, month, day, hour, minute, second, suffix)
+    return local - 60 * offset_minutes, iso
+
+
+def half_last_digit(text):
+    text = text.strip()
+    decimals = len(text) - text.index(".") - 1 if "." in text else 0
+    return 0.5 * 10.0 ** (-decimals)
+
+
+def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
+    eng_header, eng_rows = eng_table(eng_path)
+    with open(raw_path, newline="") as f:
+        raw_lines = [line for line in f.read().split("\n")[:-1]]
+    with open(csv_path, newline="") as f:
+        csv_rows = list(csv.reader(f))
+    csv_header, csv_rows = csv_rows[0], csv_rows[1:]
+
+    # CSV: the same rows, every row as wide as the header, names in .eng order.
+    if csv_header[:2] != ["time", "count"]:
+        fail("csv header starts %r" % csv_header[:2])
+    if len(csv_header) != len(eng_header) - 1:
+        fail("csv has %d columns, .eng %d" % (len(csv_header), len(eng_header)))
+    if len(csv_rows) != len(eng_rows):
+        fail("csv has %d rows, .eng %d" % (len(csv_rows), len(eng_rows)))
+    for k, (row, eng) in enumerate(zip(csv_rows, eng_rows)):
+        if len(row) != len(csv_header):
+            fail("csv row %d has %d fields" % (k + 1, len(row)))
+            continue
+        _, iso = raw_stamp(raw_lines[k], offset_minutes)
+        if row[0] != iso:
+            fail("csv row %d time %r, raw line says %r" % (k + 1, row[0], iso))
+        if row[1] != eng[0]:
+            fail("csv row %d count %r, .eng %r" % (k + 1, row[1], eng[0]))
+        for j in range(2, len(row)):
+            if row[j] != eng[j + 1].strip():
+                fail("csv row %d %s %r, .eng %r" % (k + 1, csv_header[j], row[j], eng[j + 1]))
+
+    # NetCDF: values per column, times from the raw dates and the offset.
+    ds = netCDF4.Dataset(nc_path)
+    ds.set_auto_mask(False)
+    time = ds.variables["time"]
+    values = time[:]
+    fill = time.getncattr("_FillValue")
+    if len(values) != len(eng_rows):
+        fail("netcdf has %d records, .eng %d" % (len(values), len(eng_rows)))
+    for k in range(min(len(values), len(raw_lines))):
+        expected, _ = raw_stamp(raw_lines[k], offset_minutes)
+        if expected is None:
+            if values[k] != fill:
+                fail("time[%d] = %r, the raw line has no date and time" % (k, values[k]))
+            continue
+        if values[k] != expected:
+            fail("time[%d] = %r, raw line says %r" % (k, values[k], expected))
+        # Decoded by the units and calendar attributes, as analysis tools do.
+        when = cftime.num2date(values[k], time.units, time.calendar)
+        utc = time_module.gmtime(expected)
+        if (when.year, when.month, when.day, when.hour, when.minute, when.second) != tuple(utc[:6]):
+            fail("time[%d] decodes to %s, raw line says %s" % (k, when, time_module.strftime("%F %T", utc)))
+    if ds.getncattr("Conventions") != "CF-1.10":
+        fail("Conventions %r" % ds.getncattr("Conventions"))
+    zone = "UTC" if offset_minutes == 0 else raw_stamp("01/01/00\t00:00:00", offset_minutes)[1][19:]
+    if ds.getncattr("meter_time_zone") != zone:
+        fail("meter_time_zone %r, expected %r" % (ds.getncattr("meter_time_zone"), zone))
+    for j, name in enumerate(csv_header[2:]):
+        if name not in ds.variables:
+            fail("no variable %s" % name)
+            continue
+        data = ds.variables[name][:]
+        for k, eng in enumerate(eng_rows[: len(data)]):
+            text = eng[j + 3]
+            if abs(data[k] - float(text)) > half_last_digit(text) * (1 + 1e-9):
+                fail("%s[%d] = %r, .eng prints %r" % (name, k, data[k], text))
+    ds.close()
+
+    if failures:
+        for text in failures[:40]:
+            print(text)
+        print("%d disagreements" % len(failures))
+        return 1
+    print("agree: %d records, %d columns" % (len(eng_rows), len(csv_header) - 2))
+    return 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 6:
+        sys.stderr.write(__doc__)
+        sys.exit(2)
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])))

@@ -1,0 +1,556 @@
+// maru convert --format csv|netcdf on every example recording: the files read back through
+// the NetCDF C library, Python's netCDF4 and csv modules, and LibreOffice, against the
+// checked .eng files and the meter dates and times in the raw files; the attributes CF
+// asks for; and failures that leave no file behind.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/testfiles.h"
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::splitLines;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolRun run(const QString& program, const QStringList& args, int timeoutMs = 120000) {
+  QProcess p;
+  p.start(program, args);
+  ToolRun r;
+  if (!p.waitForFinished(timeoutMs)) {
+    p.kill();
+    p.waitForFinished();
+    r.err = "timed out";
+    return r;
+  }
+  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
+ToolRun runMaru(const std::vector<std::string>& args) {
+  QStringList list;
+  for (const std::string& a : args) list << QString::fromStdString(a);
+  return run(QString(MARU_TOOL), list);
+}
+
+std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+
+std::vector<std::string> split(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  size_t at = 0;
+  for (;;) {
+    const size_t end = line.find(separator, at);
+    fields.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) return fields;
+    at = end + 1;
+  }
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::vector<std::vector<std::string>> table(const std::string& path, char separator) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : splitLines(readFile(path))) rows.push_back(split(line, separator));
+  return rows;
+}
+
+// The meter's reading in a raw line ("MM/DD/YY<TAB>HH:MM:SS<TAB>…") as UTC seconds and as
+// ISO 8601 text with the zone; nothing for a line without both.
+struct RawStamp {
+  std::optional<double> epoch;
+  std::string iso;
+};
+
+RawStamp rawStamp(const std::string& line, int offsetMinutes) {
+  int mo = 0, d = 0, y = 0, h = 0, mi = 0, s = 0;
+  char tail = 0;
+  if (std::sscanf(line.c_str(), "%2d/%2d/%2d\t%2d:%2d:%2d%c", &mo, &d, &y, &h, &mi, &s, &tail) < 6) return {};
+  using namespace std::chrono;
+  const sys_days day{year{2000 + y} / month{static_cast<unsigned>(mo)} / std::chrono::day{static_cast<unsigned>(d)}};
+  const double local = static_cast<double>((day.time_since_epoch() + hours{h} + minutes{mi} + seconds{s}).count());
+  char text[64];
+  std::snprintf(text, sizeof text, "20%02d-%02d-%02dT%02d:%02d:%02d", y, mo, d, h, mi, s);
+  std::string iso = text;
+  if (offsetMinutes == 0) {
+    iso += "Z";
+  } else {
+    std::snprintf(text, sizeof text, "%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', std::abs(offsetMinutes) / 60,
+                  std::abs(offsetMinutes) % 60);
+    iso += text;
+  }
+  return {local - offsetMinutes * 60.0, iso};
+}
+
+// Half a unit in the last printed digit of `text`.
+double halfLastDigit(const std::string& text) {
+  const size_t dot = text.find('.');
+  const int decimals = dot == std::string::npos ? 0 : static_cast<int>(text.size() - dot - 1);
+  return 0.5 * std::pow(10.0, -decimals);
+}
+
+// A NetCDF file open for reading, closed when done.
+class NcFile {
+ public:
+  explicit NcFile(const std::string& path) { m_status = nc_open(path.c_str(), NC_NOWRITE, &m_id); }
+  ~NcFile() {
+    if (m_status == NC_NOERR) nc_close(m_id);
+  }
+  bool ok() const { return m_status == NC_NOERR; }
+  int id() const { return m_id; }
+  int varid(const std::string& name) const {
+    int v = -1;
+    return nc_inq_varid(m_id, name.c_str(), &v) == NC_NOERR ? v : -1;
+  }
+  std::vector<double> doubles(const std::string& name) const {
+    const int v = varid(name);
+    int dim = -1;
+    size_t length = 0;
+    if (v < 0 || nc_inq_vardimid(m_id, v, &dim) != NC_NOERR || nc_inq_dimlen(m_id, dim, &length) != NC_NOERR) return {};
+    std::vector<double> values(length);
+    if (length && nc_get_var_double(m_id, v, values.data()) != NC_NOERR) return {};
+    return values;
+  }
+  // A text attribute; nothing when missing or not text.
+  std::optional<std::string> text(int varid, const char* name) const {
+    nc_type type = NC_NAT;
+    size_t length = 0;
+    if (nc_inq_att(m_id, varid, name, &type, &length) != NC_NOERR || type != NC_CHAR) return std::nullopt;
+    std::string value(length, '\0');
+    nc_get_att_text(m_id, varid, name, value.data());
+    return value;
+  }
+  std::optional<double> number(int varid, const char* name) const {
+    nc_type type = NC_NAT;
+    size_t length = 0;
+    double value = 0;
+    if (nc_inq_att(m_id, varid, name, &type, &length) != NC_NOERR || type != NC_DOUBLE || length != 1 ||
+        nc_get_att_double(m_id, varid, name, &value) != NC_NOERR)
+      return std::nullopt;
+    return value;
+  }
+
+ private:
+  int m_id = -1;
+  int m_status = NC_EBADID;
+};
+
+const char* const kExamples[] = {"bb3", "flcd", "flasv", "ntu"};
+
+struct Zone {
+  const char* option;
+  int minutes;
+};
+const Zone kZones[] = {{"UTC", 0}, {"+02:00", 120}, {"-03:30", -210}};
+
+struct ArchiveCase {
+  const char* name;
+  Zone zone;
+};
+
+void PrintTo(const ArchiveCase& c, std::ostream* os) { *os << c.name << " " << c.zone.option; }
+
+std::vector<ArchiveCase> allCases() {
+  std::vector<ArchiveCase> cases;
+  for (const char* name : kExamples)
+    for (const Zone& zone : kZones) cases.push_back({name, zone});
+  return cases;
+}
+
+class ArchiveFormats : public ::testing::TestWithParam<ArchiveCase> {
+ protected:
+  // Converts the example to csv and netcdf in `dir`.
+  void convert(const TempDir& dir) {
+    const ArchiveCase& c = GetParam();
+    m_nc = dir.file(std::string(c.name) + ".nc");
+    m_csv = dir.file(std::string(c.name) + ".csv");
+    for (const auto& [format, out] : {std::pair{"netcdf", m_nc}, std::pair{"csv", m_csv}}) {
+      const ToolRun r = runMaru({"convert", "--dev", example(std::string(c.name) + ".dev"), "--format", format,
+                                 "--meter-tz", c.zone.option, example(std::string(c.name) + ".raw"), "-o", out});
+      ASSERT_EQ(r.status, 0) << format << ": " << r.err;
+    }
+  }
+  std::string m_nc, m_csv;
+};
+
+TEST_P(ArchiveFormats, NetcdfAndCsvAgreeWithTheEngFileAndTheRawClock) {
+  const ArchiveCase& c = GetParam();
+  TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(convert(dir));
+  const auto eng = table(example(std::string(c.name) + ".eng"), '\t');
+  const auto raw = splitLines(readFile(example(std::string(c.name) + ".raw")));
+  const auto csv = table(m_csv, ',');
+  ASSERT_GE(eng.size(), 2u);
+  const size_t records = eng.size() - 1;
+  ASSERT_EQ(csv.size(), eng.size());
+  ASSERT_GE(raw.size(), records);  // every example line is a data line
+  const std::vector<std::string>& names = csv[0];
+  ASSERT_EQ(names.size(), eng[0].size() - 1) << "time and count for Count, Date and Time";
+  EXPECT_EQ(names[0], "time");
+  EXPECT_EQ(names[1], "count");
+
+  NcFile nc(m_nc);
+  ASSERT_TRUE(nc.ok());
+  EXPECT_EQ(nc.text(NC_GLOBAL, "meter_time_zone"), std::string(c.zone.minutes == 0 ? "UTC" : c.zone.option));
+  const std::vector<double> time = nc.doubles("time");
+  ASSERT_EQ(time.size(), records);
+  std::map<std::string, std::vector<double>> columns;
+  for (size_t j = 2; j < names.size(); ++j) {
+    columns[names[j]] = nc.doubles(names[j]);
+    ASSERT_EQ(columns[names[j]].size(), records) << names[j];
+  }
+
+  for (size_t k = 0; k < records; ++k) {
+    const auto& engRow = eng[k + 1];
+    const auto& csvRow = csv[k + 1];
+    ASSERT_EQ(csvRow.size(), names.size()) << "csv row " << k + 1;
+    const RawStamp stamp = rawStamp(raw[k], c.zone.minutes);
+    EXPECT_EQ(csvRow[0], stamp.iso) << "row " << k + 1 << ": " << raw[k];
+    EXPECT_EQ(time[k], stamp.epoch ? *stamp.epoch : NC_FILL_DOUBLE) << "row " << k + 1 << ": " << raw[k];
+    EXPECT_EQ(csvRow[1], engRow[0]);
+    for (size_t j = 2; j < names.size(); ++j) {
+      const std::string& printed = engRow[j + 1];
+      EXPECT_EQ(csvRow[j], trimmed(printed)) << names[j] << " row " << k + 1;
+      EXPECT_NEAR(columns[names[j]][k], std::stod(printed), halfLastDigit(printed) * (1 + 1e-9))
+          << names[j] << " row " << k + 1;
+    }
+  }
+
+  // Each raw-counts variable holds the data field its long_name names, as received.
+  int nvars = 0;
+  nc_inq_nvars(nc.id(), &nvars);
+  int countsVars = 0;
+  for (int v = 0; v < nvars; ++v) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_inq_varname(nc.id(), v, name);
+    if (std::string(name).rfind("counts_", 0) != 0) continue;
+    ++countsVars;
+    int field = 0;
+    const std::string longName = nc.text(v, "long_name").value_or("");
+    ASSERT_EQ(std::sscanf(longName.c_str(), "raw counts of data field %d", &field), 1) << longName;
+    const std::vector<double> counts = nc.doubles(name);
+    ASSERT_EQ(counts.size(), records);
+    for (size_t k = 0; k < records; ++k) {
+      const auto fields = split(raw[k], '\t');
+      ASSERT_LE(static_cast<size_t>(field), fields.size());
+      EXPECT_EQ(counts[k], std::stod(fields[static_cast<size_t>(field - 1)])) << name << " row " << k + 1;
+    }
+  }
+  EXPECT_GT(countsVars, 0);
+}
+
+TEST_P(ArchiveFormats, PythonNetcdf4AndCsvReadersAgree) {
+  const ArchiveCase& c = GetParam();
+  TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(convert(dir));
+  const ToolRun r = run("/usr/bin/python3", {QString(MARU_SOURCE_DIR) + "/tests/cli/archive_readback.py",
+                                             QString::fromStdString(m_nc), QString::fromStdString(m_csv),
+                                             QString::fromStdString(example(std::string(c.name) + ".eng")),
+                                             QString::fromStdString(example(std::string(c.name) + ".raw")),
+                                             QString::number(c.zone.minutes)});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("agree: "), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ArchiveFormats, ::testing::ValuesIn(allCases()),
+                         [](const ::testing::TestParamInfo<ArchiveCase>& info) {
+                           std::string zone = info.param.zone.option;
+                           for (char& ch : zone)
+                             if (ch == '+') ch = 'E';
+                             else if (ch == '-') ch = 'W';
+                             else if (ch == ':') ch = '_';
+                           return std::string(info.param.name) + "_" + zone;
+                         });
+
+// Standard names the writer may use, with the units CF's table gives them (canonical
+// units, or units UDUNITS converts to them that we write).
+const std::map<std::string, std::set<std::string>> kStandardNames = {
+    {"time", {"seconds since 1970-01-01T00:00:00Z"}},
+    {"volume_scattering_function_of_radiative_flux_in_sea_water", {"m-1 sr-1"}},
+    {"volume_backwards_scattering_coefficient_of_radiative_flux_in_sea_water", {"m-1"}},
+    {"mass_concentration_of_chlorophyll_a_in_sea_water", {"kg m-3", "ug L-1"}},
+    {"sea_water_turbidity", {"1"}},
+    {"sea_water_temperature", {"K", "degree_Celsius"}},
+    {"sea_water_pressure", {"dbar", "Pa"}},
+};
+
+class CfAttributes : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
+  const std::string name = GetParam();
+  TempDir dir;
+  const std::string path = dir.file(name + ".nc");
+  const ToolRun r = runMaru({"convert", "--dev", example(name + ".dev"), "--format", "netcdf", example(name + ".raw"),
+                             "-o", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcFile nc(path);
+  ASSERT_TRUE(nc.ok());
+  int format = 0;
+  nc_inq_format(nc.id(), &format);
+  EXPECT_EQ(format, NC_FORMAT_NETCDF4);
+
+  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10"));
+  for (const char* attribute : {"title", "instrument", "device_file", "meter_time_zone", "history", "date_created"})
+    EXPECT_TRUE(nc.text(NC_GLOBAL, attribute).has_value() && !nc.text(NC_GLOBAL, attribute)->empty()) << attribute;
+  for (const char* attribute : {"salinity", "scattering_angle_deg", "x_factor"})
+    EXPECT_TRUE(nc.number(NC_GLOBAL, attribute).has_value()) << attribute;
+  EXPECT_EQ(nc.text(NC_GLOBAL, "device_file"), readFile(example(name + ".dev")));
+  const std::string history = nc.text(NC_GLOBAL, "history").value_or("");
+  EXPECT_NE(history.find("maru convert --dev " + example(name + ".dev")), std::string::npos) << history;
+  const ToolRun version = runMaru({"--version"});
+  ASSERT_EQ(version.status, 0);
+  EXPECT_NE(history.find(version.out.substr(0, version.out.find('\n'))), std::string::npos) << history;
+  const std::string created = nc.text(NC_GLOBAL, "date_created").value_or("");
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char z = 0;
+  EXPECT_EQ(std::sscanf(created.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z), 7) << created;
+  EXPECT_EQ(z, 'Z') << created;
+
+  // The coordinate variable of the one dimension.
+  int dims = 0, unlimited = -1;
+  nc_inq(nc.id(), &dims, nullptr, nullptr, &unlimited);
+  EXPECT_EQ(dims, 1);
+  char dimName[NC_MAX_NAME + 1] = {};
+  nc_inq_dimname(nc.id(), 0, dimName);
+  EXPECT_STREQ(dimName, "time");
+  const int time = nc.varid("time");
+  ASSERT_GE(time, 0);
+  EXPECT_EQ(nc.text(time, "calendar"), std::string("standard"));
+  EXPECT_EQ(nc.text(time, "axis"), std::string("T"));
+
+  int nvars = 0;
+  nc_inq_nvars(nc.id(), &nvars);
+  std::set<std::string> variables;
+  for (int v = 0; v < nvars; ++v) {
+    char n[NC_MAX_NAME + 1] = {};
+    nc_inq_varname(nc.id(), v, n);
+    variables.insert(n);
+  }
+  for (int v = 0; v < nvars; ++v) {
+    char n[NC_MAX_NAME + 1] = {};
+    nc_type type = NC_NAT;
+    int ndims = 0, dimids[NC_MAX_VAR_DIMS] = {};
+    nc_inq_var(nc.id(), v, n, &type, &ndims, dimids, nullptr);
+    const std::string var = n;
+    SCOPED_TRACE(var);
+    EXPECT_EQ(ndims, 1);
+    EXPECT_EQ(dimids[0], 0) << "along time";
+    // Units on every variable, a long_name, and a fill value of the variable's own type.
+    const std::optional<std::string> units = nc.text(v, "units");
+    ASSERT_TRUE(units.has_value());
+    EXPECT_FALSE(units->empty());
+    EXPECT_TRUE(nc.text(v, "long_name").has_value());
+    nc_type fillType = NC_NAT;
+    size_t fillLength = 0;
+    ASSERT_EQ(nc_inq_att(nc.id(), v, "_FillValue", &fillType, &fillLength), NC_NOERR);
+    EXPECT_EQ(fillType, type);
+    EXPECT_EQ(fillLength, 1u);
+    // Standard names only from CF's table, with units it allows.
+    if (const auto standard = nc.text(v, "standard_name")) {
+      const auto known = kStandardNames.find(*standard);
+      ASSERT_NE(known, kStandardNames.end()) << *standard;
+      EXPECT_TRUE(known->second.count(*units)) << *standard << " in " << *units;
+    }
+    // Ancillary variables name variables of the file; every value names its counts.
+    const std::optional<std::string> ancillary = nc.text(v, "ancillary_variables");
+    if (var != "time" && var.rfind("counts_", 0) != 0) {
+      ASSERT_TRUE(ancillary.has_value()) << "an engineering value without its counts";
+    }
+    if (ancillary) {
+      EXPECT_FALSE(ancillary->empty());
+      for (const std::string& other : split(*ancillary, ' ')) EXPECT_TRUE(variables.count(other)) << other;
+    }
+  }
+
+  // ncdump shows the same header.
+  const ToolRun dump = run("ncdump", {"-h", QString::fromStdString(path)});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  for (const char* shown : {":Conventions = \"CF-1.10\"", "time = UNLIMITED", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
+                            ":instrument = ", ":device_file = ", ":history = ", ":date_created = ", ":salinity = ",
+                            ":scattering_angle_deg = ", ":x_factor = "})
+    EXPECT_NE(dump.out.find(shown), std::string::npos) << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, CfAttributes, ::testing::ValuesIn(kExamples));
+
+// A meter without a clock column: the date and time come from "DAT" and "CLK" replies, and
+// a line before both has none. A clock column with an impossible date gives none either.
+TEST(ArchiveTimes, RepliesSetTheClockAndImpossibleDatesStayEmpty) {
+  TempDir dir;
+  const std::string dev = dir.file("m.dev");
+  writeFile(dev, "Counting meter\nColumns=2\nNTU=1 0.0048 47\niTemp=2 0.125 -50.0\n");
+  const std::string raw = dir.file("m.raw");
+  writeFile(raw, "1100\t560\r\nDAT 05/14/24\r\n1101\t560\r\nCLK 23:59:58\r\n1102\t560\r\n1103\t561\r\n");
+  const std::string dated = dir.file("d.dev");
+  writeFile(dated, "Clocked meter\nColumns=3\nDate=1\nTime=2\nNTU=3 0.0048 47\n");
+  const std::string datedRaw = dir.file("d.raw");
+  writeFile(datedRaw, "02/30/24\t10:00:00\t1100\r\n02/29/24\t24:00:00\t1100\r\n02/29/24\t23:00:00\t1100\r\n");
+
+  struct Case {
+    std::string dev, raw;
+    std::vector<std::string> iso;  // per record, with zone +01:00
+  };
+  const Case cases[] = {
+      {dev, raw, {"", "", "2024-05-14T23:59:58+01:00", "2024-05-14T23:59:58+01:00"}},
+      {dated, datedRaw, {"", "", "2024-02-29T23:00:00+01:00"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw);
+    const std::string csv = dir.file("out.csv"), nc = dir.file("out.nc");
+    ASSERT_EQ(runMaru({"convert", "--dev", c.dev, "--format", "csv", "--meter-tz", "+01:00", c.raw, "-o", csv}).status, 0);
+    ASSERT_EQ(runMaru({"convert", "--dev", c.dev, "--format", "netcdf", "--meter-tz", "+01:00", c.raw, "-o", nc}).status, 0);
+    const auto rows = table(csv, ',');
+    ASSERT_EQ(rows.size(), c.iso.size() + 1);
+    NcFile file(nc);
+    const std::vector<double> time = file.doubles("time");
+    ASSERT_EQ(time.size(), c.iso.size());
+    for (size_t k = 0; k < c.iso.size(); ++k) {
+      EXPECT_EQ(rows[k + 1][0], c.iso[k]) << k;
+      if (c.iso[k].empty()) {
+        EXPECT_EQ(time[k], NC_FILL_DOUBLE) << k;
+      } else {
+        // 2024-05-14T22:59:58Z and 2024-02-29T22:00:00Z.
+        EXPECT_TRUE(time[k] == 1715727598.0 || time[k] == 1709244000.0) << k << ": " << time[k];
+      }
+    }
+  }
+}
+
+// LibreOffice opens each csv: as many cells in every row as names in the header, times
+// kept as the ISO text, values as numbers equal to the file's.
+TEST(ArchiveCsv, OpensInLibreOffice) {
+  const QString soffice = QStandardPaths::findExecutable("soffice");
+  if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice (libreoffice-calc-nogui, scripts/deps) is not installed";
+  TempDir dir;
+  QStringList csvFiles;
+  for (const char* name : kExamples) {
+    const std::string csv = dir.file(std::string(name) + ".csv");
+    ASSERT_EQ(runMaru({"convert", "--dev", example(std::string(name) + ".dev"), "--format", "csv", "--meter-tz",
+                       "+02:00", example(std::string(name) + ".raw"), "-o", csv})
+                  .status,
+              0);
+    csvFiles << QString::fromStdString(csv);
+  }
+  // A profile of its own, so that no other LibreOffice on the machine interferes.
+  const ToolRun lo = run(soffice, QStringList{"-env:UserInstallation=file://" + QString::fromStdString(dir.file("profile")),
+                                              "--headless", "--convert-to", "fods", "--outdir",
+                                              QString::fromStdString(dir.file("lo"))} +
+                                      csvFiles,
+                         240000);
+  ASSERT_EQ(lo.status, 0) << lo.out << lo.err;
+
+  for (const char* name : kExamples) {
+    SCOPED_TRACE(name);
+    const auto csv = table(dir.file(std::string(name) + ".csv"), ',');
+    QFile file(QString::fromStdString(dir.file(std::string("lo/") + name + ".fods")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << lo.out << lo.err;
+    QXmlStreamReader xml(&file);
+    // Rows of (value type, value or text) per cell, repeated cells spelled out.
+    std::vector<std::vector<std::pair<std::string, std::string>>> rows;
+    while (!xml.atEnd()) {
+      xml.readNext();
+      if (!xml.isStartElement()) continue;
+      if (xml.name() == QLatin1String("table-row")) rows.emplace_back();
+      if (xml.name() != QLatin1String("table-cell") || rows.empty()) continue;
+      const auto attributes = xml.attributes();
+      const std::string type = attributes.value("office:value-type").toString().toStdString();
+      const int repeat = std::max(1, attributes.value("table:number-columns-repeated").toInt());
+      std::string value = type == "float" ? attributes.value("office:value").toString().toStdString()
+                                          : xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().toStdString();
+      for (int i = 0; i < repeat; ++i) rows.back().emplace_back(type, value);
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    ASSERT_EQ(rows.size(), csv.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      // Trailing empty cells are no columns.
+      while (!rows[k].empty() && rows[k].back().first.empty() && rows[k].back().second.empty()) rows[k].pop_back();
+      ASSERT_EQ(rows[k].size(), csv[0].size()) << "row " << k;
+      if (k == 0) continue;
+      // The time: kept as text, exactly; an empty time an empty cell.
+      EXPECT_EQ(rows[k][0].second, csv[k][0]) << "row " << k;
+      if (!csv[k][0].empty()) {
+        EXPECT_EQ(rows[k][0].first, "string");
+        EXPECT_EQ(csv[k][0].size(), 25u) << csv[k][0];  // 2024-05-14T10:21:00+02:00
+      }
+      for (size_t j = 1; j < csv[k].size(); ++j) {
+        EXPECT_EQ(rows[k][j].first, "float") << "row " << k << " column " << j;
+        EXPECT_EQ(std::stod(rows[k][j].second), std::stod(csv[k][j])) << "row " << k << " column " << j;
+      }
+    }
+  }
+}
+
+// What fails, with which status and message, and that nothing is left of the output.
+struct ErrorCase {
+  const char* what;
+  std::vector<std::string> options;  // "OUT" is the output, "DIR" the folder
+  int status;
+  const char* message;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.what; }
+
+class ArchiveErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(ArchiveErrors, RightStatusAndMessageAndNoPartialFile) {
+  const ErrorCase& c = GetParam();
+  TempDir dir;
+  QDir(QString::fromStdString(dir.path())).mkdir("sub");
+  const std::string folder = dir.file("sub");
+  std::vector<std::string> args = {"convert", "--dev", example("bb3.dev"), example("bb3.raw")};
+  for (std::string option : c.options) {
+    if (option == "OUT") option = folder + "/out.file";
+    if (option == "DIR") option = folder;
+    args.push_back(option);
+  }
+  const ToolRun r = runMaru(args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  // Only what was there before: the folder given as output stays an empty folder, and no
+  // temporary file stays beside it.
+  EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{"sub"});
+  EXPECT_TRUE(QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+      << QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ArchiveErrors,
+    ::testing::Values(
+        ErrorCase{"netcdf_missing_folder", {"--format", "netcdf", "-o", "DIR/none/x.nc"}, 1, "cannot create"},
+        ErrorCase{"csv_missing_folder", {"--format", "csv", "-o", "DIR/none/x.csv"}, 1, "cannot write"},
+        ErrorCase{"netcdf_onto_a_folder", {"--format", "netcdf", "-o", "DIR"}, 1, "cannot rename"},
+        ErrorCase{"csv_onto_a_folder", {"--format", "csv", "-o", "DIR"}, 1, "cannot rename"},
+        ErrorCase{"zone_out_of_range", {"--format", "csv", "--meter-tz", "+25:00", "-o", "OUT"}, 2, "+25:00"},
+        ErrorCase{"zone_by_name", {"--format", "netcdf", "--meter-tz", "CET", "-o", "OUT"}, 2, "CET"},
+        ErrorCase{"zone_without_minutes", {"--meter-tz", "+2", "-o", "OUT"}, 2, "+2"},
+        ErrorCase{"format_unknown", {"--format", "xlsx", "-o", "OUT"}, 2, "xlsx"},
+        ErrorCase{"netcdf_to_standard_output", {"--format", "netcdf"}, 2, "needs -o"}),
+    [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.what); });
+
+}  // namespace
