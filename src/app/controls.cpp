@@ -46,6 +46,8 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "BTStopData", W::Button, "Stop Data"),
       Row("main", "BTRecordRaw", W::Button, "Record  Raw"),
       Row("main", "BTRecordEngr", W::Button, "Record Engr"),
+      Row("main", "BTRecordCsv", W::Button, "Record CSV (UTC)")
+          .hint("Engineering units as CSV, each row stamped with this computer's UTC time"),
       Row("main", "BTStopRecord", W::Button, "Stop Record"),
       Row("main", "CBHostPort", W::Combo, "Select Host Port").items(hostPorts).access("Host port"),
       Row("main", "CBBaudRate", W::Combo, "19200 Baud").items(bauds).access("Baud rate"),
@@ -63,6 +65,11 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "LBRawFileSize", W::Label, ""),
       Row("main", "LBEngrFileName", W::Label, ""),
       Row("main", "LBEngrFileSize", W::Label, ""),
+      Row("main", "LBCsvFileName", W::Label, ""),
+      Row("main", "LBCsvFileSize", W::Label, ""),
+      Row("main", "LBExportStatus", W::Label, "").hidden(),
+      Row("main", "PBExport", W::ProgressBar, "").index(0).access("Export progress").hidden(),
+      Row("main", "BTExportCancel", W::Button, "Cancel Export").hidden(),
 
       // ---- The menu ----
       Row("menubar", "File1", W::MenuItem, "&File"),
@@ -70,6 +77,8 @@ std::vector<ControlSpec> buildTable() {
       Row("menu", "", W::MenuItem, ""),
       Row("menu", "RealTimeData1", W::MenuItem, "Real Time Data").checkable(true),
       Row("menu", "ReplayRawFile1", W::MenuItem, "Replay Raw File").checkable(false),
+      Row("menu", "", W::MenuItem, ""),
+      Row("menu", "ExportRecording1", W::MenuItem, "Export Recording..."),
       Row("menu", "", W::MenuItem, ""),
       Row("menu", "MenuAdvancedSetup", W::MenuItem, "Advanced Setup"),
       Row("menu", "", W::MenuItem, ""),
@@ -187,6 +196,8 @@ std::vector<ControlSpec> buildTable() {
       Row("TSPlot", "PresCB", W::Combo, "No Pressure Plot")
           .items({"No Pressure Plot", "Plot Pressure"})
           .index(0).access("Pressure plot").hidden(),
+      Row("TSPlot", "XAxisCB", W::Combo, "X: Sample Count")
+          .items({"X: Sample Count", "X: Host Time"}).index(0).access("X axis"),
       Row("TSPlot", "iPlot1", W::Chart, "").access("Data plot"),
 
       // ---- Transfer Data ----

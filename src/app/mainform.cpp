@@ -60,6 +60,9 @@ void MainForm::setupDispatch() {
   on("BTStopData", &MainForm::BTStopClick);
   on("BTRecordRaw", &MainForm::BTRecordRawClick);
   on("BTRecordEngr", &MainForm::BTRecordEngrClick);
+  on("BTRecordCsv", &MainForm::BTRecordCsvClick);
+  on("ExportRecording1", &MainForm::ExportRecordingClick);
+  on("BTExportCancel", &MainForm::BTExportCancelClick);
   on("BTStopRecord", &MainForm::BTStopRecordClick);
   on("PCOMPort", &MainForm::PCOMPortClick);
   on("PMeterType", &MainForm::PMeterTypeClick);
@@ -122,6 +125,9 @@ void MainForm::setupDispatch() {
   onChange("iTempCB", &MainForm::iTempCBChange);
   onChange("xTempCB", &MainForm::xTempCBChange);
   onChange("PresCB", &MainForm::PresCBChange);
+  m_changes["XAxisCB"] = [this] { m_plot->XAxisCBChange(); };
+  // The plot's time axis shows the host's time of day at which each line arrived.
+  m_plot->setHostSeconds([this] { return LocalSeconds(m_lineTime); });
 }
 
 std::string MainForm::editText(const std::string& name, size_t limit) const {
@@ -174,6 +180,7 @@ void MainForm::CloseByFrame() {
   // Whatever was recorded is already on disk line by line; close the files properly.
   m_recording.stop(files::Recording::Stream::Raw);
   m_recording.stop(files::Recording::Stream::Engr);
+  m_recording.stop(files::Recording::Stream::Csv);
   if (m_replay) m_replay->close();
   m_transfer.close();
   m_port->close();
@@ -289,6 +296,7 @@ void MainForm::Timer55msTimer() {
   else
     ReceiveStep(0);
   transferWatchdog();
+  exportStep();
   if (SampleClockDirty) {
     SampleClockDirty = false;
     drawClockLabels();
@@ -364,10 +372,12 @@ void MainForm::TakeLine(const meterlink::Line& line) {
     return;
   }
   SampleClockDirty = true;
+  m_lineTime = m_options.utcClock();
   MeasureSampleRate();
   warnCorrectionSkipped(line.correctionsSkipped);
   m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
   WriteEngrLine();
+  WriteCsvLine();
   if (!m_recording.writeRawLine(line.text)) recordingFailed(files::Recording::Stream::Raw);
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/exportjob.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
 #include "app/viewmodel.h"
@@ -33,6 +34,9 @@ struct MainFormOptions {
   meterlink::PortSlots ports;                  ///< which device each "Host Port - COM n" item means
   std::string workingDir = ".";           ///< where "last.rbs" and saved device-file names live
   measure::HostClock hostClock = measure::LocalHostTime;
+  /// The host's UTC time now: the receive time of the CSV recording's rows and of the
+  /// plot's time axis. Tests fix it.
+  std::function<std::chrono::system_clock::time_point()> utcClock = [] { return std::chrono::system_clock::now(); };
   std::function<void(int)> quit;          ///< ends the program (exit status); tests record it
   /// Runs once when start-up is over: after the first receive tick set its defaults and
   /// the first 1-second tick restored the last run's settings.
@@ -80,6 +84,8 @@ class MainForm {
   bool RecordEngr() const { return m_recording.on(files::Recording::Stream::Engr); }
   long RawFileBytes() const { return m_recording.bytes(files::Recording::Stream::Raw); }
   long EngrFileBytes() const { return m_recording.bytes(files::Recording::Stream::Engr); }
+  bool RecordCsv() const { return m_recording.on(files::Recording::Stream::Csv); }
+  long CsvFileBytes() const { return m_recording.bytes(files::Recording::Stream::Csv); }
   bool TransferActive() const { return m_transfer.active(); }
   int TransferIdleTicks() const { return m_transfer.idleTicks(); }
   int TransferStatus() const { return static_cast<int>(m_transfer.status()); }
@@ -191,6 +197,17 @@ class MainForm {
   /// Stops engineering-units recording; false when the file could not be completed.
   bool StopEngrRecording();
   bool StartRawRecording(const std::string& path);
+  void BTRecordCsvClick();
+  /// Starts the CSV recording (host UTC time, count, engineering values) into `path`.
+  bool StartCsvRecording(const std::string& path);
+  /// File menu "Export Recording...": a raw file and the loaded device file into CSV or
+  /// NetCDF, converted a slice per 55 ms tick.
+  void ExportRecordingClick();
+  /// Starts exporting `rawPath` into `outPath` without dialogs; false (with a box) when it
+  /// cannot start.
+  bool StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format);
+  void BTExportCancelClick();
+  bool ExportRunning() const { return m_export != nullptr; }
   bool StartReplay(const std::string& path);
 
  private:
@@ -201,6 +218,9 @@ class MainForm {
   void transferWatchdog();
   void onPortLost(const std::string& reason);
   void WriteEngrLine();
+  void WriteCsvLine();
+  void exportStep();
+  void endExport();
   void applyReply(const meterlink::ReplyEffects& effects);
   void syncDispatch();
   void recordingFailed(files::Recording::Stream stream);
@@ -220,6 +240,9 @@ class MainForm {
   files::Recording m_recording;
   std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferSession m_transfer;
+  std::unique_ptr<ExportJob> m_export;
+  /// The host's UTC time when the line being taken arrived.
+  std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;
   std::map<std::string, std::function<void()>> m_changes;
 

@@ -31,6 +31,8 @@ class NullChart : public chart::PlotChart {
   void SetTitleText(const std::string& text) override { m_title = text; }
   void SetXAxisTrackingStyle(int, chart::TrackingStyle) override {}
   void SetYAxisTrackingStyle(int, chart::TrackingStyle) override {}
+  void SetXAxisTimeLabels(bool on) override { m_timeLabels = on; }
+  bool XAxisTimeLabels() const { return m_timeLabels; }
   void SetToolBarShowEditButton(int, bool) override {}
   bool SaveProperties(const std::string&) override { return true; }
   bool LoadProperties(const std::string&) override { return true; }
@@ -44,6 +46,7 @@ class NullChart : public chart::PlotChart {
   bool valid(int channel) const { return channel >= 0 && channel < static_cast<int>(m_channels.size()); }
   std::vector<Channel> m_channels;
   std::string m_title;
+  bool m_timeLabels = false;
 };
 
 }  // namespace app

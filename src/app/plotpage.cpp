@@ -1,6 +1,8 @@
 #include "app/plotpage.h"
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 
 #include "measure/cformat.h"
 #include "measure/kinds.h"
@@ -34,6 +36,21 @@ const char* unitsOf(const measure::EngColumn& column, const measure::DeviceConfi
 int clampColumns(int columnCount) { return std::clamp(columnCount, 0, measure::kMaxColumns); }
 
 }  // namespace
+
+double LocalSeconds(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const double utc = duration<double>(time.time_since_epoch()).count();
+  const std::time_t whole = static_cast<std::time_t>(std::floor(utc));
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &whole);
+  const double offset = static_cast<double>(_mkgmtime(&local) - whole);
+#else
+  localtime_r(&whole, &local);
+  const double offset = static_cast<double>(local.tm_gmtoff);
+#endif
+  return utc + offset;
+}
 
 PlotPage::PlotPage(chart::PlotChart& chart, ViewModel& view, const measure::DeviceConfig& config,
                    const measure::SampleState& sample, const measure::EngValues& eng,
@@ -96,6 +113,7 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
   const int columns = clampColumns(columnCount);
   const bool power = m_powerUser;
   const int window = m_choices.StdDevWindow;
+  const double x = m_choices.XAxisChoice == 1 && m_hostSeconds ? m_hostSeconds() : m_sample.ElapsedSample;
 
   for (int c = 0; c < columns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
@@ -153,7 +171,7 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
 
     const int channel = m_columnChannel[size_t(c)];
     if (!title.empty()) m_chart.SetChannelTitle(channel, title);
-    if (y < kPlotLimit) m_chart.AddXY(channel, m_sample.ElapsedSample, y);
+    if (y < kPlotLimit) m_chart.AddXY(channel, x, y);
   }
 }
 
@@ -195,6 +213,14 @@ void PlotPage::xTempCBChange() {
 
 void PlotPage::PresCBChange() {
   m_choices.PresPlotChoice = m_view.itemIndex("PresCB");
+  m_chart.ClearAllData();
+}
+
+void PlotPage::XAxisCBChange() {
+  const int index = m_view.itemIndex("XAxisCB");
+  if (index < 0 || index > 1) return;
+  m_choices.XAxisChoice = index;
+  m_chart.SetXAxisTimeLabels(index == 1);
   m_chart.ClearAllData();
 }
 

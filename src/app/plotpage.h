@@ -2,6 +2,8 @@
 // The "Plot Data" page: one chart channel per measured column, the six option boxes,
 // and the per-sample display of values in the channel titles and points.
 #include <array>
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "app/viewmodel.h"
@@ -13,12 +15,17 @@
 
 namespace app {
 
+/// `time` as the host's local time in seconds since the epoch (the local offset from UTC
+/// at that moment added): modulo one day, the local time of day. Milliseconds kept.
+double LocalSeconds(std::chrono::system_clock::time_point time);
+
 /// The plot choices (shared state of the main form; the settings file saves them).
 struct PlotChoices {
   int PlotType = 0;        ///< PlotTypeCB: 0 raw data, 1 engineering units
   int BBPlotChoice = 0;
   int StdDevWindow = 0;    ///< 0, 1, 15 or 60
   int ITempPlotChoice = 0, XTempPlotChoice = 0, PresPlotChoice = 0;
+  int XAxisChoice = 0;     ///< XAxisCB: 0 the sample count, 1 the host's time of day
 };
 
 class PlotPage {
@@ -45,6 +52,14 @@ class PlotPage {
   void iTempCBChange();
   void xTempCBChange();
   void PresCBChange();
+  /// XAxisCB: the X axis shows the sample count or the host's time of day; the points
+  /// drawn so far are dropped (their X means something else).
+  void XAxisCBChange();
+
+  /// The host's local time of the sample being shown, in seconds (since the epoch, local
+  /// offset added, so that seconds modulo a day are the time of day). The X of every
+  /// point while XAxisCB chooses the time. Without a source, X stays the sample count.
+  void setHostSeconds(std::function<double()> source) { m_hostSeconds = std::move(source); }
 
   /// The first-tick preparation: no channels, Y axis 0 expand/collapse, X axis scrolling
   /// smoothly, toolbar 0 without its edit button, title = MeterTitle.
@@ -64,6 +79,7 @@ class PlotPage {
   const bool& m_powerUser;
   std::array<int, measure::kMaxColumns> m_columnChannel{};
   std::array<int, measure::kMaxColumns> m_kindCount{};  ///< per kind, columns seen since the last reset
+  std::function<double()> m_hostSeconds;
 };
 
 }  // namespace app

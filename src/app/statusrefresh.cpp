@@ -83,9 +83,17 @@ void MainForm::Timer1SecondTimer() {
   m_view.setText("LBTotalIn", cformat("Bytes Read: %lu", TotalBytesRead));
   m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", RawFileBytes() / 1024));
   m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", EngrFileBytes() / 1024));
-  static const char* kRecording[4] = {"Recording:  OFF", "Recording:  Raw", "Recording:  Engr Units",
-                                      "Recording:  Raw + Engr Units"};
-  m_view.setText("LBRecordStatus", kRecording[(RecordRaw() ? 1 : 0) + (RecordEngr() ? 2 : 0)]);
+  m_view.setText("LBCsvFileSize", cformat("CSV File Size: %ld K", CsvFileBytes() / 1024));
+  static const char* kRecording[8] = {"Recording:  OFF",
+                                      "Recording:  Raw",
+                                      "Recording:  Engr Units",
+                                      "Recording:  Raw + Engr Units",
+                                      "Recording:  CSV",
+                                      "Recording:  Raw + CSV",
+                                      "Recording:  Engr Units + CSV",
+                                      "Recording:  Raw + Engr Units + CSV"};
+  m_view.setText("LBRecordStatus",
+                 kRecording[(RecordRaw() ? 1 : 0) + (RecordEngr() ? 2 : 0) + (RecordCsv() ? 4 : 0)]);
   m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", ReceiveFileBytes() / 1024));
   static const char* kReceive[5] = {"Receive File Status:  ", "Receive File Status:  In Progress",
                                     "Receive File Status:  Complete", "Receive File Status:  Incomplete",

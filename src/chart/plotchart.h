@@ -27,6 +27,10 @@ class PlotChart {
   virtual std::string TitleText() const = 0;
   virtual void SetTitleText(const std::string& text) = 0;
   virtual void SetXAxisTrackingStyle(int axis, TrackingStyle style) = 0;
+  /// How the X axis is labelled: false, as numbers (the sample count); true, as a time of
+  /// day: X is read as seconds and each label shows X modulo one day as HH:MM:SS. The
+  /// points are not touched; tracking works on X as before.
+  virtual void SetXAxisTimeLabels(bool on) = 0;
   virtual void SetYAxisTrackingStyle(int axis, TrackingStyle style) = 0;
   virtual void SetToolBarShowEditButton(int toolbar, bool show) = 0;
   /// Saves / loads the chart's own display properties to a named file; false on failure.

@@ -1,6 +1,7 @@
 #include "chart/stripchart.h"
 
 #include <QAction>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -199,11 +200,13 @@ void StripChart::applyLook() {
   m_chart->setTitleFont(titleFont);
   m_chart->setTitleBrush(Qt::white);
   m_chart->legend()->setLabelColor(Qt::white);
-  for (QValueAxis* axis : {m_xAxis, m_yAxis}) {
-    axis->setLabelsColor(QColor(0xd0, 0xd0, 0xd0));
-    axis->setGridLineColor(QColor(0x50, 0x50, 0x50));
-    axis->setLinePenColor(QColor(0x90, 0x90, 0x90));
-  }
+  for (QValueAxis* axis : {m_xAxis, m_yAxis}) styleAxis(axis);
+}
+
+void StripChart::styleAxis(QValueAxis* axis) {
+  axis->setLabelsColor(QColor(0xd0, 0xd0, 0xd0));
+  axis->setGridLineColor(QColor(0x50, 0x50, 0x50));
+  axis->setLinePenColor(QColor(0x90, 0x90, 0x90));
 }
 
 QColor StripChart::colourFromBgr(uint32_t bgr) {
@@ -330,6 +333,75 @@ void StripChart::SetXAxisTrackingStyle(int axis, TrackingStyle style) {
   markDirty();
 }
 
+void StripChart::SetXAxisTimeLabels(bool on) {
+  if (on == m_timeLabels) return;
+  OwnRangeChange own(m_settingRange);
+  m_timeLabels = on;
+  // Qt Charts labels a value axis only through a printf format: times of day need an
+  // axis whose labels are its own (a category axis), put in the old one's place.
+  QValueAxis* old = m_xAxis;
+  QValueAxis* axis = nullptr;
+  if (on) {
+    auto* categories = new QCategoryAxis(m_chart);
+    categories->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axis = categories;
+  } else {
+    axis = new QValueAxis(m_chart);
+    axis->setLabelFormat("%.0f");
+  }
+  styleAxis(axis);
+  m_chart->addAxis(axis, Qt::AlignBottom);
+  for (auto& ch : m_channels) {
+    ch->series->detachAxis(old);
+    ch->series->attachAxis(axis);
+  }
+  m_chart->removeAxis(old);
+  delete old;
+  m_xAxis = axis;
+  const double lo = 0.0, hi = m_xAxisState.span;
+  m_xAxis->setRange(lo, hi);
+  if (on) labelTimeAxis(lo, hi);
+  connect(m_xAxis, &QValueAxis::rangeChanged, this, &StripChart::onAxisRangeChanged);
+  setTracking(true);
+}
+
+QString StripChart::timeOfDayText(double seconds) {
+  long long s = static_cast<long long>(std::floor(seconds)) % 86400;
+  if (s < 0) s += 86400;
+  return QStringLiteral("%1:%2:%3")
+      .arg(s / 3600, 2, 10, QLatin1Char('0'))
+      .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+void StripChart::labelTimeAxis(double lo, double hi) {
+  auto* axis = qobject_cast<QCategoryAxis*>(m_xAxis);
+  if (!axis) return;
+  // About five labels at a round step: seconds, minutes or hours.
+  static constexpr double kSteps[] = {1,   2,    5,    10,   15,   30,    60,    120,   300,
+                                      600, 900,  1800, 3600, 7200, 10800, 21600, 43200, 86400};
+  const double wanted = (hi - lo) / 5.0;
+  double step = kSteps[std::size(kSteps) - 1];
+  for (const double candidate : kSteps) {
+    if (candidate >= wanted) {
+      step = candidate;
+      break;
+    }
+  }
+  for (const QString& label : axis->categoriesLabels()) axis->remove(label);
+  axis->setStartValue(lo);
+  // A category's label must be unique; over more than a day a time of day repeats.
+  for (double t = std::ceil(lo / step) * step; t <= hi; t += step) {
+    const QString text = timeOfDayText(t);
+    if (!axis->categoriesLabels().contains(text)) axis->append(text, t);
+  }
+}
+
+QStringList StripChart::xAxisTimeLabelTexts() const {
+  auto* axis = qobject_cast<QCategoryAxis*>(m_xAxis);
+  return axis ? axis->categoriesLabels() : QStringList();
+}
+
 void StripChart::SetYAxisTrackingStyle(int axis, TrackingStyle style) {
   if (axis != 0) return;
   m_yAxisState.style = style;
@@ -403,6 +475,10 @@ void StripChart::setAxisRange(QValueAxis* axis, double lo, double hi) {
   if (axis->min() == lo && axis->max() == hi) return;
   OwnRangeChange own(m_settingRange);
   axis->setRange(lo, hi);
+  if (axis == m_xAxis && m_timeLabels) {
+    labelTimeAxis(lo, hi);
+    return;
+  }
   // Ticks at round values (1, 2 or 5 times a power of ten), about five per axis,
   // whatever the range is.
   double raw = (hi - lo) / 5.0;
@@ -606,8 +682,8 @@ void StripChart::updateCursor(const QPointF& viewportPos) {
   }
   QPointF value = m_chart->mapToValue(scenePos);
   m_cursorLine->setLine(scenePos.x(), area.top(), scenePos.x(), area.bottom());
-  m_cursorText->setText(QStringLiteral("X %1  Y %2")
-                            .arg(QString::number(value.x(), 'f', 1), QString::number(value.y(), 'g', 6)));
+  const QString x = m_timeLabels ? timeOfDayText(value.x()) : QString::number(value.x(), 'f', 1);
+  m_cursorText->setText(QStringLiteral("X %1  Y %2").arg(x, QString::number(value.y(), 'g', 6)));
   m_cursorText->setPos(scenePos.x() + 4, area.top() + 2);
   m_cursorLine->show();
   m_cursorText->show();

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -68,6 +69,9 @@ class StripChart : public QWidget, public PlotChart {
   /// Only axis 0 exists; other indexes are ignored.
   void SetXAxisTrackingStyle(int axis, TrackingStyle style) override;
   void SetYAxisTrackingStyle(int axis, TrackingStyle style) override;
+  /// Swaps the X axis for one that labels its ticks as times of day (at round steps of
+  /// seconds, minutes or hours) or back to the numbered one; tracking resumes.
+  void SetXAxisTimeLabels(bool on) override;
   /// Only toolbar 0 exists; other indexes are ignored.
   void SetToolBarShowEditButton(int toolbar, bool show) override;
   /// Writes the display properties (titles, colours, axes, legend, toolbar, cursor; not
@@ -90,6 +94,11 @@ class StripChart : public QWidget, public PlotChart {
   /// At least 2; drops the oldest points of channels that hold more.
   void setHistoryCap(size_t cap);
   QColor channelColor(int channel) const;
+  bool xAxisTimeLabels() const { return m_timeLabels; }
+  /// The X axis labels shown in time-of-day mode, left to right (empty otherwise).
+  QStringList xAxisTimeLabelTexts() const;
+  /// "HH:MM:SS" of `seconds` modulo one day.
+  static QString timeOfDayText(double seconds);
   TrackingStyle xTrackingStyle() const { return m_xAxisState.style; }
   TrackingStyle yTrackingStyle() const { return m_yAxisState.style; }
   double xSpan() const { return m_xAxisState.span; }
@@ -113,6 +122,7 @@ class StripChart : public QWidget, public PlotChart {
   QChartView* chartView() const { return m_view; }
   QToolBar* toolBar() const { return m_toolBar; }
   QLineSeries* series(int channel) const;
+  /// A QCategoryAxis (a QValueAxis) while the labels show times of day.
   QValueAxis* xAxis() const { return m_xAxis; }
   QValueAxis* yAxis() const { return m_yAxis; }
 
@@ -153,6 +163,8 @@ class StripChart : public QWidget, public PlotChart {
   void collectVisible(Channel& ch, double xMin, double xMax, int columns, double& yLo,
                       double& yHi);
   void setAxisRange(QValueAxis* axis, double lo, double hi);
+  void labelTimeAxis(double lo, double hi);
+  void styleAxis(QValueAxis* axis);
 
   QChart* m_chart = nullptr;
   QChartView* m_view = nullptr;
@@ -175,6 +187,7 @@ class StripChart : public QWidget, public PlotChart {
   AxisState m_xAxisState{TrackingStyle::ScrollSmooth, kDefaultXSpan};
   AxisState m_yAxisState{TrackingStyle::ScaleMinMax, 100.0};
   bool m_tracking = true;
+  bool m_timeLabels = false;
   bool m_dirty = false;
   bool m_settingRange = false;
   bool m_cursorVisible = false;

@@ -1,5 +1,8 @@
 #include "files/recording.h"
 
+#include "files/csvformat.h"
+#include "measure/numbertext.h"
+
 namespace files {
 
 bool Recording::start(Stream stream, const std::string& path, std::string_view header) {
@@ -46,6 +49,8 @@ bool Recording::writeRawLine(std::string_view line) {
 
 bool Recording::writeEngr(std::string_view text) { return !m_engr.on || write(m_engr, text); }
 
+bool Recording::writeCsv(std::string_view text) { return !m_csv.on || write(m_csv, text); }
+
 bool Recording::write(File& f, std::string_view bytes) {
   if (f.recorder && f.recorder->write(bytes)) {
     f.bytes += static_cast<long>(bytes.size());
@@ -55,6 +60,26 @@ bool Recording::write(File& f, std::string_view bytes) {
   f.on = false;
   if (f.recorder) f.recorder->close();
   return false;
+}
+
+std::string CsvRecordingHeader(const measure::DeviceConfig& config) {
+  std::string text = "time,count";
+  for (const std::string& name : CsvColumnNames(config)) {
+    text += ',';
+    text += name;
+  }
+  text += "\r\n";
+  return text;
+}
+
+void appendCsvRecordingRow(std::string& out, std::chrono::system_clock::time_point received,
+                           const measure::DeviceConfig& config, const measure::SampleState& sample,
+                           const measure::MeterClock& clock, const measure::EngValues& values) {
+  out += IsoUtcMillis(received);
+  out += ',';
+  measure::appendFixed(out, sample.ElapsedSample, 1, 0);
+  appendCsvValues(out, config, sample, clock, values);
+  out += "\r\n";
 }
 
 }  // namespace files

@@ -1,19 +1,24 @@
 #pragma once
-// The recordings of accepted data lines: raw (each line as received, plus CR LF) and
-// engineering units (a header, then one line per sample). Whether each is on is known
+// The recordings of accepted data lines: raw (each line as received, plus CR LF),
+// engineering units (a header, then one line per sample) and CSV (a header row, then one
+// row per sample stamped with the host's UTC receive time). Whether each is on is known
 // here and nowhere else.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "files/recorders.h"
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/sample.h"
 
 namespace files {
 
 class Recording {
  public:
-  enum class Stream { Raw, Engr };
+  enum class Stream { Raw, Engr, Csv };
 
   /// Starts recording `stream` into `path` (created or truncated). The new file is
   /// opened first: when it cannot be, a running recording of that stream goes on as it
@@ -38,6 +43,8 @@ class Recording {
   bool writeRawLine(std::string_view line);
   /// Appends `text` to the engineering-units file, as writeRawLine does.
   bool writeEngr(std::string_view text);
+  /// Appends `text` to the CSV file, as writeRawLine does.
+  bool writeCsv(std::string_view text);
 
  private:
   struct File {
@@ -46,13 +53,23 @@ class Recording {
     bool on = false;
     long bytes = 0;
   };
-  File& file(Stream s) { return s == Stream::Raw ? m_raw : m_engr; }
-  const File& file(Stream s) const { return s == Stream::Raw ? m_raw : m_engr; }
+  File& file(Stream s) { return s == Stream::Raw ? m_raw : s == Stream::Engr ? m_engr : m_csv; }
+  const File& file(Stream s) const { return s == Stream::Raw ? m_raw : s == Stream::Engr ? m_engr : m_csv; }
   bool begin(File& f, std::unique_ptr<LineRecorder> recorder, const std::string& name, std::string_view header);
   bool write(File& f, std::string_view bytes);
 
-  File m_raw, m_engr;
+  File m_raw, m_engr, m_csv;
   std::string m_line;
 };
+
+/// The CSV recording's header row: "time,count", then CsvColumnNames, then CR LF.
+std::string CsvRecordingHeader(const measure::DeviceConfig& config);
+
+/// Appends one CSV recording row: the host's receive time (ISO 8601 UTC with
+/// milliseconds), the sample count as in the engineering-units file, the engineering
+/// values (appendCsvValues), then CR LF.
+void appendCsvRecordingRow(std::string& out, std::chrono::system_clock::time_point received,
+                           const measure::DeviceConfig& config, const measure::SampleState& sample,
+                           const measure::MeterClock& clock, const measure::EngValues& values);
 
 }  // namespace files

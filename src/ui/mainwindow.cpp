@@ -88,7 +88,9 @@ const std::map<std::string, Grid>& pageGrids() {
        {{"LBTotalIn", "LBMARUDandT", "LBHostDandT"},
         {"LBHz1", "LBDeviceFile", "LBRecordStatus"},
         {"LBRawFileName*2", "LBRawFileSize"},
-        {"LBEngrFileName*2", "LBEngrFileSize"}}},
+        {"LBEngrFileName*2", "LBEngrFileSize"},
+        {"LBCsvFileName*2", "LBCsvFileSize"},
+        {"LBExportStatus", "PBExport", "BTExportCancel"}}},
   };
   return grids;
 }
@@ -96,7 +98,7 @@ const std::map<std::string, Grid>& pageGrids() {
 // Main-window controls in the column beside the page control, top to bottom; "" is a gap.
 const std::vector<const char*>& sideColumn() {
   static const std::vector<const char*> names = {
-      "BTStartData", "BTStopData",   "",           "BTRecordRaw", "BTRecordEngr", "BTStopRecord", "",
+      "BTStartData", "BTStopData",   "",           "BTRecordRaw", "BTRecordEngr", "BTRecordCsv", "BTStopRecord", "",
       "CBHostPort",  "CBBaudRate",   "LBPortDevice", "PCOMPort",  "PMeterType",   "PStore"};
   return names;
 }

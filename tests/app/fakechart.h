@@ -30,6 +30,7 @@ class FakeChart : public chart::PlotChart {
   int xAxis = -1, yAxis = -1;  ///< the axis index of the last tracking-style call
   chart::TrackingStyle xStyle = chart::TrackingStyle::ScaleMinMax;
   chart::TrackingStyle yStyle = chart::TrackingStyle::ScaleMinMax;
+  bool timeLabels = false;  ///< the last SetXAxisTimeLabels
   int toolBar = -1;
   bool editButton = true;
   std::vector<std::string> savedTo, loadedFrom;
@@ -79,6 +80,7 @@ class FakeChart : public chart::PlotChart {
     yAxis = axis;
     yStyle = style;
   }
+  void SetXAxisTimeLabels(bool on) override { timeLabels = on; }
   void SetToolBarShowEditButton(int toolbar, bool show) override {
     toolBar = toolbar;
     editButton = show;

@@ -216,8 +216,8 @@ TEST_F(WindowTest, PagesAndMenuInOrder) {
   ASSERT_NE(file, nullptr);
   QStringList items;
   for (QAction* a : file->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-  EXPECT_EQ(items, (QStringList{"Load Device File", "-", "Real Time Data", "Replay Raw File", "-", "Advanced Setup",
-                                "-", "E&xit"}));
+  EXPECT_EQ(items, (QStringList{"Load Device File", "-", "Real Time Data", "Replay Raw File", "-",
+                                "Export Recording...", "-", "Advanced Setup", "-", "E&xit"}));
   EXPECT_EQ(win().size(), QSize(772, 591));
 }
 
