@@ -156,6 +156,7 @@ void MainForm::BTStartClick() {
     m_view.setText("BTStartData", "Resume Replay");
     return;
   }
+  m_dataRunning = true;
   WritePort("$run", 4);
   WritePort("\r\n", 2);
 }
@@ -165,6 +166,7 @@ void MainForm::BTStopClick() {
     ReplayRunning = false;
     return;
   }
+  m_dataRunning = false;
   WritePort("!!!!!", 5);
 }
 
@@ -205,11 +207,10 @@ void MainForm::OpenPort(int number, const std::string& name) {
   const auto result = m_port->open(name, baud);
   if (result != meterlink::SerialPort::OpenResult::Ok) {
     OpenPortNumber = 0;
+    // The first line as it always was; the cause, as far as it can be found, beneath.
     std::string text = cformat("Could Not Open Comm Port %d", number);
-    if (result == meterlink::SerialPort::OpenResult::PermissionDenied) {
-      text += "\nNo permission to use " + name +
-              ": add your user to the group that owns it (often 'dialout') and log in again.";
-    }
+    const std::string cause = meterlink::explainOpenFailure(name, result);
+    if (!cause.empty()) text += "\n" + cause;
     m_ui.messageBox("Comm Error", text, {});
     return;
   }
@@ -227,6 +228,8 @@ bool MainForm::WritePort(const char* bytes, size_t count) { return m_port->write
 void MainForm::ReadPort(char* buffer, size_t& count) { count = m_port->read(buffer, count); }
 
 void MainForm::CBHostPortChange() {
+  // The operator's choice ends any search for a lost adapter.
+  m_reconnect.active = false;
   ClosePort();
   switch (m_view.itemIndex("CBBaudRate")) {
     case 0: SetBaudIndex(4800); break;
@@ -244,8 +247,8 @@ void MainForm::CBHostPortChange() {
     m_view.setText("LBPortDevice", "");
   } else if (item >= 1 && item <= 8) {
     std::string device = m_options.ports.device(item);
-    m_view.setText("LBPortDevice",
-                   device.empty() ? cformat("Port device: COM %d is not bound", item) : "Port device: " + device);
+    m_view.setText("LBPortDevice", device.empty() ? cformat("Port device: COM %d is not bound", item)
+                                                  : "Port device: " + slotText(item));
     if (device.empty()) device = cformat("COM%d", item);
     OpenPort(item, device);
     m_view.setVisible("PCOMPort", false);
@@ -253,16 +256,49 @@ void MainForm::CBHostPortChange() {
   SetupRequestTicks = meterlink::kSetupRequestTicks;
 }
 
-void MainForm::PCOMPortClick() { m_ui.showDialog(Dialog::SelectHostPort, true); }
+void MainForm::PCOMPortClick() {
+  RefreshHostPorts();
+  m_ui.showDialog(Dialog::SelectHostPort, true);
+}
+
+std::string MainForm::slotText(int slot) const {
+  const std::string device = m_options.ports.device(slot);
+  const std::string about = m_options.ports.describe(slot);
+  return about.empty() ? device : device + " (" + about + ")";
+}
 
 void MainForm::onPortLost(const std::string& reason) {
-  // Called from the port's error signal: the port is closed already. The box waits for
-  // the next tick, so that no modal loop runs inside the port's own signal.
+  // Called from the port's error signal: the port is closed already. The notice waits
+  // for the next tick, outside the port's own signal.
   if (OpenPortNumber == 0 && m_portLostPending) return;
   m_portLostPending = true;
   m_portLostNumber = OpenPortNumber;
   m_portLostReason = reason;
+  // Look for the same adapter once a second from now on (the recordings stay open).
+  m_reconnect.active = OpenPortNumber != 0;
+  m_reconnect.slot = OpenPortNumber;
+  m_reconnect.path = m_port->device();
+  m_reconnect.baud = m_port->baud();
+  m_reconnect.lostAt = std::chrono::steady_clock::now();
   OpenPortNumber = 0;
+}
+
+void MainForm::reconnectStep() {
+  if (!m_reconnect.active) return;
+  // Where the adapter is now: the slot follows it by serial number or by-id link.
+  RefreshHostPorts();
+  std::string path = m_options.ports.device(m_reconnect.slot);
+  if (path.empty()) path = m_reconnect.path;
+  if (m_port->open(path, m_reconnect.baud) != meterlink::SerialPort::OpenResult::Ok) return;
+  m_reconnect.active = false;
+  OpenPortNumber = m_reconnect.slot;
+  const auto down = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                                      m_reconnect.lostAt);
+  m_view.setText("LBPortDevice", "Port device: " + slotText(m_reconnect.slot) +
+                                     cformat(" - back after %lld s down", static_cast<long long>(down.count())));
+  // The meter starts afresh: ask for its setup, and for data again if it was sending.
+  SetupRequestTicks = meterlink::kSetupRequestTicks;
+  if (m_dataRunning) SendMeterCommand(meterlink::cmd::kRun);
 }
 
 // ---------------------------------------------------------------- receive loop
@@ -304,8 +340,11 @@ void MainForm::Timer55msTimer() {
   if (m_portLostPending) {
     m_portLostPending = false;
     m_view.setText("LBPortDevice", "Port device: lost (" + m_portLostReason + ")");
-    m_ui.messageBox("Comm Error", cformat("Comm Port %d Was Lost", m_portLostNumber) + "\n" + m_portLostReason +
-                                      "\nCheck the cable or adapter, then choose the host port again.",
+    m_ui.messageBox("Comm Error",
+                    cformat("Comm Port %d Was Lost", m_portLostNumber) + "\n" + m_portLostReason +
+                        (m_reconnect.active ? "\nLooking for it once a second: when the adapter is back, data "
+                                              "and recording go on by themselves."
+                                            : "\nCheck the cable or adapter, then choose the host port again."),
                     {});
   }
   m_inTick55 = false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/exportjob.h"
 #include "app/operatorui.h"
@@ -41,6 +42,8 @@ struct MainFormOptions {
   /// Runs once when start-up is over: after the first receive tick set its defaults and
   /// the first 1-second tick restored the last run's settings.
   std::function<void(MainForm&)> onStarted;
+  /// The serial adapters present now; empty means this machine's (tests give their own).
+  std::function<std::vector<meterlink::SerialAdapter>()> listAdapters;
 };
 
 class MainForm {
@@ -119,6 +122,9 @@ class MainForm {
   void ReadPort(char* buffer, size_t& count);
   void CBHostPortChange();
   void PCOMPortClick();
+  /// Looks at the adapters present now: slots follow their adapters, newly plugged ones
+  /// take free slots; the host-port list shows each slot's adapter.
+  void RefreshHostPorts();
   meterlink::SerialPort& port() { return *m_port; }
   const meterlink::PortSlots& portSlots() const { return m_options.ports; }
 
@@ -217,6 +223,9 @@ class MainForm {
   void transferStep();
   void transferWatchdog();
   void onPortLost(const std::string& reason);
+  void reconnectStep();
+  void restoreHostPorts();
+  std::string slotText(int slot) const;
   void WriteEngrLine();
   void WriteCsvLine();
   void exportStep();
@@ -259,6 +268,17 @@ class MainForm {
   std::chrono::steady_clock::time_point m_transferStart{};
   long m_transferExpected = 0;
   int m_correctionWarned = 0;  ///< measure::CorrectionSkipped bits already reported
+  bool m_dataRunning = false;  ///< "$run" was the last of run/stop sent to the meter
+  /// The search for a lost adapter, once a second until it is back or the operator
+  /// chooses a port.
+  struct Reconnect {
+    bool active = false;
+    int slot = 0;
+    std::string path;
+    int baud = 0;
+    std::chrono::steady_clock::time_point lostAt{};
+  } m_reconnect;
+  std::string m_savedPorts;  ///< the host-ports file as last written or read
   /// Boxes may be dismissed after the form is gone; their callbacks check this first.
   std::shared_ptr<char> m_alive = std::make_shared<char>(0);
 };

@@ -13,6 +13,8 @@ using measure::cformat;
 
 namespace {
 
+constexpr const char* kHostPortsFile = "hostports.rbs";
+
 std::string joinPath(const std::string& dir, const std::string& name) {
   if (dir.empty() || dir == ".") return name;
   return (std::filesystem::path(dir) / name).string();
@@ -136,6 +138,37 @@ void MainForm::RestoreSettings() {
   }
   std::fclose(device);
   std::fclose(file);
+}
+
+// The adapters the host-port slots know, kept beside the saved settings (last.rbs keeps
+// its format).
+void MainForm::RefreshHostPorts() {
+  m_options.ports.refresh(m_options.listAdapters ? m_options.listAdapters() : meterlink::listSerialAdapters(),
+                          OpenPortNumber);
+  std::vector<std::string> hints(1 + meterlink::PortSlots::kSlots);
+  for (int slot = 1; slot <= meterlink::PortSlots::kSlots; ++slot) hints[static_cast<size_t>(slot)] = slotText(slot);
+  m_view.setItemHints("CBHostPort", hints);
+  // What the slots know is kept beside the saved settings, for the next start.
+  const std::string known = m_options.ports.saveText();
+  if (known != m_savedPorts) {
+    if (std::FILE* file = std::fopen(joinPath(m_options.workingDir, kHostPortsFile).c_str(), "w")) {
+      std::fwrite(known.data(), 1, known.size(), file);
+      if (std::fclose(file) == 0) m_savedPorts = known;
+    }
+  }
+}
+
+void MainForm::restoreHostPorts() {
+  std::FILE* file = std::fopen(joinPath(m_options.workingDir, kHostPortsFile).c_str(), "r");
+  if (file) {
+    std::string text;
+    char chunk[1024];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+    std::fclose(file);
+    m_options.ports.loadText(text);
+    m_savedPorts = text;
+  }
+  RefreshHostPorts();
 }
 
 }  // namespace app

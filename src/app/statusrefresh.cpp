@@ -70,8 +70,10 @@ void MainForm::Timer1SecondTimer() {
   m_inTick1s = true;
   if (m_firstSecondPending) {
     m_firstSecondPending = false;
+    restoreHostPorts();
     RestoreSettings();
   }
+  reconnectStep();
   if (PowerUser) {
     m_view.setText("PowerUserPanel", "Power User");
     m_view.setColour("PowerUserPanel", kColourRed);

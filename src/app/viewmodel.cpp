@@ -46,6 +46,13 @@ void ViewModel::setColour(const std::string& name, int64_t colour) {
   m_dirty.insert(name);
 }
 
+void ViewModel::setItemHints(const std::string& name, const std::vector<std::string>& hints) {
+  Control& c = ref(name);
+  if (c.itemHints == hints) return;
+  c.itemHints = hints;
+  m_dirty.insert(name);
+}
+
 void ViewModel::define(const std::string& name, const Control& c) { m_controls[name] = c; }
 
 std::set<std::string> ViewModel::takeDirty() {

@@ -28,6 +28,7 @@ struct Control {
   bool checked = false;    ///< menu items
   int itemIndex = -1;      ///< combo boxes and radio groups (-1 = no item selected); progress in percent
   int64_t colour = kColourDefault;
+  std::vector<std::string> itemHints;  ///< combo boxes: shown beside each item (same order)
 };
 
 class ViewModel {
@@ -43,6 +44,7 @@ class ViewModel {
   void setChecked(const std::string& name, bool checked);
   void setItemIndex(const std::string& name, int index);
   void setColour(const std::string& name, int64_t colour);
+  void setItemHints(const std::string& name, const std::vector<std::string>& hints);
   /// Declares a control with its design-time state (not marked dirty).
   void define(const std::string& name, const Control& c);
 

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,10 +22,12 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -104,6 +107,44 @@ const std::vector<const char*>& sideColumn() {
 }
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+/// Item data role of a combo item's hint (the host port's adapter).
+constexpr int kHintRole = Qt::UserRole + 1;
+
+// Draws each item's hint after its text, in the muted colour: the items keep their own
+// text, and the hint is there to read as well (also as tooltip and accessible description).
+class HintDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    const QString hint = index.data(kHintRole).toString();
+    if (hint.isEmpty()) return;
+    const int textWidth = option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    QRect area = option.rect.adjusted(textWidth + 3 * option.fontMetrics.averageCharWidth(), 0, -4, 0);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+    painter->drawText(area, Qt::AlignVCenter | Qt::AlignLeft, option.fontMetrics.elidedText(hint, Qt::ElideRight, area.width()));
+    painter->restore();
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const QString hint = index.data(kHintRole).toString();
+    if (!hint.isEmpty()) size.rwidth() += option.fontMetrics.horizontalAdvance(hint) + 4 * option.fontMetrics.averageCharWidth();
+    return size;
+  }
+};
+
+// A combo box that asks for its items to be brought up to date each time its list opens.
+class RefreshingComboBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> beforePopup;
+  void showPopup() override {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+  }
+};
 
 // The widget's objectName: the part after the form's name for the small windows' controls.
 QString objectNameOf(const ControlSpec& def) {
@@ -207,7 +248,8 @@ QWidget* MainWindow::makeControl(const ControlSpec& def, QWidget* parent, QWidge
       break;
     }
     case Widget::Combo: {
-      auto* c = new QComboBox(parent);
+      auto* c = new RefreshingComboBox(parent);
+      c->setItemDelegate(new HintDelegate(c));
       for (const std::string& item : def.items) c->addItem(qs(item));
       c->setPlaceholderText(qs(def.caption));
       c->setCurrentIndex(def.itemIndex < static_cast<int>(def.items.size()) ? def.itemIndex : -1);
@@ -467,6 +509,13 @@ void MainWindow::wire(const std::string& name, Entry& entry) {
     case Widget::Combo:
       if (auto* c = qobject_cast<QComboBox*>(entry.widget)) {
         connect(c, &QComboBox::activated, this, [this, name](int index) { onChoice(name, index); });
+        // Adapters plugged in after start show up (and take free slots) when the list opens.
+        if (auto* refreshing = dynamic_cast<RefreshingComboBox*>(c); refreshing && name == "CBHostPort") {
+          refreshing->beforePopup = [this] {
+            m_form.RefreshHostPorts();
+            sync();
+          };
+        }
       }
       break;
     case Widget::RadioGroup:
@@ -653,6 +702,13 @@ void MainWindow::apply(const std::string& name) {
         if (cb->placeholderText() != text) cb->setPlaceholderText(text);
         const int index = c.itemIndex >= 0 && c.itemIndex < cb->count() ? c.itemIndex : -1;
         if (cb->currentIndex() != index) cb->setCurrentIndex(index);
+        for (int i = 0; i < cb->count(); ++i) {
+          const QString hint = static_cast<size_t>(i) < c.itemHints.size() ? qs(c.itemHints[static_cast<size_t>(i)]) : QString();
+          if (cb->itemData(i, kHintRole).toString() == hint) continue;
+          cb->setItemData(i, hint, kHintRole);
+          cb->setItemData(i, hint, Qt::ToolTipRole);
+          cb->setItemData(i, hint, Qt::AccessibleDescriptionRole);
+        }
       }
       break;
     case Widget::RadioGroup:
