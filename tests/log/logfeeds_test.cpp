@@ -1,0 +1,225 @@
+// maru log's live feeds against real receivers: a mosquitto broker started here (state,
+// retained metadata, one data message per line, a broker restart, the Last Will) and a UDP
+// socket on localhost.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "log/logharness.h"
+#include "support/testfiles.h"
+
+using namespace logtest;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kTitle = "MARU FLCD Chlorophyll and CDOM Fluorometer  S/N FLCD-1123";
+const std::string kId = "MARU_FLCD_Chlorophyll_and_CDOM_Fluorometer_S_N_FLCD-1123";
+const std::vector<std::string> kColumns = {"chl_ug_per_l", "cdom_ppb", "itemp_degc", "xtemp_degc", "pres_dbar"};
+
+QProcessEnvironment clockAt(const std::string& utc) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("MARU_LOG_CLOCK_START", q(utc));
+  return env;
+}
+
+QStringList logArgs(const std::string& port, const std::string& out, const QStringList& extra) {
+  return QStringList{"log", "--port", q(port), "--dev", q(example("flcd.dev")), "--out", q(out)} + extra;
+}
+
+QStringList pluggedMeter(int seed, int lines, const std::string& link) {
+  return meterArgs(seed, 5) +
+         QStringList{"--link", q(link), "--hangup-after", QString::number((lines + 0.5) / 5, 'f', 3)};
+}
+
+QJsonObject json(const std::string& text) {
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+  return doc.object();
+}
+
+// The data messages against the files: one per line, in order, counted from `firstCount`,
+// with the CSV row's time and values and the raw line.
+void expectDataMatchesFiles(const std::vector<MqttMessage>& data, const std::vector<std::string>& raw,
+                            const std::vector<std::string>& csvRows, int firstCount) {
+  ASSERT_EQ(data.size(), raw.size());
+  ASSERT_EQ(csvRows.size(), raw.size());
+  for (size_t i = 0; i < data.size(); ++i) {
+    SCOPED_TRACE(data[i].payload);
+    EXPECT_FALSE(data[i].retained);
+    const QJsonObject message = json(data[i].payload);
+    const std::vector<std::string> row = split(csvRows[i], ',');
+    EXPECT_EQ(message["time_utc"].toString().toStdString(), row[0]);
+    EXPECT_EQ(message["count"].toInteger(), firstCount + static_cast<int>(i));
+    EXPECT_EQ(message["raw"].toString().toStdString(), raw[i]);
+    const QJsonObject values = message["values"].toObject();
+    ASSERT_EQ(values.size(), static_cast<int>(kColumns.size()));
+    for (size_t c = 0; c < kColumns.size(); ++c) {
+      ASSERT_TRUE(values[q(kColumns[c])].isDouble()) << kColumns[c];
+      EXPECT_EQ(values[q(kColumns[c])].toDouble(), std::stod(row[c + 1])) << kColumns[c];
+    }
+  }
+}
+
+void expectOnlineWithMetadata(Subscriber& subscriber, const std::string& prefix) {
+  ASSERT_TRUE(subscriber.waitFor(prefix + "/metadata", 1, 15000));
+  ASSERT_TRUE(subscriber.waitFor(prefix + "/state", 1, 5000));
+  const MqttMessage state = subscriber.on(prefix + "/state").back();
+  EXPECT_TRUE(state.retained);
+  EXPECT_EQ(state.payload, "online");
+  const MqttMessage metadata = subscriber.on(prefix + "/metadata").back();
+  EXPECT_TRUE(metadata.retained);
+  const QJsonObject m = json(metadata.payload);
+  EXPECT_EQ(m["title"].toString().toStdString(), kTitle);
+  EXPECT_FALSE(m["version"].toString().isEmpty());
+  const QJsonArray columns = m["columns"].toArray();
+  ASSERT_EQ(columns.size(), static_cast<int>(kColumns.size()));
+  const std::vector<std::string> units = {"ug/l", "ppb", "C", "C", "dbar"};
+  for (size_t c = 0; c < kColumns.size(); ++c) {
+    EXPECT_EQ(columns[static_cast<int>(c)]["name"].toString().toStdString(), kColumns[c]);
+    EXPECT_EQ(columns[static_cast<int>(c)]["units"].toString().toStdString(), units[c]);
+  }
+}
+
+std::vector<std::string> csvRows(const std::string& path) {
+  std::vector<std::string> rows = fileLines(path);
+  if (!rows.empty()) rows.erase(rows.begin());
+  return rows;
+}
+
+TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
+  Broker broker;
+  ASSERT_TRUE(broker.up());
+  TempDir dir;
+  const std::string link = dir.file("meter"), out = dir.file("out"), base = out + "/20261208";
+  const std::string prefix = "maru/" + kId;  // the default prefix
+  auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port()))}),
+                          clockAt("2026-12-08T10:00:00.000Z"));
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected", 10000)) << logger->err();
+  {
+    // Subscribed once the retained messages came; every data message comes after that.
+    Subscriber subscriber(broker, prefix + "/#");
+    expectOnlineWithMetadata(subscriber, prefix);
+    auto meter = startMaru(pluggedMeter(81, 10, link));
+    ASSERT_TRUE(meter->waitFinished(15000));
+    ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
+    ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 10, 5000));
+    expectDataMatchesFiles(subscriber.on(prefix + "/data"), fileLines(base + ".raw"), csvRows(base + ".csv"), 1);
+  }
+
+  // The broker goes away and comes back without its retained messages; the files go on.
+  broker.stop();
+  ASSERT_TRUE(logger->waitForErr("MQTT: lost the broker", 10000)) << logger->err();
+  ASSERT_TRUE(broker.restart());
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected again", 20000)) << logger->err();
+  Subscriber subscriber(broker, prefix + "/#");
+  expectOnlineWithMetadata(subscriber, prefix);
+  auto meter = startMaru(pluggedMeter(82, 10, link));
+  ASSERT_TRUE(meter->waitFinished(15000));
+  ASSERT_TRUE(logger->waitForErr("Port Lost", 5000, 2)) << logger->err();
+  ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 10, 5000));
+  std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
+  ASSERT_EQ(raw.size(), 20u);
+  raw.erase(raw.begin(), raw.begin() + 10);
+  rows.erase(rows.begin(), rows.begin() + 10);
+  expectDataMatchesFiles(subscriber.on(prefix + "/data"), raw, rows, 11);
+
+  // A clean end says "offline" and leaves it retained.
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished());
+  EXPECT_EQ(logger->exitCode(), 0);
+  Subscriber after(broker, prefix + "/state");
+  ASSERT_TRUE(after.waitFor(prefix + "/state", 1, 5000));
+  EXPECT_TRUE(after.on(prefix + "/state")[0].retained);
+  EXPECT_EQ(after.on(prefix + "/state")[0].payload, "offline");
+}
+
+TEST(LogMqtt, TheLastWillSaysOfflineWhenTheLoggerDies) {
+  Broker broker;
+  ASSERT_TRUE(broker.up());
+  TempDir dir;
+  auto logger = startMaru(logArgs(dir.file("no-meter"), dir.file("out"),
+                                  {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())), "--topic", "site/a"}));
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected", 10000)) << logger->err();
+  {
+    Subscriber online(broker, "site/a/state");
+    ASSERT_TRUE(online.waitFor("site/a/state", 1, 5000));
+    EXPECT_EQ(online.on("site/a/state")[0].payload, "online");
+  }
+  logger->signal(SIGKILL);
+  ASSERT_TRUE(logger->waitFinished());
+  Subscriber after(broker, "site/a/state");
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const auto states = after.on("site/a/state");
+        return !states.empty() && states.back().payload == "offline";
+      },
+      10000));
+}
+
+TEST(LogMqtt, AnUnreachableBrokerDoesNotStopTheFiles) {
+  TempDir dir;
+  const std::string link = dir.file("meter"), out = dir.file("out");
+  auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(freePort()))}),
+                          clockAt("2026-12-08T10:00:00.000Z"));
+  auto meter = startMaru(pluggedMeter(83, 5, link));
+  ASSERT_TRUE(meter->waitFinished(15000));
+  ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
+  EXPECT_EQ(fileLines(out + "/20261208.raw").size(), 5u);
+  EXPECT_EQ(countOf(logger->err(), "MQTT: cannot reach the broker"), 1) << logger->err();
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished(5000));
+  EXPECT_EQ(logger->exitCode(), 0);
+}
+
+TEST(LogUdp, OneDatagramPerLine) {
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int port = ntohs(address.sin_port);
+
+  TempDir dir;
+  const std::string link = dir.file("meter"), out = dir.file("out"), base = out + "/20261208";
+  auto logger = startMaru(logArgs(link, out, {"--udp", q("127.0.0.1:" + std::to_string(port))}),
+                          clockAt("2026-12-08T10:00:00.000Z"));
+  auto meter = startMaru(pluggedMeter(91, 10, link));
+  ASSERT_TRUE(meter->waitFinished(15000));
+  ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
+  std::vector<std::string> datagrams;
+  for (;;) {
+    pollfd p{s, POLLIN, 0};
+    if (::poll(&p, 1, 500) <= 0) break;
+    char buffer[2048];
+    const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+    if (n < 0) break;
+    datagrams.emplace_back(buffer, static_cast<size_t>(n));
+  }
+  ::close(s);
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished());
+
+  const std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
+  ASSERT_EQ(raw.size(), 10u);
+  ASSERT_EQ(datagrams.size(), raw.size());
+  for (size_t i = 0; i < raw.size(); ++i)
+    EXPECT_EQ(datagrams[i], kId + " " + split(rows[i], ',')[0] + " " + raw[i]);
+}
+
+}  // namespace
