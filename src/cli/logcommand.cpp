@@ -27,6 +27,7 @@
 #include "link/linedispatch.h"
 #include "link/meterprotocol.h"
 #include "link/serialport.h"
+#include "link/wirelog.h"
 #include "measure/devicefile.h"
 #include "version.h"
 
@@ -92,6 +93,7 @@ struct LogOptions {
   bool start = false, setClockUtc = false;
   std::string mqtt, topic, udp;
   double noDataAlarm = 0;  // seconds; 0: off
+  std::string wireLog;
 };
 
 // The device file as the program loads it right after start: the first tick's defaults,
@@ -166,6 +168,13 @@ class LogSession {
         return false;
       }
     }
+    if (!m_options.wireLog.empty()) {
+      if (!m_wireLog.open(m_options.wireLog, error)) {
+        std::fprintf(stderr, "maru log: --wire-log: cannot open '%s': %s\n", m_options.wireLog.c_str(), error.c_str());
+        return false;
+      }
+      m_port.setWireLog(&m_wireLog);
+    }
     s_session = this;
 
     m_port.setLostHandler([this](const std::string& why) { portLost(why); });
@@ -197,6 +206,8 @@ class LogSession {
     s_session = nullptr;
     m_port.setLostHandler(nullptr);
     m_port.close();
+    m_port.setWireLog(nullptr);
+    m_wireLog.close();
   }
 
   /// One stderr line, "caption: text"; the status line is cleared first and redrawn
@@ -380,6 +391,7 @@ class LogSession {
   const std::vector<std::string> m_names;
   const std::string m_id;
   const bool m_statusOnTerminal;
+  meterlink::WireLog m_wireLog;  // before the port, which writes to it
   meterlink::SerialPort m_port;
   std::unique_ptr<meterlink::LineDispatch> m_dispatch;
   std::unique_ptr<cli::MqttFeed> m_mqtt;
@@ -445,6 +457,10 @@ int logMain(int argc, char** argv) {
                  "another when data comes back")
       ->check(CLI::Range(0.001, 1e7))
       ->type_name("SECONDS");
+  app.add_option("--wire-log", o.wireLog,
+                 "also append every byte sent to and received from the meter to FILE, one line\n"
+                 "per chunk: UTC time, '>' host to meter or '<' meter to host, the bytes")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

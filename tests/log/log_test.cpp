@@ -279,8 +279,10 @@ TEST(Log, CommandsOnEachOpenAndTheNoDataAlarm) {
   auto peer = std::make_unique<testsupport::PtyPeer>();
   keepFromChildren(*peer);
   std::filesystem::create_symlink(peer->slavePath(), link);
-  auto logger = startMaru(logArgs(link, out, {"--start", "--set-clock-utc", "--no-data-alarm", "1"}),
-                          clockAt("2026-12-08T04:44:03.000Z"));
+  const std::string wire = dir.file("wire.log");
+  auto logger = startMaru(
+      logArgs(link, out, {"--start", "--set-clock-utc", "--no-data-alarm", "1", "--wire-log", q(wire)}),
+      clockAt("2026-12-08T04:44:03.000Z"));
   std::string sent = peer->receive(5000, 200);
   EXPECT_TRUE(std::regex_match(sent, std::regex("\\$CLK 04440[3-9]\r\n\\$DAT 120826\r\n\\$run\r\n"))) << sent;
 
@@ -311,6 +313,10 @@ TEST(Log, CommandsOnEachOpenAndTheNoDataAlarm) {
   logger->signal(SIGTERM);
   ASSERT_TRUE(logger->waitFinished());
   EXPECT_EQ(logger->exitCode(), 0);
+  // The wire log has both openings' commands, stamped with the host's time.
+  const std::string log = readFile(wire);
+  EXPECT_EQ(countOf(log, " > $run"), 2) << log;
+  EXPECT_EQ(countOf(log, " > $DAT 120826"), 2) << log;
 }
 
 }  // namespace
