@@ -1,35 +1,18 @@
 // maru convert against the window's pipeline: the same lines fed to a main form over a
 // pseudo-terminal, with engineering-units recording on, give the same file.
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/formfixture.h"
+#include "support/simprocess.h"
 
 namespace {
 
 using testsupport::readFile;
+using testsupport::runMaru;
+using testsupport::ToolRun;
 using testsupport::writeFile;
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun runMaru(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  QProcess p;
-  p.setProcessEnvironment(env);
-  p.start(QString(MARU_TOOL), args);
-  ToolRun r;
-  if (!p.waitForFinished(60000)) return r;
-  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
-}
 
 std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
 

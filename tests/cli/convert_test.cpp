@@ -7,29 +7,15 @@
 
 #include <string>
 
+#include "support/simprocess.h"
 #include "support/testfiles.h"
 
 namespace {
 
 using testsupport::readFile;
+using testsupport::runMaru;
+using testsupport::ToolRun;
 using testsupport::writeFile;
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun runMaru(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  QProcess p;
-  p.setProcessEnvironment(env);
-  p.start(QString(MARU_TOOL), args);
-  ToolRun r;
-  if (!p.waitForFinished(60000)) return r;
-  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
-}
 
 std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
 

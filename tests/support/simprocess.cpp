@@ -25,4 +25,16 @@ SimProcess::~SimProcess() {
   }
 }
 
+ToolRun runMaru(const QStringList& args, const QProcessEnvironment& env, int timeoutMs) {
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(MARU_TOOL_PATH), args);
+  ToolRun r;
+  if (!p.waitForFinished(timeoutMs)) return r;
+  r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = p.readAllStandardOutput().toStdString();
+  r.err = p.readAllStandardError().toStdString();
+  return r;
+}
+
 }  // namespace testsupport
