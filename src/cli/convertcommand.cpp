@@ -3,7 +3,6 @@
 // NetCDF-CF file, headless.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/commandline.h"
 #include "files/archivetime.h"
 #include "files/csvformat.h"
 #include "files/engrformat.h"
@@ -28,8 +28,9 @@
 namespace {
 
 const char* kDescription =
-    "Writes the engineering-units file that \"Record Engr\" would write if INPUT were replayed\n"
-    "right after start with FILE.dev loaded: the same header, one line per accepted data line.\n"
+    "Converts INPUT as if it were replayed right after start with FILE.dev loaded. By default it\n"
+    "writes the engineering-units file that \"Record Engr\" would write: the same header, one line\n"
+    "per accepted data line.\n"
     "Lines are framed as in a replay (reads of at most 98 characters, CR dropped, LF ends a line,\n"
     "250 characters at most; a last line without LF is never taken). Lines that are not data go to\n"
     "the reply parser as in the program, so \"DAT\" and \"CLK\" lines set the date and time of the\n"
@@ -118,6 +119,7 @@ int convertMain(int argc, char** argv) {
   bool refCorrection = false, tempCorrection = false;
 
   CLI::App app(kDescription, "maru convert");
+  cli::setUpHelp(app);
   app.footer(kFooter);
   app.add_option("--dev", dev, "the device file")->required()->type_name("FILE.dev");
   app.add_flag("--ref-correction", refCorrection, "divide backscatter counts by their reference drift");
@@ -137,15 +139,7 @@ int convertMain(int argc, char** argv) {
   app.add_option("-o", output, "where to write (default: standard output; netcdf needs a file)")
       ->type_name("OUTPUT");
   app.add_option("INPUT", input, "the raw recording")->required()->type_name("INPUT.raw");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "maru convert: %s\n%s", e.what(), app.help().c_str());
-    return 2;
-  }
+  if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
   const Format format = formatName == "csv" ? Format::Csv : formatName == "netcdf" ? Format::Netcdf : Format::Eng;
   const files::UtcOffset zone = *files::parseUtcOffset(meterTz);
   if (format == Format::Netcdf && output == "-") {
