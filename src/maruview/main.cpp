@@ -103,9 +103,10 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App cli{"Shows the live data of an in-water optical meter on a serial line in engineering\n"
-               "units, records raw and engineering-units files, and sets the meter's clock and\n"
-               "sampling.",
+  CLI::App cli{"Shows the live data of an in-water optical meter (fluorometer, turbidity or\n"
+               "backscattering meter) on a serial line in engineering units, records raw and\n"
+               "engineering-units files, and sets the meter's clock and sampling. It needs the\n"
+               "meter's device file (.dev), which holds its calibration.",
                "maruview"};
   CommandLine line;
   if (const auto status = readCommandLine(cli, line, argc, argv)) return *status;
