@@ -117,12 +117,6 @@ std::string oneLine(std::string text) {
   return text;
 }
 
-std::string kilobytes(long bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1000.0);
-  return text;
-}
-
 // ----------------------------------------------------------------------------- session
 
 class LogSession {
@@ -255,7 +249,8 @@ class LogSession {
     const auto result = m_port.open(m_options.port, m_options.baud);
     if (result != meterlink::SerialPort::OpenResult::Ok) {
       if (!m_waitingReported) {
-        const std::string why = meterlink::explainOpenFailure(m_options.port, result);
+        std::string why = oneLine(meterlink::explainOpenFailure(m_options.port, result));
+        while (!why.empty() && (why.back() == '.' || why.back() == ' ')) why.pop_back();
         message("Port Unavailable", "cannot open " + m_options.port + (why.empty() ? "" : ": " + why) +
                                         "; trying again every second");
         m_waitingReported = true;
@@ -352,19 +347,19 @@ class LogSession {
       m_rateLines = m_lines;
     }
     using Kind = cli::DailyLogFiles::Kind;
-    char head[96];
-    std::snprintf(head, sizeof head, "%s %s  lines %lld  %.1f/s", m_files.day().c_str(),
-                  m_port.isOpen() ? "port ok" : "port WAIT", m_lines, m_rate);
+    char head[160];
+    std::snprintf(head, sizeof head, "%s %s  lines %lld  %.1f/s  raw/eng/csv %.1f/%.1f/%.1f kB", m_files.day().c_str(),
+                  m_port.isOpen() ? "port ok" : "port WAIT", m_lines, m_rate, m_files.size(Kind::Raw) / 1000.0,
+                  m_files.size(Kind::Eng) / 1000.0, m_files.size(Kind::Csv) / 1000.0);
     std::string text = head;
-    text += "  raw " + kilobytes(m_files.size(Kind::Raw)) + "  eng " + kilobytes(m_files.size(Kind::Eng)) + "  csv " +
-            kilobytes(m_files.size(Kind::Csv));
     if (m_mqtt) text += m_mqtt->connected() ? "  mqtt up" : "  mqtt down";
     // The last values, as many as fit.
+    text += " |";
     size_t at = 1;
     for (size_t i = 0; i < m_names.size() && at <= m_values.size(); ++i) {
       size_t end = m_values.find(',', at);
       if (end == std::string::npos) end = m_values.size();
-      text += "  " + m_names[i] + "=" + m_values.substr(at, end - at);
+      text += " " + m_names[i] + " " + m_values.substr(at, end - at);
       at = end + 1;
     }
     winsize size{};
