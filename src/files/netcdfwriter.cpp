@@ -12,6 +12,7 @@
 #include <cstring>
 #include <numbers>
 #include <set>
+#include <string_view>
 
 #include "measure/cformat.h"
 #include "measure/kindtable.h"
@@ -158,6 +159,9 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
     std::string what = row.name ? row.name : "field";
     const int wavelength = config.KindWavelength[static_cast<size_t>(kind)];
     if (wavelength > 0) what += " " + std::to_string(wavelength) + " nm";
+    constexpr std::string_view kRefPrefix = "counts_ref_";
+    if (v.name.starts_with(kRefPrefix) && v.name.find("field") == std::string::npos)
+      what += ", reference of the " + v.name.substr(kRefPrefix.size()) + " nm signal";
     v.longName = "raw counts of data field " + std::to_string(c + 1) + " (" + what + "), as received";
     v.kind = kind;
     v.field = c;
