@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace ui {
@@ -47,6 +48,12 @@ std::optional<std::string> QtOperatorUi::runFileDialog(const app::FileDialogSpec
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(suffixOf(def.defaultSuffix));
+  // A name typed without a suffix takes that of the filter chosen ("*.nc" gives ".nc");
+  // a filter for all files leaves the default as it is.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
+    if (m.hasMatch()) dialog.setDefaultSuffix(m.captured(1));
+  });
   dialog.setOption(QFileDialog::DontConfirmOverwrite, !def.confirmOverwrite);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
