@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QAccessibleEditableTextInterface>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -33,6 +34,7 @@ class LiveWindow : public ::testing::Test {
     options.workingDir = dir.path();
     options.ports.bind(1, peer.slavePath());
     options.quit = [](int) {};
+    options.listAdapters = [this] { return adapters; };
     program = ui::makeApplication(std::move(options));
     program->start();
     form().view().setItemIndex("CBBaudRate", 2);
@@ -71,6 +73,7 @@ class LiveWindow : public ::testing::Test {
   TempDir dir;
   PtyPeer peer;
   std::unique_ptr<ui::Application> program;
+  std::vector<meterlink::SerialAdapter> adapters;
 };
 
 // ---- an entry is used as it is shown
@@ -176,6 +179,23 @@ TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
   peer.send("page etx");
   EXPECT_TRUE(waitFor([this] { return form().TransferStatus() == 2; }));
   EXPECT_TRUE(waitFor([bar] { return bar->maximum() == 100 && bar->value() == 100; }));
+}
+
+// ---- the host-port list knows the hardware
+
+TEST_F(LiveWindow, OpeningTheHostPortListTakesInAdaptersPluggedInSinceStart) {
+  auto* list = widget<QComboBox>("CBHostPort");
+  ASSERT_NE(list, nullptr);
+  meterlink::SerialAdapter a;
+  a.path = "/dev/ttyUSB0";
+  a.serialNumber = "FT12";
+  a.description = "USB UART";
+  adapters = {a};
+  list->showPopup();
+  list->hidePopup();
+  EXPECT_EQ(list->itemText(2), "Host Port - COM 2");  // the item keeps its text
+  EXPECT_EQ(list->itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyUSB0 (USB UART, S/N FT12)");
+  EXPECT_EQ(list->itemData(2, Qt::AccessibleDescriptionRole).toString(), "/dev/ttyUSB0 (USB UART, S/N FT12)");
 }
 
 }  // namespace
