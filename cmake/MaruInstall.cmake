@@ -68,7 +68,7 @@ find_program(HELP2MAN help2man)
 if(HELP2MAN)
   set(man_pages "")
   set(maruview_name "show and record data from in-water optical meters")
-  set(maru_name "virtual meter, conversion, serial ports and unattended logging for MARU View")
+  set(maru_name "virtual meter, conversion, ports and logging for MARU View")
   foreach(exe maruview maru)
     set(page ${MARU_GENERATED_DIR}/man/${exe}.1)
     add_custom_command(

@@ -58,7 +58,14 @@ bool ExportJob::start() {
   }
   m_inputBytes = static_cast<long long>(size);
   if (m_request.format == ExportFormat::Csv) {
-    if (!m_csv.open(m_request.output)) {
+    // Into a temporary file beside the chosen one, renamed when complete, so that a
+    // cancelled or failed export leaves a file it was to replace as it was. A device
+    // (or anything else that is not a plain file) is written directly.
+    std::error_code ec;
+    const bool plain = !std::filesystem::exists(m_request.output, ec) ||
+                       std::filesystem::is_regular_file(m_request.output, ec);
+    m_csvPath = plain ? m_request.output + ".part" : m_request.output;
+    if (!m_csv.open(m_csvPath)) {
       m_status = Status::Failed;
       m_error = "The file '" + m_request.output + "' cannot be created.";
       return false;
@@ -152,6 +159,14 @@ bool ExportJob::finish() {
       fail("'" + m_request.output + "' could not be completed (disk full or file gone).");
       return false;
     }
+    if (m_csvPath != m_request.output) {
+      std::error_code ec;
+      std::filesystem::rename(m_csvPath, m_request.output, ec);
+      if (ec) {
+        fail("'" + m_request.output + "' could not be put in place: " + ec.message());
+        return false;
+      }
+    }
     return true;
   }
   if (!m_netcdf.finish()) {
@@ -179,10 +194,9 @@ void ExportJob::discardOutput() {
   m_reader.close();
   if (m_request.format == ExportFormat::Csv) {
     if (m_csv.isOpen()) m_csv.close();
-    // Only a file this export made is removed (never a device such as /dev/full).
-    std::error_code ec;
-    if (m_started && std::filesystem::is_regular_file(m_request.output, ec))
-      std::remove(m_request.output.c_str());
+    // Only the temporary file this export made is removed (never the chosen file, nor a
+    // device such as /dev/full).
+    if (m_started && !m_csvPath.empty() && m_csvPath != m_request.output) std::remove(m_csvPath.c_str());
   } else {
     m_netcdf.abandon();
   }

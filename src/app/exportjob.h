@@ -80,6 +80,7 @@ class ExportJob {
   std::unique_ptr<meterlink::LineDispatch> m_dispatch;
   files::ReplayReader m_reader;
   files::LineRecorder m_csv;
+  std::string m_csvPath;  ///< where the rows go: a temporary beside the output, or the output itself
   files::NetcdfWriter m_netcdf;
   files::MeterClockKnowledge m_known;
   std::string m_out;

@@ -178,6 +178,7 @@ TEST_P(ExportCancel, RunsInSlicesAndCancelLeavesNoFile) {
   const std::string raw = bigRaw("ntu.raw", 600);
   ASSERT_GT(std::filesystem::file_size(raw), 4u * (1u << 16));
   const std::string out = dir.file(std::string("cancelled.") + GetParam());
+  testsupport::writeFile(out, "an earlier export\n");  // the file the export is to replace
   exportVia(raw, out);
   ASSERT_TRUE(form->ExportRunning());
   form->Timer55msTimer();
@@ -188,9 +189,11 @@ TEST_P(ExportCancel, RunsInSlicesAndCancelLeavesNoFile) {
   EXPECT_LT(percent, 100);
   form->click("BTExportCancel");
   EXPECT_FALSE(form->ExportRunning());
-  EXPECT_FALSE(exists(out));
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-    EXPECT_EQ(entry.path().filename(), "big.raw") << "no temporary file left either";
+  EXPECT_EQ(testsupport::readFile(out), "an earlier export\n");  // left as it was
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "big.raw" || entry.path() == out) << "no temporary file left: " << name;
+  }
   EXPECT_FALSE(form->view().visible("PBExport"));
   EXPECT_FALSE(form->view().visible("BTExportCancel"));
   EXPECT_NE(form->view().text("LBExportStatus").find("cancelled"), std::string::npos);
@@ -199,6 +202,7 @@ TEST_P(ExportCancel, RunsInSlicesAndCancelLeavesNoFile) {
   exportVia(raw, out);
   tickUntilDone();
   EXPECT_TRUE(exists(out));
+  EXPECT_NE(testsupport::readFile(out), "an earlier export\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportCancel, ::testing::Values("csv", "nc"));
