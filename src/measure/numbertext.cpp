@@ -4,6 +4,7 @@
 #include <charconv>
 #include <limits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "measure/cformat.h"
@@ -13,23 +14,27 @@ namespace measure {
 bool readLeadingNumber(std::string_view field, double& value) {
   // The longest prefix of the form -?[0-9]*(\.[0-9]*)? with at least one digit: what
   // "%lf" takes from text that has no blanks, signs other than '-', or letters.
-  size_t end = 0;
-  if (end < field.size() && field[end] == '-') ++end;
+  const bool negative = !field.empty() && field[0] == '-';
+  size_t end = negative ? 1 : 0;
   size_t digits = 0;
-  while (end < field.size() && field[end] >= '0' && field[end] <= '9') ++end, ++digits;
-  if (end < field.size() && field[end] == '.') {
+  // Whole numbers of up to 15 digits (a meter's counts) are exact in a double: they are
+  // gathered on the way and need no general conversion.
+  unsigned long long whole = 0;
+  while (end < field.size() && field[end] >= '0' && field[end] <= '9') {
+    whole = whole * 10 + static_cast<unsigned>(field[end] - '0');
+    ++end, ++digits;
+  }
+  const bool point = end < field.size() && field[end] == '.';
+  if (!point) {
+    if (digits == 0) return false;
+    if (digits <= 15) {
+      value = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+      return true;
+    }
+  } else {
     ++end;
     while (end < field.size() && field[end] >= '0' && field[end] <= '9') ++end, ++digits;
-  }
-  if (digits == 0) return false;
-  // Whole numbers of up to 15 digits (a meter's counts) are exact in a double: no need
-  // for the general conversion.
-  if (end <= 16 && field.find('.', 0) >= end) {
-    const bool negative = field[0] == '-';
-    long long whole = 0;
-    for (size_t i = negative ? 1 : 0; i < end; ++i) whole = whole * 10 + (field[i] - '0');
-    value = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
-    return true;
+    if (digits == 0) return false;
   }
   double parsed = 0.0;
   const auto result =
@@ -78,25 +83,33 @@ char* writeFixedFast(char* at, double value, int width, int precision) {
   // The product is within a few units in the last place of the exact one; stay clear of
   // .5 by far more than that.
   if (std::fabs(fraction - 0.5) < 1e-6) return nullptr;
+  // Below 1e6 * 1e9 the scaled value fits in 64 bits; most fit in 32, which divide faster.
   const unsigned long long n = static_cast<unsigned long long>(floor) + (fraction > 0.5 ? 1 : 0);
-  const auto unit = static_cast<unsigned long long>(kPowersOfTen[precision]);
-  unsigned long long whole = n / unit, part = n % unit;
-  char reversed[24];
-  int digits = 0;
-  do {
-    reversed[digits++] = static_cast<char>('0' + whole % 10);
-    whole /= 10;
-  } while (whole != 0);
+  // Digits from the right (division by the constant 10 only), then written out in order.
+  char reversed[32];
+  int count = 0;
+  int wholeDigits = 0;
+  auto digitsOf = [&](auto rest) {
+    for (int i = 0; i < precision; ++i, rest /= 10) reversed[count++] = static_cast<char>('0' + rest % 10);
+    do {
+      reversed[count++] = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+      ++wholeDigits;
+    } while (rest != 0);
+  };
+  if (n <= 0xFFFFFFFFull)
+    digitsOf(static_cast<uint32_t>(n));
+  else
+    digitsOf(n);
   // printf keeps the sign of a negative value that rounds to zero, and of -0.0.
   const bool negative = std::signbit(value);
-  const int length = negative + digits + (precision > 0 ? precision + 1 : 0);
+  const int length = negative + wholeDigits + (precision > 0 ? precision + 1 : 0);
   for (int pad = width - length; pad > 0; --pad) *at++ = ' ';
   if (negative) *at++ = '-';
-  while (digits > 0) *at++ = reversed[--digits];
+  for (int i = 0; i < wholeDigits; ++i) *at++ = reversed[--count];
   if (precision > 0) {
     *at++ = '.';
-    for (int i = precision - 1; i >= 0; --i, part /= 10) at[i] = static_cast<char>('0' + part % 10);
-    at += precision;
+    while (count > 0) *at++ = reversed[--count];
   }
   return at;
 }
