@@ -7,23 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "sim/helpformatter.h"
+
 namespace cli {
 
-/// Help in the usual order: the usage line first (help2man makes it the SYNOPSIS), then
-/// what the command does, the options by group, and the footer.
-class HelpFormatter : public CLI::Formatter {
- public:
-  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
-    std::string text = make_usage(app, name) + "\n" + make_description(app) + make_groups(app, mode);
-    // One blank line between parts, one newline at the end.
-    if (!app->get_footer().empty()) text += "\n" + make_footer(app);
-    for (size_t at = 0; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
-    while (text.size() >= 2 && text.ends_with("\n\n")) text.pop_back();
-    return text;
-  }
-};
+using sim::HelpFormatter;
 
-/// The formatter above and "-h,--help".
+/// The shared help layout and "-h,--help".
 inline void setUpHelp(CLI::App& app, std::shared_ptr<CLI::Formatter> formatter = std::make_shared<HelpFormatter>()) {
   app.formatter(std::move(formatter));
   app.set_help_flag("-h,--help", "print this help and exit");

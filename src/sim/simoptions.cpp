@@ -1,5 +1,7 @@
 #include "sim/simoptions.h"
 
+#include "sim/helpformatter.h"
+
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
@@ -65,19 +67,6 @@ CLI::Option* addValue(CLI::App& app, const std::string& name, const std::string&
       ->type_name(typeName);
 }
 
-// Help in the usual order: usage line, description, options, footer.
-class HelpFormatter : public CLI::Formatter {
- public:
-  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
-    std::string text = make_usage(app, name) + "\n" + make_description(app) + make_groups(app, mode);
-    // One blank line between parts, one newline at the end.
-    if (!app->get_footer().empty()) text += "\n" + make_footer(app);
-    for (size_t at = 0; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
-    while (text.size() >= 2 && text.ends_with("\n\n")) text.pop_back();
-    return text;
-  }
-};
-
 // The options of `maru sim`, bound to `o`. The help text is generated from this one table.
 void defineOptions(CLI::App& app, SimOptions& o) {
   app.description(
@@ -86,7 +75,7 @@ void defineOptions(CLI::App& app, SimOptions& o) {
       "SIGINT or SIGHUP (or its parent ends). Like a real meter it streams data lines from\n"
       "power-on and answers the setup commands; output is paced at the baud rate\n"
       "(10 bits a byte).");
-  app.formatter(std::make_shared<HelpFormatter>());
+  app.formatter(std::make_shared<sim::HelpFormatter>());
   app.set_help_flag("-h,--help", "print this help and exit");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
