@@ -78,13 +78,14 @@ constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 
 char* writeFixedFast(char* at, double value, int width, int precision) {
   if (precision < 0 || precision > 9 || !(std::fabs(value) < 1e6)) return nullptr;
   const double scaled = std::fabs(value) * kPowersOfTen[precision];
-  const double floor = std::floor(scaled);
-  const double fraction = scaled - floor;
+  // Below 2^53 truncation is exact: the whole part without a call into the maths library.
+  const auto whole = static_cast<unsigned long long>(scaled);
+  const double fraction = scaled - static_cast<double>(whole);
   // The product is within a few units in the last place of the exact one; stay clear of
   // .5 by far more than that.
   if (std::fabs(fraction - 0.5) < 1e-6) return nullptr;
   // Below 1e6 * 1e9 the scaled value fits in 64 bits; most fit in 32, which divide faster.
-  const unsigned long long n = static_cast<unsigned long long>(floor) + (fraction > 0.5 ? 1 : 0);
+  const unsigned long long n = whole + (fraction > 0.5 ? 1 : 0);
   // Digits from the right (division by the constant 10 only), then written out in order.
   char reversed[32];
   int count = 0;
