@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -85,7 +86,13 @@ int PtyMeter::run(const volatile std::sig_atomic_t& stop, double hangupAfterSeco
   while (!stop) {
     MeterModel::Nanos now = elapsedNs();
     if (now >= hangupAt) {
-      // A pulled cable: the program on the slave side sees the line hang up.
+      // A pulled cable: the program on the slave side sees the line hang up, after
+      // everything that was due before that moment, however late this process woke.
+      // A hang-up flushes what the other side has not read yet, so give a late burst a
+      // moment to be taken first.
+      const std::string owed = m_model.advanceTo(hangupAt);
+      send(owed);
+      if (!owed.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
       ::close(m_master);
       m_master = -1;
       return 0;

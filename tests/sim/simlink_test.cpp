@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <QProcess>
 #include <csignal>
 #include <string>
@@ -103,6 +104,32 @@ INSTANTIATE_TEST_SUITE_P(Endings, SimLinkEnds,
                          ::testing::Values(EndCase{"Term", SIGTERM}, EndCase{"Int", SIGINT}, EndCase{"Hup", SIGHUP},
                                            EndCase{"HangUp", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimHangUp, EverythingDueBeforeTheCableIsPulledGoesOutHoweverLateTheMeterWakes) {
+  // Stopped right after start and woken well past its hang-up time, the meter still
+  // sends the lines of its first second, then hangs up: tests can count on them.
+  Sim sim({"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev"), "--rate", "10",
+           "--hangup-after", "1"});
+  ASSERT_FALSE(sim.path().empty());
+  sim.signal(SIGSTOP);
+  meterlink::SerialPort port;
+  ASSERT_EQ(port.open(sim.path(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  bool lost = false;
+  port.setLostHandler([&lost](const std::string&) { lost = true; });
+  pumpEvents(1500);
+  sim.signal(SIGCONT);
+  std::string got;
+  char buf[4096];
+  QElapsedTimer clock;
+  clock.start();
+  while (!lost && clock.elapsed() < 5000) {
+    pumpEvents(5);
+    for (size_t n; (n = port.read(buf, sizeof buf)) > 0;) got.append(buf, n);
+  }
+  EXPECT_TRUE(lost);
+  EXPECT_GE(std::count(got.begin(), got.end(), '\n'), 9) << got;
+  EXPECT_EQ(sim.waitForExit(5000), 0);
+}
 
 TEST(SimLink, AnythingElseAtThePathIsRefusedAndLeftAlone) {
   testsupport::TempDir dir;
