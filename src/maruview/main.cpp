@@ -83,9 +83,9 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
                  "on this machine, USB adapters first")
       ->type_name("N=PATH")
       ->allow_extra_args(false)
-      ->check([](const std::string& spec) {
+      ->check([](const std::string& binding) {
         meterlink::PortSlots scratch;
-        return scratch.bindSpec(spec) ? std::string() : "want N=PATH with N from 1 to 8, not '" + spec + "'";
+        return scratch.bindSpec(binding) ? std::string() : "want N=PATH with N from 1 to 8, not '" + binding + "'";
       });
   app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
       ->disable_flag_override();
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   }
 
   app::MainFormOptions options;
-  for (const std::string& spec : line.ports) options.ports.bindSpec(spec);
+  for (const std::string& binding : line.ports) options.ports.bindSpec(binding);
   meterlink::WireLog wireLog;
   if (!line.wireLog.empty()) {
     std::string error;
