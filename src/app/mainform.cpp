@@ -285,8 +285,11 @@ void MainForm::onPortLost(const std::string& reason) {
 
 void MainForm::reconnectStep() {
   if (!m_reconnect.active) return;
-  // Where the adapter is now: the slot follows it by serial number or by-id link.
-  RefreshHostPorts();
+  // Where the adapter is now: a slot that knows it by serial number or by-id link
+  // follows it. Listing probes every port, so a slot known by its path alone skips that
+  // and tries the path once a second.
+  const meterlink::SerialAdapter& known = m_options.ports.adapter(m_reconnect.slot);
+  if (!known.serialNumber.empty() || !known.byIdLink.empty()) RefreshHostPorts();
   std::string path = m_options.ports.device(m_reconnect.slot);
   if (path.empty()) path = m_reconnect.path;
   if (m_port->open(path, m_reconnect.baud) != meterlink::SerialPort::OpenResult::Ok) return;
