@@ -3,6 +3,7 @@
 // NetCDF-CF file, headless.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,30 @@ std::string temporaryNameFor(const std::string& path) {
   return name;
 }
 
+// Output gathered in one buffer and written a block at a time. Lines are written in
+// place: the caller asks for room, writes, and commits the end.
+class OutputBlock {
+ public:
+  static constexpr size_t kBlock = 1 << 16;
+  char* room(size_t chars) {
+    if (m_used + chars > m_buffer.size()) m_buffer.resize(std::max(m_used + chars, kBlock + chars));
+    return m_buffer.data() + m_used;
+  }
+  void commit(const char* end) { m_used = static_cast<size_t>(end - m_buffer.data()); }
+  void append(std::string_view text) {
+    char* at = room(text.size());
+    std::memcpy(at, text.data(), text.size());
+    commit(at + text.size());
+  }
+  bool full() const { return m_used >= kBlock; }
+  std::string_view text() const { return {m_buffer.data(), m_used}; }
+  void clear() { m_used = 0; }
+
+ private:
+  std::vector<char> m_buffer;
+  size_t m_used = 0;
+};
+
 }  // namespace
 
 int convertMain(int argc, char** argv) {
@@ -205,13 +230,14 @@ int convertMain(int argc, char** argv) {
   dispatch.tempCorrection = tempCorrection;
   dispatch.setOverflowHandler([] { warnLine("Input Buffer Overflow", "Check Baud Rate"); });
   // Lines are gathered and written a block at a time.
-  constexpr size_t kOutputBlock = 1 << 16;
-  std::string out;
-  out.reserve(kOutputBlock + 1024);
+  OutputBlock out;
+  // The device file is loaded once and no line changes its columns.
+  const size_t engLineRoom = files::maxEngrLineChars(state.config);
   int warned = measure::CorrectionNone;
   bool failed = false;
   long long lineNumber = 0;  // framed lines of INPUT so far
   files::MeterClockKnowledge known;
+  std::string csvLine;
   auto writeFailed = [&] {
     failed = true;
     if (format == Format::Eng)
@@ -235,14 +261,15 @@ int convertMain(int argc, char** argv) {
     const bool dateKnown = known.dateKnown(state.clock);
     switch (format) {
       case Format::Eng:
-        files::appendEngrLine(out, state.config, state.sample, state.clock, state.eng);
+        out.commit(files::writeEngrLine(out.room(engLineRoom), state.config, state.sample, state.clock, state.eng));
         break;
       case Format::Csv:
-        out += files::meterIsoTime(state.clock, dateKnown, known.timeKnown(), zone);
-        out += ',';
-        measure::appendFixed(out, state.sample.ElapsedSample, 1, 0);
-        files::appendCsvValues(out, state.config, state.sample, state.clock, state.eng);
-        out += "\r\n";
+        csvLine = files::meterIsoTime(state.clock, dateKnown, known.timeKnown(), zone);
+        csvLine += ',';
+        measure::appendFixed(csvLine, state.sample.ElapsedSample, 1, 0);
+        files::appendCsvValues(csvLine, state.config, state.sample, state.clock, state.eng);
+        csvLine += "\r\n";
+        out.append(csvLine);
         break;
       case Format::Netcdf:
         if (!netcdf.write(files::meterEpochSeconds(state.clock, dateKnown, known.timeKnown(), zone), state.sample,
@@ -253,8 +280,8 @@ int convertMain(int argc, char** argv) {
         }
         return;
     }
-    if (out.size() >= kOutputBlock) {
-      if (!recording.writeEngr(out)) writeFailed();
+    if (out.full()) {
+      if (!recording.writeEngr(out.text())) writeFailed();
       out.clear();
     }
   });
@@ -270,7 +297,7 @@ int convertMain(int argc, char** argv) {
     }
     return 0;
   }
-  if (!failed && !out.empty() && !recording.writeEngr(out)) writeFailed();
+  if (!failed && !out.text().empty() && !recording.writeEngr(out.text())) writeFailed();
   if (!recording.stop(Stream::Engr) || failed) {
     if (renamed) std::remove(target.c_str());
     std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());

@@ -55,7 +55,7 @@ std::optional<UtcOffset> parseUtcOffset(std::string_view text) {
 
 void MeterClockKnowledge::noteDataLine(std::string_view line) {
   // The decoder takes a field with colons as HH:MM:SS or rejects the line.
-  if (line.find(':') != std::string_view::npos) m_timeKnown = true;
+  if (!m_timeKnown && line.find(':') != std::string_view::npos) m_timeKnown = true;
 }
 
 void MeterClockKnowledge::noteReply(std::string_view line, bool matched) {

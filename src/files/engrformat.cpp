@@ -1,6 +1,7 @@
 #include "files/engrformat.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "measure/cformat.h"
 #include "measure/kindtable.h"
@@ -36,56 +37,64 @@ std::string EngrHeader(const measure::DeviceConfig& config) {
   return text;
 }
 
-void appendEngrLine(std::string& text, const measure::DeviceConfig& config,
-                    const measure::SampleState& sample, const measure::MeterClock& clock,
-                    const measure::EngValues& values) {
-  using measure::appendFixed;
-  using measure::appendTwoDigits;
-  // "%1.0lf%c%02d%02d%02d%c%02d%02d%02d", built piece by piece: this runs for every sample.
-  appendFixed(text, sample.ElapsedSample, 1, 0);
-  text += kTab;
-  appendTwoDigits(text, clock.MeterMonth);
-  appendTwoDigits(text, clock.MeterDay);
-  appendTwoDigits(text, clock.MeterYear);
-  text += kTab;
-  appendTwoDigits(text, clock.MeterHour);
-  appendTwoDigits(text, clock.MeterMinute);
-  appendTwoDigits(text, clock.MeterSecond);
+namespace {
 
-  // Then "%c%<width>.<precision>lf" per column of each field's kind, as its row says:
-  // written into one stack buffer when the columns surely fit, else appended one by one.
-  const int fields = configuredFields(config);
-  int columns = 0;
-  for (int c = 0; c < fields; ++c) columns += measure::kindInfo(config.ColumnKind[c]).engCount;
-  constexpr size_t kPerColumn = measure::kMaxFixedChars + 16;
-  char buffer[16 * kPerColumn];
-  if (static_cast<size_t>(columns) <= sizeof buffer / kPerColumn) {
-    char* at = buffer;
-    for (int c = 0; c < fields; ++c) {
-      const int k = config.ColumnKind[c];
-      const measure::KindInfo& row = measure::kindInfo(k);
-      for (int i = 0; i < row.engCount; ++i) {
-        const measure::EngColumn& column = row.eng[i];
-        *at++ = kTab;
-        at = measure::writeFixed(at, measure::engValue(values, column, k), column.format.width,
-                                 column.format.precision);
-      }
-    }
-    *at++ = '\r';
-    *at++ = '\n';
-    text.append(buffer, at);
-    return;
+// What "%02d" prints.
+char* writeTwoDigits(char* at, int value) {
+  if (value >= 0 && value <= 99) {
+    *at++ = static_cast<char>('0' + value / 10);
+    *at++ = static_cast<char>('0' + value % 10);
+    return at;
   }
+  return std::to_chars(at, at + 16, value).ptr;
+}
+
+}  // namespace
+
+size_t maxEngrLineChars(const measure::DeviceConfig& config) {
+  const int fields = configuredFields(config);
+  size_t columns = 0;
+  for (int c = 0; c < fields; ++c) columns += static_cast<size_t>(measure::kindInfo(config.ColumnKind[c]).engCount);
+  // The count, two groups of three numbers of up to 11 characters, each column with its
+  // tab and the widest format a row has (under 64), the line end.
+  return measure::kMaxFixedChars + 2 * (3 * 11 + 1) + columns * (measure::kMaxFixedChars + 64 + 1) + 2;
+}
+
+char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure::SampleState& sample,
+                    const measure::MeterClock& clock, const measure::EngValues& values) {
+  // "%1.0lf%c%02d%02d%02d%c%02d%02d%02d", built piece by piece: this runs for every sample.
+  at = measure::writeFixed(at, sample.ElapsedSample, 1, 0);
+  *at++ = kTab;
+  at = writeTwoDigits(at, clock.MeterMonth);
+  at = writeTwoDigits(at, clock.MeterDay);
+  at = writeTwoDigits(at, clock.MeterYear);
+  *at++ = kTab;
+  at = writeTwoDigits(at, clock.MeterHour);
+  at = writeTwoDigits(at, clock.MeterMinute);
+  at = writeTwoDigits(at, clock.MeterSecond);
+  // Then "%c%<width>.<precision>lf" per column of each field's kind, as its row says.
+  const int fields = configuredFields(config);
   for (int c = 0; c < fields; ++c) {
     const int k = config.ColumnKind[c];
     const measure::KindInfo& row = measure::kindInfo(k);
     for (int i = 0; i < row.engCount; ++i) {
       const measure::EngColumn& column = row.eng[i];
-      text += kTab;
-      appendFixed(text, measure::engValue(values, column, k), column.format.width, column.format.precision);
+      *at++ = kTab;
+      at = measure::writeFixed(at, measure::engValue(values, column, k), column.format.width,
+                               column.format.precision);
     }
   }
-  text += "\r\n";
+  *at++ = '\r';
+  *at++ = '\n';
+  return at;
+}
+
+void appendEngrLine(std::string& text, const measure::DeviceConfig& config, const measure::SampleState& sample,
+                    const measure::MeterClock& clock, const measure::EngValues& values) {
+  const size_t old = text.size();
+  text.resize(old + maxEngrLineChars(config));
+  const char* end = writeEngrLine(text.data() + old, config, sample, clock, values);
+  text.resize(static_cast<size_t>(end - text.data()));
 }
 
 std::string EngrLine(const measure::DeviceConfig& config, const measure::SampleState& sample,

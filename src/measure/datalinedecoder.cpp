@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #include "measure/cformat.h"
@@ -17,6 +18,46 @@ constexpr int kMismatchBoxAt = 6;
 
 bool isFieldChar(char c) {
   return (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '/' || c == ':';
+}
+
+enum class FieldShape { Number, Date, Time };
+
+// Reads at most `maxDigits` digits at `at` into `value`.
+const char* readDigits(const char* at, const char* end, int maxDigits, unsigned long long& value) {
+  const char* const first = at;
+  while (at < end && static_cast<unsigned char>(*at - '0') < 10 && at - first < maxDigits)
+    value = value * 10 + static_cast<unsigned>(*at++ - '0');
+  return at;
+}
+
+// The shapes a meter sends, read in the one pass that finds the field's end: a whole
+// count of at most 15 digits (exact in a double), or a date or time of three unsigned
+// numbers of at most 9 digits. Returns the field's end, or null when the field needs the
+// general reading; then nothing was stored.
+const char* readCommonField(const char* at, const char* end, FieldShape& shape, double& value, int (&parts)[3]) {
+  const bool negative = at < end && *at == '-';
+  const char* const digits = at + negative;
+  unsigned long long whole = 0;
+  const char* stop = readDigits(digits, end, 16, whole);
+  if (stop == digits) return nullptr;
+  if (stop - digits <= 15 && (stop == end || *stop == '\t')) {
+    shape = FieldShape::Number;
+    value = negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+    return stop;
+  }
+  if (negative || stop - digits > 9 || stop == end || (*stop != '/' && *stop != ':')) return nullptr;
+  const char separator = *stop;
+  unsigned long long read[3] = {whole, 0, 0};
+  for (int n = 1; n < 3; ++n) {
+    const char* const first = stop + 1;
+    stop = readDigits(first, end, 9, read[n]);
+    if (stop == first) return nullptr;
+    const bool last = n == 2;
+    if (last ? stop != end && *stop != '\t' : stop == end || *stop != separator) return nullptr;
+  }
+  shape = separator == '/' ? FieldShape::Date : FieldShape::Time;
+  for (int n = 0; n < 3; ++n) parts[n] = static_cast<int>(read[n]);
+  return stop;
 }
 
 }  // namespace
@@ -40,35 +81,47 @@ int DataLineDecoder::SplitFields(std::string_view line) {
 
   // Each tab-separated field, read where it stands: a number, a time (h:m:s) or a date
   // (three numbers with two slashes). Anything else makes the line no data.
-  for (size_t at = 0;;) {
-    size_t tab = line.find('\t', at);
-    if (tab == std::string_view::npos) tab = line.size();
-    const std::string_view field = line.substr(at, tab - at);
-    // A field longer than a meter sends, or more fields than a line holds, is no data.
-    if (field.size() > static_cast<size_t>(kMaxFieldChars) || count >= kMaxColumns) return 0;
-    int slashes = 0, colons = 0;
-    for (const char c : field) {
-      if (!isFieldChar(c)) return 0;
-      slashes += c == '/';
-      colons += c == ':';
-    }
+  const char* const end = line.data() + line.size();
+  for (const char* at = line.data();;) {
+    // More fields than a line holds is no data.
+    if (count >= kMaxColumns) return 0;
     double value = 0.0;
-    if (slashes == 0 && colons == 0) {
-      if (!readLeadingNumber(field, value)) return 0;
-    } else if (colons == 2) {
-      if (!readIntTriple(field, ':', time)) return 0;
+    FieldShape shape = FieldShape::Number;
+    int parts[3];
+    const char* stop = readCommonField(at, end, shape, value, parts);
+    if (!stop) {
+      stop = static_cast<const char*>(std::memchr(at, '\t', static_cast<size_t>(end - at)));
+      if (!stop) stop = end;
+      const std::string_view field(at, static_cast<size_t>(stop - at));
+      // A field longer than a meter sends is no data.
+      if (field.size() > static_cast<size_t>(kMaxFieldChars)) return 0;
+      int slashes = 0, colons = 0;
+      for (const char c : field) {
+        if (!isFieldChar(c)) return 0;
+        slashes += c == '/';
+        colons += c == ':';
+      }
+      if (slashes == 0 && colons == 0) {
+        if (!readLeadingNumber(field, value)) return 0;
+      } else if (colons == 2 || slashes == 2) {
+        shape = colons == 2 ? FieldShape::Time : FieldShape::Date;
+        if (!readIntTriple(field, colons == 2 ? ':' : '/', parts)) return 0;
+      } else {
+        return 0;
+      }
+    }
+    if (shape == FieldShape::Time) {
+      std::copy(parts, parts + 3, time);
       hasTime = true;
       value = kTimeMarker;
-    } else if (slashes == 2) {
-      if (!readIntTriple(field, '/', date)) return 0;
+    } else if (shape == FieldShape::Date) {
+      std::copy(parts, parts + 3, date);
       hasDate = true;
       value = kDateMarker;
-    } else {
-      return 0;
     }
     values[static_cast<size_t>(count++)] = value;
-    if (tab == line.size()) break;
-    at = tab + 1;
+    if (stop == end) break;
+    at = stop + 1;
   }
 
   // Only a line that splits completely changes the stored sample and clock parts.

@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -93,6 +100,95 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"FieldTooLong", std::string(224, '7'), 0, {}},
         SplitCase{"FieldTooLongLater", "1\t" + std::string(300, '1'), 0, {}}),
     [](const auto& info) { return info.param.name; });
+
+// Lines of the characters data fields are made of, read field by field with the C
+// library as the reference: whatever shortcut the decoder takes for common fields must
+// read exactly as the general rules do.
+TEST(DataLine, SplitsLikeScanfFieldByField) {
+  std::mt19937 rng(11u);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto digits = [&](int most) {
+    std::string text;
+    for (int n = pick(most + 1); n > 0; --n) text += static_cast<char>('0' + pick(10));
+    return text;
+  };
+  auto field = [&]() -> std::string {
+    switch (pick(6)) {
+      case 0: return (pick(3) == 0 ? "-" : "") + digits(20);  // counts, some beyond 15 digits
+      case 1: return digits(3) + "/" + digits(10) + "/" + digits(3);
+      case 2: return digits(3) + ":" + digits(3) + ":" + digits(10) + (pick(4) == 0 ? ".5" : "");
+      case 3: return digits(4) + "." + digits(4);
+      default: {
+        std::string text;
+        for (int n = pick(12); n > 0; --n) text += "0123456789-./:"[pick(14)];
+        return text;
+      }
+    }
+  };
+  // What one field gives under the rules; nullopt when it makes the line no data.
+  struct Read {
+    double value;
+    char shape;  // 'n', 'd' (date) or 't' (time)
+    int parts[3];
+  };
+  auto reference = [](const std::string& text) -> std::optional<Read> {
+    if (text.empty() || text.find_first_not_of("0123456789-./:") != std::string::npos) return std::nullopt;
+    const auto slashes = std::count(text.begin(), text.end(), '/');
+    const auto colons = std::count(text.begin(), text.end(), ':');
+    Read read{0.0, 'n', {0, 0, 0}};
+    char a = 0, b = 0;
+    if (slashes == 0 && colons == 0) {
+      if (std::sscanf(text.c_str(), "%lf", &read.value) != 1) return std::nullopt;
+    } else if (colons == 2 || slashes == 2) {
+      read.shape = colons == 2 ? 't' : 'd';
+      const char separator = colons == 2 ? ':' : '/';
+      // No number here has more than 10 digits; those of 10 are read as the decoder
+      // saturates them.
+      long long n[3];
+      if (std::sscanf(text.c_str(), "%lld%c%lld%c%lld", &n[0], &a, &n[1], &b, &n[2]) != 5 || a != separator ||
+          b != separator)
+        return std::nullopt;
+      for (int i = 0; i < 3; ++i)
+        read.parts[i] = static_cast<int>(std::clamp<long long>(n[i], INT_MIN, INT_MAX));
+    } else {
+      return std::nullopt;
+    }
+    return read;
+  };
+
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<std::string> fields(static_cast<size_t>(1 + pick(6)));
+    for (std::string& f : fields) f = field();
+    std::string line = fields[0];
+    for (size_t i = 1; i < fields.size(); ++i) line += "\t" + fields[i];
+
+    std::vector<Read> expected;
+    for (const std::string& f : fields)
+      if (const auto read = reference(f)) expected.push_back(*read);
+    const bool isData = expected.size() == fields.size();
+
+    Decoder d;
+    d.clock.MeterMonth = d.clock.MeterHour = 77;
+    ASSERT_EQ(d.decoder.SplitFields(line), isData ? static_cast<int>(fields.size()) : 0) << line;
+    if (!isData) continue;
+    d.decoder.ParseDataLine(line, false);
+    std::vector<int> date, time;  // the last date and time of the line count
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Read& e = expected[i];
+      const double value = e.shape == 'n' ? e.value : e.shape == 'd' ? -2.0 : -1.0;
+      // Bit for bit: -0 stays -0.
+      ASSERT_EQ(std::bit_cast<uint64_t>(d.sample.SampleValues[i]), std::bit_cast<uint64_t>(value))
+          << line << " field " << i;
+      if (e.shape != 'n') (e.shape == 'd' ? date : time).assign(e.parts, e.parts + 3);
+    }
+    if (!date.empty()) {
+      EXPECT_EQ(std::vector<int>({d.clock.MeterMonth, d.clock.MeterDay, d.clock.MeterYear}), date) << line;
+    }
+    if (!time.empty()) {
+      EXPECT_EQ(std::vector<int>({d.clock.MeterHour, d.clock.MeterMinute, d.clock.MeterSecond}), time) << line;
+    }
+  }
+}
 
 TEST(DataLine, FourFieldExample) {
   Decoder d;
