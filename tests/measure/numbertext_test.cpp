@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -77,7 +78,12 @@ TEST(NumberText, FormatsLikePrintf) {
     values.push_back(std::ldexp(static_cast<double>(rng() % 100000), -static_cast<int>(rng() % 20)));
     values.push_back(std::ldexp(wide(rng), -30));
   }
-  const int formats[][2] = {{1, 0}, {8, 6}, {6, 4}, {5, 1}};
+  // The files' formats, then every precision with and without padding.
+  std::vector<std::array<int, 2>> formats = {{1, 0}, {8, 6}, {6, 4}, {5, 1}};
+  for (int precision = 0; precision <= 9; ++precision) {
+    formats.push_back({0, precision});
+    formats.push_back({14, precision});
+  }
   for (double v : values) {
     for (const auto& wp : formats) {
       std::string got;
