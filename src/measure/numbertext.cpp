@@ -103,6 +103,9 @@ int digitCount(U n) {
   return count + (n >= 10);
 }
 
+template <int Precision>
+void writeFraction(char* at, uint64_t frac);
+
 // The digits of `n` with a point before the last Precision of them: the division by a
 // constant power of ten stays a multiplication.
 template <int Precision, typename U>
@@ -121,7 +124,7 @@ char* writeScaled(char* at, U n, bool negative, int width) {
   at += wholeDigits;
   if constexpr (Precision > 0) {
     *at = '.';
-    writeDigitsBefore(at + 1 + Precision, n - whole * kScale, Precision);
+    writeFraction<Precision>(at + 1, n - whole * kScale);
     at += 1 + Precision;
   }
   return at;
