@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "measure/cformat.h"
+#include "measure/fixedtext.h"
 #include "measure/kindtable.h"
 #include "measure/numbertext.h"
 
@@ -39,14 +41,13 @@ std::string EngrHeader(const measure::DeviceConfig& config) {
 
 namespace {
 
+[[gnu::noinline]] char* writeInt(char* at, int value) { return std::to_chars(at, at + 16, value).ptr; }
+
 // What "%02d" prints.
 char* writeTwoDigits(char* at, int value) {
-  if (value >= 0 && value <= 99) {
-    *at++ = static_cast<char>('0' + value / 10);
-    *at++ = static_cast<char>('0' + value % 10);
-    return at;
-  }
-  return std::to_chars(at, at + 16, value).ptr;
+  if (value < 0 || value > 99) return writeInt(at, value);
+  std::memcpy(at, &measure::fixedtext::kDigitPairs[static_cast<size_t>(value) * 2], 2);
+  return at + 2;
 }
 
 }  // namespace
@@ -80,7 +81,7 @@ char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure
     for (int i = 0; i < row.engCount; ++i) {
       const measure::EngColumn& column = row.eng[i];
       *at++ = kTab;
-      at = measure::writeFixed(at, measure::engValue(values, column, k), column.format.width,
+      at = measure::writeFixedInline(at, measure::engValue(values, column, k), column.format.width,
                                column.format.precision);
     }
   }

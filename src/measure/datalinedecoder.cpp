@@ -24,9 +24,10 @@ enum class FieldShape { Number, Date, Time };
 
 // Reads at most `maxDigits` digits at `at` into `value`.
 const char* readDigits(const char* at, const char* end, int maxDigits, unsigned long long& value) {
-  const char* const first = at;
-  while (at < end && static_cast<unsigned char>(*at - '0') < 10 && at - first < maxDigits)
-    value = value * 10 + static_cast<unsigned>(*at++ - '0');
+  const char* const stop = end - at > maxDigits ? at + maxDigits : end;
+  unsigned long long read = value;
+  while (at < stop && static_cast<unsigned char>(*at - '0') < 10) read = read * 10 + static_cast<unsigned>(*at++ - '0');
+  value = read;
   return at;
 }
 
