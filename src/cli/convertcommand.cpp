@@ -232,7 +232,8 @@ int convertMain(int argc, char** argv) {
   // Lines are gathered and written a block at a time.
   OutputBlock out;
   // The device file is loaded once and no line changes its columns.
-  const size_t engLineRoom = files::maxEngrLineChars(state.config);
+  const files::EngrLineWriter engLine(state.config, state.eng);
+  const size_t engLineRoom = engLine.maxChars();
   int warned = measure::CorrectionNone;
   bool failed = false;
   long long lineNumber = 0;  // framed lines of INPUT so far
@@ -261,7 +262,7 @@ int convertMain(int argc, char** argv) {
     const bool dateKnown = known.dateKnown(state.clock);
     switch (format) {
       case Format::Eng:
-        out.commit(files::writeEngrLine(out.room(engLineRoom), state.config, state.sample, state.clock, state.eng));
+        out.commit(engLine.write(out.room(engLineRoom), state.sample, state.clock));
         break;
       case Format::Csv:
         csvLine = files::meterIsoTime(state.clock, dateKnown, known.timeKnown(), zone);

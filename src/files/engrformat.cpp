@@ -52,17 +52,27 @@ char* writeTwoDigits(char* at, int value) {
 
 }  // namespace
 
-size_t maxEngrLineChars(const measure::DeviceConfig& config) {
+EngrLineWriter::EngrLineWriter(const measure::DeviceConfig& config, const measure::EngValues& values) {
   const int fields = configuredFields(config);
-  size_t columns = 0;
-  for (int c = 0; c < fields; ++c) columns += static_cast<size_t>(measure::kindInfo(config.ColumnKind[c]).engCount);
-  // The count, two groups of three numbers of up to 11 characters, each column with its
-  // tab and the widest format a row has (under 64), the line end.
-  return measure::kMaxFixedChars + 2 * (3 * 11 + 1) + columns * (measure::kMaxFixedChars + 64 + 1) + 2;
+  for (int c = 0; c < fields; ++c) {
+    const int k = config.ColumnKind[c];
+    const measure::KindInfo& row = measure::kindInfo(k);
+    for (int i = 0; i < row.engCount; ++i) {
+      const measure::EngColumn& column = row.eng[i];
+      const double* value =
+          column.value ? &(values.*column.value) : &(values.*column.perKind)[static_cast<size_t>(k)];
+      m_columns.push_back({value, column.format.width, column.format.precision});
+    }
+  }
 }
 
-char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure::SampleState& sample,
-                    const measure::MeterClock& clock, const measure::EngValues& values) {
+size_t EngrLineWriter::maxChars() const {
+  // The count, two groups of three numbers of up to 11 characters, each column with its
+  // tab and the widest format a row has (under 64), the line end.
+  return measure::kMaxFixedChars + 2 * (3 * 11 + 1) + m_columns.size() * (measure::kMaxFixedChars + 64 + 1) + 2;
+}
+
+char* EngrLineWriter::write(char* at, const measure::SampleState& sample, const measure::MeterClock& clock) const {
   // "%1.0lf%c%02d%02d%02d%c%02d%02d%02d", built piece by piece: this runs for every sample.
   at = measure::writeFixed(at, sample.ElapsedSample, 1, 0);
   *at++ = kTab;
@@ -74,16 +84,9 @@ char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure
   at = writeTwoDigits(at, clock.MeterMinute);
   at = writeTwoDigits(at, clock.MeterSecond);
   // Then "%c%<width>.<precision>lf" per column of each field's kind, as its row says.
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int k = config.ColumnKind[c];
-    const measure::KindInfo& row = measure::kindInfo(k);
-    for (int i = 0; i < row.engCount; ++i) {
-      const measure::EngColumn& column = row.eng[i];
-      *at++ = kTab;
-      at = measure::writeFixedInline(at, measure::engValue(values, column, k), column.format.width,
-                               column.format.precision);
-    }
+  for (const Column& column : m_columns) {
+    *at++ = kTab;
+    at = measure::writeFixedInline(at, *column.value, column.width, column.precision);
   }
   *at++ = '\r';
   *at++ = '\n';
@@ -92,9 +95,10 @@ char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure
 
 void appendEngrLine(std::string& text, const measure::DeviceConfig& config, const measure::SampleState& sample,
                     const measure::MeterClock& clock, const measure::EngValues& values) {
+  const EngrLineWriter writer(config, values);
   const size_t old = text.size();
-  text.resize(old + maxEngrLineChars(config));
-  const char* end = writeEngrLine(text.data() + old, config, sample, clock, values);
+  text.resize(old + writer.maxChars());
+  const char* end = writer.write(text.data() + old, sample, clock);
   text.resize(static_cast<size_t>(end - text.data()));
 }
 

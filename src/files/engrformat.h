@@ -3,6 +3,7 @@
 // sample. Tab-separated, CR LF line ends, C-locale number formats.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "measure/deviceconfig.h"
 #include "measure/engunits.h"
@@ -18,13 +19,25 @@ std::string EngrHeader(const measure::DeviceConfig& config);
 std::string EngrLine(const measure::DeviceConfig& config, const measure::SampleState& sample,
                      const measure::MeterClock& clock, const measure::EngValues& values);
 
-/// The most characters one data line of `config` can take.
-size_t maxEngrLineChars(const measure::DeviceConfig& config);
+/// EngrLine with the columns of one configuration resolved once: where each value is
+/// in `values` and how it is printed. For a converter that writes many lines with the same
+/// device file; `values` must outlive the writer and keep its place.
+class EngrLineWriter {
+ public:
+  EngrLineWriter(const measure::DeviceConfig& config, const measure::EngValues& values);
+  /// The most characters one line can take.
+  size_t maxChars() const;
+  /// The line of `sample`, `clock` and the values now in `values`, written at `at` (room
+  /// for maxChars()); returns its end. No allocation, no copy.
+  char* write(char* at, const measure::SampleState& sample, const measure::MeterClock& clock) const;
 
-/// EngrLine written at `at`, which has room for maxEngrLineChars(config) characters;
-/// returns the end. The converter's hot path: no allocation, no copy.
-char* writeEngrLine(char* at, const measure::DeviceConfig& config, const measure::SampleState& sample,
-                    const measure::MeterClock& clock, const measure::EngValues& values);
+ private:
+  struct Column {
+    const double* value;
+    int width, precision;
+  };
+  std::vector<Column> m_columns;
+};
 
 /// EngrLine appended to `out` (which keeps what it held): a converter can reuse one buffer
 /// for every line and allocate nothing once it is large enough.
