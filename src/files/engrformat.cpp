@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "measure/cformat.h"
@@ -74,7 +76,14 @@ size_t EngrLineWriter::maxChars() const {
 
 char* EngrLineWriter::write(char* at, const measure::SampleState& sample, const measure::MeterClock& clock) const {
   // "%1.0lf%c%02d%02d%02d%c%02d%02d%02d", built piece by piece: this runs for every sample.
-  at = measure::writeFixed(at, sample.ElapsedSample, 1, 0);
+  // The count is a whole number, which prints as the integer it is.
+  const double count = sample.ElapsedSample;
+  const bool plain = !std::signbit(count) && count < 1e15;  // NaN is not
+  const auto whole = static_cast<int64_t>(plain ? count : 0);
+  if (plain && static_cast<double>(whole) == count)
+    at = std::to_chars(at, at + 16, whole).ptr;
+  else
+    at = measure::writeFixed(at, count, 1, 0);
   *at++ = kTab;
   at = writeTwoDigits(at, clock.MeterMonth);
   at = writeTwoDigits(at, clock.MeterDay);

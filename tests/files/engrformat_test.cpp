@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "measure/cformat.h"
 #include "measure/datalinedecoder.h"
 #include "measure/devicefile.h"
 #include "support/ptypeer.h"
@@ -110,6 +112,21 @@ TEST(EngrFormat, NoConfiguration) {
   EngValues values;
   EXPECT_EQ(files::EngrHeader(config), "Count\tDate\tTime\r\n");
   EXPECT_EQ(files::EngrLine(config, sample, clock, values), "0\t990000\t000000\r\n");
+}
+
+// The count prints as "%1.0lf" whatever it holds: whole numbers the quick way, the rest
+// (halves, negative zero, huge or not finite values) as printf does.
+TEST(EngrFormat, CountPrintsLikePrintf) {
+  DeviceConfig config;
+  SampleState sample;
+  MeterClock clock;
+  EngValues values;
+  for (const double count : {0.0, 7.0, 12345678.0, 999999999999999.0, 1e15, 1e20, 2.5, 3.5, -0.0, -3.0, -0.4,
+                             std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    sample.ElapsedSample = count;
+    const std::string line = files::EngrLine(config, sample, clock, values);
+    EXPECT_EQ(line.substr(0, line.find('\t')), cformat("%1.0lf", count)) << count;
+  }
 }
 
 // Converts an example recording the way the receive loop does, without corrections.
