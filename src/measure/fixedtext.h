@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "measure/numbertext.h"
 
@@ -99,21 +100,28 @@ inline char* writeShort(char* at, double value, int width) {
   return at;
 }
 
-/// writeShort for a precision known at run time (0..9; null for any other).
-inline char* writeShort(char* at, double value, int width, int precision) {
+/// f(std::integral_constant<int, P>{}) for the precision P given at run time (0..9); null
+/// for any other.
+template <typename F>
+inline char* byPrecision(int precision, F&& f) {
   switch (precision) {
-    case 0: return writeShort<0>(at, value, width);
-    case 1: return writeShort<1>(at, value, width);
-    case 2: return writeShort<2>(at, value, width);
-    case 3: return writeShort<3>(at, value, width);
-    case 4: return writeShort<4>(at, value, width);
-    case 5: return writeShort<5>(at, value, width);
-    case 6: return writeShort<6>(at, value, width);
-    case 7: return writeShort<7>(at, value, width);
-    case 8: return writeShort<8>(at, value, width);
-    case 9: return writeShort<9>(at, value, width);
+    case 0: return f(std::integral_constant<int, 0>{});
+    case 1: return f(std::integral_constant<int, 1>{});
+    case 2: return f(std::integral_constant<int, 2>{});
+    case 3: return f(std::integral_constant<int, 3>{});
+    case 4: return f(std::integral_constant<int, 4>{});
+    case 5: return f(std::integral_constant<int, 5>{});
+    case 6: return f(std::integral_constant<int, 6>{});
+    case 7: return f(std::integral_constant<int, 7>{});
+    case 8: return f(std::integral_constant<int, 8>{});
+    case 9: return f(std::integral_constant<int, 9>{});
     default: return nullptr;
   }
+}
+
+/// writeShort for a precision known at run time (0..9; null for any other).
+inline char* writeShort(char* at, double value, int width, int precision) {
+  return byPrecision(precision, [&](auto p) { return writeShort<decltype(p)::value>(at, value, width); });
 }
 
 }  // namespace measure::fixedtext

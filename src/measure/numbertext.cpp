@@ -134,19 +134,7 @@ template <int Precision>
 }
 
 char* writeFixedFast(char* at, double value, int width, int precision) {
-  switch (precision) {
-    case 0: return writeScaledAny<0>(at, value, width);
-    case 1: return writeScaledAny<1>(at, value, width);
-    case 2: return writeScaledAny<2>(at, value, width);
-    case 3: return writeScaledAny<3>(at, value, width);
-    case 4: return writeScaledAny<4>(at, value, width);
-    case 5: return writeScaledAny<5>(at, value, width);
-    case 6: return writeScaledAny<6>(at, value, width);
-    case 7: return writeScaledAny<7>(at, value, width);
-    case 8: return writeScaledAny<8>(at, value, width);
-    case 9: return writeScaledAny<9>(at, value, width);
-    default: return nullptr;
-  }
+  return fixedtext::byPrecision(precision, [&](auto p) { return writeScaledAny<decltype(p)::value>(at, value, width); });
 }
 
 // The exact conversion, for what the fast path leaves; out of line so that the common
