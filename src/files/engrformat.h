@@ -39,8 +39,7 @@ class EngrLineWriter {
   std::vector<Column> m_columns;
 };
 
-/// EngrLine appended to `out` (which keeps what it held): a converter can reuse one buffer
-/// for every line and allocate nothing once it is large enough.
+/// EngrLine appended to `out` (which keeps what it held).
 void appendEngrLine(std::string& out, const measure::DeviceConfig& config,
                     const measure::SampleState& sample, const measure::MeterClock& clock,
                     const measure::EngValues& values);
