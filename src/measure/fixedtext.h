@@ -1,8 +1,8 @@
 #pragma once
 // Fixed-point text for the per-line hot path, inline so that a loop over a line's columns
 // pays no call for its common numbers: what "%<width>.<precision>lf" prints, in the C
-// locale, for values with one or two whole digits that need no padding. Everything else goes to
-// writeFixed (numbertext.h), which gives the same text for any value.
+// locale, for values with one or two whole digits that need no padding. Everything else
+// goes to writeFixed (numbertext.h), which gives the same text for any value.
 #include <array>
 #include <cmath>
 #include <cstdint>
