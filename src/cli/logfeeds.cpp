@@ -84,21 +84,18 @@ std::string metadataJson(const measure::DeviceConfig& config, const std::string&
   std::string out = "{\"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
                     ", \"program\": \"maru log\", \"version\": " + jsonString(version) +
                     ", \"time_column\": \"time_utc\", \"columns\": [";
-  // The same walk as CsvColumnNames: configured fields in order, each kind's .eng columns.
+  // The same walk as CsvColumnNames, so the names line up with the columns.
   size_t n = 0;
-  for (int c = 0; c < std::min(std::max(config.DataFieldCount, 0), measure::kMaxColumns); ++c) {
-    const int kind = config.ColumnKind[static_cast<size_t>(c)];
-    const measure::KindInfo& row = measure::kindInfo(kind);
-    for (int i = 0; i < row.engCount && n < names.size(); ++i, ++n) {
-      const measure::EngColumn& column = row.eng[static_cast<size_t>(i)];
-      const std::string units = *column.units != '\0' ? column.units : config.IEngrUnits;
-      const std::string udunits = *column.udunits != '\0' || *column.units != '\0' ? column.udunits : config.IEngrUnits;
-      if (n > 0) out += ", ";
-      out += "{\"name\": " + jsonString(names[n]) + ", \"units\": " + jsonString(units) +
-             ", \"udunits\": " + jsonString(udunits) + ", \"standard_name\": " + jsonString(column.standardName) +
-             ", \"eng_header\": " + jsonString(measure::kindLabel(column.header, config, kind)) + "}";
-    }
-  }
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
+    if (n >= names.size()) return;
+    const std::string units = *column.units != '\0' ? column.units : config.IEngrUnits;
+    const std::string udunits = *column.udunits != '\0' || *column.units != '\0' ? column.udunits : config.IEngrUnits;
+    if (n > 0) out += ", ";
+    out += "{\"name\": " + jsonString(names[n]) + ", \"units\": " + jsonString(units) +
+           ", \"udunits\": " + jsonString(udunits) + ", \"standard_name\": " + jsonString(column.standardName) +
+           ", \"eng_header\": " + jsonString(measure::kindLabel(column.header, config, kind)) + "}";
+    ++n;
+  });
   out += "]}";
   return out;
 }

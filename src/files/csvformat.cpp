@@ -11,10 +11,6 @@ namespace files {
 
 namespace {
 
-int configuredFields(const measure::DeviceConfig& config) {
-  return std::clamp(config.DataFieldCount, 0, measure::kMaxColumns);
-}
-
 // Days since 1970-01-01 to a proleptic Gregorian date (eras of 400 years).
 void civilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
   days += 719468;
@@ -46,35 +42,24 @@ void appendDigits(std::string& out, int64_t value, int width) {
 std::vector<std::string> CsvColumnNames(const measure::DeviceConfig& config) {
   std::vector<std::string> names;
   std::unordered_set<std::string> taken;
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int k = config.ColumnKind[c];
-    const measure::KindInfo& row = measure::kindInfo(k);
-    for (int i = 0; i < row.engCount; ++i) {
-      const std::string name = measure::engColumnName(row.eng[i], config, k);
-      // Two fields of one kind (or one wavelength) would give two equal names.
-      std::string unique = name;
-      for (int n = 2; taken.count(unique) != 0; ++n) unique = name + "_" + std::to_string(n);
-      taken.insert(unique);
-      names.push_back(std::move(unique));
-    }
-  }
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
+    const std::string name = measure::engColumnName(column, config, kind);
+    // Two fields of one kind (or one wavelength) would give two equal names.
+    std::string unique = name;
+    for (int n = 2; taken.count(unique) != 0; ++n) unique = name + "_" + std::to_string(n);
+    taken.insert(unique);
+    names.push_back(std::move(unique));
+  });
   return names;
 }
 
 void appendCsvValues(std::string& out, const measure::DeviceConfig& config, const measure::SampleState&,
                      const measure::MeterClock&, const measure::EngValues& values) {
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int k = config.ColumnKind[c];
-    const measure::KindInfo& row = measure::kindInfo(k);
-    for (int i = 0; i < row.engCount; ++i) {
-      const measure::EngColumn& column = row.eng[i];
-      out += ',';
-      // Printed without the width: the same digits as the .eng column, no padding.
-      measure::appendFixed(out, measure::engValue(values, column, k), 0, column.format.precision);
-    }
-  }
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
+    out += ',';
+    // Printed without the width: the same digits as the .eng column, no padding.
+    measure::appendFixed(out, measure::engValue(values, column, kind), 0, column.format.precision);
+  });
 }
 
 std::string IsoUtcMillis(std::chrono::system_clock::time_point time) {

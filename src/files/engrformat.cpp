@@ -19,24 +19,14 @@ namespace {
 
 constexpr char kTab = '\t';
 
-int configuredFields(const measure::DeviceConfig& config) {
-  return std::clamp(config.DataFieldCount, 0, measure::kMaxColumns);
-}
-
 }  // namespace
 
 std::string EngrHeader(const measure::DeviceConfig& config) {
   std::string text = cformat("Count%cDate%cTime", kTab, kTab);
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int k = config.ColumnKind[c];
-    // Dates, times, references and unused fields have no column.
-    const measure::KindInfo& row = measure::kindInfo(k);
-    for (int i = 0; i < row.engCount; ++i) {
-      text += kTab;
-      text += measure::kindLabel(row.eng[i].header, config, k);
-    }
-  }
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
+    text += kTab;
+    text += measure::kindLabel(column.header, config, kind);
+  });
   text += "\r\n";
   return text;
 }
@@ -55,17 +45,11 @@ char* writeTwoDigits(char* at, int value) {
 }  // namespace
 
 EngrLineWriter::EngrLineWriter(const measure::DeviceConfig& config, const measure::EngValues& values) {
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int k = config.ColumnKind[c];
-    const measure::KindInfo& row = measure::kindInfo(k);
-    for (int i = 0; i < row.engCount; ++i) {
-      const measure::EngColumn& column = row.eng[i];
-      const double* value =
-          column.value ? &(values.*column.value) : &(values.*column.perKind)[static_cast<size_t>(k)];
-      m_columns.push_back({value, column.format.width, column.format.precision});
-    }
-  }
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
+    const double* value =
+        column.value ? &(values.*column.value) : &(values.*column.perKind)[static_cast<size_t>(kind)];
+    m_columns.push_back({value, column.format.width, column.format.precision});
+  });
 }
 
 size_t EngrLineWriter::maxChars() const {

@@ -2,6 +2,7 @@
 // One row per measurement kind: how the device file names it, how the decoder stores its
 // field, how its counts become engineering values, and how the engineering-units file,
 // the plot page and the virtual meter show it. Adding a sensor is adding a row.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -126,6 +127,19 @@ extern const std::array<KindInfo, kMaxColumns> kKindTable;
 /// The row of `kind`; the empty row for codes outside 0..59.
 inline const KindInfo& kindInfo(int kind) {
   return kKindTable[static_cast<size_t>(isValidKind(kind) ? kind : KindNone)];
+}
+
+/// Calls f(column, kind) for every engineering-units column of `config` in the order the
+/// .eng file has them: the configured fields in turn, each with its kind's columns (dates,
+/// times, references and unused fields have none).
+template <typename F>
+void forEachEngColumn(const DeviceConfig& config, F&& f) {
+  const int fields = std::clamp(config.DataFieldCount, 0, kMaxColumns);
+  for (int c = 0; c < fields; ++c) {
+    const int kind = config.ColumnKind[static_cast<size_t>(c)];
+    const KindInfo& row = kindInfo(kind);
+    for (int i = 0; i < row.engCount; ++i) f(row.eng[static_cast<size_t>(i)], kind);
+  }
 }
 
 /// The value a column holds for `kind`.
