@@ -1,5 +1,6 @@
 #include "cli/logclock.h"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "files/csvformat.h"
@@ -7,16 +8,6 @@
 namespace cli {
 
 namespace {
-
-// Days from 1970-01-01 to y-m-d (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(y - era * 400);
-  const unsigned dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
-}
 
 bool digits(const std::string& text, size_t at, size_t count, unsigned& out) {
   if (at + count > text.size()) return false;
@@ -42,15 +33,11 @@ std::optional<LogClock::TimePoint> parseUtcTime(const std::string& text) {
     at += 4;
   }
   if (at + 1 != text.size() || text[at] != 'Z') return std::nullopt;
-  static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leap) ||
-      hour > 23 || minute > 59 || second > 59)
-    return std::nullopt;
   using namespace std::chrono;
-  const long long days = daysFromCivil(year, month, day);
-  return LogClock::TimePoint(duration_cast<system_clock::duration>(
-      milliseconds((days * 86400LL + hour * 3600LL + minute * 60LL + second) * 1000LL + millis)));
+  const year_month_day date{std::chrono::year(static_cast<int>(year)), std::chrono::month(month), std::chrono::day(day)};
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  return time_point_cast<system_clock::duration>(sys_days(date) + hours(hour) + minutes(minute) + seconds(second) +
+                                                 milliseconds(millis));
 }
 
 std::optional<LogClock> LogClock::fromEnvironment() {

@@ -1,6 +1,7 @@
 #include "files/csvformat.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <unordered_set>
 
@@ -10,19 +11,6 @@
 namespace files {
 
 namespace {
-
-// Days since 1970-01-01 to a proleptic Gregorian date (eras of 400 years).
-void civilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned monthFromMarch = (5 * dayOfYear + 2) / 153;
-  day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
-  month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-  year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-}
 
 void appendDigits(std::string& out, int64_t value, int width) {
   char text[24];
@@ -64,17 +52,12 @@ void appendCsvValues(std::string& out, const measure::DeviceConfig& config, cons
 
 std::string IsoUtcMillis(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;
-  const int64_t millis = floor<milliseconds>(time.time_since_epoch()).count();
-  // Floor division, so that times before 1970 fall into the right day and second.
-  int64_t days = millis / 86400000;
-  int64_t ofDay = millis % 86400000;
-  if (ofDay < 0) {
-    ofDay += 86400000;
-    --days;
-  }
-  int64_t year = 0;
-  unsigned month = 0, day = 0;
-  civilFromDays(days, year, month, day);
+  // Floored, so that times before 1970 fall into the right day and second.
+  const sys_days days = floor<std::chrono::days>(time);
+  const year_month_day date{days};
+  const int64_t ofDay = floor<milliseconds>(time - days).count();
+  const int64_t year = static_cast<int>(date.year());
+  const unsigned month = static_cast<unsigned>(date.month()), day = static_cast<unsigned>(date.day());
   std::string text;
   text.reserve(24);
   appendDigits(text, year, 4);
