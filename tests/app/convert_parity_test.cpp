@@ -6,6 +6,7 @@
 
 #include "app/formfixture.h"
 #include "support/simprocess.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ using testsupport::runMaru;
 using testsupport::ToolRun;
 using testsupport::writeFile;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 // The program itself: device file loaded, engineering recording started, then the raw
 // file's bytes arrive from the meter.

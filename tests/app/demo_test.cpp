@@ -7,12 +7,13 @@
 #include "app/demo.h"
 #include "formfixture.h"
 #include "measure/devicefile.h"
+#include "support/testfiles.h"
 
 namespace {
 
 using testsupport::FormFixture;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 class DemoStartup : public FormFixture {
   void configure(app::MainFormOptions& o) override {

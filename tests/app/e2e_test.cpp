@@ -10,12 +10,13 @@
 #include "scriptedui.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
+#include "support/testfiles.h"
 
 namespace {
 
 using testsupport::pumpEvents;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 class OnVirtualMeter : public ::testing::Test {
  protected:

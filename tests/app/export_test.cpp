@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "formfixture.h"
+#include "support/testfiles.h"
 
 using testsupport::FormFixture;
 using testsupport::readFile;
@@ -21,7 +22,7 @@ using testsupport::writeFile;
 
 namespace {
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
 

@@ -10,6 +10,7 @@
 #include "app/nullchart.h"
 #include "scriptedui.h"
 #include "support/ptypeer.h"
+#include "support/testfiles.h"
 
 namespace testsupport {
 
@@ -55,7 +56,7 @@ class FormFixture : public ::testing::Test {
     for (int i = 0; i < n; ++i) tick();
   }
   std::string loadExample(const std::string& name) {
-    const std::string path = std::string(MARU_SOURCE_DIR) + "/examples/" + name;
+    const std::string path = testsupport::example(name);
     EXPECT_TRUE(form->LoadDeviceFilePath(path, path)) << path;
     return path;
   }

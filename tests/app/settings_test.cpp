@@ -41,7 +41,7 @@ class Settings : public FormFixture {
   std::string settingsFile() const { return readFile(dir.file("last.rbs")); }
   bool settingsExist() const { return std::filesystem::exists(dir.file("last.rbs")); }
   void copyExample(const std::string& name) {
-    std::filesystem::copy_file(std::string(MARU_SOURCE_DIR) + "/examples/" + name, dir.file(name));
+    std::filesystem::copy_file(testsupport::example(name), dir.file(name));
   }
   /// Nothing restored: the start state of the window.
   void expectStartState() {

@@ -55,7 +55,7 @@ ToolRun runMaru(const std::vector<std::string>& args) {
   return run(QString(MARU_TOOL), list);
 }
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 std::vector<std::string> split(const std::string& line, char separator) {
   std::vector<std::string> fields;

@@ -17,7 +17,7 @@ using testsupport::runMaru;
 using testsupport::ToolRun;
 using testsupport::writeFile;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 TEST(Convert, DefaultsToStandardOutputAndMatchesTheFile) {
   testsupport::TempDir dir;

@@ -8,12 +8,13 @@
 #include <string>
 
 #include "support/ptypeer.h"
+#include "support/testfiles.h"
 
 namespace {
 
 using testsupport::readFile;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 // Line `index` (0-based) of `bytes`, with its line end; "" past the end.
 std::string lineAt(const std::string& bytes, size_t index) {

@@ -15,6 +15,7 @@
 #include "measure/datalinedecoder.h"
 #include "measure/devicefile.h"
 #include "support/ptypeer.h"
+#include "support/testfiles.h"
 
 using namespace measure;
 
@@ -131,7 +132,7 @@ TEST(EngrFormat, CountPrintsLikePrintf) {
 
 // Converts an example recording the way the receive loop does, without corrections.
 std::string convertExample(const std::string& name) {
-  const std::string base = std::string(MARU_SOURCE_DIR) + "/examples/" + name;
+  const std::string base = testsupport::example(name);
   DeviceConfig config;
   SampleState sample;
   MeterClock clock;

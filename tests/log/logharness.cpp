@@ -19,7 +19,6 @@ namespace logtest {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;

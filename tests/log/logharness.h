@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/testfiles.h"
+
 namespace logtest {
 
 QString q(const std::string& text);
-std::string example(const std::string& name);
+using testsupport::example;
 
 /// Turns the event loop until `done()` holds or `timeoutMs` passed; the last `done()`.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs);

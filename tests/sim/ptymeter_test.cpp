@@ -14,12 +14,13 @@
 #include "sim/simoptions.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"
+#include "support/testfiles.h"
 
 namespace {
 
 using testsupport::pumpEvents;
 
-std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+using testsupport::example;
 
 std::vector<std::string> completeLines(const std::string& bytes) { return testsupport::splitLines(bytes); }
 

@@ -45,4 +45,6 @@ void writeFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+
 }  // namespace testsupport

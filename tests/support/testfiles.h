@@ -24,6 +24,9 @@ class TempDir {
 /// A last piece without LF is left out.
 std::vector<std::string> splitLines(const std::string& bytes);
 
+/// An example file shipped with the program: examples/NAME in the source tree.
+std::string example(const std::string& name);
+
 /// Whole file as bytes ("" when missing).
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
