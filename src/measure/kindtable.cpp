@@ -64,31 +64,15 @@ constexpr KindInfo auxiliary(const char* name, const char* key, double SampleSta
 constexpr EngColumn scalarColumn(const char* header, NumberFormat format, double EngValues::*value,
                                  const char* plotTitle, const char* units, const char* udunits,
                                  const char* name, const char* standardName = "") {
-  EngColumn c;
-  c.header = header;
-  c.format = format;
-  c.value = value;
-  c.plotTitle = plotTitle;
-  c.units = units;
-  c.udunits = udunits;
-  c.name = name;
-  c.standardName = standardName;
-  return c;
+  return EngColumn{.header = header, .format = format, .value = value, .plotTitle = plotTitle, .units = units,
+                   .udunits = udunits, .name = name, .standardName = standardName};
 }
 
 constexpr EngColumn backscatterColumn(const char* header, std::array<double, kMaxColumns> EngValues::*values,
                                       const char* plotTitle, const char* units, const char* udunits,
                                       const char* name, const char* standardName = "") {
-  EngColumn c;
-  c.header = header;
-  c.format = kBackscatterFormat;
-  c.perKind = values;
-  c.plotTitle = plotTitle;
-  c.units = units;
-  c.udunits = udunits;
-  c.name = name;
-  c.standardName = standardName;
-  return c;
+  return EngColumn{.header = header, .format = kBackscatterFormat, .perKind = values, .plotTitle = plotTitle,
+                   .units = units, .udunits = udunits, .name = name, .standardName = standardName};
 }
 
 constexpr PlotLook look(const char* channel, uint32_t colour, const char* rawName, bool plotsValue,
