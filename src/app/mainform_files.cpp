@@ -3,10 +3,9 @@
 #include "app/mainform.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "files/engrformat.h"
+#include "files/netcdfwriter.h"
 #include "measure/cformat.h"
 
 namespace app {
@@ -168,10 +167,7 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
   request.config = Config;
   request.refCorrection = RefCorrectionOn;
   request.tempCorrection = TempCorrectionOn;
-  std::ifstream dev(DeviceFilePath, std::ios::binary);
-  std::ostringstream text;
-  text << dev.rdbuf();
-  request.deviceFileText = text.str();
+  request.deviceFileText = files::readWholeFile(DeviceFilePath);
   request.history = "maruview Export Recording: '" + rawPath + "' with '" + DeviceFilePath + "'";
   auto job = std::make_unique<ExportJob>(std::move(request));
   if (!job->start()) {

@@ -7,9 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,13 +74,6 @@ bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config) {
   std::fclose(file);
   if (!ok) warnLine("Device File Error", "Missing or Invalid device file '" + path + "'");
   return ok;
-}
-
-std::string wholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The command line as typed, words with blanks or quotes in single quotes.
@@ -197,7 +188,7 @@ int convertMain(int argc, char** argv) {
   files::NetcdfWriter netcdf;
   if (format == Format::Netcdf) {
     files::NetcdfProvenance provenance;
-    provenance.deviceFileText = wholeFile(dev);
+    provenance.deviceFileText = files::readWholeFile(dev);
     provenance.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
     provenance.meterTimeZone = zone;
     if (!netcdf.open(output, state.config, provenance)) {

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <numbers>
 #include <set>
 #include <string_view>
@@ -18,6 +20,13 @@
 #include "measure/kindtable.h"
 
 namespace files {
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 static_assert(kNetcdfFill == NC_FILL_DOUBLE);
 

@@ -14,6 +14,10 @@
 
 namespace files {
 
+/// The whole of a file as it is on disk ("" when it cannot be read): the device file's
+/// text for NetcdfProvenance.
+std::string readWholeFile(const std::string& path);
+
 /// Where the data came from, kept in the file's global attributes.
 struct NetcdfProvenance {
   std::string deviceFileText;  ///< the whole device file, as read ("device_file")
