@@ -401,6 +401,17 @@ class LogSession {
   double m_rate = 0;
 };
 
+// HOST:PORT for a broker or a receiver; `defaultPort` 0: the port must be given.
+CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
+  return CLI::Validator(
+      [defaultPort, shape](std::string& text) -> std::string {
+        std::string host;
+        int port = 0;
+        return cli::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
+      },
+      shape);
+}
+
 }  // namespace
 
 int logMain(int argc, char** argv) {
@@ -421,13 +432,7 @@ int logMain(int argc, char** argv) {
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
   app.add_option("--mqtt", o.mqtt, "publish to this MQTT broker (port 1883 when not given)")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            std::string host;
-            int port = 0;
-            return cli::splitHostPort(text, host, port, 1883) ? std::string() : "'" + text + "' is not HOST[:PORT]";
-          },
-          "HOST[:PORT]"))
+      ->check(hostPortValidator(1883, "HOST[:PORT]"))
       ->type_name("HOST[:PORT]");
   app.add_option("--topic", o.topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
       ->check(CLI::Validator(
@@ -439,13 +444,7 @@ int logMain(int argc, char** argv) {
           "PREFIX"))
       ->type_name("PREFIX");
   app.add_option("--udp", o.udp, "send one datagram per line to HOST:PORT")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            std::string host;
-            int port = 0;
-            return cli::splitHostPort(text, host, port, 0) ? std::string() : "'" + text + "' is not HOST:PORT";
-          },
-          "HOST:PORT"))
+      ->check(hostPortValidator(0, "HOST:PORT"))
       ->type_name("HOST:PORT");
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
