@@ -61,21 +61,6 @@ void warnLine(const std::string& caption, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine.c_str());
 }
 
-// The device file as the program loads it right after start: the first tick's defaults,
-// then the file.
-bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) {
-    std::fprintf(stderr, "Device File Error: Could not open device file '%s'\n", path.c_str());
-    return false;
-  }
-  config.setStartupDefaults();
-  const bool ok = measure::ParseDeviceFile(file, config, warnLine);
-  std::fclose(file);
-  if (!ok) warnLine("Device File Error", "Missing or Invalid device file '" + path + "'");
-  return ok;
-}
-
 // The command line as typed, words with blanks or quotes in single quotes.
 std::string commandLine(int argc, char** argv) {
   std::string text = "maru";
@@ -165,7 +150,7 @@ int convertMain(int argc, char** argv) {
 
   using Stream = files::Recording::Stream;
   meterlink::MeterState state;
-  if (!loadDeviceFile(dev, state.config)) return 1;
+  if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
   files::ReplayReader replay;
   if (!replay.open(input)) {
     std::fprintf(stderr, "maru convert: cannot read '%s'\n", input.c_str());

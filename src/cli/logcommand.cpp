@@ -96,21 +96,6 @@ struct LogOptions {
   std::string wireLog;
 };
 
-// The device file as the program loads it right after start: the first tick's defaults,
-// then the file. Its messages go to stderr as "caption: text".
-bool loadDeviceFile(const std::string& path, measure::DeviceConfig& config, const measure::WarningSink& warn) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) {
-    warn("Device File Error", "Could not open device file '" + path + "'");
-    return false;
-  }
-  config.setStartupDefaults();
-  const bool ok = measure::ParseDeviceFile(file, config, warn);
-  std::fclose(file);
-  if (!ok) warn("Device File Error", "Missing or Invalid device file '" + path + "'");
-  return ok;
-}
-
 std::string oneLine(std::string text) {
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
@@ -474,7 +459,7 @@ int logMain(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine(text).c_str());
   };
   meterlink::MeterState state;
-  if (!loadDeviceFile(o.dev, state.config, toStderr)) return 2;
+  if (!measure::LoadDeviceFileAtStart(o.dev, state.config, toStderr)) return 2;
 
   std::error_code made;
   std::filesystem::create_directories(o.out, made);

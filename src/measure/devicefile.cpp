@@ -292,4 +292,15 @@ bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const Warning
   return ok;
 }
 
+bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn) {
+  config.setStartupDefaults();
+  bool opened = false;
+  const bool ok = LoadDeviceFile(path, config, warn, &opened);
+  if (!opened)
+    warn("Device File Error", "Could not open device file '" + path + "'");
+  else if (!ok)
+    warn("Device File Error", "Missing or Invalid device file '" + path + "'");
+  return ok;
+}
+
 }  // namespace measure

@@ -29,4 +29,9 @@ std::vector<std::string> DeviceFileKeywords();
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
                     bool* opened = nullptr);
 
+/// The device file as the program loads it right after start: the first tick's defaults
+/// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a
+/// file that cannot be opened or read is reported under the caption "Device File Error".
+bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn);
+
 }  // namespace measure
