@@ -1,12 +1,17 @@
 // maru convert: replays a raw recording through the program's own pipeline (framing,
 // decoding, conversion, reply parsing) into an engineering-units file, a CSV table or a
 // NetCDF-CF file, headless.
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +53,10 @@ const char* kDescription =
 
 const char* kFooter =
     "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments.\n"
+    "INPUT must be a regular file, and OUTPUT must not be INPUT (nor a link to it).\n"
     "A csv or netcdf file is written under a temporary name and renamed when complete: a run\n"
-    "that fails leaves no partial file.";
+    "that fails or is ended by SIGINT or SIGTERM leaves no partial file. An OUTPUT that is a\n"
+    "symbolic link stays one: the file it points to is written.";
 
 enum class Format { Eng, Csv, Netcdf };
 
@@ -87,6 +94,65 @@ std::string temporaryNameFor(const std::string& path) {
   ::close(fd);
   std::remove(name.c_str());  // reopened by the writer with the usual permissions
   return name;
+}
+
+// The temporary file being written, for the handler of SIGINT and SIGTERM. Plain bytes
+// and a flag: a signal handler may touch nothing else.
+char g_partPath[PATH_MAX];
+volatile sig_atomic_t g_havePart = 0;
+
+extern "C" void onEndSignal(int sig) {
+  if (g_havePart) ::unlink(g_partPath);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);  // ends the run as the signal would have, once this handler returns
+}
+
+// `path` is the temporary file from now on ("": there is none).
+void notePartFile(const std::string& path) {
+  g_havePart = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (path.empty() || path.size() >= sizeof g_partPath) return;
+  std::memcpy(g_partPath, path.c_str(), path.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  g_havePart = 1;
+}
+
+// Installs the handler of SIGINT and SIGTERM, and holds both back for its lifetime: a
+// temporary file is made and noted while it lives, so that it is never there unnoted.
+class EndSignalsHeld {
+ public:
+  EndSignalsHeld() {
+    sigemptyset(&m_set);
+    sigaddset(&m_set, SIGINT);
+    sigaddset(&m_set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_set, &m_before);
+    struct sigaction sa {};
+    sa.sa_handler = onEndSignal;
+    sa.sa_mask = m_set;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+  }
+  ~EndSignalsHeld() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
+  EndSignalsHeld(const EndSignalsHeld&) = delete;
+  EndSignalsHeld& operator=(const EndSignalsHeld&) = delete;
+
+ private:
+  sigset_t m_set, m_before;
+};
+
+// Where the chain of symbolic links starting at `path` ends (`path` itself when it is no
+// link), whether or not a file is there: a file written by renaming replaces that one, and
+// the links stay links, as cp leaves them.
+std::string linkTarget(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path at = path;
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, ec)); ++hops) {
+    const fs::path next = fs::read_symlink(at, ec);
+    if (ec) break;
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  return at.string();
 }
 
 // Output gathered in one buffer and written a block at a time. Lines are written in
@@ -151,35 +217,71 @@ int convertMain(int argc, char** argv) {
   using Stream = files::Recording::Stream;
   meterlink::MeterState state;
   if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
+  // A raw recording is often the only copy of a cast: nothing is opened for writing before
+  // it is known that INPUT is a file and the output is not that same file.
+  struct stat inputFile {}, outputFile {};
+  if (::stat(input.c_str(), &inputFile) != 0) {
+    std::fprintf(stderr, "maru convert: cannot read '%s': %s\n", input.c_str(), std::strerror(errno));
+    return 1;
+  }
+  if (!S_ISREG(inputFile.st_mode)) {
+    const char* why = S_ISDIR(inputFile.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    std::fprintf(stderr, "maru convert: cannot read '%s': %s\n", input.c_str(), why);
+    return 1;
+  }
+  const bool outputThere =
+      output == "-" ? ::fstat(STDOUT_FILENO, &outputFile) == 0 : ::stat(output.c_str(), &outputFile) == 0;
+  if (!outputThere && output != "-" && errno != ENOENT) {
+    std::fprintf(stderr, "maru convert: cannot write '%s': %s\n", output.c_str(), std::strerror(errno));
+    return 1;
+  }
+  if (outputThere && outputFile.st_dev == inputFile.st_dev && outputFile.st_ino == inputFile.st_ino) {
+    const std::string shown = output == "-" ? "(standard output)" : "'" + output + "'";
+    std::fprintf(stderr, "maru convert: the output %s is the input '%s'; nothing was written\n", shown.c_str(),
+                 input.c_str());
+    return 1;
+  }
   files::ReplayReader replay;
   if (!replay.open(input)) {
-    std::fprintf(stderr, "maru convert: cannot read '%s'\n", input.c_str());
+    std::fprintf(stderr, "maru convert: cannot read '%s': %s\n", input.c_str(), std::strerror(errno));
     return 1;
   }
 
   // A csv file goes to a temporary name first and is renamed when complete (the NetCDF
-  // writer does the same itself).
-  const bool renamed = format == Format::Csv && output != "-";
+  // writer does the same itself), both beside the file an OUTPUT link points to. A device
+  // or a pipe named as OUTPUT is written into, never replaced.
+  const bool special = output != "-" && outputThere && !S_ISREG(outputFile.st_mode) && !S_ISDIR(outputFile.st_mode);
+  if (special && format == Format::Netcdf) {
+    std::fprintf(stderr, "maru convert: cannot write '%s': a NetCDF file must be a regular file\n", output.c_str());
+    return 1;
+  }
+  const bool renamed = format == Format::Csv && output != "-" && !special;
+  const std::string destination = output == "-" ? output : linkTarget(output);
   std::string target = output;
+  std::optional<EndSignalsHeld> signalsHeld;
+  if (renamed || format == Format::Netcdf) signalsHeld.emplace();
   if (renamed) {
-    target = temporaryNameFor(output);
+    target = temporaryNameFor(destination);
     if (target.empty()) {
       std::fprintf(stderr, "maru convert: cannot write '%s': %s\n", output.c_str(), std::strerror(errno));
       return 1;
     }
+    notePartFile(target);
   }
 
   files::Recording recording;
   files::NetcdfWriter netcdf;
+  int writeError = 0;  // errno of the first write that failed
   if (format == Format::Netcdf) {
     files::NetcdfProvenance provenance;
     provenance.deviceFileText = files::readWholeFile(dev);
     provenance.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
     provenance.meterTimeZone = zone;
-    if (!netcdf.open(output, state.config, provenance)) {
+    if (!netcdf.open(destination, state.config, provenance)) {
       std::fprintf(stderr, "maru convert: %s\n", netcdf.error().c_str());
       return 1;
     }
+    notePartFile(netcdf.temporaryPath());
   } else {
     std::string header;
     if (format == Format::Eng) {
@@ -192,12 +294,14 @@ int convertMain(int argc, char** argv) {
     const bool opened = output == "-" ? recording.start(Stream::Engr, stdout, "-", header)
                                       : recording.start(Stream::Engr, target, header);
     if (!opened) {
-      std::fprintf(stderr, "maru convert: cannot write '%s'\n", output.c_str());
+      std::fprintf(stderr, "maru convert: cannot write '%s': %s\n", output.c_str(), std::strerror(errno));
       return 1;
     }
+    if (!recording.on(Stream::Engr)) writeError = errno;  // the header did not reach the file
     // One flush at the end: a converter has no crash to survive mid-file.
     recording.setFlushEachLine(Stream::Engr, false);
   }
+  signalsHeld.reset();
 
   // No host clock: the host's time of day is no part of the file.
   meterlink::LineDispatch dispatch(state, warnLine, nullptr);
@@ -216,6 +320,7 @@ int convertMain(int argc, char** argv) {
   files::MeterClockKnowledge known;
   std::string csvLine;
   auto writeFailed = [&] {
+    if (!writeError) writeError = errno;
     failed = true;
     if (format == Format::Eng)
       warnLine("Recording Stopped", "The engineering units file '" + output +
@@ -272,19 +377,26 @@ int convertMain(int argc, char** argv) {
       std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
       return 1;
     }
+    notePartFile("");  // renamed: nothing is left to remove
     return 0;
   }
   if (!failed && !out.text().empty() && !recording.writeEngr(out.text())) writeFailed();
-  if (!recording.stop(Stream::Engr) || failed) {
+  if (!recording.stop(Stream::Engr) && !failed) {
+    writeError = errno;
+    failed = true;
+  }
+  if (failed) {
     if (renamed) std::remove(target.c_str());
-    std::fprintf(stderr, "maru convert: writing '%s' failed\n", output.c_str());
+    std::fprintf(stderr, "maru convert: writing '%s' failed: %s\n", output.c_str(),
+                 writeError ? std::strerror(writeError) : "cause unknown");
     return 1;
   }
-  if (renamed && std::rename(target.c_str(), output.c_str()) != 0) {
-    std::fprintf(stderr, "maru convert: cannot rename '%s' to '%s': %s\n", target.c_str(), output.c_str(),
+  if (renamed && std::rename(target.c_str(), destination.c_str()) != 0) {
+    std::fprintf(stderr, "maru convert: cannot rename '%s' to '%s': %s\n", target.c_str(), destination.c_str(),
                  std::strerror(errno));
     std::remove(target.c_str());
     return 1;
   }
+  notePartFile("");  // renamed: nothing is left to remove
   return 0;
 }
