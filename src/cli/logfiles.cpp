@@ -1,8 +1,5 @@
 #include "cli/logfiles.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -13,8 +10,6 @@
 namespace cli {
 
 namespace {
-
-using Stream = files::Recording::Stream;
 
 const char* extension(DailyLogFiles::Kind kind) {
   switch (kind) {
@@ -41,13 +36,7 @@ std::string DailyLogFiles::path(Kind kind) const { return m_folder + m_day + ext
 
 long DailyLogFiles::size(Kind kind) const {
   const Handle& h = handle(kind);
-  if (!h.file) return 0;
-  switch (kind) {
-    case Kind::Raw: return h.startSize + m_recording.bytes(Stream::Raw);
-    case Kind::Eng: return h.startSize + m_recording.bytes(Stream::Engr);
-    case Kind::Csv: return h.startSize + m_csv.bytes();
-  }
-  return 0;
+  return h.file.isOpen() ? h.file.startSize() + h.file.bytes() : 0;
 }
 
 bool DailyLogFiles::open(TimePoint now, std::string& error) {
@@ -64,43 +53,31 @@ bool DailyLogFiles::open(TimePoint now, std::string& error) {
 bool DailyLogFiles::openAll(std::string& error) {
   bool ok = true;
   for (const Kind kind : kKinds) ok = openOne(kind, error) && ok;
-  m_lastSync = std::chrono::steady_clock::now();
+  m_lastSync = Steady::now();
   return ok;
 }
 
 bool DailyLogFiles::openOne(Kind kind, std::string& error) {
   Handle& h = handle(kind);
   const std::string name = path(kind);
-  // Appending: a restart on the same day goes on where the last run stopped.
-  std::FILE* file = std::fopen(name.c_str(), "ab");
-  if (!file) {
-    error = "cannot open '" + name + "': " + std::strerror(errno);
-    h.failed = true;
+  h.lastOpenTry = Steady::now();
+  // Appending: a restart on the same day goes on where the last run stopped (a row torn
+  // by a crash is cut off first).
+  if (!h.file.openAppend(name)) {
+    const std::string why = std::strerror(errno);
+    error = "cannot open '" + name + "': " + why;
+    failed(kind, why, false);
     return false;
   }
-  struct stat st {};
-  h.startSize = fstat(fileno(file), &st) == 0 ? static_cast<long>(st.st_size) : 0;
-  h.file = file;
-  h.failed = false;
   // The header goes only into a file that is new (or was left empty).
-  const std::string_view header = h.startSize > 0 ? std::string_view() :
+  const std::string_view header = h.file.startSize() > 0 ? std::string_view() :
                                   kind == Kind::Eng ? std::string_view(m_engHeader) :
                                   kind == Kind::Csv ? std::string_view(m_csvHeader) : std::string_view();
-  bool written = true;
-  switch (kind) {
-    case Kind::Raw: m_recording.start(Stream::Raw, file, name); break;
-    case Kind::Eng:
-      m_recording.start(Stream::Engr, file, name, header);
-      written = m_recording.on(Stream::Engr);
-      break;
-    case Kind::Csv:
-      m_csv.attach(file, name);
-      written = header.empty() || m_csv.write(header);
-      break;
-  }
-  if (!written) {
-    error = "cannot write '" + name + "'";
-    noteResult(kind, false);
+  if (!header.empty() && !h.file.write(header)) {
+    const std::string why = std::strerror(errno);
+    error = "cannot write '" + name + "': " + why;
+    failed(kind, why, false);
+    h.file.close();  // opened again, header first, when there is room
     return false;
   }
   return true;
@@ -108,14 +85,9 @@ bool DailyLogFiles::openOne(Kind kind, std::string& error) {
 
 void DailyLogFiles::closeAll() {
   if (m_day.empty()) return;
-  m_recording.stop(Stream::Raw);
-  m_recording.stop(Stream::Engr);
-  m_csv.close();  // flushes; the stream is ours to close
   for (Handle& h : m_handles) {
-    if (!h.file) continue;
-    fsync(fileno(h.file));
-    std::fclose(h.file);
-    h.file = nullptr;
+    h.file.sync();
+    h.file.close();
   }
   m_dirty = false;
 }
@@ -126,20 +98,53 @@ void DailyLogFiles::close() {
 }
 
 void DailyLogFiles::sync() {
-  for (Handle& h : m_handles)
-    if (h.file) fsync(fileno(h.file));
+  for (Handle& h : m_handles) h.file.sync();
   m_dirty = false;
-  m_lastSync = std::chrono::steady_clock::now();
+  m_lastSync = Steady::now();
 }
 
-void DailyLogFiles::noteResult(Kind kind, bool ok) {
+void DailyLogFiles::failed(Kind kind, const std::string& why, bool report) {
   Handle& h = handle(kind);
-  if (ok || h.failed) return;
-  h.failed = true;
-  if (m_warn)
-    m_warn("Recording Stopped", "The file '" + path(kind) +
-                                    "' could not be written (disk full or file gone); trying it again within " +
-                                    std::to_string(kSyncSeconds) + " s.");
+  h.why = why;
+  if (!h.failed) {
+    h.failed = true;
+    if (report && m_warn)
+      m_warn("Recording Stopped", "The file '" + path(kind) + "' could not be written (" + why +
+                                      "); trying it again with each line.");
+  }
+  noteStopped();
+}
+
+void DailyLogFiles::noteStopped() {
+  m_stoppedWhy.clear();
+  for (const Kind kind : kKinds)
+    if (handle(kind).failed) {
+      m_stoppedWhy = "'" + path(kind) + "': " + handle(kind).why;
+      break;
+    }
+}
+
+void DailyLogFiles::writeRow(Kind kind, std::string_view row) {
+  Handle& h = handle(kind);
+  if (!h.file.isOpen()) {
+    // Gone or never opened: by name again, at most once a second.
+    if (Steady::now() - h.lastOpenTry < std::chrono::seconds(1)) return;
+    std::string error;
+    if (!openOne(kind, error)) return;
+  }
+  if (!h.file.write(row)) {
+    const int cause = errno;
+    // A full disk keeps the file open for the next row; anything else (the file was
+    // deleted or moved away, an I/O error) opens it again by name.
+    if (cause != ENOSPC && cause != EDQUOT && cause != EFBIG) h.file.close();
+    failed(kind, std::strerror(cause), true);
+    return;
+  }
+  if (h.failed) {
+    h.failed = false;
+    noteStopped();
+    if (m_warn) m_warn("Recording Resumed", "Writing '" + path(kind) + "' again.");
+  }
 }
 
 void DailyLogFiles::write(TimePoint received, std::string_view raw, const meterlink::MeterState& state) {
@@ -147,19 +152,18 @@ void DailyLogFiles::write(TimePoint received, std::string_view raw, const meterl
     std::string error;
     if (!open(received, error) && m_warn) m_warn("Recording Stopped", error);
   }
+  if (m_day.empty()) return;
   ++m_lines;
-  if (handle(Kind::Raw).file && !handle(Kind::Raw).failed) noteResult(Kind::Raw, m_recording.writeRawLine(raw));
-  if (handle(Kind::Eng).file && !handle(Kind::Eng).failed) {
-    m_text.clear();
-    files::appendEngrLine(m_text, state.config, state.sample, state.clock, state.eng);
-    noteResult(Kind::Eng, m_recording.writeEngr(m_text));
-  }
-  if (handle(Kind::Csv).file && !handle(Kind::Csv).failed) {
-    m_text = files::IsoUtcMillis(received);
-    files::appendCsvValues(m_text, state.config, state.sample, state.clock, state.eng);
-    m_text += "\r\n";
-    noteResult(Kind::Csv, m_csv.write(m_text));
-  }
+  m_text.assign(raw);
+  m_text += "\r\n";
+  writeRow(Kind::Raw, m_text);
+  m_text.clear();
+  files::appendEngrLine(m_text, state.config, state.sample, state.clock, state.eng);
+  writeRow(Kind::Eng, m_text);
+  m_text = files::IsoUtcMillis(received);
+  files::appendCsvValues(m_text, state.config, state.sample, state.clock, state.eng);
+  m_text += "\r\n";
+  writeRow(Kind::Csv, m_text);
   m_dirty = true;
 }
 
@@ -170,26 +174,19 @@ void DailyLogFiles::tick(TimePoint now) {
     if (!open(now, error) && m_warn) m_warn("Recording Stopped", error);
     return;
   }
-  // Ticks come about a second apart: syncing a second early keeps every line within
-  // kSyncSeconds of reaching the disk.
-  const auto sinceSync = std::chrono::steady_clock::now() - m_lastSync;
-  if (sinceSync < std::chrono::seconds(kSyncSeconds - 1)) return;
-  if (m_dirty) sync();
-  m_lastSync = std::chrono::steady_clock::now();
-  // A file whose write failed is tried again by name (appending: nothing is cut).
+  // A file that could not be opened is tried again by name each second, also while no
+  // line comes; "Recording Resumed" waits for a row that is really written.
   for (const Kind kind : kKinds) {
     Handle& h = handle(kind);
-    if (!h.failed) continue;
-    if (h.file) {
-      if (kind == Kind::Raw) m_recording.stop(Stream::Raw);
-      else if (kind == Kind::Eng) m_recording.stop(Stream::Engr);
-      else m_csv.close();
-      std::fclose(h.file);
-      h.file = nullptr;
-    }
     std::string error;
-    if (openOne(kind, error) && m_warn) m_warn("Recording Resumed", "Writing '" + path(kind) + "' again.");
+    if (!h.file.isOpen() && Steady::now() - h.lastOpenTry >= std::chrono::seconds(1)) openOne(kind, error);
   }
+  // Ticks come about a second apart: syncing a second early keeps every line within
+  // kSyncSeconds of reaching the disk.
+  const auto sinceSync = Steady::now() - m_lastSync;
+  if (sinceSync < std::chrono::seconds(kSyncSeconds - 1)) return;
+  if (m_dirty) sync();
+  m_lastSync = Steady::now();
 }
 
 void DailyLogFiles::reopen(TimePoint now) {

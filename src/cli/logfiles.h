@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "files/recorders.h"
-#include "files/recording.h"
 #include "link/linedispatch.h"
 #include "measure/devicefile.h"
 
@@ -16,9 +15,12 @@ namespace cli {
 
 /// Writes each accepted data line into the files of the UTC day it was received on. A file
 /// that exists is appended to; a new or empty one gets its header first (.eng: the
-/// engineering-units header; .csv: "time_utc," and the column names). Each line is flushed
-/// as written. A failed write is reported once through `warn` ("Recording Stopped") and
-/// the file is opened again at the next sync, rollover or reopen().
+/// engineering-units header; .csv: "time_utc," and the column names). Each row reaches the
+/// system with one write, and a file only ever grows by whole rows: a row that did not fit
+/// (a full disk) is cut off again. A failed write is reported once through `warn`
+/// ("Recording Stopped", with the cause); the next rows are tried as they come (a file that
+/// went away is opened again by name once a second), and "Recording Resumed" follows only
+/// once a row was really written.
 class DailyLogFiles {
  public:
   using TimePoint = std::chrono::system_clock::time_point;
@@ -51,18 +53,26 @@ class DailyLogFiles {
   long size(Kind kind) const;
   /// Lines (rows) written to every file since start.
   long long linesWritten() const { return m_lines; }
+  /// "" while every file takes its rows; otherwise why one does not ("'DIR/20261208.csv':
+  /// No space left on device").
+  const std::string& stoppedWhy() const { return m_stoppedWhy; }
 
  private:
+  using Steady = std::chrono::steady_clock;
   struct Handle {
-    std::FILE* file = nullptr;
-    long startSize = 0;
-    bool failed = false;  // a write failed; the failure was reported
+    files::LineRecorder file;
+    bool failed = false;  // a write failed and was reported; not yet written again
+    std::string why;      // the cause of that failure
+    Steady::time_point lastOpenTry;
   };
   bool openAll(std::string& error);
   bool openOne(Kind kind, std::string& error);
   void closeAll();
   void sync();
-  void noteResult(Kind kind, bool ok);
+  void writeRow(Kind kind, std::string_view row);
+  /// Marks `kind` failed for `why`; `report`: warn now (a failed open is told by its caller).
+  void failed(Kind kind, const std::string& why, bool report);
+  void noteStopped();
   Handle& handle(Kind kind) { return m_handles[static_cast<int>(kind)]; }
   const Handle& handle(Kind kind) const { return m_handles[static_cast<int>(kind)]; }
 
@@ -71,12 +81,11 @@ class DailyLogFiles {
   measure::WarningSink m_warn;
   std::string m_day;  // "YYYYMMDD" of the open files; "" while closed
   Handle m_handles[3];
-  files::Recording m_recording;  // raw and engineering units
-  files::LineRecorder m_csv;
   std::string m_engHeader, m_csvHeader;
   std::string m_text;  // reused for each line
+  std::string m_stoppedWhy;
   bool m_dirty = false;
-  std::chrono::steady_clock::time_point m_lastSync;
+  Steady::time_point m_lastSync;
   long long m_lines = 0;
 };
 
