@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -142,6 +143,17 @@ class RefreshingComboBox : public QComboBox {
   std::function<void()> beforePopup;
   void showPopup() override {
     if (beforePopup) beforePopup();
+    // The list is as wide as its widest item, adapter and all (the box itself may be
+    // narrower): an item is never cut, and its extents stay inside the list.
+    QAbstractItemView* list = view();
+    int widest = 0;
+    for (int row = 0; row < count(); ++row) {
+      QStyleOptionViewItem option;
+      option.initFrom(list);
+      widest = std::max(widest, list->itemDelegate()->sizeHint(option, model()->index(row, modelColumn())).width());
+    }
+    const int frame = 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    list->setMinimumWidth(widest + frame);
     QComboBox::showPopup();
   }
 };

@@ -2,6 +2,8 @@
 // count however their text got there, and a box left open stops nothing.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+
 #include <QAccessible>
 #include <QAccessibleEditableTextInterface>
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTimer>
 
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "support/ptypeer.h"
+#include "support/quietline.h"
 #include "ui/application.h"
 
 namespace {
@@ -40,6 +44,7 @@ class LiveWindow : public ::testing::Test {
     form().view().setItemIndex("CBBaudRate", 2);
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
+    testsupport::letLineBeSeenQuiet(form().port());
     ASSERT_EQ(form().OpenPortNumber, 1);
     waitFor([this] { return form().TickCount > 0; });
     form().SetupRequestTicks = 0;  // keeps "$mnu" off the line
@@ -196,6 +201,33 @@ TEST_F(LiveWindow, OpeningTheHostPortListTakesInAdaptersPluggedInSinceStart) {
   EXPECT_EQ(list->itemText(2), "Host Port - COM 2");  // the item keeps its text
   EXPECT_EQ(list->itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyUSB0 (USB UART, S/N FT12)");
   EXPECT_EQ(list->itemData(2, Qt::AccessibleDescriptionRole).toString(), "/dev/ttyUSB0 (USB UART, S/N FT12)");
+}
+
+TEST_F(LiveWindow, TheHostPortListIsWideEnoughForItsWidestItem) {
+  auto* list = widget<QComboBox>("CBHostPort");
+  ASSERT_NE(list, nullptr);
+  meterlink::SerialAdapter a;
+  a.path = "/dev/serial/by-id/usb-Maker_Long_Adapter_Name_With_Serial_A1B2C3D4-if00-port0";
+  a.description = "USB to RS-232 adapter with a long description";
+  a.serialNumber = "A1B2C3D4";
+  adapters = {a};
+  list->showPopup();
+  QAbstractItemView* view = list->view();
+  QApplication::processEvents();
+  // Every item, its adapter drawn beside its text, lies inside the open list: none is cut,
+  // and an assistive tool clicking an item's centre hits that item.
+  for (int row = 0; row < list->count(); ++row) {
+    const QModelIndex index = list->model()->index(row, 0);
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    const int wanted = view->itemDelegate()->sizeHint(option, index).width();
+    EXPECT_GE(view->viewport()->width(), wanted) << list->itemText(row).toStdString();
+    const QRect item = view->visualRect(index);
+    EXPECT_TRUE(view->viewport()->rect().contains(item.center())) << list->itemText(row).toStdString();
+    EXPECT_EQ(view->indexAt(item.center()), index);
+  }
+  EXPECT_GT(view->width(), list->width());
+  list->hidePopup();
 }
 
 }  // namespace
