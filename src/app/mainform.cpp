@@ -215,6 +215,7 @@ void MainForm::OpenPort(int number, const std::string& name) {
     return;
   }
   OpenPortNumber = number;
+  m_dispatch.dropPending();  // what was assembled before came from another line
 }
 
 void MainForm::ClosePort() {
@@ -293,6 +294,7 @@ void MainForm::reconnectStep() {
   std::string path = m_options.ports.device(m_reconnect.slot);
   if (path.empty()) path = m_reconnect.path;
   if (m_port->open(path, m_reconnect.baud) != meterlink::SerialPort::OpenResult::Ok) return;
+  m_dispatch.dropPending();  // the unplug cut that line
   m_reconnect.active = false;
   OpenPortNumber = m_reconnect.slot;
   const auto down = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -

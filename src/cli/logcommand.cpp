@@ -23,8 +23,10 @@
 #include "cli/logclock.h"
 #include "cli/logfeeds.h"
 #include "cli/logfiles.h"
+#include "files/archivetime.h"
 #include "files/csvformat.h"
 #include "link/linedispatch.h"
+#include "link/losswatch.h"
 #include "link/meterprotocol.h"
 #include "link/serialport.h"
 #include "link/wirelog.h"
@@ -41,7 +43,10 @@ const char* kDescription =
     "  YYYYMMDD.csv  \"time_utc\" and the column names with units, then per line the host's\n"
     "                receive time (2026-12-08T04:44:03.123Z) and the values as in .eng\n"
     "Files roll over at UTC midnight; a file that exists is appended to, never truncated.\n"
-    "Lines are flushed as written and synced to disk at least every 10 s.\n"
+    "Lines are flushed as written and synced to disk at least every 10 s. A file only grows\n"
+    "by whole rows: a row the disk has no room for is cut off again, and the next rows are\n"
+    "tried as they come. What the port held before it was opened, and the line it was in\n"
+    "the middle of, are dropped.\n"
     "\n"
     "Warnings go to stderr, one line each (\"caption: text\"), and logging goes on. When the\n"
     "port fails (cable pulled) it is tried again once a second and reopened with the same\n"
@@ -49,7 +54,11 @@ const char* kDescription =
     "lines, rate, last values and file sizes.\n"
     "\n"
     "MQTT topics (PREFIX defaults to maru/<device-file title made topic-safe>):\n"
-    "  PREFIX/state     \"online\" / \"offline\", retained; the Last Will is \"offline\"\n"
+    "  PREFIX/state     retained: \"online\" (the port is open and every file takes its\n"
+    "                   rows), \"port_lost\" (waiting for the port), \"recording_stopped\"\n"
+    "                   (a file cannot be written), \"offline\" (also the Last Will)\n"
+    "  PREFIX/status    retained JSON: state, reason, published, dropped (data messages\n"
+    "                   lost while the broker was away, since start)\n"
     "  PREFIX/metadata  retained JSON: title, columns with names and units, version\n"
     "  PREFIX/data      one JSON message per line: time_utc, count (lines since the\n"
     "                   logger started), values by column name, raw\n"
@@ -142,6 +151,7 @@ class LogSession {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
       });
+      updateFeedState();  // the port is not open yet
       if (!m_mqtt->start(error)) {
         std::fprintf(stderr, "maru log: --mqtt: %s\n", error.c_str());
         return false;
@@ -160,6 +170,9 @@ class LogSession {
     QObject::connect(&m_port.qport(), &QSerialPort::readyRead, [this] { drain(); });
     m_tick.setInterval(1000);
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
+    m_afterOpen.setSingleShot(true);
+    m_afterOpen.setInterval(meterlink::SerialPort::kQuietAfterOpen * 2);
+    QObject::connect(&m_afterOpen, &QTimer::timeout, [this] { afterOpen(); });
     m_tick.start();
     message("Logging", m_options.port + " at " + std::to_string(m_options.baud) + " baud into " + m_options.out +
                            " (UTC day " + m_files.day() + (m_clock.shifted() ? ", clock shifted" : "") + ")");
@@ -248,14 +261,36 @@ class LogSession {
     m_openedBefore = true;
     m_waitingReported = false;
     newDispatch();
+    m_losses.restart();
+    m_overruns = m_port.overrunCount();
     m_lastActivity = Steady::now();
+    updateFeedState();
+    drain();
+    // A look at the line once it had time to show whether the meter is between lines;
+    // commands go out after that, so their answers are not taken for a cut line.
+    m_afterOpen.start();
+  }
+
+  void afterOpen() {
+    if (!m_port.isOpen()) return;
+    drain();
     if (m_options.setClockUtc) {
       const measure::HostTime now = hostTime();
       send(meterlink::cmd::Clock(now));
       send(meterlink::cmd::Date(now));
     }
     if (m_options.start) send(meterlink::cmd::kRun);
-    drain();
+  }
+
+  // The MQTT state: whether the meter's port is open and every file takes its rows.
+  void updateFeedState() {
+    if (!m_mqtt) return;
+    if (!m_port.isOpen())
+      m_mqtt->setState("port_lost", m_options.port + " is not open; waiting for it");
+    else if (!m_files.stoppedWhy().empty())
+      m_mqtt->setState("recording_stopped", m_files.stoppedWhy());
+    else
+      m_mqtt->setState("online", "");
   }
 
   void portLost(const std::string& why) {
@@ -265,6 +300,7 @@ class LogSession {
     message("Port Lost", text);
     m_waitingReported = true;
     m_files.tick(m_clock.now());
+    updateFeedState();
   }
 
   void drain() {
@@ -279,10 +315,20 @@ class LogSession {
   }
 
   void onLine(const meterlink::Line& line) {
-    if (line.kind != meterlink::Line::Kind::Sample) return;
+    if (line.kind != meterlink::Line::Kind::Sample) {
+      m_clockKnown.noteReply(line.text, line.reply.matched);
+      if (const std::string lost = m_losses.refused(line.text, m_state.config.ExpectedColumns); !lost.empty())
+        message("Lines Lost", lost);
+      return;
+    }
     const auto received = m_clock.now();
     ++m_lines;
+    m_clockKnown.noteDataLine(line.text);
+    const std::string lost = m_losses.sample(files::meterEpochSeconds(
+        m_state.clock, m_clockKnown.dateKnown(m_state.clock), m_clockKnown.timeKnown(), files::UtcOffset{}));
+    if (!lost.empty()) message("Lines Lost", lost);
     m_files.write(received, line.text, m_state);
+    updateFeedState();
     const auto now = Steady::now();
     if (m_alarmed) {
       const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastActivity).count();
@@ -308,10 +354,19 @@ class LogSession {
 
   void tick() {
     m_files.tick(m_clock.now());
+    updateFeedState();
     if (!m_port.isOpen()) {
       tryOpen();
-    } else if (m_options.noDataAlarm > 0 && !m_alarmed &&
-               Steady::now() - m_lastActivity >= std::chrono::duration<double>(m_options.noDataAlarm)) {
+      return showStatus();
+    }
+    drain();
+    if (const auto overruns = m_port.overrunCount(); overruns && m_overruns && *overruns > *m_overruns) {
+      message("Lines Lost", "the serial receiver of " + m_options.port + " overran " +
+                                std::to_string(*overruns - *m_overruns) + " more times: bytes were lost");
+      m_overruns = overruns;
+    }
+    if (m_options.noDataAlarm > 0 && !m_alarmed &&
+        Steady::now() - m_lastActivity >= std::chrono::duration<double>(m_options.noDataAlarm)) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", m_options.noDataAlarm);
       message("No Data", "no data line from " + m_options.port + " for " + seconds + " s");
@@ -376,7 +431,10 @@ class LogSession {
   std::unique_ptr<meterlink::LineDispatch> m_dispatch;
   std::unique_ptr<cli::MqttFeed> m_mqtt;
   std::unique_ptr<cli::UdpFeed> m_udp;
-  QTimer m_tick;
+  QTimer m_tick, m_afterOpen;
+  meterlink::LossWatch m_losses;
+  files::MeterClockKnowledge m_clockKnown;
+  std::optional<long long> m_overruns;
   long long m_lines = 0;
   std::string m_values;  // the latest line's values, as in the .csv
   bool m_openedBefore = false, m_waitingReported = false, m_alarmed = false, m_udpFailureReported = false;

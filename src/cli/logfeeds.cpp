@@ -34,7 +34,6 @@ bool isJsonNumber(std::string_view text) {
 }
 
 std::once_flag g_libraryInit;
-constexpr int kMaxRetrySeconds = 10;
 
 }  // namespace
 
@@ -203,19 +202,49 @@ void MqttFeed::onConnect(int rc) {
   }
   // A broker that restarted without persistence forgot the retained messages: every
   // connection sets them again.
-  const std::string state = m_settings.prefix + "/state", metadata = m_settings.prefix + "/metadata";
-  mosquitto_publish(m_client, nullptr, state.c_str(), 6, "online", 1, true);
+  const std::string metadata = m_settings.prefix + "/metadata";
+  publishState();
   mosquitto_publish(m_client, nullptr, metadata.c_str(), static_cast<int>(m_settings.metadata.size()),
                     m_settings.metadata.data(), 1, true);
   m_connected = true;
-  if (m_notify)
-    m_notify("MQTT", std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
-                         std::to_string(m_settings.port));
+  const long long dropped = m_dropped;
+  std::string text = std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
+                     std::to_string(m_settings.port);
+  if (dropped > m_droppedAtLoss)
+    text += "; " + std::to_string(dropped - m_droppedAtLoss) + " data messages were dropped while it was away (" +
+            std::to_string(dropped) + " since start)";
+  if (m_notify) m_notify("MQTT", text);
   m_everConnected = true;
   m_reportedDown = false;
 }
 
-void MqttFeed::onDisconnect(int) { m_connected = false; }
+void MqttFeed::onDisconnect(int) {
+  if (m_connected) m_droppedAtLoss = m_dropped;
+  m_connected = false;
+}
+
+void MqttFeed::setState(const std::string& word, const std::string& reason) {
+  {
+    std::lock_guard lock(m_stateMutex);
+    if (word == m_state && reason == m_reason) return;
+    m_state = word;
+    m_reason = reason;
+  }
+  if (m_connected) publishState();
+}
+
+void MqttFeed::publishState() {
+  std::string word, status;
+  {
+    std::lock_guard lock(m_stateMutex);
+    word = m_state;
+    status = "{\"state\": " + jsonString(m_state) + ", \"reason\": " + jsonString(m_reason) +
+             ", \"published\": " + std::to_string(m_published) + ", \"dropped\": " + std::to_string(m_dropped) + "}";
+  }
+  const std::string stateTopic = m_settings.prefix + "/state", statusTopic = m_settings.prefix + "/status";
+  mosquitto_publish(m_client, nullptr, stateTopic.c_str(), static_cast<int>(word.size()), word.data(), 1, true);
+  mosquitto_publish(m_client, nullptr, statusTopic.c_str(), static_cast<int>(status.size()), status.data(), 1, true);
+}
 
 void MqttFeed::onPublish(int mid) {
   std::lock_guard lock(m_mutex);
@@ -232,7 +261,6 @@ void MqttFeed::waitBeforeRetry(int seconds) {
 void MqttFeed::run() {
   bool socketUp = false;
   bool firstAttempt = true;
-  int delay = 1;
   for (;;) {
     {
       std::lock_guard lock(m_mutex);
@@ -248,11 +276,9 @@ void MqttFeed::run() {
     }
     if (socketUp) {
       rc = mosquitto_loop(m_client, 500, 1);
-      if (rc == MOSQ_ERR_SUCCESS) {
-        if (m_connected) delay = 1;
-        continue;
-      }
+      if (rc == MOSQ_ERR_SUCCESS) continue;
       socketUp = false;
+      if (m_connected) m_droppedAtLoss = m_dropped;
       m_connected = false;
     }
     {
@@ -266,8 +292,9 @@ void MqttFeed::run() {
                            "); the files go on, retrying in the background");
       m_reportedDown = true;
     }
-    waitBeforeRetry(delay);
-    delay = std::min(delay * 2, kMaxRetrySeconds);
+    // Each second: a broker back from a restart is found within a second, and a try
+    // costs one refused connection on the way.
+    waitBeforeRetry(1);
   }
 }
 

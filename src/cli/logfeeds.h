@@ -44,9 +44,10 @@ std::string dataJson(const std::string& timeUtc, long long count, const std::vec
 bool splitHostPort(const std::string& text, std::string& host, int& port, int defaultPort);
 
 /// An MQTT 3.1.1 client on its own thread. On every (re)connection it publishes
-/// PREFIX/state "online" and PREFIX/metadata, both retained; the broker publishes the Last
-/// Will PREFIX/state "offline" (retained) when the connection drops. Lost connections are
-/// retried in the background, 1 s after the loss, then at growing intervals up to 10 s.
+/// PREFIX/state (the state word, "online" at first), PREFIX/status and PREFIX/metadata,
+/// all retained; the broker publishes the Last Will PREFIX/state "offline" (retained) when
+/// the connection drops. A lost or unreachable broker is tried again each second, and
+/// the data messages dropped meanwhile are counted and told when it is back.
 class MqttFeed {
  public:
   struct Settings {
@@ -69,6 +70,10 @@ class MqttFeed {
   /// Queues PREFIX/data `json` (QoS 0) and returns at once; dropped (and counted) while
   /// there is no connection. Any thread.
   void publishData(const std::string& json);
+  /// Sets the state word ("online", "port_lost", "recording_stopped") and why, published
+  /// (retained) now if connected and on every connection: PREFIX/state holds the word,
+  /// PREFIX/status {"state", "reason", "published", "dropped"}. Any thread.
+  void setState(const std::string& word, const std::string& reason);
   /// Publishes PREFIX/state "offline" (waiting up to `waitMs` for the broker to take it),
   /// disconnects and ends the thread.
   void stop(int waitMs = 2000);
@@ -83,6 +88,7 @@ class MqttFeed {
   void onDisconnect(int rc);
   void onPublish(int mid);
   void waitBeforeRetry(int seconds);
+  void publishState();
   static void connectCallback(struct mosquitto*, void* self, int rc);
   static void disconnectCallback(struct mosquitto*, void* self, int rc);
   static void publishCallback(struct mosquitto*, void* self, int mid);
@@ -98,6 +104,9 @@ class MqttFeed {
   std::vector<int> m_acked;    // guarded by m_mutex: messages the broker took while stopping
   std::atomic<bool> m_connected{false};
   std::atomic<long long> m_published{0}, m_dropped{0};
+  std::mutex m_stateMutex;
+  std::string m_state = "online", m_reason;  // guarded by m_stateMutex
+  long long m_droppedAtLoss = 0;  // feed thread only
   bool m_everConnected = false;  // feed thread only
   bool m_reportedDown = false;   // feed thread only
 };

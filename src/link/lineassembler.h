@@ -23,6 +23,12 @@ class LineAssembler {
   /// stream is cut into calls makes no difference to the lines.
   void feed(const char* bytes, size_t count);
   const std::string& pending() const { return m_buffer; }
+  /// Forgets the line being assembled (its start came from a port that is closed now).
+  void dropPending() {
+    m_buffer.clear();
+    m_length = 0;
+    m_overflowWarned = false;
+  }
 
  private:
   void feedByte(char c);

@@ -59,6 +59,8 @@ class LineDispatch {
   /// Dispatches one complete line as if it had been framed.
   void dispatch(std::string_view line);
   const std::string& pending() const { return m_framer.pending(); }
+  /// Forgets the line being assembled: after a port is (re)opened its rest never comes.
+  void dropPending() { m_framer.dropPending(); }
 
  private:
   MeterState& m_state;

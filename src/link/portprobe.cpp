@@ -154,6 +154,7 @@ std::string explainOpenFailure(const std::string& path, SerialPort::OpenResult r
     case SerialPort::OpenResult::Ok: return {};
     case SerialPort::OpenResult::NotFound: return explainOpenFailure(path, PortAccess::NotFound);
     case SerialPort::OpenResult::PermissionDenied: return explainOpenFailure(path, PortAccess::PermissionDenied);
+    case SerialPort::OpenResult::Busy: return explainOpenFailure(path, PortAccess::Busy);
     case SerialPort::OpenResult::Failed: break;
   }
   return explainOpenFailure(path, PortAccess::Failed);

@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -81,8 +82,10 @@ int trialOpen(const std::string& fsPath) {
   // Non-blocking: no wait for carrier; no controlling terminal for this process.
   const int fd = ::open(fsPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
+  // A program that locks the device itself (this one does) holds it under every name.
+  const int result = ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK ? 0 : EBUSY;
   ::close(fd);
-  return 0;
+  return result;
 }
 
 std::string systemGroupName(unsigned gid) {

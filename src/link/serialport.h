@@ -2,7 +2,9 @@
 // The one serial port, over QSerialPort: open, close, write, and a read that never waits.
 #include <QObject>
 #include <QSerialPort>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "files/bytesource.h"
@@ -15,12 +17,19 @@ class WireLog;
 class SerialPort : public QObject, public files::ByteSource {
   Q_OBJECT
  public:
-  enum class OpenResult { Ok, Failed, PermissionDenied, NotFound };
+  enum class OpenResult { Ok, Failed, PermissionDenied, NotFound, Busy };
+  /// A port whose line stayed silent this long after the open was between lines then.
+  static constexpr std::chrono::milliseconds kQuietAfterOpen{50};
 
   explicit SerialPort(QObject* parent = nullptr);
   ~SerialPort() override;
 
-  /// Opens `device` read/write, exclusively, at `baud` 8N1 without flow control.
+  /// Opens `device` read/write, exclusively, at `baud` 8N1 without flow control. The lock
+  /// is taken on the device itself, so every name of one device (a by-id link, the
+  /// node) meets the same lock: Busy while another process holds it. What the driver
+  /// received before the open is dropped, and since the meter was most likely in the
+  /// middle of a line, read() drops the bytes up to the first line end too, unless the
+  /// line was found silent for kQuietAfterOpen first.
   OpenResult open(const std::string& device, int baud);
   /// Closes the port; false when a close was attempted and failed. Safe when closed.
   bool close();
@@ -29,6 +38,9 @@ class SerialPort : public QObject, public files::ByteSource {
   bool write(const char* bytes, size_t count);
   /// Takes up to `max` bytes that are already waiting; never blocks. 0 when none.
   size_t read(char* buffer, size_t max) override;
+  /// The receiver's overrun count (bytes the hardware or driver lost), where the driver
+  /// tells it; nothing otherwise.
+  std::optional<long long> overrunCount() const;
   /// Called once when the device fails (unplugged adapter, hung-up pty): the port is
   /// already closed by then. The argument says why.
   void setLostHandler(std::function<void(const std::string&)> handler) { m_lost = std::move(handler); }
@@ -41,7 +53,11 @@ class SerialPort : public QObject, public files::ByteSource {
 
  private:
   void onError(QSerialPort::SerialPortError error);
+  size_t readWaiting(char* buffer, size_t max);
   QSerialPort m_port;
+  bool m_startingMidLine = false;  // dropping what comes before the first line end
+  bool m_heardSinceOpen = false;
+  std::chrono::steady_clock::time_point m_openedAt;
   std::string m_device;
   int m_baud = 0;
   std::function<void(const std::string&)> m_lost;

@@ -41,6 +41,7 @@ TEST_F(DemoStartup, ConvertsWithTheDeviceFilesValuesNotTheStartupDefaults) {
   EXPECT_EQ(form->Config.ThetaRadians, byHand.ThetaRadians);
 
   form->SetupRequestTicks = 0;
+  testsupport::letLineBeSeenQuiet(form->port());
   peer.send("05/14/24\t10:21:00\t4130\t1175\t4097\t1317\t4210\t979\t559\r\n");
   for (int i = 0; i < 20 && form->Sample.SampleCounter < 1; ++i) tick();
   ASSERT_EQ(form->Sample.SampleCounter, 1);

@@ -10,6 +10,7 @@
 #include "app/nullchart.h"
 #include "scriptedui.h"
 #include "support/ptypeer.h"
+#include "support/quietline.h"
 #include "support/testfiles.h"
 
 namespace testsupport {
@@ -46,6 +47,7 @@ class FormFixture : public ::testing::Test {
     form->view().setItemIndex("CBBaudRate", baudItem);
     form->view().setItemIndex("CBHostPort", item);
     form->changed("CBHostPort");
+    if (form->OpenPortNumber != 0) letLineBeSeenQuiet(form->port());
   }
   /// Lets the pty deliver, then runs one receive tick.
   void tick(int settleMs = 3) {

@@ -10,6 +10,7 @@
 
 #include "link/serialport.h"
 #include "support/ptypeer.h"
+#include "support/quietline.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -134,6 +135,7 @@ TEST(WireLog, SerialPortLogsBothDirectionsInOrderOverAPty) {
   meterlink::SerialPort port;
   port.setWireLog(&log);
   ASSERT_EQ(port.open(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  testsupport::letLineBeSeenQuiet(port);
 
   // Host to meter.
   ASSERT_TRUE(port.write("$run\r", 5));

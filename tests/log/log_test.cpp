@@ -4,9 +4,11 @@
 // known line for line from a second meter with the same settings.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <QDir>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -41,12 +43,6 @@ QStringList pluggedMeter(int seed, double rate, int lines, const std::string& li
                          const std::string& startTime = "12/08/26 04:44:00") {
   return meterArgs(seed, rate, startTime) +
          QStringList{"--link", q(link), "--hangup-after", QString::number((lines + 0.5) / rate, 'f', 3)};
-}
-
-std::string joinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  return text;
 }
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -100,8 +96,9 @@ TEST(Log, DailyFilesRollOverAtUtcMidnight) {
   const std::vector<std::string> first = fileLines(day1 + ".raw"), second = fileLines(day2 + ".raw");
   EXPECT_FALSE(first.empty());
   EXPECT_FALSE(second.empty());
-  // Every line once, in order, byte for byte, across the two days.
-  EXPECT_EQ(readFile(day1 + ".raw") + readFile(day2 + ".raw"), joinLines(reference.lines(15)));
+  // Every line once, in order, byte for byte, across the two days (from the one the
+  // port met on).
+  EXPECT_TRUE(areTailsOf(concat(first, second), {reference.lines(15)}));
   expectFilesAgree(day1);
   expectFilesAgree(day2);
   for (const std::string& row : fileLines(day1 + ".csv")) {
@@ -137,22 +134,25 @@ TEST(Log, ARestartAppendsAndWritesHeadersOnlyIntoNewFiles) {
 
   for (const int seed : {41, 42}) {
     auto logger = startMaru(logArgs(link, out), clockAt("2026-06-01T12:00:00.000Z"));
-    auto meter = startMaru(pluggedMeter(seed, 5, 5, link));
+    auto meter = startMaru(pluggedMeter(seed, 5, 10, link));
     ASSERT_TRUE(meter->waitFinished(15000));
     ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
     logger->signal(SIGTERM);
     ASSERT_TRUE(logger->waitFinished());
     EXPECT_EQ(logger->exitCode(), 0);
   }
-  const std::vector<std::string> sent = concat(reference1.lines(5), reference2.lines(5));
-  EXPECT_EQ(readFile(base + ".raw"), "earlier line\r\n" + joinLines(sent));
+  std::vector<std::string> raw = fileLines(base + ".raw");
+  ASSERT_FALSE(raw.empty());
+  EXPECT_EQ(raw.front(), "earlier line");
+  raw.erase(raw.begin());
+  EXPECT_TRUE(areTailsOf(raw, {reference1.lines(10), reference2.lines(10)}));
   const std::vector<std::string> eng = fileLines(base + ".eng");
-  ASSERT_EQ(eng.size(), 12u);
+  ASSERT_EQ(eng.size(), raw.size() + 2);
   EXPECT_EQ(eng[0], "earlier header");
   EXPECT_EQ(eng[1], "earlier row");
   for (size_t i = 2; i < eng.size(); ++i) EXPECT_EQ(eng[i].rfind("Count", 0), std::string::npos) << eng[i];
   const std::vector<std::string> csv = fileLines(base + ".csv");
-  ASSERT_EQ(csv.size(), 11u);
+  ASSERT_EQ(csv.size(), raw.size() + 1);
   EXPECT_EQ(csv[0], kCsvHeader);
   for (size_t i = 1; i < csv.size(); ++i) EXPECT_EQ(csv[i].rfind("2026-06-01T12:00:0", 0), 0u) << csv[i];
 }
@@ -178,7 +178,8 @@ TEST(Log, APulledCableIsWaitedForAndNothingIsLostOrDoubled) {
   EXPECT_EQ(logger->exitCode(), 0);
 
   const std::string day = out + "/20261208";
-  EXPECT_EQ(readFile(day + ".raw"), joinLines(concat(reference1.lines(10), reference2.lines(10))));
+  // Each meter from the line the reopened port met on: none lost after it, none twice.
+  EXPECT_TRUE(areTailsOf(fileLines(day + ".raw"), {reference1.lines(10), reference2.lines(10)}));
   expectFilesAgree(day);
   // One line for each loss and each return, no more.
   EXPECT_EQ(countOf(logger->err(), "Port Lost"), 2) << logger->err();
@@ -229,7 +230,7 @@ TEST(Log, SighupReopensTheFilesAndSigtermEndsCleanly) {
   ASSERT_TRUE(logger->waitFinished());
   EXPECT_EQ(logger->exitCode(), 0);
 
-  EXPECT_EQ(readFile(base + ".raw.1") + readFile(base + ".raw"), joinLines(reference.lines(20)));
+  EXPECT_TRUE(areTailsOf(concat(fileLines(base + ".raw.1"), fileLines(base + ".raw")), {reference.lines(20)}));
   EXPECT_FALSE(fileLines(base + ".raw").empty());
   expectFilesAgree(base);
   EXPECT_EQ(fileLines(base + ".eng.1").size(), fileLines(base + ".raw.1").size() + 1);
@@ -263,6 +264,86 @@ INSTANTIATE_TEST_SUITE_P(Cases, LogBadDeviceFile,
                                            BadDeviceCase{"no_columns", "A meter\nColumns=0\n"},
                                            BadDeviceCase{"unknown_line", "A meter\nColumns=2\nCHL=1\nnonsense\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A tmpfs of `bytes` at `folder` while it lives: a disk that fills. Mounting needs root
+// (CI has it); elsewhere the test that needs one is skipped.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& folder, size_t bytes) : m_folder(folder) {
+    std::filesystem::create_directories(folder);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    m_mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    if (!m_mounted) m_why = std::strerror(errno);
+  }
+  ~SmallDisk() {
+    if (m_mounted) ::umount2(m_folder.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return m_mounted; }
+  const std::string& why() const { return m_why; }
+  /// Fills what room is left with `name`.
+  void fill(const std::string& name) {
+    const int fd = ::open((m_folder + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+  }
+
+ private:
+  std::string m_folder, m_why;
+  bool m_mounted = false;
+};
+
+// A disk that fills while a meter streams: each file keeps whole rows only, nothing is
+// said to resume while the disk is still full, the MQTT state says why the recording
+// stopped, and rows come again once there is room.
+TEST(Log, AFullDiskLeavesWholeRowsAndResumesOnlyWhenARowIsWritten) {
+  TempDir dir;
+  const std::string link = dir.file("meter"), out = dir.file("out"), base = out + "/20261208";
+  SmallDisk disk(out, 256 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "needs to mount a small tmpfs (root): " << disk.why();
+  Broker broker;
+  ASSERT_TRUE(broker.up());
+  const std::string prefix = "site/disk";
+  Subscriber states(broker, prefix + "/#");
+  auto meter = startMaru(meterArgs(73, 20) + QStringList{"--link", q(link)});
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
+  auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())),
+                                              "--topic", q(prefix)}),
+                          clockAt("2026-12-08T10:00:00.000Z"));
+  ASSERT_TRUE(waitUntil([&] { return fileLines(base + ".csv").size() > 20; }, 10000));
+
+  disk.fill("filler");
+  ASSERT_TRUE(logger->waitForErr("Recording Stopped", 10000)) << logger->err();
+  EXPECT_NE(logger->err().find(std::strerror(ENOSPC)), std::string::npos) << logger->err();
+  ASSERT_TRUE(waitUntil([&] {
+    const auto s = states.on(prefix + "/state");
+    return !s.empty() && s.back().payload == "recording_stopped";
+  }, 5000));
+  EXPECT_NE(states.on(prefix + "/status").back().payload.find(std::strerror(ENOSPC)), std::string::npos);
+  // Still full: rows keep failing, and nothing claims otherwise.
+  testsupport::pumpEvents(2500);
+  EXPECT_EQ(countOf(logger->err(), "Recording Resumed"), 0) << logger->err();
+  const size_t rowsWhileFull = fileLines(base + ".csv").size();
+
+  std::filesystem::remove(out + "/filler");
+  ASSERT_TRUE(logger->waitForErr("Recording Resumed", 5000)) << logger->err();
+  ASSERT_TRUE(waitUntil([&] { return fileLines(base + ".csv").size() > rowsWhileFull + 20; }, 10000));
+  EXPECT_TRUE(waitUntil([&] { return states.on(prefix + "/state").back().payload == "online"; }, 5000));
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished());
+  EXPECT_EQ(logger->exitCode(), 0);
+
+  // Whole rows only: no row glued onto the part of another, in any of the three files.
+  const std::regex rawLine(R"(\d\d/\d\d/\d\d\t\d\d:\d\d:\d\d(\t\d+){5})");
+  for (const std::string& line : fileLines(base + ".raw")) EXPECT_TRUE(std::regex_match(line, rawLine)) << line;
+  const std::vector<std::string> eng = fileLines(base + ".eng");
+  for (size_t i = 1; i < eng.size(); ++i) EXPECT_EQ(split(eng[i], '\t').size(), 8u) << eng[i];
+  const std::vector<std::string> csv = fileLines(base + ".csv");
+  EXPECT_EQ(csv[0], kCsvHeader);
+  const std::regex csvRow(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z(,[-0-9.]+){5})");
+  for (size_t i = 1; i < csv.size(); ++i) EXPECT_TRUE(std::regex_match(csv[i], csvRow)) << csv[i];
+}
 
 // The pty's ends stay with the test: a child holding the master would keep the line up
 // after the test hangs it up.

@@ -74,12 +74,12 @@ void expectDataMatchesFiles(const std::vector<MqttMessage>& data, const std::vec
   }
 }
 
-void expectOnlineWithMetadata(Subscriber& subscriber, const std::string& prefix) {
+void expectStateWithMetadata(Subscriber& subscriber, const std::string& prefix, const std::string& word) {
   ASSERT_TRUE(subscriber.waitFor(prefix + "/metadata", 1, 15000));
   ASSERT_TRUE(subscriber.waitFor(prefix + "/state", 1, 5000));
   const MqttMessage state = subscriber.on(prefix + "/state").back();
   EXPECT_TRUE(state.retained);
-  EXPECT_EQ(state.payload, "online");
+  EXPECT_EQ(state.payload, word);
   const MqttMessage metadata = subscriber.on(prefix + "/metadata").back();
   EXPECT_TRUE(metadata.retained);
   const QJsonObject m = json(metadata.payload);
@@ -100,6 +100,16 @@ std::vector<std::string> csvRows(const std::string& path) {
   return rows;
 }
 
+// The last state word published on `prefix`, once it is `word` (within `ms`).
+bool stateBecomes(Subscriber& subscriber, const std::string& prefix, const std::string& word, int ms = 5000) {
+  return waitUntil(
+      [&] {
+        const std::vector<MqttMessage> states = subscriber.on(prefix + "/state");
+        return !states.empty() && states.back().payload == word;
+      },
+      ms);
+}
+
 TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   Broker broker;
   ASSERT_TRUE(broker.up());
@@ -109,33 +119,50 @@ TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port()))}),
                           clockAt("2026-12-08T10:00:00.000Z"));
   ASSERT_TRUE(logger->waitForErr("MQTT: connected", 10000)) << logger->err();
+  size_t firstMeterLines = 0;
   {
     // Subscribed once the retained messages came; every data message comes after that.
     Subscriber subscriber(broker, prefix + "/#");
-    expectOnlineWithMetadata(subscriber, prefix);
+    expectStateWithMetadata(subscriber, prefix, "port_lost");  // no meter yet
     auto meter = startMaru(pluggedMeter(81, 10, link));
+    EXPECT_TRUE(stateBecomes(subscriber, prefix, "online"));
     ASSERT_TRUE(meter->waitFinished(15000));
     ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
-    ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 10, 5000));
+    EXPECT_TRUE(stateBecomes(subscriber, prefix, "port_lost"));
+    firstMeterLines = fileLines(base + ".raw").size();
+    ASSERT_GT(firstMeterLines, 0u);
+    ASSERT_TRUE(subscriber.waitFor(prefix + "/data", firstMeterLines, 5000));
     expectDataMatchesFiles(subscriber.on(prefix + "/data"), fileLines(base + ".raw"), csvRows(base + ".csv"), 1);
   }
 
-  // The broker goes away and comes back without its retained messages; the files go on.
+  // The broker goes away while a meter sends, and comes back without its retained
+  // messages: the files go on, the messages that could not go out are counted and told,
+  // and the logger is back within a second or two.
   broker.stop();
   ASSERT_TRUE(logger->waitForErr("MQTT: lost the broker", 10000)) << logger->err();
+  auto meter = startMaru(pluggedMeter(82, 25, link));
+  ASSERT_TRUE(waitUntil([&] { return fileLines(base + ".raw").size() >= firstMeterLines + 3; }, 10000));
   ASSERT_TRUE(broker.restart());
-  ASSERT_TRUE(logger->waitForErr("MQTT: connected again", 20000)) << logger->err();
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected again", 2500)) << logger->err();
   Subscriber subscriber(broker, prefix + "/#");
-  expectOnlineWithMetadata(subscriber, prefix);
-  auto meter = startMaru(pluggedMeter(82, 10, link));
+  expectStateWithMetadata(subscriber, prefix, "online");
+  ASSERT_TRUE(subscriber.waitFor(prefix + "/status", 1, 5000));
+  const QJsonObject status = json(subscriber.on(prefix + "/status").back().payload);
+  const long long dropped = status["dropped"].toInteger();
+  EXPECT_GE(dropped, 3);
+  EXPECT_NE(logger->err().find("; " + std::to_string(dropped) + " data messages were dropped while it was away"),
+            std::string::npos)
+      << logger->err();
   ASSERT_TRUE(meter->waitFinished(15000));
   ASSERT_TRUE(logger->waitForErr("Port Lost", 5000, 2)) << logger->err();
-  ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 10, 5000));
-  std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
-  ASSERT_EQ(raw.size(), 20u);
-  raw.erase(raw.begin(), raw.begin() + 10);
-  rows.erase(rows.begin(), rows.begin() + 10);
-  expectDataMatchesFiles(subscriber.on(prefix + "/data"), raw, rows, 11);
+  // What was sent after the return is the files' last lines, counted on from the rest.
+  const std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
+  ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 1, 5000));
+  const std::vector<MqttMessage> data = subscriber.on(prefix + "/data");
+  ASSERT_LE(data.size(), raw.size());
+  const size_t first = raw.size() - data.size();
+  expectDataMatchesFiles(data, std::vector<std::string>(raw.begin() + first, raw.end()),
+                         std::vector<std::string>(rows.begin() + first, rows.end()), static_cast<int>(first) + 1);
 
   // A clean end says "offline" and leaves it retained.
   logger->signal(SIGTERM);
@@ -157,7 +184,7 @@ TEST(LogMqtt, TheLastWillSaysOfflineWhenTheLoggerDies) {
   {
     Subscriber online(broker, "site/a/state");
     ASSERT_TRUE(online.waitFor("site/a/state", 1, 5000));
-    EXPECT_EQ(online.on("site/a/state")[0].payload, "online");
+    EXPECT_EQ(online.on("site/a/state")[0].payload, "port_lost");  // its meter is not there
   }
   logger->signal(SIGKILL);
   ASSERT_TRUE(logger->waitFinished());
@@ -175,10 +202,10 @@ TEST(LogMqtt, AnUnreachableBrokerDoesNotStopTheFiles) {
   const std::string link = dir.file("meter"), out = dir.file("out");
   auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(freePort()))}),
                           clockAt("2026-12-08T10:00:00.000Z"));
-  auto meter = startMaru(pluggedMeter(83, 5, link));
+  auto meter = startMaru(pluggedMeter(83, 15, link));
   ASSERT_TRUE(meter->waitFinished(15000));
   ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
-  EXPECT_EQ(fileLines(out + "/20261208.raw").size(), 5u);
+  EXPECT_FALSE(fileLines(out + "/20261208.raw").empty());
   EXPECT_EQ(countOf(logger->err(), "MQTT: cannot reach the broker"), 1) << logger->err();
   logger->signal(SIGTERM);
   ASSERT_TRUE(logger->waitFinished(5000));
@@ -216,7 +243,7 @@ TEST(LogUdp, OneDatagramPerLine) {
   ASSERT_TRUE(logger->waitFinished());
 
   const std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
-  ASSERT_EQ(raw.size(), 10u);
+  ASSERT_FALSE(raw.empty());
   ASSERT_EQ(datagrams.size(), raw.size());
   for (size_t i = 0; i < raw.size(); ++i)
     EXPECT_EQ(datagrams[i], kId + " " + split(rows[i], ',')[0] + " " + raw[i]);

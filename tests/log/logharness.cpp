@@ -131,6 +131,22 @@ int countOf(const std::string& in, const std::string& text) {
   return n;
 }
 
+::testing::AssertionResult areTailsOf(std::vector<std::string> recorded,
+                                      const std::vector<std::vector<std::string>>& meters) {
+  for (auto meter = meters.rbegin(); meter != meters.rend(); ++meter) {
+    size_t taken = 0;
+    while (taken < meter->size() && taken < recorded.size() &&
+           recorded[recorded.size() - 1 - taken] == (*meter)[meter->size() - 1 - taken])
+      ++taken;
+    if (taken == 0)
+      return ::testing::AssertionFailure() << "meter " << (meters.rend() - meter) << ": its last line is not where "
+                                           << "it belongs (" << recorded.size() << " lines left)";
+    recorded.resize(recorded.size() - taken);
+  }
+  if (!recorded.empty()) return ::testing::AssertionFailure() << recorded.size() << " lines no meter sent, e.g. " << recorded.back();
+  return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> fileLines(const std::string& path) { return testsupport::splitLines(testsupport::readFile(path)); }
 
 std::vector<std::string> split(const std::string& line, char separator) {

@@ -1,6 +1,8 @@
 #pragma once
 // What the logger's tests run: `maru log`, virtual meters, a mosquitto broker and its
 // subscribers as child processes, and the files the logger writes, read back.
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -76,6 +78,11 @@ class ReferenceMeter {
 int countOf(const std::string& in, const std::string& text);
 /// The lines of a file, each without CR LF.
 std::vector<std::string> fileLines(const std::string& path);
+/// Whether `recorded` is, in order, a run of each meter's last lines, at least one of
+/// each: what a logger takes from meters it meets in mid-stream (what a meter sent before
+/// the port was opened is gone, as on a real line).
+::testing::AssertionResult areTailsOf(std::vector<std::string> recorded,
+                                      const std::vector<std::vector<std::string>>& meters);
 /// `line` cut at `separator`.
 std::vector<std::string> split(const std::string& line, char separator);
 /// A free TCP (or UDP) port on 127.0.0.1.

@@ -12,6 +12,7 @@
 
 #include "link/serialport.h"
 #include "support/ptypeer.h"
+#include "support/quietline.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ TEST(SimHangUp, EverythingDueBeforeTheCableIsPulledGoesOutHoweverLateTheMeterWak
   sim.signal(SIGSTOP);
   meterlink::SerialPort port;
   ASSERT_EQ(port.open(sim.path(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  testsupport::letLineBeSeenQuiet(port);  // stopped: not in the middle of a line
   bool lost = false;
   port.setLostHandler([&lost](const std::string&) { lost = true; });
   pumpEvents(1500);

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "support/ptypeer.h"
+#include "support/quietline.h"
 #include "ui/application.h"
 
 namespace {
@@ -61,6 +62,7 @@ class TimeAxisWindow : public ::testing::Test {
     form().view().setItemIndex("CBBaudRate", 2);
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
+    testsupport::letLineBeSeenQuiet(form().port());
     ASSERT_TRUE(waitFor([this] { return form().TickCount > 0; }));
     form().SetupRequestTicks = 0;
     const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev";
