@@ -72,12 +72,7 @@ bool ExportJob::start() {
     }
     // One flush at the end, as maru convert does: the rows go out a block at a time.
     m_csv.setFlushEachWrite(false);
-    m_out = "time,count";
-    for (const std::string& name : files::CsvColumnNames(m_state.config)) {
-      m_out += ',';
-      m_out += name;
-    }
-    m_out += "\r\n";
+    m_out = files::CsvHeader(m_state.config);
   } else {
     files::NetcdfProvenance provenance;
     provenance.deviceFileText = m_request.deviceFileText;
@@ -125,11 +120,10 @@ void ExportJob::takeLine(const meterlink::Line& line) {
   const measure::MeterClock& clock = m_state.clock;
   const bool dateKnown = m_known.dateKnown(clock);
   if (m_request.format == ExportFormat::Csv) {
-    m_out += files::meterIsoTime(clock, dateKnown, m_known.timeKnown(), m_request.meterTimeZone);
-    m_out += ',';
-    measure::appendFixed(m_out, m_state.sample.ElapsedSample, 1, 0);
-    files::appendCsvValues(m_out, m_state.config, m_state.sample, clock, m_state.eng);
-    m_out += "\r\n";
+    // A conversion has no host time.
+    const files::SampleTimes times{
+        std::nullopt, files::meterEpochSeconds(clock, dateKnown, m_known.timeKnown(), m_request.meterTimeZone)};
+    files::appendCsvRow(m_out, times, m_state.config, m_state.sample, clock, m_state.eng);
     ++m_samples;
     if (m_out.size() >= kOutputBlock && !flushCsv()) return;
   } else {

@@ -412,9 +412,11 @@ void MainForm::syncDispatch() {
 void MainForm::TakeLine(const meterlink::Line& line) {
   m_view.appendMemoLine(std::string(line.text));
   if (line.kind == meterlink::Line::Kind::Reply) {
+    m_clockKnown.noteReply(line.text, line.reply.matched);
     applyReply(line.reply);
     return;
   }
+  m_clockKnown.noteDataLine(line.text);
   SampleClockDirty = true;
   m_lineTime = m_options.utcClock();
   MeasureSampleRate();

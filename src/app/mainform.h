@@ -15,6 +15,7 @@
 #include "app/plotpage.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
+#include "files/archivetime.h"
 #include "files/recording.h"
 #include "files/replayreader.h"
 #include "files/transfersession.h"
@@ -250,6 +251,7 @@ class MainForm {
   std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferSession m_transfer;
   std::unique_ptr<ExportJob> m_export;
+  files::MeterClockKnowledge m_clockKnown;  ///< whether the meter's lines tell its time
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;

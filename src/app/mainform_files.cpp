@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "files/csvformat.h"
 #include "files/engrformat.h"
 #include "files/netcdfwriter.h"
 #include "measure/cformat.h"
@@ -95,7 +96,7 @@ void MainForm::WriteEngrLine() {
     recordingFailed(files::Recording::Stream::Engr);
 }
 
-// ---- CSV recording: the host's UTC receive time, the count and the engineering values
+// ---- CSV recording: the host's UTC receive time, the meter's time, the count and the engineering values
 
 void MainForm::BTRecordCsvClick() {
   if (Config.DataFieldCount == 0) LoadDeviceFileClick();
@@ -112,7 +113,7 @@ void MainForm::BTRecordCsvClick() {
 bool MainForm::StartCsvRecording(const std::string& path) {
   using Stream = files::Recording::Stream;
   // A failed open leaves a running CSV recording as it was.
-  if (!m_recording.start(Stream::Csv, path, files::CsvRecordingHeader(Config))) return false;
+  if (!m_recording.start(Stream::Csv, path, files::CsvHeader(Config))) return false;
   m_view.setText("LBCsvFileName", "CSV File:  " + path);
   if (!RecordCsv()) recordingFailed(Stream::Csv);  // the header did not reach the file
   return RecordCsv();
@@ -121,7 +122,10 @@ bool MainForm::StartCsvRecording(const std::string& path) {
 void MainForm::WriteCsvLine() {
   if (!RecordCsv()) return;
   std::string row;
-  files::appendCsvRecordingRow(row, m_lineTime, Config, Sample, Clock, Eng);
+  // The meter's clock is read as UTC here; maru convert and Export take its zone.
+  const files::SampleTimes times{m_lineTime, files::meterEpochSeconds(Clock, m_clockKnown.dateKnown(Clock),
+                                                                      m_clockKnown.timeKnown(), files::UtcOffset{})};
+  files::appendCsvRow(row, times, Config, Sample, Clock, Eng);
   if (!m_recording.writeCsv(row)) recordingFailed(files::Recording::Stream::Csv);
 }
 

@@ -11,7 +11,9 @@
 
 namespace cli {
 
+using sim::badArgumentText;
 using sim::HelpFormatter;
+using sim::unlisted;
 
 /// The shared help layout and "-h,--help".
 inline void setUpHelp(CLI::App& app, std::shared_ptr<CLI::Formatter> formatter = std::make_shared<HelpFormatter>()) {
@@ -21,7 +23,7 @@ inline void setUpHelp(CLI::App& app, std::shared_ptr<CLI::Formatter> formatter =
 
 /// Parses argv[1..argc) (argv[0] is the command's name) into `app`. Returns the exit
 /// status when the command is done already: 0 after printing --help or --version to
-/// stdout, 2 after printing the error and the help to stderr. std::nullopt: go on.
+/// stdout, 2 after printing the error and a hint to --help to stderr. std::nullopt: go on.
 inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
   try {
     app.parse(argc, argv);
@@ -32,7 +34,7 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv)
     std::printf("%s\n", e.what());
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "%s: %s\n\n%s", app.get_name().c_str(), e.what(), app.help().c_str());
+    std::fputs(badArgumentText(app.get_name(), e.what()).c_str(), stderr);
     return 2;
   }
   return std::nullopt;

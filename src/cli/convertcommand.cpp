@@ -42,9 +42,10 @@ const char* kDescription =
     "\n"
     "Formats:\n"
     "  eng      the engineering-units file, tab-separated, as the window records it (default)\n"
-    "  csv      a header row of names with units (bbp_470_per_m, chl_ug_per_l, ...), then per\n"
-    "           sample: time (ISO 8601 with the meter's offset, empty while the meter's date\n"
-    "           or time is unknown), count, and the values as the .eng file prints them\n"
+    "  csv      the program's one CSV layout: host_time_utc (empty: a conversion has no\n"
+    "           host time), meter_time_utc (the meter's time read in --meter-tz, as UTC,\n"
+    "           empty while its date or time is unknown), count, then the values under names\n"
+    "           with units (bbp_470_per_m, chl_ug_per_l, ...) as the .eng file prints them\n"
     "  netcdf   NetCDF-4 following CF-1.10: time in seconds since 1970-01-01T00:00:00Z (fill\n"
     "           value where the meter's date or time is unknown), one variable per .eng column\n"
     "           with UDUNITS units, the raw fields as counts_* variables, the device file and\n"
@@ -192,7 +193,7 @@ int convertMain(int argc, char** argv) {
   app.add_flag("--ref-correction", refCorrection, "divide backscatter counts by their reference drift");
   app.add_flag("--temp-correction", tempCorrection, "divide backscatter counts by the temperature term");
   app.add_option("--format", formatName, "eng, csv or netcdf (default: eng)")
-      ->check(CLI::IsMember({"eng", "csv", "netcdf"}))
+      ->check(cli::unlisted(CLI::IsMember({"eng", "csv", "netcdf"})))
       ->type_name("FORMAT");
   app.add_option("--meter-tz", meterTz,
                  "the time zone the meter's clock was set to: UTC or +HH:MM / -HH:MM (default: UTC);\n"
@@ -201,7 +202,7 @@ int convertMain(int argc, char** argv) {
           [](std::string& text) -> std::string {
             return files::parseUtcOffset(text) ? std::string() : "'" + text + "' is not UTC, +HH:MM or -HH:MM";
           },
-          "UTC|±HH:MM"))
+          ""))
       ->type_name("ZONE");
   app.add_option("-o", output, "where to write (default: standard output; netcdf needs a file)")
       ->type_name("OUTPUT");
@@ -287,9 +288,7 @@ int convertMain(int argc, char** argv) {
     if (format == Format::Eng) {
       header = files::EngrHeader(state.config);
     } else {
-      header = "time,count";
-      for (const std::string& name : files::CsvColumnNames(state.config)) header += "," + name;
-      header += "\r\n";
+      header = files::CsvHeader(state.config);
     }
     const bool opened = output == "-" ? recording.start(Stream::Engr, stdout, "-", header)
                                       : recording.start(Stream::Engr, target, header);
@@ -346,11 +345,10 @@ int convertMain(int argc, char** argv) {
         out.commit(engLine.write(out.room(engLineRoom), state.sample, state.clock));
         break;
       case Format::Csv:
-        csvLine = files::meterIsoTime(state.clock, dateKnown, known.timeKnown(), zone);
-        csvLine += ',';
-        measure::appendFixed(csvLine, state.sample.ElapsedSample, 1, 0);
-        files::appendCsvValues(csvLine, state.config, state.sample, state.clock, state.eng);
-        csvLine += "\r\n";
+        csvLine.clear();
+        files::appendCsvRow(csvLine,
+                            {std::nullopt, files::meterEpochSeconds(state.clock, dateKnown, known.timeKnown(), zone)},
+                            state.config, state.sample, state.clock, state.eng);
         out.append(csvLine);
         break;
       case Format::Netcdf:

@@ -5,7 +5,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/commandline.h"
 #include "cli/logclock.h"
 #include "cli/logfeeds.h"
 #include "cli/logfiles.h"
@@ -40,8 +40,9 @@ const char* kDescription =
     "it arrives, into three files in DIR named after the host's UTC day:\n"
     "  YYYYMMDD.raw  the line byte for byte plus CR LF, as \"Record Raw\" writes it\n"
     "  YYYYMMDD.eng  the engineering-units file, its header at the top of each file\n"
-    "  YYYYMMDD.csv  \"time_utc\" and the column names with units, then per line the host's\n"
-    "                receive time (2026-12-08T04:44:03.123Z) and the values as in .eng\n"
+    "  YYYYMMDD.csv  the program's one CSV layout: host_time_utc (the receive time,\n"
+    "                2026-12-08T04:44:03.123Z), meter_time_utc (the meter's clock, taken as\n"
+    "                UTC), count, then the values under names with units as in .eng\n"
     "Files roll over at UTC midnight; a file that exists is appended to, never truncated.\n"
     "Lines are flushed as written and synced to disk at least every 10 s. A file only grows\n"
     "by whole rows: a row the disk has no room for is cut off again, and the next rows are\n"
@@ -60,8 +61,8 @@ const char* kDescription =
     "  PREFIX/status    retained JSON: state, reason, published, dropped (data messages\n"
     "                   lost while the broker was away, since start)\n"
     "  PREFIX/metadata  retained JSON: title, columns with names and units, version\n"
-    "  PREFIX/data      one JSON message per line: time_utc, count (lines since the\n"
-    "                   logger started), values by column name, raw\n"
+    "  PREFIX/data      one JSON message per line: time_utc, meter_time_utc, count (lines\n"
+    "                   since the logger started), values by column name, raw\n"
     "UDP: one datagram per line, \"<id> <time_utc> <raw line>\", <id> the topic-safe title.";
 
 const char* kFooter =
@@ -324,10 +325,12 @@ class LogSession {
     const auto received = m_clock.now();
     ++m_lines;
     m_clockKnown.noteDataLine(line.text);
-    const std::string lost = m_losses.sample(files::meterEpochSeconds(
-        m_state.clock, m_clockKnown.dateKnown(m_state.clock), m_clockKnown.timeKnown(), files::UtcOffset{}));
+    // The meter's clock is taken as UTC (--set-clock-utc sets it so).
+    const std::optional<double> meterTime = files::meterEpochSeconds(
+        m_state.clock, m_clockKnown.dateKnown(m_state.clock), m_clockKnown.timeKnown(), files::UtcOffset{});
+    const std::string lost = m_losses.sample(meterTime);
     if (!lost.empty()) message("Lines Lost", lost);
-    m_files.write(received, line.text, m_state);
+    m_files.write(received, meterTime, line.text, m_state);
     updateFeedState();
     const auto now = Steady::now();
     if (m_alarmed) {
@@ -340,7 +343,10 @@ class LogSession {
       const std::string time = files::IsoUtcMillis(received);
       m_values.clear();
       files::appendCsvValues(m_values, m_state.config, m_state.sample, m_state.clock, m_state.eng);
-      if (m_mqtt) m_mqtt->publishData(cli::dataJson(time, m_lines, m_names, m_values, line.text));
+      if (m_mqtt) {
+        const std::string meterTimeText = meterTime ? files::IsoUtcMillis(files::EpochTime(*meterTime)) : "";
+        m_mqtt->publishData(cli::dataJson(time, meterTimeText, m_lines, m_names, m_values, line.text));
+      }
       if (m_udp) {
         std::string datagram = m_id + " " + time + " ";
         datagram.append(line.text);
@@ -452,7 +458,7 @@ CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
         int port = 0;
         return cli::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
       },
-      shape);
+      "");
 }
 
 }  // namespace
@@ -460,15 +466,15 @@ CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
 int logMain(int argc, char** argv) {
   LogOptions o;
   CLI::App app(kDescription, "maru log");
+  cli::setUpHelp(app);
   app.footer(kFooter);
-  app.set_help_flag("-h,--help", "print this help and exit");
   app.add_option("--port", o.port, "the serial port: a device path or a /dev/serial/by-id/... link")
       ->required()
       ->type_name("PATH");
   app.add_option("--dev", o.dev, "the device file")->required()->type_name("FILE.dev");
   app.add_option("--out", o.out, "the folder for the daily files (made if missing)")->required()->type_name("DIR");
   app.add_option("--baud", o.baud, "9600, 19200, 38400 or 57600 (default: 19200); always 8N1")
-      ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
+      ->check(cli::unlisted(CLI::IsMember({9600, 19200, 38400, 57600})))
       ->type_name("N");
   app.add_flag("--start", o.start, "send \"$run\" whenever the port is (re)opened");
   app.add_flag("--set-clock-utc", o.setClockUtc,
@@ -484,7 +490,7 @@ int logMain(int argc, char** argv) {
               return "'" + text + "' is not a topic prefix (no '+', '#' or trailing '/')";
             return {};
           },
-          "PREFIX"))
+          ""))
       ->type_name("PREFIX");
   app.add_option("--udp", o.udp, "send one datagram per line to HOST:PORT")
       ->check(hostPortValidator(0, "HOST:PORT"))
@@ -492,21 +498,13 @@ int logMain(int argc, char** argv) {
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
                  "another when data comes back")
-      ->check(CLI::Range(0.001, 1e7))
+      ->check(cli::unlisted(CLI::Range(0.001, 1e7)))
       ->type_name("SECONDS");
   app.add_option("--wire-log", o.wireLog,
                  "also append every byte sent to and received from the meter to FILE, one line\n"
                  "per chunk: UTC time, '>' host to meter or '<' meter to host, the bytes")
       ->type_name("FILE");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "maru log: %s\n\n%s", e.what(), app.help().c_str());
-    return 2;
-  }
+  if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
 
   const std::optional<cli::LogClock> clock = cli::LogClock::fromEnvironment();
   if (!clock) {

@@ -99,12 +99,14 @@ std::string metadataJson(const measure::DeviceConfig& config, const std::string&
   return out;
 }
 
-std::string dataJson(const std::string& timeUtc, long long count, const std::vector<std::string>& names,
-                     std::string_view csvValues, std::string_view raw) {
+std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc, long long count,
+                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw) {
   std::string out;
-  out.reserve(64 + csvValues.size() * 3 + raw.size());
+  out.reserve(96 + csvValues.size() * 3 + raw.size());
   out += "{\"time_utc\": ";
   out += jsonString(timeUtc);
+  out += ", \"meter_time_utc\": ";
+  out += meterTimeUtc.empty() ? std::string("null") : jsonString(meterTimeUtc);
   out += ", \"count\": ";
   out += std::to_string(count);
   out += ", \"values\": {";

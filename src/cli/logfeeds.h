@@ -34,11 +34,12 @@ std::string jsonString(std::string_view text);
 std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
                          const std::string& version);
 
-/// One data message: {"time_utc": "...Z", "count": N, "values": {"<name>": number, ...},
-/// "raw": "<line>"}. `csvValues` is what files::appendCsvValues wrote (",v1,v2,..."),
-/// paired in order with `names`; a value that is not a finite number becomes null.
-std::string dataJson(const std::string& timeUtc, long long count, const std::vector<std::string>& names,
-                     std::string_view csvValues, std::string_view raw);
+/// One data message: {"time_utc": "...Z", "meter_time_utc": "...Z" or null, "count": N,
+/// "values": {"<name>": number, ...}, "raw": "<line>"}. `csvValues` is what
+/// files::appendCsvValues wrote (",v1,v2,..."), paired in order with `names`; a value that
+/// is not a finite number becomes null. `meterTimeUtc` "" when the meter's time is unknown.
+std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc, long long count,
+                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw);
 
 /// "HOST[:PORT]" or "[V6ADDR]:PORT"; false when the port is not 1..65535 or the host is empty.
 bool splitHostPort(const std::string& text, std::string& host, int& port, int defaultPort);

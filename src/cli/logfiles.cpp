@@ -43,9 +43,7 @@ bool DailyLogFiles::open(TimePoint now, std::string& error) {
   closeAll();
   // The headers follow the device file, which does not change while the logger runs.
   m_engHeader = files::EngrHeader(m_config);
-  m_csvHeader = "time_utc";
-  for (const std::string& name : files::CsvColumnNames(m_config)) m_csvHeader += "," + name;
-  m_csvHeader += "\r\n";
+  m_csvHeader = files::CsvHeader(m_config);
   m_day = utcDayStamp(now);
   return openAll(error);
 }
@@ -147,7 +145,8 @@ void DailyLogFiles::writeRow(Kind kind, std::string_view row) {
   }
 }
 
-void DailyLogFiles::write(TimePoint received, std::string_view raw, const meterlink::MeterState& state) {
+void DailyLogFiles::write(TimePoint received, std::optional<double> meterTime, std::string_view raw,
+                          const meterlink::MeterState& state) {
   if (!m_day.empty() && utcDayStamp(received) != m_day) {
     std::string error;
     if (!open(received, error) && m_warn) m_warn("Recording Stopped", error);
@@ -160,9 +159,8 @@ void DailyLogFiles::write(TimePoint received, std::string_view raw, const meterl
   m_text.clear();
   files::appendEngrLine(m_text, state.config, state.sample, state.clock, state.eng);
   writeRow(Kind::Eng, m_text);
-  m_text = files::IsoUtcMillis(received);
-  files::appendCsvValues(m_text, state.config, state.sample, state.clock, state.eng);
-  m_text += "\r\n";
+  m_text.clear();
+  files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng);
   writeRow(Kind::Csv, m_text);
   m_dirty = true;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,7 @@ namespace cli {
 
 /// Writes each accepted data line into the files of the UTC day it was received on. A file
 /// that exists is appended to; a new or empty one gets its header first (.eng: the
-/// engineering-units header; .csv: "time_utc," and the column names). Each row reaches the
+/// engineering-units header; .csv: files::CsvHeader). Each row reaches the
 /// system with one write, and a file only ever grows by whole rows: a row that did not fit
 /// (a full disk) is cut off again. A failed write is reported once through `warn`
 /// ("Recording Stopped", with the cause); the next rows are tried as they come (a file that
@@ -36,9 +37,11 @@ class DailyLogFiles {
   /// Opens the files of `now`'s UTC day. False (with the reason in `error`) when any cannot
   /// be opened.
   bool open(TimePoint now, std::string& error);
-  /// Appends one accepted line received at `received`: the raw line, its engineering-units
-  /// line and its CSV row. Rolls over first when `received` is on another day.
-  void write(TimePoint received, std::string_view raw, const meterlink::MeterState& state);
+  /// Appends one accepted line received at `received`, whose meter time was `meterTime`
+  /// (UTC seconds; nothing when unknown): the raw line, its engineering-units line and its
+  /// CSV row. Rolls over first when `received` is on another day.
+  void write(TimePoint received, std::optional<double> meterTime, std::string_view raw,
+             const meterlink::MeterState& state);
   /// Once a second or so: rolls over at UTC midnight, syncs what was written at most
   /// kSyncSeconds ago, reopens a file whose write failed.
   void tick(TimePoint now);

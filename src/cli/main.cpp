@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
   }
   for (const Command& c : kCommands)
     if (command == c.name) return c.run(argc - commandAt, argv + commandAt);
-  std::fprintf(stderr, "maru: %s\n\n%s",
-               command.empty() ? "a command is needed" : ("unknown command '" + command + "'").c_str(),
-               app.help().c_str());
+  std::fputs(cli::badArgumentText("maru", command.empty() ? "a command is needed" : "unknown command '" + command + "'")
+                 .c_str(),
+             stderr);
   return 2;
 }

@@ -16,6 +16,7 @@
 #include "sim/metermodel.h"
 #include "sim/pathlink.h"
 #include "sim/ptymeter.h"
+#include "sim/helpformatter.h"
 #include "sim/simoptions.h"
 
 namespace {
@@ -49,7 +50,7 @@ int simMain(int argc, char** argv) {
   sim::SimOptions options;
   std::string error;
   if (!sim::parseSimArgs(args, options, error)) {
-    std::fprintf(stderr, "maru sim: %s\n\n%s", error.c_str(), sim::simUsage());
+    std::fputs(sim::badArgumentText("maru sim", error).c_str(), stderr);
     return 2;
   }
   if (options.help) {

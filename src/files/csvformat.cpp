@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <unordered_set>
 
@@ -75,6 +76,34 @@ std::string IsoUtcMillis(std::chrono::system_clock::time_point time) {
   appendDigits(text, ofDay % 1000, 3);
   text += 'Z';
   return text;
+}
+
+std::string CsvHeader(const measure::DeviceConfig& config) {
+  std::string text = "host_time_utc,meter_time_utc,count";
+  for (const std::string& name : CsvColumnNames(config)) {
+    text += ',';
+    text += name;
+  }
+  text += "\r\n";
+  return text;
+}
+
+std::chrono::system_clock::time_point EpochTime(double epochSeconds) {
+  using namespace std::chrono;
+  return system_clock::time_point(
+      duration_cast<system_clock::duration>(milliseconds(static_cast<long long>(std::llround(epochSeconds * 1000.0)))));
+}
+
+void appendCsvRow(std::string& out, const SampleTimes& times, const measure::DeviceConfig& config,
+                  const measure::SampleState& sample, const measure::MeterClock& clock,
+                  const measure::EngValues& values) {
+  if (times.host) out += IsoUtcMillis(*times.host);
+  out += ',';
+  if (times.meterEpochSeconds) out += IsoUtcMillis(EpochTime(*times.meterEpochSeconds));
+  out += ',';
+  measure::appendFixed(out, sample.ElapsedSample, 1, 0);
+  appendCsvValues(out, config, sample, clock, values);
+  out += "\r\n";
 }
 
 }  // namespace files

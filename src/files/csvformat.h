@@ -2,6 +2,7 @@
 // Comma-separated engineering values: one header row and one row per sample, for
 // spreadsheets and scripts. The values are the engineering-units file's, number for number.
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,29 @@ std::vector<std::string> CsvColumnNames(const measure::DeviceConfig& config);
 void appendCsvValues(std::string& out, const measure::DeviceConfig& config,
                      const measure::SampleState& sample, const measure::MeterClock& clock,
                      const measure::EngValues& values);
+
+/// The header row of every CSV file this program writes (recordings, the logger's daily
+/// files, conversions, exports): "host_time_utc,meter_time_utc,count", then a comma and
+/// each of CsvColumnNames, then CR LF.
+std::string CsvHeader(const measure::DeviceConfig& config);
+
+/// One sample as every CSV file, feed and archive of this program describes it: when the
+/// host received it (nothing for a conversion), what the meter's clock read in UTC
+/// (nothing while its date or time is unknown, or for a meter without a clock), and the
+/// sample's count and engineering values.
+struct SampleTimes {
+  std::optional<std::chrono::system_clock::time_point> host;
+  std::optional<double> meterEpochSeconds;
+};
+
+/// Appends one CSV row under CsvHeader: the two times as IsoUtcMillis (empty where not
+/// known), the count as the engineering-units file prints it, appendCsvValues, CR LF.
+void appendCsvRow(std::string& out, const SampleTimes& times, const measure::DeviceConfig& config,
+                  const measure::SampleState& sample, const measure::MeterClock& clock,
+                  const measure::EngValues& values);
+
+/// UTC seconds since the epoch as a time point, to the millisecond.
+std::chrono::system_clock::time_point EpochTime(double epochSeconds);
 
 /// A time as ISO 8601 UTC with milliseconds: "2026-12-08T04:44:03.123Z". Sub-millisecond
 /// parts are dropped (rounded toward the past, also before 1970).

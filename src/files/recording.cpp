@@ -1,7 +1,5 @@
 #include "files/recording.h"
 
-#include "files/csvformat.h"
-#include "measure/numbertext.h"
 
 namespace files {
 
@@ -60,26 +58,6 @@ bool Recording::write(File& f, std::string_view bytes) {
   f.on = false;
   if (f.recorder) f.recorder->close();
   return false;
-}
-
-std::string CsvRecordingHeader(const measure::DeviceConfig& config) {
-  std::string text = "time,count";
-  for (const std::string& name : CsvColumnNames(config)) {
-    text += ',';
-    text += name;
-  }
-  text += "\r\n";
-  return text;
-}
-
-void appendCsvRecordingRow(std::string& out, std::chrono::system_clock::time_point received,
-                           const measure::DeviceConfig& config, const measure::SampleState& sample,
-                           const measure::MeterClock& clock, const measure::EngValues& values) {
-  out += IsoUtcMillis(received);
-  out += ',';
-  measure::appendFixed(out, sample.ElapsedSample, 1, 0);
-  appendCsvValues(out, config, sample, clock, values);
-  out += "\r\n";
 }
 
 }  // namespace files

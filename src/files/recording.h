@@ -1,18 +1,13 @@
 #pragma once
 // The recordings of accepted data lines: raw (each line as received, plus CR LF),
-// engineering units (a header, then one line per sample) and CSV (a header row, then one
-// row per sample stamped with the host's UTC receive time). Whether each is on is known
-// here and nowhere else.
-#include <chrono>
+// engineering units (a header, then one line per sample) and CSV (files::CsvHeader, then
+// one files::appendCsvRow per sample). Whether each is on is known here and nowhere else.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "files/recorders.h"
-#include "measure/deviceconfig.h"
-#include "measure/engunits.h"
-#include "measure/sample.h"
 
 namespace files {
 
@@ -61,15 +56,5 @@ class Recording {
   File m_raw, m_engr, m_csv;
   std::string m_line;
 };
-
-/// The CSV recording's header row: "time,count", then CsvColumnNames, then CR LF.
-std::string CsvRecordingHeader(const measure::DeviceConfig& config);
-
-/// Appends one CSV recording row: the host's receive time (ISO 8601 UTC with
-/// milliseconds), the sample count as in the engineering-units file, the engineering
-/// values (appendCsvValues), then CR LF.
-void appendCsvRecordingRow(std::string& out, std::chrono::system_clock::time_point received,
-                           const measure::DeviceConfig& config, const measure::SampleState& sample,
-                           const measure::MeterClock& clock, const measure::EngValues& values);
 
 }  // namespace files

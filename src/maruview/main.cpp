@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   const QStringList left = QCoreApplication::arguments().mid(1);
   for (const std::string& extra : extras) {
     if (left.contains(QString::fromStdString(extra))) {
-      std::fprintf(stderr, "maruview: unknown argument '%s'\n\n%s", extra.c_str(), cli.help().c_str());
+      std::fputs(cli::badArgumentText("maruview", "unknown argument '" + extra + "'").c_str(), stderr);
       return 2;
     }
   }

@@ -19,4 +19,21 @@ class HelpFormatter : public CLI::Formatter {
   }
 };
 
+/// What a command prints on stderr for a bad argument: one line saying what is wrong, and
+/// where to read more ("maru log: --baud: 1200 not in {9600,19200,38400,57600}\nRun 'maru
+/// log --help' for the options.\n"). The whole help would bury the one line that matters.
+inline std::string badArgumentText(const std::string& command, const std::string& what) {
+  std::string line = what;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  return command + ": " + line + "\nRun '" + command + " --help' for the options.\n";
+}
+
+/// A check whose description stays out of the help: the option's type name (HOST[:PORT],
+/// SECONDS) says what it takes, and the option's text says the rest.
+inline CLI::Validator unlisted(CLI::Validator check) {
+  check.description("");
+  return check;
+}
+
 }  // namespace sim

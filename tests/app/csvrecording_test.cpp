@@ -67,7 +67,7 @@ class CsvForm : public FormFixture {
   std::chrono::system_clock::time_point m_now = startTime();
 };
 
-TEST_F(CsvForm, RowsCarryTheHostUtcTimeTheCountAndTheEngineeringFileValues) {
+TEST_F(CsvForm, RowsCarryTheHostAndMeterTimesTheCountAndTheEngineeringFileValues) {
   loadExample("flcd.dev");
   const std::string csv = dir.file("a.csv"), eng = dir.file("a.eng");
   click("BTRecordCsv", csv);
@@ -80,7 +80,8 @@ TEST_F(CsvForm, RowsCarryTheHostUtcTimeTheCountAndTheEngineeringFileValues) {
   click("BTRecordEngr", eng);
   ASSERT_TRUE(form->RecordEngr());
 
-  const std::string header = "time,count,chl_ug_per_l,cdom_ppb,itemp_degc,xtemp_degc,pres_dbar\r\n";
+  const std::string header =
+      "host_time_utc,meter_time_utc,count,chl_ug_per_l,cdom_ppb,itemp_degc,xtemp_degc,pres_dbar\r\n";
   meterSends("05/14/24\t11:02:00\t1033\t1099\t560\t3913\t1052\r\n");
   meterSends("VER MARU 1.0\r\n");  // a reply: no row
   meterSends("05/14/24\t11:02:01\t1040\t1101\t561\t3915\t1060\r\n");
@@ -88,10 +89,10 @@ TEST_F(CsvForm, RowsCarryTheHostUtcTimeTheCountAndTheEngineeringFileValues) {
   ASSERT_EQ(text.substr(0, header.size()), header);
   const auto rows = split(text.substr(header.size()), '\n');
   ASSERT_EQ(rows.size(), 2u) << text;
-  // The clock is read once per data line, on arrival.
-  EXPECT_EQ(rows[0].substr(0, 27), "2026-02-03T09:05:07.250Z,0,");
-  EXPECT_EQ(rows[1].substr(0, 27), "2026-02-03T09:05:08.750Z,1,");
-  EXPECT_EQ(rows[0], "2026-02-03T09:05:07.250Z,0,7.1905,94.9345,20.0000,19.1300,0.5\r");
+  // The host's clock is read once per data line, on arrival; the meter's is its line's.
+  EXPECT_EQ(rows[0].substr(0, 52), "2026-02-03T09:05:07.250Z,2024-05-14T11:02:00.000Z,0,");
+  EXPECT_EQ(rows[1].substr(0, 52), "2026-02-03T09:05:08.750Z,2024-05-14T11:02:01.000Z,1,");
+  EXPECT_EQ(rows[0], "2026-02-03T09:05:07.250Z,2024-05-14T11:02:00.000Z,0,7.1905,94.9345,20.0000,19.1300,0.5\r");
 
   // Value for value what the engineering-units file holds (its date and time aside).
   const auto engLines = split(readFile(eng), '\n');
@@ -99,9 +100,9 @@ TEST_F(CsvForm, RowsCarryTheHostUtcTimeTheCountAndTheEngineeringFileValues) {
   for (size_t r = 0; r < rows.size(); ++r) {
     auto csvFields = split(rows[r].substr(0, rows[r].size() - 1), ',');
     auto engFields = split(engLines[r + 1].substr(0, engLines[r + 1].size() - 1), '\t');
-    ASSERT_EQ(csvFields.size() + 1, engFields.size()) << rows[r];
-    EXPECT_EQ(csvFields[1], engFields[0]);  // the count
-    for (size_t i = 2; i < csvFields.size(); ++i) EXPECT_EQ(csvFields[i], trim(engFields[i + 1])) << "row " << r;
+    ASSERT_EQ(csvFields.size(), engFields.size()) << rows[r];
+    EXPECT_EQ(csvFields[2], engFields[0]);  // the count
+    for (size_t i = 3; i < csvFields.size(); ++i) EXPECT_EQ(csvFields[i], trim(engFields[i])) << "row " << r;
   }
   form->Timer1SecondTimer();
   EXPECT_EQ(form->view().text("LBCsvFileSize"), "CSV File Size: 0 K");
@@ -114,7 +115,7 @@ TEST_F(CsvForm, AskesForADeviceFileFirstWhenNoneIsLoaded) {
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Device File");
   ASSERT_TRUE(form->RecordCsv());
-  EXPECT_EQ(readFile(dir.file("a.csv")).rfind("time,count,", 0), 0u);
+  EXPECT_EQ(readFile(dir.file("a.csv")).rfind("host_time_utc,meter_time_utc,count,", 0), 0u);
 }
 
 struct StatusCase {
@@ -146,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Data, CsvStatus,
                                            StatusCase{false, false, true, "Recording:  CSV"},
                                            StatusCase{true, false, true, "Recording:  Raw + CSV"},
                                            StatusCase{false, true, true, "Recording:  Engr Units + CSV"},
-                                           StatusCase{true, true, true, "Recording:  Raw + Engr Units + CSV"}));
+                                           StatusCase{true, true, true, "Recording:  Raw + Engr Units + CSV"}),
+                         [](const auto& info) { return testsupport::testNameOf(info.param.text); });
 
 TEST_F(CsvForm, StoppedRecordingTakesNoMoreRowsAndANewOneStartsAfresh) {
   loadExample("ntu.dev");
@@ -165,7 +167,8 @@ TEST_F(CsvForm, StoppedRecordingTakesNoMoreRowsAndANewOneStartsAfresh) {
   meterSends("1141\t4095\t560\r\n");
   const auto rows = split(readFile(b), '\n');
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1].substr(0, 27), "2026-02-03T09:05:10.250Z,3,");  // the third line (ntu counts from 1)
+  // The third line (ntu counts from 1); a meter without a clock has no meter time.
+  EXPECT_EQ(rows[1].substr(0, 28), "2026-02-03T09:05:10.250Z,,3,");
 }
 
 TEST_F(CsvForm, FailedOpenLeavesTheRunningRecordingGoing) {

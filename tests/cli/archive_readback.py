@@ -31,7 +31,8 @@ def eng_table(path):
 
 
 def raw_stamp(line, offset_minutes):
-    """UTC epoch seconds and ISO text from a raw line's MM/DD/YY and HH:MM:SS fields."""
+    """UTC epoch seconds and the CSV's UTC text from a raw line's MM/DD/YY and HH:MM:SS
+    fields, read in a zone offset_minutes east of UTC."""
     fields = line.rstrip("\r\n").split("\t")
     date = re.fullmatch(r"(\d\d)/(\d\d)/(\d\d)", fields[0]) if fields else None
     time = re.fullmatch(r"(\d\d):(\d\d):(\d\d)", fields[1]) if len(fields) > 1 else None
@@ -39,14 +40,15 @@ def raw_stamp(line, offset_minutes):
         return None, ""
     month, day, year = (int(x) for x in date.groups())
     hour, minute, second = (int(x) for x in time.groups())
-    local = calendar.timegm((2000 + year, month, day, hour, minute, second))
+    utc = calendar.timegm((2000 + year, month, day, hour, minute, second)) - 60 * offset_minutes
+    return utc, time_module.strftime("%Y-%m-%dT%H:%M:%S.000Z", time_module.gmtime(utc))
+
+
+def zone_text(offset_minutes):
     if offset_minutes == 0:
-        suffix = "Z"
-    else:
-        sign = "-" if offset_minutes < 0 else "+"
-        suffix = "%s%02d:%02d" % (sign, abs(offset_minutes) // 60, abs(offset_minutes) % 60)
-    iso = "%04d-%02d-%02dT%02d:%02d:%02d%s" % (2000 + year, month, day, hour, minute, second, suffix)
-    return local - 60 * offset_minutes, iso
+        return "UTC"
+    sign = "-" if offset_minutes < 0 else "+"
+    return "%s%02d:%02d" % (sign, abs(offset_minutes) // 60, abs(offset_minutes) % 60)
 
 
 def half_last_digit(text):
@@ -64,9 +66,9 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
     csv_header, csv_rows = csv_rows[0], csv_rows[1:]
 
     # CSV: the same rows, every row as wide as the header, names in .eng order.
-    if csv_header[:2] != ["time", "count"]:
-        fail("csv header starts %r" % csv_header[:2])
-    if len(csv_header) != len(eng_header) - 1:
+    if csv_header[:3] != ["host_time_utc", "meter_time_utc", "count"]:
+        fail("csv header starts %r" % csv_header[:3])
+    if len(csv_header) != len(eng_header):
         fail("csv has %d columns, .eng %d" % (len(csv_header), len(eng_header)))
     if len(csv_rows) != len(eng_rows):
         fail("csv has %d rows, .eng %d" % (len(csv_rows), len(eng_rows)))
@@ -75,13 +77,15 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
             fail("csv row %d has %d fields" % (k + 1, len(row)))
             continue
         _, iso = raw_stamp(raw_lines[k], offset_minutes)
-        if row[0] != iso:
-            fail("csv row %d time %r, raw line says %r" % (k + 1, row[0], iso))
-        if row[1] != eng[0]:
-            fail("csv row %d count %r, .eng %r" % (k + 1, row[1], eng[0]))
-        for j in range(2, len(row)):
-            if row[j] != eng[j + 1].strip():
-                fail("csv row %d %s %r, .eng %r" % (k + 1, csv_header[j], row[j], eng[j + 1]))
+        if row[0] != "":
+            fail("csv row %d has a host time %r; a conversion has none" % (k + 1, row[0]))
+        if row[1] != iso:
+            fail("csv row %d meter time %r, raw line says %r" % (k + 1, row[1], iso))
+        if row[2] != eng[0]:
+            fail("csv row %d count %r, .eng %r" % (k + 1, row[2], eng[0]))
+        for j in range(3, len(row)):
+            if row[j] != eng[j].strip():
+                fail("csv row %d %s %r, .eng %r" % (k + 1, csv_header[j], row[j], eng[j]))
 
     # NetCDF: values per column, times from the raw dates and the offset.
     ds = netCDF4.Dataset(nc_path)
@@ -106,10 +110,10 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
             fail("time[%d] decodes to %s, raw line says %s" % (k, when, time_module.strftime("%F %T", utc)))
     if ds.getncattr("Conventions") != "CF-1.10":
         fail("Conventions %r" % ds.getncattr("Conventions"))
-    zone = "UTC" if offset_minutes == 0 else raw_stamp("01/01/00\t00:00:00", offset_minutes)[1][19:]
+    zone = zone_text(offset_minutes)
     if ds.getncattr("meter_time_zone") != zone:
         fail("meter_time_zone %r, expected %r" % (ds.getncattr("meter_time_zone"), zone))
-    for j, name in enumerate(csv_header[2:]):
+    for j, name in enumerate(csv_header[3:]):
         if name not in ds.variables:
             fail("no variable %s" % name)
             continue
@@ -125,7 +129,7 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
             print(text)
         print("%d disagreements" % len(failures))
         return 1
-    print("agree: %d records, %d columns" % (len(eng_rows), len(csv_header) - 2))
+    print("agree: %d records, %d columns" % (len(eng_rows), len(csv_header) - 3))
     return 0
 
 

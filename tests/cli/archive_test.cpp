@@ -86,24 +86,24 @@ struct RawStamp {
   std::string iso;
 };
 
+// The meter's time on a raw line read in a zone `offsetMinutes` east of UTC: its epoch
+// seconds and the CSV's UTC text.
 RawStamp rawStamp(const std::string& line, int offsetMinutes) {
   int mo = 0, d = 0, y = 0, h = 0, mi = 0, s = 0;
   char tail = 0;
   if (std::sscanf(line.c_str(), "%2d/%2d/%2d\t%2d:%2d:%2d%c", &mo, &d, &y, &h, &mi, &s, &tail) < 6) return {};
   using namespace std::chrono;
   const sys_days day{year{2000 + y} / month{static_cast<unsigned>(mo)} / std::chrono::day{static_cast<unsigned>(d)}};
-  const double local = static_cast<double>((day.time_since_epoch() + hours{h} + minutes{mi} + seconds{s}).count());
+  const sys_seconds utc = day + hours{h} + minutes{mi} + seconds{s} - minutes{offsetMinutes};
+  const sys_days utcDay = floor<days>(utc);
+  const year_month_day date{utcDay};
+  const hh_mm_ss<seconds> time{utc - utcDay};
   char text[64];
-  std::snprintf(text, sizeof text, "20%02d-%02d-%02dT%02d:%02d:%02d", y, mo, d, h, mi, s);
-  std::string iso = text;
-  if (offsetMinutes == 0) {
-    iso += "Z";
-  } else {
-    std::snprintf(text, sizeof text, "%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', std::abs(offsetMinutes) / 60,
-                  std::abs(offsetMinutes) % 60);
-    iso += text;
-  }
-  return {local - offsetMinutes * 60.0, iso};
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.000Z", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return {static_cast<double>(utc.time_since_epoch().count()), text};
 }
 
 // Half a unit in the last printed digit of `text`.
@@ -209,9 +209,10 @@ TEST_P(ArchiveFormats, NetcdfAndCsvAgreeWithTheEngFileAndTheRawClock) {
   ASSERT_EQ(csv.size(), eng.size());
   ASSERT_GE(raw.size(), records);  // every example line is a data line
   const std::vector<std::string>& names = csv[0];
-  ASSERT_EQ(names.size(), eng[0].size() - 1) << "time and count for Count, Date and Time";
-  EXPECT_EQ(names[0], "time");
-  EXPECT_EQ(names[1], "count");
+  ASSERT_EQ(names.size(), eng[0].size()) << "host time, meter time and count for Count, Date and Time";
+  EXPECT_EQ(names[0], "host_time_utc");
+  EXPECT_EQ(names[1], "meter_time_utc");
+  EXPECT_EQ(names[2], "count");
 
   NcFile nc(m_nc);
   ASSERT_TRUE(nc.ok());
@@ -219,7 +220,7 @@ TEST_P(ArchiveFormats, NetcdfAndCsvAgreeWithTheEngFileAndTheRawClock) {
   const std::vector<double> time = nc.doubles("time");
   ASSERT_EQ(time.size(), records);
   std::map<std::string, std::vector<double>> columns;
-  for (size_t j = 2; j < names.size(); ++j) {
+  for (size_t j = 3; j < names.size(); ++j) {
     columns[names[j]] = nc.doubles(names[j]);
     ASSERT_EQ(columns[names[j]].size(), records) << names[j];
   }
@@ -229,11 +230,12 @@ TEST_P(ArchiveFormats, NetcdfAndCsvAgreeWithTheEngFileAndTheRawClock) {
     const auto& csvRow = csv[k + 1];
     ASSERT_EQ(csvRow.size(), names.size()) << "csv row " << k + 1;
     const RawStamp stamp = rawStamp(raw[k], c.zone.minutes);
-    EXPECT_EQ(csvRow[0], stamp.iso) << "row " << k + 1 << ": " << raw[k];
+    EXPECT_EQ(csvRow[0], "") << "a conversion has no host time";
+    EXPECT_EQ(csvRow[1], stamp.iso) << "row " << k + 1 << ": " << raw[k];
     EXPECT_EQ(time[k], stamp.epoch ? *stamp.epoch : NC_FILL_DOUBLE) << "row " << k + 1 << ": " << raw[k];
-    EXPECT_EQ(csvRow[1], engRow[0]);
-    for (size_t j = 2; j < names.size(); ++j) {
-      const std::string& printed = engRow[j + 1];
+    EXPECT_EQ(csvRow[2], engRow[0]);
+    for (size_t j = 3; j < names.size(); ++j) {
+      const std::string& printed = engRow[j];
       EXPECT_EQ(csvRow[j], trimmed(printed)) << names[j] << " row " << k + 1;
       EXPECT_NEAR(columns[names[j]][k], std::stod(printed), halfLastDigit(printed) * (1 + 1e-9))
           << names[j] << " row " << k + 1;
@@ -395,7 +397,8 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
     EXPECT_NE(dump.out.find(shown), std::string::npos) << shown;
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, CfAttributes, ::testing::ValuesIn(kExamples));
+INSTANTIATE_TEST_SUITE_P(Examples, CfAttributes, ::testing::ValuesIn(kExamples),
+                         [](const auto& info) { return std::string(info.param); });
 
 // A meter without a clock column: the date and time come from "DAT" and "CLK" replies, and
 // a line before both has none. A clock column with an impossible date gives none either.
@@ -412,11 +415,11 @@ TEST(ArchiveTimes, RepliesSetTheClockAndImpossibleDatesStayEmpty) {
 
   struct Case {
     std::string dev, raw;
-    std::vector<std::string> iso;  // per record, with zone +01:00
+    std::vector<std::string> iso;  // per record, read with zone +01:00
   };
   const Case cases[] = {
-      {dev, raw, {"", "", "2024-05-14T23:59:58+01:00", "2024-05-14T23:59:58+01:00"}},
-      {dated, datedRaw, {"", "", "2024-02-29T23:00:00+01:00"}},
+      {dev, raw, {"", "", "2024-05-14T22:59:58.000Z", "2024-05-14T22:59:58.000Z"}},
+      {dated, datedRaw, {"", "", "2024-02-29T22:00:00.000Z"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.raw);
@@ -429,7 +432,7 @@ TEST(ArchiveTimes, RepliesSetTheClockAndImpossibleDatesStayEmpty) {
     const std::vector<double> time = file.doubles("time");
     ASSERT_EQ(time.size(), c.iso.size());
     for (size_t k = 0; k < c.iso.size(); ++k) {
-      EXPECT_EQ(rows[k + 1][0], c.iso[k]) << k;
+      EXPECT_EQ(rows[k + 1][1], c.iso[k]) << k;
       if (c.iso[k].empty()) {
         EXPECT_EQ(time[k], NC_FILL_DOUBLE) << k;
       } else {
@@ -490,13 +493,16 @@ TEST(ArchiveCsv, OpensInLibreOffice) {
       while (!rows[k].empty() && rows[k].back().first.empty() && rows[k].back().second.empty()) rows[k].pop_back();
       ASSERT_EQ(rows[k].size(), csv[0].size()) << "row " << k;
       if (k == 0) continue;
-      // The time: kept as text, exactly; an empty time an empty cell.
-      EXPECT_EQ(rows[k][0].second, csv[k][0]) << "row " << k;
-      if (!csv[k][0].empty()) {
-        EXPECT_EQ(rows[k][0].first, "string");
-        EXPECT_EQ(csv[k][0].size(), 25u) << csv[k][0];  // 2024-05-14T10:21:00+02:00
+      // The times: kept as text, exactly; an empty time (a conversion has no host time)
+      // an empty cell.
+      for (const size_t j : {0u, 1u}) {
+        EXPECT_EQ(rows[k][j].second, csv[k][j]) << "row " << k;
+        if (!csv[k][j].empty()) {
+          EXPECT_EQ(rows[k][j].first, "string");
+          EXPECT_EQ(csv[k][j].size(), 24u) << csv[k][j];  // 2024-05-14T08:21:00.000Z
+        }
       }
-      for (size_t j = 1; j < csv[k].size(); ++j) {
+      for (size_t j = 2; j < csv[k].size(); ++j) {
         EXPECT_EQ(rows[k][j].first, "float") << "row " << k << " column " << j;
         EXPECT_EQ(std::stod(rows[k][j].second), std::stod(csv[k][j])) << "row " << k << " column " << j;
       }

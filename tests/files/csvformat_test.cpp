@@ -149,3 +149,32 @@ TEST(IsoUtcMillis, CivilDatesAndMilliseconds) {
 }
 
 }  // namespace
+
+// One header and one row layout for every CSV: a time that is not known is an empty
+// field, never a made-up one, and the row stays as wide as the header.
+TEST(CsvRow, BothTimesWhereKnownEmptyWhereNot) {
+  const DeviceConfig config = columns({KindDate, KindTime, KindChl});
+  EXPECT_EQ(files::CsvHeader(config), "host_time_utc,meter_time_utc,count,chl_ug_per_l\r\n");
+  SampleState sample;
+  sample.ElapsedSample = 41;
+  MeterClock clock;
+  EngValues values;
+  values.ChlValue = 1.5;
+  using std::chrono::milliseconds;
+  const auto received = std::chrono::system_clock::time_point(milliseconds(1796705043123LL));
+  struct RowCase {
+    files::SampleTimes times;
+    const char* row;
+  };
+  const RowCase cases[] = {
+      {{received, 1796705041.0}, "2026-12-08T04:44:03.123Z,2026-12-08T04:44:01.000Z,41,1.5000\r\n"},
+      {{received, std::nullopt}, "2026-12-08T04:44:03.123Z,,41,1.5000\r\n"},
+      {{std::nullopt, 1796705041.0}, ",2026-12-08T04:44:01.000Z,41,1.5000\r\n"},
+      {{std::nullopt, std::nullopt}, ",,41,1.5000\r\n"},
+  };
+  for (const RowCase& c : cases) {
+    std::string row;
+    files::appendCsvRow(row, c.times, config, sample, clock, values);
+    EXPECT_EQ(row, c.row);
+  }
+}

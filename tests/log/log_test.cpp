@@ -25,7 +25,7 @@ using testsupport::writeFile;
 
 namespace {
 
-const std::string kCsvHeader = "time_utc,chl_ug_per_l,cdom_ppb,itemp_degc,xtemp_degc,pres_dbar";
+const std::string kCsvHeader = "host_time_utc,meter_time_utc,count,chl_ug_per_l,cdom_ppb,itemp_degc,xtemp_degc,pres_dbar";
 
 QProcessEnvironment clockAt(const std::string& utc) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -65,14 +65,20 @@ void expectFilesAgree(const std::string& base) {
   for (size_t i = 1; i < csv.size(); ++i) {
     const std::vector<std::string> row = split(csv[i], ',');
     const std::vector<std::string> columns = split(eng[i], '\t');
-    ASSERT_EQ(row.size(), 6u) << csv[i];
+    ASSERT_EQ(row.size(), 8u) << csv[i];
     ASSERT_EQ(columns.size(), 8u) << eng[i];
     EXPECT_TRUE(std::regex_match(row[0], time)) << row[0];
     if (i > 1) {
       EXPECT_LE(split(csv[i - 1], ',')[0], row[0]);
     }
-    for (size_t c = 1; c < row.size(); ++c) {
-      const std::string padded = columns[c + 2];
+    // The meter's time and count as the .eng line has them.
+    const std::string& d = columns[1];  // MMDDYY
+    const std::string& t = columns[2];  // HHMMSS
+    EXPECT_EQ(row[1], "20" + d.substr(4, 2) + "-" + d.substr(0, 2) + "-" + d.substr(2, 2) + "T" + t.substr(0, 2) +
+                          ":" + t.substr(2, 2) + ":" + t.substr(4, 2) + ".000Z")
+        << csv[i] << " / " << eng[i];
+    for (size_t c = 2; c < row.size(); ++c) {
+      const std::string padded = columns[c == 2 ? 0 : c];
       EXPECT_EQ(row[c], padded.substr(padded.find_first_not_of(' '))) << i << ": " << csv[i] << " / " << eng[i];
     }
   }
@@ -341,7 +347,7 @@ TEST(Log, AFullDiskLeavesWholeRowsAndResumesOnlyWhenARowIsWritten) {
   for (size_t i = 1; i < eng.size(); ++i) EXPECT_EQ(split(eng[i], '\t').size(), 8u) << eng[i];
   const std::vector<std::string> csv = fileLines(base + ".csv");
   EXPECT_EQ(csv[0], kCsvHeader);
-  const std::regex csvRow(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z(,[-0-9.]+){5})");
+  const std::regex csvRow(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,){2}\d+(,[-0-9.]+){5})");
   for (size_t i = 1; i < csv.size(); ++i) EXPECT_TRUE(std::regex_match(csv[i], csvRow)) << csv[i];
 }
 

@@ -63,13 +63,14 @@ void expectDataMatchesFiles(const std::vector<MqttMessage>& data, const std::vec
     const QJsonObject message = json(data[i].payload);
     const std::vector<std::string> row = split(csvRows[i], ',');
     EXPECT_EQ(message["time_utc"].toString().toStdString(), row[0]);
+    EXPECT_EQ(message["meter_time_utc"].toString().toStdString(), row[1]);
     EXPECT_EQ(message["count"].toInteger(), firstCount + static_cast<int>(i));
     EXPECT_EQ(message["raw"].toString().toStdString(), raw[i]);
     const QJsonObject values = message["values"].toObject();
     ASSERT_EQ(values.size(), static_cast<int>(kColumns.size()));
     for (size_t c = 0; c < kColumns.size(); ++c) {
       ASSERT_TRUE(values[q(kColumns[c])].isDouble()) << kColumns[c];
-      EXPECT_EQ(values[q(kColumns[c])].toDouble(), std::stod(row[c + 1])) << kColumns[c];
+      EXPECT_EQ(values[q(kColumns[c])].toDouble(), std::stod(row[c + 3])) << kColumns[c];
     }
   }
 }
