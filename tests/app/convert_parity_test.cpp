@@ -57,7 +57,8 @@ TEST_P(SameAsProgram, ConvertWritesWhatTheProgramRecords) {
   EXPECT_GT(std::count(got.begin(), got.end(), '\n'), 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, SameAsProgram, ::testing::Values("bb3", "flcd", "ntu", "flasv"));
+INSTANTIATE_TEST_SUITE_P(Examples, SameAsProgram, ::testing::Values("bb3", "flcd", "ntu", "flasv"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(ProgramPipeline, RepliesMismatchesAndAnUnendedLastLineBehaveAsInTheProgram) {
   // A meter without a clock column: a "DAT"/"CLK" reply dates the lines after it; lines

@@ -140,7 +140,8 @@ TEST_P(ExportCsvParity, EqualsMaruConvertByteForByte) {
   EXPECT_NE(form->view().text("LBExportStatus").find("Exported "), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExportCsvParity, ::testing::Values("bb3", "flasv", "flcd", "ntu"));
+INSTANTIATE_TEST_SUITE_P(Examples, ExportCsvParity, ::testing::Values("bb3", "flasv", "flcd", "ntu"),
+                         [](const auto& info) { return std::string(info.param); });
 
 class ExportNetcdfParity : public ExportForm, public ::testing::WithParamInterface<const char*> {};
 
@@ -170,7 +171,8 @@ TEST_P(ExportNetcdfParity, EqualsMaruConvertValueForValue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExportNetcdfParity, ::testing::Values("bb3", "flcd"));
+INSTANTIATE_TEST_SUITE_P(Examples, ExportNetcdfParity, ::testing::Values("bb3", "flcd"),
+                         [](const auto& info) { return std::string(info.param); });
 
 class ExportCancel : public ExportForm, public ::testing::WithParamInterface<const char*> {};
 
@@ -206,7 +208,8 @@ TEST_P(ExportCancel, RunsInSlicesAndCancelLeavesNoFile) {
   EXPECT_NE(testsupport::readFile(out), "an earlier export\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, ExportCancel, ::testing::Values("csv", "nc"));
+INSTANTIATE_TEST_SUITE_P(Formats, ExportCancel, ::testing::Values("csv", "nc"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(ExportForm, UnwritableOutputGivesABoxNamingTheLine) {
   loadExample("ntu.dev");

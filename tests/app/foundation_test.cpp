@@ -66,7 +66,16 @@ TEST_P(PortBaud, OpensTheBoundSlotAtTheChosenBaudEightNOne) {
 
 INSTANTIATE_TEST_SUITE_P(AllRates, PortBaud,
                          ::testing::Values(BaudCase{0, B4800}, BaudCase{1, B9600}, BaudCase{2, B19200},
-                                           BaudCase{3, B38400}));
+                                           BaudCase{3, B38400}),
+                         [](const auto& info) {
+                           switch (info.param.speed) {
+                             case B4800: return std::string("baud4800");
+                             case B9600: return std::string("baud9600");
+                             case B19200: return std::string("baud19200");
+                             case B38400: return std::string("baud38400");
+                             default: return "item" + std::to_string(info.param.item);
+                           }
+                         });
 
 TEST_F(Foundation, ChangingOnlyTheBaudReopensTheSamePort) {
   choosePort(1, 2);

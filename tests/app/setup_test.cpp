@@ -284,7 +284,14 @@ TEST_P(Password, OkSetsTheRightsExactlyWhenTheFirstNineCharactersMatch) {
 INSTANTIATE_TEST_SUITE_P(Entries, Password,
                          ::testing::Values(PasswordCase{"BlueHeron", true}, PasswordCase{"blueheron", false},
                                            PasswordCase{"BlueHero", false}, PasswordCase{"BlueHeronX", true},
-                                           PasswordCase{"", false}, PasswordCase{" BlueHeron", false}));
+                                           PasswordCase{"", false}, PasswordCase{" BlueHeron", false}),
+                         // A blank spelled out: " BlueHeron" is not "BlueHeron".
+                         [](const auto& info) {
+                           std::string text;
+                           for (const char* p = info.param.entry; *p; ++p)
+                             text += *p == ' ' ? std::string(" blank ") : std::string(1, *p);
+                           return testsupport::testNameOf(text);
+                         });
 
 TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
   form->click("MenuAdvancedSetup");
@@ -328,6 +335,14 @@ struct EntryCase {
 
 std::ostream& operator<<(std::ostream& os, const EntryCase& c) { return os << '"' << c.entry << '"'; }
 
+// "entry_minus_1" for "-1": the sign kept, and a word first so that a number never reads
+// as a case's index.
+std::string entryName(const ::testing::TestParamInfo<EntryCase>& info) {
+  std::string text = "entry ";
+  for (const char* p = info.param.entry; *p; ++p) text += *p == '-' ? std::string(" minus ") : std::string(1, *p);
+  return testsupport::testNameOf(*info.param.entry ? text : text + "empty");
+}
+
 constexpr const char* kScaleWarning = "The valid range for the engr scale is 0.0001-0.0255";
 constexpr const char* kOffsetWarning = "The valid range for the ug/l offset is 0-127";
 
@@ -357,7 +372,8 @@ INSTANTIATE_TEST_SUITE_P(Entries, ScaleEntry,
                                            EntryCase{"0.00009", "", true, false},
                                            EntryCase{"-0.001", "", true, false},
                                            EntryCase{"abc", "", false, true},
-                                           EntryCase{"", "", false, true}));
+                                           EntryCase{"", "", false, true}),
+                         entryName);
 
 class OffsetEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
 
@@ -381,7 +397,8 @@ INSTANTIATE_TEST_SUITE_P(Entries, OffsetEntry,
                                            EntryCase{"128", "", true, false},
                                            EntryCase{"-1", "", true, false},
                                            EntryCase{"99999999999999999999", "", true, false},
-                                           EntryCase{"x1", "", false, true}));
+                                           EntryCase{"x1", "", false, true}),
+                         entryName);
 
 TEST_F(Setup, AnalogRangeCodeFollowsTheChosenItem) {
   const std::vector<std::pair<int, std::string>> cases = {

@@ -49,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(Pages, Memory,
                                            MemoryCase{2048, "Used:  528 K  50.0 %", "Free:  527 K  50.0 %"},
                                            MemoryCase{4095, "Used:  1055 K  100.0 %", "Free:  0 K   0.0 %"},
                                            MemoryCase{2147483647, "Used:  553648127 K  52441608.0 %",
-                                                      "Free:  -553647072 K  -52441508.0 %"}));
+                                                      "Free:  -553647072 K  -52441508.0 %"}),
+                         [](const auto& info) {
+                           const int pages = info.param.pages;
+                           return "pages_" + (pages < 0 ? "minus" + std::to_string(-pages) : std::to_string(pages));
+                         });
 
 TEST_F(Status, MemoryReplyIsShownWithinHalfASecond) {
   loadExample("ntu.dev");
@@ -180,7 +184,8 @@ TEST_P(Arrows, OnlyTheArrowOfTheMetersRangeIsShown) {
 INSTANTIATE_TEST_SUITE_P(Ranges, Arrows,
                          ::testing::Values(ArrowCase{1, true, false, false}, ArrowCase{2, false, true, false},
                                            ArrowCase{4, false, false, true}, ArrowCase{3, false, false, false},
-                                           ArrowCase{0, false, false, false}));
+                                           ArrowCase{0, false, false, false}),
+                         [](const auto& info) { return "range_" + std::to_string(info.param.range); });
 
 // ---- One second: rights, counters, recording and transfer state
 

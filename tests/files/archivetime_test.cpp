@@ -1,10 +1,13 @@
 // Meter clock readings as archive time stamps: zones, calendar checks, what is unknown.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "files/archivetime.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -38,7 +41,18 @@ INSTANTIATE_TEST_SUITE_P(
                       ZoneCase{"-14:00", -840}, ZoneCase{"+14:01", std::nullopt}, ZoneCase{"+02:60", std::nullopt},
                       ZoneCase{"+2", std::nullopt}, ZoneCase{"02:00", std::nullopt},
                       ZoneCase{"+0200", std::nullopt}, ZoneCase{"+02:00 ", std::nullopt},
-                      ZoneCase{"", std::nullopt}, ZoneCase{"CET", std::nullopt}, ZoneCase{"+a2:00", std::nullopt}));
+                      ZoneCase{"", std::nullopt}, ZoneCase{"CET", std::nullopt}, ZoneCase{"+a2:00", std::nullopt}),
+    // Signs and blanks spelled out: "+02:00", "02:00" and "+02:00 " are different cases.
+    [](const auto& info) {
+      std::string text;
+      for (const char* p = info.param.text; *p; ++p) {
+        if (*p == '+') text += " plus ";
+        else if (*p == '-') text += " minus ";
+        else if (*p == ' ') text += " blank ";
+        else text += *p;
+      }
+      return testsupport::testNameOf(text);
+    });
 
 measure::MeterClock clockAt(int month, int day, int year, int hour, int minute, int second) {
   measure::MeterClock c;
@@ -96,7 +110,20 @@ INSTANTIATE_TEST_SUITE_P(
         StampCase{clockAt(5, 14, 24, 24, 0, 0), true, 0, std::nullopt, ""},
         StampCase{clockAt(5, 14, 24, 10, 60, 0), true, 0, std::nullopt, ""},
         StampCase{clockAt(5, 14, 24, 10, 0, 60), true, 0, std::nullopt, ""},
-        StampCase{clockAt(5, 14, 124, 10, 0, 0), true, 0, std::nullopt, ""}));
+        StampCase{clockAt(5, 14, 124, 10, 0, 0), true, 0, std::nullopt, ""}),
+    // Named by the reading as the meter gives it (MM/DD/YY hh:mm:ss), the zone, and whether
+    // the time is known.
+    [](const auto& info) {
+      const StampCase& c = info.param;
+      char reading[96];
+      std::snprintf(reading, sizeof reading, "%02d/%02d/%02d %02d:%02d:%02d", c.clock.MeterMonth, c.clock.MeterDay,
+                    c.clock.MeterYear, c.clock.MeterHour, c.clock.MeterMinute, c.clock.MeterSecond);
+      std::string name = reading;
+      if (c.zoneMinutes == 0) name += " UTC";
+      else name += (c.zoneMinutes > 0 ? " plus " : " minus ") + std::to_string(std::abs(c.zoneMinutes)) + " min";
+      if (!c.timeKnown) name += " time unknown";
+      return testsupport::testNameOf(name);
+    });
 
 TEST(MeterClockKnowledge, TimeIsKnownOnceALineOrAClkReplyGaveIt) {
   files::MeterClockKnowledge known;

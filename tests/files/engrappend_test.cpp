@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/engrformat.h"
+#include "support/testfiles.h"
 
 using namespace measure;
 
@@ -58,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
     Columns, AppendEngrLine,
     ::testing::Values(AppendCase{"no configured field", {}},
                       AppendCase{"every value kind", {KindDate, KindTime, 17, 8, KindChl, KindNtu, KindNtuRef,
-                                                      KindPres, KindIEngr, KindRefOrUnused}}));
+                                                      KindPres, KindIEngr, KindRefOrUnused}}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.what); });
 
 }  // namespace

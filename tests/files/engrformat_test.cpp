@@ -14,6 +14,7 @@
 #include "measure/cformat.h"
 #include "measure/datalinedecoder.h"
 #include "measure/devicefile.h"
+#include "measure/kindtable.h"
 #include "support/ptypeer.h"
 #include "support/testfiles.h"
 
@@ -104,7 +105,12 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{KindPres, "\tPres(dbar)", &EngValues::PresValue, 123.45, "\t123.5"},
         // Dates, times, references and unused fields add nothing to either line.
         KindCase{KindChlRef, "", nullptr, 0, ""}, KindCase{16, "", nullptr, 0, ""},
-        KindCase{KindRefOrUnused, "", nullptr, 0, ""}, KindCase{KindNone, "", nullptr, 0, ""}));
+        KindCase{KindRefOrUnused, "", nullptr, 0, ""}, KindCase{KindNone, "", nullptr, 0, ""}),
+    // The kind's short name and the value written, which tells the two pressure cases apart.
+    [](const auto& info) {
+      const char* kind = kindInfo(info.param.kind).name;
+      return testsupport::testNameOf(std::string(kind ? kind : "none") + info.param.text);
+    });
 
 TEST(EngrFormat, NoConfiguration) {
   DeviceConfig config;

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "measure/cformat.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ struct ReplyCase {
   bool memoryFull = false;
 };
 
-// Test names show the line, with tabs visible.
+// Failure messages show the line, with tabs visible.
 void PrintTo(const ReplyCase& c, std::ostream* os) {
   *os << '"';
   for (const char* p = c.line; *p; ++p) *os << (*p == '\t' ? "\\t" : std::string(1, *p));
@@ -114,7 +115,10 @@ const ReplyCase kReplies[] = {
     {"", nullptr, false},
     {"1\t2\t3", nullptr, false},
 };
-INSTANTIATE_TEST_SUITE_P(Keywords, ReplyTest, ::testing::ValuesIn(kReplies));
+// Named by the line; the index keeps apart lines that differ only in blanks (" AVE 30").
+INSTANTIATE_TEST_SUITE_P(Keywords, ReplyTest, ::testing::ValuesIn(kReplies), [](const auto& info) {
+  return testsupport::testNameOf(info.param.line, info.index);
+});
 
 TEST(ReplyVersion, CaptionKeepsTheLineAsReceivedAndAnswersAPendingReload) {
   MeterSetup setup;

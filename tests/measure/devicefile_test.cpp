@@ -10,6 +10,7 @@
 
 #include "measure/cformat.h"
 #include "support/ptypeer.h"
+#include "support/testfiles.h"
 
 using namespace measure;
 
@@ -110,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The values start after the last "=".
         ColumnCase{"CHL=junk=3 0.5 10", 2, KindChl, 0.5, 10.0},
         // Whitespace before the numbers and the CR of a CR LF line do not matter.
-        ColumnCase{"CHL=  3\t0.5  10\r", 2, KindChl, 0.5, 10.0}));
+        ColumnCase{"CHL=  3\t0.5  10\r", 2, KindChl, 0.5, 10.0}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.line); });
 
 TEST(DeviceFile, LambdaSetsWavelengthAndColour) {
   DeviceConfig config;
@@ -182,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"ASV1=0.2\nASV2=0.5\n", 0.2f, 0.5f, 0.0f},
                       RangeCase{"MAXVOLTAGE=0\nasv1=0.2\n", 0.2f, 0.0f, 0.0f},
                       // The order of the lines does not matter: scaling comes last.
-                      RangeCase{"ASV4=0.5\nmaxvoltage=4\n", 0.0f, 0.0f, 2.0f}));
+                      RangeCase{"ASV4=0.5\nmaxvoltage=4\n", 0.0f, 0.0f, 2.0f}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.lines); });
 
 TEST(DeviceFile, EngineeringChannelParameters) {
   DeviceConfig config;
@@ -396,6 +399,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ColourCase{690, 255, 0, 0}, ColourCase{700, 255, 0, 0},
                       // Dimmed red end: 0.3 + 0.7 * 40 * 0.0125 = 0.65 at 740 nm.
                       ColourCase{740, 165, 0, 0}, ColourCase{780, 76, 0, 0},
-                      ColourCase{1000, 76, 0, 0}));
+                      ColourCase{1000, 76, 0, 0}),
+    [](const auto& info) { return std::to_string(info.param.nanometres) + "nm"; });
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <cmath>
 #include <vector>
 
+#include "measure/kindtable.h"
+#include "support/testfiles.h"
+
 using namespace measure;
 
 namespace {
@@ -61,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScalarCase{KindXTemp, 3850, 0.01, -20, &EngValues::XTempValue, 18.5},
         ScalarCase{KindPres, 2000, 0.01, -10, &EngValues::PresValue, 10},
         // The meter computed this one already: scale and offset do not apply.
-        ScalarCase{KindIEngr, 3.62, 5, 7, &EngValues::IEngrValue, 3.62}));
+        ScalarCase{KindIEngr, 3.62, 5, 7, &EngValues::IEngrValue, 3.62}),
+    [](const auto& info) { return testsupport::testNameOf(kindInfo(info.param.kind).name); });
 
 TEST(EngUnits, NothingWithoutConfiguration) {
   Bench s;
@@ -106,7 +110,8 @@ TEST_P(Backscatter, At500nmSalinity0Theta90) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Water, Backscatter,
-                         ::testing::Values(WaterCase{true, 0.0014654}, WaterCase{false, 0.00112665}));
+                         ::testing::Values(WaterCase{true, 0.0014654}, WaterCase{false, 0.00112665}),
+                         [](const auto& info) { return std::string(info.param.seaWater ? "Sea" : "Fresh"); });
 
 TEST(EngUnits, BackscatterAt117DegreesAndSalinity) {
   Bench s;

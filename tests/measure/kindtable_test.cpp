@@ -15,6 +15,7 @@
 
 #include "measure/cformat.h"
 #include "measure/devicefile.h"
+#include "support/testfiles.h"
 
 using namespace measure;
 
@@ -50,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
                       PatternCase{"iENGR: %4.2lf %s", PatternArgs::ValueUnits},
                       PatternCase{"%s: %4.2lf", PatternArgs::Invalid},  // units before the value
                       PatternCase{"%d %d", PatternArgs::Invalid}, PatternCase{"%4.2x", PatternArgs::Invalid},
-                      PatternCase{"%", PatternArgs::Invalid}));
+                      PatternCase{"%", PatternArgs::Invalid}),
+    // Each '%' spelled "pct", so that a conversion keeps its mark in the name.
+    [](const auto& info) {
+      std::string text;
+      for (const char* p = info.param.pattern; *p; ++p) text += *p == '%' ? std::string(" pct ") : std::string(1, *p);
+      return testsupport::testNameOf(text);
+    });
 
 TEST(KindTable, PatternsTakeWhatTheirRowCanGive) {
   for (const int k : rowsInUse()) {
@@ -290,6 +297,7 @@ TEST_P(ExampleFile, HeaderNamesAndNumberFormatsAreTheTables) {
   EXPECT_GT(lines, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExampleFile, ::testing::Values("bb3", "flasv", "flcd", "ntu"));
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleFile, ::testing::Values("bb3", "flasv", "flcd", "ntu"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "measure/deviceconfig.h"
 #include "measure/devicefile.h"
 #include "support/ptypeer.h"
+#include "support/testfiles.h"
 
 namespace {
 
@@ -113,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"$sto", "DONE\r\n"}, CommandCase{"$rls", "VER MARU-SIM 1.00\r\n"},
                       CommandCase{"$emc", "MEM 0\r\n"}, CommandCase{"$mvs 1", "MVS 1\r\n"},
                       CommandCase{"$swp", ""}, CommandCase{"$xyz", "ERR unknown command\r\n"},
-                      CommandCase{"noise$AVE 2", "AVE 2\r\n"}));
+                      CommandCase{"noise$AVE 2", "AVE 2\r\n"}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.command); });
 
 TEST(MeterModel, StoreAndReloadKeepTheFlashCopy) {
   MeterModel m(quietOptions());
@@ -362,7 +364,8 @@ TEST_P(DeviceFileColumns, LinesHaveTheColumnCountAndDecode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, DeviceFileColumns,
-                         ::testing::Values("bb3.dev", "flcd.dev", "flasv.dev", "ntu.dev"));
+                         ::testing::Values("bb3.dev", "flcd.dev", "flasv.dev", "ntu.dev"),
+                         [](const auto& info) { return testsupport::testNameOf(info.param); });
 
 TEST(MeterModel, ColumnsBeyondTheDescribedOnesAreFilled) {
   testsupport::TempDir dir;

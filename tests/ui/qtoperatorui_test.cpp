@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "qstringprint.h"
+#include "support/testfiles.h"
 #include "ui/qtoperatorui.h"
 
 namespace {
@@ -34,7 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"Data (*.raw;*.txt)|*.raw;*.txt", "Data (*.raw *.txt)"},
         FilterCase{"Text|*.txt;*.log", "Text (*.txt *.log)"},
         // A description without a pattern matches everything; nothing at all stays nothing.
-        FilterCase{"Anything", "Anything (*)"}, FilterCase{"", ""}));
+        FilterCase{"Anything", "Anything (*)"}, FilterCase{"", ""}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.program); });
 
 TEST(QtOperatorUi, SuffixWithoutStarOrDot) {
   EXPECT_EQ(ui::QtOperatorUi::suffixOf("*.raw"), "raw");

@@ -65,6 +65,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, SaveFilter,
                          ::testing::Values(FilterCase{-1, "run1", "run1.csv"}, FilterCase{1, "run1", "run1.nc"},
                                            FilterCase{1, "run1.csv", "run1.csv"},
                                            FilterCase{0, "run1", "run1.csv"},
-                                           FilterCase{2, "run1", "run1.csv"}));
+                                           FilterCase{2, "run1", "run1.csv"}),
+                         [](const auto& info) {
+                           const int index = info.param.filterIndex;
+                           return testsupport::testNameOf(std::string(info.param.typed) + " filter " +
+                                                          (index < 0 ? "untouched" : std::to_string(index)));
+                         });
 
 }  // namespace
