@@ -12,10 +12,8 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
     : m_ui(ui),
       m_chart(chart),
       m_options(std::move(options)),
-      m_port(std::make_unique<meterlink::SerialPort>()),
-      m_dispatch(State,
-                 [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); },
-                 m_options.hostClock) {
+      m_listener(*this),
+      m_session(State, m_listener, sessionOptions()) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
   // Design-time state of every control.
   for (const ControlSpec& def : ControlTable()) {
@@ -29,10 +27,22 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   }
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
-  m_port->setLostHandler([this](const std::string& reason) { onPortLost(reason); });
-  m_dispatch.setLineHandler([this](const meterlink::Line& line) { TakeLine(line); });
-  m_dispatch.setOverflowHandler([this] { ShowWarningBox("Input Buffer Overflow", "Check Baud Rate"); });
   setupDispatch();
+}
+
+acquire::SessionOptions MainForm::sessionOptions() {
+  acquire::SessionOptions o;
+  o.hostClock = m_options.hostClock;
+  o.utcClock = m_options.utcClock;
+  // A lost adapter is where its slot, which knows it by serial number or by-id link, finds
+  // it now, else at the same path. Listing probes every port, so a slot known by its path
+  // alone skips that.
+  o.findLostAdapter = [this] {
+    const meterlink::SerialAdapter& known = m_options.ports.adapter(m_lostSlot);
+    if (!known.serialNumber.empty() || !known.byIdLink.empty()) RefreshHostPorts();
+    return m_options.ports.device(m_lostSlot);
+  };
+  return o;
 }
 
 MainForm::~MainForm() = default;
@@ -157,8 +167,7 @@ void MainForm::BTStartClick() {
     return;
   }
   m_dataRunning = true;
-  WritePort("$run", 4);
-  WritePort("\r\n", 2);
+  m_session.send(meterlink::cmd::kRun);
 }
 
 void MainForm::BTStopClick() {
@@ -167,7 +176,7 @@ void MainForm::BTStopClick() {
     return;
   }
   m_dataRunning = false;
-  WritePort("!!!!!", 5);
+  m_session.sendBytes(meterlink::cmd::kStop);
 }
 
 void MainForm::Exit1Click() { BTExitClick(); }
@@ -185,7 +194,7 @@ void MainForm::CloseByFrame() {
   m_recording.stop(files::Recording::Stream::Csv);
   if (m_replay) m_replay->close();
   m_transfer.close();
-  m_port->close();
+  m_session.closePort();
   OpenPortNumber = 0;
 }
 
@@ -204,7 +213,7 @@ void MainForm::SetBaudIndex(int baud) {
 void MainForm::OpenPort(int number, const std::string& name) {
   static const int kBauds[4] = {4800, 9600, 19200, 38400};
   const int baud = (BaudIndex >= 0 && BaudIndex <= 3) ? kBauds[BaudIndex] : 19200;
-  const auto result = m_port->open(name, baud);
+  const auto result = m_session.openPort(name, baud);
   if (result != meterlink::SerialPort::OpenResult::Ok) {
     OpenPortNumber = 0;
     // The first line as it always was; the cause, as far as it can be found, beneath.
@@ -215,22 +224,20 @@ void MainForm::OpenPort(int number, const std::string& name) {
     return;
   }
   OpenPortNumber = number;
-  m_dispatch.dropPending();  // what was assembled before came from another line
 }
 
 void MainForm::ClosePort() {
-  const bool ok = m_port->close();
+  const bool ok = m_session.closePort();
   if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port", {});
   OpenPortNumber = 0;
 }
 
-bool MainForm::WritePort(const char* bytes, size_t count) { return m_port->write(bytes, count); }
+bool MainForm::WritePort(const char* bytes, size_t count) { return m_session.sendBytes({bytes, count}); }
 
-void MainForm::ReadPort(char* buffer, size_t& count) { count = m_port->read(buffer, count); }
+void MainForm::ReadPort(char* buffer, size_t& count) { count = m_session.port().read(buffer, count); }
 
 void MainForm::CBHostPortChange() {
-  // The operator's choice ends any search for a lost adapter.
-  m_reconnect.active = false;
+  // The operator's choice ends any search for a lost adapter (closing the port does).
   ClosePort();
   switch (m_view.itemIndex("CBBaudRate")) {
     case 0: SetBaudIndex(4800); break;
@@ -269,37 +276,19 @@ std::string MainForm::slotText(int slot) const {
 }
 
 void MainForm::onPortLost(const std::string& reason) {
-  // Called from the port's error signal: the port is closed already. The notice waits
-  // for the next tick, outside the port's own signal.
+  // The port is closed already; the session looks for it once a second. The notice
+  // waits for the next tick, outside the port's own signal.
   if (OpenPortNumber == 0 && m_portLostPending) return;
   m_portLostPending = true;
   m_portLostNumber = OpenPortNumber;
   m_portLostReason = reason;
-  // Look for the same adapter once a second from now on (the recordings stay open).
-  m_reconnect.active = OpenPortNumber != 0;
-  m_reconnect.slot = OpenPortNumber;
-  m_reconnect.path = m_port->device();
-  m_reconnect.baud = m_port->baud();
-  m_reconnect.lostAt = std::chrono::steady_clock::now();
+  m_lostSlot = OpenPortNumber;
   OpenPortNumber = 0;
 }
 
-void MainForm::reconnectStep() {
-  if (!m_reconnect.active) return;
-  // Where the adapter is now: a slot that knows it by serial number or by-id link
-  // follows it. Listing probes every port, so a slot known by its path alone skips that
-  // and tries the path once a second.
-  const meterlink::SerialAdapter& known = m_options.ports.adapter(m_reconnect.slot);
-  if (!known.serialNumber.empty() || !known.byIdLink.empty()) RefreshHostPorts();
-  std::string path = m_options.ports.device(m_reconnect.slot);
-  if (path.empty()) path = m_reconnect.path;
-  if (m_port->open(path, m_reconnect.baud) != meterlink::SerialPort::OpenResult::Ok) return;
-  m_dispatch.dropPending();  // the unplug cut that line
-  m_reconnect.active = false;
-  OpenPortNumber = m_reconnect.slot;
-  const auto down = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                                      m_reconnect.lostAt);
-  m_view.setText("LBPortDevice", "Port device: " + slotText(m_reconnect.slot) +
+void MainForm::onPortBack(std::chrono::seconds down) {
+  OpenPortNumber = m_lostSlot;
+  m_view.setText("LBPortDevice", "Port device: " + slotText(m_lostSlot) +
                                      cformat(" - back after %lld s down", static_cast<long long>(down.count())));
   // The meter starts afresh: ask for its setup, and for data again if it was sending.
   SetupRequestTicks = meterlink::kSetupRequestTicks;
@@ -347,7 +336,7 @@ void MainForm::Timer55msTimer() {
     m_view.setText("LBPortDevice", "Port device: lost (" + m_portLostReason + ")");
     m_ui.messageBox("Comm Error",
                     cformat("Comm Port %d Was Lost", m_portLostNumber) + "\n" + m_portLostReason +
-                        (m_reconnect.active ? "\nLooking for it once a second: when the adapter is back, data "
+                        (m_session.reconnecting() ? "\nLooking for it once a second: when the adapter is back, data "
                                               "and recording go on by themselves."
                                             : "\nCheck the cable or adapter, then choose the host port again."),
                     {});
@@ -384,41 +373,35 @@ void MainForm::ReceiveStep(int rebuildChannels) {
   }
   // One source feeds the framer: the replay file while replaying (nothing while the
   // replay is paused), the port otherwise.
-  files::ByteSource* source = m_port.get();
+  files::ByteSource* source = &m_session.port();
   if (ReplayMode) source = ReplayRunning && m_replay && m_replay->isOpen() ? m_replay.get() : nullptr;
-  char buffer[meterlink::kReceiveBufferBytes];
-  const size_t count = source ? source->read(buffer, meterlink::kReceiveReadBytes) : 0;
-  if (source && source == m_replay.get()) {
+  if (!source) return;
+  syncDispatch();
+  const size_t count = m_session.receive(source, meterlink::kReceiveReadBytes);
+  if (source == m_replay.get()) {
     if (m_replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
     if (count == 0) m_view.setText("BTStartData", "Start Replay");
   }
-  if (count < 1) return;
   TotalBytesRead += count;
-  syncDispatch();
-  m_dispatch.feed(buffer, count);
 }
 
 void MainForm::DispatchLine(const std::string& line) {
   syncDispatch();
-  m_dispatch.dispatch(line);
+  m_session.dispatchLine(line);
 }
 
 void MainForm::syncDispatch() {
-  m_dispatch.deviceFileInForce = !DeviceFilePath.empty();
-  m_dispatch.refCorrection = RefCorrectionOn;
-  m_dispatch.tempCorrection = TempCorrectionOn;
+  m_session.setRules(!DeviceFilePath.empty(), RefCorrectionOn, TempCorrectionOn);
 }
 
 void MainForm::TakeLine(const meterlink::Line& line) {
   m_view.appendMemoLine(std::string(line.text));
   if (line.kind == meterlink::Line::Kind::Reply) {
-    m_clockKnown.noteReply(line.text, line.reply.matched);
     applyReply(line.reply);
     return;
   }
-  m_clockKnown.noteDataLine(line.text);
   SampleClockDirty = true;
-  m_lineTime = m_options.utcClock();
+  m_lineTime = *m_session.lastSampleTimes().host;  // the session stamps every sample
   MeasureSampleRate();
   warnCorrectionSkipped(line.correctionsSkipped);
   m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);

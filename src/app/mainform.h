@@ -13,6 +13,7 @@
 #include "app/exportjob.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
+#include "acquire/session.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
 #include "files/archivetime.h"
@@ -126,7 +127,7 @@ class MainForm {
   /// Looks at the adapters present now: slots follow their adapters, newly plugged ones
   /// take free slots; the host-port list shows each slot's adapter.
   void RefreshHostPorts();
-  meterlink::SerialPort& port() { return *m_port; }
+  meterlink::SerialPort& port() { return m_session.port(); }
   const meterlink::PortSlots& portSlots() const { return m_options.ports; }
 
   // ---- Receive loop ----
@@ -224,7 +225,8 @@ class MainForm {
   void transferStep();
   void transferWatchdog();
   void onPortLost(const std::string& reason);
-  void reconnectStep();
+  void onPortBack(std::chrono::seconds down);
+  acquire::SessionOptions sessionOptions();
   void restoreHostPorts();
   std::string slotText(int slot) const;
   void WriteEngrLine();
@@ -244,14 +246,22 @@ class MainForm {
   chart::PlotChart& m_chart;
   MainFormOptions m_options;
   ViewModel m_view;
-  std::unique_ptr<meterlink::SerialPort> m_port;
-  meterlink::LineDispatch m_dispatch;
+  /// What the session tells, handed to the form's handlers.
+  struct SessionListener : acquire::Listener {
+    explicit SessionListener(MainForm& form) : form(form) {}
+    void line(const meterlink::Line& line) override { form.TakeLine(line); }
+    void warning(const std::string& caption, const std::string& text) override { form.ShowWarningBox(caption, text); }
+    void portLost(const std::string& why) override { form.onPortLost(why); }
+    void portBack(std::chrono::seconds down) override { form.onPortBack(down); }
+    MainForm& form;
+  } m_listener;
+  acquire::Session m_session;
+  int m_lostSlot = 0;  ///< the host-port item whose adapter is looked for
   std::unique_ptr<PlotPage> m_plot;
   files::Recording m_recording;
   std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferSession m_transfer;
   std::unique_ptr<ExportJob> m_export;
-  files::MeterClockKnowledge m_clockKnown;  ///< whether the meter's lines tell its time
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;
@@ -271,15 +281,6 @@ class MainForm {
   long m_transferExpected = 0;
   int m_correctionWarned = 0;  ///< measure::CorrectionSkipped bits already reported
   bool m_dataRunning = false;  ///< "$run" was the last of run/stop sent to the meter
-  /// The search for a lost adapter, once a second until it is back or the operator
-  /// chooses a port.
-  struct Reconnect {
-    bool active = false;
-    int slot = 0;
-    std::string path;
-    int baud = 0;
-    std::chrono::steady_clock::time_point lostAt{};
-  } m_reconnect;
   std::string m_savedPorts;  ///< the host-ports file as last written or read
   /// Boxes may be dismissed after the form is gone; their callbacks check this first.
   std::shared_ptr<char> m_alive = std::make_shared<char>(0);

@@ -123,9 +123,7 @@ void MainForm::WriteCsvLine() {
   if (!RecordCsv()) return;
   std::string row;
   // The meter's clock is read as UTC here; maru convert and Export take its zone.
-  const files::SampleTimes times{m_lineTime, files::meterEpochSeconds(Clock, m_clockKnown.dateKnown(Clock),
-                                                                      m_clockKnown.timeKnown(), files::UtcOffset{})};
-  files::appendCsvRow(row, times, Config, Sample, Clock, Eng);
+  files::appendCsvRow(row, m_session.lastSampleTimes(), Config, Sample, Clock, Eng);
   if (!m_recording.writeCsv(row)) recordingFailed(files::Recording::Stream::Csv);
 }
 
@@ -317,7 +315,7 @@ void MainForm::BitBtnCancelClick() {
 
 void MainForm::transferStep() {
   char buffer[meterlink::kTransferReadBytes];
-  const size_t count = m_port->read(buffer, sizeof buffer);
+  const size_t count = m_session.port().read(buffer, sizeof buffer);
   if (count == 0) return;
   switch (m_transfer.take(std::string_view(buffer, count))) {
     case files::TransferSession::Event::WriteFailed:

@@ -5,9 +5,8 @@
 namespace app {
 
 void MainForm::SendMeterCommand(const std::string& text) {
-  // The command text, then its line end in a second write; no answer is awaited.
-  WritePort(text.data(), text.size());
-  WritePort("\r\n", 2);
+  // The command and its line end; no answer is awaited.
+  m_session.send(text);
 }
 
 void MainForm::ParseMeterReply(const std::string& line) {
@@ -54,15 +53,15 @@ void MainForm::BTIntervalClick() {
   SendMeterCommand(meterlink::cmd::Interval(editText("TimeInterval")));
 }
 
-void MainForm::BTGetDandTClick() { SendMeterCommand("$mnu"); }
-void MainForm::BTGetSetupClick() { SendMeterCommand("$mnu"); }
+void MainForm::BTGetDandTClick() { SendMeterCommand(meterlink::cmd::kMenu); }
+void MainForm::BTGetSetupClick() { SendMeterCommand(meterlink::cmd::kMenu); }
 
 void MainForm::BTLoggingClick() {
   SendMeterCommand(meterlink::cmd::Logging(Meter.MeterLogging));
   markSetup();
 }
 
-void MainForm::BTEraseClick() { SendMeterCommand("$emc"); }
+void MainForm::BTEraseClick() { SendMeterCommand(meterlink::cmd::kErase); }
 void MainForm::BTErase2Click() { BTEraseClick(); }
 
 void MainForm::BTSetDandTPCClick() {
@@ -71,14 +70,14 @@ void MainForm::BTSetDandTPCClick() {
   SendMeterCommand(meterlink::cmd::Date(now));
 }
 
-void MainForm::BTOpenClick() { SendMeterCommand("$mvs 1"); }
-void MainForm::BTCloseClick() { SendMeterCommand("$mvs 0"); }
-void MainForm::BTStoreSetupClick() { SendMeterCommand("$sto"); }
+void MainForm::BTOpenClick() { SendMeterCommand(meterlink::cmd::kShutterOpen); }
+void MainForm::BTCloseClick() { SendMeterCommand(meterlink::cmd::kShutterClose); }
+void MainForm::BTStoreSetupClick() { SendMeterCommand(meterlink::cmd::kStore); }
 
 void MainForm::BTReloadClick() {
   Meter.ReloadPending = true;
-  SendMeterCommand("$rls");
-  if (m_view.activePage == 1) SendMeterCommand("$par");  // on the Advanced Setup page
+  SendMeterCommand(meterlink::cmd::kReload);
+  if (m_view.activePage == 1) SendMeterCommand(meterlink::cmd::kTiming);  // on the Advanced Setup page
 }
 
 // ---- Advanced Setup page and the power-user lock
@@ -88,7 +87,7 @@ void MainForm::MenuAdvancedSetupClick() {
   m_view.setActivePage(1);
 }
 
-void MainForm::BTGetTimingClick() { SendMeterCommand("$par"); }
+void MainForm::BTGetTimingClick() { SendMeterCommand(meterlink::cmd::kTiming); }
 
 void MainForm::BTph1onTimeClick() {
   if (!PowerUser) return;
@@ -117,10 +116,10 @@ void MainForm::BTph11offTimeClick() {
 void MainForm::BTTimingSwapClick() {
   if (!PowerUser) return;
   markSetup();
-  SendMeterCommand("$swp");
+  SendMeterCommand(meterlink::cmd::kTimingSwap);
 }
 
-void MainForm::BTOneClick() { SendMeterCommand("$one"); }
+void MainForm::BTOneClick() { SendMeterCommand(meterlink::cmd::kOne); }
 
 void MainForm::BTHexDumpClick() {
   m_view.setActivePage(3);
@@ -180,7 +179,7 @@ void MainForm::BTCalClick() {
   markSetup();
 }
 
-void MainForm::BTGetSetup2Click() { SendMeterCommand("$par"); }
+void MainForm::BTGetSetup2Click() { SendMeterCommand(meterlink::cmd::kTiming); }
 
 // ---- Small dialogs
 

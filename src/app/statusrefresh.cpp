@@ -73,7 +73,7 @@ void MainForm::Timer1SecondTimer() {
     restoreHostPorts();
     RestoreSettings();
   }
-  reconnectStep();
+  m_session.everySecond();
   if (PowerUser) {
     m_view.setText("PowerUserPanel", "Power User");
     m_view.setColour("PowerUserPanel", kColourRed);

@@ -20,13 +20,11 @@
 #include <vector>
 
 #include "cli/commandline.h"
-#include "cli/logclock.h"
-#include "cli/logfeeds.h"
-#include "cli/logfiles.h"
-#include "files/archivetime.h"
+#include "acquire/dailyfiles.h"
+#include "acquire/feeds.h"
+#include "acquire/logclock.h"
+#include "acquire/session.h"
 #include "files/csvformat.h"
-#include "link/linedispatch.h"
-#include "link/losswatch.h"
 #include "link/meterprotocol.h"
 #include "link/serialport.h"
 #include "link/wirelog.h"
@@ -114,18 +112,20 @@ std::string oneLine(std::string text) {
 
 // ----------------------------------------------------------------------------- session
 
-class LogSession {
+// maru log is an acquisition session with three sinks: the daily files, the live feeds and
+// this front end (the status line and the no-data alarm). Every warning is one stderr line.
+class LogSession : public acquire::Listener, public acquire::Sink {
  public:
-  LogSession(const LogOptions& options, const cli::LogClock& clock, meterlink::MeterState& state)
+  LogSession(const LogOptions& options, const acquire::LogClock& clock, meterlink::MeterState& state)
       : m_options(options),
         m_clock(clock),
         m_state(state),
+        m_session(state, *this, sessionOptions()),
         m_files(options.out, state.config, [this](const std::string& c, const std::string& t) { message(c, t); }),
-        m_names(files::CsvColumnNames(state.config)),
-        m_id(cli::topicSafe(state.config.MeterTitle)),
+        m_id(acquire::topicSafe(state.config.MeterTitle)),
         m_statusOnTerminal(::isatty(STDOUT_FILENO) == 1) {}
 
-  ~LogSession() { shutdown(); }
+  ~LogSession() override { shutdown(); }
 
   /// Opens the files and the feeds and starts the port; false when the files cannot be
   /// written (the reason went to stderr).
@@ -136,19 +136,19 @@ class LogSession {
       return false;
     }
     if (!m_options.udp.empty()) {
-      m_udp = std::make_unique<cli::UdpFeed>();
+      m_udp = std::make_unique<acquire::UdpFeed>();
       if (!m_udp->open(m_options.udp, error)) {
         std::fprintf(stderr, "maru log: --udp: %s\n", error.c_str());
         return false;
       }
     }
     if (!m_options.mqtt.empty()) {
-      cli::MqttFeed::Settings settings;
-      cli::splitHostPort(m_options.mqtt, settings.host, settings.port, 1883);
+      acquire::MqttFeed::Settings settings;
+      acquire::splitHostPort(m_options.mqtt, settings.host, settings.port, 1883);
       settings.prefix = m_options.topic.empty() ? "maru/" + m_id : m_options.topic;
-      settings.metadata = cli::metadataJson(m_state.config, m_options.dev, MARU_VERSION_STRING);
+      settings.metadata = acquire::metadataJson(m_state.config, m_options.dev, MARU_VERSION_STRING);
       // The client's thread hands its news to this one, which owns stderr and the status line.
-      m_mqtt = std::make_unique<cli::MqttFeed>(settings, [](const std::string& c, const std::string& t) {
+      m_mqtt = std::make_unique<acquire::MqttFeed>(settings, [](const std::string& c, const std::string& t) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
       });
@@ -163,12 +163,17 @@ class LogSession {
         std::fprintf(stderr, "maru log: --wire-log: cannot open '%s': %s\n", m_options.wireLog.c_str(), error.c_str());
         return false;
       }
-      m_port.setWireLog(&m_wireLog);
+      m_session.port().setWireLog(&m_wireLog);
     }
     s_session = this;
+    m_feeds = std::make_unique<acquire::FeedSink>(m_mqtt.get(), m_udp.get(), m_state.config, m_id,
+                                                  [this](const std::string& c, const std::string& t) { message(c, t); });
+    m_session.setRules(true, false, false);
+    m_session.addSink(&m_files);
+    m_session.addSink(m_feeds.get());
+    m_session.addSink(this);
 
-    m_port.setLostHandler([this](const std::string& why) { portLost(why); });
-    QObject::connect(&m_port.qport(), &QSerialPort::readyRead, [this] { drain(); });
+    QObject::connect(&m_session.port().qport(), &QSerialPort::readyRead, [this] { drain(); });
     m_tick.setInterval(1000);
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
     m_afterOpen.setSingleShot(true);
@@ -184,7 +189,7 @@ class LogSession {
   /// Reopens the output files (SIGHUP).
   void reopenFiles() {
     m_files.reopen(m_clock.now());
-    message("Files Reopened", m_files.path(cli::DailyLogFiles::Kind::Raw) + " and its .eng and .csv");
+    message("Files Reopened", m_files.path(acquire::DailyLogFiles::Kind::Raw) + " and its .eng and .csv");
   }
 
   /// Takes what the port still holds, then closes files, feeds and port.
@@ -192,14 +197,13 @@ class LogSession {
     if (m_shutDown) return;
     m_shutDown = true;
     m_tick.stop();
-    if (m_port.isOpen()) drain();
+    if (m_session.portOpen()) drain();
     clearStatus();
     m_files.close();
     if (m_mqtt) m_mqtt->stop();
     s_session = nullptr;
-    m_port.setLostHandler(nullptr);
-    m_port.close();
-    m_port.setWireLog(nullptr);
+    m_session.closePort();
+    m_session.port().setWireLog(nullptr);
     m_wireLog.close();
   }
 
@@ -211,17 +215,39 @@ class LogSession {
     std::fflush(stderr);
   }
 
+  // ---- what the session tells
+  void warning(const std::string& caption, const std::string& text) override { message(caption, text); }
+
+  void portLost(const std::string& why) override {
+    message("Port Lost", m_options.port + " went away (" + why + "); trying again every second");
+    m_waitingReported = true;
+    m_files.tick(m_clock.now());
+    updateFeedState();
+  }
+
+  void portBack(std::chrono::seconds) override { opened(); }
+
+  void sample(const acquire::SampleRecord&) override {
+    ++m_lines;
+    updateFeedState();
+    const auto now = Steady::now();
+    if (m_alarmed) {
+      const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastActivity).count();
+      message("Data Resumed", "data lines from " + m_options.port + " again after " + std::to_string(quiet) + " s");
+      m_alarmed = false;
+    }
+    m_lastActivity = now;
+  }
+
  private:
   using Steady = std::chrono::steady_clock;
 
-  void newDispatch() {
-    // A fresh framer: a line cut off by the unplug does not run into the first new one.
-    m_dispatch = std::make_unique<meterlink::LineDispatch>(
-        m_state, [this](const std::string& c, const std::string& t) { message(c, t); },
-        [this] { return hostTime(); });
-    m_dispatch->deviceFileInForce = true;
-    m_dispatch->setOverflowHandler([this] { message("Input Buffer Overflow", "Check Baud Rate"); });
-    m_dispatch->setLineHandler([this](const meterlink::Line& line) { onLine(line); });
+  acquire::SessionOptions sessionOptions() {
+    acquire::SessionOptions o;
+    o.hostClock = [this] { return hostTime(); };
+    o.utcClock = [this] { return m_clock.now(); };
+    o.watchLosses = true;  // the meter's clock is UTC here (--set-clock-utc sets it so)
+    return o;
   }
 
   // The logger keeps the host's time in UTC throughout.
@@ -238,14 +264,8 @@ class LogSession {
     return t;
   }
 
-  void send(const std::string& command) {
-    // The command, then its line end, as the program sends it.
-    m_port.write(command.data(), command.size());
-    m_port.write("\r\n", 2);
-  }
-
   void tryOpen() {
-    const auto result = m_port.open(m_options.port, m_options.baud);
+    const auto result = m_session.openPort(m_options.port, m_options.baud);
     if (result != meterlink::SerialPort::OpenResult::Ok) {
       if (!m_waitingReported) {
         std::string why = oneLine(meterlink::explainOpenFailure(m_options.port, result));
@@ -256,14 +276,17 @@ class LogSession {
       }
       return;
     }
+    opened();
+  }
+
+  // The port is open, first or again.
+  void opened() {
     message(m_openedBefore ? "Port Back" : "Port Open",
             m_options.port + (m_openedBefore ? " reopened" : " opened") + " at " + std::to_string(m_options.baud) +
                 " baud, 8N1");
     m_openedBefore = true;
     m_waitingReported = false;
-    newDispatch();
-    m_losses.restart();
-    m_overruns = m_port.overrunCount();
+    m_overruns = m_session.port().overrunCount();
     m_lastActivity = Steady::now();
     updateFeedState();
     drain();
@@ -273,20 +296,20 @@ class LogSession {
   }
 
   void afterOpen() {
-    if (!m_port.isOpen()) return;
+    if (!m_session.portOpen()) return;
     drain();
     if (m_options.setClockUtc) {
       const measure::HostTime now = hostTime();
-      send(meterlink::cmd::Clock(now));
-      send(meterlink::cmd::Date(now));
+      m_session.send(meterlink::cmd::Clock(now));
+      m_session.send(meterlink::cmd::Date(now));
     }
-    if (m_options.start) send(meterlink::cmd::kRun);
+    if (m_options.start) m_session.send(meterlink::cmd::kRun);
   }
 
   // The MQTT state: whether the meter's port is open and every file takes its rows.
   void updateFeedState() {
     if (!m_mqtt) return;
-    if (!m_port.isOpen())
+    if (!m_session.portOpen())
       m_mqtt->setState("port_lost", m_options.port + " is not open; waiting for it");
     else if (!m_files.stoppedWhy().empty())
       m_mqtt->setState("recording_stopped", m_files.stoppedWhy());
@@ -294,79 +317,22 @@ class LogSession {
       m_mqtt->setState("online", "");
   }
 
-  void portLost(const std::string& why) {
-    std::string text = m_options.port + " went away (" + why + "); trying again every second";
-    if (m_dispatch && !m_dispatch->pending().empty())
-      text += " (an unfinished line of " + std::to_string(m_dispatch->pending().size()) + " bytes was dropped)";
-    message("Port Lost", text);
-    m_waitingReported = true;
-    m_files.tick(m_clock.now());
-    updateFeedState();
-  }
-
   void drain() {
-    if (!m_dispatch) return;
-    char buffer[4096];
     // Bounded: a port that never stops talking still lets the ticks run.
-    for (int i = 0; i < 64; ++i) {
-      const size_t n = m_port.read(buffer, sizeof buffer);
-      if (n == 0) break;
-      m_dispatch->feed(buffer, n);
-    }
-  }
-
-  void onLine(const meterlink::Line& line) {
-    if (line.kind != meterlink::Line::Kind::Sample) {
-      m_clockKnown.noteReply(line.text, line.reply.matched);
-      if (const std::string lost = m_losses.refused(line.text, m_state.config.ExpectedColumns); !lost.empty())
-        message("Lines Lost", lost);
-      return;
-    }
-    const auto received = m_clock.now();
-    ++m_lines;
-    m_clockKnown.noteDataLine(line.text);
-    // The meter's clock is taken as UTC (--set-clock-utc sets it so).
-    const std::optional<double> meterTime = files::meterEpochSeconds(
-        m_state.clock, m_clockKnown.dateKnown(m_state.clock), m_clockKnown.timeKnown(), files::UtcOffset{});
-    const std::string lost = m_losses.sample(meterTime);
-    if (!lost.empty()) message("Lines Lost", lost);
-    m_files.write(received, meterTime, line.text, m_state);
-    updateFeedState();
-    const auto now = Steady::now();
-    if (m_alarmed) {
-      const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastActivity).count();
-      message("Data Resumed", "data lines from " + m_options.port + " again after " + std::to_string(quiet) + " s");
-      m_alarmed = false;
-    }
-    m_lastActivity = now;
-    if (m_mqtt || m_udp || m_statusOnTerminal) {
-      const std::string time = files::IsoUtcMillis(received);
-      m_values.clear();
-      files::appendCsvValues(m_values, m_state.config, m_state.sample, m_state.clock, m_state.eng);
-      if (m_mqtt) {
-        const std::string meterTimeText = meterTime ? files::IsoUtcMillis(files::EpochTime(*meterTime)) : "";
-        m_mqtt->publishData(cli::dataJson(time, meterTimeText, m_lines, m_names, m_values, line.text));
-      }
-      if (m_udp) {
-        std::string datagram = m_id + " " + time + " ";
-        datagram.append(line.text);
-        if (!m_udp->send(datagram) && !m_udpFailureReported) {
-          message("UDP", std::string("cannot send to ") + m_options.udp + ": " + std::strerror(errno));
-          m_udpFailureReported = true;
-        }
-      }
-    }
+    for (int i = 0; i < 64 && m_session.portOpen(); ++i)
+      if (m_session.receive(nullptr, 4096) == 0) break;
   }
 
   void tick() {
     m_files.tick(m_clock.now());
     updateFeedState();
-    if (!m_port.isOpen()) {
-      tryOpen();
+    if (!m_session.portOpen()) {
+      if (m_session.reconnecting()) m_session.everySecond();
+      else tryOpen();
       return showStatus();
     }
     drain();
-    if (const auto overruns = m_port.overrunCount(); overruns && m_overruns && *overruns > *m_overruns) {
+    if (const auto overruns = m_session.port().overrunCount(); overruns && m_overruns && *overruns > *m_overruns) {
       message("Lines Lost", "the serial receiver of " + m_options.port + " overran " +
                                 std::to_string(*overruns - *m_overruns) + " more times: bytes were lost");
       m_overruns = overruns;
@@ -392,20 +358,22 @@ class LogSession {
       m_rateSince = now;
       m_rateLines = m_lines;
     }
-    using Kind = cli::DailyLogFiles::Kind;
+    using Kind = acquire::DailyLogFiles::Kind;
     char head[160];
     std::snprintf(head, sizeof head, "%s %s  lines %lld  %.1f/s  raw/eng/csv %.1f/%.1f/%.1f kB", m_files.day().c_str(),
-                  m_port.isOpen() ? "port ok" : "port WAIT", m_lines, m_rate, m_files.size(Kind::Raw) / 1000.0,
+                  m_session.portOpen() ? "port ok" : "port WAIT", m_lines, m_rate, m_files.size(Kind::Raw) / 1000.0,
                   m_files.size(Kind::Eng) / 1000.0, m_files.size(Kind::Csv) / 1000.0);
     std::string text = head;
     if (m_mqtt) text += m_mqtt->connected() ? "  mqtt up" : "  mqtt down";
     // The last values, as many as fit.
     text += " |";
+    const std::string& values = m_feeds->lastValues();
+    const std::vector<std::string>& names = m_feeds->names();
     size_t at = 1;
-    for (size_t i = 0; i < m_names.size() && at <= m_values.size(); ++i) {
-      size_t end = m_values.find(',', at);
-      if (end == std::string::npos) end = m_values.size();
-      text += " " + m_names[i] + " " + m_values.substr(at, end - at);
+    for (size_t i = 0; i < names.size() && at <= values.size(); ++i) {
+      size_t end = values.find(',', at);
+      if (end == std::string::npos) end = values.size();
+      text += " " + names[i] + " " + values.substr(at, end - at);
       at = end + 1;
     }
     winsize size{};
@@ -426,24 +394,20 @@ class LogSession {
   static inline LogSession* s_session = nullptr;
 
   const LogOptions& m_options;
-  const cli::LogClock& m_clock;
+  const acquire::LogClock& m_clock;
   meterlink::MeterState& m_state;
-  cli::DailyLogFiles m_files;
-  const std::vector<std::string> m_names;
+  meterlink::WireLog m_wireLog;  // before the session's port, which writes to it
+  acquire::Session m_session;
+  acquire::DailyLogFiles m_files;
   const std::string m_id;
   const bool m_statusOnTerminal;
-  meterlink::WireLog m_wireLog;  // before the port, which writes to it
-  meterlink::SerialPort m_port;
-  std::unique_ptr<meterlink::LineDispatch> m_dispatch;
-  std::unique_ptr<cli::MqttFeed> m_mqtt;
-  std::unique_ptr<cli::UdpFeed> m_udp;
+  std::unique_ptr<acquire::MqttFeed> m_mqtt;
+  std::unique_ptr<acquire::UdpFeed> m_udp;
+  std::unique_ptr<acquire::FeedSink> m_feeds;
   QTimer m_tick, m_afterOpen;
-  meterlink::LossWatch m_losses;
-  files::MeterClockKnowledge m_clockKnown;
   std::optional<long long> m_overruns;
   long long m_lines = 0;
-  std::string m_values;  // the latest line's values, as in the .csv
-  bool m_openedBefore = false, m_waitingReported = false, m_alarmed = false, m_udpFailureReported = false;
+  bool m_openedBefore = false, m_waitingReported = false, m_alarmed = false;
   bool m_statusShown = false, m_shutDown = false;
   Steady::time_point m_lastActivity = Steady::now(), m_rateSince = Steady::now();
   long long m_rateLines = 0;
@@ -456,7 +420,7 @@ CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
       [defaultPort, shape](std::string& text) -> std::string {
         std::string host;
         int port = 0;
-        return cli::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
+        return acquire::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
       },
       "");
 }
@@ -506,7 +470,7 @@ int logMain(int argc, char** argv) {
       ->type_name("FILE");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
 
-  const std::optional<cli::LogClock> clock = cli::LogClock::fromEnvironment();
+  const std::optional<acquire::LogClock> clock = acquire::LogClock::fromEnvironment();
   if (!clock) {
     std::fprintf(stderr, "maru log: MARU_LOG_CLOCK_START is not YYYY-MM-DDTHH:MM:SS[.mmm]Z\n");
     return 2;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace cli {
+namespace acquire {
 
 /// The host's system clock plus a fixed offset. The offset comes from the environment
 /// variable MARU_LOG_CLOCK_START ("YYYY-MM-DDTHH:MM:SS[.mmm]Z"): the clock then reads that
@@ -33,4 +33,4 @@ std::optional<LogClock::TimePoint> parseUtcTime(const std::string& text);
 /// "YYYYMMDD" of the UTC day `time` falls on.
 std::string utcDayStamp(LogClock::TimePoint time);
 
-}  // namespace cli
+}  // namespace acquire

@@ -1,11 +1,11 @@
-#include "cli/logclock.h"
+#include "acquire/logclock.h"
 
 #include <chrono>
 #include <cstdlib>
 
 #include "files/csvformat.h"
 
-namespace cli {
+namespace acquire {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::string utcDayStamp(LogClock::TimePoint time) {
   return iso.substr(0, 4) + iso.substr(5, 2) + iso.substr(8, 2);
 }
 
-}  // namespace cli
+}  // namespace acquire

@@ -1,4 +1,4 @@
-#include "cli/logfeeds.h"
+#include "acquire/feeds.h"
 
 #include <mosquitto.h>
 #include <netdb.h>
@@ -15,7 +15,7 @@
 #include "files/csvformat.h"
 #include "measure/kindtable.h"
 
-namespace cli {
+namespace acquire {
 
 namespace {
 
@@ -388,4 +388,32 @@ bool UdpFeed::send(std::string_view datagram) {
   return false;
 }
 
-}  // namespace cli
+// ------------------------------------------------------------------------- the sink
+
+FeedSink::FeedSink(MqttFeed* mqtt, UdpFeed* udp, const measure::DeviceConfig& config, std::string id,
+                   std::function<void(const std::string&, const std::string&)> warn)
+    : m_mqtt(mqtt), m_udp(udp), m_names(files::CsvColumnNames(config)), m_id(std::move(id)), m_warn(std::move(warn)) {}
+
+void FeedSink::sample(const SampleRecord& record) {
+  ++m_count;
+  const meterlink::MeterState& state = record.state;
+  m_values.clear();
+  files::appendCsvValues(m_values, state.config, state.sample, state.clock, state.eng);
+  const std::string time = record.times.host ? files::IsoUtcMillis(*record.times.host) : std::string();
+  if (m_mqtt) {
+    const std::string meterTime = record.times.meterEpochSeconds
+                                      ? files::IsoUtcMillis(files::EpochTime(*record.times.meterEpochSeconds))
+                                      : std::string();
+    m_mqtt->publishData(dataJson(time, meterTime, m_count, m_names, m_values, record.raw));
+  }
+  if (m_udp) {
+    std::string datagram = m_id + " " + time + " ";
+    datagram.append(record.raw);
+    if (!m_udp->send(datagram) && !m_udpFailureReported) {
+      if (m_warn) m_warn("UDP", std::string("cannot send a datagram: ") + std::strerror(errno));
+      m_udpFailureReported = true;
+    }
+  }
+}
+
+}  // namespace acquire

@@ -11,12 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "acquire/session.h"
 #include "measure/deviceconfig.h"
 
 struct mosquitto;
 struct mosquitto_message;
 
-namespace cli {
+namespace acquire {
 
 /// `text` made safe as one MQTT topic level and as a word: letters, digits, '.', '-'
 /// and '_' stay, every other run of characters becomes one '_', none at either end;
@@ -133,4 +134,28 @@ class UdpFeed {
   long long m_sent = 0, m_failed = 0;
 };
 
-}  // namespace cli
+/// The live feeds as a sink of the session: each sample becomes one MQTT data message and
+/// one UDP datagram (either may be absent). `count` in the messages is the samples since
+/// the sink was made.
+class FeedSink : public Sink {
+ public:
+  /// The feeds are not owned and must outlive the sink; `id` starts each datagram.
+  FeedSink(MqttFeed* mqtt, UdpFeed* udp, const measure::DeviceConfig& config, std::string id,
+           std::function<void(const std::string& caption, const std::string& text)> warn);
+  void sample(const SampleRecord& record) override;
+  /// The CSV values of the latest sample (",v1,v2,..."), and the column names.
+  const std::string& lastValues() const { return m_values; }
+  const std::vector<std::string>& names() const { return m_names; }
+
+ private:
+  MqttFeed* m_mqtt;
+  UdpFeed* m_udp;
+  std::vector<std::string> m_names;
+  std::string m_id;
+  std::function<void(const std::string&, const std::string&)> m_warn;
+  long long m_count = 0;
+  std::string m_values;
+  bool m_udpFailureReported = false;
+};
+
+}  // namespace acquire

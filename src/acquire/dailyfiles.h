@@ -8,11 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "acquire/session.h"
 #include "files/recorders.h"
 #include "link/linedispatch.h"
 #include "measure/devicefile.h"
 
-namespace cli {
+namespace acquire {
 
 /// Writes each accepted data line into the files of the UTC day it was received on. A file
 /// that exists is appended to; a new or empty one gets its header first (.eng: the
@@ -22,7 +23,7 @@ namespace cli {
 /// ("Recording Stopped", with the cause); the next rows are tried as they come (a file that
 /// went away is opened again by name once a second), and "Recording Resumed" follows only
 /// once a row was really written.
-class DailyLogFiles {
+class DailyLogFiles : public Sink {
  public:
   using TimePoint = std::chrono::system_clock::time_point;
   enum class Kind { Raw, Eng, Csv };
@@ -30,7 +31,7 @@ class DailyLogFiles {
 
   /// `config` must outlive the files.
   DailyLogFiles(std::string folder, const measure::DeviceConfig& config, measure::WarningSink warn);
-  ~DailyLogFiles();
+  ~DailyLogFiles() override;
   DailyLogFiles(const DailyLogFiles&) = delete;
   DailyLogFiles& operator=(const DailyLogFiles&) = delete;
 
@@ -42,6 +43,10 @@ class DailyLogFiles {
   /// CSV row. Rolls over first when `received` is on another day.
   void write(TimePoint received, std::optional<double> meterTime, std::string_view raw,
              const meterlink::MeterState& state);
+  /// A sample from the session: written as received by the host (the session's clock).
+  void sample(const SampleRecord& record) override {
+    write(record.times.host.value_or(TimePoint{}), record.times.meterEpochSeconds, record.raw, record.state);
+  }
   /// Once a second or so: rolls over at UTC midnight, syncs what was written at most
   /// kSyncSeconds ago, reopens a file whose write failed.
   void tick(TimePoint now);
@@ -92,4 +97,4 @@ class DailyLogFiles {
   long long m_lines = 0;
 };
 
-}  // namespace cli
+}  // namespace acquire

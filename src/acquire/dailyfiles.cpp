@@ -1,13 +1,13 @@
-#include "cli/logfiles.h"
+#include "acquire/dailyfiles.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "cli/logclock.h"
+#include "acquire/logclock.h"
 #include "files/csvformat.h"
 #include "files/engrformat.h"
 
-namespace cli {
+namespace acquire {
 
 namespace {
 
@@ -192,4 +192,4 @@ void DailyLogFiles::reopen(TimePoint now) {
   if (!open(now, error) && m_warn) m_warn("Recording Stopped", error);
 }
 
-}  // namespace cli
+}  // namespace acquire

@@ -1,0 +1,161 @@
+#include "acquire/session.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "measure/devicefile.h"
+
+namespace acquire {
+
+namespace {
+
+// The device an adapter's path leads to, for comparing two names of one adapter.
+std::string realPath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(path, ec);
+  return ec ? path : real.string();
+}
+
+}  // namespace
+
+Session::Session(meterlink::MeterState& state, Listener& listener, SessionOptions options)
+    : m_state(state),
+      m_listener(listener),
+      m_options(std::move(options)),
+      m_dispatch(
+          state, [this](const std::string& caption, const std::string& text) { m_listener.warning(caption, text); },
+          m_options.hostClock) {
+  m_dispatch.setLineHandler([this](const meterlink::Line& line) { onLine(line); });
+  m_dispatch.setOverflowHandler([this] { m_listener.warning("Input Buffer Overflow", "Check Baud Rate"); });
+  m_port.setLostHandler([this](const std::string& why) { onPortLost(why); });
+}
+
+Session::~Session() {
+  m_port.setLostHandler(nullptr);
+  m_port.close();
+}
+
+Session::Load Session::loadDeviceFile(const std::string& path) {
+  bool opened = false;
+  const bool ok = measure::LoadDeviceFile(
+      path, m_state.config, [this](const std::string& caption, const std::string& text) { m_listener.warning(caption, text); },
+      &opened);
+  if (!opened) return Load::NotOpened;
+  if (!ok) {
+    m_listener.warning("Device File Error", "Missing or Invalid device file '" + path + "'");
+    return Load::Invalid;
+  }
+  return Load::Loaded;
+}
+
+meterlink::SerialPort::OpenResult Session::openPort(const std::string& path, int baud) {
+  m_reconnect.active = false;
+  const auto result = m_port.open(path, baud);
+  if (result != meterlink::SerialPort::OpenResult::Ok) return result;
+  // What was assembled before came from another line, or from before the port was lost.
+  m_dispatch.dropPending();
+  m_losses.restart();
+  // Known by its serial number or by-id link, the adapter is followed wherever the system
+  // puts it when it comes back.
+  m_adapter = {};
+  if (!m_options.findLostAdapter) {
+    const std::string real = realPath(path);
+    const auto adapters = m_options.listAdapters ? m_options.listAdapters() : meterlink::listSerialAdapters();
+    for (const meterlink::SerialAdapter& a : adapters)
+      if (realPath(a.path) == real) m_adapter = a;
+  }
+  return result;
+}
+
+bool Session::closePort() {
+  m_reconnect.active = false;
+  return m_port.close();
+}
+
+void Session::onPortLost(const std::string& why) {
+  // Called from the port's error signal: the port is closed already.
+  m_reconnect.active = true;
+  m_reconnect.path = m_port.device();
+  m_reconnect.baud = m_port.baud();
+  m_reconnect.lostAt = std::chrono::steady_clock::now();
+  m_listener.portLost(why);
+}
+
+std::string Session::whereIsLostAdapter() {
+  if (m_options.findLostAdapter) return m_options.findLostAdapter();
+  // Listing probes every port: only an adapter known by more than its path is looked for.
+  if (m_adapter.serialNumber.empty() && m_adapter.byIdLink.empty()) return {};
+  const auto adapters = m_options.listAdapters ? m_options.listAdapters() : meterlink::listSerialAdapters();
+  for (const meterlink::SerialAdapter& a : adapters) {
+    const bool same = (!m_adapter.serialNumber.empty() && a.serialNumber == m_adapter.serialNumber) ||
+                      (!m_adapter.byIdLink.empty() && a.byIdLink == m_adapter.byIdLink);
+    if (same) return a.path;
+  }
+  return {};
+}
+
+void Session::everySecond() {
+  if (!m_reconnect.active) return;
+  std::string path = whereIsLostAdapter();
+  if (path.empty()) path = m_reconnect.path;
+  const Reconnect lost = m_reconnect;
+  if (m_port.open(path, lost.baud) != meterlink::SerialPort::OpenResult::Ok) return;
+  m_reconnect.active = false;
+  m_dispatch.dropPending();  // the unplug cut that line
+  m_losses.restart();
+  m_listener.portBack(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - lost.lostAt));
+}
+
+bool Session::send(std::string_view command) {
+  std::string bytes(command);
+  bytes += "\r\n";
+  return m_port.write(bytes.data(), bytes.size());
+}
+
+bool Session::sendBytes(std::string_view bytes) { return m_port.write(bytes.data(), bytes.size()); }
+
+void Session::setRules(bool deviceFileInForce, bool refCorrection, bool tempCorrection) {
+  m_dispatch.deviceFileInForce = deviceFileInForce;
+  m_dispatch.refCorrection = refCorrection;
+  m_dispatch.tempCorrection = tempCorrection;
+}
+
+size_t Session::receive(files::ByteSource* source, size_t max) {
+  char buffer[4096];
+  files::ByteSource& from = source ? *source : m_port;
+  const size_t n = from.read(buffer, std::min(max, sizeof buffer));
+  if (n > 0) m_dispatch.feed(buffer, n);
+  return n;
+}
+
+void Session::dispatchLine(std::string_view line) { m_dispatch.dispatch(line); }
+
+void Session::addSink(Sink* sink) {
+  if (std::find(m_sinks.begin(), m_sinks.end(), sink) == m_sinks.end()) m_sinks.push_back(sink);
+}
+
+void Session::removeSink(Sink* sink) { std::erase(m_sinks, sink); }
+
+void Session::onLine(const meterlink::Line& line) {
+  if (line.kind == meterlink::Line::Kind::Reply) {
+    m_clockKnown.noteReply(line.text, line.reply.matched);
+    if (m_options.watchLosses)
+      if (const std::string lost = m_losses.refused(line.text, m_state.config.ExpectedColumns); !lost.empty())
+        m_listener.warning("Lines Lost", lost);
+    m_listener.line(line);
+    return;
+  }
+  m_clockKnown.noteDataLine(line.text);
+  // The host's clock is read once per sample: every output has the same receive time.
+  m_times = {m_options.utcClock(), files::meterEpochSeconds(m_state.clock, m_clockKnown.dateKnown(m_state.clock),
+                                                            m_clockKnown.timeKnown(), m_options.meterTimeZone)};
+  const SampleRecord record{line.text, m_state, m_times};
+  if (m_options.watchLosses)
+    if (const std::string lost = m_losses.sample(record.times.meterEpochSeconds); !lost.empty())
+      m_listener.warning("Lines Lost", lost);
+  m_listener.line(line);
+  for (Sink* sink : m_sinks) sink->sample(record);
+}
+
+}  // namespace acquire

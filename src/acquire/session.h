@@ -1,0 +1,148 @@
+#pragma once
+// One acquisition session: the serial port (or another byte source) framed and dispatched
+// into the meter's state, each accepted sample handed to the session's sinks as one record
+// (its line, the state after it, its host and meter times), commands sent from the
+// protocol's constants, and one reconnect policy for a lost port. The window and `maru log`
+// are front ends on it: they say what to do and hear back through one listener; nothing
+// here waits for an operator or opens a dialog.
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/archivetime.h"
+#include "files/bytesource.h"
+#include "files/csvformat.h"
+#include "link/linedispatch.h"
+#include "link/losswatch.h"
+#include "link/portprobe.h"
+#include "link/serialport.h"
+
+namespace acquire {
+
+/// One accepted sample, as every output takes it.
+struct SampleRecord {
+  std::string_view raw;                ///< the line as received (no line end)
+  const meterlink::MeterState& state;  ///< the sample, clock and values after it
+  files::SampleTimes times;            ///< when the host received it; the meter's time in UTC
+};
+
+/// Takes each accepted sample: recordings, daily files, feeds.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void sample(const SampleRecord& record) = 0;
+};
+
+/// What a session tells its front end.
+class Listener {
+ public:
+  virtual ~Listener() = default;
+  /// Every framed line, once the meter state took it (a sample decoded, a reply applied),
+  /// before the sinks see a sample.
+  virtual void line(const meterlink::Line& line) { (void)line; }
+  /// A warning as caption and text; the front end shows or prints it.
+  virtual void warning(const std::string& caption, const std::string& text) = 0;
+  /// The open port failed (it is closed already); the session looks for it once a second.
+  virtual void portLost(const std::string& why) { (void)why; }
+  /// The lost port was opened again at the same speed, `down` after it was lost.
+  virtual void portBack(std::chrono::seconds down) { (void)down; }
+};
+
+struct SessionOptions {
+  /// Stamps the host's time into the meter clock when a line tells the meter's time.
+  measure::HostClock hostClock;
+  /// The host's UTC time now: each sample's receive time.
+  std::function<std::chrono::system_clock::time_point()> utcClock = [] { return std::chrono::system_clock::now(); };
+  /// The zone the meter's clock keeps; its times are given in UTC.
+  files::UtcOffset meterTimeZone;
+  /// Tell of lines lost between the meter and the program ("Lines Lost").
+  bool watchLosses = false;
+  /// Where a lost adapter is now: its path, or "" to try the path it had. Unset: the
+  /// session follows the adapter by its serial number or by-id link itself.
+  std::function<std::string()> findLostAdapter;
+  /// The serial adapters present now; unset: this machine's.
+  std::function<std::vector<meterlink::SerialAdapter>()> listAdapters;
+};
+
+class Session {
+ public:
+  /// `state` and `listener` must outlive the session.
+  Session(meterlink::MeterState& state, Listener& listener, SessionOptions options = {});
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  meterlink::MeterState& state() { return m_state; }
+  const meterlink::MeterState& state() const { return m_state; }
+
+  enum class Load { Loaded, NotOpened, Invalid };
+  /// Loads `path` into the state's configuration; every message of the parser goes to the
+  /// listener, and a file that does not parse is "Device File Error" / "Missing or Invalid
+  /// device file '…'" (no column of an earlier file stays configured then). A file that
+  /// cannot be opened is only answered: the front end says what it means to it.
+  Load loadDeviceFile(const std::string& path);
+
+  // ---- the port
+  /// Opens `path` at `baud` (see SerialPort::open), forgets any line begun before, and
+  /// ends any search for a lost port.
+  meterlink::SerialPort::OpenResult openPort(const std::string& path, int baud);
+  /// Closes the port and ends any search for it; false when the close failed.
+  bool closePort();
+  bool portOpen() const { return m_port.isOpen(); }
+  meterlink::SerialPort& port() { return m_port; }
+  /// Looking for a lost port once a second.
+  bool reconnecting() const { return m_reconnect.active; }
+  /// Once a second: tries a lost port again (where its adapter is now, else its path).
+  void everySecond();
+
+  // ---- commands
+  /// Sends `command` and the line end the meter expects ("$run" → "$run\r\n").
+  bool send(std::string_view command);
+  /// Sends `bytes` as they are ("!!!!!").
+  bool sendBytes(std::string_view bytes);
+
+  // ---- receiving
+  /// How lines are judged: with a device file in force only lines that fit it are data;
+  /// the backscatter corrections.
+  void setRules(bool deviceFileInForce, bool refCorrection, bool tempCorrection);
+  /// Takes up to `max` bytes from `source` (the port when nullptr) and dispatches every
+  /// line they complete. The bytes taken.
+  size_t receive(files::ByteSource* source, size_t max);
+  /// Dispatches one whole line as if it had come from the source.
+  void dispatchLine(std::string_view line);
+  const files::MeterClockKnowledge& clockKnowledge() const { return m_clockKnown; }
+  /// The times of the latest sample (set before the listener hears of its line).
+  const files::SampleTimes& lastSampleTimes() const { return m_times; }
+
+  // ---- where samples go
+  void addSink(Sink* sink);
+  void removeSink(Sink* sink);
+
+ private:
+  void onLine(const meterlink::Line& line);
+  void onPortLost(const std::string& why);
+  std::string whereIsLostAdapter();
+
+  meterlink::MeterState& m_state;
+  Listener& m_listener;
+  SessionOptions m_options;
+  meterlink::SerialPort m_port;
+  meterlink::LineDispatch m_dispatch;
+  meterlink::LossWatch m_losses;
+  files::MeterClockKnowledge m_clockKnown;
+  files::SampleTimes m_times;
+  std::vector<Sink*> m_sinks;
+  /// The adapter behind the open port, as far as the system tells it.
+  meterlink::SerialAdapter m_adapter;
+  struct Reconnect {
+    bool active = false;
+    std::string path;
+    int baud = 0;
+    std::chrono::steady_clock::time_point lostAt{};
+  } m_reconnect;
+};
+
+}  // namespace acquire

@@ -1,0 +1,149 @@
+// The acquisition session over real pseudo-terminals, without a window: samples to every
+// sink with both times, replies to none, commands with their line end, a lost port looked
+// for once a second (the adapter by its identity where it is now, else the same path), and
+// the losses it tells of.
+#include "acquire/session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ptypeer.h"
+#include "support/quietline.h"
+#include "support/testfiles.h"
+
+namespace {
+
+using testsupport::pumpEvents;
+using testsupport::PtyPeer;
+
+struct Heard : acquire::Listener, acquire::Sink {
+  std::vector<std::string> lines, warnings, samples, meterTimes;
+  int lost = 0, back = 0;
+  void line(const meterlink::Line& line) override { lines.emplace_back(line.text); }
+  void warning(const std::string& caption, const std::string& text) override {
+    warnings.push_back(caption + ": " + text);
+  }
+  void portLost(const std::string&) override { ++lost; }
+  void portBack(std::chrono::seconds) override { ++back; }
+  void sample(const acquire::SampleRecord& r) override {
+    samples.emplace_back(r.raw);
+    meterTimes.push_back(r.times.meterEpochSeconds ? files::isoUtc(*r.times.meterEpochSeconds) : "");
+    EXPECT_TRUE(r.times.host.has_value());
+  }
+};
+
+// A session on the FLCD device file (date, time and five counts).
+struct Rig {
+  explicit Rig(acquire::SessionOptions options = {}) : session(state, heard, std::move(options)) {
+    EXPECT_EQ(session.loadDeviceFile(testsupport::example("flcd.dev")), acquire::Session::Load::Loaded);
+    session.setRules(true, false, false);
+    session.addSink(&heard);
+  }
+  // Turns the event loop and receives until `done` or about two seconds passed.
+  bool receiveUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) {
+      pumpEvents(5);
+      while (session.receive(nullptr, 4096) > 0) {
+      }
+    }
+    return done();
+  }
+  meterlink::MeterState state;
+  Heard heard;
+  acquire::Session session;
+};
+
+const std::string kLine1 = "12/08/26\t04:44:05\t223\t1384\t560\t3205\t2065";
+const std::string kLine2 = "12/08/26\t04:44:06\t224\t1385\t560\t3205\t2065";
+
+TEST(Session, SamplesGoToEverySinkRepliesToNoneAndCommandsCarryTheirLineEnd) {
+  PtyPeer peer;
+  Rig rig;
+  Heard second;
+  rig.session.addSink(&second);
+  ASSERT_EQ(rig.session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  testsupport::letLineBeSeenQuiet(rig.session.port());
+  peer.send(kLine1 + "\r\nAVE 30\r\n" + kLine2 + "\r\n");
+  ASSERT_TRUE(rig.receiveUntil([&] { return rig.heard.lines.size() == 3; }));
+  EXPECT_EQ(rig.heard.samples, (std::vector<std::string>{kLine1, kLine2}));
+  EXPECT_EQ(second.samples, rig.heard.samples);
+  EXPECT_EQ(rig.heard.meterTimes, (std::vector<std::string>{"2026-12-08T04:44:05Z", "2026-12-08T04:44:06Z"}));
+  EXPECT_EQ(rig.state.meter.MeterAverage, 30u);  // the reply reached the meter's state
+
+  rig.session.removeSink(&second);
+  ASSERT_TRUE(rig.session.send(meterlink::cmd::kRun));
+  ASSERT_TRUE(rig.session.sendBytes(meterlink::cmd::kStop));
+  EXPECT_EQ(peer.receiveBytes(11), "$run\r\n!!!!!");
+}
+
+TEST(Session, ALostPortIsLookedForWhereItsAdapterIsNowElseAtItsPath) {
+  testsupport::TempDir dir;
+  const std::string link = dir.file("by-id");
+  struct Case {
+    const char* what;
+    bool followSerial;  // the adapter comes back under another name
+  };
+  for (const Case& c : {Case{"same path", false}, Case{"adapter by serial number", true}}) {
+    SCOPED_TRACE(c.what);
+    auto peer = std::make_unique<PtyPeer>();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(peer->slavePath(), link);
+    std::vector<meterlink::SerialAdapter> present(1);
+    present[0].path = peer->slavePath();
+    present[0].serialNumber = c.followSerial ? "A1B2" : "";
+    acquire::SessionOptions options;
+    options.listAdapters = [&] { return present; };
+    Rig rig(options);
+    const std::string opened = c.followSerial ? peer->slavePath() : link;
+    ASSERT_EQ(rig.session.openPort(opened, 19200), meterlink::SerialPort::OpenResult::Ok);
+
+    peer->hangUp();
+    ASSERT_TRUE(rig.receiveUntil([&] { return rig.heard.lost == 1; }));
+    EXPECT_TRUE(rig.session.reconnecting());
+    rig.session.everySecond();  // not back yet
+    EXPECT_EQ(rig.heard.back, 0);
+
+    auto replugged = std::make_unique<PtyPeer>();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(replugged->slavePath(), link);
+    present[0].path = replugged->slavePath();  // a new device name for the same adapter
+    rig.session.everySecond();
+    EXPECT_EQ(rig.heard.back, 1);
+    EXPECT_TRUE(rig.session.portOpen());
+    EXPECT_FALSE(rig.session.reconnecting());
+    testsupport::letLineBeSeenQuiet(rig.session.port());
+    replugged->send(kLine1 + "\r\n");
+    EXPECT_TRUE(rig.receiveUntil([&] { return rig.heard.samples.size() == 1; }));
+  }
+}
+
+TEST(Session, ClosingEndsTheSearchForALostPort) {
+  auto peer = std::make_unique<PtyPeer>();
+  Rig rig;
+  ASSERT_EQ(rig.session.openPort(peer->slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  peer->hangUp();
+  ASSERT_TRUE(rig.receiveUntil([&] { return rig.heard.lost == 1; }));
+  rig.session.closePort();
+  EXPECT_FALSE(rig.session.reconnecting());
+}
+
+TEST(Session, LinesLostAreToldWhenAskedFor) {
+  for (const bool watch : {false, true}) {
+    acquire::SessionOptions options;
+    options.watchLosses = watch;
+    Rig rig(options);
+    // A second a line for a while, then five seconds missing, then two lines run together.
+    for (int s = 0; s < 6; ++s) rig.session.dispatchLine("12/08/26\t04:44:0" + std::to_string(s) + "\t1\t2\t3\t4\t5");
+    rig.session.dispatchLine("12/08/26\t04:44:11\t1\t2\t3\t4\t5");
+    rig.session.dispatchLine("12/08/26\t04:44:12\t1\t2\t3\t4\t512/08/26\t04:44:13\t1\t2\t3\t4\t5");
+    int told = 0;
+    for (const std::string& w : rig.heard.warnings) told += w.rfind("Lines Lost: ", 0) == 0;
+    EXPECT_EQ(told, watch ? 2 : 0);
+  }
+}
+
+}  // namespace
