@@ -78,10 +78,10 @@ std::string jsonString(std::string_view text) {
 }
 
 std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
-                         const std::string& version) {
+                         const std::string& version, const std::string& program) {
   const std::vector<std::string> names = files::CsvColumnNames(config);
   std::string out = "{\"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
-                    ", \"program\": \"maru log\", \"version\": " + jsonString(version) +
+                    ", \"program\": " + jsonString(program) + ", \"version\": " + jsonString(version) +
                     ", \"time_column\": \"time_utc\", \"columns\": [";
   // The same walk as CsvColumnNames, so the names line up with the columns.
   size_t n = 0;
@@ -163,7 +163,8 @@ bool splitHostPort(const std::string& text, std::string& host, int& port, int de
 
 // ------------------------------------------------------------------------------ MQTT
 
-MqttFeed::MqttFeed(Settings settings, Notify notify) : m_settings(std::move(settings)), m_notify(std::move(notify)) {}
+MqttFeed::MqttFeed(Settings settings, Notify notify)
+    : m_settings(std::move(settings)), m_notify(std::move(notify)), m_metadata(m_settings.metadata) {}
 
 MqttFeed::~MqttFeed() {
   stop(0);
@@ -204,10 +205,8 @@ void MqttFeed::onConnect(int rc) {
   }
   // A broker that restarted without persistence forgot the retained messages: every
   // connection sets them again.
-  const std::string metadata = m_settings.prefix + "/metadata";
   publishState();
-  mosquitto_publish(m_client, nullptr, metadata.c_str(), static_cast<int>(m_settings.metadata.size()),
-                    m_settings.metadata.data(), 1, true);
+  publishMetadata();
   m_connected = true;
   const long long dropped = m_dropped;
   std::string text = std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
@@ -223,6 +222,25 @@ void MqttFeed::onConnect(int rc) {
 void MqttFeed::onDisconnect(int) {
   if (m_connected) m_droppedAtLoss = m_dropped;
   m_connected = false;
+}
+
+void MqttFeed::setMetadata(const std::string& json) {
+  {
+    std::lock_guard lock(m_stateMutex);
+    if (json == m_metadata) return;
+    m_metadata = json;
+  }
+  if (m_connected) publishMetadata();
+}
+
+void MqttFeed::publishMetadata() {
+  std::string json;
+  {
+    std::lock_guard lock(m_stateMutex);
+    json = m_metadata;
+  }
+  const std::string topic = m_settings.prefix + "/metadata";
+  mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(json.size()), json.data(), 1, true);
 }
 
 void MqttFeed::setState(const std::string& word, const std::string& reason) {
@@ -341,6 +359,17 @@ void MqttFeed::stop(int waitMs) {
   m_connected = false;
 }
 
+std::unique_ptr<MqttFeed> makeMqttFeed(const std::string& broker, const std::string& topic,
+                                       const measure::DeviceConfig& config, const std::string& deviceFile,
+                                       const std::string& program, const std::string& version,
+                                       MqttFeed::Notify notify) {
+  MqttFeed::Settings settings;
+  splitHostPort(broker, settings.host, settings.port, 1883);
+  settings.prefix = topic.empty() ? "maru/" + topicSafe(config.MeterTitle) : topic;
+  settings.metadata = metadataJson(config, deviceFile, version, program);
+  return std::make_unique<MqttFeed>(std::move(settings), std::move(notify));
+}
+
 // ------------------------------------------------------------------------------- UDP
 
 UdpFeed::~UdpFeed() {
@@ -392,11 +421,21 @@ bool UdpFeed::send(std::string_view datagram) {
 
 FeedSink::FeedSink(MqttFeed* mqtt, UdpFeed* udp, const measure::DeviceConfig& config, std::string id,
                    std::function<void(const std::string&, const std::string&)> warn)
-    : m_mqtt(mqtt), m_udp(udp), m_names(files::CsvColumnNames(config)), m_id(std::move(id)), m_warn(std::move(warn)) {}
+    : m_mqtt(mqtt),
+      m_udp(udp),
+      m_names(files::CsvColumnNames(config)),
+      m_namedFor(config),
+      m_id(std::move(id)),
+      m_warn(std::move(warn)) {}
 
 void FeedSink::sample(const SampleRecord& record) {
   ++m_count;
   const meterlink::MeterState& state = record.state;
+  if (state.config.DataFieldCount != m_namedFor.DataFieldCount || state.config.ColumnKind != m_namedFor.ColumnKind ||
+      state.config.KindWavelength != m_namedFor.KindWavelength) {
+    m_namedFor = state.config;  // another device file: other columns
+    m_names = files::CsvColumnNames(state.config);
+  }
   m_values.clear();
   files::appendCsvValues(m_values, state.config, state.sample, state.clock, state.eng);
   const std::string time = record.times.host ? files::IsoUtcMillis(*record.times.host) : std::string();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -33,7 +34,7 @@ std::string jsonString(std::string_view text);
 /// "columns": [{"name", "units", "udunits", "standard_name", "eng_header"}, ...]}.
 /// Column names are files::CsvColumnNames'.
 std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
-                         const std::string& version);
+                         const std::string& version, const std::string& program = "maru log");
 
 /// One data message: {"time_utc": "...Z", "meter_time_utc": "...Z" or null, "count": N,
 /// "values": {"<name>": number, ...}, "raw": "<line>"}. `csvValues` is what
@@ -72,6 +73,9 @@ class MqttFeed {
   /// Queues PREFIX/data `json` (QoS 0) and returns at once; dropped (and counted) while
   /// there is no connection. Any thread.
   void publishData(const std::string& json);
+  /// Replaces the retained metadata (another device file was loaded) and publishes it now
+  /// if connected. Any thread.
+  void setMetadata(const std::string& json);
   /// Sets the state word ("online", "port_lost", "recording_stopped") and why, published
   /// (retained) now if connected and on every connection: PREFIX/state holds the word,
   /// PREFIX/status {"state", "reason", "published", "dropped"}. Any thread.
@@ -91,6 +95,7 @@ class MqttFeed {
   void onPublish(int mid);
   void waitBeforeRetry(int seconds);
   void publishState();
+  void publishMetadata();
   static void connectCallback(struct mosquitto*, void* self, int rc);
   static void disconnectCallback(struct mosquitto*, void* self, int rc);
   static void publishCallback(struct mosquitto*, void* self, int mid);
@@ -108,10 +113,19 @@ class MqttFeed {
   std::atomic<long long> m_published{0}, m_dropped{0};
   std::mutex m_stateMutex;
   std::string m_state = "online", m_reason;  // guarded by m_stateMutex
+  std::string m_metadata;                     // guarded by m_stateMutex
   long long m_droppedAtLoss = 0;  // feed thread only
   bool m_everConnected = false;  // feed thread only
   bool m_reportedDown = false;   // feed thread only
 };
+
+/// The MQTT feed a front end's options ask for: `broker` "HOST[:PORT]" (1883 when not
+/// given), `topic` the prefix ("": maru/ and the device file's title made topic-safe), the
+/// metadata of `config` loaded from `deviceFile` by `program`. Not started yet.
+std::unique_ptr<MqttFeed> makeMqttFeed(const std::string& broker, const std::string& topic,
+                                       const measure::DeviceConfig& config, const std::string& deviceFile,
+                                       const std::string& program, const std::string& version,
+                                       MqttFeed::Notify notify);
 
 /// One datagram per accepted line, "<id> <time_utc> <raw line>", to HOST:PORT.
 class UdpFeed {
@@ -136,7 +150,7 @@ class UdpFeed {
 
 /// The live feeds as a sink of the session: each sample becomes one MQTT data message and
 /// one UDP datagram (either may be absent). `count` in the messages is the samples since
-/// the sink was made.
+/// the sink was made; the value names follow the device file in force.
 class FeedSink : public Sink {
  public:
   /// The feeds are not owned and must outlive the sink; `id` starts each datagram.
@@ -151,6 +165,7 @@ class FeedSink : public Sink {
   MqttFeed* m_mqtt;
   UdpFeed* m_udp;
   std::vector<std::string> m_names;
+  measure::DeviceConfig m_namedFor;  // the columns m_names were made for
   std::string m_id;
   std::function<void(const std::string&, const std::string&)> m_warn;
   long long m_count = 0;

@@ -1,5 +1,7 @@
 #include "app/mainform.h"
 
+#include <cstdio>
+
 #include "app/controls.h"
 #include "measure/cformat.h"
 #include "measure/devicefile.h"
@@ -28,6 +30,43 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
   setupDispatch();
+  startFeeds();
+}
+
+void MainForm::startFeeds() {
+  const MainFormOptions::Feeds& f = m_options.feeds;
+  // Their news goes to stderr, as maru log's does: the operator watches the data, not the
+  // broker.
+  auto note = [](const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  };
+  std::string error;
+  if (!f.udp.empty()) {
+    m_udp = std::make_unique<acquire::UdpFeed>();
+    if (!m_udp->open(f.udp, error)) {
+      note("UDP", error);
+      m_udp.reset();
+    }
+  }
+  if (!f.mqtt.empty()) {
+    m_mqtt = acquire::makeMqttFeed(f.mqtt, f.topic, Config, DeviceFilePath, "maruview", f.version, note);
+    updateFeedState();
+    if (!m_mqtt->start(error)) {
+      note("MQTT", error);
+      m_mqtt.reset();
+    }
+  }
+  if (!m_mqtt && !m_udp) return;
+  m_feeds = std::make_unique<acquire::FeedSink>(m_mqtt.get(), m_udp.get(), Config,
+                                                acquire::topicSafe(Config.MeterTitle), note);
+  m_session.addSink(m_feeds.get());
+}
+
+// The MQTT state follows the port, as maru log's does.
+void MainForm::updateFeedState() {
+  if (!m_mqtt) return;
+  if (OpenPortNumber != 0) m_mqtt->setState("online", "");
+  else m_mqtt->setState("port_lost", "no host port is open");
 }
 
 acquire::SessionOptions MainForm::sessionOptions() {
@@ -45,7 +84,9 @@ acquire::SessionOptions MainForm::sessionOptions() {
   return o;
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() {
+  if (m_mqtt) m_mqtt->stop();
+}
 
 bool MainForm::click(const std::string& name) {
   auto it = m_clicks.find(name);
@@ -221,15 +262,18 @@ void MainForm::OpenPort(int number, const std::string& name) {
     const std::string cause = meterlink::explainOpenFailure(name, result);
     if (!cause.empty()) text += "\n" + cause;
     m_ui.messageBox("Comm Error", text, {});
+    updateFeedState();
     return;
   }
   OpenPortNumber = number;
+  updateFeedState();
 }
 
 void MainForm::ClosePort() {
   const bool ok = m_session.closePort();
   if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port", {});
   OpenPortNumber = 0;
+  updateFeedState();
 }
 
 bool MainForm::WritePort(const char* bytes, size_t count) { return m_session.sendBytes({bytes, count}); }
@@ -284,10 +328,12 @@ void MainForm::onPortLost(const std::string& reason) {
   m_portLostReason = reason;
   m_lostSlot = OpenPortNumber;
   OpenPortNumber = 0;
+  updateFeedState();
 }
 
 void MainForm::onPortBack(std::chrono::seconds down) {
   OpenPortNumber = m_lostSlot;
+  updateFeedState();
   m_view.setText("LBPortDevice", "Port device: " + slotText(m_lostSlot) +
                                      cformat(" - back after %lld s down", static_cast<long long>(down.count())));
   // The meter starts afresh: ask for its setup, and for data again if it was sending.
@@ -452,6 +498,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_view.setText("LBDeviceFile", "Device File:  " + shownName);
+  if (m_mqtt) m_mqtt->setMetadata(acquire::metadataJson(Config, path, m_options.feeds.version, "maruview"));
   m_view.setVisible("PMeterType", false);
   m_view.setActivePage(4);
   m_plot->UpdatePlotOptions(Config.DataFieldCount);

@@ -13,6 +13,7 @@
 #include "app/exportjob.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
+#include "acquire/feeds.h"
 #include "acquire/session.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
@@ -46,6 +47,12 @@ struct MainFormOptions {
   std::function<void(MainForm&)> onStarted;
   /// The serial adapters present now; empty means this machine's (tests give their own).
   std::function<std::vector<meterlink::SerialAdapter>()> listAdapters;
+  /// Live feeds of every sample, as `maru log` publishes them: an MQTT broker
+  /// ("HOST[:PORT]") and topic prefix, a UDP receiver ("HOST:PORT"); "" for none.
+  struct Feeds {
+    std::string mqtt, topic, udp;
+    std::string version;  ///< the program's, for the MQTT metadata
+  } feeds;
 };
 
 class MainForm {
@@ -227,6 +234,8 @@ class MainForm {
   void onPortLost(const std::string& reason);
   void onPortBack(std::chrono::seconds down);
   acquire::SessionOptions sessionOptions();
+  void startFeeds();
+  void updateFeedState();
   void restoreHostPorts();
   std::string slotText(int slot) const;
   void WriteEngrLine();
@@ -257,6 +266,9 @@ class MainForm {
   } m_listener;
   acquire::Session m_session;
   int m_lostSlot = 0;  ///< the host-port item whose adapter is looked for
+  std::unique_ptr<acquire::MqttFeed> m_mqtt;
+  std::unique_ptr<acquire::UdpFeed> m_udp;
+  std::unique_ptr<acquire::FeedSink> m_feeds;
   std::unique_ptr<PlotPage> m_plot;
   files::Recording m_recording;
   std::unique_ptr<files::ReplayReader> m_replay;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "acquire/feeds.h"
 #include "sim/helpformatter.h"
 
 namespace cli {
@@ -38,6 +39,29 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv)
     return 2;
   }
   return std::nullopt;
+}
+
+/// HOST:PORT of a broker or a receiver; `defaultPort` 0: the port must be given. `shape`
+/// names the form in the message ("'x:0' is not HOST:PORT").
+inline CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
+  return CLI::Validator(
+      [defaultPort, shape](std::string& text) -> std::string {
+        std::string host;
+        int port = 0;
+        return acquire::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
+      },
+      "");
+}
+
+/// An MQTT topic prefix: not empty, no wildcard, no '/' at its end.
+inline CLI::Validator topicPrefixValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text.empty() || text.find_first_of("+#") != std::string::npos || text.back() == '/')
+          return "'" + text + "' is not a topic prefix (no '+', '#' or trailing '/')";
+        return {};
+      },
+      "");
 }
 
 }  // namespace cli

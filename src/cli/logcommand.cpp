@@ -143,15 +143,13 @@ class LogSession : public acquire::Listener, public acquire::Sink {
       }
     }
     if (!m_options.mqtt.empty()) {
-      acquire::MqttFeed::Settings settings;
-      acquire::splitHostPort(m_options.mqtt, settings.host, settings.port, 1883);
-      settings.prefix = m_options.topic.empty() ? "maru/" + m_id : m_options.topic;
-      settings.metadata = acquire::metadataJson(m_state.config, m_options.dev, MARU_VERSION_STRING);
       // The client's thread hands its news to this one, which owns stderr and the status line.
-      m_mqtt = std::make_unique<acquire::MqttFeed>(settings, [](const std::string& c, const std::string& t) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
-      });
+      m_mqtt = acquire::makeMqttFeed(m_options.mqtt, m_options.topic, m_state.config, m_options.dev, "maru log",
+                                     MARU_VERSION_STRING, [](const std::string& c, const std::string& t) {
+                                       QMetaObject::invokeMethod(
+                                           QCoreApplication::instance(),
+                                           [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
+                                     });
       updateFeedState();  // the port is not open yet
       if (!m_mqtt->start(error)) {
         std::fprintf(stderr, "maru log: --mqtt: %s\n", error.c_str());
@@ -414,17 +412,6 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   double m_rate = 0;
 };
 
-// HOST:PORT for a broker or a receiver; `defaultPort` 0: the port must be given.
-CLI::Validator hostPortValidator(int defaultPort, const std::string& shape) {
-  return CLI::Validator(
-      [defaultPort, shape](std::string& text) -> std::string {
-        std::string host;
-        int port = 0;
-        return acquire::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
-      },
-      "");
-}
-
 }  // namespace
 
 int logMain(int argc, char** argv) {
@@ -445,19 +432,13 @@ int logMain(int argc, char** argv) {
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
   app.add_option("--mqtt", o.mqtt, "publish to this MQTT broker (port 1883 when not given)")
-      ->check(hostPortValidator(1883, "HOST[:PORT]"))
+      ->check(cli::hostPortValidator(1883, "HOST[:PORT]"))
       ->type_name("HOST[:PORT]");
   app.add_option("--topic", o.topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (text.empty() || text.find_first_of("+#") != std::string::npos || text.back() == '/')
-              return "'" + text + "' is not a topic prefix (no '+', '#' or trailing '/')";
-            return {};
-          },
-          ""))
+      ->check(cli::topicPrefixValidator())
       ->type_name("PREFIX");
   app.add_option("--udp", o.udp, "send one datagram per line to HOST:PORT")
-      ->check(hostPortValidator(0, "HOST:PORT"))
+      ->check(cli::hostPortValidator(0, "HOST:PORT"))
       ->type_name("HOST:PORT");
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,43 @@ TEST(LogMqtt, AnUnreachableBrokerDoesNotStopTheFiles) {
   logger->signal(SIGTERM);
   ASSERT_TRUE(logger->waitFinished(5000));
   EXPECT_EQ(logger->exitCode(), 0);
+}
+
+// The window publishes with the same contract: its demo meter's lines reach the broker as
+// data messages whose values are the device file's columns, with retained state and
+// metadata saying which program sent them.
+TEST(WindowMqtt, TheDemoPublishesEveryLineAsMaruLogDoes) {
+  Broker broker;
+  ASSERT_TRUE(broker.up());
+  Subscriber subscriber(broker, "ship/window/#");
+  TempDir dir;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("HOME", q(dir.path()));
+  Child window(MARU_VIEW,
+               {"--demo", "--mqtt", q("127.0.0.1:" + std::to_string(broker.port())), "--topic", "ship/window"}, env);
+  ASSERT_TRUE(window.started());
+  ASSERT_TRUE(subscriber.waitFor("ship/window/data", 3, 20000)) << window.err();
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const auto m = subscriber.on("ship/window/metadata");
+        return !m.empty() && json(m.back().payload)["columns"].toArray().size() > 0;
+      },
+      5000));
+  const QJsonObject metadata = json(subscriber.on("ship/window/metadata").back().payload);
+  EXPECT_EQ(metadata["program"].toString(), "maruview");
+  std::set<QString> names;
+  for (const auto& column : metadata["columns"].toArray()) names.insert(column.toObject()["name"].toString());
+  EXPECT_EQ(subscriber.on("ship/window/state").back().payload, "online");
+  for (const MqttMessage& message : subscriber.on("ship/window/data")) {
+    const QJsonObject data = json(message.payload);
+    EXPECT_FALSE(message.retained);
+    EXPECT_FALSE(data["raw"].toString().isEmpty());
+    EXPECT_TRUE(data["time_utc"].toString().endsWith('Z'));
+    const QJsonObject values = data["values"].toObject();
+    EXPECT_EQ(values.size(), static_cast<int>(names.size())) << message.payload;
+    for (const QString& name : values.keys()) EXPECT_TRUE(names.count(name)) << name.toStdString();
+  }
 }
 
 TEST(LogUdp, OneDatagramPerLine) {
