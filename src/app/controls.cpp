@@ -70,6 +70,8 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "LBExportStatus", W::Label, "").hidden(),
       Row("main", "PBExport", W::ProgressBar, "").index(0).access("Export progress").hidden(),
       Row("main", "BTExportCancel", W::Button, "Cancel Export").hidden(),
+      Row("main", "LBExportZone", W::Label, "Export: meter clock zone"),
+      Row("main", "EDExportZone", W::Edit, "UTC").access("Zone of the meter's clock for Export (UTC or +HH:MM)"),
 
       // ---- The menu ----
       Row("menubar", "File1", W::MenuItem, "&File"),

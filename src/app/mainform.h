@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exportjob.h"
+#include "acquire/conversion.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
 #include "acquire/feeds.h"
@@ -33,6 +33,12 @@
 namespace app {
 
 class MainForm;
+
+/// What File > Export Recording… writes.
+using ExportFormat = acquire::ConversionFormat;
+/// The format an output name asks for: ".nc", ".nc4" or ".cdf" (any case) is NetCDF,
+/// anything else CSV.
+ExportFormat ExportFormatFor(const std::string& path);
 
 struct MainFormOptions {
   meterlink::PortSlots ports;                  ///< which device each "Host Port - COM n" item means
@@ -273,7 +279,8 @@ class MainForm {
   files::Recording m_recording;
   std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferSession m_transfer;
-  std::unique_ptr<ExportJob> m_export;
+  std::unique_ptr<acquire::ConversionJob> m_export;
+  std::vector<std::string> m_exportWarnings;  ///< "line N: caption: text" of the running export
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;

@@ -3,6 +3,9 @@
 #include "app/mainform.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <optional>
 
 #include "files/csvformat.h"
 #include "files/engrformat.h"
@@ -129,6 +132,12 @@ void MainForm::WriteCsvLine() {
 
 // ---- Export Recording...: a raw file into CSV or NetCDF, a slice per tick
 
+ExportFormat ExportFormatFor(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".nc" || ext == ".nc4" || ext == ".cdf" ? ExportFormat::Netcdf : ExportFormat::Csv;
+}
+
 namespace {
 /// Input bytes converted per 55 ms tick: a few milliseconds of work.
 constexpr size_t kExportSliceBytes = 1 << 16;
@@ -158,11 +167,14 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
     ShowWarningBox("Export Recording", "An export is running; cancel it or let it finish first.");
     return false;
   }
-  if (rawPath == outPath) {
-    ShowWarningBox("Export Failed", "The export cannot overwrite the raw file '" + rawPath + "'.");
+  // The zone the meter's clock was set to, as maru convert --meter-tz takes it.
+  const std::string zone = editText("EDExportZone");
+  const std::optional<files::UtcOffset> offset = files::parseUtcOffset(zone);
+  if (!offset) {
+    ShowWarningBox("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM or -HH:MM.");
     return false;
   }
-  ExportJob::Request request;
+  acquire::ConversionJob::Request request;
   request.format = format;
   request.input = rawPath;
   request.output = outPath;
@@ -170,8 +182,17 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
   request.refCorrection = RefCorrectionOn;
   request.tempCorrection = TempCorrectionOn;
   request.deviceFileText = files::readWholeFile(DeviceFilePath);
+  request.meterTimeZone = *offset;
   request.history = "maruview Export Recording: '" + rawPath + "' with '" + DeviceFilePath + "'";
-  auto job = std::make_unique<ExportJob>(std::move(request));
+  m_exportWarnings.clear();
+  // What maru convert would print on stderr, each with the input line it concerns.
+  auto job = std::make_unique<acquire::ConversionJob>(
+      std::move(request), [this](long line, const std::string& caption, const std::string& text) {
+        std::string oneLine = text;
+        for (char& c : oneLine)
+          if (c == '\n' || c == '\r') c = ' ';
+        m_exportWarnings.push_back("line " + std::to_string(line) + ": " + caption + ": " + oneLine);
+      });
   if (!job->start()) {
     ShowWarningBox("Export Failed", job->error());
     return false;
@@ -188,13 +209,13 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
 
 void MainForm::exportStep() {
   if (!m_export) return;
-  const ExportJob::Status status = m_export->step(kExportSliceBytes);
+  const auto status = m_export->step(kExportSliceBytes);
   m_view.setItemIndex("PBExport", m_export->percent());
-  if (status == ExportJob::Status::Running) return;
+  if (status == acquire::ConversionJob::Status::Running) return;
   const std::string output = m_export->request().output;
-  if (status == ExportJob::Status::Done) {
+  if (status == acquire::ConversionJob::Status::Done) {
     m_view.setText("LBExportStatus", cformat("Exported %lld samples to '", m_export->samples()) + output + "'");
-    const auto& warnings = m_export->warnings();
+    const auto& warnings = m_exportWarnings;
     if (!warnings.empty()) {
       // The export is complete, as maru convert's would be; the lines in question are named.
       std::string text = "The export is complete. Lines to check in '" + m_export->request().input + "':";

@@ -35,11 +35,11 @@ int runMaru(const QStringList& args, std::string* err = nullptr) {
 }
 
 std::string convert(const std::string& format, const std::string& dev, const std::string& raw,
-                    const std::string& out) {
+                    const std::string& out, const std::string& zone = "UTC") {
   std::string err;
   const int status = runMaru({"convert", "--dev", QString::fromStdString(dev), "--format",
-                              QString::fromStdString(format), QString::fromStdString(raw), "-o",
-                              QString::fromStdString(out)},
+                              QString::fromStdString(format), "--meter-tz", QString::fromStdString(zone),
+                              QString::fromStdString(raw), "-o", QString::fromStdString(out)},
                              &err);
   EXPECT_EQ(status, 0) << err;
   return err;
@@ -118,6 +118,9 @@ TEST_P(ExportCsvParity, EqualsMaruConvertByteForByte) {
   const std::string dev = loadExample(name + ".dev");
   const std::string raw = example(name + ".raw");
   const std::string out = dir.file("window.csv");
+  // The zone of the meter's clock, as maru convert --meter-tz takes it.
+  const std::string zone = name == "bb3" ? "+02:00" : name == "flcd" ? "-03:30" : "UTC";
+  form->view().setText("EDExportZone", zone);
   exportVia(raw, out);
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[1].defaultSuffix, "csv");
@@ -133,7 +136,7 @@ TEST_P(ExportCsvParity, EqualsMaruConvertByteForByte) {
   EXPECT_EQ(form->Sample.SampleCounter, 0);  // the live state saw none of it
 
   const std::string tool = dir.file("tool.csv");
-  convert("csv", dev, raw, tool);
+  convert("csv", dev, raw, tool, zone);
   const std::string expected = readFile(tool);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(readFile(out), expected);
@@ -233,6 +236,12 @@ TEST_F(ExportForm, OutputThatCannotBeMadeOrAMissingInputIsABoxAndNoExport) {
   ASSERT_EQ(ui.countBoxes("Export Failed"), 2u);
   EXPECT_NE(ui.boxes[0].text.find("missing.raw"), std::string::npos);
   EXPECT_NE(ui.boxes[1].text.find("no-such-folder/out.nc"), std::string::npos);
+  // A zone that is none: nothing starts.
+  form->view().setText("EDExportZone", "CET");
+  exportVia(example("ntu.raw"), dir.file("out.csv"));
+  EXPECT_FALSE(form->ExportRunning());
+  ASSERT_EQ(ui.countBoxes("Export Failed"), 3u);
+  EXPECT_NE(ui.boxes[2].text.find("'CET' is not UTC, +HH:MM or -HH:MM"), std::string::npos) << ui.boxes[2].text;
   EXPECT_FALSE(exists(dir.file("out.csv")));
 }
 

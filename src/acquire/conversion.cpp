@@ -1,0 +1,300 @@
+#include "acquire/conversion.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "files/csvformat.h"
+#include "files/engrformat.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace acquire {
+
+namespace {
+
+constexpr size_t kReadBlock = 1 << 16;
+constexpr size_t kOutputBlock = 1 << 16;
+
+std::string inQuotes(const std::string& path) { return "'" + path + "'"; }
+
+// Where the chain of symbolic links starting at `path` ends (`path` itself when it is no
+// link), whether or not a file is there: a file written by renaming replaces that one, and
+// the links stay links, as cp leaves them.
+std::string linkTarget(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path at = path;
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, ec)); ++hops) {
+    const fs::path next = fs::read_symlink(at, ec);
+    if (ec) break;
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  return at.string();
+}
+
+// A free name beside `path` for a file that is renamed to `path` when complete; "" (errno
+// set) when the folder does not take a new file.
+std::string temporaryNameFor(const std::string& path) {
+#if defined(_WIN32)
+  std::string name = path + ".part";
+  return name;
+#else
+  std::string name = path + ".part-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return {};
+  ::close(fd);
+  return name;
+#endif
+}
+
+}  // namespace
+
+ConversionJob::ConversionJob(Request request, Warn warn) : m_request(std::move(request)), m_warn(std::move(warn)) {
+  m_state.config = m_request.config;
+  // No host clock: the host's time of day is no part of a conversion.
+  m_dispatch = std::make_unique<meterlink::LineDispatch>(
+      m_state,
+      [this](const std::string& caption, const std::string& text) {
+        if (m_warn) m_warn(m_lines + 1, caption, text);
+      },
+      nullptr);
+  m_dispatch->deviceFileInForce = true;
+  m_dispatch->refCorrection = m_request.refCorrection;
+  m_dispatch->tempCorrection = m_request.tempCorrection;
+  m_dispatch->setOverflowHandler([this] {
+    if (m_warn) m_warn(m_lines + 1, "Input Buffer Overflow", "Check Baud Rate");
+  });
+  m_dispatch->setLineHandler([this](const meterlink::Line& line) { takeLine(line); });
+  // The device file is loaded once and no line changes its columns.
+  m_engLine = std::make_unique<files::EngrLineWriter>(m_state.config, m_state.eng);
+}
+
+ConversionJob::~ConversionJob() {
+  if (m_status == Status::Running) cancel();
+}
+
+bool ConversionJob::start() {
+  if (m_started) return m_status == Status::Running;
+  m_started = true;
+  const std::string& input = m_request.input;
+  const std::string& output = m_request.output;
+  // A raw recording is often the only copy of a cast: nothing is opened for writing before
+  // it is known that the input is a file and the output is not that same file.
+  struct stat in {}, out {};
+  if (::stat(input.c_str(), &in) != 0) {
+    fail("cannot read " + inQuotes(input) + ": " + std::strerror(errno));
+    return false;
+  }
+  if ((in.st_mode & S_IFMT) != S_IFREG) {
+    fail("cannot read " + inQuotes(input) + ": " +
+         ((in.st_mode & S_IFMT) == S_IFDIR ? std::strerror(EISDIR) : "not a regular file"));
+    return false;
+  }
+  const bool toStdout = output == "-";
+  const bool outputThere = toStdout ? ::fstat(fileno(stdout), &out) == 0 : ::stat(output.c_str(), &out) == 0;
+  if (!outputThere && !toStdout && errno != ENOENT) {
+    fail("cannot write " + inQuotes(output) + ": " + std::strerror(errno));
+    return false;
+  }
+  if (outputThere && out.st_dev == in.st_dev && out.st_ino == in.st_ino) {
+    fail("the output " + (toStdout ? std::string("(standard output)") : inQuotes(output)) + " is the input " +
+         inQuotes(input) + "; nothing was written");
+    return false;
+  }
+  if (!m_reader.open(input)) {
+    fail("cannot read " + inQuotes(input) + ": " + std::strerror(errno));
+    return false;
+  }
+  m_inputBytes = static_cast<long long>(in.st_size);
+  // A device or a pipe named as output is written into, never replaced.
+  const bool special = !toStdout && outputThere && (out.st_mode & S_IFMT) != S_IFREG && (out.st_mode & S_IFMT) != S_IFDIR;
+  if (special && m_request.format == ConversionFormat::Netcdf) {
+    fail("cannot write " + inQuotes(output) + ": a NetCDF file must be a regular file");
+    return false;
+  }
+  m_destination = toStdout || special ? output : linkTarget(output);
+  if (m_request.format == ConversionFormat::Csv && !toStdout && !special) {
+    m_partPath = temporaryNameFor(m_destination);
+    if (m_partPath.empty()) {
+      fail("cannot write " + inQuotes(output) + ": " + std::strerror(errno));
+      return false;
+    }
+  }
+  if (!openOutput()) return false;
+  m_block.resize(kReadBlock);
+  return true;
+}
+
+bool ConversionJob::openOutput() {
+  const std::string& output = m_request.output;
+  if (m_request.format == ConversionFormat::Netcdf) {
+    files::NetcdfProvenance provenance;
+    provenance.deviceFileText = m_request.deviceFileText;
+    provenance.history = m_request.history;
+    provenance.meterTimeZone = m_request.meterTimeZone;
+    if (!m_netcdf.open(m_destination, m_state.config, provenance)) {
+      fail(m_netcdf.error());
+      return false;
+    }
+    return true;
+  }
+  if (output == "-") {
+    m_file.attach(stdout, "-");
+  } else if (!m_file.open(m_partPath.empty() ? m_destination : m_partPath)) {
+    fail("cannot write " + inQuotes(output) + ": " + std::strerror(errno));
+    return false;
+  }
+  m_file.setFlushEachWrite(false);  // large blocks; a converter has no crash to survive
+  // The header goes out with the first block of lines.
+  const std::string header =
+      m_request.format == ConversionFormat::Eng ? files::EngrHeader(m_state.config) : files::CsvHeader(m_state.config);
+  m_out.resize(kOutputBlock + m_engLine->maxChars() + header.size() + 4096);
+  std::memcpy(m_out.data(), header.data(), header.size());
+  m_used = header.size();
+  return true;
+}
+
+ConversionJob::Status ConversionJob::step(size_t maxBytes) {
+  if (m_status != Status::Running || !m_started) return m_status;
+  size_t budget = std::max<size_t>(maxBytes, 1);
+  while (budget > 0 && m_status == Status::Running) {
+    const size_t n = m_reader.readBlock(m_block.data(), std::min(budget, m_block.size()));
+    if (n == 0) {
+      if (finish()) m_status = Status::Done;
+      break;
+    }
+    m_readBytes += static_cast<long long>(n);
+    budget -= std::min(budget, n);
+    m_dispatch->feed(m_block.data(), n);
+  }
+  return m_status;
+}
+
+void ConversionJob::takeLine(const meterlink::Line& line) {
+  if (m_status != Status::Running) return;
+  ++m_lines;
+  if (line.kind == meterlink::Line::Kind::Reply) {
+    m_known.noteReply(line.text, line.reply.matched);
+    return;
+  }
+  m_known.noteDataLine(line.text);
+  if (const int fresh = line.correctionsSkipped & ~m_correctionWarned) {
+    m_correctionWarned |= fresh;
+    for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
+      if ((fresh & flag) && m_warn) m_warn(m_lines, "Correction Skipped", measure::CorrectionSkippedText(flag));
+  }
+  ++m_samples;
+  const measure::MeterClock& clock = m_state.clock;
+  switch (m_request.format) {
+    case ConversionFormat::Eng:
+      // Written in place: the hot path of a long conversion.
+      m_used = static_cast<size_t>(m_engLine->write(m_out.data() + m_used, m_state.sample, clock) - m_out.data());
+      break;
+    case ConversionFormat::Csv: {
+      m_row.clear();
+      const files::SampleTimes times{
+          std::nullopt,
+          files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone)};
+      files::appendCsvRow(m_row, times, m_state.config, m_state.sample, clock, m_state.eng);
+      if (m_used + m_row.size() > m_out.size()) m_out.resize(m_used + m_row.size());
+      std::memcpy(m_out.data() + m_used, m_row.data(), m_row.size());
+      m_used += m_row.size();
+      break;
+    }
+    case ConversionFormat::Netcdf: {
+      const auto time =
+          files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone);
+      if (!m_netcdf.write(time, m_state.sample, m_state.eng)) fail(m_netcdf.error());
+      return;
+    }
+  }
+  if (m_used >= kOutputBlock) flush();
+}
+
+bool ConversionJob::flush() {
+  if (m_used == 0) return true;
+  if (!m_file.write(std::string_view(m_out.data(), m_used))) {
+    fail(inQuotes(m_request.output) + " could not be written: " + std::strerror(errno));
+    return false;
+  }
+  m_used = 0;
+  return true;
+}
+
+bool ConversionJob::finish() {
+  if (m_request.format == ConversionFormat::Netcdf) {
+    if (!m_netcdf.finish()) {
+      fail(m_netcdf.error());
+      return false;
+    }
+    return true;
+  }
+  if (!flush()) return false;
+  if (m_request.output == "-" && std::fflush(stdout) != 0) {
+    fail(inQuotes(m_request.output) + " could not be completed: " + std::strerror(errno));
+    return false;
+  }
+  if (!m_file.close()) {
+    fail(inQuotes(m_request.output) + " could not be completed: " + std::strerror(errno));
+    return false;
+  }
+  if (!m_partPath.empty()) {
+    std::error_code ec;
+    std::filesystem::rename(m_partPath, m_destination, ec);
+    if (ec) {
+      fail("cannot rename " + inQuotes(m_partPath) + " to " + inQuotes(m_destination) + ": " + ec.message());
+      return false;
+    }
+    m_partPath.clear();
+  }
+  return true;
+}
+
+void ConversionJob::fail(const std::string& text) {
+  m_status = Status::Failed;
+  // Once lines were read, the line being converted when it failed is named.
+  m_error = m_lines > 0 || m_readBytes > 0
+                ? "Line " + std::to_string(std::max<long>(m_lines, 1)) + " of " + inQuotes(m_request.input) + ": " + text
+                : text;
+  discardOutput();
+}
+
+void ConversionJob::cancel() {
+  if (m_status != Status::Running) return;
+  m_status = Status::Cancelled;
+  discardOutput();
+}
+
+void ConversionJob::discardOutput() {
+  m_reader.close();
+  if (m_request.format == ConversionFormat::Netcdf) {
+    m_netcdf.abandon();
+  } else {
+    m_file.close();
+    // Only the temporary file this conversion made is removed (never the chosen file, nor
+    // a device such as /dev/full).
+    if (!m_partPath.empty()) std::remove(m_partPath.c_str());
+    m_partPath.clear();
+  }
+  m_used = 0;
+}
+
+std::string ConversionJob::temporaryPath() const {
+  return m_request.format == ConversionFormat::Netcdf ? m_netcdf.temporaryPath() : m_partPath;
+}
+
+int ConversionJob::percent() const {
+  if (m_status == Status::Done) return 100;
+  if (m_inputBytes <= 0) return 0;
+  return static_cast<int>(std::min<long long>(100, m_readBytes * 100 / m_inputBytes));
+}
+
+}  // namespace acquire

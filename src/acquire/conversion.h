@@ -1,0 +1,106 @@
+#pragma once
+// A raw recording converted with a device configuration into an engineering-units file, a
+// CSV table or a NetCDF-CF file: the one conversion behind `maru convert` and File > Export
+// Recording…. It runs a slice at a time (the window's ticks go on while a large file
+// converts; the command line runs it to the end), reports its progress, can be cancelled,
+// and never harms its input: nothing is opened for writing before it is known that the
+// input is a regular file and the output is not that same file. A CSV or NetCDF file is
+// written under a temporary name beside the output (beside the file an output link points
+// to) and renamed when complete; a device or pipe named as output is written into.
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/archivetime.h"
+#include "files/engrformat.h"
+#include "files/netcdfwriter.h"
+#include "files/recorders.h"
+#include "files/replayreader.h"
+#include "link/linedispatch.h"
+#include "measure/deviceconfig.h"
+
+namespace acquire {
+
+enum class ConversionFormat { Eng, Csv, Netcdf };
+
+class ConversionJob {
+ public:
+  struct Request {
+    ConversionFormat format = ConversionFormat::Eng;
+    std::string input;             ///< the raw recording
+    std::string output;            ///< created or replaced; "-" standard output (eng, csv)
+    measure::DeviceConfig config;  ///< copied: the device file as loaded
+    std::string deviceFileText;    ///< kept in the NetCDF file
+    bool refCorrection = false;
+    bool tempCorrection = false;
+    files::UtcOffset meterTimeZone;  ///< the zone the meter's clock was set to
+    std::string history;             ///< NetCDF "history"
+  };
+  enum class Status { Running, Done, Failed, Cancelled };
+  /// A warning the program would show for a line of the input (1-based).
+  using Warn = std::function<void(long line, const std::string& caption, const std::string& text)>;
+
+  ConversionJob(Request request, Warn warn);
+  /// A conversion that did not finish leaves no output behind.
+  ~ConversionJob();
+  ConversionJob(const ConversionJob&) = delete;
+  ConversionJob& operator=(const ConversionJob&) = delete;
+
+  /// Checks the input and the output, opens both. False (see error()) when it cannot
+  /// start; nothing was written then.
+  bool start();
+  /// Converts at most about `maxBytes` more of the input; at its end the output is
+  /// completed (Done). A write that fails ends the conversion (Failed, the partial output
+  /// removed, error() names the input line and the cause).
+  Status step(size_t maxBytes);
+  /// Stops and removes the partial output. Nothing happens once it ended.
+  void cancel();
+
+  Status status() const { return m_status; }
+  /// Share of the input read, 0..100.
+  int percent() const;
+  /// Input lines framed so far.
+  long lines() const { return m_lines; }
+  /// Samples written to the output.
+  long long samples() const { return m_samples; }
+  const std::string& error() const { return m_error; }
+  const Request& request() const { return m_request; }
+  /// The temporary file being written while it runs ("" when there is none).
+  std::string temporaryPath() const;
+
+ private:
+  void takeLine(const meterlink::Line& line);
+  bool openOutput();
+  bool flush();
+  bool finish();
+  void fail(const std::string& text);
+  void discardOutput();
+
+  Request m_request;
+  Warn m_warn;
+  meterlink::MeterState m_state;
+  std::unique_ptr<meterlink::LineDispatch> m_dispatch;
+  std::unique_ptr<files::EngrLineWriter> m_engLine;
+  files::ReplayReader m_reader;
+  files::LineRecorder m_file;      ///< eng and csv output
+  std::string m_destination;       ///< where the output ends up (an output link's target)
+  std::string m_partPath;          ///< the temporary csv file; "" when writing in place
+  files::NetcdfWriter m_netcdf;
+  files::MeterClockKnowledge m_known;
+  std::vector<char> m_out;         ///< output gathered a block at a time
+  size_t m_used = 0;
+  std::vector<char> m_block;
+  std::string m_row;
+  long long m_inputBytes = 0;
+  long long m_readBytes = 0;
+  long m_lines = 0;
+  long long m_samples = 0;
+  int m_correctionWarned = 0;
+  bool m_started = false;
+  Status m_status = Status::Running;
+  std::string m_error;
+};
+
+}  // namespace acquire
