@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/mainform.h"
-#include "app/nullchart.h"
+#include "nullchart.h"
 #include "scriptedui.h"
 #include "support/ptypeer.h"
 #include "support/simprocess.h"

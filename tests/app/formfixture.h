@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/mainform.h"
-#include "app/nullchart.h"
+#include "nullchart.h"
 #include "scriptedui.h"
 #include "support/ptypeer.h"
 #include "support/quietline.h"

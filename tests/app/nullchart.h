@@ -1,5 +1,5 @@
 #pragma once
-// A chart that draws nothing, for headless runs (the command-line tools). It keeps the
+// A chart that draws nothing, for the form's tests without a window. It keeps the
 // channel titles and point counts so that what would be shown can be read back.
 #include <string>
 #include <vector>
