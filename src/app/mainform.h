@@ -61,23 +61,9 @@ struct MainFormOptions {
   } feeds;
 };
 
-class MainForm {
- public:
-  MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions options = {});
-  ~MainForm();
-  MainForm(const MainForm&) = delete;
-  MainForm& operator=(const MainForm&) = delete;
-
-  ViewModel& view() { return m_view; }
-  const ViewModel& view() const { return m_view; }
-
-  /// Forwards a click on the control `name` (buttons, panels, menu items, dialog buttons).
-  /// Returns false when the name has no click handler.
-  bool click(const std::string& name);
-  /// Forwards a change of a combo box or radio group after its index was written to the view.
-  bool changed(const std::string& name);
-
-  // ---- Shared state (start values as the program starts) ----
+/// The shared state of the window as the operator's handlers, the ticks and the status
+/// refresh use it. Start values are the program's at start.
+struct FormState {
   /// What the meter's lines tell; Config … Meter below name its parts.
   meterlink::MeterState State;
   measure::DeviceConfig& Config = State.config;
@@ -97,6 +83,35 @@ class MainForm {
   bool SampleClockDirty = false;
   bool ReplayMode = false;
   bool ReplayRunning = false;
+  bool PowerUser = false;
+  PlotChoices Plot;  ///< PlotType, BBPlotChoice, StdDevWindow and the three plot switches
+  bool RefCorrectionOn = false, TempCorrectionOn = false;
+  std::string DeviceFilePath;
+  int MessageBoxDepth = 0;
+  float SampleRateHz = 0.0f;
+};
+
+class MainForm : private FormState {
+  friend struct FormTestAccess;  ///< tests that set an edge of the state directly (tests/app/formaccess.h)
+
+ public:
+  MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions options = {});
+  ~MainForm();
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
+
+  ViewModel& view() { return m_view; }
+  const ViewModel& view() const { return m_view; }
+
+  /// Forwards a click on the control `name` (buttons, panels, menu items, dialog buttons).
+  /// Returns false when the name has no click handler.
+  bool click(const std::string& name);
+  /// Forwards a change of a combo box or radio group after its index was written to the view.
+  bool changed(const std::string& name);
+
+  /// The window's shared state, to read: what the meter told, the port, the plot choices.
+  const FormState& shared() const { return *this; }
+
   // Recording and transfer state lives in their objects; these read it.
   bool RecordRaw() const { return m_recording.on(files::Recording::Stream::Raw); }
   bool RecordEngr() const { return m_recording.on(files::Recording::Stream::Engr); }
@@ -108,12 +123,6 @@ class MainForm {
   int TransferIdleTicks() const { return m_transfer.idleTicks(); }
   int TransferStatus() const { return static_cast<int>(m_transfer.status()); }
   long ReceiveFileBytes() const { return m_transfer.bytes(); }
-  bool PowerUser = false;
-  PlotChoices Plot;  ///< PlotType, BBPlotChoice, StdDevWindow and the three plot switches
-  bool RefCorrectionOn = false, TempCorrectionOn = false;
-  std::string DeviceFilePath;
-  int MessageBoxDepth = 0;
-  float SampleRateHz = 0.0f;
 
   // ---- Application shell ----
   void ShowWarningBox(const std::string& caption, const std::string& text);

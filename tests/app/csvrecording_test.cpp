@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/openfiles.h"
+#include "formaccess.h"
 #include "formfixture.h"
 
 using testsupport::FormFixture;
@@ -48,13 +49,13 @@ class CsvForm : public FormFixture {
     FormFixture::SetUp();
     choosePort(1);
     tick();
-    form->SetupRequestTicks = 0;
+    testsupport::editState(*form).SetupRequestTicks = 0;
   }
   void meterSends(const std::string& bytes) {
-    const unsigned long target = form->TotalBytesRead + bytes.size();
+    const unsigned long target = form->shared().TotalBytesRead + bytes.size();
     peer.send(bytes);
-    for (int i = 0; i < 50 && form->TotalBytesRead < target; ++i) tick(5);
-    ASSERT_GE(form->TotalBytesRead, target) << "not delivered: " << bytes;
+    for (int i = 0; i < 50 && form->shared().TotalBytesRead < target; ++i) tick(5);
+    ASSERT_GE(form->shared().TotalBytesRead, target) << "not delivered: " << bytes;
   }
   void click(const std::string& button, const std::string& path) {
     ui.files.push_back(path);

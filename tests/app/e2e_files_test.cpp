@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "formaccess.h"
 #include "formfixture.h"
 
 using testsupport::FormFixture;
@@ -102,8 +103,8 @@ class EndToEnd : public FormFixture {
     makeForm();
     tick();  // start-up defaults
     choosePort(2, 3);
-    ASSERT_EQ(form->OpenPortNumber, 2);
-    form->SetupRequestTicks = 0;
+    ASSERT_EQ(form->shared().OpenPortNumber, 2);
+    testsupport::editState(*form).SetupRequestTicks = 0;
   }
   bool tickUntil(const std::function<bool()>& done, int limit, int settleMs) {
     for (int i = 0; i < limit && !done(); ++i) tick(settleMs);
@@ -122,7 +123,7 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   connectTo(sim);
   loadExample("flcd.dev");
   // Some lines first, so that the running sample count is past its start.
-  ASSERT_TRUE(tickUntil([&] { return form->Sample.SampleCounter >= 5; }, 400, 10));
+  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= 5; }, 400, 10));
 
   const std::string raw = dir.file("live.raw"), eng = dir.file("live.eng");
   ui.files.push_back(raw);
@@ -130,11 +131,11 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   ui.files.push_back(eng);
   form->click("BTRecordEngr");
   ASSERT_TRUE(form->RecordRaw() && form->RecordEngr());
-  const long countAtStart = static_cast<long>(form->Sample.SampleCounter);
+  const long countAtStart = static_cast<long>(form->shared().Sample.SampleCounter);
   const uint64_t memoAtStart = form->view().memoTotal();
-  ASSERT_TRUE(tickUntil([&] { return form->Sample.SampleCounter >= countAtStart + 20; }, 400, 10));
+  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 20; }, 400, 10));
   form->BTGetSetupClick();  // the meter's menu arrives among the data lines
-  ASSERT_TRUE(tickUntil([&] { return form->Sample.SampleCounter >= countAtStart + 45; }, 400, 10));
+  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 45; }, 400, 10));
   form->click("BTStopRecord");
   const uint64_t listed = form->view().memoTotal() - memoAtStart;
   ASSERT_LE(listed, form->view().memoLines().size());

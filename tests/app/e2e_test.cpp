@@ -57,7 +57,7 @@ class OnVirtualMeter : public ::testing::Test {
     form->view().setItemIndex("CBBaudRate", 3);
     form->view().setItemIndex("CBHostPort", 1);
     form->changed("CBHostPort");
-    ASSERT_EQ(form->OpenPortNumber, 1);
+    ASSERT_EQ(form->shared().OpenPortNumber, 1);
   }
 
   testsupport::TempDir dir;
@@ -72,25 +72,25 @@ TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
   form->Timer55msTimer();
   ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
   choosePort();
-  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 6; }, 8000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 6; }, 8000));
   run(300);
   // Three backscatter channels and the internal temperature; temperature is not
   // plotted until the operator asks for it, but its title still follows the value.
   ASSERT_EQ(chart->ChannelCount(), 4);
-  const long lines = static_cast<long>(form->Sample.SampleCounter);
+  const long lines = static_cast<long>(form->shared().Sample.SampleCounter);
   for (int c = 0; c < 3; ++c) EXPECT_EQ(chart->Points(c), lines) << "channel " << c;
   EXPECT_EQ(chart->Points(3), 0);
   EXPECT_EQ(chart->ChannelTitle(0).find("470 nm: "), 0u) << chart->ChannelTitle(0);
   EXPECT_NE(chart->ChannelTitle(3).find("iTemp: "), std::string::npos);
-  EXPECT_EQ(chart->TitleText(), form->Config.MeterTitle);
+  EXPECT_EQ(chart->TitleText(), form->shared().Config.MeterTitle);
   EXPECT_TRUE(ui.boxes.empty()) << ui.boxes.front().caption << ": " << ui.boxes.front().text;
 
   // Asking for the temperature clears the chart; from then on it gets points too.
   form->view().setItemIndex("iTempCB", 1);
   form->changed("iTempCB");
-  const long before = static_cast<long>(form->Sample.SampleCounter);
-  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= before + 3; }, 6000));
-  EXPECT_EQ(chart->Points(3), static_cast<long>(form->Sample.SampleCounter) - before);
+  const long before = static_cast<long>(form->shared().Sample.SampleCounter);
+  ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= before + 3; }, 6000));
+  EXPECT_EQ(chart->Points(3), static_cast<long>(form->shared().Sample.SampleCounter) - before);
   EXPECT_EQ(chart->Points(0), chart->Points(3));
 }
 
@@ -99,14 +99,14 @@ TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) 
   ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
   choosePort();
   // The setup request ten ticks after the port change brings the meter's version.
-  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterVersionSeen; }, 5000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Meter.MeterVersionSeen; }, 5000));
   EXPECT_NE(form->view().windowCaption.find("MARU: VER"), std::string::npos) << form->view().windowCaption;
 
   form->view().setText("MEAverage", "12");
   form->click("BTAverage");
   EXPECT_TRUE(form->view().visible("PStore"));
   EXPECT_EQ(form->view().text("PStore"), "Setup Not Stored");
-  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterAverage == 12; }, 5000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Meter.MeterAverage == 12; }, 5000));
   EXPECT_TRUE(form->view().visible("PStore"));
 
   form->click("BTStoreToFlash1");
@@ -114,7 +114,7 @@ TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) 
 
   form->view().setText("MEPacket", "4");
   form->click("BTPacket");
-  ASSERT_TRUE(runUntil([&] { return form->Meter.MeterSamples == 4; }, 5000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Meter.MeterSamples == 4; }, 5000));
   form->click("BTGetSetup1");
   run(1500);
   EXPECT_EQ(form->view().text("LBAVE"), "Average: 12");
@@ -138,7 +138,7 @@ TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
   ui.files.push_back(dir.file("session.raw"));
   form->click("BTRecordRaw");
   ASSERT_TRUE(form->RecordRaw());
-  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 3; }, 6000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 3; }, 6000));
   form->click("Exit1");
   EXPECT_EQ(quitCode, 0);
   EXPECT_FALSE(form->RecordRaw());
@@ -151,13 +151,13 @@ TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
   makeForm();
   form->Timer55msTimer();
   run(1100);
-  EXPECT_EQ(form->DeviceFilePath, "bb3.dev");
-  EXPECT_EQ(form->OpenPortNumber, 1);
-  EXPECT_EQ(form->Plot.PlotType, 1);
-  EXPECT_EQ(form->Plot.BBPlotChoice, 2);
+  EXPECT_EQ(form->shared().DeviceFilePath, "bb3.dev");
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().Plot.PlotType, 1);
+  EXPECT_EQ(form->shared().Plot.BBPlotChoice, 2);
   EXPECT_EQ(form->view().itemIndex("PlotTypeCB"), 1);
   EXPECT_EQ(form->view().activePage, 4);
-  ASSERT_TRUE(runUntil([&] { return form->Sample.SampleCounter >= 3; }, 6000));
+  ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 3; }, 6000));
   ASSERT_EQ(chart->ChannelCount(), 4);
   EXPECT_GT(chart->Points(0), 0);
   EXPECT_EQ(chart->ChannelTitle(0).rfind("bbp 470: ", 0), 0u) << chart->ChannelTitle(0);

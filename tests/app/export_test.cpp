@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "formaccess.h"
 #include "formfixture.h"
 #include "support/testfiles.h"
 
@@ -81,7 +82,7 @@ class ExportForm : public FormFixture {
   void SetUp() override {
     FormFixture::SetUp();
     tick();
-    form->SetupRequestTicks = 0;
+    testsupport::editState(*form).SetupRequestTicks = 0;
   }
   /// Export Recording... with the operator choosing `raw` and then `out`.
   void exportVia(const std::string& raw, const std::string& out) {
@@ -133,7 +134,7 @@ TEST_P(ExportCsvParity, EqualsMaruConvertByteForByte) {
   EXPECT_EQ(form->view().itemIndex("PBExport"), 100);
   EXPECT_FALSE(form->view().visible("PBExport"));
   EXPECT_TRUE(form->view().get("ExportRecording1").enabled);
-  EXPECT_EQ(form->Sample.SampleCounter, 0);  // the live state saw none of it
+  EXPECT_EQ(form->shared().Sample.SampleCounter, 0);  // the live state saw none of it
 
   const std::string tool = dir.file("tool.csv");
   convert("csv", dev, raw, tool, zone);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/openfiles.h"
+#include "formaccess.h"
 #include "formfixture.h"
 
 using filestest::openDescriptorCount;
@@ -27,7 +28,7 @@ class FilesForm : public FormFixture {
     FormFixture::SetUp();
     choosePort(1);
     tick();                       // start-up defaults, before any device file is loaded
-    form->SetupRequestTicks = 0;  // keeps "$mnu" off the line
+    testsupport::editState(*form).SetupRequestTicks = 0;  // keeps "$mnu" off the line
   }
 
   /// Runs ticks until `done` holds (at most `limit` ticks); false when it never did.
@@ -40,9 +41,9 @@ class FilesForm : public FormFixture {
   }
   /// The meter sends `bytes`; ticks until the line receiver took them all.
   void meterSends(const std::string& bytes) {
-    const unsigned long target = form->TotalBytesRead + bytes.size();
+    const unsigned long target = form->shared().TotalBytesRead + bytes.size();
     peer.send(bytes);
-    ASSERT_TRUE(tickUntil([&] { return form->TotalBytesRead >= target; })) << "not delivered: " << bytes;
+    ASSERT_TRUE(tickUntil([&] { return form->shared().TotalBytesRead >= target; })) << "not delivered: " << bytes;
   }
   /// The meter sends `bytes` during a transfer; ticks until the transfer reader took them.
   void meterDumps(const std::string& bytes) {
@@ -327,8 +328,8 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Replay File");
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "raw");
   EXPECT_EQ(ui.dialogSpecs[0].filter, kRawFilter);
-  EXPECT_TRUE(form->ReplayMode);
-  EXPECT_FALSE(form->ReplayRunning);
+  EXPECT_TRUE(form->shared().ReplayMode);
+  EXPECT_FALSE(form->shared().ReplayRunning);
   EXPECT_FALSE(form->view().get("RealTimeData1").checked);
   EXPECT_TRUE(form->view().get("ReplayRawFile1").checked);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Replay");
@@ -340,7 +341,7 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(form->view().memoTotal(), 0u);
 
   form->click("RealTimeData1");
-  EXPECT_FALSE(form->ReplayMode);
+  EXPECT_FALSE(form->shared().ReplayMode);
   EXPECT_TRUE(form->view().get("RealTimeData1").checked);
   EXPECT_FALSE(form->view().get("ReplayRawFile1").checked);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Data");
@@ -351,7 +352,7 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(form->view().memoLines().back(), "9\t9");
 
   startReplay(dir.file("missing.raw"));  // cannot be opened: nothing changes
-  EXPECT_FALSE(form->ReplayMode);
+  EXPECT_FALSE(form->shared().ReplayMode);
   EXPECT_EQ(form->view().timer55IntervalMs, 55);
 }
 
@@ -370,13 +371,13 @@ TEST_F(FilesForm, TenLinesReplayInTenTicksTheEleventhReadsNothingTheTwelfthRewin
   tick();  // 11th: end of file reached, nothing read
   EXPECT_EQ(form->view().memoTotal(), 10u);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Replay");
-  EXPECT_TRUE(form->ReplayRunning);
+  EXPECT_TRUE(form->shared().ReplayRunning);
   tick();  // 12th: stops and rewinds
-  EXPECT_FALSE(form->ReplayRunning);
+  EXPECT_FALSE(form->shared().ReplayRunning);
   EXPECT_EQ(form->view().memoTotal(), 10u);
-  const unsigned long bytes = form->TotalBytesRead;
+  const unsigned long bytes = form->shared().TotalBytesRead;
   ticks(2);  // stopped: nothing is read
-  EXPECT_EQ(form->TotalBytesRead, bytes);
+  EXPECT_EQ(form->shared().TotalBytesRead, bytes);
   form->click("BTStartData");
   tick();
   EXPECT_EQ(form->view().memoLines().back(), "1\t10");
@@ -390,7 +391,7 @@ TEST_F(FilesForm, LongLineIsReadInTwoTicksAndDispatchedOnce) {
   startReplay(path);
   form->click("BTStartData");
   tick();
-  EXPECT_EQ(form->TotalBytesRead, 98u);
+  EXPECT_EQ(form->shared().TotalBytesRead, 98u);
   EXPECT_EQ(form->view().memoTotal(), 0u);
   tick();
   ASSERT_EQ(form->view().memoTotal(), 1u);
@@ -406,7 +407,7 @@ TEST_F(FilesForm, StopThenStartContinuesWithTheNextLine) {
   form->click("BTStartData");
   ticks(3);
   form->click("BTStopData");
-  EXPECT_FALSE(form->ReplayRunning);
+  EXPECT_FALSE(form->shared().ReplayRunning);
   ticks(3);
   EXPECT_EQ(form->view().memoTotal(), 3u);
   form->click("BTStartData");
@@ -419,7 +420,7 @@ TEST_F(FilesForm, LastLineWithoutLineEndIsJoinedToTheFirstAfterTheRewind) {
   writeFile(path, "1\t10\r\n2\t20\r\n3\t3");
   startReplay(path);
   form->click("BTStartData");
-  ASSERT_TRUE(tickUntil([&] { return !form->ReplayRunning; }, 10));
+  ASSERT_TRUE(tickUntil([&] { return !form->shared().ReplayRunning; }, 10));
   EXPECT_EQ(form->view().memoTotal(), 2u);
   form->click("BTStartData");
   tick();
@@ -434,7 +435,7 @@ TEST_F(FilesForm, RecordingWhileReplayingCopiesTheReplayedDataLines) {
   startReplay(path);
   startRaw(copy);
   form->click("BTStartData");
-  ASSERT_TRUE(tickUntil([&] { return !form->ReplayRunning; }, 10));
+  ASSERT_TRUE(tickUntil([&] { return !form->shared().ReplayRunning; }, 10));
   EXPECT_EQ(readFile(copy), "1103\t4094\t560\r\n1112\t4095\t560\r\n");
 }
 
@@ -521,7 +522,7 @@ TEST_P(TransferMarker, EndsCompleteWithEveryByteOfTheLastRead) {
   EXPECT_EQ(readFile(path), all);
   EXPECT_EQ(form->ReceiveFileBytes(), static_cast<long>(all.size()));
   EXPECT_EQ(statusLabel(), "Receive File Status:  Complete");
-  EXPECT_EQ(form->TotalBytesRead, 0u);  // the transfer's bytes bypass the line receiver
+  EXPECT_EQ(form->shared().TotalBytesRead, 0u);  // the transfer's bytes bypass the line receiver
   EXPECT_EQ(form->view().memoTotal(), 0u);
   // Afterwards the line receiver has the port again.
   meterSends("1\t2\r\n");
@@ -613,12 +614,12 @@ TEST_F(FilesForm, CancelInReplayModeStillTellsTheMeterToStop) {
   EXPECT_EQ(peer.receive(), "$get\r\n");
   form->click("BitBtnCancel");
   EXPECT_EQ(peer.receive(), "!!!!!");
-  EXPECT_FALSE(form->ReplayRunning);  // and the replay pauses, as with Stop
+  EXPECT_FALSE(form->shared().ReplayRunning);  // and the replay pauses, as with Stop
   EXPECT_EQ(form->TransferStatus(), 4);
 }
 
 TEST_F(FilesForm, ProgressFollowsTheMeterReportedMemoryUse) {
-  form->Meter.MeterMemoryUsed = 2;  // 528 bytes
+  testsupport::editState(*form).Meter.MeterMemoryUsed = 2;  // 528 bytes
   startTransfer(dir.file("m.raw"));
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), 0);
   meterDumps(std::string(264, 'a'));
@@ -627,7 +628,7 @@ TEST_F(FilesForm, ProgressFollowsTheMeterReportedMemoryUse) {
   meterDumps(std::string(100, 'b') + "etx\r\n");
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), 100);  // complete, though short of the report
 
-  form->Meter.MeterMemoryUsed = -1;  // not known: busy, with the bytes so far
+  testsupport::editState(*form).Meter.MeterMemoryUsed = -1;  // not known: busy, with the bytes so far
   startTransfer(dir.file("n.raw"));
   meterDumps(std::string(300, 'c'));
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), app::kProgressBusy);
@@ -656,15 +657,15 @@ TEST_F(FilesForm, ReceiveDataIntoAFileThatCannotBeMadeLeavesTheRunningTransferGo
 
 TEST_F(FilesForm, CorrectionThatWouldDivideByZeroIsLeftOutWithOneWarningPerRecording) {
   loadExample("bb3.dev");
-  form->RefCorrectionOn = true;   // the references' first reading is 0 …
-  form->TempCorrectionOn = true;  // … and so is the internal temperature
+  testsupport::editState(*form).RefCorrectionOn = true;   // the references' first reading is 0 …
+  testsupport::editState(*form).TempCorrectionOn = true;  // … and so is the internal temperature
   const std::string line = "05/14/24\t10:21:00\t0\t1175\t0\t1317\t0\t979\t0\r\n";
   const std::string first = dir.file("a.eng");
   startEngr(first);
   for (int i = 0; i < 3; ++i) meterSends(line);
   EXPECT_EQ(ui.countBoxes("Correction Skipped"), 2u);  // one for each correction
-  EXPECT_EQ(form->Sample.KindCounts[9], 1175);         // the signal as it came
-  EXPECT_NEAR(form->Eng.KindBeta[9], (1175 - 51) * 1.812e-06, 1e-9);
+  EXPECT_EQ(form->shared().Sample.KindCounts[9], 1175);         // the signal as it came
+  EXPECT_NEAR(form->shared().Eng.KindBeta[9], (1175 - 51) * 1.812e-06, 1e-9);
   const std::string text = readFile(first);
   EXPECT_EQ(text.find("inf"), std::string::npos) << text;
   EXPECT_EQ(text.find("nan"), std::string::npos) << text;

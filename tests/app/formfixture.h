@@ -47,7 +47,7 @@ class FormFixture : public ::testing::Test {
     form->view().setItemIndex("CBBaudRate", baudItem);
     form->view().setItemIndex("CBHostPort", item);
     form->changed("CBHostPort");
-    if (form->OpenPortNumber != 0) letLineBeSeenQuiet(form->port());
+    if (form->shared().OpenPortNumber != 0) letLineBeSeenQuiet(form->port());
   }
   /// Lets the pty deliver, then runs one receive tick.
   void tick(int settleMs = 3) {

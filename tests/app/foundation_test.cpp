@@ -23,12 +23,12 @@ class Foundation : public FormFixture {};
 
 TEST_F(Foundation, StartDataSendsRunWithLineEndAndStopSendsFiveBangsOnly) {
   choosePort(1);
-  ASSERT_EQ(form->OpenPortNumber, 1);
+  ASSERT_EQ(form->shared().OpenPortNumber, 1);
   form->BTStartClick();
   EXPECT_EQ(peer.receive(), "$run\r\n");
   form->BTStopClick();
   EXPECT_EQ(peer.receive(), "!!!!!");
-  EXPECT_EQ(form->RateSampleCount, -1);
+  EXPECT_EQ(form->shared().RateSampleCount, -1);
 }
 
 TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
@@ -37,10 +37,10 @@ TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
   testsupport::writeFile(raw, "1\t2\r\n");
   ASSERT_TRUE(form->StartReplay(raw));
   form->BTStartClick();
-  EXPECT_TRUE(form->ReplayRunning);
+  EXPECT_TRUE(form->shared().ReplayRunning);
   EXPECT_EQ(form->view().text("BTStartData"), "Resume Replay");
   form->BTStopClick();
-  EXPECT_FALSE(form->ReplayRunning);
+  EXPECT_FALSE(form->shared().ReplayRunning);
   EXPECT_EQ(peer.receive(200), "");
 }
 
@@ -53,7 +53,7 @@ class PortBaud : public FormFixture, public ::testing::WithParamInterface<BaudCa
 
 TEST_P(PortBaud, OpensTheBoundSlotAtTheChosenBaudEightNOne) {
   choosePort(1, GetParam().item);
-  ASSERT_EQ(form->OpenPortNumber, 1);
+  ASSERT_EQ(form->shared().OpenPortNumber, 1);
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), GetParam().speed);
@@ -81,8 +81,8 @@ TEST_F(Foundation, ChangingOnlyTheBaudReopensTheSamePort) {
   choosePort(1, 2);
   form->view().setItemIndex("CBBaudRate", 1);
   form->changed("CBBaudRate");
-  EXPECT_EQ(form->OpenPortNumber, 1);
-  EXPECT_EQ(form->BaudIndex, 1);
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().BaudIndex, 1);
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
@@ -96,13 +96,13 @@ TEST_F(Foundation, BaudBoxWithoutChoiceIsForcedTo19200) {
   form->view().setItemIndex("CBHostPort", 1);
   form->CBHostPortChange();
   EXPECT_EQ(form->view().itemIndex("CBBaudRate"), 2);
-  EXPECT_EQ(form->BaudIndex, 2);
+  EXPECT_EQ(form->shared().BaudIndex, 2);
 }
 
 TEST_F(Foundation, SelectHostPortClosesThePortAndShowsThePanel) {
   choosePort(1);
   choosePort(0);
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   EXPECT_FALSE(form->port().isOpen());
   EXPECT_TRUE(form->view().visible("PCOMPort"));
   form->BTStopClick();
@@ -119,7 +119,7 @@ TEST_F(MissingDevice, ShowsCommErrorWithTheSlotNumberAndOpensNothing) {
   EXPECT_EQ(ui.boxes[0].caption, "Comm Error");
   EXPECT_EQ(ui.boxes[0].text.substr(0, ui.boxes[0].text.find('\n')), "Could Not Open Comm Port 5");
   EXPECT_EQ(ui.beeps, 0);  // port errors use the plain box
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   EXPECT_FALSE(form->view().visible("PCOMPort"));
   form->ClosePort();
   EXPECT_EQ(ui.boxes.size(), 1u);
@@ -143,7 +143,7 @@ TEST_F(Foundation, FirstTickSetsCaptionAndHidesTheSetupPages) {
   EXPECT_FALSE(form->view().visible("TSAdvanced"));
   EXPECT_FALSE(form->view().visible("TSFLSetup"));
   EXPECT_EQ(form->view().itemIndex("CBAnalogRange"), 1);
-  EXPECT_NEAR(form->Config.ThetaRadians, 2.041975, 1e-12);
+  EXPECT_NEAR(form->shared().Config.ThetaRadians, 2.041975, 1e-12);
 }
 
 TEST_F(Foundation, LineOverThreeReadsIsListedOnce) {
@@ -157,7 +157,7 @@ TEST_F(Foundation, LineOverThreeReadsIsListedOnce) {
   tick(20);
   ASSERT_EQ(form->view().memoLines().size(), 1u);
   EXPECT_EQ(form->view().memoLines().back(), "abc");
-  EXPECT_EQ(form->TotalBytesRead, 5u);
+  EXPECT_EQ(form->shared().TotalBytesRead, 5u);
 }
 
 TEST_F(Foundation, OverlongLineGivesOneOverflowBoxAndKeepsItsTail) {
@@ -185,9 +185,9 @@ TEST_F(Foundation, EleventhStackedWarningIsDroppedWithoutSound) {
   for (int i = 0; i < 15; ++i) form->ShowWarningBox("W", "again");
   EXPECT_EQ(ui.boxes.size(), 10u);
   EXPECT_EQ(ui.beeps, 10);
-  EXPECT_EQ(form->MessageBoxDepth, 10);
+  EXPECT_EQ(form->shared().MessageBoxDepth, 10);
   ui.dismissBoxes();
-  EXPECT_EQ(form->MessageBoxDepth, 0);
+  EXPECT_EQ(form->shared().MessageBoxDepth, 0);
   form->ShowWarningBox("W", "after");
   EXPECT_EQ(ui.boxes.size(), 11u);
 }
@@ -199,12 +199,12 @@ TEST_F(Foundation, ChangingBaudOrPortAfterIdleTicksRaisesNoCloseError) {
     form->Timer55msTimer();
   }
   choosePort(1, 1);
-  ASSERT_EQ(form->OpenPortNumber, 1);
+  ASSERT_EQ(form->shared().OpenPortNumber, 1);
   for (int i = 0; i < 5; ++i) tick();
   choosePort(0);
   choosePort(1, 3);
   EXPECT_TRUE(ui.boxes.empty()) << ui.boxes[0].text;
-  EXPECT_EQ(form->OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
@@ -227,9 +227,9 @@ TEST_F(Foundation, TicksNeverNestInsideAModalBox) {
   int nestedTicks = 0;
   ui.onBox = [&](const std::string&, const std::string&) {
     // The GUI's timers keep firing while a box is open.
-    const int before = form->TickCount;
+    const int before = form->shared().TickCount;
     form->Timer55msTimer();
-    nestedTicks += form->TickCount - before;
+    nestedTicks += form->shared().TickCount - before;
   };
   peer.send(std::string(260, 'x') + "\n");
   ticks(4);
@@ -249,7 +249,7 @@ TEST_F(Foundation, HangUpClosesThePortOnceWithoutSpinning) {
   }
   const double cpu = processCpuSeconds() - cpuBefore;
   EXPECT_LT(cpu, 0.6) << "CPU seconds spent in two seconds after the hang-up";
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   EXPECT_FALSE(form->port().isOpen());
   EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);
   // Writing to the lost port is silent.

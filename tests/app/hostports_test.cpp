@@ -88,10 +88,10 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
     testsupport::SimProcess first(meter + QStringList{"--hangup-after", "2"});
     ASSERT_FALSE(first.path().empty());
     choosePort(2);
-    ASSERT_EQ(form->OpenPortNumber, 2);
+    ASSERT_EQ(form->shared().OpenPortNumber, 2);
     form->BTStartClick();
     // The cable is pulled two seconds in.
-    ASSERT_TRUE(run(8000, [this] { return form->OpenPortNumber == 0; }));
+    ASSERT_TRUE(run(8000, [this] { return form->shared().OpenPortNumber == 0; }));
     run(300, [] { return false; });
     before = rawLines();
     EXPECT_GT(before, 5u);
@@ -99,12 +99,12 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
     EXPECT_TRUE(form->RecordRaw());
   }
   run(1500, [] { return false; });  // searching, with nothing there
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
 
   // A meter is plugged in at the same place: no operator action from here on.
   testsupport::SimProcess second(meter);
   ASSERT_FALSE(second.path().empty());
-  ASSERT_TRUE(run(5000, [this] { return form->OpenPortNumber == 2; }));
+  ASSERT_TRUE(run(5000, [this] { return form->shared().OpenPortNumber == 2; }));
   EXPECT_TRUE(run(5000, [&] { return rawLines() >= before + 10; })) << rawLines();
   EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);  // the one notice of the loss
   EXPECT_NE(form->view().text("LBPortDevice").find("back after"), std::string::npos)
@@ -117,13 +117,13 @@ TEST_F(Replug, ChoosingSelectHostPortEndsTheSearch) {
     testsupport::SimProcess first({"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev"),
                                    "--link", QString::fromStdString(dir.file("meter")), "--hangup-after", "1"});
     choosePort(2);
-    ASSERT_TRUE(run(6000, [this] { return form->OpenPortNumber == 0; }));
+    ASSERT_TRUE(run(6000, [this] { return form->shared().OpenPortNumber == 0; }));
   }
   choosePort(0);
   testsupport::SimProcess second({"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev"),
                                   "--link", QString::fromStdString(dir.file("meter"))});
   run(2500, [] { return false; });
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
 }
 
 }  // namespace

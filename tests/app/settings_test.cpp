@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/fakechart.h"
+#include "formaccess.h"
 #include "formfixture.h"
 
 using testsupport::FormFixture;
@@ -45,16 +46,16 @@ class Settings : public FormFixture {
   }
   /// Nothing restored: the start state of the window.
   void expectStartState() {
-    EXPECT_TRUE(form->DeviceFilePath.empty());
-    EXPECT_EQ(form->OpenPortNumber, 0);
+    EXPECT_TRUE(form->shared().DeviceFilePath.empty());
+    EXPECT_EQ(form->shared().OpenPortNumber, 0);
     EXPECT_EQ(form->view().itemIndex("CBHostPort"), -1);
-    EXPECT_EQ(form->BaudIndex, 2);
-    EXPECT_FALSE(form->PowerUser);
-    EXPECT_EQ(form->Plot.PlotType, 0);
+    EXPECT_EQ(form->shared().BaudIndex, 2);
+    EXPECT_FALSE(form->shared().PowerUser);
+    EXPECT_EQ(form->shared().Plot.PlotType, 0);
     EXPECT_EQ(form->view().activePage, 0);
     EXPECT_TRUE(form->view().visible("PMeterType"));
     EXPECT_EQ(form->view().text("LBDeviceFile"), "Device File:");
-    EXPECT_FALSE(form->ChannelSetupPending);
+    EXPECT_FALSE(form->shared().ChannelSetupPending);
     EXPECT_TRUE(fake->loadedFrom.empty());
   }
 
@@ -66,7 +67,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   startTicks();
   choosePort(1, 3);
   ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), dir.file("bb3.dev")));
-  form->PowerUser = true;
+  testsupport::editState(*form).PowerUser = true;
   auto choose = [&](const char* box, int item) {
     form->view().setItemIndex(box, item);
     ASSERT_TRUE(form->changed(box));
@@ -76,8 +77,8 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   choose("BBPlotCB", 2);
   choose("iTempCB", 1);
   choose("PresCB", 1);
-  form->RefCorrectionOn = true;  // no control: only the file sets these
-  ASSERT_EQ(form->Plot.StdDevWindow, 15);
+  testsupport::editState(*form).RefCorrectionOn = true;  // no control: only the file sets these
+  ASSERT_EQ(form->shared().Plot.StdDevWindow, 15);
 
   ASSERT_TRUE(form->click("Exit1"));
   EXPECT_EQ(quitCode, 0);
@@ -88,32 +89,32 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   startForm();
   writeFile(dir.file("maruiocomp.rbs"), "[chart]\n");  // what the real chart would have saved
   tick();
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   form->Timer1SecondTimer();
-  EXPECT_EQ(form->DeviceFilePath, "bb3.dev");
+  EXPECT_EQ(form->shared().DeviceFilePath, "bb3.dev");
   EXPECT_EQ(form->view().text("LBDeviceFile"), "Device File:  bb3.dev");
-  EXPECT_EQ(form->Config.DataFieldCount, 9);
+  EXPECT_EQ(form->shared().Config.DataFieldCount, 9);
   EXPECT_EQ(form->view().itemIndex("CBHostPort"), 1);
   EXPECT_EQ(form->view().itemIndex("CBBaudRate"), 3);
-  EXPECT_EQ(form->OpenPortNumber, 1);
-  EXPECT_EQ(form->BaudIndex, 3);
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().BaudIndex, 3);
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
-  EXPECT_TRUE(form->PowerUser);
-  EXPECT_EQ(form->Plot.StdDevWindow, 15);
+  EXPECT_TRUE(form->shared().PowerUser);
+  EXPECT_EQ(form->shared().Plot.StdDevWindow, 15);
   EXPECT_EQ(form->view().itemIndex("StdDevCB"), 2);
-  EXPECT_EQ(form->Plot.PlotType, 1);
+  EXPECT_EQ(form->shared().Plot.PlotType, 1);
   EXPECT_EQ(form->view().itemIndex("PlotTypeCB"), 1);
-  EXPECT_EQ(form->Plot.BBPlotChoice, 2);
+  EXPECT_EQ(form->shared().Plot.BBPlotChoice, 2);
   EXPECT_EQ(form->view().itemIndex("BBPlotCB"), 2);
-  EXPECT_EQ(form->Plot.ITempPlotChoice, 1);
+  EXPECT_EQ(form->shared().Plot.ITempPlotChoice, 1);
   EXPECT_EQ(form->view().itemIndex("iTempCB"), 1);
-  EXPECT_EQ(form->Plot.XTempPlotChoice, 0);
-  EXPECT_EQ(form->Plot.PresPlotChoice, 1);
+  EXPECT_EQ(form->shared().Plot.XTempPlotChoice, 0);
+  EXPECT_EQ(form->shared().Plot.PresPlotChoice, 1);
   EXPECT_EQ(form->view().itemIndex("PresCB"), 1);
-  EXPECT_TRUE(form->RefCorrectionOn);
-  EXPECT_FALSE(form->TempCorrectionOn);
+  EXPECT_TRUE(form->shared().RefCorrectionOn);
+  EXPECT_FALSE(form->shared().TempCorrectionOn);
   EXPECT_EQ(form->view().activePage, 4);
   EXPECT_FALSE(form->view().visible("PMeterType"));
   EXPECT_FALSE(form->view().visible("PCOMPort"));
@@ -121,14 +122,14 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   // The reloaded device file gets its option boxes now and its channels on the next tick.
   EXPECT_TRUE(form->view().visible("PlotTypeCB"));
   EXPECT_TRUE(form->view().visible("BBPlotCB"));
-  EXPECT_TRUE(form->ChannelSetupPending);
+  EXPECT_TRUE(form->shared().ChannelSetupPending);
   EXPECT_TRUE(ui.boxes.empty());
 
   for (int i = 1; i <= 9; ++i) {
     tick();
     ASSERT_EQ(peer.receive(5, 5), "") << "tick " << i;
   }
-  EXPECT_FALSE(form->ChannelSetupPending);
+  EXPECT_FALSE(form->shared().ChannelSetupPending);
   EXPECT_EQ(fake->ChannelCount(), 4);  // three backscatter signals and the internal temperature
   tick();
   EXPECT_EQ(peer.receive(), "$mnu\r\n");
@@ -136,7 +137,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   // Only the first one-second tick restores.
   writeFile(dir.file("last.rbs"), "0 0 0 0 0 0 0 0 0 0 0\nbb3.dev\n");
   form->Timer1SecondTimer();
-  EXPECT_EQ(form->OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
   EXPECT_EQ(form->view().itemIndex("CBHostPort"), 1);
 }
 
@@ -156,8 +157,8 @@ TEST_F(Settings, DeviceFileFromAnotherFolderIsLookedForByNameInTheWorkingDirecto
   copyExample("flcd.dev");
   startForm();
   startTicks();
-  EXPECT_EQ(form->DeviceFilePath, "flcd.dev");
-  EXPECT_EQ(form->OpenPortNumber, 1);
+  EXPECT_EQ(form->shared().DeviceFilePath, "flcd.dev");
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
 }
 
 TEST_F(Settings, ExitWithoutADeviceFileOrWithoutAHostChoiceWritesNothing) {
@@ -190,10 +191,10 @@ TEST_F(Settings, ExitWithSelectHostPortChosenStillSaves) {
   copyExample("ntu.dev");
   startForm();
   startTicks();
-  EXPECT_EQ(form->DeviceFilePath, "ntu.dev");
+  EXPECT_EQ(form->shared().DeviceFilePath, "ntu.dev");
   EXPECT_EQ(form->view().itemIndex("CBHostPort"), 0);
-  EXPECT_EQ(form->BaudIndex, 0);
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().BaudIndex, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   EXPECT_TRUE(form->view().visible("PCOMPort"));
   EXPECT_TRUE(fake->loadedFrom.empty());  // no chart file in the folder
 }
@@ -205,7 +206,7 @@ TEST_F(Settings, SecondLineIsTheNameWithoutDriveOrFolder) {
   startTicks();
   choosePort(0);
   for (const auto& [path, name] : cases) {
-    form->DeviceFilePath = path;
+    testsupport::editState(*form).DeviceFilePath = path;
     form->SaveSettings();
     EXPECT_EQ(settingsFile(), std::string("0 2 0 0 0 0 0 0 0 0 0\n") + name + "\n") << path;
   }
@@ -246,9 +247,9 @@ TEST_P(Restore, RestoresOnlyAWellFormedFileNamingAReadableDeviceFile) {
     EXPECT_EQ(peer.receive(100), "");
     return;
   }
-  EXPECT_EQ(form->DeviceFilePath, "ntu.dev");
-  EXPECT_EQ(form->OpenPortNumber, 1);
-  EXPECT_TRUE(form->ChannelSetupPending);
+  EXPECT_EQ(form->shared().DeviceFilePath, "ntu.dev");
+  EXPECT_EQ(form->shared().OpenPortNumber, 1);
+  EXPECT_TRUE(form->shared().ChannelSetupPending);
   EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -283,8 +284,8 @@ TEST_F(Settings, StatisticsChoiceOtherThanTheFourSetsTheValueButNotTheBox) {
   tick();
   form->view().setItemIndex("StdDevCB", 1);
   form->Timer1SecondTimer();
-  EXPECT_EQ(form->DeviceFilePath, "ntu.dev");
-  EXPECT_EQ(form->Plot.StdDevWindow, 7);
+  EXPECT_EQ(form->shared().DeviceFilePath, "ntu.dev");
+  EXPECT_EQ(form->shared().Plot.StdDevWindow, 7);
   EXPECT_EQ(form->view().itemIndex("StdDevCB"), 1);
 }
 
@@ -296,7 +297,7 @@ TEST_F(Settings, StatisticsChoicesMapOntoTheBoxItems) {
     startForm();
     startTicks();
     EXPECT_EQ(form->view().itemIndex("StdDevCB"), item) << window;
-    EXPECT_EQ(form->Plot.StdDevWindow, window);
+    EXPECT_EQ(form->shared().Plot.StdDevWindow, window);
   }
 }
 
@@ -304,8 +305,8 @@ TEST_F(Settings, CorrectionSwitchesComeOnlyFromTheFile) {
   copyExample("bb3.dev");
   writeFile(dir.file("last.rbs"), "1 2 0 0 0 0 0 0 0 0 1\nbb3.dev\n");
   startTicks();
-  EXPECT_FALSE(form->RefCorrectionOn);
-  EXPECT_TRUE(form->TempCorrectionOn);
+  EXPECT_FALSE(form->shared().RefCorrectionOn);
+  EXPECT_TRUE(form->shared().TempCorrectionOn);
   choosePort(1);
   form->click("Exit1");
   EXPECT_EQ(settingsFile(), "1 2 0 0 0 0 0 0 0 0 1\nbb3.dev\n");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formaccess.h"
 #include "formfixture.h"
 
 using testsupport::FormFixture;
@@ -20,7 +21,7 @@ class Setup : public FormFixture {
     FormFixture::SetUp();
     tick();  // the first tick prepares the window (analog-range item, hidden pages)
     choosePort(1);
-    ASSERT_EQ(form->OpenPortNumber, 1);
+    ASSERT_EQ(form->shared().OpenPortNumber, 1);
   }
   bool marked() const {
     const app::Control& p = form->view().get("PStore");
@@ -59,7 +60,7 @@ class CommandBytes : public Setup, public ::testing::WithParamInterface<CommandC
 TEST_P(CommandBytes, ButtonSendsExactlyItsCommandAndMarksAsListed) {
   const CommandCase& c = GetParam();
   form->view().setActivePage(c.page);
-  form->PowerUser = c.powerUser;
+  testsupport::editState(*form).PowerUser = c.powerUser;
   if (c.fileAnswer) ui.files.push_back(dir.file("memory.raw"));
   ASSERT_TRUE(unmarked());
   ASSERT_TRUE(form->click(c.control));
@@ -139,7 +140,7 @@ TEST_F(Setup, ReloadFromTheAdvancedMenuAlsoAsksForTimingValues) {
   form->click("MenuAdvancedSetup");
   form->click("BTReload");
   EXPECT_EQ(peer.receiveBytes(12), "$rls\r\n$par\r\n");
-  EXPECT_TRUE(form->Meter.ReloadPending);
+  EXPECT_TRUE(form->shared().Meter.ReloadPending);
 }
 
 TEST_F(Setup, StoreToFlashKeepsTheIndicatorUntilDone) {
@@ -180,7 +181,7 @@ TEST_F(Setup, EngrOutputToggleFollowsTheMetersReply) {
 
 TEST_F(Setup, WithoutADeviceFileEveryLineIsDataAndNoReplyIsParsed) {
   for (const char* line : {"AVE 30", "VER 2.10", "MEM 4095", "REC1", "DONE"}) reply(line);
-  EXPECT_EQ(form->Meter, meterlink::MeterSetup{});
+  EXPECT_EQ(form->shared().Meter, meterlink::MeterSetup{});
   EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU:  ");
   EXPECT_TRUE(ui.dialogs.empty());
   EXPECT_EQ(form->view().memoLines().size(), 5u);
@@ -191,18 +192,18 @@ TEST_F(Setup, RepliesFillTheSetupValuesOnceADeviceFileIsLoaded) {
   for (const char* line : {"ave 30", "AVERAGE 40", "PKT 4", "SET2", "INT 001500", "INT", "REC 1", "ASV 4",
                            "CLK 12:05:30", "DAT 07/01/03"})
     reply(line);
-  EXPECT_EQ(form->Meter.MeterAverage, 30u);
-  EXPECT_EQ(form->Meter.MeterSamples, 4u);
-  EXPECT_EQ(form->Meter.MeterCycles, 2u);
-  EXPECT_EQ(form->Meter.MeterInterval, "001500");
-  EXPECT_EQ(form->Meter.MeterLogging, 1u);
-  EXPECT_EQ(form->Meter.MeterAnalogRange, 4u);
-  EXPECT_EQ(form->Clock.MeterHour, 12);
-  EXPECT_EQ(form->Clock.MeterSecond, 30);
-  EXPECT_EQ(form->Clock.MeterMonth, 7);
-  EXPECT_EQ(form->Clock.MeterYear, 3);
-  EXPECT_EQ(form->Clock.HostMinute, 5);  // the host's time when the meter's was learned
-  EXPECT_EQ(form->Clock.HostYear, 26);
+  EXPECT_EQ(form->shared().Meter.MeterAverage, 30u);
+  EXPECT_EQ(form->shared().Meter.MeterSamples, 4u);
+  EXPECT_EQ(form->shared().Meter.MeterCycles, 2u);
+  EXPECT_EQ(form->shared().Meter.MeterInterval, "001500");
+  EXPECT_EQ(form->shared().Meter.MeterLogging, 1u);
+  EXPECT_EQ(form->shared().Meter.MeterAnalogRange, 4u);
+  EXPECT_EQ(form->shared().Clock.MeterHour, 12);
+  EXPECT_EQ(form->shared().Clock.MeterSecond, 30);
+  EXPECT_EQ(form->shared().Clock.MeterMonth, 7);
+  EXPECT_EQ(form->shared().Clock.MeterYear, 3);
+  EXPECT_EQ(form->shared().Clock.HostMinute, 5);  // the host's time when the meter's was learned
+  EXPECT_EQ(form->shared().Clock.HostYear, 26);
 }
 
 TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
@@ -212,7 +213,7 @@ TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
   ASSERT_TRUE(marked());
   reply("VER 2.10");
   EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU: VER 2.10");
-  EXPECT_TRUE(form->Meter.MeterVersionSeen);
+  EXPECT_TRUE(form->shared().Meter.MeterVersionSeen);
   EXPECT_TRUE(marked());  // no reload asked for
 
   form->click("BTReloadSetup1");
@@ -221,7 +222,7 @@ TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
   reply("ver 3.0a");
   EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU: ver 3.0a");
   EXPECT_TRUE(current());
-  EXPECT_FALSE(form->Meter.ReloadPending);
+  EXPECT_FALSE(form->shared().Meter.ReloadPending);
 
   form->click("BTSample");
   reply("VER 2.10");  // a second version line without a reload
@@ -240,16 +241,16 @@ TEST_F(Setup, MemoryFullWindowAtEveryReplyOf4094PagesOrMore) {
   loadExample("ntu.dev");
   using app::Dialog;
   reply("MEM 4093");
-  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4093);
+  EXPECT_EQ(form->shared().Meter.MeterMemoryUsed, 4093);
   EXPECT_TRUE(ui.dialogs.empty());
   reply("MEM 4094");
-  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4094);
+  EXPECT_EQ(form->shared().Meter.MeterMemoryUsed, 4094);
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.shownLast(Dialog::MemoryFull));
   EXPECT_TRUE(form->click("Form2.Button1"));
   EXPECT_FALSE(ui.shownLast(Dialog::MemoryFull));
   reply("MEM 4095");
-  EXPECT_EQ(form->Meter.MeterMemoryUsed, 4095);
+  EXPECT_EQ(form->shared().Meter.MeterMemoryUsed, 4095);
   EXPECT_TRUE(ui.shownLast(Dialog::MemoryFull));
   reply("MEM 4095");  // shown again while open: brought forward
   EXPECT_EQ(ui.dialogs.size(), 4u);
@@ -267,7 +268,7 @@ class Password : public Setup, public ::testing::WithParamInterface<PasswordCase
 
 TEST_P(Password, OkSetsTheRightsExactlyWhenTheFirstNineCharactersMatch) {
   for (bool before : {false, true}) {
-    form->PowerUser = before;
+    testsupport::editState(*form).PowerUser = before;
     if (!before) {
       form->click("PowerUserPanel");
       ASSERT_TRUE(ui.shownLast(app::Dialog::Password));
@@ -275,7 +276,7 @@ TEST_P(Password, OkSetsTheRightsExactlyWhenTheFirstNineCharactersMatch) {
     setText("PasswordForm.MEPassword", GetParam().entry);
     ASSERT_TRUE(form->click("PasswordForm.BTPasswordOK"));
     EXPECT_FALSE(ui.shownLast(app::Dialog::Password));
-    EXPECT_EQ(form->PowerUser, GetParam().grants) << "power user before: " << before;
+    EXPECT_EQ(form->shared().PowerUser, GetParam().grants) << "power user before: " << before;
     EXPECT_EQ(form->view().text("PasswordForm.MEPassword"), GetParam().entry);  // not cleared
   }
   EXPECT_TRUE(ui.boxes.empty());  // a wrong password says nothing
@@ -304,14 +305,14 @@ TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
 }
 
 TEST_F(Setup, PowerUserPanelDropsTheRightsWithoutADialog) {
-  form->PowerUser = true;
+  testsupport::editState(*form).PowerUser = true;
   form->click("PowerUserPanel");
-  EXPECT_FALSE(form->PowerUser);
+  EXPECT_FALSE(form->shared().PowerUser);
   EXPECT_TRUE(ui.dialogs.empty());
   form->click("PowerUserPanel");
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.shownLast(app::Dialog::Password));
-  EXPECT_FALSE(form->PowerUser);  // nothing granted until OK
+  EXPECT_FALSE(form->shared().PowerUser);  // nothing granted until OK
 }
 
 TEST_F(Setup, RightsGainedThroughTheDialogUnlockTheTimingButtons) {
@@ -423,10 +424,10 @@ TEST_F(HostPortDialog, OffClosesThePortAndShowsThePanel) {
   form->view().setItemIndex("SelectHPForm.HPRG", 0);
   ASSERT_TRUE(form->click("SelectHPForm.BTOK"));
   EXPECT_EQ(form->view().itemIndex("CBHostPort"), 0);
-  EXPECT_EQ(form->OpenPortNumber, 0);
+  EXPECT_EQ(form->shared().OpenPortNumber, 0);
   EXPECT_TRUE(form->view().visible("PCOMPort"));
   EXPECT_FALSE(ui.shownLast(app::Dialog::SelectHostPort));
-  EXPECT_EQ(form->SetupRequestTicks, 10);
+  EXPECT_EQ(form->shared().SetupRequestTicks, 10);
   form->click("BTStopData");
   EXPECT_EQ(silence(), "");
 }
@@ -437,8 +438,8 @@ TEST_F(HostPortDialog, ChosenPortAndRateAreAppliedTogether) {
   form->click("SelectHPForm.BTOK");
   EXPECT_EQ(form->view().itemIndex("CBHostPort"), 3);
   EXPECT_EQ(form->view().itemIndex("CBBaudRate"), 3);
-  EXPECT_EQ(form->OpenPortNumber, 3);
-  EXPECT_EQ(form->BaudIndex, 3);
+  EXPECT_EQ(form->shared().OpenPortNumber, 3);
+  EXPECT_EQ(form->shared().BaudIndex, 3);
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));

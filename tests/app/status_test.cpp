@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "formaccess.h"
 #include "formfixture.h"
 
 using testsupport::FormFixture;
@@ -35,8 +36,8 @@ std::ostream& operator<<(std::ostream& os, const MemoryCase& c) { return os << c
 class Memory : public Status, public ::testing::WithParamInterface<MemoryCase> {};
 
 TEST_P(Memory, UsedAndFreeInKilobytesAndPercent) {
-  form->Meter.MeterVersionSeen = true;
-  form->Meter.MeterMemoryUsed = GetParam().pages;
+  testsupport::editState(*form).Meter.MeterVersionSeen = true;
+  testsupport::editState(*form).Meter.MeterMemoryUsed = GetParam().pages;
   form->Timer500msTimer();
   EXPECT_EQ(text("LBStorageUsed"), GetParam().used);
   EXPECT_EQ(text("LBStorageFree"), GetParam().free);
@@ -117,7 +118,7 @@ TEST_F(Status, TimingValuesAreShownOnceKnownAndStay) {
     EXPECT_EQ(text("LBph11onTime"), "9");
     EXPECT_EQ(text("LBph11offTime"), "-3");
   }
-  EXPECT_TRUE(form->Meter.MeterPh11OffTimeKnown);
+  EXPECT_TRUE(form->shared().Meter.MeterPh11OffTimeKnown);
 }
 
 TEST_F(Status, EngineeringScaleAndOffsetAreShownOncePerReply) {
@@ -127,11 +128,11 @@ TEST_F(Status, EngineeringScaleAndOffsetAreShownOncePerReply) {
   form->Timer500msTimer();
   EXPECT_EQ(text("LBuglscale"), "0.0073");
   EXPECT_EQ(text("LBugloffset"), "12");
-  EXPECT_FALSE(form->Meter.MeterEngrScaleFresh);
-  EXPECT_FALSE(form->Meter.MeterEngrOffsetFresh);
+  EXPECT_FALSE(form->shared().Meter.MeterEngrScaleFresh);
+  EXPECT_FALSE(form->shared().Meter.MeterEngrOffsetFresh);
   // A value that arrived without its fresh flag is not drawn.
-  form->Meter.MeterEngrScale = 200;
-  form->Meter.MeterEngrOffset = 99;
+  testsupport::editState(*form).Meter.MeterEngrScale = 200;
+  testsupport::editState(*form).Meter.MeterEngrOffset = 99;
   form->Timer500msTimer();
   EXPECT_EQ(text("LBuglscale"), "0.0073");
   EXPECT_EQ(text("LBugloffset"), "12");
@@ -174,7 +175,7 @@ TEST_P(Arrows, OnlyTheArrowOfTheMetersRangeIsShown) {
   loadExample("flasv.dev");
   // Start from every arrow shown, so that hiding is checked too.
   for (const char* a : {"HRArrow", "SRArrow", "WRArrow"}) form->view().setVisible(a, true);
-  form->Meter.MeterAnalogRange = GetParam().range;
+  testsupport::editState(*form).Meter.MeterAnalogRange = GetParam().range;
   form->Timer500msTimer();
   EXPECT_EQ(visible("HRArrow"), GetParam().hr);
   EXPECT_EQ(visible("SRArrow"), GetParam().sr);
@@ -202,8 +203,8 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
                         {true, 1, "Power User", app::kColourRed, false},
                         {false, 1, "Normal User", app::kColourButtonFace, false}};
   for (const Case& c : cases) {
-    form->PowerUser = c.powerUser;
-    form->Plot.PlotType = c.plotType;
+    testsupport::editState(*form).PowerUser = c.powerUser;
+    testsupport::editState(*form).Plot.PlotType = c.plotType;
     form->Timer1SecondTimer();
     EXPECT_EQ(text("PowerUserPanel"), c.caption);
     EXPECT_EQ(form->view().get("PowerUserPanel").colour, c.colour);
@@ -213,7 +214,7 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
 }
 
 TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
-  form->TotalBytesRead = 4294967295UL;
+  testsupport::editState(*form).TotalBytesRead = 4294967295UL;
   ASSERT_TRUE(form->StartRawRecording(dir.file("r.raw")));
   ASSERT_TRUE(form->StartEngrRecording(dir.file("e.eng")));  // the header alone
   form->DispatchLine(std::string(2045, '7'));                  // 2047 bytes with CR LF
@@ -266,7 +267,7 @@ TEST_F(Status, ReceiveStatusOfTheMemoryTransfer) {
   };
   EXPECT_EQ(status(), "Receive File Status:  ");
   choosePort(1);
-  form->SetupRequestTicks = 0;
+  testsupport::editState(*form).SetupRequestTicks = 0;
   receive("a.raw");
   EXPECT_EQ(status(), "Receive File Status:  In Progress");
   peer.send("data etx");
@@ -283,11 +284,11 @@ TEST_F(Status, ReceiveStatusOfTheMemoryTransfer) {
 TEST_F(Status, RefreshesChangeNoStateButTheFreshFlags) {
   loadExample("flasv.dev");
   for (const char* line : {"VER 1", "01N 7", "MEM 12", "ASV 4"}) reply(line);
-  const meterlink::MeterSetup meter = form->Meter;
+  const meterlink::MeterSetup meter = form->shared().Meter;
   const int page = form->view().activePage;
   form->Timer500msTimer();
   form->Timer1SecondTimer();
-  EXPECT_EQ(form->Meter, meter);
+  EXPECT_EQ(form->shared().Meter, meter);
   EXPECT_EQ(form->view().activePage, page);
   EXPECT_TRUE(ui.boxes.empty());
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/formaccess.h"
 #include "support/ptypeer.h"
 #include "support/quietline.h"
 #include "ui/application.h"
@@ -45,9 +46,9 @@ class LiveWindow : public ::testing::Test {
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
     testsupport::letLineBeSeenQuiet(form().port());
-    ASSERT_EQ(form().OpenPortNumber, 1);
-    waitFor([this] { return form().TickCount > 0; });
-    form().SetupRequestTicks = 0;  // keeps "$mnu" off the line
+    ASSERT_EQ(form().shared().OpenPortNumber, 1);
+    waitFor([this] { return form().shared().TickCount > 0; });
+    testsupport::editState(form()).SetupRequestTicks = 0;  // keeps "$mnu" off the line
   }
   void TearDown() override {
     for (QMessageBox* box : openBoxes()) box->close();
@@ -132,7 +133,7 @@ TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
   QAccessible::queryAccessibleInterface(entry)->setText(QAccessible::Value, QStringLiteral("BlueHeron"));
   EXPECT_EQ(entry->displayText(), QString(9, QLatin1Char('*')));
   widget<QPushButton>("PasswordForm.BTPasswordOK")->click();
-  EXPECT_TRUE(form().PowerUser);
+  EXPECT_TRUE(form().shared().PowerUser);
 }
 
 // ---- a box left open stops nothing
@@ -158,11 +159,11 @@ TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
   EXPECT_TRUE(waitFor([&] { return testsupport::readFile(raw) == expected; })) << testsupport::readFile(raw);
   ASSERT_EQ(openBoxes().size(), 1u);
   EXPECT_EQ(openBoxes()[0]->windowTitle(), "Input Buffer Overflow");
-  EXPECT_EQ(form().MessageBoxDepth, 1);
+  EXPECT_EQ(form().shared().MessageBoxDepth, 1);
 
   openBoxes()[0]->button(QMessageBox::Ok)->click();
   EXPECT_TRUE(waitFor([] { return openBoxes().empty(); }));
-  EXPECT_EQ(form().MessageBoxDepth, 0);
+  EXPECT_EQ(form().shared().MessageBoxDepth, 0);
   for (int i = 40; i < 45; ++i) {
     peer.send(line(i));
     expected += line(i);
@@ -171,7 +172,7 @@ TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
 }
 
 TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
-  form().Meter.MeterMemoryUsed = 0;
+  testsupport::editState(form()).Meter.MeterMemoryUsed = 0;
   program->ops.fileDialogHook = [this](const app::FileDialogSpec&, bool) {
     return std::optional<std::string>(dir.file("m.raw"));
   };

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "app/formaccess.h"
 #include "app/controls.h"
 #include "qstringprint.h"
 #include "support/ptypeer.h"
@@ -330,9 +331,9 @@ TEST_F(WindowTest, PagesFollowTheViewAndTheOperatorsChoiceGoesBack) {
 TEST_F(WindowTest, ButtonsMenusAndCombosReachTheCore) {
   win().show();
   // Start Data restarts the sample-rate measurement in the core.
-  form().RateSampleCount = 7;
+  testsupport::editState(form()).RateSampleCount = 7;
   QTest::mouseClick(w<QPushButton>("BTStartData"), Qt::LeftButton);
-  EXPECT_EQ(form().RateSampleCount, -1);
+  EXPECT_EQ(form().shared().RateSampleCount, -1);
 
   // The first tick hides the Advanced Setup page; the menu item brings it forward.
   form().Timer55msTimer();
@@ -350,7 +351,7 @@ TEST_F(WindowTest, ButtonsMenusAndCombosReachTheCore) {
   plotType->setCurrentIndex(1);
   emit plotType->activated(1);
   EXPECT_EQ(view().itemIndex("PlotTypeCB"), 1);
-  EXPECT_EQ(form().Plot.PlotType, 1);
+  EXPECT_EQ(form().shared().Plot.PlotType, 1);
 }
 
 TEST_F(WindowTest, ReplayMenuChecksFollowTheCoreNotQt) {
@@ -414,7 +415,7 @@ TEST_F(WindowTest, PasswordDialogHidesTheEntryAndGrantsRights) {
   QTest::keyClicks(entry, "BlueHeron");
   QTest::mouseClick(w<QPushButton>("PasswordForm.BTPasswordOK"), Qt::LeftButton);
   EXPECT_FALSE(d->isVisible());
-  EXPECT_TRUE(form().PowerUser);
+  EXPECT_TRUE(form().shared().PowerUser);
 }
 
 TEST_F(WindowTest, MemoryFullWindowIsRedAndCentred) {
@@ -445,7 +446,7 @@ TEST_F(WindowTest, TimersDriveTheCore) {
 
 TEST_F(WindowTest, ClosingByTheFrameSavesNothing) {
   win().show();
-  form().DeviceFilePath = dir.file("x.dev");
+  testsupport::editState(form()).DeviceFilePath = dir.file("x.dev");
   view().setItemIndex("CBHostPort", 0);
   EXPECT_TRUE(win().close());
   EXPECT_TRUE(testsupport::readFile(dir.file("last.rbs")).empty());

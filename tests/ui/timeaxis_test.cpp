@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "app/formaccess.h"
 #include "support/ptypeer.h"
 #include "support/quietline.h"
 #include "ui/application.h"
@@ -63,8 +64,8 @@ class TimeAxisWindow : public ::testing::Test {
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
     testsupport::letLineBeSeenQuiet(form().port());
-    ASSERT_TRUE(waitFor([this] { return form().TickCount > 0; }));
-    form().SetupRequestTicks = 0;
+    ASSERT_TRUE(waitFor([this] { return form().shared().TickCount > 0; }));
+    testsupport::editState(form()).SetupRequestTicks = 0;
     const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev";
     ASSERT_TRUE(form().LoadDeviceFilePath(dev, dev));
     chart = qobject_cast<chart::StripChart*>(program->window->control("iPlot1"));
