@@ -17,6 +17,11 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       m_listener(*this),
       m_session(State, m_listener, sessionOptions()) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
+  m_files = std::make_unique<FilesPage>(
+      m_view, m_ui, m_session, static_cast<FormState&>(*this),
+      FilesPage::Host{[this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); },
+                      [this] { LoadDeviceFileClick(); }, [this] { BTStopClick(); }});
+  m_session.addSink(m_files.get());
   // Design-time state of every control.
   for (const ControlSpec& def : ControlTable()) {
     if (def.name.empty()) continue;
@@ -109,17 +114,17 @@ void MainForm::setupDispatch() {
   // Main window and menu.
   on("BTStartData", &MainForm::BTStartClick);
   on("BTStopData", &MainForm::BTStopClick);
-  on("BTRecordRaw", &MainForm::BTRecordRawClick);
-  on("BTRecordEngr", &MainForm::BTRecordEngrClick);
-  on("BTRecordCsv", &MainForm::BTRecordCsvClick);
-  on("ExportRecording1", &MainForm::ExportRecordingClick);
-  on("BTExportCancel", &MainForm::BTExportCancelClick);
-  on("BTStopRecord", &MainForm::BTStopRecordClick);
+  m_clicks["BTRecordRaw"] = [this] { m_files->BTRecordRawClick(); };
+  m_clicks["BTRecordEngr"] = [this] { m_files->BTRecordEngrClick(); };
+  m_clicks["BTRecordCsv"] = [this] { m_files->BTRecordCsvClick(); };
+  m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
+  m_clicks["BTExportCancel"] = [this] { m_files->BTExportCancelClick(); };
+  m_clicks["BTStopRecord"] = [this] { m_files->BTStopRecordClick(); };
   on("PCOMPort", &MainForm::PCOMPortClick);
   on("PMeterType", &MainForm::PMeterTypeClick);
   on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
-  on("RealTimeData1", &MainForm::RealTimeDataClick);
-  on("ReplayRawFile1", &MainForm::ReplayRawFileClick);
+  m_clicks["RealTimeData1"] = [this] { m_files->RealTimeDataClick(); };
+  m_clicks["ReplayRawFile1"] = [this] { m_files->ReplayRawFileClick(); };
   on("MenuAdvancedSetup", &MainForm::MenuAdvancedSetupClick);
   on("Exit1", &MainForm::Exit1Click);
   // Meter Setup page.
@@ -157,8 +162,8 @@ void MainForm::setupDispatch() {
   on("BTStoreToFlash2", &MainForm::BTStoreSetupClick);
   on("Button22", &MainForm::BTReloadClick);
   // Transfer Data page.
-  on("BTGetData", &MainForm::BTGetDataClick);
-  on("BitBtnCancel", &MainForm::BitBtnCancelClick);
+  m_clicks["BTGetData"] = [this] { m_files->BTGetDataClick(); };
+  m_clicks["BitBtnCancel"] = [this] { m_files->BitBtnCancelClick(); };
   on("BTErase2", &MainForm::BTErase2Click);
   // Small dialogs.
   on("Form2.Button1", &MainForm::Form2Button1Click);
@@ -229,12 +234,7 @@ void MainForm::BTExitClick() {
 }
 
 void MainForm::CloseByFrame() {
-  // Whatever was recorded is already on disk line by line; close the files properly.
-  m_recording.stop(files::Recording::Stream::Raw);
-  m_recording.stop(files::Recording::Stream::Engr);
-  m_recording.stop(files::Recording::Stream::Csv);
-  if (m_replay) m_replay->close();
-  m_transfer.close();
+  m_files->closeAll();
   m_session.closePort();
   OpenPortNumber = 0;
 }
@@ -367,12 +367,12 @@ void MainForm::Timer55msTimer() {
     --SetupRequestTicks;
   }
   // The port's bytes go to the memory transfer while one runs, to the framer otherwise.
-  if (m_transfer.active())
-    transferStep();
+  if (m_files->TransferActive())
+    m_files->transferStep();
   else
     ReceiveStep(0);
-  transferWatchdog();
-  exportStep();
+  m_files->transferWatchdog();
+  m_files->exportStep();
   if (SampleClockDirty) {
     SampleClockDirty = false;
     drawClockLabels();
@@ -419,13 +419,13 @@ void MainForm::ReceiveStep(int rebuildChannels) {
   }
   // One source feeds the framer: the replay file while replaying (nothing while the
   // replay is paused), the port otherwise.
-  files::ByteSource* source = &m_session.port();
-  if (ReplayMode) source = ReplayRunning && m_replay && m_replay->isOpen() ? m_replay.get() : nullptr;
-  if (!source) return;
+  files::ReplayReader* replay = m_files->replaySource();
+  if (ReplayMode && !replay) return;
   syncDispatch();
-  const size_t count = m_session.receive(source, meterlink::kReceiveReadBytes);
-  if (source == m_replay.get()) {
-    if (m_replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
+  const size_t count = m_session.receive(replay ? static_cast<files::ByteSource*>(replay) : &m_session.port(),
+                                         meterlink::kReceiveReadBytes);
+  if (replay) {
+    if (replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
     if (count == 0) m_view.setText("BTStartData", "Start Replay");
   }
   TotalBytesRead += count;
@@ -448,22 +448,10 @@ void MainForm::TakeLine(const meterlink::Line& line) {
   }
   SampleClockDirty = true;
   m_lineTime = *m_session.lastSampleTimes().host;  // the session stamps every sample
-  MeasureSampleRate();
-  warnCorrectionSkipped(line.correctionsSkipped);
+  m_files->MeasureSampleRate();
+  m_files->noteCorrectionsSkipped(line.correctionsSkipped);
   m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
-  WriteEngrLine();
-  WriteCsvLine();
-  if (!m_recording.writeRawLine(line.text)) recordingFailed(files::Recording::Stream::Raw);
-}
-
-void MainForm::warnCorrectionSkipped(int skipped) {
-  // Once per engineering-units recording (and per device file): the samples concerned
-  // are converted without that correction, so the files never hold inf or nan.
-  const int fresh = skipped & ~m_correctionWarned;
-  if (fresh == measure::CorrectionNone) return;
-  m_correctionWarned |= fresh;
-  for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
-    if (fresh & flag) ShowWarningBox("Correction Skipped", measure::CorrectionSkippedText(flag));
+  // The recordings take the sample next, as a sink of the session.
 }
 
 // ---------------------------------------------------------------- device file
@@ -488,7 +476,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_plot->ResetKindCounters();
-  m_correctionWarned = measure::CorrectionNone;
+  m_files->forgetCorrectionWarnings();
   const bool ok = measure::ParseDeviceFile(
       file, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   std::fclose(file);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "acquire/conversion.h"
+#include "app/filespage.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
 #include "acquire/feeds.h"
@@ -34,11 +34,6 @@ namespace app {
 
 class MainForm;
 
-/// What File > Export Recording… writes.
-using ExportFormat = acquire::ConversionFormat;
-/// The format an output name asks for: ".nc", ".nc4" or ".cdf" (any case) is NetCDF,
-/// anything else CSV.
-ExportFormat ExportFormatFor(const std::string& path);
 
 struct MainFormOptions {
   meterlink::PortSlots ports;                  ///< which device each "Host Port - COM n" item means
@@ -112,17 +107,9 @@ class MainForm : private FormState {
   /// The window's shared state, to read: what the meter told, the port, the plot choices.
   const FormState& shared() const { return *this; }
 
-  // Recording and transfer state lives in their objects; these read it.
-  bool RecordRaw() const { return m_recording.on(files::Recording::Stream::Raw); }
-  bool RecordEngr() const { return m_recording.on(files::Recording::Stream::Engr); }
-  long RawFileBytes() const { return m_recording.bytes(files::Recording::Stream::Raw); }
-  long EngrFileBytes() const { return m_recording.bytes(files::Recording::Stream::Engr); }
-  bool RecordCsv() const { return m_recording.on(files::Recording::Stream::Csv); }
-  long CsvFileBytes() const { return m_recording.bytes(files::Recording::Stream::Csv); }
-  bool TransferActive() const { return m_transfer.active(); }
-  int TransferIdleTicks() const { return m_transfer.idleTicks(); }
-  int TransferStatus() const { return static_cast<int>(m_transfer.status()); }
-  long ReceiveFileBytes() const { return m_transfer.bytes(); }
+  /// The recordings, replay, export and memory transfer.
+  FilesPage& files() { return *m_files; }
+  const FilesPage& files() const { return *m_files; }
 
   // ---- Application shell ----
   void ShowWarningBox(const std::string& caption, const std::string& text);
@@ -213,39 +200,10 @@ class MainForm : private FormState {
   void PresCBChange();
   PlotPage& plotPage() { return *m_plot; }
 
-  // ---- Data files ----
-  void BTRecordRawClick();
-  void BTRecordEngrClick();
-  void BTStopRecordClick();
-  void ReplayRawFileClick();
-  void RealTimeDataClick();
-  void MeasureSampleRate();
-  void BTGetDataClick();
-  void BitBtnCancelClick();
-  /// Starts engineering-units recording into `path` without a dialog.
-  bool StartEngrRecording(const std::string& path);
-  /// Stops engineering-units recording; false when the file could not be completed.
-  bool StopEngrRecording();
-  bool StartRawRecording(const std::string& path);
-  void BTRecordCsvClick();
-  /// Starts the CSV recording (host UTC time, count, engineering values) into `path`.
-  bool StartCsvRecording(const std::string& path);
-  /// File menu "Export Recording...": a raw file and the loaded device file into CSV or
-  /// NetCDF, converted a slice per 55 ms tick.
-  void ExportRecordingClick();
-  /// Starts exporting `rawPath` into `outPath` without dialogs; false (with a box) when it
-  /// cannot start.
-  bool StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format);
-  void BTExportCancelClick();
-  bool ExportRunning() const { return m_export != nullptr; }
-  bool StartReplay(const std::string& path);
-
  private:
   void firstTick();
   void finishStartup();
   void drawClockLabels();
-  void transferStep();
-  void transferWatchdog();
   void onPortLost(const std::string& reason);
   void onPortBack(std::chrono::seconds down);
   acquire::SessionOptions sessionOptions();
@@ -253,16 +211,9 @@ class MainForm : private FormState {
   void updateFeedState();
   void restoreHostPorts();
   std::string slotText(int slot) const;
-  void WriteEngrLine();
-  void WriteCsvLine();
-  void exportStep();
-  void endExport();
   void applyReply(const meterlink::ReplyEffects& effects);
   void syncDispatch();
-  void recordingFailed(files::Recording::Stream stream);
-  void updateTransferProgress();
   void setupDispatch();
-  void warnCorrectionSkipped(int skipped);
   void markSetup() { ShowSetupStoreState(false); }
   std::string editText(const std::string& name, size_t limit = 100) const;
 
@@ -284,12 +235,8 @@ class MainForm : private FormState {
   std::unique_ptr<acquire::MqttFeed> m_mqtt;
   std::unique_ptr<acquire::UdpFeed> m_udp;
   std::unique_ptr<acquire::FeedSink> m_feeds;
+  std::unique_ptr<FilesPage> m_files;
   std::unique_ptr<PlotPage> m_plot;
-  files::Recording m_recording;
-  std::unique_ptr<files::ReplayReader> m_replay;
-  files::TransferSession m_transfer;
-  std::unique_ptr<acquire::ConversionJob> m_export;
-  std::vector<std::string> m_exportWarnings;  ///< "line N: caption: text" of the running export
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;
@@ -300,14 +247,9 @@ class MainForm : private FormState {
   bool m_inTick55 = false;
   bool m_inTick500 = false;
   bool m_inTick1s = false;
-  int m_rateWindowTicks = 5;
-  int m_ratePreviousTick = 1;
   bool m_portLostPending = false;
   int m_portLostNumber = 0;
   std::string m_portLostReason;
-  std::chrono::steady_clock::time_point m_transferStart{};
-  long m_transferExpected = 0;
-  int m_correctionWarned = 0;  ///< measure::CorrectionSkipped bits already reported
   bool m_dataRunning = false;  ///< "$run" was the last of run/stop sent to the meter
   std::string m_savedPorts;  ///< the host-ports file as last written or read
   /// Boxes may be dismissed after the form is gone; their callbacks check this first.

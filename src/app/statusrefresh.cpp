@@ -83,9 +83,9 @@ void MainForm::Timer1SecondTimer() {
   }
   m_view.setVisible("StdDevCB", PowerUser && Plot.PlotType == 0);
   m_view.setText("LBTotalIn", cformat("Bytes Read: %lu", TotalBytesRead));
-  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", RawFileBytes() / 1024));
-  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", EngrFileBytes() / 1024));
-  m_view.setText("LBCsvFileSize", cformat("CSV File Size: %ld K", CsvFileBytes() / 1024));
+  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", m_files->RawFileBytes() / 1024));
+  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", m_files->EngrFileBytes() / 1024));
+  m_view.setText("LBCsvFileSize", cformat("CSV File Size: %ld K", m_files->CsvFileBytes() / 1024));
   static const char* kRecording[8] = {"Recording:  OFF",
                                       "Recording:  Raw",
                                       "Recording:  Engr Units",
@@ -94,14 +94,14 @@ void MainForm::Timer1SecondTimer() {
                                       "Recording:  Raw + CSV",
                                       "Recording:  Engr Units + CSV",
                                       "Recording:  Raw + Engr Units + CSV"};
-  m_view.setText("LBRecordStatus",
-                 kRecording[(RecordRaw() ? 1 : 0) + (RecordEngr() ? 2 : 0) + (RecordCsv() ? 4 : 0)]);
-  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", ReceiveFileBytes() / 1024));
+  const FilesPage& f = *m_files;
+  m_view.setText("LBRecordStatus", kRecording[(f.RecordRaw() ? 1 : 0) + (f.RecordEngr() ? 2 : 0) + (f.RecordCsv() ? 4 : 0)]);
+  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", m_files->ReceiveFileBytes() / 1024));
   static const char* kReceive[5] = {"Receive File Status:  ", "Receive File Status:  In Progress",
                                     "Receive File Status:  Complete", "Receive File Status:  Incomplete",
                                     "Receive File Status:  Cancelled"};
-  m_view.setText("LBReceiveStatus", kReceive[TransferStatus()]);
-  updateTransferProgress();
+  m_view.setText("LBReceiveStatus", kReceive[m_files->TransferStatus()]);
+  m_files->updateTransferProgress();
   m_inTick1s = false;
   finishStartup();
 }

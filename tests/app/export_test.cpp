@@ -93,11 +93,11 @@ class ExportForm : public FormFixture {
   /// Ticks until the export ended; the number of ticks it took.
   int tickUntilDone(int limit = 2000) {
     int n = 0;
-    while (form->ExportRunning() && n < limit) {
+    while (form->files().ExportRunning() && n < limit) {
       form->Timer55msTimer();
       ++n;
     }
-    EXPECT_FALSE(form->ExportRunning());
+    EXPECT_FALSE(form->files().ExportRunning());
     return n;
   }
   /// A raw file of `copies` times an example's bytes (complete lines only).
@@ -126,7 +126,7 @@ TEST_P(ExportCsvParity, EqualsMaruConvertByteForByte) {
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[1].defaultSuffix, "csv");
   EXPECT_TRUE(ui.dialogSpecs[1].confirmOverwrite);
-  ASSERT_TRUE(form->ExportRunning());
+  ASSERT_TRUE(form->files().ExportRunning());
   EXPECT_TRUE(form->view().visible("PBExport"));
   EXPECT_TRUE(form->view().visible("BTExportCancel"));
   EXPECT_FALSE(form->view().get("ExportRecording1").enabled);
@@ -187,15 +187,15 @@ TEST_P(ExportCancel, RunsInSlicesAndCancelLeavesNoFile) {
   const std::string out = dir.file(std::string("cancelled.") + GetParam());
   testsupport::writeFile(out, "an earlier export\n");  // the file the export is to replace
   exportVia(raw, out);
-  ASSERT_TRUE(form->ExportRunning());
+  ASSERT_TRUE(form->files().ExportRunning());
   form->Timer55msTimer();
   form->Timer55msTimer();
-  ASSERT_TRUE(form->ExportRunning()) << "one slice per tick";
+  ASSERT_TRUE(form->files().ExportRunning()) << "one slice per tick";
   const int percent = form->view().itemIndex("PBExport");
   EXPECT_GT(percent, 0);
   EXPECT_LT(percent, 100);
   form->click("BTExportCancel");
-  EXPECT_FALSE(form->ExportRunning());
+  EXPECT_FALSE(form->files().ExportRunning());
   EXPECT_EQ(testsupport::readFile(out), "an earlier export\n");  // left as it was
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     const std::string name = entry.path().filename().string();
@@ -220,7 +220,7 @@ TEST_F(ExportForm, UnwritableOutputGivesABoxNamingTheLine) {
   const std::string raw = dir.file("three.raw");
   writeFile(raw, "1103\t4094\t560\r\nVER MARU 1.0\r\n1112\t4095\t560\r\n");
   exportVia(raw, "/dev/full");
-  ASSERT_TRUE(form->ExportRunning());
+  ASSERT_TRUE(form->files().ExportRunning());
   tickUntilDone();
   ASSERT_EQ(ui.countBoxes("Export Failed"), 1u);
   EXPECT_NE(ui.boxes[0].text.find("Line 3 of '" + raw + "'"), std::string::npos) << ui.boxes[0].text;
@@ -231,16 +231,16 @@ TEST_F(ExportForm, UnwritableOutputGivesABoxNamingTheLine) {
 TEST_F(ExportForm, OutputThatCannotBeMadeOrAMissingInputIsABoxAndNoExport) {
   loadExample("ntu.dev");
   exportVia(dir.file("missing.raw"), dir.file("out.csv"));
-  EXPECT_FALSE(form->ExportRunning());
+  EXPECT_FALSE(form->files().ExportRunning());
   exportVia(example("ntu.raw"), dir.file("no-such-folder/out.nc"));
-  EXPECT_FALSE(form->ExportRunning());
+  EXPECT_FALSE(form->files().ExportRunning());
   ASSERT_EQ(ui.countBoxes("Export Failed"), 2u);
   EXPECT_NE(ui.boxes[0].text.find("missing.raw"), std::string::npos);
   EXPECT_NE(ui.boxes[1].text.find("no-such-folder/out.nc"), std::string::npos);
   // A zone that is none: nothing starts.
   form->view().setText("EDExportZone", "CET");
   exportVia(example("ntu.raw"), dir.file("out.csv"));
-  EXPECT_FALSE(form->ExportRunning());
+  EXPECT_FALSE(form->files().ExportRunning());
   ASSERT_EQ(ui.countBoxes("Export Failed"), 3u);
   EXPECT_NE(ui.boxes[2].text.find("'CET' is not UTC, +HH:MM or -HH:MM"), std::string::npos) << ui.boxes[2].text;
   EXPECT_FALSE(exists(dir.file("out.csv")));

@@ -35,7 +35,7 @@ TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
   choosePort(1);
   const std::string raw = dir.file("r.raw");
   testsupport::writeFile(raw, "1\t2\r\n");
-  ASSERT_TRUE(form->StartReplay(raw));
+  ASSERT_TRUE(form->files().StartReplay(raw));
   form->BTStartClick();
   EXPECT_TRUE(form->shared().ReplayRunning);
   EXPECT_EQ(form->view().text("BTStartData"), "Resume Replay");

@@ -1,5 +1,8 @@
-// Raw and engineering-units recording, replay of a raw file with the sample-rate
-// measurement, and the transfer of the meter's memory.
+// The files the window writes and reads: raw, engineering-units and CSV recordings (a
+// sink of the session: every accepted sample), replay of a raw file with the sample-rate
+// measurement, Export Recording…, and the transfer of the meter's memory.
+#include "app/filespage.h"
+
 #include "app/mainform.h"
 
 #include <algorithm>
@@ -28,11 +31,49 @@ void showElapsed(ViewModel& view, std::chrono::steady_clock::time_point start, l
 }
 }  // namespace
 
+FilesPage::FilesPage(ViewModel& view, OperatorUi& ui, acquire::Session& session, FormState& state, Host host)
+    : m_view(view),
+      m_ui(ui),
+      m_session(session),
+      m_s(state),
+      m_warn(std::move(host.warn)),
+      m_loadDeviceFile(std::move(host.loadDeviceFile)),
+      m_stop(std::move(host.stopData)) {}
 
+FilesPage::~FilesPage() = default;
+
+void FilesPage::closeAll() {
+  // Whatever was recorded is already on disk line by line; close the files properly.
+  m_recording.stop(files::Recording::Stream::Raw);
+  m_recording.stop(files::Recording::Stream::Engr);
+  m_recording.stop(files::Recording::Stream::Csv);
+  if (m_replay) m_replay->close();
+  m_transfer.close();
+}
+
+void FilesPage::sample(const acquire::SampleRecord& record) {
+  WriteEngrLine();
+  WriteCsvLine();
+  if (!m_recording.writeRawLine(record.raw)) recordingFailed(files::Recording::Stream::Raw);
+}
+
+void FilesPage::noteCorrectionsSkipped(int skipped) {
+  // Once per engineering-units recording (and per device file): the samples concerned
+  // are converted without that correction, so the files never hold inf or nan.
+  const int fresh = skipped & ~m_correctionWarned;
+  if (fresh == measure::CorrectionNone) return;
+  m_correctionWarned |= fresh;
+  for (const int flag : {measure::CorrectionReference, measure::CorrectionTemperature})
+    if (fresh & flag) m_warn("Correction Skipped", measure::CorrectionSkippedText(flag));
+}
+
+files::ReplayReader* FilesPage::replaySource() {
+  return m_s.ReplayMode && m_s.ReplayRunning && m_replay && m_replay->isOpen() ? m_replay.get() : nullptr;
+}
 
 // ---- Raw recording
 
-void MainForm::BTRecordRawClick() {
+void FilesPage::BTRecordRawClick() {
   FileDialogSpec def;
   def.title = "Record Raw Data";
   def.defaultSuffix = "raw";
@@ -43,32 +84,32 @@ void MainForm::BTRecordRawClick() {
   StartRawRecording(*path);
 }
 
-bool MainForm::StartRawRecording(const std::string& path) {
+bool FilesPage::StartRawRecording(const std::string& path) {
   // A failed open leaves a running recording as it was.
   if (!m_recording.start(files::Recording::Stream::Raw, path)) return false;
   m_view.setText("LBRawFileName", "Raw File Name:  " + path);
   return true;
 }
 
-void MainForm::BTStopRecordClick() {
+void FilesPage::BTStopRecordClick() {
   m_recording.stop(files::Recording::Stream::Raw);
   m_recording.stop(files::Recording::Stream::Engr);
   m_recording.stop(files::Recording::Stream::Csv);
 }
 
-void MainForm::recordingFailed(files::Recording::Stream stream) {
+void FilesPage::recordingFailed(files::Recording::Stream stream) {
   // The write was not counted and the recording of that file has ended; the operator
   // hears of it once.
   using Stream = files::Recording::Stream;
   const char* what = stream == Stream::Raw ? "raw" : stream == Stream::Engr ? "engineering units" : "CSV";
-  ShowWarningBox("Recording Stopped", std::string("The ") + what + " file '" + m_recording.path(stream) +
+  m_warn("Recording Stopped", std::string("The ") + what + " file '" + m_recording.path(stream) +
                                           "' could not be written (disk full or file gone). Recording to it has stopped.");
 }
 
 // ---- Engineering-units recording
 
-void MainForm::BTRecordEngrClick() {
-  if (Config.DataFieldCount == 0) LoadDeviceFileClick();
+void FilesPage::BTRecordEngrClick() {
+  if (m_s.Config.DataFieldCount == 0) m_loadDeviceFile();
   FileDialogSpec def;
   def.title = "Open Engr Units Record File";
   def.defaultSuffix = "eng";
@@ -79,10 +120,10 @@ void MainForm::BTRecordEngrClick() {
   StartEngrRecording(*path);
 }
 
-bool MainForm::StartEngrRecording(const std::string& path) {
+bool FilesPage::StartEngrRecording(const std::string& path) {
   using Stream = files::Recording::Stream;
   m_correctionWarned = measure::CorrectionNone;
-  if (!m_recording.start(Stream::Engr, path, files::EngrHeader(Config))) {
+  if (!m_recording.start(Stream::Engr, path, files::EngrHeader(m_s.Config))) {
     m_view.setText("LBEngrFileName", "Engr Units File: ");
     return false;
   }
@@ -91,18 +132,18 @@ bool MainForm::StartEngrRecording(const std::string& path) {
   return RecordEngr();
 }
 
-bool MainForm::StopEngrRecording() { return m_recording.stop(files::Recording::Stream::Engr); }
+bool FilesPage::StopEngrRecording() { return m_recording.stop(files::Recording::Stream::Engr); }
 
-void MainForm::WriteEngrLine() {
+void FilesPage::WriteEngrLine() {
   if (!RecordEngr()) return;
-  if (!m_recording.writeEngr(files::EngrLine(Config, Sample, Clock, Eng)))
+  if (!m_recording.writeEngr(files::EngrLine(m_s.Config, m_s.Sample, m_s.Clock, m_s.Eng)))
     recordingFailed(files::Recording::Stream::Engr);
 }
 
 // ---- CSV recording: the host's UTC receive time, the meter's time, the count and the engineering values
 
-void MainForm::BTRecordCsvClick() {
-  if (Config.DataFieldCount == 0) LoadDeviceFileClick();
+void FilesPage::BTRecordCsvClick() {
+  if (m_s.Config.DataFieldCount == 0) m_loadDeviceFile();
   FileDialogSpec def;
   def.title = "Record CSV (UTC)";
   def.defaultSuffix = "csv";
@@ -113,20 +154,20 @@ void MainForm::BTRecordCsvClick() {
   StartCsvRecording(*path);
 }
 
-bool MainForm::StartCsvRecording(const std::string& path) {
+bool FilesPage::StartCsvRecording(const std::string& path) {
   using Stream = files::Recording::Stream;
   // A failed open leaves a running CSV recording as it was.
-  if (!m_recording.start(Stream::Csv, path, files::CsvHeader(Config))) return false;
+  if (!m_recording.start(Stream::Csv, path, files::CsvHeader(m_s.Config))) return false;
   m_view.setText("LBCsvFileName", "CSV File:  " + path);
   if (!RecordCsv()) recordingFailed(Stream::Csv);  // the header did not reach the file
   return RecordCsv();
 }
 
-void MainForm::WriteCsvLine() {
+void FilesPage::WriteCsvLine() {
   if (!RecordCsv()) return;
   std::string row;
   // The meter's clock is read as UTC here; maru convert and Export take its zone.
-  files::appendCsvRow(row, m_session.lastSampleTimes(), Config, Sample, Clock, Eng);
+  files::appendCsvRow(row, m_session.lastSampleTimes(), m_s.Config, m_s.Sample, m_s.Clock, m_s.Eng);
   if (!m_recording.writeCsv(row)) recordingFailed(files::Recording::Stream::Csv);
 }
 
@@ -143,9 +184,9 @@ namespace {
 constexpr size_t kExportSliceBytes = 1 << 16;
 }  // namespace
 
-void MainForm::ExportRecordingClick() {
-  if (Config.DataFieldCount == 0) LoadDeviceFileClick();
-  if (Config.DataFieldCount == 0 || DeviceFilePath.empty()) return;
+void FilesPage::ExportRecordingClick() {
+  if (m_s.Config.DataFieldCount == 0) m_loadDeviceFile();
+  if (m_s.Config.DataFieldCount == 0 || m_s.DeviceFilePath.empty()) return;
   FileDialogSpec in;
   in.title = "Export Recording: Raw File";
   in.defaultSuffix = "raw";
@@ -162,28 +203,28 @@ void MainForm::ExportRecordingClick() {
   StartExport(*input, *output, ExportFormatFor(*output));
 }
 
-bool MainForm::StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format) {
+bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format) {
   if (m_export) {
-    ShowWarningBox("Export Recording", "An export is running; cancel it or let it finish first.");
+    m_warn("Export Recording", "An export is running; cancel it or let it finish first.");
     return false;
   }
   // The zone the meter's clock was set to, as maru convert --meter-tz takes it.
-  const std::string zone = editText("EDExportZone");
+  const std::string zone = m_view.text("EDExportZone").substr(0, 100);
   const std::optional<files::UtcOffset> offset = files::parseUtcOffset(zone);
   if (!offset) {
-    ShowWarningBox("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM or -HH:MM.");
+    m_warn("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM or -HH:MM.");
     return false;
   }
   acquire::ConversionJob::Request request;
   request.format = format;
   request.input = rawPath;
   request.output = outPath;
-  request.config = Config;
-  request.refCorrection = RefCorrectionOn;
-  request.tempCorrection = TempCorrectionOn;
-  request.deviceFileText = files::readWholeFile(DeviceFilePath);
+  request.config = m_s.Config;
+  request.refCorrection = m_s.RefCorrectionOn;
+  request.tempCorrection = m_s.TempCorrectionOn;
+  request.deviceFileText = files::readWholeFile(m_s.DeviceFilePath);
   request.meterTimeZone = *offset;
-  request.history = "maruview Export Recording: '" + rawPath + "' with '" + DeviceFilePath + "'";
+  request.history = "maruview Export Recording: '" + rawPath + "' with '" + m_s.DeviceFilePath + "'";
   m_exportWarnings.clear();
   // What maru convert would print on stderr, each with the input line it concerns.
   auto job = std::make_unique<acquire::ConversionJob>(
@@ -194,7 +235,7 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
         m_exportWarnings.push_back("line " + std::to_string(line) + ": " + caption + ": " + oneLine);
       });
   if (!job->start()) {
-    ShowWarningBox("Export Failed", job->error());
+    m_warn("Export Failed", job->error());
     return false;
   }
   m_export = std::move(job);
@@ -207,7 +248,7 @@ bool MainForm::StartExport(const std::string& rawPath, const std::string& outPat
   return true;
 }
 
-void MainForm::exportStep() {
+void FilesPage::exportStep() {
   if (!m_export) return;
   const auto status = m_export->step(kExportSliceBytes);
   m_view.setItemIndex("PBExport", m_export->percent());
@@ -222,23 +263,23 @@ void MainForm::exportStep() {
       const size_t shown = std::min<size_t>(warnings.size(), 5);
       for (size_t i = 0; i < shown; ++i) text += "\n" + warnings[i];
       if (warnings.size() > shown) text += cformat("\n... and %zu more", warnings.size() - shown);
-      ShowWarningBox("Export Recording", text);
+      m_warn("Export Recording", text);
     }
   } else {
     m_view.setText("LBExportStatus", "Export failed: nothing was written to '" + output + "'");
-    ShowWarningBox("Export Failed", m_export->error() + "\nThe partial file was removed.");
+    m_warn("Export Failed", m_export->error() + "\nThe partial file was removed.");
   }
   endExport();
 }
 
-void MainForm::BTExportCancelClick() {
+void FilesPage::BTExportCancelClick() {
   if (!m_export) return;
   m_export->cancel();
   m_view.setText("LBExportStatus", "Export cancelled: nothing was written to '" + m_export->request().output + "'");
   endExport();
 }
 
-void MainForm::endExport() {
+void FilesPage::endExport() {
   m_export.reset();
   m_view.setVisible("PBExport", false);
   m_view.setVisible("BTExportCancel", false);
@@ -247,7 +288,7 @@ void MainForm::endExport() {
 
 // ---- Replay
 
-void MainForm::ReplayRawFileClick() {
+void FilesPage::ReplayRawFileClick() {
   FileDialogSpec def;
   def.title = "Open Replay File";
   def.defaultSuffix = "raw";
@@ -257,12 +298,12 @@ void MainForm::ReplayRawFileClick() {
   StartReplay(*path);
 }
 
-bool MainForm::StartReplay(const std::string& path) {
+bool FilesPage::StartReplay(const std::string& path) {
   auto reader = std::make_unique<files::ReplayReader>();
   if (!reader->open(path)) return false;
   m_replay = std::move(reader);  // an earlier replay file is closed here
-  ReplayRunning = false;
-  ReplayMode = true;
+  m_s.ReplayRunning = false;
+  m_s.ReplayMode = true;
   m_view.setChecked("RealTimeData1", false);
   m_view.setChecked("ReplayRawFile1", true);
   m_view.setText("BTStopData", "Stop Replay");
@@ -271,9 +312,9 @@ bool MainForm::StartReplay(const std::string& path) {
   return true;
 }
 
-void MainForm::RealTimeDataClick() {
-  ReplayRunning = false;
-  ReplayMode = false;
+void FilesPage::RealTimeDataClick() {
+  m_s.ReplayRunning = false;
+  m_s.ReplayMode = false;
   if (m_replay) m_replay->close();
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
@@ -282,28 +323,28 @@ void MainForm::RealTimeDataClick() {
   m_view.timer55IntervalMs = 55;
 }
 
-void MainForm::MeasureSampleRate() {
-  if (RateSampleCount < 0) {
+void FilesPage::MeasureSampleRate() {
+  if (m_s.RateSampleCount < 0) {
     m_rateWindowTicks = 5;
-    TickCount = 1;
+    m_s.TickCount = 1;
     m_ratePreviousTick = 1;
   }
-  ++RateSampleCount;
-  if (RateSampleCount < m_rateWindowTicks) return;
-  const float period = static_cast<float>(TickCount - m_ratePreviousTick) * 0.055f / static_cast<float>(m_rateWindowTicks);
-  m_ratePreviousTick = TickCount;
-  SampleRateHz = period > 0.005f ? 1.0f / period : 0.01f;
-  m_rateWindowTicks = SampleRateHz > 5.5f ? 10 : static_cast<int>(SampleRateHz * 10.0f);
+  ++m_s.RateSampleCount;
+  if (m_s.RateSampleCount < m_rateWindowTicks) return;
+  const float period = static_cast<float>(m_s.TickCount - m_ratePreviousTick) * 0.055f / static_cast<float>(m_rateWindowTicks);
+  m_ratePreviousTick = m_s.TickCount;
+  m_s.SampleRateHz = period > 0.005f ? 1.0f / period : 0.01f;
+  m_rateWindowTicks = m_s.SampleRateHz > 5.5f ? 10 : static_cast<int>(m_s.SampleRateHz * 10.0f);
   if (m_rateWindowTicks < 5) m_rateWindowTicks = 5;
-  RateSampleCount = 0;
-  const std::string text = ReplayMode ? std::string("Replay") : cformat("Sample Rate: %4.2f Hz", SampleRateHz);
+  m_s.RateSampleCount = 0;
+  const std::string text = m_s.ReplayMode ? std::string("Replay") : cformat("Sample Rate: %4.2f Hz", m_s.SampleRateHz);
   m_view.setText("LBHz1", text);
   m_view.setText("LBHz2", text);
 }
 
 // ---- Memory transfer
 
-void MainForm::BTGetDataClick() {
+void FilesPage::BTGetDataClick() {
   FileDialogSpec def;
   def.title = "Retrieve Meter's Internal Data";
   def.defaultSuffix = "raw";
@@ -317,24 +358,24 @@ void MainForm::BTGetDataClick() {
   m_view.setText("LBReceiveStatus", "Receive File Status:  In Progress");
   m_view.setText("LBReceiveFileSize", "Receive File Size: 0 K");
   m_transferStart = std::chrono::steady_clock::now();
-  m_transferExpected = Meter.MeterMemoryUsed > 0
-                           ? static_cast<long>(Meter.MeterMemoryUsed) * meterlink::kMemoryPageBytes
+  m_transferExpected = m_s.Meter.MeterMemoryUsed > 0
+                           ? static_cast<long>(m_s.Meter.MeterMemoryUsed) * meterlink::kMemoryPageBytes
                            : 0;
   updateTransferProgress();
-  SendMeterCommand(meterlink::cmd::kGetData);
+  m_session.send(meterlink::cmd::kGetData);
 }
 
-void MainForm::BitBtnCancelClick() {
+void FilesPage::BitBtnCancelClick() {
   // Only a running transfer can be cancelled; the outcome of a finished one stays shown.
   const bool cancelling = m_transfer.active();
   m_transfer.cancel();
-  BTStopClick();
+  m_stop();
   // In replay mode Stop only pauses the replay; the meter must still be told to stop
   // its dump.
-  if (cancelling && ReplayMode) WritePort(meterlink::cmd::kStop, 5);
+  if (cancelling && m_s.ReplayMode) m_session.sendBytes(meterlink::cmd::kStop);
 }
 
-void MainForm::transferStep() {
+void FilesPage::transferStep() {
   char buffer[meterlink::kTransferReadBytes];
   const size_t count = m_session.port().read(buffer, sizeof buffer);
   if (count == 0) return;
@@ -342,7 +383,7 @@ void MainForm::transferStep() {
     case files::TransferSession::Event::WriteFailed:
       // The file could not take the bytes: the transfer has ended Incomplete.
       showElapsed(m_view, m_transferStart, ReceiveFileBytes());
-      ShowWarningBox("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
+      m_warn("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
       return;
     case files::TransferSession::Event::Complete:
       showElapsed(m_view, m_transferStart, ReceiveFileBytes());
@@ -353,15 +394,15 @@ void MainForm::transferStep() {
   updateTransferProgress();
 }
 
-void MainForm::transferWatchdog() {
+void FilesPage::transferWatchdog() {
   const bool wasActive = m_transfer.active();
   const auto event = m_transfer.tick();
   if (wasActive && !m_transfer.active()) showElapsed(m_view, m_transferStart, ReceiveFileBytes());
   if (event == files::TransferSession::Event::Silence)
-    ShowWarningBox("Warning", "Data Transfer Terminated Before Completion");
+    m_warn("Warning", "Data Transfer Terminated Before Completion");
 }
 
-void MainForm::updateTransferProgress() {
+void FilesPage::updateTransferProgress() {
   // Percent of the memory the meter last reported in use (pages of 264 bytes); a
   // complete transfer shows 100 whatever that report said. Without a report there is
   // nothing to measure against: the bar shows that work goes on, and the label the bytes.
