@@ -22,6 +22,8 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       FilesPage::Host{[this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); },
                       [this] { LoadDeviceFileClick(); }, [this] { BTStopClick(); }});
   m_session.addSink(m_files.get());
+  m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
+                                        [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
   // Design-time state of every control.
   for (const ControlSpec& def : ControlTable()) {
     if (def.name.empty()) continue;
@@ -125,50 +127,50 @@ void MainForm::setupDispatch() {
   on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
   m_clicks["RealTimeData1"] = [this] { m_files->RealTimeDataClick(); };
   m_clicks["ReplayRawFile1"] = [this] { m_files->ReplayRawFileClick(); };
-  on("MenuAdvancedSetup", &MainForm::MenuAdvancedSetupClick);
+  m_clicks["MenuAdvancedSetup"] = [this] { m_setup->MenuAdvancedSetupClick(); };
   on("Exit1", &MainForm::Exit1Click);
   // Meter Setup page.
-  on("BTAverage", &MainForm::BTAverageClick);
-  on("BTPacket", &MainForm::BTPacketClick);
-  on("BTSample", &MainForm::BTSampleClick);
-  on("BTInterval", &MainForm::BTIntervalClick);
-  on("BTGetDandT", &MainForm::BTGetDandTClick);
-  on("BTGetSetup1", &MainForm::BTGetSetupClick);
-  on("BTLogging", &MainForm::BTLoggingClick);
-  on("BTErase", &MainForm::BTEraseClick);
-  on("BTSetDandTPC", &MainForm::BTSetDandTPCClick);
-  on("BTOpen", &MainForm::BTOpenClick);
-  on("BTClose", &MainForm::BTCloseClick);
-  on("BTStoreToFlash1", &MainForm::BTStoreSetupClick);
-  on("BTReloadSetup1", &MainForm::BTReloadClick);
+  m_clicks["BTAverage"] = [this] { m_setup->BTAverageClick(); };
+  m_clicks["BTPacket"] = [this] { m_setup->BTPacketClick(); };
+  m_clicks["BTSample"] = [this] { m_setup->BTSampleClick(); };
+  m_clicks["BTInterval"] = [this] { m_setup->BTIntervalClick(); };
+  m_clicks["BTGetDandT"] = [this] { m_setup->BTGetDandTClick(); };
+  m_clicks["BTGetSetup1"] = [this] { m_setup->BTGetSetupClick(); };
+  m_clicks["BTLogging"] = [this] { m_setup->BTLoggingClick(); };
+  m_clicks["BTErase"] = [this] { m_setup->BTEraseClick(); };
+  m_clicks["BTSetDandTPC"] = [this] { m_setup->BTSetDandTPCClick(); };
+  m_clicks["BTOpen"] = [this] { m_setup->BTOpenClick(); };
+  m_clicks["BTClose"] = [this] { m_setup->BTCloseClick(); };
+  m_clicks["BTStoreToFlash1"] = [this] { m_setup->BTStoreSetupClick(); };
+  m_clicks["BTReloadSetup1"] = [this] { m_setup->BTReloadClick(); };
   // Advanced Setup page.
-  on("BTGetTiming", &MainForm::BTGetTimingClick);
-  on("BTph1onTime", &MainForm::BTph1onTimeClick);
-  on("BTph1offTime", &MainForm::BTph1offTimeClick);
-  on("BTph11onTime", &MainForm::BTph11onTimeClick);
-  on("BTph11offTime", &MainForm::BTph11offTimeClick);
-  on("BTOne", &MainForm::BTOneClick);
-  on("BTHexDump", &MainForm::BTHexDumpClick);
-  on("BTTimingSwap", &MainForm::BTTimingSwapClick);
-  on("PowerUserPanel", &MainForm::PowerUserPanelClick);
-  on("BTStoreSetup", &MainForm::BTStoreSetupClick);
-  on("BTReload", &MainForm::BTReloadClick);
+  m_clicks["BTGetTiming"] = [this] { m_setup->BTGetTimingClick(); };
+  m_clicks["BTph1onTime"] = [this] { m_setup->BTph1onTimeClick(); };
+  m_clicks["BTph1offTime"] = [this] { m_setup->BTph1offTimeClick(); };
+  m_clicks["BTph11onTime"] = [this] { m_setup->BTph11onTimeClick(); };
+  m_clicks["BTph11offTime"] = [this] { m_setup->BTph11offTimeClick(); };
+  m_clicks["BTOne"] = [this] { m_setup->BTOneClick(); };
+  m_clicks["BTHexDump"] = [this] { m_setup->BTHexDumpClick(); };
+  m_clicks["BTTimingSwap"] = [this] { m_setup->BTTimingSwapClick(); };
+  m_clicks["PowerUserPanel"] = [this] { m_setup->PowerUserPanelClick(); };
+  m_clicks["BTStoreSetup"] = [this] { m_setup->BTStoreSetupClick(); };
+  m_clicks["BTReload"] = [this] { m_setup->BTReloadClick(); };
   // FL-Setup page.
-  on("BTAnalogRange2", &MainForm::BTAnalogRangeClick);
-  on("BTflscale", &MainForm::BTflscaleClick);
-  on("BTfloffset", &MainForm::BTfloffsetClick);
-  on("BTCal", &MainForm::BTCalClick);
-  on("BTGetSetup2", &MainForm::BTGetSetup2Click);
-  on("BTStoreToFlash2", &MainForm::BTStoreSetupClick);
-  on("Button22", &MainForm::BTReloadClick);
+  m_clicks["BTAnalogRange2"] = [this] { m_setup->BTAnalogRangeClick(); };
+  m_clicks["BTflscale"] = [this] { m_setup->BTflscaleClick(); };
+  m_clicks["BTfloffset"] = [this] { m_setup->BTfloffsetClick(); };
+  m_clicks["BTCal"] = [this] { m_setup->BTCalClick(); };
+  m_clicks["BTGetSetup2"] = [this] { m_setup->BTGetSetup2Click(); };
+  m_clicks["BTStoreToFlash2"] = [this] { m_setup->BTStoreSetupClick(); };
+  m_clicks["Button22"] = [this] { m_setup->BTReloadClick(); };
   // Transfer Data page.
   m_clicks["BTGetData"] = [this] { m_files->BTGetDataClick(); };
   m_clicks["BitBtnCancel"] = [this] { m_files->BitBtnCancelClick(); };
-  on("BTErase2", &MainForm::BTErase2Click);
+  m_clicks["BTErase2"] = [this] { m_setup->BTErase2Click(); };
   // Small dialogs.
   on("Form2.Button1", &MainForm::Form2Button1Click);
   on("SelectHPForm.BTOK", &MainForm::SelectHPFormBTOKClick);
-  on("PasswordForm.BTPasswordOK", &MainForm::BTPasswordOKClick);
+  m_clicks["PasswordForm.BTPasswordOK"] = [this] { m_setup->BTPasswordOKClick(); };
 
   auto onChange = [this](const char* name, void (MainForm::*handler)()) {
     m_changes[name] = [this, handler] { (this->*handler)(); };
@@ -363,7 +365,7 @@ void MainForm::Timer55msTimer() {
   }
   ++TickCount;
   if (SetupRequestTicks != 0) {
-    if (SetupRequestTicks == 1) BTGetSetupClick();
+    if (SetupRequestTicks == 1) m_setup->BTGetSetupClick();
     --SetupRequestTicks;
   }
   // The port's bytes go to the memory transfer while one runs, to the framer otherwise.
@@ -493,5 +495,45 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
   ChannelSetupPending = true;
   return true;
 }
+
+
+// ---- The meter's commands and replies
+
+void MainForm::SendMeterCommand(const std::string& text) {
+  // The command and its line end; no answer is awaited.
+  m_session.send(text);
+}
+
+void MainForm::ParseMeterReply(const std::string& line) {
+  applyReply(meterlink::ParseMeterReply(line, Meter, Clock, m_options.hostClock()));
+}
+
+void MainForm::applyReply(const meterlink::ReplyEffects& effects) {
+  if (effects.caption) m_view.windowCaption = *effects.caption;
+  if (effects.storeCurrent) m_setup->ShowSetupStoreState(true);
+  if (effects.memoryFull) m_ui.showDialog(Dialog::MemoryFull, true);
+}
+
+// ---- Small dialogs
+
+void MainForm::Form2Button1Click() { m_ui.showDialog(Dialog::MemoryFull, false); }
+
+void MainForm::SelectHPFormBTOKClick() {
+  // OK applies both groups together, then reopens the port as the main boxes would.
+  m_view.setItemIndex("CBHostPort", m_view.itemIndex("SelectHPForm.HPRG"));
+  m_view.setItemIndex("CBBaudRate", m_view.itemIndex("SelectHPForm.BRRG"));
+  CBHostPortChange();
+  m_ui.showDialog(Dialog::SelectHostPort, false);
+}
+
+// ---- Plot page option boxes
+
+void MainForm::PlotTypeCBChange() { m_plot->PlotTypeCBChange(); }
+void MainForm::BBPlotCBChange() { m_plot->BBPlotCBChange(); }
+void MainForm::StdDevCBChange() { m_plot->StdDevCBChange(); }
+void MainForm::iTempCBChange() { m_plot->iTempCBChange(); }
+void MainForm::xTempCBChange() { m_plot->xTempCBChange(); }
+void MainForm::PresCBChange() { m_plot->PresCBChange(); }
+
 
 }  // namespace app

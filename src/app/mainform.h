@@ -13,6 +13,7 @@
 #include "app/filespage.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
+#include "app/setuppage.h"
 #include "acquire/feeds.h"
 #include "acquire/session.h"
 #include "app/viewmodel.h"
@@ -157,37 +158,8 @@ class MainForm : private FormState {
   // ---- Meter commands ----
   void SendMeterCommand(const std::string& text);
   void ParseMeterReply(const std::string& line);
-  void ShowSetupStoreState(bool current);
-  void BTAverageClick();
-  void BTPacketClick();
-  void BTSampleClick();
-  void BTIntervalClick();
-  void BTGetDandTClick();
-  void BTGetSetupClick();
-  void BTLoggingClick();
-  void BTEraseClick();
-  void BTErase2Click();
-  void BTSetDandTPCClick();
-  void BTOpenClick();
-  void BTCloseClick();
-  void BTStoreSetupClick();
-  void BTReloadClick();
-  void MenuAdvancedSetupClick();
-  void BTGetTimingClick();
-  void BTph1onTimeClick();
-  void BTph1offTimeClick();
-  void BTph11onTimeClick();
-  void BTph11offTimeClick();
-  void BTTimingSwapClick();
-  void BTOneClick();
-  void BTHexDumpClick();
-  void PowerUserPanelClick();
-  void BTPasswordOKClick();
-  void BTAnalogRangeClick();
-  void BTflscaleClick();
-  void BTfloffsetClick();
-  void BTCalClick();
-  void BTGetSetup2Click();
+  /// The meter setup pages and the power-user lock.
+  SetupPage& setup() { return *m_setup; }
   void Form2Button1Click();
   void SelectHPFormBTOKClick();
 
@@ -214,7 +186,6 @@ class MainForm : private FormState {
   void applyReply(const meterlink::ReplyEffects& effects);
   void syncDispatch();
   void setupDispatch();
-  void markSetup() { ShowSetupStoreState(false); }
   std::string editText(const std::string& name, size_t limit = 100) const;
 
   OperatorUi& m_ui;
@@ -236,6 +207,7 @@ class MainForm : private FormState {
   std::unique_ptr<acquire::UdpFeed> m_udp;
   std::unique_ptr<acquire::FeedSink> m_feeds;
   std::unique_ptr<FilesPage> m_files;
+  std::unique_ptr<SetupPage> m_setup;
   std::unique_ptr<PlotPage> m_plot;
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};

@@ -134,7 +134,7 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   const long countAtStart = static_cast<long>(form->shared().Sample.SampleCounter);
   const uint64_t memoAtStart = form->view().memoTotal();
   ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 20; }, 400, 10));
-  form->BTGetSetupClick();  // the meter's menu arrives among the data lines
+  form->setup().BTGetSetupClick();  // the meter's menu arrives among the data lines
   ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 45; }, 400, 10));
   form->click("BTStopRecord");
   const uint64_t listed = form->view().memoTotal() - memoAtStart;

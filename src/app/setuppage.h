@@ -1,0 +1,70 @@
+#pragma once
+// The Meter Setup, Advanced Setup and FL-Setup pages and the power-user lock: the
+// operator's entries become the meter's commands, sent through the acquisition session.
+#include <functional>
+#include <string>
+
+#include "acquire/session.h"
+#include "app/operatorui.h"
+#include "app/viewmodel.h"
+
+namespace app {
+
+struct FormState;
+
+class SetupPage {
+ public:
+  SetupPage(ViewModel& view, OperatorUi& ui, acquire::Session& session, FormState& state,
+            measure::HostClock hostClock, std::function<void(const std::string&, const std::string&)> warn);
+
+  /// "Setup is Current" (the meter stored it) or "Setup Not Stored".
+  void ShowSetupStoreState(bool current);
+
+  // ---- Meter Setup page
+  void BTAverageClick();
+  void BTPacketClick();
+  void BTSampleClick();
+  void BTIntervalClick();
+  void BTGetDandTClick();
+  void BTGetSetupClick();
+  void BTLoggingClick();
+  void BTEraseClick();
+  void BTErase2Click();
+  void BTSetDandTPCClick();
+  void BTOpenClick();
+  void BTCloseClick();
+  void BTStoreSetupClick();
+  void BTReloadClick();
+
+  // ---- Advanced Setup page and the power-user lock
+  void MenuAdvancedSetupClick();
+  void BTGetTimingClick();
+  void BTph1onTimeClick();
+  void BTph1offTimeClick();
+  void BTph11onTimeClick();
+  void BTph11offTimeClick();
+  void BTTimingSwapClick();
+  void BTOneClick();
+  void BTHexDumpClick();
+  void PowerUserPanelClick();
+  void BTPasswordOKClick();
+
+  // ---- FL-Setup page
+  void BTAnalogRangeClick();
+  void BTflscaleClick();
+  void BTfloffsetClick();
+  void BTCalClick();
+  void BTGetSetup2Click();
+
+ private:
+  std::string editText(const std::string& name) const;
+
+  ViewModel& m_view;
+  OperatorUi& m_ui;
+  acquire::Session& m_session;
+  FormState& m_s;
+  measure::HostClock m_hostClock;
+  std::function<void(const std::string&, const std::string&)> m_warn;
+};
+
+}  // namespace app
