@@ -64,4 +64,17 @@ inline CLI::Validator topicPrefixValidator() {
       "");
 }
 
+/// The live-feed options `maru log` and `maruview` share: --mqtt, --topic and --udp.
+inline void addFeedOptions(CLI::App& app, std::string& mqtt, std::string& topic, std::string& udp) {
+  app.add_option("--mqtt", mqtt, "publish every data line to this MQTT broker (port 1883 when not given)")
+      ->check(hostPortValidator(1883, "HOST[:PORT]"))
+      ->type_name("HOST[:PORT]");
+  app.add_option("--topic", topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
+      ->check(topicPrefixValidator())
+      ->type_name("PREFIX");
+  app.add_option("--udp", udp, "send one datagram per data line to HOST:PORT")
+      ->check(hostPortValidator(0, "HOST:PORT"))
+      ->type_name("HOST:PORT");
+}
+
 }  // namespace cli

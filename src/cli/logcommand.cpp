@@ -431,15 +431,7 @@ int logMain(int argc, char** argv) {
   app.add_flag("--set-clock-utc", o.setClockUtc,
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
-  app.add_option("--mqtt", o.mqtt, "publish to this MQTT broker (port 1883 when not given)")
-      ->check(cli::hostPortValidator(1883, "HOST[:PORT]"))
-      ->type_name("HOST[:PORT]");
-  app.add_option("--topic", o.topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
-      ->check(cli::topicPrefixValidator())
-      ->type_name("PREFIX");
-  app.add_option("--udp", o.udp, "send one datagram per line to HOST:PORT")
-      ->check(cli::hostPortValidator(0, "HOST:PORT"))
-      ->type_name("HOST:PORT");
+  cli::addFeedOptions(app, o.mqtt, o.topic, o.udp);
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
                  "another when data comes back")

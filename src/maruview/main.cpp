@@ -90,17 +90,7 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
       });
   app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
       ->disable_flag_override();
-  app.add_option("--mqtt", line.mqtt,
-                 "publish every data line to this MQTT broker (port 1883 when not\n"
-                 "given), as maru log does: PREFIX/state, /status, /metadata, /data")
-      ->check(cli::hostPortValidator(1883, "HOST[:PORT]"))
-      ->type_name("HOST[:PORT]");
-  app.add_option("--topic", line.topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
-      ->check(cli::topicPrefixValidator())
-      ->type_name("PREFIX");
-  app.add_option("--udp", line.udp, "send one datagram per data line to HOST:PORT, as maru log does")
-      ->check(cli::hostPortValidator(0, "HOST:PORT"))
-      ->type_name("HOST:PORT");
+  cli::addFeedOptions(app, line.mqtt, line.topic, line.udp);
   app.add_option("--wire-log", line.wireLog,
                  "append every byte sent to and received from the meter to\n"
                  "FILE, one line per chunk: UTC time, '>' host to meter or '<'\n"

@@ -80,6 +80,7 @@ class LiveWindow : public ::testing::Test {
   PtyPeer peer;
   std::unique_ptr<ui::Application> program;
   std::vector<meterlink::SerialAdapter> adapters;
+  QComboBox* openHostPorts(const std::string& path, const std::string& description, const std::string& serialNumber);
 };
 
 // ---- an entry is used as it is shown
@@ -189,15 +190,23 @@ TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
 
 // ---- the host-port list knows the hardware
 
-TEST_F(LiveWindow, OpeningTheHostPortListTakesInAdaptersPluggedInSinceStart) {
+// Plugs in one adapter and opens the host-port list; the list.
+QComboBox* LiveWindow::openHostPorts(const std::string& path, const std::string& description,
+                                     const std::string& serialNumber) {
   auto* list = widget<QComboBox>("CBHostPort");
-  ASSERT_NE(list, nullptr);
+  if (!list) return nullptr;
   meterlink::SerialAdapter a;
-  a.path = "/dev/ttyUSB0";
-  a.serialNumber = "FT12";
-  a.description = "USB UART";
+  a.path = path;
+  a.description = description;
+  a.serialNumber = serialNumber;
   adapters = {a};
   list->showPopup();
+  return list;
+}
+
+TEST_F(LiveWindow, OpeningTheHostPortListTakesInAdaptersPluggedInSinceStart) {
+  QComboBox* list = openHostPorts("/dev/ttyUSB0", "USB UART", "FT12");
+  ASSERT_NE(list, nullptr);
   list->hidePopup();
   EXPECT_EQ(list->itemText(2), "Host Port - COM 2");  // the item keeps its text
   EXPECT_EQ(list->itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyUSB0 (USB UART, S/N FT12)");
@@ -205,14 +214,10 @@ TEST_F(LiveWindow, OpeningTheHostPortListTakesInAdaptersPluggedInSinceStart) {
 }
 
 TEST_F(LiveWindow, TheHostPortListIsWideEnoughForItsWidestItem) {
-  auto* list = widget<QComboBox>("CBHostPort");
+  QComboBox* list =
+      openHostPorts("/dev/serial/by-id/usb-Maker_Long_Adapter_Name_With_Serial_A1B2C3D4-if00-port0",
+                    "USB to RS-232 adapter with a long description", "A1B2C3D4");
   ASSERT_NE(list, nullptr);
-  meterlink::SerialAdapter a;
-  a.path = "/dev/serial/by-id/usb-Maker_Long_Adapter_Name_With_Serial_A1B2C3D4-if00-port0";
-  a.description = "USB to RS-232 adapter with a long description";
-  a.serialNumber = "A1B2C3D4";
-  adapters = {a};
-  list->showPopup();
   QAbstractItemView* view = list->view();
   QApplication::processEvents();
   // Every item, its adapter drawn beside its text, lies inside the open list: none is cut,
