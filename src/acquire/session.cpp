@@ -9,6 +9,14 @@ namespace acquire {
 
 namespace {
 
+// The serial adapters present, found without opening any of them: a trial open can
+// toggle another device's control lines.
+std::vector<meterlink::SerialAdapter> adaptersPresent() {
+  meterlink::ProbeHost host;
+  host.tryOpen = [](const std::string&) { return 0; };
+  return meterlink::listSerialAdapters({}, host);
+}
+
 // The device an adapter's path leads to, for comparing two names of one adapter.
 std::string realPath(const std::string& path) {
   std::error_code ec;
@@ -60,7 +68,7 @@ meterlink::SerialPort::OpenResult Session::openPort(const std::string& path, int
   m_adapter = {};
   if (!m_options.findLostAdapter) {
     const std::string real = realPath(path);
-    const auto adapters = m_options.listAdapters ? m_options.listAdapters() : meterlink::listSerialAdapters();
+    const auto adapters = m_options.listAdapters ? m_options.listAdapters() : adaptersPresent();
     for (const meterlink::SerialAdapter& a : adapters)
       if (realPath(a.path) == real) m_adapter = a;
   }
@@ -85,7 +93,7 @@ std::string Session::whereIsLostAdapter() {
   if (m_options.findLostAdapter) return m_options.findLostAdapter();
   // Listing probes every port: only an adapter known by more than its path is looked for.
   if (m_adapter.serialNumber.empty() && m_adapter.byIdLink.empty()) return {};
-  const auto adapters = m_options.listAdapters ? m_options.listAdapters() : meterlink::listSerialAdapters();
+  const auto adapters = m_options.listAdapters ? m_options.listAdapters() : adaptersPresent();
   for (const meterlink::SerialAdapter& a : adapters) {
     const bool same = (!m_adapter.serialNumber.empty() && a.serialNumber == m_adapter.serialNumber) ||
                       (!m_adapter.byIdLink.empty() && a.byIdLink == m_adapter.byIdLink);
