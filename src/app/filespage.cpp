@@ -71,15 +71,19 @@ files::ReplayReader* FilesPage::replaySource() {
   return m_s.ReplayMode && m_s.ReplayRunning && m_replay && m_replay->isOpen() ? m_replay.get() : nullptr;
 }
 
+std::optional<std::string> FilesPage::saveAs(const char* title, const char* suffix, const char* filter) {
+  FileDialogSpec def;
+  def.title = title;
+  def.defaultSuffix = suffix;
+  def.filter = filter;
+  def.confirmOverwrite = true;
+  return m_ui.saveFile(def);
+}
+
 // ---- Raw recording
 
 void FilesPage::BTRecordRawClick() {
-  FileDialogSpec def;
-  def.title = "Record Raw Data";
-  def.defaultSuffix = "raw";
-  def.filter = kRawFilter;
-  def.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(def);
+  const auto path = saveAs("Record Raw Data", "raw", kRawFilter);
   if (!path) return;
   StartRawRecording(*path);
 }
@@ -110,12 +114,7 @@ void FilesPage::recordingFailed(files::Recording::Stream stream) {
 
 void FilesPage::BTRecordEngrClick() {
   if (m_s.Config.DataFieldCount == 0) m_loadDeviceFile();
-  FileDialogSpec def;
-  def.title = "Open Engr Units Record File";
-  def.defaultSuffix = "eng";
-  def.filter = "Engineering Units|*.eng|All Files|*.*";
-  def.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(def);
+  const auto path = saveAs("Open Engr Units Record File", "eng", "Engineering Units|*.eng|All Files|*.*");
   if (!path) return;
   StartEngrRecording(*path);
 }
@@ -144,12 +143,7 @@ void FilesPage::WriteEngrLine() {
 
 void FilesPage::BTRecordCsvClick() {
   if (m_s.Config.DataFieldCount == 0) m_loadDeviceFile();
-  FileDialogSpec def;
-  def.title = "Record CSV (UTC)";
-  def.defaultSuffix = "csv";
-  def.filter = "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*";
-  def.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(def);
+  const auto path = saveAs("Record CSV (UTC)", "csv", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*");
   if (!path) return;
   StartCsvRecording(*path);
 }
@@ -345,12 +339,7 @@ void FilesPage::MeasureSampleRate() {
 // ---- Memory transfer
 
 void FilesPage::BTGetDataClick() {
-  FileDialogSpec def;
-  def.title = "Retrieve Meter's Internal Data";
-  def.defaultSuffix = "raw";
-  def.filter = kRawFilter;
-  def.confirmOverwrite = true;
-  const auto path = m_ui.saveFile(def);
+  const auto path = saveAs("Retrieve Meter's Internal Data", "raw", kRawFilter);
   if (!path) return;
   // The new file first: when it cannot be made, a running transfer goes on untouched.
   if (!m_transfer.start(*path)) return;

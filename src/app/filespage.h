@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,8 @@ class FilesPage : public acquire::Sink {
   void closeAll();
 
  private:
+  /// The save dialog of a file the page writes; nothing when the operator cancelled.
+  std::optional<std::string> saveAs(const char* title, const char* suffix, const char* filter);
   void recordingFailed(files::Recording::Stream stream);
   void WriteEngrLine();
   void WriteCsvLine();
