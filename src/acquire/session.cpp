@@ -91,7 +91,7 @@ void Session::onPortLost(const std::string& why) {
 
 std::string Session::whereIsLostAdapter() {
   if (m_options.findLostAdapter) return m_options.findLostAdapter();
-  // Listing probes every port: only an adapter known by more than its path is looked for.
+  // Only an adapter known by more than its path is looked for; the rest is tried by path.
   if (m_adapter.serialNumber.empty() && m_adapter.byIdLink.empty()) return {};
   const auto adapters = m_options.listAdapters ? m_options.listAdapters() : adaptersPresent();
   for (const meterlink::SerialAdapter& a : adapters) {
