@@ -11,6 +11,15 @@ SetupPage::SetupPage(ViewModel& view, OperatorUi& ui, acquire::Session& session,
                      measure::HostClock hostClock, std::function<void(const std::string&, const std::string&)> warn)
     : m_view(view), m_ui(ui), m_session(session), m_s(state), m_hostClock(std::move(hostClock)), m_warn(std::move(warn)) {}
 
+void SetupPage::sendSetting(const std::string& command) {
+  ShowSetupStoreState(false);  // until the meter says it stored it
+  m_session.send(command);
+}
+
+void SetupPage::sendPowerUserSetting(const std::string& command) {
+  if (m_s.PowerUser) sendSetting(command);
+}
+
 std::string SetupPage::editText(const std::string& name) const {
   // Entries are copied into a bounded working text; anything longer is cut.
   std::string t = m_view.text(name);
@@ -33,23 +42,19 @@ void SetupPage::ShowSetupStoreState(bool current) {
 // ---- Meter Setup page
 
 void SetupPage::BTAverageClick() {
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Average(editText("MEAverage")));
+  sendSetting(meterlink::cmd::Average(editText("MEAverage")));
 }
 
 void SetupPage::BTPacketClick() {
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Packet(editText("MEPacket")));
+  sendSetting(meterlink::cmd::Packet(editText("MEPacket")));
 }
 
 void SetupPage::BTSampleClick() {
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Sample(editText("MESample")));
+  sendSetting(meterlink::cmd::Sample(editText("MESample")));
 }
 
 void SetupPage::BTIntervalClick() {
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Interval(editText("TimeInterval")));
+  sendSetting(meterlink::cmd::Interval(editText("TimeInterval")));
 }
 
 void SetupPage::BTGetDandTClick() { m_session.send(meterlink::cmd::kMenu); }
@@ -89,33 +94,23 @@ void SetupPage::MenuAdvancedSetupClick() {
 void SetupPage::BTGetTimingClick() { m_session.send(meterlink::cmd::kTiming); }
 
 void SetupPage::BTph1onTimeClick() {
-  if (!m_s.PowerUser) return;
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Ph1On(editText("MEph1onTime")));
+  sendPowerUserSetting(meterlink::cmd::Ph1On(editText("MEph1onTime")));
 }
 
 void SetupPage::BTph1offTimeClick() {
-  if (!m_s.PowerUser) return;
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Ph1Off(editText("MEph1offTime")));
+  sendPowerUserSetting(meterlink::cmd::Ph1Off(editText("MEph1offTime")));
 }
 
 void SetupPage::BTph11onTimeClick() {
-  if (!m_s.PowerUser) return;
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Ph11On(editText("MEph11onTime")));
+  sendPowerUserSetting(meterlink::cmd::Ph11On(editText("MEph11onTime")));
 }
 
 void SetupPage::BTph11offTimeClick() {
-  if (!m_s.PowerUser) return;
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::Ph11Off(editText("MEph11offTime")));
+  sendPowerUserSetting(meterlink::cmd::Ph11Off(editText("MEph11offTime")));
 }
 
 void SetupPage::BTTimingSwapClick() {
-  if (!m_s.PowerUser) return;
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::kTimingSwap);
+  sendPowerUserSetting(meterlink::cmd::kTimingSwap);
 }
 
 void SetupPage::BTOneClick() { m_session.send(meterlink::cmd::kOne); }
@@ -141,8 +136,7 @@ void SetupPage::BTPasswordOKClick() {
 // ---- FL-Setup page
 
 void SetupPage::BTAnalogRangeClick() {
-  ShowSetupStoreState(false);
-  m_session.send(meterlink::cmd::AnalogRange(m_view.itemIndex("CBAnalogRange")));
+  sendSetting(meterlink::cmd::AnalogRange(m_view.itemIndex("CBAnalogRange")));
 }
 
 void SetupPage::BTflscaleClick() {

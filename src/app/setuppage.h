@@ -58,6 +58,10 @@ class SetupPage {
 
  private:
   std::string editText(const std::string& name) const;
+  /// Sends a setting and marks the setup as not stored.
+  void sendSetting(const std::string& command);
+  /// The same, for the settings only a power user may change.
+  void sendPowerUserSetting(const std::string& command);
 
   ViewModel& m_view;
   OperatorUi& m_ui;
