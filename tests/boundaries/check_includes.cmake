@@ -8,7 +8,7 @@
 #       each, runs the check on them and fails unless it passes the clean one and names
 #       every fault.
 #
-# Layers, low to high: measure < files < link < acquire < app < ui. chart is the strip chart beside
+# Layers, low to high: measure, qc < files < link < acquire < app < ui. chart is the strip chart beside
 # link: only Qt and itself; app sees its header-only interface (chart/plotchart.h) and no
 # more. sim is the virtual meter over measure; cli is `maru` and never reaches the form or
 # the widgets. The program folder maruview puts everything together.
@@ -16,17 +16,18 @@ cmake_minimum_required(VERSION 3.20)
 
 # What the files of each folder under src/ may include from src/: folders, or single headers.
 set(allowed_measure measure)
-set(allowed_files measure files)
-set(allowed_link measure files link)
+set(allowed_qc qc)
+set(allowed_files measure qc files)
+set(allowed_link measure qc files link)
 set(allowed_chart chart)
-set(allowed_acquire measure files link acquire)
-set(allowed_app measure files link acquire app chart/plotchart.h)
-set(allowed_ui measure files link acquire chart app ui)
+set(allowed_acquire measure qc files link acquire)
+set(allowed_app measure qc files link acquire app chart/plotchart.h)
+set(allowed_ui measure qc files link acquire chart app ui)
 set(allowed_sim measure sim)
-set(allowed_cli measure files link acquire sim cli)
+set(allowed_cli measure qc files link acquire sim cli)
 set(allowed_maruview *)
 # Folders (relative to ROOT) whose files include no Qt header at all.
-set(qt_free_folders src/measure src/files tests/measure tests/files)
+set(qt_free_folders src/measure src/qc src/files tests/measure tests/qc tests/files)
 
 set(source_globs *.h *.hh *.hpp *.inl *.c *.cc *.cpp *.cxx)
 
@@ -215,15 +216,15 @@ set(fault_cases
   qt_in_measure_tests tests/measure/decode_test.cpp "#include <gtest/gtest.h>\n#include <QWidget>\n"
     "tests/measure/decode_test.cpp:2: includes <QWidget>: no Qt in tests/measure/"
   files_includes_link src/files/recorders.cpp "#include \"files/recorders.h\"\n#include \"link/serialport.h\"\n"
-    "src/files/recorders.cpp:2: includes \"link/serialport.h\" \\(src/link/serialport.h\\): src/files/ may include only measure, files"
+    "src/files/recorders.cpp:2: includes \"link/serialport.h\" \\(src/link/serialport.h\\): src/files/ may include only measure, qc, files"
   measure_includes_files src/measure/kinds.h "#pragma once\n#include <measure/sample.h>\n#include <files/recorders.h>\n"
     "src/measure/kinds.h:3: includes <files/recorders.h>"
   app_includes_stripchart src/app/plotpage.cpp "#include \"app/mainform.h\"\n#include \"chart/stripchart.h\"\n"
-    "src/app/plotpage.cpp:2: includes \"chart/stripchart.h\" \\(src/chart/stripchart.h\\): src/app/ may include only measure, files, link, acquire, app, chart/plotchart.h"
+    "src/app/plotpage.cpp:2: includes \"chart/stripchart.h\" \\(src/chart/stripchart.h\\): src/app/ may include only measure, qc, files, link, acquire, app, chart/plotchart.h"
   app_includes_ui src/app/demo.cpp "#include \"ui/mainwindow.h\"\n"
     "src/app/demo.cpp:1: includes \"ui/mainwindow.h\""
   cli_includes_app_by_relative_path src/cli/convert.cpp "#include \"../app/mainform.h\"\n"
-    "src/cli/convert.cpp:1: includes \"../app/mainform.h\" \\(src/app/mainform.h\\): src/cli/ may include only measure, files, link, acquire, sim, cli"
+    "src/cli/convert.cpp:1: includes \"../app/mainform.h\" \\(src/app/mainform.h\\): src/cli/ may include only measure, qc, files, link, acquire, sim, cli"
   cli_includes_chart src/cli/plot.cpp "#include \"chart/plotchart.h\"\n"
     "src/cli/plot.cpp:1: includes \"chart/plotchart.h\""
   sim_includes_link src/sim/pathlink.cpp "#include <link/serialport.h>\n"

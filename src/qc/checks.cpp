@@ -1,0 +1,177 @@
+#include "qc/checks.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace qc {
+
+namespace {
+
+// Slack on comparisons of times, in seconds: a window of whole seconds still holds the
+// sample at its start when both times carry rounding (epoch seconds keep about 0.2 µs).
+constexpr double kTimeSlack = 1e-6;
+
+bool isMissing(double value) { return !std::isfinite(value); }
+
+uint8_t bit(Test t) { return static_cast<uint8_t>(1U << static_cast<int>(t)); }
+
+}  // namespace
+
+// --- the flat line's window ---------------------------------------------------------
+
+namespace detail {
+
+void WindowRange::Queue::pushBack(const Entry& e) {
+  if (m_size == m_buf.size()) {
+    // Unwrap into a buffer twice the size, so that the mask arithmetic stays valid.
+    std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
+    for (size_t i = 0; i < m_size; ++i) grown[i] = m_buf[(m_head + i) & (m_buf.size() - 1)];
+    m_buf.swap(grown);
+    m_head = 0;
+  }
+  m_buf[(m_head + m_size) & (m_buf.size() - 1)] = e;
+  ++m_size;
+}
+
+void WindowRange::push(double seconds, double value) {
+  // A value hides every older one that is not less (greater) than it: they leave the
+  // window before it does and can never be its least (greatest) again.
+  while (!m_min.empty() && m_min.back().value >= value) m_min.popBack();
+  m_min.pushBack({seconds, value});
+  while (!m_max.empty() && m_max.back().value <= value) m_max.popBack();
+  m_max.pushBack({seconds, value});
+}
+
+void WindowRange::dropBefore(double seconds) {
+  while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
+  while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
+}
+
+void WindowRange::clear() {
+  m_min.clear();
+  m_max.clear();
+}
+
+}  // namespace detail
+
+// --- one stream, sample by sample -----------------------------------------------------
+
+StreamChecker::StreamChecker(const StreamConfig& config) : m_config(config) {
+  if (m_config.grossRange) m_run |= bit(Test::GrossRange);
+  if (m_config.spike) m_run |= bit(Test::Spike);
+  if (m_config.rateOfChange) m_run |= bit(Test::RateOfChange);
+  if (m_config.flatLine) {
+    m_run |= bit(Test::FlatLine);
+    m_flatSuspectSeconds = std::floor(m_config.flatLine->suspectSeconds);
+    m_flatFailSeconds = std::floor(m_config.flatLine->failSeconds);
+  }
+}
+
+Flag StreamChecker::grossRange(double value) const {
+  const GrossRange& g = *m_config.grossRange;
+  if (isMissing(value)) return Flag::Missing;
+  if (value < g.failMin || value > g.failMax) return Flag::Fail;
+  if (g.suspectMin && g.suspectMax && (value < *g.suspectMin || value > *g.suspectMax)) return Flag::Suspect;
+  return Flag::Pass;
+}
+
+Flag StreamChecker::rateOfChange(double seconds, double value) const {
+  if (isMissing(value)) return Flag::Missing;
+  if (!std::isfinite(seconds)) return Flag::NotEvaluated;
+  if (m_count == 0) return Flag::Pass;
+  const double dt = seconds - m_prevSeconds;
+  if (!(dt > 0)) return Flag::NotEvaluated;  // equal times, backwards, or no previous time
+  if (isMissing(m_prevValue)) return Flag::Pass;
+  return std::fabs(value - m_prevValue) / dt > m_config.rateOfChange->threshold ? Flag::Suspect : Flag::Pass;
+}
+
+Flag StreamChecker::flatLine(double seconds, double value) {
+  const bool missing = isMissing(value);
+  if (!std::isfinite(seconds)) {
+    m_flatStarted = false;
+    return missing ? Flag::Missing : Flag::NotEvaluated;
+  }
+  bool hasPrevious = m_flatStarted && seconds >= m_flatPrevSeconds;
+  if (!hasPrevious) {
+    m_flatStarted = true;
+    m_flatFirstSeconds = seconds;
+    m_flatSuspect.clear();
+    m_flatFail.clear();
+  }
+  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatPrevSeconds);
+  m_flatPrevSeconds = seconds;
+
+  Flag flag = Flag::Pass;
+  const double tolerance = m_config.flatLine->tolerance;
+  struct Window {
+    detail::WindowRange& range;
+    double seconds;
+    Flag flag;
+  };
+  for (const Window w : {Window{m_flatSuspect, m_flatSuspectSeconds, Flag::Suspect},
+                         Window{m_flatFail, m_flatFailSeconds, Flag::Fail}}) {
+    if (!missing) w.range.push(seconds, value);
+    w.range.dropBefore(seconds - w.seconds - kTimeSlack);
+    const bool evaluated = hasPrevious && reach > w.seconds + kTimeSlack;
+    if (evaluated && !w.range.empty() && w.range.spread() < tolerance) flag = w.flag;
+  }
+  return missing ? Flag::Missing : flag;
+}
+
+// The spike flag of the previous sample, `next` being the one after it.
+Flag StreamChecker::spikeOfPrevious(double next) const {
+  if (isMissing(m_prevValue)) return Flag::Missing;
+  if (m_count < 2) return Flag::NotEvaluated;  // the first sample
+  if (isMissing(m_prevPrevValue) || isMissing(next)) return Flag::Missing;
+  const double reference = (m_prevPrevValue + next) / 2;
+  if (isMissing(reference)) return Flag::Missing;  // the neighbours' sum overflowed
+  const double diff = std::fabs(m_prevValue - reference);
+  const Spike& s = *m_config.spike;
+  if (s.fail && diff > *s.fail) return Flag::Fail;
+  if (s.suspect && diff > *s.suspect) return Flag::Suspect;
+  return Flag::Pass;
+}
+
+StreamChecker::Step StreamChecker::push(double seconds, double value) {
+  Step step;
+  step.now.run = m_run;
+  if (m_config.grossRange) step.now[Test::GrossRange] = grossRange(value);
+  if (m_config.rateOfChange) step.now[Test::RateOfChange] = rateOfChange(seconds, value);
+  if (m_config.flatLine) step.now[Test::FlatLine] = flatLine(seconds, value);
+  if (m_config.spike && m_count > 0) step.previousSpike = spikeOfPrevious(value);
+
+  m_prevPrevValue = m_prevValue;
+  m_prevValue = value;
+  m_prevSeconds = seconds;
+  ++m_count;
+  return step;
+}
+
+std::optional<Flag> StreamChecker::finish() {
+  if (!m_config.spike || m_count == 0) return std::nullopt;
+  return isMissing(m_prevValue) ? Flag::Missing : Flag::NotEvaluated;
+}
+
+// --- a whole series -------------------------------------------------------------------
+
+std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<double>& seconds,
+                               const std::vector<double>& values) {
+  if (seconds.size() != values.size())
+    throw std::invalid_argument("qc::checkSeries: seconds and values differ in length");
+  StreamChecker checker(config);
+  std::vector<Flags> flags(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const StreamChecker::Step step = checker.push(seconds[i], values[i]);
+    flags[i] = step.now;
+    if (step.previousSpike) flags[i - 1][Test::Spike] = *step.previousSpike;
+  }
+  if (const std::optional<Flag> last = checker.finish()) flags.back()[Test::Spike] = *last;
+  if (config.flatLine && values.size() < 3) {
+    // Too short for ioos_qc to run the test: nothing is flat.
+    for (Flags& f : flags)
+      if (f[Test::FlatLine] == Flag::Suspect || f[Test::FlatLine] == Flag::Fail) f[Test::FlatLine] = Flag::Pass;
+  }
+  return flags;
+}
+
+}  // namespace qc

@@ -1,0 +1,134 @@
+#pragma once
+// The QARTOD tests on one stream of samples, taken one at a time as they arrive, with the
+// meaning the IOOS reference implementation (ioos_qc, qartod module 2.x) gives them:
+//
+// - gross range: outside the fail span fails, else outside the suspect span is suspect;
+//   the spans' ends pass.
+// - spike: |value - mean of its two neighbours| above the suspect (fail) threshold; a
+//   threshold exactly met passes, and with one threshold configured only that one applies.
+//   The first and last samples are not evaluated (missing when their own value is); any
+//   other sample next to a missing one is missing, as is one whose neighbours' mean
+//   overflows. It needs the next sample, so push() gives it for the sample before.
+// - rate of change: |value - previous value| / seconds between them above the threshold
+//   is suspect; the first sample, and one after a missing value, pass. Two samples with
+//   the same time (a meter clock that counts whole seconds), or a time going backwards,
+//   give no rate: not evaluated.
+// - flat line: the values within a trailing window of T seconds ending at this sample
+//   (T the suspect or fail threshold, cut to whole seconds as ioos_qc does) all lie less
+//   than the tolerance apart (max - min < tolerance). A sample is evaluated once the
+//   series reaches back far enough: (t_now - t_first) + (t_now - t_previous) > T, which
+//   on a regular series is ioos_qc's "count = T / interval samples before it". Earlier
+//   samples pass; so does every sample of a whole series shorter than three (checkSeries
+//   only; its missing values stay missing). Missing values in the window are left out; a
+//   window of missing values only passes. A sample flat over the fail window fails, one
+//   flat over the suspect window only is suspect. Times are compared with a microsecond
+//   of slack, so a window of whole seconds holds the samples at its very start although
+//   their times carry rounding. A time going backwards starts the series anew there.
+//
+// A missing value (NaN or infinite) is Missing in every test. A sample without a time
+// (NaN, or any time not finite) is not evaluated by the time-based tests (rate of change,
+// flat line) unless its value is missing; the next sample has no rate either, and the
+// flat line starts anew after it.
+//
+// Every push() takes constant time (amortised), however long the flat-line windows.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "qc/config.h"
+#include "qc/flags.h"
+
+namespace qc {
+
+namespace detail {
+
+/// The least and greatest of the values taken within a trailing time window, in O(1)
+/// amortised per value: two monotonic queues on growable ring buffers (no allocation once
+/// they have grown to the window's size).
+class WindowRange {
+ public:
+  /// Takes a value; `seconds` never less than the previous one's since clear().
+  void push(double seconds, double value);
+  /// Forgets the values taken before `seconds`.
+  void dropBefore(double seconds);
+  void clear();
+  bool empty() const { return m_max.empty(); }
+  /// max() - min() of the values held; empty() must be false.
+  double spread() const { return m_max.front().value - m_min.front().value; }
+
+ private:
+  struct Entry {
+    double seconds, value;
+  };
+  class Queue {
+   public:
+    bool empty() const { return m_size == 0; }
+    const Entry& front() const { return m_buf[m_head]; }
+    const Entry& back() const { return m_buf[(m_head + m_size - 1) & (m_buf.size() - 1)]; }
+    void pushBack(const Entry& e);
+    void popBack() { --m_size; }
+    void popFront() {
+      m_head = (m_head + 1) & (m_buf.size() - 1);
+      --m_size;
+    }
+    void clear() { m_head = m_size = 0; }
+
+   private:
+    std::vector<Entry> m_buf;  ///< capacity a power of two (or none yet)
+    size_t m_head = 0, m_size = 0;
+  };
+  Queue m_min;  ///< values increasing from the front: the front is the least
+  Queue m_max;  ///< values decreasing from the front: the front is the greatest
+};
+
+}  // namespace detail
+
+class StreamChecker {
+ public:
+  explicit StreamChecker(const StreamConfig& config);
+
+  struct Step {
+    /// This sample's flags: gross range, rate of change and flat line are final; the spike
+    /// entry is NotEvaluated until the next sample (see previousSpike).
+    Flags now;
+    /// The previous sample's spike flag, now that this one is known (none for the first
+    /// sample, or when no spike test is configured).
+    std::optional<Flag> previousSpike;
+  };
+  /// Takes the next sample: `seconds` on any fixed epoch, increasing (equal allowed), NaN
+  /// when the sample has no time; `value` NaN or infinite when missing.
+  Step push(double seconds, double value);
+  /// The last sample's spike flag once the series has ended (none without a spike test
+  /// or a sample). Changes nothing.
+  std::optional<Flag> finish();
+
+  const StreamConfig& config() const { return m_config; }
+
+ private:
+  Flag grossRange(double value) const;
+  Flag rateOfChange(double seconds, double value) const;
+  Flag flatLine(double seconds, double value);
+  Flag spikeOfPrevious(double next) const;
+
+  StreamConfig m_config;
+  uint8_t m_run = 0;
+  double m_flatSuspectSeconds = 0, m_flatFailSeconds = 0;  ///< cut to whole seconds
+
+  // The samples before this one.
+  long long m_count = 0;
+  double m_prevSeconds = 0, m_prevValue = 0, m_prevPrevValue = 0;
+
+  // The flat line's series since it last started (anew).
+  bool m_flatStarted = false;
+  double m_flatFirstSeconds = 0, m_flatPrevSeconds = 0;
+  detail::WindowRange m_flatSuspect, m_flatFail;
+};
+
+/// Every flag of a whole series at once, as an archive holds them: per sample, with the
+/// spike test filled in. `seconds` and `values` have the same length (else
+/// std::invalid_argument).
+std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<double>& seconds,
+                               const std::vector<double>& values);
+
+}  // namespace qc

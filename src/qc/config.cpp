@@ -1,0 +1,289 @@
+#include "qc/config.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string_view>
+
+#include "qc/flags.h"
+
+namespace qc {
+
+namespace {
+
+// The first fault found; parsing stops there, so nothing is half read.
+struct Fault {
+  int line;
+  std::string message;
+};
+
+[[noreturn]] void fault(int line, std::string message) { throw Fault{line, std::move(message)}; }
+
+// The 1-based line a node starts on. yaml-cpp places an empty value at the token after
+// it, so those (and nodes without a place) take `fallback`: their key's line.
+int lineOf(const YAML::Node& node, int fallback) {
+  if (!node.IsDefined() || node.IsNull() || node.Mark().line < 0) return fallback;
+  return node.Mark().line + 1;
+}
+
+int keyLine(const YAML::Node& key) { return std::max(1, key.Mark().line + 1); }
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+std::string numberText(double x) {
+  std::array<char, 32> buf{};
+  const auto result = std::to_chars(buf.data(), buf.data() + buf.size(), x);
+  return std::string(buf.data(), result.ptr);
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+  return text;
+}
+
+// A map's entries by key, each key text once, in file order.
+struct Entry {
+  std::string key;
+  int line;  ///< the key's
+  YAML::Node value;
+};
+
+// `what` names the map in messages about a key ("stream 'x': 'qartod' appears twice").
+std::vector<Entry> entriesOf(const YAML::Node& map, const std::string& what) {
+  std::vector<Entry> entries;
+  for (const auto& item : map) {
+    const int line = keyLine(item.first);
+    if (!item.first.IsScalar() || item.first.Scalar().empty())
+      fault(line, what + "keys must be names");
+    const std::string key = item.first.Scalar();
+    for (const Entry& e : entries)
+      if (e.key == key) fault(line, what + quoted(key) + " appears twice (also line " + std::to_string(e.line) + ")");
+    entries.push_back({key, line, item.second});
+  }
+  return entries;
+}
+
+// One test's parameters: known names only, then taken one by one.
+class Parameters {
+ public:
+  Parameters(const Entry& test, const std::vector<std::string>& known) : m_test(test.key), m_line(test.line) {
+    if (!test.value.IsMap()) fault(lineOf(test.value, m_line), m_test + " must be a map of its parameters");
+    // Parameter names are checked before any value, so a misspelt one is named as such.
+    m_entries = entriesOf(test.value, m_test + ": ");
+    for (const Entry& e : m_entries)
+      if (std::find(known.begin(), known.end(), e.key) == known.end())
+        fault(e.line, m_test + ": unknown parameter " + quoted(e.key) + "; its parameters are " + joined(known));
+  }
+
+  int line() const { return m_line; }
+  const std::string& test() const { return m_test; }
+  const Entry* find(std::string_view name) const {
+    for (const Entry& e : m_entries)
+      if (e.key == name) return &e;
+    return nullptr;
+  }
+
+  std::optional<double> number(std::string_view name) const {
+    const Entry* e = find(name);
+    if (!e) return std::nullopt;
+    const std::optional<double> x = numberOf(e->value);
+    if (!x) fault(lineOf(e->value, e->line), m_test + ": " + e->key + " is not a number");
+    return x;
+  }
+  double required(std::string_view name) const {
+    const std::optional<double> x = number(name);
+    if (!x) fault(m_line, m_test + ": " + std::string(name) + " is missing");
+    return *x;
+  }
+  std::optional<double> notNegative(std::string_view name) const {
+    const std::optional<double> x = number(name);
+    if (x && *x < 0) fault(valueLine(name), m_test + ": " + std::string(name) + " must not be negative");
+    return x;
+  }
+  int valueLine(std::string_view name) const {
+    const Entry* e = find(name);
+    return e ? lineOf(e->value, e->line) : m_line;
+  }
+  /// [min, max] from a list of two numbers in either order.
+  std::optional<std::array<double, 2>> span(std::string_view name) const {
+    const Entry* e = find(name);
+    if (!e) return std::nullopt;
+    const int line = lineOf(e->value, e->line);
+    std::optional<double> a, b;
+    if (e->value.IsSequence() && e->value.size() == 2) {
+      a = numberOf(e->value[0]);
+      b = numberOf(e->value[1]);
+    }
+    if (!a || !b) fault(line, m_test + ": " + e->key + " must be a list of two numbers");
+    return std::array<double, 2>{std::min(*a, *b), std::max(*a, *b)};
+  }
+
+ private:
+  // A plain scalar that reads as a finite number; quoted text is not one.
+  static std::optional<double> numberOf(const YAML::Node& node) {
+    if (!node.IsScalar() || node.Tag() == "!") return std::nullopt;
+    double x = 0;
+    if (!YAML::convert<double>::decode(node, x) || !std::isfinite(x)) return std::nullopt;
+    return x;
+  }
+
+  std::string m_test;
+  int m_line;
+  std::vector<Entry> m_entries;
+};
+
+GrossRange grossRangeOf(const Parameters& p) {
+  const auto fail = p.span("fail_span");
+  if (!fail) fault(p.line(), p.test() + ": fail_span is missing");
+  GrossRange g;
+  g.failMin = (*fail)[0];
+  g.failMax = (*fail)[1];
+  if (const auto suspect = p.span("suspect_span")) {
+    if ((*suspect)[0] < g.failMin || (*suspect)[1] > g.failMax)
+      fault(p.find("suspect_span")->line, p.test() + ": suspect_span [" + numberText((*suspect)[0]) + ", " +
+                                              numberText((*suspect)[1]) + "] must lie within fail_span [" +
+                                              numberText(g.failMin) + ", " + numberText(g.failMax) + "]");
+    g.suspectMin = (*suspect)[0];
+    g.suspectMax = (*suspect)[1];
+  }
+  return g;
+}
+
+Spike spikeOf(const Parameters& p) {
+  Spike s;
+  s.suspect = p.notNegative("suspect_threshold");
+  s.fail = p.notNegative("fail_threshold");
+  if (!s.suspect && !s.fail) fault(p.line(), p.test() + " needs suspect_threshold or fail_threshold (or both)");
+  return s;
+}
+
+RateOfChange rateOfChangeOf(const Parameters& p) {
+  p.required("threshold");
+  return RateOfChange{p.notNegative("threshold").value()};
+}
+
+FlatLine flatLineOf(const Parameters& p) {
+  const auto seconds = [&p](const std::string& name) {
+    const double x = p.required(name);
+    if (!(x > 0)) fault(p.valueLine(name), p.test() + ": " + name + " must be more than 0 seconds");
+    return x;
+  };
+  FlatLine f;
+  f.tolerance = p.notNegative("tolerance").value_or(0.0);
+  f.suspectSeconds = seconds("suspect_threshold");
+  f.failSeconds = seconds("fail_threshold");
+  return f;
+}
+
+void readTest(const Entry& test, StreamConfig& stream) {
+  if (test.key == testName(Test::GrossRange)) {
+    stream.grossRange = grossRangeOf(Parameters(test, {"suspect_span", "fail_span"}));
+  } else if (test.key == testName(Test::Spike)) {
+    stream.spike = spikeOf(Parameters(test, {"suspect_threshold", "fail_threshold"}));
+  } else if (test.key == testName(Test::RateOfChange)) {
+    stream.rateOfChange = rateOfChangeOf(Parameters(test, {"threshold"}));
+  } else if (test.key == testName(Test::FlatLine)) {
+    stream.flatLine = flatLineOf(Parameters(test, {"tolerance", "suspect_threshold", "fail_threshold"}));
+  } else {
+    std::vector<std::string> names;
+    for (const Test t : kTests) names.emplace_back(testName(t));
+    fault(test.line, "unknown test " + quoted(test.key) + "; the tests are " + joined(names));
+  }
+}
+
+StreamConfig readStream(const Entry& entry) {
+  StreamConfig stream;
+  stream.name = entry.key;
+  stream.line = entry.line;
+  const std::string what = "stream " + quoted(entry.key);
+  if (!entry.value.IsMap()) fault(lineOf(entry.value, entry.line), what + " must be a map holding 'qartod'");
+  const Entry* qartod = nullptr;
+  const std::vector<Entry> keys = entriesOf(entry.value, what + ": ");
+  for (const Entry& e : keys) {
+    if (e.key != "qartod") fault(e.line, what + ": unknown key " + quoted(e.key) + "; a stream holds only 'qartod'");
+    qartod = &e;
+  }
+  if (!qartod) fault(entry.line, what + " has no 'qartod'");
+  if (qartod->value.IsNull() || (qartod->value.IsMap() && qartod->value.size() == 0))
+    fault(qartod->line, what + ": qartod lists no tests");
+  if (!qartod->value.IsMap()) fault(lineOf(qartod->value, qartod->line), what + ": qartod must be a map of tests");
+  for (const Entry& test : entriesOf(qartod->value, what + ": qartod: ")) readTest(test, stream);
+  return stream;
+}
+
+Config read(const std::string& text) {
+  std::vector<YAML::Node> documents;
+  try {
+    documents = YAML::LoadAll(text);
+  } catch (const YAML::Exception& e) {
+    fault(std::max(1, e.mark.line + 1), e.msg);
+  }
+  if (documents.empty()) fault(1, "the configuration is empty; it needs 'streams'");
+  if (documents.size() > 1) fault(lineOf(documents[1], 1), "a second YAML document; a configuration is one");
+  const YAML::Node& root = documents[0];
+  if (!root.IsMap()) fault(lineOf(root, 1), "the configuration must be a map holding 'streams'");
+
+  const Entry* streams = nullptr;
+  const std::vector<Entry> top = entriesOf(root, "");
+  for (const Entry& e : top) {
+    if (e.key != "streams") fault(e.line, "unknown key " + quoted(e.key) + "; a configuration holds only 'streams'");
+    streams = &e;
+  }
+  if (!streams) fault(lineOf(root, 1), "no 'streams'");
+  if (!streams->value.IsMap())
+    fault(lineOf(streams->value, streams->line), "streams must be a map of stream names to their tests");
+  if (streams->value.size() == 0) fault(streams->line, "streams lists no stream");
+
+  Config config;
+  for (const Entry& entry : entriesOf(streams->value, "streams: ")) config.streams.push_back(readStream(entry));
+  config.text = text;
+  return config;
+}
+
+}  // namespace
+
+ConfigResult parseConfig(const std::string& yaml) {
+  ConfigResult result;
+  try {
+    result.config = read(yaml);
+  } catch (const Fault& f) {
+    result.error = "line " + std::to_string(f.line) + ": " + f.message;
+  }
+  return result;
+}
+
+ConfigResult loadConfig(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return {std::nullopt, path + ": cannot open: " + std::strerror(errno)};
+  std::string text;
+  std::array<char, 65536> buf{};
+  size_t n = 0;
+  while ((n = std::fread(buf.data(), 1, buf.size(), file)) > 0) text.append(buf.data(), n);
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  if (failed) return {std::nullopt, path + ": cannot read: " + std::strerror(error)};
+
+  ConfigResult result = parseConfig(text);
+  if (!result.config) result.error = path + ": " + result.error;
+  return result;
+}
+
+std::string checkStreamNames(const Config& config, const std::vector<std::string>& known) {
+  for (const StreamConfig& s : config.streams) {
+    if (std::find(known.begin(), known.end(), s.name) != known.end()) continue;
+    const std::string message = "line " + std::to_string(s.line) + ": unknown stream " + quoted(s.name);
+    return known.empty() ? message + "; this meter has no streams" : message + "; the streams of this meter are: " + joined(known);
+  }
+  return "";
+}
+
+}  // namespace qc

@@ -1,0 +1,161 @@
+// The QARTOD checks: each test's edges on hand-worked series, the aggregates, and the
+// streaming checker against whole series and brute-force flat-line windows.
+#include "qc/checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/testfiles.h"
+
+using namespace qc;
+using T = qc::Test;  // gtest's own Test hides ours inside TEST bodies
+
+namespace {
+
+constexpr double M = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// Pass, Not evaluated, Suspect, Fail, Missing.
+char letter(Flag f) { return "?PNSF????M"[static_cast<int>(f)]; }
+
+std::vector<double> ticks(size_t n, double step) {
+  std::vector<double> t(n);
+  for (size_t i = 0; i < n; ++i) t[i] = static_cast<double>(i) * step;
+  return t;
+}
+
+StreamConfig gross(std::optional<double> lo, std::optional<double> hi) { StreamConfig c; c.grossRange = GrossRange{0, 10, lo, hi}; return c; }
+StreamConfig spike(std::optional<double> suspect, std::optional<double> fail) { StreamConfig c; c.spike = Spike{suspect, fail}; return c; }
+StreamConfig rate(double threshold) { StreamConfig c; c.rateOfChange = RateOfChange{threshold}; return c; }
+StreamConfig flat(double tolerance, double suspect, double fail) { StreamConfig c; c.flatLine = FlatLine{tolerance, suspect, fail}; return c; }
+
+struct SeriesCase {
+  const char* name;
+  StreamConfig config;
+  T test;
+  std::vector<double> seconds, values;
+  std::string expected;
+};
+
+class Series : public ::testing::TestWithParam<SeriesCase> {};
+
+TEST_P(Series, Flags) {
+  const SeriesCase& c = GetParam();
+  std::string got;
+  for (const Flags& f : checkSeries(c.config, c.seconds, c.values)) got += letter(f[c.test]);
+  EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hand, Series,
+    ::testing::Values(
+        SeriesCase{"GrossEndsInclusive", gross(2, 8), T::GrossRange, ticks(8, 1), {-1, 0, 2, 8, 10, 11, M, inf}, "FSPPSFMM"},
+        SeriesCase{"GrossFailSpanOnly", gross({}, {}), T::GrossRange, ticks(3, 1), {0, 10, -0.5}, "PPF"},
+        // Neighbours of a spike of h differ by h/2: 4 just meets the fail threshold.
+        SeriesCase{"SpikeThresholdsMet", spike(2, 4), T::Spike, ticks(13, 1), {0, 2, 0, 0, -3, 0, 0, 4, 0, 0, 5, 0, 0},
+                   "NPPPSPPSPSFSN"},
+        SeriesCase{"SpikeFailOnly", spike({}, 4), T::Spike, ticks(6, 1), {0, 3, 0, 0, 6, 0}, "NPPPFN"},
+        SeriesCase{"SpikeSuspectOnly", spike(1, {}), T::Spike, ticks(3, 1), {0, 9, 0}, "NSN"},
+        SeriesCase{"SpikeNotConfigured", rate(1), T::Spike, ticks(3, 1), {0, 9, 0}, "NNN"},
+        SeriesCase{"SpikeNextToMissing", spike(1, 2), T::Spike, ticks(8, 1), {M, 1, 1, M, 1, 1, 1, M}, "MMMMMPMM"},
+        SeriesCase{"SpikeEndsBesideMissing", spike(1, 2), T::Spike, ticks(3, 1), {1, M, 1}, "NMN"},
+        SeriesCase{"SpikeNeighboursOverflow", spike(1, 2), T::Spike, ticks(3, 1), {1.5e308, 0, 1.5e308}, "NMN"},
+        SeriesCase{"RateIrregularEqualBackwards", rate(1), T::RateOfChange, {0, 1, 3, 3, 4, 2, 3, 5, 6},
+                   {0, 1, 3, 9, 9, 9, 12, M, 20}, "PPPNPNSMP"},
+        SeriesCase{"RateWithoutTime", rate(1), T::RateOfChange, {M, 1, 2, 3}, {0, 5, 5, 9}, "NNPS"},
+        // 1 Hz: the suspect window (2 s) is 3 samples long, the fail window (4 s) 5.
+        SeriesCase{"FlatSuspectThenFail", flat(0.5, 2, 4), T::FlatLine, ticks(11, 1), {5, 5, 5, 5, 5, 6, 6, 6, 6.4, 6, 7},
+                   "PPSSFPPSSFP"},
+        SeriesCase{"FlatToleranceStrict", flat(0.5, 2, 100), T::FlatLine, ticks(5, 1), {1, 1.5, 1, 1.25, 1.25}, "PPPPS"},
+        // 2 s steps: 5 s reaches 2 samples back; 7.9 s, cut to 7, reaches 3.
+        SeriesCase{"FlatTwoSecondSteps", flat(0.5, 5, 7.9), T::FlatLine, ticks(8, 2), {1, 1, 1, 1, 2, 2, 2, 2}, "PPSFPPSF"},
+        SeriesCase{"FlatCutToWholeSeconds", flat(0.5, 1.9, 100), T::FlatLine, ticks(6, 0.5), {1, 1, 1, 2, 2, 2}, "PPSPPS"},
+        // Tenths of a second carry rounding (1.1 - 1 < 0.1); 1 s still holds 11 samples.
+        SeriesCase{"FlatTenthsRounded", flat(0.5, 1, 100), T::FlatLine, ticks(12, 0.1), {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+                   "PPPPPPPPPPPP"},
+        SeriesCase{"FlatMissingLeftOut", flat(0.5, 2, 100), T::FlatLine, ticks(8, 1), {1, M, 1, 1, M, M, M, 2}, "PMSSMMMS"},
+        // Sample 3 reaches back only 1 + 0 s: not yet evaluated.
+        SeriesCase{"FlatEqualTimes", flat(0.5, 1, 100), T::FlatLine, {0, 0, 1, 1, 2, 2}, {1, 1, 1, 1, 1, 1}, "PPSPSS"},
+        SeriesCase{"FlatBackwardsStartsAnew", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, 3, 1, 2, 3}, {1, 1, 1, 1, 1, 1, 1},
+                   "PPSSPPS"},
+        SeriesCase{"FlatNoTimeStartsAnew", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, M, 4, 5, 6}, {1, 1, 1, 1, 1, 1, 1},
+                   "PPSNPPS"},
+        SeriesCase{"FlatShorterThanThree", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, 1}, "PP"},
+        SeriesCase{"FlatShorterThanThreeMissing", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, M}, "PM"}),
+    [](const auto& info) { return testsupport::testNameOf(info.param.name); });
+
+TEST(StreamChecker, ShortSeriesRuleIsCheckSeriesOnly) {
+  StreamChecker checker(flat(0.5, 1, 100));
+  EXPECT_EQ(checker.push(0, 1).now.run, 1U << static_cast<int>(T::FlatLine));
+  EXPECT_EQ(checker.push(1, 1).now[T::FlatLine], Flag::Suspect);
+}
+
+TEST(Flags, WorseAndAggregates) {
+  const std::vector<Flag> order{Flag::Missing, Flag::NotEvaluated, Flag::Pass, Flag::Suspect, Flag::Fail};
+  for (size_t i = 0; i < order.size(); ++i)
+    for (size_t j = i; j < order.size(); ++j)
+      EXPECT_TRUE(worse(order[i], order[j]) == order[j] && worse(order[j], order[i]) == order[j]) << i << " " << j;
+
+  const auto P = Flag::Pass, N = Flag::NotEvaluated, S = Flag::Suspect, F = Flag::Fail, X = Flag::Missing;
+  struct Row { std::array<Flag, 4> test; uint8_t run; Flag all, live; };
+  for (const Row& r : {Row{{F, F, F, F}, 0b0000, N, N},     // nothing configured
+                       Row{{P, F, S, N}, 0b1111, F, S},     // the spike counts in the full aggregate only
+                       Row{{P, S, F, F}, 0b0011, S, P},     // unrun tests do not count
+                       Row{{N, F, N, N}, 0b0010, F, N},     // only the spike run
+                       Row{{X, X, X, X}, 0b1111, X, X},     // a missing value
+                       Row{{X, N, X, X}, 0b1111, N, X}}) {  // not evaluated beats missing
+    const Flags f{r.test, r.run};
+    EXPECT_EQ(f.aggregate(), r.all) << int(r.run);
+    EXPECT_EQ(f.liveAggregate(), r.live) << int(r.run);
+  }
+}
+
+// A long drifting series with runs, jumps, missing values, and repeated and irregular
+// times: pushed one by one it flags as checkSeries does, and its flat line matches a
+// brute-force scan of each window (the windows' buffers wrap and grow many times).
+TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::vector<double> ts, vs;
+  for (double t = 0, v = 0; ts.size() < 5000;) {
+    const int p = pick(rng);
+    t += p < 3 ? 0.0 : 0.5 * (1 + pick(rng) % 3);
+    v += p < 5 ? 3.0 * (pick(rng) - 50) / 50 : 0.001 * (pick(rng) % 3 - 1);
+    ts.push_back(t);
+    vs.push_back(p == 99 ? M : v);
+  }
+  StreamConfig config = flat(0.02, 10, 30.5);
+  config.grossRange = GrossRange{-3, 3, -2, 2};
+  config.spike = Spike{0.5, 1.5};
+  config.rateOfChange = RateOfChange{0.4};
+  const std::vector<Flags> series = checkSeries(config, ts, vs);
+  StreamChecker checker(config);
+  std::vector<Flags> pushed;
+  for (size_t n = 0; n < vs.size(); ++n) {
+    const StreamChecker::Step step = checker.push(ts[n], vs[n]);
+    pushed.push_back(step.now);
+    if (n > 0) pushed[n - 1][T::Spike] = step.previousSpike.value();
+
+    Flag flat = std::isnan(vs[n]) ? Flag::Missing : Flag::Pass;
+    for (const auto& [seconds, flag] : {std::pair{10.0, Flag::Suspect}, std::pair{30.0, Flag::Fail}}) {
+      if (flat == Flag::Missing || n == 0 || (ts[n] - ts[0]) + (ts[n] - ts[n - 1]) <= seconds) continue;
+      double lo = inf, hi = -inf;
+      for (size_t j = 0; j <= n; ++j)
+        if (ts[j] >= ts[n] - seconds && !std::isnan(vs[j])) lo = std::min(lo, vs[j]), hi = std::max(hi, vs[j]);
+      if (hi - lo < 0.02) flat = flag;
+    }
+    ASSERT_EQ(step.now[T::FlatLine], flat) << "sample " << n;
+  }
+  pushed.back()[T::Spike] = checker.finish().value();
+  for (size_t n = 0; n < series.size(); ++n) ASSERT_EQ(pushed[n].test, series[n].test) << "sample " << n;
+  for (const T t : kTests)  // each test flags somewhere, so the comparison means something
+    EXPECT_TRUE(std::any_of(series.begin(), series.end(), [t](const Flags& f) { return f[t] >= Flag::Suspect; })) << testName(t);
+}
+
+}  // namespace
