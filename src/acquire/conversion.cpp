@@ -109,6 +109,15 @@ bool ConversionJob::start() {
          inQuotes(input) + "; nothing was written");
     return false;
   }
+  if (m_request.qc) {
+    std::string why;
+    m_qc = files::QcRun::bind(*m_request.qc, m_state.config, why);
+    if (!m_qc) {
+      fail(why);
+      return false;
+    }
+    m_flagCounts.assign(m_qc->streams().size(), {});
+  }
   if (!m_reader.open(input)) {
     fail("cannot read " + inQuotes(input) + ": " + std::strerror(errno));
     return false;
@@ -140,7 +149,8 @@ bool ConversionJob::openOutput() {
     provenance.deviceFileText = m_request.deviceFileText;
     provenance.history = m_request.history;
     provenance.meterTimeZone = m_request.meterTimeZone;
-    if (!m_netcdf.open(m_destination, m_state.config, provenance)) {
+    if (m_qc ? !m_netcdf.open(m_destination, m_state.config, provenance, *m_qc)
+             : !m_netcdf.open(m_destination, m_state.config, provenance)) {
       fail(m_netcdf.error());
       return false;
     }
@@ -154,8 +164,9 @@ bool ConversionJob::openOutput() {
   }
   m_file.setFlushEachWrite(false);  // large blocks; a converter has no crash to survive
   // The header goes out with the first block of lines.
-  const std::string header =
-      m_request.format == ConversionFormat::Eng ? files::EngrHeader(m_state.config) : files::CsvHeader(m_state.config);
+  const std::string header = m_request.format == ConversionFormat::Eng ? files::EngrHeader(m_state.config)
+                             : m_qc ? files::CsvHeader(m_state.config, *m_qc)
+                                    : files::CsvHeader(m_state.config);
   m_out.resize(kOutputBlock + m_engLine->maxChars() + header.size() + 4096);
   std::memcpy(m_out.data(), header.data(), header.size());
   m_used = header.size();
@@ -195,14 +206,25 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
   const measure::MeterClock& clock = m_state.clock;
   switch (m_request.format) {
     case ConversionFormat::Eng:
-      // Written in place: the hot path of a long conversion.
+      // Written in place: the hot path of a long conversion. Flags are only counted.
       m_used = static_cast<size_t>(m_engLine->write(m_out.data() + m_used, m_state.sample, clock) - m_out.data());
+      if (m_qc)
+        takeFlags(files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(),
+                                           m_request.meterTimeZone));
       break;
     case ConversionFormat::Csv: {
-      m_row.clear();
       const files::SampleTimes times{
           std::nullopt,
           files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone)};
+      if (m_qc) {
+        // The row waits for the next sample, which completes its spike flags.
+        takeFlags(times.meterEpochSeconds);
+        m_heldRow.clear();
+        files::appendCsvRow(m_heldRow, times, m_state.config, m_state.sample, clock, m_state.eng, *m_qc, m_aggregates,
+                            &m_heldFlagAt);
+        break;
+      }
+      m_row.clear();
       files::appendCsvRow(m_row, times, m_state.config, m_state.sample, clock, m_state.eng);
       if (m_used + m_row.size() > m_out.size()) m_out.resize(m_used + m_row.size());
       std::memcpy(m_out.data() + m_used, m_row.data(), m_row.size());
@@ -212,11 +234,55 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
     case ConversionFormat::Netcdf: {
       const auto time =
           files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone);
-      if (!m_netcdf.write(time, m_state.sample, m_state.eng)) fail(m_netcdf.error());
+      if (m_qc) {
+        takeFlags(time);
+        if (!m_netcdf.write(time, m_state.sample, m_state.eng, m_qc->now())) fail(m_netcdf.error());
+      } else if (!m_netcdf.write(time, m_state.sample, m_state.eng)) {
+        fail(m_netcdf.error());
+      }
       return;
     }
   }
   if (m_used >= kOutputBlock) flush();
+}
+
+// Checks the sample just decoded; the one held before it gets its spike flags and goes out.
+void ConversionJob::takeFlags(std::optional<double> time) {
+  m_qc->push(time, m_state.sample, m_state.eng);
+  completeHeldSample();
+  m_held = true;
+  m_heldFlags = m_qc->now();
+  m_aggregates.resize(m_heldFlags.size());
+  for (size_t i = 0; i < m_heldFlags.size(); ++i) m_aggregates[i] = m_heldFlags[i].aggregate();
+}
+
+bool ConversionJob::completeHeldSample() {
+  if (!m_held) return true;
+  m_held = false;
+  const auto& spike = m_qc->previousSpike();
+  for (size_t i = 0; i < m_heldFlags.size(); ++i) {
+    if (spike[i]) m_heldFlags[i][qc::Test::Spike] = *spike[i];
+    const qc::Flag flag = m_heldFlags[i].aggregate();
+    ++m_flagCounts[i][static_cast<size_t>(flag)];
+    if (m_request.format == ConversionFormat::Csv) m_heldRow[m_heldFlagAt[i]] = files::csvFlagDigit(flag);
+  }
+  switch (m_request.format) {
+    case ConversionFormat::Csv:
+      if (m_used + m_heldRow.size() > m_out.size()) m_out.resize(m_used + m_heldRow.size());
+      std::memcpy(m_out.data() + m_used, m_heldRow.data(), m_heldRow.size());
+      m_used += m_heldRow.size();
+      return m_used < kOutputBlock || flush();
+    case ConversionFormat::Netcdf: m_netcdf.setLastSpike(spike); return true;
+    case ConversionFormat::Eng: return true;
+  }
+  return true;
+}
+
+std::vector<std::string> ConversionJob::qcStreams() const {
+  std::vector<std::string> names;
+  if (m_qc)
+    for (const files::QcStream& stream : m_qc->streams()) names.push_back(stream.name);
+  return names;
 }
 
 bool ConversionJob::flush() {
@@ -230,6 +296,10 @@ bool ConversionJob::flush() {
 }
 
 bool ConversionJob::finish() {
+  if (m_qc) {
+    m_qc->finish();
+    if (!completeHeldSample()) return false;
+  }
   if (m_request.format == ConversionFormat::Netcdf) {
     if (!m_netcdf.finish()) {
       fail(m_netcdf.error());

@@ -7,7 +7,9 @@
 // input is a regular file and the output is not that same file. A CSV or NetCDF file is
 // written under a temporary name beside the output (beside the file an output link points
 // to) and renamed when complete; a device or pipe named as output is written into.
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "files/archivetime.h"
 #include "files/engrformat.h"
 #include "files/netcdfwriter.h"
+#include "files/qcrun.h"
 #include "files/recorders.h"
 #include "files/replayreader.h"
 #include "link/linedispatch.h"
@@ -37,6 +40,9 @@ class ConversionJob {
     bool tempCorrection = false;
     files::UtcOffset meterTimeZone;  ///< the zone the meter's clock was set to
     std::string history;             ///< NetCDF "history"
+    /// Quality control: the CSV gets each checked column's aggregate flag, the NetCDF file
+    /// every flag; an .eng file stays as it is. Every flag is final (the spike test's too).
+    std::optional<qc::Config> qc;
   };
   enum class Status { Running, Done, Failed, Cancelled };
   /// A warning the program would show for a line of the input (1-based).
@@ -67,6 +73,10 @@ class ConversionJob {
   long long samples() const { return m_samples; }
   const std::string& error() const { return m_error; }
   const Request& request() const { return m_request; }
+  /// With quality control: per stream, how many samples got each aggregate flag so far
+  /// (index 1..4 and 9), and the streams' names.
+  const std::vector<std::array<long long, 10>>& flagCounts() const { return m_flagCounts; }
+  std::vector<std::string> qcStreams() const;
   /// The temporary file being written while it runs ("" when there is none).
   std::string temporaryPath() const;
 
@@ -77,6 +87,8 @@ class ConversionJob {
   bool finish();
   void fail(const std::string& text);
   void discardOutput();
+  void takeFlags(std::optional<double> time);
+  bool completeHeldSample();
 
   Request m_request;
   Warn m_warn;
@@ -93,6 +105,15 @@ class ConversionJob {
   size_t m_used = 0;
   std::vector<char> m_block;
   std::string m_row;
+  std::optional<files::QcRun> m_qc;
+  // The sample whose spike flags wait for the next one: its flags, and with CSV its row
+  // and where the flag digits are in it.
+  bool m_held = false;
+  std::vector<qc::Flags> m_heldFlags;
+  std::string m_heldRow;
+  std::vector<size_t> m_heldFlagAt;
+  std::vector<qc::Flag> m_aggregates;
+  std::vector<std::array<long long, 10>> m_flagCounts;
   long long m_inputBytes = 0;
   long long m_readBytes = 0;
   long m_lines = 0;

@@ -43,7 +43,7 @@ bool DailyLogFiles::open(TimePoint now, std::string& error) {
   closeAll();
   // The headers follow the device file, which does not change while the logger runs.
   m_engHeader = files::EngrHeader(m_config);
-  m_csvHeader = files::CsvHeader(m_config);
+  m_csvHeader = m_qc ? files::CsvHeader(m_config, *m_qc) : files::CsvHeader(m_config);
   m_day = utcDayStamp(now);
   return openAll(error);
 }
@@ -146,7 +146,7 @@ void DailyLogFiles::writeRow(Kind kind, std::string_view row) {
 }
 
 void DailyLogFiles::write(TimePoint received, std::optional<double> meterTime, std::string_view raw,
-                          const meterlink::MeterState& state) {
+                          const meterlink::MeterState& state, const files::QcRun* qc) {
   if (!m_day.empty() && utcDayStamp(received) != m_day) {
     std::string error;
     if (!open(received, error) && m_warn) m_warn("Recording Stopped", error);
@@ -160,7 +160,16 @@ void DailyLogFiles::write(TimePoint received, std::optional<double> meterTime, s
   files::appendEngrLine(m_text, state.config, state.sample, state.clock, state.eng);
   writeRow(Kind::Eng, m_text);
   m_text.clear();
-  files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng);
+  if (m_qc) {
+    // The columns stay those of the header: a sample that was not checked is not evaluated.
+    m_flags.assign(m_qc->streams().size(), qc::Flag::NotEvaluated);
+    if (qc == m_qc)
+      for (size_t i = 0; i < m_flags.size(); ++i) m_flags[i] = qc->now()[i].liveAggregate();
+    files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng, *m_qc,
+                        m_flags);
+  } else {
+    files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng);
+  }
   writeRow(Kind::Csv, m_text);
   m_dirty = true;
 }

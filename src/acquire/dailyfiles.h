@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "acquire/session.h"
 #include "files/recorders.h"
@@ -41,12 +42,17 @@ class DailyLogFiles : public Sink {
   /// Appends one accepted line received at `received`, whose meter time was `meterTime`
   /// (UTC seconds; nothing when unknown): the raw line, its engineering-units line and its
   /// CSV row. Rolls over first when `received` is on another day.
+  /// With `qc`, the CSV row carries each checked stream's live flag (see setQc()).
   void write(TimePoint received, std::optional<double> meterTime, std::string_view raw,
-             const meterlink::MeterState& state);
+             const meterlink::MeterState& state, const files::QcRun* qc = nullptr);
   /// A sample from the session: written as received by the host (the session's clock).
   void sample(const SampleRecord& record) override {
-    write(record.times.host.value_or(TimePoint{}), record.times.meterEpochSeconds, record.raw, record.state);
+    write(record.times.host.value_or(TimePoint{}), record.times.meterEpochSeconds, record.raw, record.state,
+          record.qc);
   }
+  /// The CSV files opened from now on have the "_qc" columns of `qc` (null: none). Set
+  /// before open(); `qc` must outlive the files.
+  void setQc(const files::QcRun* qc) { m_qc = qc; }
   /// Once a second or so: rolls over at UTC midnight, syncs what was written at most
   /// kSyncSeconds ago, reopens a file whose write failed.
   void tick(TimePoint now);
@@ -91,6 +97,8 @@ class DailyLogFiles : public Sink {
   Handle m_handles[3];
   std::string m_engHeader, m_csvHeader;
   std::string m_text;  // reused for each line
+  const files::QcRun* m_qc = nullptr;
+  std::vector<qc::Flag> m_flags;
   std::string m_stoppedWhy;
   bool m_dirty = false;
   Steady::time_point m_lastSync;

@@ -78,7 +78,7 @@ std::string jsonString(std::string_view text) {
 }
 
 std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
-                         const std::string& version, const std::string& program) {
+                         const std::string& version, const std::string& program, const qc::Config* qc) {
   const std::vector<std::string> names = files::CsvColumnNames(config);
   std::string out = "{\"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
                     ", \"program\": " + jsonString(program) + ", \"version\": " + jsonString(version) +
@@ -95,12 +95,15 @@ std::string metadataJson(const measure::DeviceConfig& config, const std::string&
            ", \"eng_header\": " + jsonString(measure::kindLabel(column.header, config, kind)) + "}";
     ++n;
   });
-  out += "]}";
+  out += "]";
+  if (qc) out += ", \"qc_configuration\": " + jsonString(qc->text);
+  out += "}";
   return out;
 }
 
 std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc, long long count,
-                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw) {
+                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw,
+                     std::string_view qcObject) {
   std::string out;
   out.reserve(96 + csvValues.size() * 3 + raw.size());
   out += "{\"time_utc\": ";
@@ -122,9 +125,30 @@ std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc
     else out += "null";
     at = end + 1;
   }
-  out += "}, \"raw\": ";
+  out += "}";
+  if (!qcObject.empty()) {
+    out += ", \"qc\": ";
+    out += qcObject;
+  }
+  out += ", \"raw\": ";
   out += jsonString(raw);
   out += '}';
+  return out;
+}
+
+std::string qcJson(const files::QcRun& qc) {
+  std::string out = "{";
+  for (size_t i = 0; i < qc.streams().size(); ++i) {
+    const qc::Flags& flags = qc.now()[i];
+    if (i > 0) out += ", ";
+    out += jsonString(qc.streams()[i].name) + ": {\"aggregate\": " +
+           std::to_string(static_cast<int>(flags.liveAggregate()));
+    for (const qc::Test test : qc::kTests)
+      if (test != qc::Test::Spike && flags.has(test))
+        out += ", \"" + std::string(qc::testName(test)) + "\": " + std::to_string(static_cast<int>(flags[test]));
+    out += "}";
+  }
+  out += "}";
   return out;
 }
 
@@ -362,11 +386,11 @@ void MqttFeed::stop(int waitMs) {
 std::unique_ptr<MqttFeed> makeMqttFeed(const std::string& broker, const std::string& topic,
                                        const measure::DeviceConfig& config, const std::string& deviceFile,
                                        const std::string& program, const std::string& version,
-                                       MqttFeed::Notify notify) {
+                                       MqttFeed::Notify notify, const qc::Config* qc) {
   MqttFeed::Settings settings;
   splitHostPort(broker, settings.host, settings.port, 1883);
   settings.prefix = topic.empty() ? "maru/" + topicSafe(config.MeterTitle) : topic;
-  settings.metadata = metadataJson(config, deviceFile, version, program);
+  settings.metadata = metadataJson(config, deviceFile, version, program, qc);
   return std::make_unique<MqttFeed>(std::move(settings), std::move(notify));
 }
 
@@ -443,7 +467,8 @@ void FeedSink::sample(const SampleRecord& record) {
     const std::string meterTime = record.times.meterEpochSeconds
                                       ? files::IsoUtcMillis(files::EpochTime(*record.times.meterEpochSeconds))
                                       : std::string();
-    m_mqtt->publishData(dataJson(time, meterTime, m_count, m_names, m_values, record.raw));
+    m_mqtt->publishData(
+        dataJson(time, meterTime, m_count, m_names, m_values, record.raw, record.qc ? qcJson(*record.qc) : std::string()));
   }
   if (m_udp) {
     std::string datagram = m_id + " " + time + " ";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "acquire/session.h"
+#include "qc/config.h"
 #include "measure/deviceconfig.h"
 
 struct mosquitto;
@@ -33,15 +34,24 @@ std::string jsonString(std::string_view text);
 /// The retained metadata: {"title", "device_file", "program", "version", "time_column",
 /// "columns": [{"name", "units", "udunits", "standard_name", "eng_header"}, ...]}.
 /// Column names are files::CsvColumnNames'.
+/// With quality control, also "qc_configuration": the configuration's text.
 std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
-                         const std::string& version, const std::string& program = "maru log");
+                         const std::string& version, const std::string& program = "maru log",
+                         const qc::Config* qc = nullptr);
 
 /// One data message: {"time_utc": "...Z", "meter_time_utc": "...Z" or null, "count": N,
 /// "values": {"<name>": number, ...}, "raw": "<line>"}. `csvValues` is what
 /// files::appendCsvValues wrote (",v1,v2,..."), paired in order with `names`; a value that
 /// is not a finite number becomes null. `meterTimeUtc` "" when the meter's time is unknown.
+/// With `qcObject` (see qcJson), "qc" follows "values".
 std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc, long long count,
-                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw);
+                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw,
+                     std::string_view qcObject = {});
+
+/// The live flags of a sample: {"<stream>": {"aggregate": F, "<test>": F, ...}, ...} with
+/// the tests run on arrival (gross range, rate of change, flat line; the spike test waits
+/// for the next sample and is left out).
+std::string qcJson(const files::QcRun& qc);
 
 /// "HOST[:PORT]" or "[V6ADDR]:PORT"; false when the port is not 1..65535 or the host is empty.
 bool splitHostPort(const std::string& text, std::string& host, int& port, int defaultPort);
@@ -125,7 +135,7 @@ class MqttFeed {
 std::unique_ptr<MqttFeed> makeMqttFeed(const std::string& broker, const std::string& topic,
                                        const measure::DeviceConfig& config, const std::string& deviceFile,
                                        const std::string& program, const std::string& version,
-                                       MqttFeed::Notify notify);
+                                       MqttFeed::Notify notify, const qc::Config* qc = nullptr);
 
 /// One datagram per accepted line, "<id> <time_utc> <raw line>", to HOST:PORT.
 class UdpFeed {

@@ -51,9 +51,23 @@ Session::Load Session::loadDeviceFile(const std::string& path) {
   if (!opened) return Load::NotOpened;
   if (!ok) {
     m_listener.warning("Device File Error", "Missing or Invalid device file '" + path + "'");
+    m_qc.reset();
     return Load::Invalid;
   }
+  // The checks follow the columns of the new file, or stop where it lacks their streams.
+  if (m_qcConfig)
+    if (const std::string why = setQc(m_qcConfig); !why.empty())
+      m_listener.warning("QC Configuration", "Quality control is off for this device file: " + why);
   return Load::Loaded;
+}
+
+std::string Session::setQc(std::optional<qc::Config> config) {
+  m_qc.reset();
+  m_qcConfig = std::move(config);
+  if (!m_qcConfig) return {};
+  std::string why;
+  m_qc = files::QcRun::bind(*m_qcConfig, m_state.config, why);
+  return why;
 }
 
 meterlink::SerialPort::OpenResult Session::openPort(const std::string& path, int baud) {
@@ -158,7 +172,12 @@ void Session::onLine(const meterlink::Line& line) {
   // The host's clock is read once per sample: every output has the same receive time.
   m_times = {m_options.utcClock(), files::meterEpochSeconds(m_state.clock, m_clockKnown.dateKnown(m_state.clock),
                                                             m_clockKnown.timeKnown(), m_options.meterTimeZone)};
-  const SampleRecord record{line.text, m_state, m_times};
+  if (m_qc) {
+    const double hostSeconds =
+        std::chrono::duration<double>(m_times.host->time_since_epoch()).count();
+    m_qc->push(m_times.meterEpochSeconds.value_or(hostSeconds), m_state.sample, m_state.eng);
+  }
+  const SampleRecord record{line.text, m_state, m_times, m_qc ? &*m_qc : nullptr};
   if (m_options.watchLosses)
     if (const std::string lost = m_losses.sample(record.times.meterEpochSeconds); !lost.empty())
       m_listener.warning("Lines Lost", lost);

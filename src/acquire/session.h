@@ -15,6 +15,7 @@
 #include "files/archivetime.h"
 #include "files/bytesource.h"
 #include "files/csvformat.h"
+#include "files/qcrun.h"
 #include "link/linedispatch.h"
 #include "link/losswatch.h"
 #include "link/portprobe.h"
@@ -27,6 +28,9 @@ struct SampleRecord {
   std::string_view raw;                ///< the line as received (no line end)
   const meterlink::MeterState& state;  ///< the sample, clock and values after it
   files::SampleTimes times;            ///< when the host received it; the meter's time in UTC
+  /// Quality control, when the session runs it: qc->now() are this sample's live flags,
+  /// qc->previousSpike() the spike flags of the sample before.
+  const files::QcRun* qc = nullptr;
 };
 
 /// Takes each accepted sample: recordings, daily files, feeds.
@@ -117,6 +121,15 @@ class Session {
   /// The times of the latest sample (set before the listener hears of its line).
   const files::SampleTimes& lastSampleTimes() const { return m_times; }
 
+  // ---- quality control
+  /// Checks every sample with `config` from now on (none: no more checks). "" when it
+  /// applies to the device file in force, else why not (the checks are off until a device
+  /// file that has its streams is loaded). Each sample's time is the meter's where known,
+  /// else the host's receive time.
+  std::string setQc(std::optional<qc::Config> config);
+  const files::QcRun* qc() const { return m_qc ? &*m_qc : nullptr; }
+  const std::optional<qc::Config>& qcConfig() const { return m_qcConfig; }
+
   // ---- where samples go
   void addSink(Sink* sink);
   void removeSink(Sink* sink);
@@ -135,6 +148,8 @@ class Session {
   files::MeterClockKnowledge m_clockKnown;
   files::SampleTimes m_times;
   std::vector<Sink*> m_sinks;
+  std::optional<qc::Config> m_qcConfig;
+  std::optional<files::QcRun> m_qc;
   /// The adapter behind the open port, as far as the system tells it.
   meterlink::SerialAdapter m_adapter;
   struct Reconnect {

@@ -40,10 +40,16 @@ const char* kDescription =
     "           value where the meter's date or time is unknown), one variable per .eng column\n"
     "           with UDUNITS units, the raw fields as counts_* variables, the device file and\n"
     "           the settings as global attributes. Needs -o FILE.\n"
-    "The meter's dates are MMDDYY; the year is read as 20YY.\n";
+    "The meter's dates are MMDDYY; the year is read as 20YY.\n"
+    "\n"
+    "Quality control (--qc FILE, a YAML file of QARTOD tests per column; see docs/FORMATS.md):\n"
+    "each checked column gets its aggregate flag in a <column>_qc column (csv), or an\n"
+    "aggregate and one flag variable per test (netcdf); 1 pass, 2 not evaluated, 3 suspect,\n"
+    "4 fail, 9 missing. The .eng file stays as it is. A summary of the flags goes to stderr.\n";
 
 const char* kFooter =
-    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments.\n"
+    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments or a\n"
+    "QC configuration that cannot be used.\n"
     "INPUT must be a regular file, and OUTPUT must not be INPUT (nor a link to it).\n"
     "A csv or netcdf file is written under a temporary name and renamed when complete: a run\n"
     "that fails or is ended by SIGINT or SIGTERM leaves no partial file. An OUTPUT that is a\n"
@@ -123,7 +129,7 @@ class EndSignalsHeld {
 }  // namespace
 
 int convertMain(int argc, char** argv) {
-  std::string dev, input, output = "-", formatName = "eng", meterTz = "UTC";
+  std::string dev, input, output = "-", formatName = "eng", meterTz = "UTC", qcPath;
   bool refCorrection = false, tempCorrection = false;
 
   CLI::App app(kDescription, "maru convert");
@@ -146,6 +152,8 @@ int convertMain(int argc, char** argv) {
       ->type_name("ZONE");
   app.add_option("-o", output, "where to write (default: standard output; netcdf needs a file)")
       ->type_name("OUTPUT");
+  app.add_option("--qc", qcPath, "flag the values with the QARTOD tests of this configuration")
+      ->type_name("FILE.yml");
   app.add_option("INPUT", input, "the raw recording")->required()->type_name("INPUT.raw");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
   const Format format = formatName == "csv" ? Format::Csv : formatName == "netcdf" ? Format::Netcdf : Format::Eng;
@@ -157,6 +165,17 @@ int convertMain(int argc, char** argv) {
 
   meterlink::MeterState state;
   if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
+  std::optional<qc::Config> qcConfig;
+  if (!qcPath.empty()) {
+    qc::ConfigResult read = qc::loadConfig(qcPath);
+    std::string why = read.error;
+    if (read.config && !files::QcRun::bind(*read.config, state.config, why)) why = qcPath + ": " + why;
+    if (!why.empty()) {
+      std::fprintf(stderr, "maru convert: %s\n", why.c_str());
+      return 2;
+    }
+    qcConfig = std::move(read.config);
+  }
   acquire::ConversionJob::Request request;
   request.format = format;
   request.input = input;
@@ -165,6 +184,7 @@ int convertMain(int argc, char** argv) {
   request.refCorrection = refCorrection;
   request.tempCorrection = tempCorrection;
   request.meterTimeZone = zone;
+  request.qc = std::move(qcConfig);
   if (format == Format::Netcdf) {
     request.deviceFileText = files::readWholeFile(dev);
     request.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
@@ -188,6 +208,12 @@ int convertMain(int argc, char** argv) {
   if (job.status() != acquire::ConversionJob::Status::Done) {
     std::fprintf(stderr, "maru convert: %s\n", job.error().c_str());
     return 1;
+  }
+  const std::vector<std::string> streams = job.qcStreams();
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const auto& n = job.flagCounts()[i];
+    std::fprintf(stderr, "QC %s: %lld pass, %lld not evaluated, %lld suspect, %lld fail, %lld missing\n",
+                 streams[i].c_str(), n[1], n[2], n[3], n[4], n[9]);
   }
   return 0;
 }

@@ -104,6 +104,8 @@ struct LogOptions {
   std::string mqtt, topic, udp;
   double noDataAlarm = 0;  // seconds; 0: off
   std::string wireLog;
+  std::string qcPath;
+  std::optional<qc::Config> qc;
 };
 
 std::string oneLine(std::string text) {
@@ -133,6 +135,9 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   /// written (the reason went to stderr).
   bool start() {
     std::string error;
+    // Checked before any file is opened, so the CSV files get their flag columns.
+    m_session.setQc(m_options.qc);
+    m_files.setQc(m_session.qc());
     if (!m_files.open(m_clock.now(), error)) {
       std::fprintf(stderr, "maru log: %s\n", error.c_str());
       return false;
@@ -151,7 +156,8 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                                        QMetaObject::invokeMethod(
                                            QCoreApplication::instance(),
                                            [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
-                                     });
+                                     },
+                                     m_options.qc ? &*m_options.qc : nullptr);
       updateFeedState();  // the port is not open yet
       if (!m_mqtt->start(error)) {
         std::fprintf(stderr, "maru log: --mqtt: %s\n", error.c_str());
@@ -443,6 +449,11 @@ int logMain(int argc, char** argv) {
                  "also append every byte sent to and received from the meter to FILE, one line\n"
                  "per chunk: UTC time, '>' host to meter or '<' meter to host, the bytes")
       ->type_name("FILE");
+  app.add_option("--qc", o.qcPath,
+                 "flag every sample with the QARTOD tests of this YAML configuration: each checked\n"
+                 "column gets a <column>_qc column in the CSV files and a \"qc\" entry in the MQTT\n"
+                 "data messages (see docs/FORMATS.md)")
+      ->type_name("FILE.yml");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
 
   const std::optional<acquire::LogClock> clock = acquire::LogClock::fromEnvironment();
@@ -455,6 +466,16 @@ int logMain(int argc, char** argv) {
   };
   meterlink::MeterState state;
   if (!measure::LoadDeviceFileAtStart(o.dev, state.config, toStderr)) return 2;
+  if (!o.qcPath.empty()) {
+    qc::ConfigResult read = qc::loadConfig(o.qcPath);
+    std::string why = read.error;
+    if (read.config && !files::QcRun::bind(*read.config, state.config, why)) why = o.qcPath + ": " + why;
+    if (!why.empty()) {
+      std::fprintf(stderr, "maru log: %s\n", why.c_str());
+      return 2;
+    }
+    o.qc = std::move(read.config);
+  }
 
   std::error_code made;
   std::filesystem::create_directories(o.out, made);

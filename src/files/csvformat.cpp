@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "files/qcrun.h"
 #include "measure/kindtable.h"
 #include "measure/numbertext.h"
 
@@ -88,6 +89,20 @@ std::string CsvHeader(const measure::DeviceConfig& config) {
   return text;
 }
 
+std::string CsvHeader(const measure::DeviceConfig& config, const QcRun& qc) {
+  const std::vector<std::string> names = CsvColumnNames(config);
+  const CsvQcLayout layout = csvQcLayout(qc, names.size());
+  std::string text = "host_time_utc,meter_time_utc,count";
+  for (size_t i = 0; i < names.size(); ++i) {
+    text += ',';
+    text += names[i];
+    if (layout.afterColumn[i] >= 0) text += "," + names[i] + "_qc";
+  }
+  for (const int stream : layout.atEnd) text += "," + qc.streams()[static_cast<size_t>(stream)].name + "_qc";
+  text += "\r\n";
+  return text;
+}
+
 std::chrono::system_clock::time_point EpochTime(double epochSeconds) {
   using namespace std::chrono;
   return system_clock::time_point(
@@ -103,6 +118,34 @@ void appendCsvRow(std::string& out, const SampleTimes& times, const measure::Dev
   out += ',';
   measure::appendFixed(out, sample.ElapsedSample, 1, 0);
   appendCsvValues(out, config, sample, clock, values);
+  out += "\r\n";
+}
+
+void appendCsvRow(std::string& out, const SampleTimes& times, const measure::DeviceConfig& config,
+                  const measure::SampleState& sample, const measure::MeterClock&, const measure::EngValues& values,
+                  const QcRun& qc, const std::vector<qc::Flag>& flags, std::vector<size_t>* flagAt) {
+  if (times.host) out += IsoUtcMillis(*times.host);
+  out += ',';
+  if (times.meterEpochSeconds) out += IsoUtcMillis(EpochTime(*times.meterEpochSeconds));
+  out += ',';
+  measure::appendFixed(out, sample.ElapsedSample, 1, 0);
+  if (flagAt) flagAt->assign(qc.streams().size(), 0);
+  auto flag = [&](int stream) {
+    out += ',';
+    if (flagAt) (*flagAt)[static_cast<size_t>(stream)] = out.size();
+    out += csvFlagDigit(flags[static_cast<size_t>(stream)]);
+  };
+  // The stream flagged after each value column, found once per row: a handful of streams.
+  size_t column = 0;
+  measure::forEachEngColumn(config, [&](const measure::EngColumn& engColumn, int kind) {
+    out += ',';
+    measure::appendFixed(out, measure::engValue(values, engColumn, kind), 0, engColumn.format.precision);
+    for (size_t i = 0; i < qc.streams().size(); ++i)
+      if (qc.streams()[i].engColumn == static_cast<int>(column)) flag(static_cast<int>(i));
+    ++column;
+  });
+  for (size_t i = 0; i < qc.streams().size(); ++i)
+    if (qc.streams()[i].engColumn < 0) flag(static_cast<int>(i));
   out += "\r\n";
 }
 

@@ -9,8 +9,11 @@
 #include "measure/deviceconfig.h"
 #include "measure/engunits.h"
 #include "measure/sample.h"
+#include "qc/flags.h"
 
 namespace files {
+
+class QcRun;
 
 /// One machine-friendly name with units per engineering column of the configured fields,
 /// in the engineering-units file's column order ("beta_470_per_m_per_sr", "chl_ug_per_l",
@@ -31,6 +34,10 @@ void appendCsvValues(std::string& out, const measure::DeviceConfig& config,
 /// each of CsvColumnNames, then CR LF.
 std::string CsvHeader(const measure::DeviceConfig& config);
 
+/// CsvHeader with quality control: "<column>_qc" right after each checked column, and
+/// after the last value column one per checked raw-counts stream ("counts_470_qc").
+std::string CsvHeader(const measure::DeviceConfig& config, const QcRun& qc);
+
 /// One sample as every CSV file, feed and archive of this program describes it: when the
 /// host received it (nothing for a conversion), what the meter's clock read in UTC
 /// (nothing while its date or time is unknown, or for a meter without a clock), and the
@@ -45,6 +52,18 @@ struct SampleTimes {
 void appendCsvRow(std::string& out, const SampleTimes& times, const measure::DeviceConfig& config,
                   const measure::SampleState& sample, const measure::MeterClock& clock,
                   const measure::EngValues& values);
+
+/// appendCsvRow under the header CsvHeader(config, qc) gives: each stream's flag from
+/// `flags` (one per stream of `qc`) in its "_qc" column, as one digit. With `flagAt`, the
+/// offsets in `out` of those digits are stored there (stream order), so that a writer that
+/// learns a flag later can put it in place.
+void appendCsvRow(std::string& out, const SampleTimes& times, const measure::DeviceConfig& config,
+                  const measure::SampleState& sample, const measure::MeterClock& clock,
+                  const measure::EngValues& values, const QcRun& qc, const std::vector<qc::Flag>& flags,
+                  std::vector<size_t>* flagAt = nullptr);
+
+/// A flag as its CSV digit.
+inline char csvFlagDigit(qc::Flag flag) { return static_cast<char>('0' + static_cast<int>(flag)); }
 
 /// UTC seconds since the epoch as a time point, to the millisecond.
 std::chrono::system_clock::time_point EpochTime(double epochSeconds);

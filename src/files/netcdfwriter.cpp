@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <set>
 #include <string_view>
 
+#include "files/qcrun.h"
 #include "measure/cformat.h"
 #include "measure/kindtable.h"
 
@@ -179,6 +181,13 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
   return vars;
 }
 
+// The flag variables of one stream: the aggregate, then one per configured test.
+struct NetcdfWriter::QcVariables {
+  int aggregate = -1;
+  std::array<int, qc::kTestCount> test{-1, -1, -1, -1};
+  std::vector<qc::Flags> buffer;
+};
+
 NetcdfWriter::NetcdfWriter() = default;
 
 NetcdfWriter::~NetcdfWriter() { abandon(); }
@@ -197,11 +206,22 @@ void NetcdfWriter::abandon() {
   if (!m_temporary.empty()) std::remove(m_temporary.c_str());
   m_temporary.clear();
   m_columns.clear();
+  m_qc.clear();
   m_times.clear();
 }
 
 bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& config,
                         const NetcdfProvenance& provenance) {
+  return open(path, config, provenance, nullptr);
+}
+
+bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& config,
+                        const NetcdfProvenance& provenance, const QcRun& qc) {
+  return open(path, config, provenance, &qc);
+}
+
+bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& config,
+                        const NetcdfProvenance& provenance, const QcRun* qc) {
   abandon();
   m_error.clear();
   m_path = path;
@@ -248,7 +268,23 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       text(m_timeVar, "axis", "T"))
     return fail("cannot define the variable 'time'", status);
 
-  for (const NetcdfVariable& v : netcdfVariables(config)) {
+  std::vector<NetcdfVariable> variables = netcdfVariables(config);
+  // Each checked variable lists its flag variables beside its raw counts.
+  std::vector<std::string> qcVariable;  // per stream: the checked variable's name
+  if (qc) {
+    for (size_t i = 0; i < qc->streams().size(); ++i) {
+      const QcStream& stream = qc->streams()[i];
+      auto v = stream.engColumn >= 0 ? variables.begin() + stream.engColumn
+                                     : std::find_if(variables.begin(), variables.end(),
+                                                    [&](const NetcdfVariable& c) { return c.field == stream.field; });
+      qcVariable.push_back(v->name);
+      std::string flags = v->name + "_qc";
+      for (const qc::Test test : qc::kTests)
+        if (qc->config().streams[i].runs(test)) flags += " " + v->name + "_qartod_" + std::string(qc::testName(test));
+      v->ancillaryVariables += (v->ancillaryVariables.empty() ? "" : " ") + flags;
+    }
+  }
+  for (const NetcdfVariable& v : variables) {
     Column column;
     column.kind = v.kind;
     column.field = v.field;
@@ -261,6 +297,40 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     column.buffer.reserve(kBlockRecords);
     m_columns.push_back(std::move(column));
   }
+
+  // The flag variables: int8, with the flag scheme in their attributes.
+  auto defineFlag = [&](const std::string& name, const std::string& standardName, const std::string& longName,
+                        int& varid) {
+    static const signed char kValues[] = {1, 2, 3, 4, 9};
+    const signed char fill = -127;
+    if ((status = nc_def_var(m_ncid, name.c_str(), NC_BYTE, 1, &timeDim, &varid)) != NC_NOERR ||
+        (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
+        (status = nc_def_var_deflate(m_ncid, varid, 1, 1, 4)) != NC_NOERR ||
+        (status = nc_def_var_fill(m_ncid, varid, 0, &fill)) != NC_NOERR)
+      return false;
+    return !(text(varid, "standard_name", standardName) || text(varid, "long_name", longName) ||
+             (status = nc_put_att_schar(m_ncid, varid, "flag_values", NC_BYTE, 5, kValues)) ||
+             text(varid, "flag_meanings", "PASS NOT_EVALUATED SUSPECT FAIL MISSING") ||
+             text(varid, "references", "https://ioos.noaa.gov/project/qartod/"));
+  };
+  for (size_t i = 0; qc && i < qc->streams().size(); ++i) {
+    QcVariables flags;
+    const std::string& name = qcVariable[i];
+    if (!defineFlag(name + "_qc", "aggregate_quality_flag", "aggregate quality flag of " + name, flags.aggregate))
+      return fail("cannot define the variable '" + name + "_qc'", status);
+    for (const qc::Test test : qc::kTests) {
+      if (!qc->config().streams[i].runs(test)) continue;
+      const std::string testName(qc::testName(test));
+      int& varid = flags.test[static_cast<size_t>(test)];
+      if (!defineFlag(name + "_qartod_" + testName, testName + "_quality_flag",
+                      testName.substr(0, testName.size() - 5) + " test quality flag of " + name, varid))
+        return fail("cannot define the variable '" + name + "_qartod_" + testName + "'", status);
+    }
+    flags.buffer.reserve(kBlockRecords);
+    m_qc.push_back(std::move(flags));
+  }
+  if (qc && text(NC_GLOBAL, "qc_configuration", qc->config().text))
+    return fail("cannot write the global attributes", status);
 
   const std::string title = config.MeterTitle;
   const std::string created = provenance.dateCreated.empty() ? nowIsoUtc() : provenance.dateCreated;
@@ -294,13 +364,25 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
     column.buffer.push_back(value);
   }
   ++m_records;
-  return m_times.size() < kBlockRecords || flush();
+  return m_times.size() < kBlockRecords || flush(m_qc.empty());
 }
 
-bool NetcdfWriter::flush() {
-  if (m_times.empty()) return true;
+bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
+                         const measure::EngValues& values, const std::vector<qc::Flags>& flags) {
+  for (size_t i = 0; i < m_qc.size() && i < flags.size(); ++i) m_qc[i].buffer.push_back(flags[i]);
+  return write(time, sample, values);
+}
+
+void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spike) {
+  for (size_t i = 0; i < m_qc.size() && i < spike.size(); ++i)
+    if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
+}
+
+bool NetcdfWriter::flush(bool all) {
+  // With quality flags the last record waits for its spike flag, which comes with the next.
+  const size_t count = all ? m_times.size() : m_times.size() - std::min<size_t>(m_times.size(), 1);
+  if (count == 0) return true;
   const size_t start = static_cast<size_t>(m_written);
-  const size_t count = m_times.size();
   int status = nc_put_vara_double(m_ncid, m_timeVar, &start, &count, m_times.data());
   if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
                                           std::to_string(start + count) + " of '" + m_path + "'",
@@ -310,9 +392,24 @@ bool NetcdfWriter::flush() {
     if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
                                             std::to_string(start + count) + " of '" + m_path + "'",
                                         status);
-    column.buffer.clear();
+    column.buffer.erase(column.buffer.begin(), column.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
-  m_times.clear();
+  std::vector<signed char> bytes(count);
+  for (QcVariables& flags : m_qc) {
+    auto put = [&](int varid, auto flagOf) {
+      for (size_t r = 0; r < count; ++r) bytes[r] = static_cast<signed char>(flagOf(flags.buffer[r]));
+      return nc_put_vara_schar(m_ncid, varid, &start, &count, bytes.data());
+    };
+    status = put(flags.aggregate, [](const qc::Flags& f) { return f.aggregate(); });
+    for (const qc::Test test : qc::kTests)
+      if (status == NC_NOERR && flags.test[static_cast<size_t>(test)] >= 0)
+        status = put(flags.test[static_cast<size_t>(test)], [test](const qc::Flags& f) { return f[test]; });
+    if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
+                                            std::to_string(start + count) + " of '" + m_path + "'",
+                                        status);
+    flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+  m_times.erase(m_times.begin(), m_times.begin() + static_cast<std::ptrdiff_t>(count));
   m_written += static_cast<long long>(count);
   return true;
 }
@@ -322,7 +419,7 @@ bool NetcdfWriter::finish() {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
   }
-  if (!flush()) return false;
+  if (!flush(true)) return false;
   const int status = nc_close(m_ncid);
   m_ncid = -1;
   if (status != NC_NOERR) return fail("cannot complete '" + m_path + "'", status);

@@ -11,8 +11,11 @@
 #include "measure/deviceconfig.h"
 #include "measure/engunits.h"
 #include "measure/sample.h"
+#include "qc/flags.h"
 
 namespace files {
+
+class QcRun;
 
 /// The whole of a file as it is on disk ("" when it cannot be read): the device file's
 /// text for NetcdfProvenance.
@@ -56,11 +59,24 @@ class NetcdfWriter {
   /// Creates the file and its definitions for `config`; false (see error()) when it
   /// cannot be created. The configuration is copied.
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance);
+  /// open() with quality flags: per stream of `qc`, an aggregate "<var>_qc" and one
+  /// "<var>_qartod_<test>" per configured test (int8, flag_values 1 2 3 4 9), named in the
+  /// data variable's ancillary_variables; the configuration in the global attribute
+  /// "qc_configuration". Each write() then also takes the sample's flags, and the last
+  /// record stays in memory until setLastSpike() or finish(), so its spike flag can come
+  /// with the next sample.
+  bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
+            const QcRun& qc);
   /// Adds one record: `time` in UTC seconds since the epoch (nothing: the fill value),
   /// the fields as received and the engineering values. Records are buffered and written
   /// in blocks; false (see error()) when a block could not be written, and the file is
   /// then abandoned.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values);
+  /// write() of a file opened with quality flags: `flags` has one entry per stream.
+  bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values,
+             const std::vector<qc::Flags>& flags);
+  /// Puts each stream's spike flag (where given) into the last record written.
+  void setLastSpike(const std::vector<std::optional<qc::Flag>>& spike);
   /// Writes what is buffered, closes the file and renames it to `path`. False (see
   /// error()) on any failure; nothing is left at `path` then.
   bool finish();
@@ -74,14 +90,18 @@ class NetcdfWriter {
 
  private:
   struct Column;
+  struct QcVariables;
   bool fail(const std::string& what, int status);
-  bool flush();
+  bool flush(bool all = true);
+  bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
+            const QcRun* qc);
 
   int m_ncid = -1;
   int m_timeVar = -1;
   std::string m_path, m_temporary, m_error;
   measure::DeviceConfig m_config;
   std::vector<Column> m_columns;
+  std::vector<QcVariables> m_qc;  ///< per quality-controlled stream
   std::vector<double> m_times;
   long long m_records = 0;   ///< records taken
   long long m_written = 0;   ///< records in the file

@@ -1,0 +1,76 @@
+#pragma once
+// Quality control on the samples of one meter: a configuration's streams bound to the
+// meter's engineering columns (by their CSV names) or raw-counts fields (by their NetCDF
+// names), each checked as its samples come.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/kindtable.h"
+#include "measure/sample.h"
+#include "qc/checks.h"
+#include "qc/config.h"
+
+namespace files {
+
+/// Where one stream's value comes from.
+struct QcStream {
+  std::string name;
+  int engColumn = -1;  ///< index among CsvColumnNames (the .eng column order), or -1
+  int field = -1;      ///< data-line field of a raw-counts stream, or -1
+  int dataField = -1;  ///< the data-line field the value comes from (either kind of stream)
+};
+
+class QcRun {
+ public:
+  /// The configuration bound to `config`'s columns; none, with `error` set naming the line
+  /// of the first stream this meter does not have.
+  static std::optional<QcRun> bind(const qc::Config& qcConfig, const measure::DeviceConfig& config,
+                                   std::string& error);
+
+  /// The names a configuration may use for `config`: its CSV columns, then its raw counts.
+  static std::vector<std::string> streamNames(const measure::DeviceConfig& config);
+
+  /// Checks one sample. `seconds`: its time (the meter's where known, else the host's);
+  /// none when the sample has no time at all, which leaves the time-based tests (rate of
+  /// change, flat line) not evaluated for it.
+  void push(std::optional<double> seconds, const measure::SampleState& sample, const measure::EngValues& values);
+  /// The series has ended: the last sample's spike flags are in previousSpike().
+  void finish();
+
+  const qc::Config& config() const { return m_config; }
+  const std::vector<QcStream>& streams() const { return m_streams; }
+  /// The flags of the sample last pushed, per stream, without the spike test's (which
+  /// waits for the next sample): what a live record carries.
+  const std::vector<qc::Flags>& now() const { return m_now; }
+  /// Per stream, the spike flag of the sample before the one last pushed (or, after
+  /// finish(), of the last sample); none without a spike test or such a sample.
+  const std::vector<std::optional<qc::Flag>>& previousSpike() const { return m_previousSpike; }
+  /// The number of samples so far flagged suspect and failed (live aggregate, any stream).
+  long long suspectSamples() const { return m_suspect; }
+  long long failedSamples() const { return m_failed; }
+
+ private:
+  QcRun(qc::Config config, std::vector<QcStream> streams, const measure::DeviceConfig& device);
+
+  qc::Config m_config;
+  std::vector<QcStream> m_streams;
+  std::vector<const measure::EngColumn*> m_engColumns;  ///< per stream (null for counts)
+  std::vector<int> m_engKinds;
+  std::vector<qc::StreamChecker> m_checkers;
+  std::vector<qc::Flags> m_now;
+  std::vector<std::optional<qc::Flag>> m_previousSpike;
+  long long m_suspect = 0, m_failed = 0;
+};
+
+/// The aggregate flag column names of `run` in a CSV header, and where they go: each
+/// right after its engineering column, the raw-counts ones at the end.
+struct CsvQcLayout {
+  std::vector<int> afterColumn;  ///< per CSV value column: the stream flagged after it, or -1
+  std::vector<int> atEnd;        ///< streams without a CSV column (raw counts), in order
+};
+CsvQcLayout csvQcLayout(const QcRun& run, size_t valueColumns);
+
+}  // namespace files
