@@ -72,6 +72,8 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "BTExportCancel", W::Button, "Cancel Export").hidden(),
       Row("main", "LBExportZone", W::Label, "Export: meter clock zone"),
       Row("main", "EDExportZone", W::Edit, "UTC").access("Zone of the meter's clock for Export (UTC or +HH:MM)"),
+      Row("main", "PQcValues", W::Panel, "QC: no configuration loaded").colour(kColourButtonFace),
+      Row("main", "LBQcCounts", W::Label, ""),
 
       // ---- The menu ----
       Row("menubar", "File1", W::MenuItem, "&File"),
@@ -81,6 +83,7 @@ std::vector<ControlSpec> buildTable() {
       Row("menu", "ReplayRawFile1", W::MenuItem, "Replay Raw File").checkable(false),
       Row("menu", "", W::MenuItem, ""),
       Row("menu", "ExportRecording1", W::MenuItem, "Export Recording..."),
+      Row("menu", "LoadQcConfiguration1", W::MenuItem, "Load QC Configuration..."),
       Row("menu", "", W::MenuItem, ""),
       Row("menu", "MenuAdvancedSetup", W::MenuItem, "Advanced Setup"),
       Row("menu", "", W::MenuItem, ""),

@@ -151,7 +151,12 @@ void FilesPage::BTRecordCsvClick() {
 bool FilesPage::StartCsvRecording(const std::string& path) {
   using Stream = files::Recording::Stream;
   // A failed open leaves a running CSV recording as it was.
-  if (!m_recording.start(Stream::Csv, path, files::CsvHeader(m_s.Config))) return false;
+  // The flag columns are those of the checks in force at the start, for the whole file.
+  const files::QcRun* qc = m_session.qc();
+  if (!m_recording.start(Stream::Csv, path, qc ? files::CsvHeader(m_s.Config, *qc) : files::CsvHeader(m_s.Config)))
+    return false;
+  m_csvQc.reset();
+  if (qc) m_csvQc.emplace(*qc);
   m_view.setText("LBCsvFileName", "CSV File:  " + path);
   if (!RecordCsv()) recordingFailed(Stream::Csv);  // the header did not reach the file
   return RecordCsv();
@@ -161,7 +166,17 @@ void FilesPage::WriteCsvLine() {
   if (!RecordCsv()) return;
   std::string row;
   // The meter's clock is read as UTC here; maru convert and Export take its zone.
-  files::appendCsvRow(row, m_session.lastSampleTimes(), m_s.Config, m_s.Sample, m_s.Clock, m_s.Eng);
+  if (m_csvQc) {
+    // A sample checked otherwise than when the file began is not evaluated in it.
+    const files::QcRun* qc = m_session.qc();
+    const bool same = qc && qc->config().text == m_csvQc->config().text;
+    std::vector<qc::Flag> flags(m_csvQc->streams().size(), qc::Flag::NotEvaluated);
+    for (size_t i = 0; same && i < flags.size(); ++i) flags[i] = qc->now()[i].liveAggregate();
+    files::appendCsvRow(row, m_session.lastSampleTimes(), m_s.Config, m_s.Sample, m_s.Clock, m_s.Eng, *m_csvQc,
+                        flags);
+  } else {
+    files::appendCsvRow(row, m_session.lastSampleTimes(), m_s.Config, m_s.Sample, m_s.Clock, m_s.Eng);
+  }
   if (!m_recording.writeCsv(row)) recordingFailed(files::Recording::Stream::Csv);
 }
 

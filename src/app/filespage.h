@@ -116,6 +116,7 @@ class FilesPage : public acquire::Sink {
   std::function<void()> m_stop;
 
   files::Recording m_recording;
+  std::optional<files::QcRun> m_csvQc;  ///< the checks the CSV recording's columns are for
   std::unique_ptr<files::ReplayReader> m_replay;
   files::TransferSession m_transfer;
   std::unique_ptr<acquire::ConversionJob> m_export;

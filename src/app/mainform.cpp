@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "app/controls.h"
 #include "measure/cformat.h"
@@ -22,6 +23,10 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       FilesPage::Host{[this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); },
                       [this] { LoadDeviceFileClick(); }, [this] { BTStopClick(); }});
   m_session.addSink(m_files.get());
+  m_qc = std::make_unique<QcView>(
+      m_view, m_ui, m_session, *m_plot, [this] { return m_files->RecordRaw() || m_files->RecordEngr() || m_files->RecordCsv(); },
+      [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
+  m_session.addSink(m_qc.get());
   m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
                                         [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
   // Design-time state of every control.
@@ -120,6 +125,7 @@ void MainForm::setupDispatch() {
   m_clicks["BTRecordEngr"] = [this] { m_files->BTRecordEngrClick(); };
   m_clicks["BTRecordCsv"] = [this] { m_files->BTRecordCsvClick(); };
   m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
+  m_clicks["LoadQcConfiguration1"] = [this] { m_qc->LoadQcConfigurationClick(); };
   m_clicks["BTExportCancel"] = [this] { m_files->BTExportCancelClick(); };
   m_clicks["BTStopRecord"] = [this] { m_files->BTStopRecordClick(); };
   on("PCOMPort", &MainForm::PCOMPortClick);
@@ -394,7 +400,9 @@ void MainForm::Timer55msTimer() {
 }
 
 void MainForm::finishStartup() {
-  if (m_firstTickPending || m_firstSecondPending || !m_options.onStarted) return;
+  if (m_firstTickPending || m_firstSecondPending) return;
+  if (!m_options.qcPath.empty()) m_qc->load(std::exchange(m_options.qcPath, std::string()));
+  if (!m_options.onStarted) return;
   auto started = std::move(m_options.onStarted);
   m_options.onStarted = nullptr;
   started(*this);
@@ -488,7 +496,11 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_view.setText("LBDeviceFile", "Device File:  " + shownName);
-  if (m_mqtt) m_mqtt->setMetadata(acquire::metadataJson(Config, path, m_options.feeds.version, "maruview"));
+  m_qc->deviceFileLoaded();
+  if (m_mqtt)
+    m_mqtt->setMetadata(acquire::metadataJson(Config, path, m_options.feeds.version, "maruview", m_session.qcConfig()
+                                                                                                   ? &*m_session.qcConfig()
+                                                                                                   : nullptr));
   m_view.setVisible("PMeterType", false);
   m_view.setActivePage(4);
   m_plot->UpdatePlotOptions(Config.DataFieldCount);

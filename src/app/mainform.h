@@ -13,6 +13,7 @@
 #include "app/filespage.h"
 #include "app/operatorui.h"
 #include "app/plotpage.h"
+#include "app/qcview.h"
 #include "app/setuppage.h"
 #include "acquire/feeds.h"
 #include "acquire/session.h"
@@ -55,6 +56,7 @@ struct MainFormOptions {
     std::string mqtt, topic, udp;
     std::string version;  ///< the program's, for the MQTT metadata
   } feeds;
+  std::string qcPath;  ///< a QC configuration to load once start-up is over ("": none)
 };
 
 /// The shared state of the window as the operator's handlers, the ticks and the status
@@ -171,6 +173,7 @@ class MainForm : private FormState {
   void xTempCBChange();
   void PresCBChange();
   PlotPage& plotPage() { return *m_plot; }
+  QcView& qcView() { return *m_qc; }
 
  private:
   void firstTick();
@@ -209,6 +212,7 @@ class MainForm : private FormState {
   std::unique_ptr<FilesPage> m_files;
   std::unique_ptr<SetupPage> m_setup;
   std::unique_ptr<PlotPage> m_plot;
+  std::unique_ptr<QcView> m_qc;
   /// The host's UTC time when the line being taken arrived.
   std::chrono::system_clock::time_point m_lineTime{};
   std::map<std::string, std::function<void()>> m_clicks;

@@ -171,8 +171,17 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
 
     const int channel = m_columnChannel[size_t(c)];
     if (!title.empty()) m_chart.SetChannelTitle(channel, title);
+    auto& drawn = m_drawn[size_t(c)];
+    drawn[1] = drawn[0];
+    drawn[0] = {channel, x, y < kPlotLimit ? y : std::nan("")};
     if (y < kPlotLimit) m_chart.AddXY(channel, x, y);
   }
+}
+
+void PlotPage::MarkFlagged(int field, int samplesBack, int flag) {
+  if (field < 0 || field >= measure::kMaxColumns || samplesBack < 0 || samplesBack > 1) return;
+  const Drawn& point = m_drawn[size_t(field)][size_t(samplesBack)];
+  if (point.channel >= 0 && std::isfinite(point.y)) m_chart.MarkPoint(point.channel, point.x, point.y, flag);
 }
 
 bool PlotPage::HasBackscatter() const {

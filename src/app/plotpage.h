@@ -66,6 +66,10 @@ class PlotPage {
   void PrepareChart();
 
   const std::array<int, measure::kMaxColumns>& ColumnChannel() const { return m_columnChannel; }
+  /// Marks on the chart the point drawn for data field `field` by the latest sample
+  /// (`samplesBack` 0) or the one before (1) as quality control flagged it (3 suspect,
+  /// 4 failed). Nothing when that sample drew no point there.
+  void MarkFlagged(int field, int samplesBack, int flag);
   bool HasBackscatter() const;
 
  private:
@@ -80,6 +84,12 @@ class PlotPage {
   std::array<int, measure::kMaxColumns> m_columnChannel{};
   std::array<int, measure::kMaxColumns> m_kindCount{};  ///< per kind, columns seen since the last reset
   std::function<double()> m_hostSeconds;
+  /// Per field, the point its channel got from the latest two samples (y NaN: none).
+  struct Drawn {
+    int channel = -1;
+    double x = 0, y = 0;
+  };
+  std::array<std::array<Drawn, 2>, measure::kMaxColumns> m_drawn{};
 };
 
 }  // namespace app

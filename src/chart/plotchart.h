@@ -22,6 +22,12 @@ class PlotChart {
   virtual std::string ChannelTitle(int channel) const = 0;
   /// Appends one point to a channel.
   virtual void AddXY(int channel, double x, double y) = 0;
+  /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
+  /// 4 failed (others are ignored). Marks go with the points: ClearAllData and
+  /// RemoveAllChannels drop them too.
+  virtual void MarkPoint(int channel, double x, double y, int flag) {
+    (void)channel, (void)x, (void)y, (void)flag;
+  }
   /// Drops the points of every channel; channels and titles stay.
   virtual void ClearAllData() = 0;
   virtual std::string TitleText() const = 0;

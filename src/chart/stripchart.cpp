@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPen>
 #include <QPixmap>
+#include <QScatterSeries>
 #include <QSettings>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -237,7 +238,34 @@ void StripChart::RemoveAllChannels() {
     delete ch->series;
   }
   m_channels.clear();
+  for (Marks& marks : m_marks) marks.points.clear();
   markDirty();
+}
+
+void StripChart::MarkPoint(int channel, double x, double y, int flag) {
+  if (!validChannel(channel) || (flag != 3 && flag != 4) || !std::isfinite(x) || !std::isfinite(y)) return;
+  Marks& marks = m_marks[flag - 3];
+  if (!marks.series) {
+    OwnRangeChange own(m_settingRange);
+    auto* series = new QScatterSeries();
+    series->setName(flag == 3 ? QStringLiteral("QC suspect") : QStringLiteral("QC failed"));
+    series->setMarkerShape(flag == 3 ? QScatterSeries::MarkerShapeCircle : QScatterSeries::MarkerShapeRectangle);
+    series->setMarkerSize(flag == 3 ? 11 : 9);
+    m_chart->addSeries(series);
+    series->attachAxis(m_xAxis);
+    series->attachAxis(m_yAxis);
+    const QColor colour = flag == 3 ? QColor(255, 140, 0) : QColor(220, 0, 0);
+    series->setColor(flag == 3 ? QColor(Qt::transparent) : colour);
+    series->setBorderColor(colour);
+    marks.series = series;
+  }
+  marks.points.emplace_back(x, y);
+  while (marks.points.size() > m_historyCap) marks.points.pop_front();
+  markDirty();
+}
+
+size_t StripChart::markCount(int flag) const {
+  return flag == 3 || flag == 4 ? m_marks[flag - 3].points.size() : 0;
 }
 
 int StripChart::AddChannel() {
@@ -304,6 +332,7 @@ void StripChart::ClearAllData() {
     ch->points.clear();
     ch->ordered = true;
   }
+  for (Marks& marks : m_marks) marks.points.clear();
   markDirty();
 }
 
@@ -355,6 +384,11 @@ void StripChart::SetXAxisTimeLabels(bool on) {
     ch->series->detachAxis(old);
     ch->series->attachAxis(axis);
   }
+  for (Marks& marks : m_marks)
+    if (marks.series) {
+      marks.series->detachAxis(old);
+      marks.series->attachAxis(axis);
+    }
   m_chart->removeAxis(old);
   delete old;
   m_xAxis = axis;
@@ -608,6 +642,13 @@ void StripChart::redrawNow() {
   for (auto& ch : m_channels) {
     collectVisible(*ch, x.lo, x.hi, columns, y.lo, y.hi);
     ch->series->replace(m_scratch);
+  }
+  for (Marks& marks : m_marks) {
+    if (!marks.series) continue;
+    QList<QPointF> shown;
+    for (const QPointF& p : marks.points)
+      if (p.x() >= x.lo && p.x() <= x.hi) shown.append(p);
+    marks.series->replace(shown);
   }
 
   setAxisRange(m_xAxis, x.lo, x.hi);

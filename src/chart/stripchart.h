@@ -23,6 +23,7 @@ class QChartView;
 class QGraphicsLineItem;
 class QGraphicsSimpleTextItem;
 class QLineSeries;
+class QScatterSeries;
 class QToolBar;
 class QValueAxis;
 
@@ -64,6 +65,10 @@ class StripChart : public QWidget, public PlotChart {
   std::string ChannelTitle(int channel) const override;
   void AddXY(int channel, double x, double y) override;
   void ClearAllData() override;
+  /// Suspect points get an orange ring, failed ones a red cross, in two legend entries.
+  void MarkPoint(int channel, double x, double y, int flag) override;
+  /// The marks kept for `flag` (3 or 4).
+  size_t markCount(int flag) const;
   std::string TitleText() const override;
   void SetTitleText(const std::string& text) override;
   /// Only axis 0 exists; other indexes are ignored.
@@ -146,6 +151,11 @@ class StripChart : public QWidget, public PlotChart {
     bool titleShown = false;         ///< the legend already shows `title`
     QColor colour;
   };
+  /// The quality-control marks of one kind, over all channels.
+  struct Marks {
+    QScatterSeries* series = nullptr;  ///< owned by the chart; made with the first mark
+    std::deque<QPointF> points;
+  };
   struct AxisState {
     TrackingStyle style = TrackingStyle::ScaleMinMax;
     double span = kDefaultXSpan;
@@ -166,6 +176,7 @@ class StripChart : public QWidget, public PlotChart {
   void labelTimeAxis(double lo, double hi);
   void styleAxis(QValueAxis* axis);
 
+  Marks m_marks[2];  ///< suspect, failed
   QChart* m_chart = nullptr;
   QChartView* m_view = nullptr;
   QToolBar* m_toolBar = nullptr;

@@ -68,6 +68,7 @@ struct CommandLine {
   bool demo = false;
   std::string wireLog;
   std::string mqtt, topic, udp;
+  std::string qc;
 };
 
 // Reads maruview's own options; Qt's (-platform, -style, ...) are left over for
@@ -91,6 +92,10 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
   app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
       ->disable_flag_override();
   cli::addFeedOptions(app, line.mqtt, line.topic, line.udp);
+  app.add_option("--qc", line.qc,
+                 "flag every sample with the QARTOD tests of this YAML\n"
+                 "configuration, as File > Load QC Configuration... does")
+      ->type_name("FILE.yml");
   app.add_option("--wire-log", line.wireLog,
                  "append every byte sent to and received from the meter to\n"
                  "FILE, one line per chunk: UTC time, '>' host to meter or '<'\n"
@@ -131,6 +136,7 @@ int main(int argc, char** argv) {
   app::MainFormOptions options;
   for (const std::string& binding : line.ports) options.ports.bindSpec(binding);
   options.feeds = {line.mqtt, line.topic, line.udp, MARU_VERSION_STRING};
+  options.qcPath = line.qc;
   meterlink::WireLog wireLog;
   if (!line.wireLog.empty()) {
     std::string error;

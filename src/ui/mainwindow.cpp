@@ -94,7 +94,9 @@ const std::map<std::string, Grid>& pageGrids() {
         {"LBRawFileName*2", "LBRawFileSize"},
         {"LBEngrFileName*2", "LBEngrFileSize"},
         {"LBCsvFileName*2", "LBCsvFileSize"},
-        {"LBExportStatus", "PBExport", "BTExportCancel"}}},
+        {"LBExportStatus", "PBExport", "BTExportCancel"},
+        {"PQcValues*3"},
+        {"LBQcCounts*3"}}},
   };
   return grids;
 }

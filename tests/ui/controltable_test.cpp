@@ -161,7 +161,7 @@ TEST(ControlTable, MenuInOrder) {
   for (const ControlSpec& s : app::ControlTable())
     if (s.page == "menu") menu.push_back(s.name.empty() ? "-" : s.name);
   EXPECT_EQ(menu, (std::vector<std::string>{"LoadDeviceFile1", "-", "RealTimeData1", "ReplayRawFile1", "-",
-                                            "ExportRecording1", "-", "MenuAdvancedSetup", "-", "Exit1"}));
+                                            "ExportRecording1", "LoadQcConfiguration1", "-", "MenuAdvancedSetup", "-", "Exit1"}));
   const auto t = byName();
   EXPECT_TRUE(t.at("RealTimeData1")->checkable && t.at("RealTimeData1")->checked);
   EXPECT_TRUE(t.at("ReplayRawFile1")->checkable && !t.at("ReplayRawFile1")->checked);

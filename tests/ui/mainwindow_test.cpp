@@ -218,7 +218,7 @@ TEST_F(WindowTest, PagesAndMenuInOrder) {
   QStringList items;
   for (QAction* a : file->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->text());
   EXPECT_EQ(items, (QStringList{"Load Device File", "-", "Real Time Data", "Replay Raw File", "-",
-                                "Export Recording...", "-", "Advanced Setup", "-", "E&xit"}));
+                                "Export Recording...", "Load QC Configuration...", "-", "Advanced Setup", "-", "E&xit"}));
   EXPECT_EQ(win().size(), QSize(772, 591));
 }
 
