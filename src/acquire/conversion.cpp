@@ -252,8 +252,8 @@ void ConversionJob::takeFlags(std::optional<double> time) {
   completeHeldSample();
   m_held = true;
   m_heldFlags = m_qc->now();
-  m_aggregates.resize(m_heldFlags.size());
-  for (size_t i = 0; i < m_heldFlags.size(); ++i) m_aggregates[i] = m_heldFlags[i].aggregate();
+  // The CSV row is written with placeholders, put right once the spike flags are known.
+  m_aggregates.assign(m_heldFlags.size(), qc::Flag::NotEvaluated);
 }
 
 bool ConversionJob::completeHeldSample() {

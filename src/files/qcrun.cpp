@@ -61,19 +61,13 @@ QcRun::QcRun(qc::Config config, std::vector<QcStream> streams, const measure::De
 
 void QcRun::push(std::optional<double> seconds, const measure::SampleState& sample, const measure::EngValues& values) {
   const double t = seconds ? *seconds : std::numeric_limits<double>::quiet_NaN();
-  bool suspect = false, failed = false;
   for (size_t i = 0; i < m_streams.size(); ++i) {
     const double value = m_engColumns[i] ? measure::engValue(values, *m_engColumns[i], m_engKinds[i])
                                          : sample.SampleValues[static_cast<size_t>(m_streams[i].field)];
     const qc::StreamChecker::Step step = m_checkers[i].push(t, value);
     m_now[i] = step.now;
     m_previousSpike[i] = step.previousSpike;
-    const qc::Flag live = step.now.liveAggregate();
-    suspect |= live == qc::Flag::Suspect;
-    failed |= live == qc::Flag::Fail;
   }
-  m_suspect += suspect && !failed;
-  m_failed += failed;
 }
 
 void QcRun::finish() {

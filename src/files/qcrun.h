@@ -48,9 +48,6 @@ class QcRun {
   /// Per stream, the spike flag of the sample before the one last pushed (or, after
   /// finish(), of the last sample); none without a spike test or such a sample.
   const std::vector<std::optional<qc::Flag>>& previousSpike() const { return m_previousSpike; }
-  /// The number of samples so far flagged suspect and failed (live aggregate, any stream).
-  long long suspectSamples() const { return m_suspect; }
-  long long failedSamples() const { return m_failed; }
 
  private:
   QcRun(qc::Config config, std::vector<QcStream> streams, const measure::DeviceConfig& device);
@@ -62,7 +59,6 @@ class QcRun {
   std::vector<qc::StreamChecker> m_checkers;
   std::vector<qc::Flags> m_now;
   std::vector<std::optional<qc::Flag>> m_previousSpike;
-  long long m_suspect = 0, m_failed = 0;
 };
 
 /// The aggregate flag column names of `run` in a CSV header, and where they go: each

@@ -1,6 +1,8 @@
 #include "qc/checks.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace qc {
@@ -21,35 +23,45 @@ uint8_t bit(Test t) { return static_cast<uint8_t>(1U << static_cast<int>(t)); }
 
 namespace detail {
 
-void WindowRange::Queue::pushBack(const Entry& e) {
-  if (m_size == m_buf.size()) {
-    // Unwrap into a buffer twice the size, so that the mask arithmetic stays valid.
+void FlatRun::Queue::pushBack(const Entry& e) {
+  if (m_end - m_first == m_buf.size()) {
+    // Into a buffer twice the size, each entry at its position's new place.
     std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
-    for (size_t i = 0; i < m_size; ++i) grown[i] = m_buf[(m_head + i) & (m_buf.size() - 1)];
+    for (size_t i = m_first; i < m_end; ++i) grown[i & (grown.size() - 1)] = at(i);
     m_buf.swap(grown);
-    m_head = 0;
   }
-  m_buf[(m_head + m_size) & (m_buf.size() - 1)] = e;
-  ++m_size;
+  m_buf[m_end & (m_buf.size() - 1)] = e;
+  ++m_end;
 }
 
-void WindowRange::push(double seconds, double value) {
-  // A value hides every older one that is not less (greater) than it: they leave the
-  // window before it does and can never be its least (greatest) again.
+void FlatRun::push(double seconds, double value, double tolerance) {
+  const uint64_t index = m_next++;
+  // A value hides every older one that is not less (greater) than it: they leave the run
+  // before it does and can never be its least (greatest) again.
   while (!m_min.empty() && m_min.back().value >= value) m_min.popBack();
-  m_min.pushBack({seconds, value});
+  m_min.pushBack({seconds, value, index});
   while (!m_max.empty() && m_max.back().value <= value) m_max.popBack();
-  m_max.pushBack({seconds, value});
+  m_max.pushBack({seconds, value, index});
+  // Too wide: the run starts after the older of its two extremes, which broke it.
+  while (!(m_max.front().value - m_min.front().value < tolerance)) {
+    const Entry& oldest = m_min.front().index < m_max.front().index ? m_min.front() : m_max.front();
+    const uint64_t start = oldest.index + 1;
+    m_brokenAt = oldest.seconds;
+    while (m_min.front().index < start) m_min.popFront();
+    while (m_max.front().index < start) m_max.popFront();
+  }
+  m_lastValueAt = seconds;
 }
 
-void WindowRange::dropBefore(double seconds) {
+void FlatRun::dropBefore(double seconds) {
   while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
   while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
 }
 
-void WindowRange::clear() {
+void FlatRun::clear() {
   m_min.clear();
   m_max.clear();
+  m_brokenAt = m_lastValueAt = -std::numeric_limits<double>::infinity();
 }
 
 }  // namespace detail
@@ -95,26 +107,22 @@ Flag StreamChecker::flatLine(double seconds, double value) {
   if (!hasPrevious) {
     m_flatStarted = true;
     m_flatFirstSeconds = seconds;
-    m_flatSuspect.clear();
-    m_flatFail.clear();
+    m_flatRun.clear();
   }
   const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatPrevSeconds);
   m_flatPrevSeconds = seconds;
 
-  Flag flag = Flag::Pass;
+  // A window is flat when the run of values within tolerance reaches back over all of it.
   const double tolerance = m_config.flatLine->tolerance;
-  struct Window {
-    detail::WindowRange& range;
-    double seconds;
-    Flag flag;
+  const double longer = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
+  if (!missing) m_flatRun.push(seconds, value, tolerance);
+  m_flatRun.dropBefore(seconds - longer - kTimeSlack);
+  auto flat = [&](double windowSeconds) {
+    const double start = seconds - windowSeconds - kTimeSlack;
+    return hasPrevious && reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start &&
+           m_flatRun.lastValueAt() >= start;
   };
-  for (const Window w : {Window{m_flatSuspect, m_flatSuspectSeconds, Flag::Suspect},
-                         Window{m_flatFail, m_flatFailSeconds, Flag::Fail}}) {
-    if (!missing) w.range.push(seconds, value);
-    w.range.dropBefore(seconds - w.seconds - kTimeSlack);
-    const bool evaluated = hasPrevious && reach > w.seconds + kTimeSlack;
-    if (evaluated && !w.range.empty() && w.range.spread() < tolerance) flag = w.flag;
-  }
+  const Flag flag = flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
   return missing ? Flag::Missing : flag;
 }
 

@@ -33,6 +33,7 @@
 // Every push() takes constant time (amortised), however long the flat-line windows.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -43,43 +44,50 @@ namespace qc {
 
 namespace detail {
 
-/// The least and greatest of the values taken within a trailing time window, in O(1)
-/// amortised per value: two monotonic queues on growable ring buffers (no allocation once
-/// they have grown to the window's size).
-class WindowRange {
+/// The run of values, up to the newest, that all lie less than a tolerance apart, known by
+/// where it broke: the time of the newest value it could not hold. A window ending at the
+/// newest value is flat when that time lies before the window. Two monotonic queues on
+/// growable ring buffers hold the run's least and greatest candidates; O(1) amortised per
+/// value, and values older than the longest window asked about can be dropped, which
+/// keeps them short even for a run that lasts for days.
+class FlatRun {
  public:
-  /// Takes a value; `seconds` never less than the previous one's since clear().
-  void push(double seconds, double value);
-  /// Forgets the values taken before `seconds`.
+  /// Takes a (finite) value; `seconds` never less than the previous one's since clear().
+  void push(double seconds, double value, double tolerance);
+  /// Forgets the values taken before `seconds`; what they broke is still known.
   void dropBefore(double seconds);
   void clear();
-  bool empty() const { return m_max.empty(); }
-  /// max() - min() of the values held; empty() must be false.
-  double spread() const { return m_max.front().value - m_min.front().value; }
+  /// When the run last broke: the newest value not in it (minus infinity: never).
+  double brokenAt() const { return m_brokenAt; }
+  /// When the newest value was taken (minus infinity: none).
+  double lastValueAt() const { return m_lastValueAt; }
 
  private:
   struct Entry {
     double seconds, value;
+    uint64_t index;
   };
+  // Entries by absolute position: first .. end - 1, the oldest first.
   class Queue {
    public:
-    bool empty() const { return m_size == 0; }
-    const Entry& front() const { return m_buf[m_head]; }
-    const Entry& back() const { return m_buf[(m_head + m_size - 1) & (m_buf.size() - 1)]; }
+    bool empty() const { return m_first == m_end; }
+    const Entry& front() const { return at(m_first); }
+    const Entry& back() const { return at(m_end - 1); }
     void pushBack(const Entry& e);
-    void popBack() { --m_size; }
-    void popFront() {
-      m_head = (m_head + 1) & (m_buf.size() - 1);
-      --m_size;
-    }
-    void clear() { m_head = m_size = 0; }
+    void popBack() { --m_end; }
+    void popFront() { ++m_first; }
+    void clear() { m_first = m_end = 0; }
 
    private:
+    const Entry& at(size_t i) const { return m_buf[i & (m_buf.size() - 1)]; }
     std::vector<Entry> m_buf;  ///< capacity a power of two (or none yet)
-    size_t m_head = 0, m_size = 0;
+    size_t m_first = 0, m_end = 0;
   };
   Queue m_min;  ///< values increasing from the front: the front is the least
   Queue m_max;  ///< values decreasing from the front: the front is the greatest
+  uint64_t m_next = 0;
+  double m_brokenAt = -std::numeric_limits<double>::infinity();
+  double m_lastValueAt = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace detail
@@ -122,7 +130,7 @@ class StreamChecker {
   // The flat line's series since it last started (anew).
   bool m_flatStarted = false;
   double m_flatFirstSeconds = 0, m_flatPrevSeconds = 0;
-  detail::WindowRange m_flatSuspect, m_flatFail;
+  detail::FlatRun m_flatRun;
 };
 
 /// Every flag of a whole series at once, as an archive holds them: per sample, with the

@@ -19,8 +19,15 @@ inline constexpr std::array<Test, kTestCount> kTests = {Test::GrossRange, Test::
 /// The test's key in a configuration file and in file names: "gross_range_test", …
 std::string_view testName(Test test);
 
+/// How bad a flag is: the order in which one hides another in an aggregate.
+inline int badness(Flag flag) {
+  // Indexed by the flag's number: 1 pass, 2 not evaluated, 3 suspect, 4 fail, 9 missing.
+  constexpr int kBadness[10] = {0, 2, 1, 3, 4, 0, 0, 0, 0, 0};
+  return kBadness[static_cast<uint8_t>(flag) % 10];
+}
+
 /// The worse of two flags: fail > suspect > pass > not evaluated > missing.
-Flag worse(Flag a, Flag b);
+inline Flag worse(Flag a, Flag b) { return badness(b) > badness(a) ? b : a; }
 
 /// The flags of one sample of one stream: one per test, and which of them were run.
 struct Flags {
@@ -33,10 +40,21 @@ struct Flags {
   Flag operator[](Test t) const { return test[static_cast<size_t>(t)]; }
   /// The worst of the tests run; Missing when the value is missing, NotEvaluated when no
   /// test is configured.
-  Flag aggregate() const;
+  Flag aggregate() const { return worstOf(run); }
   /// The same, leaving out the spike test (which needs the next sample): what a live
   /// record knows when it is taken.
-  Flag liveAggregate() const;
+  Flag liveAggregate() const {
+    return worstOf(static_cast<uint8_t>(run & ~(1U << static_cast<int>(Test::Spike))));
+  }
+
+ private:
+  Flag worstOf(uint8_t tests) const {
+    if (tests == 0) return Flag::NotEvaluated;
+    Flag worst = Flag::Missing;
+    for (int t = 0; t < kTestCount; ++t)
+      if ((tests >> t) & 1U) worst = worse(worst, test[static_cast<size_t>(t)]);
+    return worst;
+  }
 };
 
 /// The text of a flag for people: "pass", "not evaluated", "suspect", "fail", "missing".
