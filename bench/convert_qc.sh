@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times `maru convert --qc` with the four QARTOD tests on every value column of the
+# benchmark meter's CSV (and, with --counts, on every raw-counts stream too), against the
+# same conversion without --qc, for each format (.eng only counts the flags; csv and
+# netcdf write them). Best of three.
+# Usage: bench/convert_qc.sh [--counts] [LINES]   (default one million)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+counts=0
+if [ "${1:-}" = "--counts" ]; then counts=1; shift; fi
+lines=${1:-1000000}
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DMARU_BUILD_BENCH=ON -DMARU_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target bench_linesplit maru -j2 >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+raw="$work/bench.raw"
+dev="$root/bench/bench.dev"
+maru="$build/src/cli/maru"
+"$build/bench/bench_linesplit" --generate "$lines" "$raw"
+
+# The CSV's value columns (from its header), and with --counts the raw counts (from the
+# NetCDF variables of a short conversion).
+head -c 2000 "$raw" | head -n 5 >"$work/short.raw"
+"$maru" convert --dev "$dev" --format csv "$work/short.raw" -o "$work/short.csv"
+"$maru" convert --dev "$dev" --format netcdf "$work/short.raw" -o "$work/short.nc"
+streams=$(head -n 1 "$work/short.csv" | tr -d '\r' | tr ',' '\n' | tail -n +4)
+if [ "$counts" = 1 ]; then
+  streams+=$'\n'$(ncdump -h "$work/short.nc" | sed -n 's/^\tdouble \(counts_[a-z0-9_]*\)(time).*/\1/p')
+fi
+{
+  echo "streams:"
+  for s in $streams; do
+    cat <<YML
+  $s:
+    qartod:
+      gross_range_test: {suspect_span: [0, 1000], fail_span: [-1, 5000]}
+      spike_test: {suspect_threshold: 100, fail_threshold: 500}
+      rate_of_change_test: {threshold: 50}
+      flat_line_test: {tolerance: 1.0e-9, suspect_threshold: 60, fail_threshold: 300}
+YML
+  done
+} >"$work/qc.yml"
+echo "input: $lines lines; $(echo "$streams" | wc -w) streams with four tests each"
+
+best_of_three() {
+  local best="" start end t
+  for _ in 1 2 3; do
+    rm -f "$work/out"
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+  echo "$best"
+}
+
+printf '%-8s %12s %12s %8s\n' format "plain (s)" "--qc (s)" ratio
+for format in eng csv netcdf; do
+  plain=$(best_of_three "$maru" convert --dev "$dev" --format "$format" "$raw" -o "$work/out")
+  qc=$(best_of_three "$maru" convert --dev "$dev" --format "$format" --qc "$work/qc.yml" "$raw" -o "$work/out")
+  printf '%-8s %12s %12s %8s\n' "$format" "$plain" "$qc" "$(awk -v a="$plain" -v b="$qc" 'BEGIN { printf "%.2f", b / a }')"
+done
