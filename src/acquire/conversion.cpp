@@ -149,6 +149,8 @@ bool ConversionJob::openOutput() {
     provenance.deviceFileText = m_request.deviceFileText;
     provenance.history = m_request.history;
     provenance.meterTimeZone = m_request.meterTimeZone;
+    provenance.attributes = m_request.attributes;
+    provenance.deflateLevel = m_request.deflateLevel;
     if (m_qc ? !m_netcdf.open(m_destination, m_state.config, provenance, *m_qc)
              : !m_netcdf.open(m_destination, m_state.config, provenance)) {
       fail(m_netcdf.error());

@@ -40,6 +40,8 @@ class ConversionJob {
     bool tempCorrection = false;
     files::UtcOffset meterTimeZone;  ///< the zone the meter's clock was set to
     std::string history;             ///< NetCDF "history"
+    std::vector<std::pair<std::string, std::string>> attributes;  ///< NetCDF global attributes the user gives
+    int deflateLevel = 0;            ///< NetCDF compression (0: none)
     /// Quality control: the CSV gets each checked column's aggregate flag, the NetCDF file
     /// every flag; an .eng file stays as it is. Every flag is final (the spike test's too).
     std::optional<qc::Config> qc;

@@ -3,6 +3,7 @@
 // measurement, Export Recording…, and the transfer of the meter's memory.
 #include "app/filespage.h"
 
+#include "acquire/meterzone.h"
 #include "app/mainform.h"
 
 #include <algorithm>
@@ -219,9 +220,9 @@ bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPa
   }
   // The zone the meter's clock was set to, as maru convert --meter-tz takes it.
   const std::string zone = m_view.text("EDExportZone").substr(0, 100);
-  const std::optional<files::UtcOffset> offset = files::parseUtcOffset(zone);
+  const std::optional<files::UtcOffset> offset = acquire::parseMeterZone(zone);
   if (!offset) {
-    m_warn("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM or -HH:MM.");
+    m_warn("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM, -HH:MM or a zone such as Europe/Oslo.");
     return false;
   }
   acquire::ConversionJob::Request request;
@@ -229,11 +230,15 @@ bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPa
   request.input = rawPath;
   request.output = outPath;
   request.config = m_s.Config;
+  // The checks in force flag the export too (their spike flags complete, as in maru convert).
+  if (m_session.qc()) request.qc = m_session.qc()->config();
   request.refCorrection = m_s.RefCorrectionOn;
   request.tempCorrection = m_s.TempCorrectionOn;
   request.deviceFileText = files::readWholeFile(m_s.DeviceFilePath);
   request.meterTimeZone = *offset;
-  request.history = "maruview Export Recording: '" + rawPath + "' with '" + m_s.DeviceFilePath + "'";
+  // Names without their folders: a file's history says nothing about this machine.
+  request.history = "maruview Export Recording: '" + std::filesystem::path(rawPath).filename().string() + "' with '" +
+                    std::filesystem::path(m_s.DeviceFilePath).filename().string() + "'";
   m_exportWarnings.clear();
   // What maru convert would print on stderr, each with the input line it concerns.
   auto job = std::make_unique<acquire::ConversionJob>(

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "acquire/conversion.h"
+#include "acquire/meterzone.h"
+#include "cli/attributes.h"
 #include "cli/commandline.h"
 #include "files/archivetime.h"
 #include "files/netcdfwriter.h"
@@ -69,7 +71,7 @@ void warnLine(const std::string& caption, const std::string& text) {
 std::string commandLine(int argc, char** argv) {
   std::string text = "maru";
   for (int i = 0; i < argc; ++i) {
-    const std::string word = argv[i];
+    const std::string word = cli::withoutFolders(argv[i]);
     text += ' ';
     if (!word.empty() && word.find_first_of(" \t\n'\"\\$") == std::string::npos) {
       text += word;
@@ -129,7 +131,9 @@ class EndSignalsHeld {
 }  // namespace
 
 int convertMain(int argc, char** argv) {
-  std::string dev, input, output = "-", formatName = "eng", meterTz = "UTC", qcPath;
+  std::string dev, input, output = "-", formatName = "eng", meterTz = "UTC", qcPath, attrsPath;
+  std::vector<std::string> attrPairs;
+  int deflate = 0;
   bool refCorrection = false, tempCorrection = false;
 
   CLI::App app(kDescription, "maru convert");
@@ -142,11 +146,12 @@ int convertMain(int argc, char** argv) {
       ->check(cli::unlisted(CLI::IsMember({"eng", "csv", "netcdf"})))
       ->type_name("FORMAT");
   app.add_option("--meter-tz", meterTz,
-                 "the time zone the meter's clock was set to: UTC or +HH:MM / -HH:MM (default: UTC);\n"
+                 "the time zone the meter's clock was set to: UTC, +HH:MM / -HH:MM, or a zone name\n"
+                 "such as Europe/Oslo (summer time followed) (default: UTC);\n"
                  "csv and netcdf times are read in it and the zone is recorded")
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
-            return files::parseUtcOffset(text) ? std::string() : "'" + text + "' is not UTC, +HH:MM or -HH:MM";
+            return acquire::parseMeterZone(text) ? std::string() : acquire::meterZoneProblem(text);
           },
           ""))
       ->type_name("ZONE");
@@ -154,15 +159,35 @@ int convertMain(int argc, char** argv) {
       ->type_name("OUTPUT");
   app.add_option("--qc", qcPath, "flag the values with the QARTOD tests of this configuration")
       ->type_name("FILE.yml");
+  app.add_option("--attr", attrPairs,
+                 "netcdf: a global attribute of the file (ACDD: institution, creator_name, project,\n"
+                 "platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")
+      ->type_name("KEY=VALUE")
+      ->allow_extra_args(false);
+  app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE (--attr wins)")
+      ->type_name("FILE.yml");
+  app.add_option("--deflate", deflate, "netcdf: compress every variable at this zlib level, 1-9 (default 0: not\n"
+                                       "compressed; about a third of the size, about six times the time)")
+      ->check(cli::unlisted(CLI::Range(0, 9)))
+      ->type_name("LEVEL");
   app.add_option("INPUT", input, "the raw recording")->required()->type_name("INPUT.raw");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
   const Format format = formatName == "csv" ? Format::Csv : formatName == "netcdf" ? Format::Netcdf : Format::Eng;
-  const files::UtcOffset zone = *files::parseUtcOffset(meterTz);
+  const files::UtcOffset zone = *acquire::parseMeterZone(meterTz);
+  if (format != Format::Netcdf && (!attrPairs.empty() || !attrsPath.empty() || deflate != 0)) {
+    std::fprintf(stderr, "maru convert: --attr, --attrs and --deflate are for --format netcdf\n");
+    return 2;
+  }
   if (format == Format::Netcdf && output == "-") {
     std::fprintf(stderr, "maru convert: --format netcdf needs -o OUTPUT.nc (it cannot go to standard output)\n");
     return 2;
   }
 
+  cli::Attributes attributes;
+  if (std::string why; !cli::readAttributes(attrPairs, attrsPath, attributes, why)) {
+    std::fprintf(stderr, "maru convert: %s\n", why.c_str());
+    return 2;
+  }
   meterlink::MeterState state;
   if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
   std::optional<qc::Config> qcConfig;
@@ -188,6 +213,8 @@ int convertMain(int argc, char** argv) {
   if (format == Format::Netcdf) {
     request.deviceFileText = files::readWholeFile(dev);
     request.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
+    request.attributes = std::move(attributes);
+    request.deflateLevel = deflate;
   }
   // Every warning as it comes, as the window would box it.
   acquire::ConversionJob job(std::move(request),

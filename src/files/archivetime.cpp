@@ -38,19 +38,27 @@ std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterCl
 
 }  // namespace
 
-std::string UtcOffset::isoSuffix() const { return minutes == 0 ? "Z" : signedHoursMinutes(minutes); }
+std::string UtcOffset::isoSuffix(long long wallSeconds) const {
+  const int at = minutesFor(wallSeconds);
+  return at == 0 ? "Z" : signedHoursMinutes(at);
+}
 
-std::string UtcOffset::text() const { return minutes == 0 ? "UTC" : signedHoursMinutes(minutes); }
+std::string UtcOffset::text() const {
+  if (!name.empty()) return name;
+  return minutes == 0 ? "UTC" : signedHoursMinutes(minutes);
+}
 
 std::optional<UtcOffset> parseUtcOffset(std::string_view text) {
-  if (text == "UTC" || text == "utc" || text == "Z") return UtcOffset{0};
+  if (text == "UTC" || text == "utc" || text == "Z") return UtcOffset{};
   int hours = 0, minutes = 0;
   if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':' || !twoDigits(text, 1, hours) ||
       !twoDigits(text, 4, minutes))
     return std::nullopt;
   const int total = hours * 60 + minutes;
   if (minutes > 59 || total > 14 * 60) return std::nullopt;
-  return UtcOffset{text[0] == '-' ? -total : total};
+  UtcOffset offset;
+  offset.minutes = text[0] == '-' ? -total : total;
+  return offset;
 }
 
 void MeterClockKnowledge::noteDataLine(std::string_view line) {
@@ -69,15 +77,17 @@ std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool d
   if (!dateKnown || !timeKnown) return std::nullopt;
   const auto local = meterLocalSeconds(clock);
   if (!local) return std::nullopt;
-  return static_cast<double>(local->time_since_epoch().count()) - offset.minutes * 60.0;
+  const long long wall = local->time_since_epoch().count();
+  return static_cast<double>(wall) - offset.minutesFor(wall) * 60.0;
 }
 
 std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, UtcOffset offset) {
-  if (!dateKnown || !timeKnown || !meterLocalSeconds(clock)) return {};
+  const auto local = meterLocalSeconds(clock);
+  if (!dateKnown || !timeKnown || !local) return {};
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", 2000 + clock.MeterYear, clock.MeterMonth,
                 clock.MeterDay, clock.MeterHour, clock.MeterMinute, clock.MeterSecond);
-  return text + offset.isoSuffix();
+  return text + offset.isoSuffix(local->time_since_epoch().count());
 }
 
 std::string isoUtc(double epochSeconds) {

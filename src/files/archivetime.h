@@ -1,6 +1,7 @@
 #pragma once
 // Time stamps for archive formats (CSV, NetCDF): the meter's MMDDYY date and HHMMSS time
 // read in the time zone its clock was set to, as UTC seconds and as ISO 8601 text.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,12 +10,20 @@
 
 namespace files {
 
-/// A fixed offset from UTC, in minutes east (+120 for +02:00).
+/// The zone a meter's clock keeps: a fixed offset from UTC, in minutes east (+120 for
+/// +02:00), or a named zone whose offset follows the date (summer time).
 struct UtcOffset {
   int minutes = 0;
-  /// "Z" for UTC, else "+HH:MM" / "-HH:MM" (ISO 8601).
-  std::string isoSuffix() const;
-  /// "UTC", or "+HH:MM" / "-HH:MM", as the option takes it.
+  /// A named zone ("Europe/Oslo"): its offset, in minutes east, for a wall-clock reading
+  /// given as seconds since 1970-01-01 00:00 of that wall clock. Unset: `minutes` always.
+  std::function<int(long long wallSeconds)> minutesAt;
+  std::string name;  ///< the named zone's name
+
+  /// The offset for a wall-clock reading (seconds as for minutesAt).
+  int minutesFor(long long wallSeconds) const { return minutesAt ? minutesAt(wallSeconds) : minutes; }
+  /// "Z" for UTC, else "+HH:MM" / "-HH:MM" (ISO 8601), for a reading at `wallSeconds`.
+  std::string isoSuffix(long long wallSeconds = 0) const;
+  /// "UTC", "+HH:MM" / "-HH:MM", or the zone's name, as the option takes it.
   std::string text() const;
 };
 

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <numbers>
 #include <set>
@@ -35,7 +37,11 @@ static_assert(kNetcdfFill == NC_FILL_DOUBLE);
 namespace {
 
 constexpr size_t kBlockRecords = 4096;  // records buffered per write
-constexpr size_t kChunkRecords = 1024;  // records per chunk, compressed
+constexpr size_t kChunkRecords = 4096;  // records per chunk, compressed: one block
+// Per variable: a written chunk is never read again, so the library's cache (megabytes per
+// variable by default, kept full as the file grows) only needs to hold the chunk at hand.
+constexpr size_t kChunkCacheBytes = 64 * 1024;
+constexpr size_t kResolutionSteps = 1000;  // steps looked at for time_coverage_resolution
 
 int configuredFields(const measure::DeviceConfig& config) {
   return std::clamp(config.DataFieldCount, 0, measure::kMaxColumns);
@@ -104,6 +110,77 @@ bool counted(int kind) {
   return measure::isValidKind(kind) && measure::kindInfo(kind).capture != measure::Capture::None;
 }
 
+// What kind of meter the configured fields make, without a maker's name.
+std::string instrumentKind(const measure::DeviceConfig& config) {
+  bool backscatter = false, fluorescence = false, turbidity = false;
+  const int fields = configuredFields(config);
+  for (int c = 0; c < fields; ++c) {
+    const int kind = config.ColumnKind[static_cast<size_t>(c)];
+    if (!measure::isValidKind(kind)) continue;
+    const measure::KindInfo& row = measure::kindInfo(kind);
+    const std::string name = row.name ? row.name : "";
+    backscatter |= row.conversion == measure::Conversion::Backscatter;
+    fluorescence |= name == "chl" || name == "cdom" || name == "uranine" || name == "phycocyanin" ||
+                    name == "phycoerythrin" || name == "rhodamine";
+    turbidity |= name == "ntu" || name == "lss";
+  }
+  std::vector<std::string> parts;
+  if (backscatter) parts.emplace_back("backscattering meter");
+  if (fluorescence) parts.emplace_back("fluorometer");
+  if (turbidity) parts.emplace_back("turbidity meter");
+  if (parts.empty()) return "in-water optical meter";
+  std::string text = parts[0];
+  for (size_t i = 1; i < parts.size(); ++i) text += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
+  return text;
+}
+
+// The serial number a device file's title carries after "S/N", or "".
+std::string serialOf(const std::string& title) {
+  const size_t at = title.find("S/N");
+  if (at == std::string::npos) return {};
+  size_t begin = at + 3;
+  while (begin < title.size() && (title[begin] == ' ' || title[begin] == ':' || title[begin] == '\t')) ++begin;
+  size_t end = begin;
+  while (end < title.size() && title[end] != ' ' && title[end] != '\t' && title[end] != '\r') ++end;
+  return title.substr(begin, end - begin);
+}
+
+// An ISO 8601 duration of whole seconds: "PT39S", "P1DT2H3M4S", "PT0S".
+std::string isoDuration(double seconds) {
+  long long left = static_cast<long long>(std::llround(std::max(0.0, seconds)));
+  const long long days = left / 86400, hours = left / 3600 % 24, minutes = left / 60 % 60, secs = left % 60;
+  std::string text = "P";
+  if (days) text += std::to_string(days) + "D";
+  if (hours || minutes || secs || !days) {
+    text += "T";
+    if (hours) text += std::to_string(hours) + "H";
+    if (minutes) text += std::to_string(minutes) + "M";
+    if (secs || (!hours && !minutes)) text += std::to_string(secs) + "S";
+  }
+  return text;
+}
+
+// A step between records as an ISO 8601 duration, to the millisecond below a second.
+std::string isoStep(double seconds) {
+  if (seconds >= 1.0 || seconds <= 0.0) return isoDuration(seconds);
+  return "PT" + measure::cformat("%.3g", seconds) + "S";
+}
+
+// A number the device file gave, read in single precision, as the decimal it was written
+// as (1.1, not 1.10000002384186).
+double asWritten(double singlePrecision) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(singlePrecision)).ptr;
+  double value = singlePrecision;
+  std::from_chars(text, end, value);
+  return value;
+}
+
+bool numericAttribute(const std::string& key) { return key.rfind("geospatial_", 0) == 0 && key != "geospatial_bounds" &&
+                                                       key.find("_units") == std::string::npos &&
+                                                       key.find("_positive") == std::string::npos &&
+                                                       key.find("_resolution") == std::string::npos; }
+
 std::string nowIsoUtc() {
   using namespace std::chrono;
   return isoUtc(static_cast<double>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count()));
@@ -121,7 +198,7 @@ struct NetcdfWriter::Column {
 
 std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config) {
   std::vector<NetcdfVariable> vars;
-  std::set<std::string> taken{"time"};
+  std::set<std::string> taken{"time", "obs", "meter_time", "scattering_angle"};
   const int fields = configuredFields(config);
 
   // Raw-counts names first, so each engineering column can name its own.
@@ -157,6 +234,8 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
       v.ancillaryVariables = ancillary;
       v.kind = kind;
       v.engColumn = i;
+      v.wavelength = config.KindWavelength[static_cast<size_t>(kind)];
+      v.scattering = v.units == "m-1 sr-1";
       vars.push_back(std::move(v));
     }
   }
@@ -176,6 +255,10 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
     v.longName = "raw counts of data field " + std::to_string(c + 1) + " (" + what + "), as received";
     v.kind = kind;
     v.field = c;
+    // A reference is at the wavelength of the signal it monitors.
+    v.wavelength = wavelength;
+    if (v.name.starts_with(kRefPrefix) && v.name.find("field") == std::string::npos)
+      v.wavelength = std::atoi(v.name.c_str() + kRefPrefix.size());
     vars.push_back(std::move(v));
   }
   return vars;
@@ -187,6 +270,20 @@ struct NetcdfWriter::QcVariables {
   std::array<int, qc::kTestCount> test{-1, -1, -1, -1};
   std::vector<qc::Flags> buffer;
 };
+
+std::string userAttributeProblem(const std::string& key) {
+  static const std::set<std::string> kComputed = {
+      "Conventions", "history", "date_created", "time_coverage_start", "time_coverage_end",
+      "time_coverage_duration", "time_coverage_resolution", "device_file", "qc_configuration"};
+  if (kComputed.count(key)) return "'" + key + "' is written by the program from the data";
+  const auto ok = [](char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+           (!first && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == '@'));
+  };
+  bool good = !key.empty();
+  for (size_t i = 0; good && i < key.size(); ++i) good = ok(key[i], i == 0);
+  return good ? std::string() : "'" + key + "' is not an attribute name (letters, digits, '_', '.', '-', '+', '@'; not a digit first)";
+}
 
 NetcdfWriter::NetcdfWriter() = default;
 
@@ -208,6 +305,8 @@ void NetcdfWriter::abandon() {
   m_columns.clear();
   m_qc.clear();
   m_times.clear();
+  m_meterTimes.clear();
+  m_meterTimeVar = -1;
 }
 
 bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& config,
@@ -252,21 +351,41 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   const double fill = kNetcdfFill;
   const size_t chunk = kChunkRecords;
 
+  // Along "time" when every record has a receive time to be the coordinate; else along
+  // "obs", with the meter's readings as an auxiliary coordinate that may hold fill values.
+  m_hostTimes = provenance.hostTimes;
+  m_userAttributes = provenance.attributes;
+  m_anyTime = false;
+  m_steps.clear();
   int timeDim = -1;
-  if ((status = nc_def_dim(m_ncid, "time", NC_UNLIMITED, &timeDim)) != NC_NOERR)
-    return fail("cannot define the time dimension", status);
-  auto defineDouble = [&](const std::string& name, int& varid) {
+  if ((status = nc_def_dim(m_ncid, m_hostTimes ? "time" : "obs", NC_UNLIMITED, &timeDim)) != NC_NOERR)
+    return fail("cannot define the record dimension", status);
+  auto defineDouble = [&](const std::string& name, int& varid, bool mayBeMissing = true) {
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_DOUBLE, 1, &timeDim, &varid)) != NC_NOERR) return false;
     if ((status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &chunk)) != NC_NOERR) return false;
-    if ((status = nc_def_var_deflate(m_ncid, varid, 1, 1, 4)) != NC_NOERR) return false;
-    return (status = nc_def_var_fill(m_ncid, varid, 0, &fill)) == NC_NOERR;
+    if (provenance.deflateLevel > 0 &&
+        (status = nc_def_var_deflate(m_ncid, varid, 1, 1, provenance.deflateLevel)) != NC_NOERR)
+      return false;
+    // Chunks are written whole, once: a cache beyond one block only grows with the file.
+    if ((status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR) return false;
+    return (status = mayBeMissing ? nc_def_var_fill(m_ncid, varid, 0, &fill) : nc_def_var_fill(m_ncid, varid, 1, nullptr)) ==
+           NC_NOERR;
   };
-
-  if (!defineDouble("time", m_timeVar) || text(m_timeVar, "standard_name", "time") ||
-      text(m_timeVar, "long_name", "time of the sample by the meter's clock") ||
-      text(m_timeVar, "units", "seconds since 1970-01-01T00:00:00Z") || text(m_timeVar, "calendar", "standard") ||
-      text(m_timeVar, "axis", "T"))
+  auto timeAttributes = [&](int varid, const std::string& longName, bool axis) {
+    return text(varid, "standard_name", "time") || text(varid, "long_name", longName) ||
+           text(varid, "units", "seconds since 1970-01-01T00:00:00Z") || text(varid, "calendar", "standard") ||
+           (axis && text(varid, "axis", "T"));
+  };
+  if (m_hostTimes) {
+    if (!defineDouble("time", m_timeVar, false) || timeAttributes(m_timeVar, "time the host received the sample", true))
+      return fail("cannot define the variable 'time'", status);
+    if (!defineDouble("meter_time", m_meterTimeVar) ||
+        timeAttributes(m_meterTimeVar, "time of the sample by the meter's clock", false))
+      return fail("cannot define the variable 'meter_time'", status);
+  } else if (!defineDouble("time", m_timeVar) ||
+             timeAttributes(m_timeVar, "time of the sample by the meter's clock", true)) {
     return fail("cannot define the variable 'time'", status);
+  }
 
   std::vector<NetcdfVariable> variables = netcdfVariables(config);
   // Each checked variable lists its flag variables beside its raw counts.
@@ -284,7 +403,35 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       v->ancillaryVariables += (v->ancillaryVariables.empty() ? "" : " ") + flags;
     }
   }
+  // Scalar coordinates: the wavelength of each wavelength-specific variable, the angle of
+  // the volume scattering functions.
+  std::vector<std::pair<int, double>> scalars;
+  std::map<int, std::string> wavelengthName;
+  bool scattering = false;
   for (const NetcdfVariable& v : variables) {
+    if (v.wavelength > 0) wavelengthName[v.wavelength] = "radiation_wavelength_" + std::to_string(v.wavelength);
+    scattering |= v.scattering;
+  }
+  auto defineScalar = [&](const std::string& name, const char* standardName, const std::string& longName,
+                          const char* units, double value) {
+    int varid = -1;
+    if ((status = nc_def_var(m_ncid, name.c_str(), NC_DOUBLE, 0, nullptr, &varid)) != NC_NOERR ||
+        text(varid, "standard_name", standardName) || text(varid, "long_name", longName) || text(varid, "units", units))
+      return false;
+    scalars.emplace_back(varid, value);
+    return true;
+  };
+  for (const auto& [nm, name] : wavelengthName)
+    if (!defineScalar(name, "radiation_wavelength", "wavelength the meter measures at", "nm", nm))
+      return fail("cannot define the variable '" + name + "'", status);
+  if (scattering && !defineScalar("scattering_angle", "scattering_angle",
+                                  "angle of the meter's volume scattering measurement", "degree", config.ThetaDegrees))
+    return fail("cannot define the variable 'scattering_angle'", status);
+
+  for (const NetcdfVariable& v : variables) {
+    std::string coordinates = m_hostTimes ? "meter_time" : "time";
+    if (v.wavelength > 0) coordinates += " " + wavelengthName[v.wavelength];
+    if (v.scattering) coordinates += " scattering_angle";
     Column column;
     column.kind = v.kind;
     column.field = v.field;
@@ -292,7 +439,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     if (!defineDouble(v.name, column.varid) || text(column.varid, "long_name", v.longName) ||
         text(column.varid, "units", v.units) ||
         (!v.standardName.empty() && text(column.varid, "standard_name", v.standardName)) ||
-        (!v.ancillaryVariables.empty() && text(column.varid, "ancillary_variables", v.ancillaryVariables)))
+        (!v.ancillaryVariables.empty() && text(column.varid, "ancillary_variables", v.ancillaryVariables)) ||
+        text(column.varid, "coordinates", coordinates))
       return fail("cannot define the variable '" + v.name + "'", status);
     column.buffer.reserve(kBlockRecords);
     m_columns.push_back(std::move(column));
@@ -305,7 +453,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     const signed char fill = -127;
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_BYTE, 1, &timeDim, &varid)) != NC_NOERR ||
         (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
-        (status = nc_def_var_deflate(m_ncid, varid, 1, 1, 4)) != NC_NOERR ||
+        (provenance.deflateLevel > 0 &&
+         (status = nc_def_var_deflate(m_ncid, varid, 1, 1, provenance.deflateLevel)) != NC_NOERR) ||
+        (status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR ||
         (status = nc_def_var_fill(m_ncid, varid, 0, &fill)) != NC_NOERR)
       return false;
     return !(text(varid, "standard_name", standardName) || text(varid, "long_name", longName) ||
@@ -332,21 +482,54 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   if (qc && text(NC_GLOBAL, "qc_configuration", qc->config().text))
     return fail("cannot write the global attributes", status);
 
+  // Discovery metadata (ACDD 1.3): what the program knows, then what the user gives.
   const std::string title = config.MeterTitle;
   const std::string created = provenance.dateCreated.empty() ? nowIsoUtc() : provenance.dateCreated;
-  if (text(NC_GLOBAL, "Conventions", "CF-1.10") || text(NC_GLOBAL, "title", title) ||
-      text(NC_GLOBAL, "instrument", title) ||
+  const std::string serial = serialOf(title);
+  const std::string kind = instrumentKind(config);
+  std::string instrument = kind + (serial.empty() ? std::string() : ", serial number " + serial);
+  std::string wavelengths;
+  for (auto it = wavelengthName.begin(); it != wavelengthName.end(); ++it)
+    wavelengths += (it == wavelengthName.begin() ? "" : std::next(it) == wavelengthName.end() ? " and " : ", ") +
+                   std::to_string(it->first);
+  const std::string summary = "Measurements of a " + kind + (serial.empty() ? "" : " (serial number " + serial + ")") +
+                              (wavelengths.empty() ? "" : " at " + wavelengths + " nm") +
+                              ", in engineering units with the raw counts they came from, " +
+                              (m_hostTimes ? "logged from its serial line by " : "converted from its raw serial output by ") +
+                              provenance.program + ".";
+  if (text(NC_GLOBAL, "Conventions", "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
+      text(NC_GLOBAL, "summary", summary) || text(NC_GLOBAL, "instrument", instrument) ||
       text(NC_GLOBAL, "source", "in-water optical meter, recorded over its serial line") ||
-      text(NC_GLOBAL, "device_file", provenance.deviceFileText) || number(NC_GLOBAL, "salinity", config.Salinity) ||
-      number(NC_GLOBAL, "scattering_angle_deg", config.ThetaRadians * 180.0 / std::numbers::pi) ||
-      number(NC_GLOBAL, "x_factor", config.XFactor) ||
+      text(NC_GLOBAL, "device_file", provenance.deviceFileText) ||
+      number(NC_GLOBAL, "salinity", asWritten(config.Salinity)) ||
+      number(NC_GLOBAL, "scattering_angle_deg", config.ThetaDegrees) ||
+      number(NC_GLOBAL, "x_factor", asWritten(config.XFactor)) ||
       text(NC_GLOBAL, "water", config.SeaWater ? "sea" : "fresh") ||
       text(NC_GLOBAL, "meter_time_zone", provenance.meterTimeZone.text()) ||
       text(NC_GLOBAL, "time_source", provenance.timeSource) ||
       text(NC_GLOBAL, "history", created + " " + provenance.history) || text(NC_GLOBAL, "date_created", created))
     return fail("cannot write the global attributes", status);
+  for (const auto& [key, value] : m_userAttributes) {
+    if (const std::string problem = userAttributeProblem(key); !problem.empty()) return fail(problem, NC_NOERR);
+    double parsed = 0;
+    const char* end = value.data() + value.size();
+    const bool numeric = numericAttribute(key) && !value.empty() &&
+                         std::from_chars(value.data(), end, parsed).ptr == end && std::isfinite(parsed);
+    const bool pair = key == "geospatial_lat" || key == "geospatial_lon";
+    if (pair && numeric) {
+      const char* units = key == "geospatial_lat" ? "degrees_north" : "degrees_east";
+      if (number(NC_GLOBAL, (key + "_min").c_str(), parsed) || number(NC_GLOBAL, (key + "_max").c_str(), parsed) ||
+          text(NC_GLOBAL, (key + "_units").c_str(), units))
+        return fail("cannot write the global attribute '" + key + "'", status);
+    } else if (numeric ? number(NC_GLOBAL, key.c_str(), parsed) : text(NC_GLOBAL, key.c_str(), value)) {
+      return fail("cannot write the global attribute '" + key + "'", status);
+    }
+  }
 
   if ((status = nc_enddef(m_ncid)) != NC_NOERR) return fail("cannot write the file's definitions", status);
+  for (const auto& [varid, value] : scalars)
+    if ((status = nc_put_var_double(m_ncid, varid, &value)) != NC_NOERR)
+      return fail("cannot write the scalar coordinates", status);
   m_times.reserve(kBlockRecords);
   return true;
 }
@@ -358,6 +541,13 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
     return false;
   }
   m_times.push_back(time ? *time : kNetcdfFill);
+  if (time && std::isfinite(*time)) {
+    if (m_anyTime && m_steps.size() < kResolutionSteps && *time > m_lastTime) m_steps.push_back(*time - m_lastTime);
+    if (!m_anyTime) m_firstTime = *time;
+    m_lastTime = m_anyTime ? std::max(m_lastTime, *time) : *time;
+    m_firstTime = std::min(m_firstTime, *time);
+    m_anyTime = true;
+  }
   for (Column& column : m_columns) {
     const double value = column.eng ? measure::engValue(values, *column.eng, column.kind)
                                     : sample.SampleValues[static_cast<size_t>(column.field)];
@@ -373,6 +563,22 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
   return write(time, sample, values);
 }
 
+bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& sample,
+                         const measure::EngValues& values, const std::vector<qc::Flags>* flags) {
+  if (!m_hostTimes) {
+    return flags ? write(times.meterEpochSeconds, sample, values, *flags)
+                 : write(times.meterEpochSeconds, sample, values);
+  }
+  std::optional<double> host;
+  if (times.host) host = std::chrono::duration<double>(times.host->time_since_epoch()).count();
+  else if (m_anyTime) host = m_lastTime;  // a coordinate has no gaps
+  else host = times.meterEpochSeconds;
+  m_meterTimes.push_back(times.meterEpochSeconds ? *times.meterEpochSeconds : kNetcdfFill);
+  if (flags)
+    for (size_t i = 0; i < m_qc.size() && i < flags->size(); ++i) m_qc[i].buffer.push_back((*flags)[i]);
+  return write(host ? host : std::optional<double>(0.0), sample, values);
+}
+
 void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spike) {
   for (size_t i = 0; i < m_qc.size() && i < spike.size(); ++i)
     if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
@@ -384,6 +590,8 @@ bool NetcdfWriter::flush(bool all) {
   if (count == 0) return true;
   const size_t start = static_cast<size_t>(m_written);
   int status = nc_put_vara_double(m_ncid, m_timeVar, &start, &count, m_times.data());
+  if (status == NC_NOERR && m_meterTimeVar >= 0)
+    status = nc_put_vara_double(m_ncid, m_meterTimeVar, &start, &count, m_meterTimes.data());
   if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
                                           std::to_string(start + count) + " of '" + m_path + "'",
                                       status);
@@ -410,7 +618,39 @@ bool NetcdfWriter::flush(bool all) {
     flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   m_times.erase(m_times.begin(), m_times.begin() + static_cast<std::ptrdiff_t>(count));
+  if (m_meterTimeVar >= 0)
+    m_meterTimes.erase(m_meterTimes.begin(), m_meterTimes.begin() + static_cast<std::ptrdiff_t>(count));
   m_written += static_cast<long long>(count);
+  return true;
+}
+
+// What the records covered, known at the end: time_coverage_*, and an id made of the
+// meter's serial number (or title) and the first time. The user's own id stays.
+bool NetcdfWriter::putCoverage() {
+  int status = nc_redef(m_ncid);
+  auto text = [&](const char* name, const std::string& value) {
+    return status == NC_NOERR && (status = nc_put_att_text(m_ncid, NC_GLOBAL, name, value.size(), value.c_str())) == NC_NOERR;
+  };
+  std::string serial = serialOf(m_config.MeterTitle);
+  if (serial.empty())
+    for (const char c : m_config.MeterTitle)
+      serial += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ? c : '_';
+  std::string stamp;
+  bool ok = status == NC_NOERR;
+  if (m_anyTime) {
+    std::vector<double> steps = m_steps;
+    std::sort(steps.begin(), steps.end());
+    stamp = isoUtc(m_firstTime);
+    ok = text("time_coverage_start", stamp) && text("time_coverage_end", isoUtc(m_lastTime)) &&
+         text("time_coverage_duration", isoDuration(m_lastTime - m_firstTime)) &&
+         (steps.empty() || text("time_coverage_resolution", isoStep(steps[steps.size() / 2])));
+    stamp.erase(std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }), stamp.end());
+  }
+  const bool userId = std::any_of(m_userAttributes.begin(), m_userAttributes.end(),
+                                  [](const auto& a) { return a.first == "id"; });
+  if (ok && !userId) ok = text("id", serial + (stamp.empty() ? "" : "_" + stamp));
+  if (ok) status = nc_enddef(m_ncid);
+  if (!ok || status != NC_NOERR) return fail("cannot write the time coverage of '" + m_path + "'", status);
   return true;
 }
 
@@ -419,7 +659,7 @@ bool NetcdfWriter::finish() {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
   }
-  if (!flush(true)) return false;
+  if (!flush(true) || !putCoverage()) return false;
   const int status = nc_close(m_ncid);
   m_ncid = -1;
   if (status != NC_NOERR) return fail("cannot complete '" + m_path + "'", status);

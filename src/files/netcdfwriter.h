@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/archivetime.h"
+#include "files/csvformat.h"
 #include "measure/deviceconfig.h"
 #include "measure/engunits.h"
 #include "measure/sample.h"
@@ -28,7 +29,26 @@ struct NetcdfProvenance {
   UtcOffset meterTimeZone;     ///< the zone the meter's clock was set to ("meter_time_zone")
   std::string timeSource = "meter clock";  ///< where the time stamps come from ("time_source")
   std::string dateCreated;     ///< ISO 8601 UTC; empty: now ("date_created")
+  /// "time" is the host's receive time, a coordinate (every record has one), and the
+  /// meter's reading is "meter_time" beside it. Otherwise (a conversion, which has no
+  /// receive time) the records lie along "obs" and "time" is the meter's reading, an
+  /// auxiliary coordinate that holds the fill value where the reading is not known.
+  bool hostTimes = false;
+  std::string program = "maru convert";  ///< what made the file, for "summary"
+  /// zlib level (1..9) of each variable, with the shuffle filter; 0: not compressed. Deflate
+  /// makes the file about a third of the size and the writing about six times slower.
+  int deflateLevel = 0;
+  /// Global attributes the user gives (ACDD: institution, creator_name, project, platform,
+  /// license, …); they replace the program's own of the same name. Values that read as
+  /// numbers are stored as numbers for the geospatial attributes; "geospatial_lat" and
+  /// "geospatial_lon" give the _min and _max pair.
+  std::vector<std::pair<std::string, std::string>> attributes;
 };
+
+/// Why `key` cannot be a global attribute given by the user ("" when it can): a name the
+/// NetCDF library refuses, or one the writer sets from the data (Conventions, history,
+/// date_created, time_coverage_*).
+std::string userAttributeProblem(const std::string& key);
 
 /// One variable of the file, as the writer laid it out for a configuration.
 struct NetcdfVariable {
@@ -40,6 +60,8 @@ struct NetcdfVariable {
   int kind = 0;                   ///< measurement kind of the field
   int field = -1;                 ///< data-line field (0-based) of a raw-counts variable, else -1
   int engColumn = -1;             ///< index into the kind's engineering columns, else -1
+  int wavelength = 0;             ///< nm, for a wavelength-specific variable, else 0
+  bool scattering = false;        ///< a volume scattering function (at the device file's angle)
 };
 
 /// The variables a configuration gives, in file order: engineering columns in .eng order,
@@ -75,6 +97,10 @@ class NetcdfWriter {
   /// write() of a file opened with quality flags: `flags` has one entry per stream.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values,
              const std::vector<qc::Flags>& flags);
+  /// write() with both times, for a file opened with NetcdfProvenance::hostTimes (a
+  /// record without a host time is given the previous record's).
+  bool write(const SampleTimes& times, const measure::SampleState& sample, const measure::EngValues& values,
+             const std::vector<qc::Flags>* flags = nullptr);
   /// Puts each stream's spike flag (where given) into the last record written.
   void setLastSpike(const std::vector<std::optional<qc::Flag>>& spike);
   /// Writes what is buffered, closes the file and renames it to `path`. False (see
@@ -96,8 +122,18 @@ class NetcdfWriter {
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
+  bool putCoverage();
+
   int m_ncid = -1;
   int m_timeVar = -1;
+  int m_meterTimeVar = -1;  ///< with host times
+  bool m_hostTimes = false;
+  std::vector<double> m_meterTimes;
+  // What the time coordinate covered, for the time_coverage attributes.
+  double m_firstTime = 0, m_lastTime = 0;
+  bool m_anyTime = false;
+  std::vector<double> m_steps;  ///< the first steps between records, for the resolution
+  std::vector<std::pair<std::string, std::string>> m_userAttributes;
   std::string m_path, m_temporary, m_error;
   measure::DeviceConfig m_config;
   std::vector<Column> m_columns;

@@ -24,6 +24,7 @@ void DeviceConfig::setStartupDefaults() {
   KindScale.fill(1.0);
   KindOffset.fill(0.0);
   ThetaRadians = 2.041975;
+  ThetaDegrees = 117.0;
 }
 
 uint32_t WavelengthColour(int nanometres) {

@@ -27,6 +27,7 @@ struct DeviceConfig {
   // Backscattering parameters: survive a load.
   double Salinity = 32.0;
   double ThetaRadians = 2.042035;
+  double ThetaDegrees = 117.0;  ///< the scattering angle as the device file gives it
   double XFactor = 1.1;
   bool SeaWater = true;
 

@@ -244,7 +244,10 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
     switch (keyword->key) {
       case Key::Salinity: config.Salinity = number; break;
       case Key::XFactor: config.XFactor = number; break;
-      case Key::Theta: config.ThetaRadians = number * 3.1415 * (1.0 / 180.0); break;
+      case Key::Theta:
+        config.ThetaRadians = number * 3.1415 * (1.0 / 180.0);
+        config.ThetaDegrees = number;
+        break;
       case Key::MaxVoltage: config.MaxVoltage = number; break;
       case Key::Asv1: config.Asv1Range = number; break;
       case Key::Asv2: config.Asv2Range = number; break;

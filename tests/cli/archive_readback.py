@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """Reads a NetCDF file and a CSV file written by `maru convert` with Python's own readers
-(netCDF4, cftime, csv) and checks them against the engineering-units file of the same
-recording and the meter dates and times in the raw file.
+(netCDF4, cftime, csv, xarray) and checks them against the engineering-units file of the same
+recording and the meter dates and times in the raw file, and the NetCDF file against the
+CF and ACDD rules archives apply: no fill value and strictly increasing values in any
+coordinate variable, every name in `coordinates` a variable, wavelength and angle as scalar
+coordinates, the discovery attributes present.
 
 usage: archive_readback.py NC CSV ENG RAW OFFSET_MINUTES
 Exit status 0 when everything agrees, 1 with one line per disagreement otherwise.
@@ -14,6 +17,8 @@ import time as time_module
 
 import cftime
 import netCDF4
+import numpy
+import xarray
 
 failures = []
 
@@ -55,6 +60,55 @@ def half_last_digit(text):
     text = text.strip()
     decimals = len(text) - text.index(".") - 1 if "." in text else 0
     return 0.5 * 10.0 ** (-decimals)
+
+
+ACDD_REQUIRED = ["title", "summary", "id", "date_created", "instrument", "history"]
+ACDD_WITH_TIME = ["time_coverage_start", "time_coverage_end", "time_coverage_duration"]
+
+
+def check_cf_and_acdd(ds, any_time):
+    # A coordinate variable (1-D, named as its dimension): no fill value, strictly increasing.
+    for name, var in ds.variables.items():
+        if var.dimensions != (name,):
+            continue
+        data = var[:]
+        if "_FillValue" in var.ncattrs() and numpy.any(data == var.getncattr("_FillValue")):
+            fail("coordinate variable %s holds its fill value" % name)
+        if len(data) > 1 and not numpy.all(numpy.diff(data) > 0):
+            fail("coordinate variable %s is not strictly increasing" % name)
+    for name, var in ds.variables.items():
+        if "coordinates" not in var.ncattrs():
+            continue
+        for coordinate in var.getncattr("coordinates").split():
+            if coordinate not in ds.variables:
+                fail("%s names a coordinate %s that is not there" % (name, coordinate))
+        wavelength = re.search(r"_(\d{3,4})(_|$)", name)
+        if wavelength and ("radiation_wavelength_" + wavelength.group(1)) not in var.getncattr("coordinates").split():
+            fail("%s has no radiation_wavelength coordinate" % name)
+        if name.startswith("beta") and "scattering_angle" not in var.getncattr("coordinates").split():
+            fail("%s has no scattering_angle coordinate" % name)
+    for name, var in ds.variables.items():
+        if name.startswith("radiation_wavelength_"):
+            if var.dimensions != () or var.getncattr("units") != "nm" or float(var[...]) != float(name.split("_")[-1]):
+                fail("%s is not a scalar wavelength in nm of its name" % name)
+        if name == "scattering_angle" and (var.dimensions != () or var.getncattr("units") != "degree"):
+            fail("scattering_angle is not a scalar in degree")
+    for key in ACDD_REQUIRED + (ACDD_WITH_TIME if any_time else []):
+        if key not in ds.ncattrs() or str(ds.getncattr(key)).strip() == "":
+            fail("no global attribute %s" % key)
+    if re.search(r"(^|[ '=])/", ds.getncattr("history")):
+        fail("history names an absolute path: %r" % ds.getncattr("history"))
+
+
+def check_with_xarray(nc_path, any_time):
+    # What a data manager's first look does: open, decode times, select by the coordinate.
+    with xarray.open_dataset(nc_path) as x:
+        times = x["time"].values
+        known = numpy.count_nonzero(~numpy.isnat(times))
+        if any_time and known == 0:
+            fail("xarray decodes no time at all")
+        if not any_time and known != 0:
+            fail("xarray decodes %d times for a file without any" % known)
 
 
 def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
@@ -108,8 +162,9 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
         utc = time_module.gmtime(expected)
         if (when.year, when.month, when.day, when.hour, when.minute, when.second) != tuple(utc[:6]):
             fail("time[%d] decodes to %s, raw line says %s" % (k, when, time_module.strftime("%F %T", utc)))
-    if ds.getncattr("Conventions") != "CF-1.10":
+    if ds.getncattr("Conventions") != "CF-1.10, ACDD-1.3":
         fail("Conventions %r" % ds.getncattr("Conventions"))
+    check_cf_and_acdd(ds, len(values) > 0 and any(v != fill for v in values))
     zone = zone_text(offset_minutes)
     if ds.getncattr("meter_time_zone") != zone:
         fail("meter_time_zone %r, expected %r" % (ds.getncattr("meter_time_zone"), zone))
@@ -122,7 +177,9 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
             text = eng[j + 3]
             if abs(data[k] - float(text)) > half_last_digit(text) * (1 + 1e-9):
                 fail("%s[%d] = %r, .eng prints %r" % (name, k, data[k], text))
+    any_time = len(values) > 0 and any(v != fill for v in values)
     ds.close()
+    check_with_xarray(nc_path, any_time)
 
     if failures:
         for text in failures[:40]:

@@ -315,14 +315,17 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   nc_inq_format(nc.id(), &format);
   EXPECT_EQ(format, NC_FORMAT_NETCDF4);
 
-  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10"));
-  for (const char* attribute : {"title", "instrument", "device_file", "meter_time_zone", "history", "date_created"})
+  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, ACDD-1.3"));
+  for (const char* attribute : {"title", "summary", "id", "instrument", "device_file", "meter_time_zone", "history",
+                                "date_created"})
     EXPECT_TRUE(nc.text(NC_GLOBAL, attribute).has_value() && !nc.text(NC_GLOBAL, attribute)->empty()) << attribute;
   for (const char* attribute : {"salinity", "scattering_angle_deg", "x_factor"})
     EXPECT_TRUE(nc.number(NC_GLOBAL, attribute).has_value()) << attribute;
   EXPECT_EQ(nc.text(NC_GLOBAL, "device_file"), readFile(example(name + ".dev")));
+  // The command line without the folders of its files.
   const std::string history = nc.text(NC_GLOBAL, "history").value_or("");
-  EXPECT_NE(history.find("maru convert --dev " + example(name + ".dev")), std::string::npos) << history;
+  EXPECT_NE(history.find("maru convert --dev " + name + ".dev --format netcdf " + name + ".raw"), std::string::npos)
+      << history;
   const ToolRun version = runMaru({"--version"});
   ASSERT_EQ(version.status, 0);
   EXPECT_NE(history.find(version.out.substr(0, version.out.find('\n'))), std::string::npos) << history;
@@ -332,13 +335,14 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   EXPECT_EQ(std::sscanf(created.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z), 7) << created;
   EXPECT_EQ(z, 'Z') << created;
 
-  // The coordinate variable of the one dimension.
+  // Records along "obs" (a conversion has no receive time), the meter's time an auxiliary
+  // coordinate of every value.
   int dims = 0, unlimited = -1;
   nc_inq(nc.id(), &dims, nullptr, nullptr, &unlimited);
   EXPECT_EQ(dims, 1);
   char dimName[NC_MAX_NAME + 1] = {};
   nc_inq_dimname(nc.id(), 0, dimName);
-  EXPECT_STREQ(dimName, "time");
+  EXPECT_STREQ(dimName, "obs");
   const int time = nc.varid("time");
   ASSERT_GE(time, 0);
   EXPECT_EQ(nc.text(time, "calendar"), std::string("standard"));
@@ -359,8 +363,17 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
     nc_inq_var(nc.id(), v, n, &type, &ndims, dimids, nullptr);
     const std::string var = n;
     SCOPED_TRACE(var);
+    if (ndims == 0) {
+      // The scalar coordinates: a wavelength in nm, the scattering angle in degrees.
+      EXPECT_TRUE(var.rfind("radiation_wavelength_", 0) == 0 || var == "scattering_angle");
+      EXPECT_EQ(nc.text(v, "units"), std::string(var == "scattering_angle" ? "degree" : "nm"));
+      continue;
+    }
     EXPECT_EQ(ndims, 1);
-    EXPECT_EQ(dimids[0], 0) << "along time";
+    EXPECT_EQ(dimids[0], 0) << "along obs";
+    if (var != "time") {
+      EXPECT_EQ(split(nc.text(v, "coordinates").value_or(""), ' ').at(0), "time");
+    }
     // Units on every variable, a long_name, and a fill value of the variable's own type.
     const std::optional<std::string> units = nc.text(v, "units");
     ASSERT_TRUE(units.has_value());
@@ -391,7 +404,7 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   // ncdump shows the same header.
   const ToolRun dump = run("ncdump", {"-h", QString::fromStdString(path)});
   ASSERT_EQ(dump.status, 0) << dump.err;
-  for (const char* shown : {":Conventions = \"CF-1.10\"", "time = UNLIMITED", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
+  for (const char* shown : {":Conventions = \"CF-1.10, ACDD-1.3\"", "obs = UNLIMITED", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
                             ":instrument = ", ":device_file = ", ":history = ", ":date_created = ", ":salinity = ",
                             ":scattering_angle_deg = ", ":x_factor = "})
     EXPECT_NE(dump.out.find(shown), std::string::npos) << shown;

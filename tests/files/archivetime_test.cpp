@@ -79,7 +79,8 @@ TEST_P(Stamps, EpochSecondsAndIsoTextAgree) {
   const StampCase& c = GetParam();
   const files::MeterClockKnowledge known;
   const bool dateKnown = known.dateKnown(c.clock);
-  const UtcOffset zone{c.zoneMinutes};
+  UtcOffset zone;
+  zone.minutes = c.zoneMinutes;
   const std::optional<double> epoch = files::meterEpochSeconds(c.clock, dateKnown, c.timeKnown, zone);
   ASSERT_EQ(epoch.has_value(), c.epoch.has_value());
   if (epoch) {

@@ -92,7 +92,7 @@ TEST(NetcdfWriter, RecordsAcrossBlocksReadBackWithFillForUnknownTimes) {
   files::NetcdfProvenance provenance;
   provenance.deviceFileText = kTwoChl;
   provenance.history = "test run";
-  provenance.meterTimeZone = files::UtcOffset{-90};
+  provenance.meterTimeZone.minutes = -90;
   ASSERT_TRUE(writer.open(path, config, provenance)) << writer.error();
   EXPECT_TRUE(filesIn(dir.path()).size() == 2) << "the temporary file beside the device file";
 
@@ -117,7 +117,7 @@ TEST(NetcdfWriter, RecordsAcrossBlocksReadBackWithFillForUnknownTimes) {
   EXPECT_EQ(format, NC_FORMAT_NETCDF4);
   int dim = -1;
   size_t length = 0;
-  ASSERT_EQ(nc_inq_dimid(ncid, "time", &dim), NC_NOERR);
+  ASSERT_EQ(nc_inq_dimid(ncid, "obs", &dim), NC_NOERR) << "a conversion's records lie along obs";
   nc_inq_dimlen(ncid, dim, &length);
   ASSERT_EQ(length, kRecords);
   const auto time = readVar(ncid, "time", kRecords);

@@ -1,0 +1,22 @@
+#pragma once
+// Global attributes a user gives an archive file: --attr KEY=VALUE (repeatable) and
+// --attrs FILE (a YAML map of KEY: VALUE), the file first and each --attr over it.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+/// The attributes of `file` ("" for none) and then of `pairs`, a later one replacing an
+/// earlier one of the same key; false with `error` set (naming the pair, or the file and
+/// its line) when one cannot be used.
+bool readAttributes(const std::vector<std::string>& pairs, const std::string& file, Attributes& out,
+                    std::string& error);
+
+/// A path as history keeps it: without the folders, which say nothing on another machine
+/// and may say too much about this one.
+std::string withoutFolders(const std::string& word);
+
+}  // namespace cli
