@@ -98,7 +98,8 @@ void QcView::sample(const acquire::SampleRecord& record) {
   if (!run) return;
   // A new recording counts from its first sample.
   const bool recording = m_recording && m_recording();
-  if (recording && !m_wasRecording) {
+  const bool started = recording && !m_wasRecording;
+  if (started) {
     m_suspect = m_failed = 0;
     m_lastFlag = qc::Flag::NotEvaluated;
   }
@@ -113,7 +114,8 @@ void QcView::sample(const acquire::SampleRecord& record) {
     if (*spike == qc::Flag::Suspect || *spike == qc::Flag::Fail)
       m_plot.MarkFlagged(run->streams()[i].dataField, 1, static_cast<int>(*spike));
   }
-  if (const qc::Flag before = qc::worse(m_lastFlag, spikeWorst); before != m_lastFlag) {
+  // (The sample before a recording's first is not the recording's.)
+  if (const qc::Flag before = qc::worse(m_lastFlag, spikeWorst); !started && before != m_lastFlag) {
     count(m_lastFlag, -1);
     count(before, +1);
   }

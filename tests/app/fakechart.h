@@ -35,6 +35,13 @@ class FakeChart : public chart::PlotChart {
   bool editButton = true;
   std::vector<std::string> savedTo, loadedFrom;
   bool saveResult = true, loadResult = true;
+  struct Mark {
+    int channel;
+    double x, y;
+    int flag;
+    bool operator==(const Mark&) const = default;
+  };
+  std::vector<Mark> marks;
 
   void RemoveAllChannels() override {
     ++removeAllCalls;
@@ -63,6 +70,7 @@ class FakeChart : public chart::PlotChart {
   void AddXY(int channel, double x, double y) override {
     if (FakeChannel* ch = at(channel)) ch->points.emplace_back(x, y);
   }
+  void MarkPoint(int channel, double x, double y, int flag) override { marks.push_back({channel, x, y, flag}); }
   void ClearAllData() override {
     ++clearCalls;
     for (auto& ch : channels) ch.points.clear();

@@ -37,10 +37,12 @@ class FormFixture : public ::testing::Test {
     options.hostClock = fixedHostTime;
     options.quit = [this](int code) { quitCode = code; };
     configure(options);
-    form = std::make_unique<app::MainForm>(ui, chart, options);
+    form = std::make_unique<app::MainForm>(ui, formChart(), options);
   }
   /// Tests may bind more slots before the form is made.
   virtual void configure(app::MainFormOptions&) {}
+  /// The chart the form draws on; a test may give it one that records more.
+  virtual chart::PlotChart& formChart() { return chart; }
 
   /// Chooses a host-port item and a baud item as the operator would.
   void choosePort(int item, int baudItem = 2) {

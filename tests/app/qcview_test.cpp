@@ -1,0 +1,79 @@
+// Quality control in the window, the test playing the meter: File > Load QC Configuration,
+// flags in words and colour, counted and marked on the chart (a spike once the sample
+// after it came), and a device file the checks do not fit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "fakechart.h"
+#include "formaccess.h"
+#include "formfixture.h"
+
+namespace {
+
+// chl_ug_per_l (0.0073 per count above 48) is 7.3 but for one sample of 21.9; CDOM's
+// counts stay at 1384.
+const char* kQcYaml =
+    "streams:\n"
+    "  chl_ug_per_l:\n"
+    "    qartod:\n"
+    "      gross_range_test: {suspect_span: [0, 20], fail_span: [0, 100]}\n"
+    "      spike_test: {suspect_threshold: 10, fail_threshold: 12}\n"
+    "      rate_of_change_test: {threshold: 5}\n"
+    "  counts_cdom:\n"
+    "    qartod:\n"
+    "      flat_line_test: {tolerance: 1, suspect_threshold: 3, fail_threshold: 5}\n";
+
+class QcForm : public testsupport::FormFixture {
+ protected:
+  chart::PlotChart& formChart() override { return fake; }
+  void TearDown() override { form.reset(); }  // before the chart goes
+  void meterSends(int second, int chlCounts) {
+    const std::string line =
+        "12/08/26\t04:44:0" + std::to_string(second) + "\t" + std::to_string(chlCounts) + "\t1384\t560\t3205\t2065\r\n";
+    const unsigned long target = form->shared().TotalBytesRead + line.size();
+    peer.send(line);
+    for (int i = 0; i < 50 && form->shared().TotalBytesRead < target; ++i) tick(5);
+    ASSERT_GE(form->shared().TotalBytesRead, target) << "not delivered: " << line;
+  }
+  apptest::FakeChart fake;
+};
+
+TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceFileTurnsThemOff) {
+  tick();
+  loadExample("flcd.dev");
+  choosePort(1);
+  tick();
+  testsupport::editState(*form).SetupRequestTicks = 0;
+  const std::string yml = dir.file("qc.yml");
+  testsupport::writeFile(yml, kQcYaml);
+  ui.files.push_back(yml);
+  form->click("LoadQcConfiguration1");
+  ASSERT_EQ(form->view().text("PQcValues"), "QC: " + yml + " (waiting for data)");
+
+  for (int s = 0; s < 3; ++s) meterSends(s, 1048);
+  EXPECT_EQ(form->view().get("PQcValues").colour, 0x90EE90);
+  meterSends(3, 3048);  // the spike: out of the suspect span, changing fast, CDOM flat for 3 s
+  EXPECT_EQ(form->view().text("PQcValues"), "QC:  chl_ug_per_l 21.9 SUSPECT  counts_cdom 1384 SUSPECT");
+  EXPECT_EQ(form->view().get("PQcValues").colour, 0x00A5FF);
+  meterSends(4, 1048);  // tells the spike failed
+  meterSends(5, 1048);  // CDOM flat for 5 s
+  EXPECT_EQ(form->view().text("PQcValues"), "QC:  chl_ug_per_l 7.3 PASS  counts_cdom 1384 FAIL");
+  EXPECT_EQ(form->view().get("PQcValues").colour, 0x3C3CFF);
+  // The spike's sample counts as failed once its flag is known, not also as suspect.
+  EXPECT_EQ(form->view().text("LBQcCounts"), "QC: 1 suspect, 2 failed samples since loaded");
+
+  const int chl = form->plotPage().ColumnChannel()[2];
+  const auto& points = fake.channels.at(size_t(chl)).points;
+  const auto spike = std::find_if(points.begin(), points.end(), [](const auto& p) { return p.second == 3048; });
+  ASSERT_NE(spike, points.end());
+  const apptest::FakeChart::Mark failed{chl, spike->first, spike->second, 4};
+  EXPECT_EQ(std::count(fake.marks.begin(), fake.marks.end(), failed), 1);
+
+  loadExample("bb3.dev");  // no such streams
+  EXPECT_EQ(ui.countBoxes("QC Configuration"), 1u);
+  EXPECT_EQ(form->view().text("PQcValues").rfind("QC: off", 0), 0u) << form->view().text("PQcValues");
+}
+
+}  // namespace
