@@ -413,6 +413,37 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
 INSTANTIATE_TEST_SUITE_P(Examples, CfAttributes, ::testing::ValuesIn(kExamples),
                          [](const auto& info) { return std::string(info.param); });
 
+// The NetCDF writer holds a block of records, never the file: its peak memory is the same
+// for ten times the lines (each conversion measured alone, by a Python parent).
+TEST(ArchiveMemory, NetcdfPeakDoesNotGrowWithTheFile) {
+  TempDir dir;
+  std::map<int, long> peakKb;
+  for (const int lines : {30000, 300000}) {
+    std::string raw;
+    raw.reserve(static_cast<size_t>(lines) * 52);
+    for (int i = 0; i < lines; ++i) {
+      const int s = i % 86400;
+      char line[96];
+      std::snprintf(line, sizeof line, "05/%02d/24\t%02d:%02d:%02d\t4128\t%d\t4098\t%d\t4210\t%d\t%d\r\n", 1 + i / 86400,
+                    s / 3600, s / 60 % 60, s % 60, 1100 + i % 200, 1200 + i % 150, 900 + i % 170, 540 + i % 30);
+      raw += line;
+    }
+    const std::string input = dir.file(std::to_string(lines) + ".raw");
+    writeFile(input, raw);
+    const ToolRun r = run("/usr/bin/python3",
+                          {"-c",
+                           "import resource, subprocess, sys\n"
+                           "subprocess.run(sys.argv[1:], check=True)\n"
+                           "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
+                           MARU_TOOL, "convert", "--dev", QString::fromStdString(example("bb3.dev")), "--format", "netcdf",
+                           QString::fromStdString(input), "-o", QString::fromStdString(dir.file(std::to_string(lines) + ".nc"))});
+    ASSERT_EQ(r.status, 0) << r.err;
+    peakKb[lines] = std::stol(r.out);
+  }
+  EXPECT_LE(static_cast<double>(peakKb[300000]), 1.3 * static_cast<double>(peakKb[30000]))
+      << peakKb[30000] << " kB for 30 000 lines, " << peakKb[300000] << " kB for 300 000";
+}
+
 // A meter without a clock column: the date and time come from "DAT" and "CLK" replies, and
 // a line before both has none. A clock column with an impossible date gives none either.
 TEST(ArchiveTimes, RepliesSetTheClockAndImpossibleDatesStayEmpty) {
