@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,20 +25,23 @@ bool safeChar(char c) {
          c == '_';
 }
 
-// A value as the CSV text wrote it, if it is a JSON number ("nan", "inf" are not).
-bool isJsonNumber(std::string_view text) {
-  if (text.empty()) return false;
-  double value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  return result.ec == std::errc() && result.ptr == text.data() + text.size() && std::isfinite(value) &&
-         text.find_first_not_of("-0123456789.") == std::string_view::npos;
-}
-
 std::once_flag g_libraryInit;
+
+// Without a passphrase prompt: a logger has no one at the terminal, and an encrypted key
+// fails the TLS setup with the library's message instead.
+int noPassphrase(char*, int, int, void*) { return 0; }
+
+// "Connection Refused: not authorised." -> "not authorised"
+std::string refusalText(int rc) {
+  std::string text = mosquitto_connack_string(rc);
+  if (const size_t colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
 
 }  // namespace
 
-std::string topicSafe(std::string_view text) {
+std::string topicSafe(std::string_view text, std::string_view empty) {
   std::string out;
   for (const char c : text) {
     if (safeChar(c)) {
@@ -47,7 +51,50 @@ std::string topicSafe(std::string_view text) {
     }
   }
   while (!out.empty() && out.back() == '_') out.pop_back();
-  return out.empty() ? "meter" : out;
+  return out.empty() ? std::string(empty) : out;
+}
+
+std::string serialFromTitle(std::string_view title) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t at = 0; at + 3 <= title.size(); ++at) {
+    if (upper(title[at]) != 'S' || title[at + 1] != '/' || upper(title[at + 2]) != 'N') continue;
+    if (at > 0 && safeChar(title[at - 1])) continue;  // inside a word: "GPS/NMEA"
+    size_t begin = at + 3;
+    while (begin < title.size() && (title[begin] == ' ' || title[begin] == '\t' || title[begin] == ':' ||
+                                    title[begin] == '#' || title[begin] == '.'))
+      ++begin;
+    size_t end = begin;
+    while (end < title.size() && title[end] != ' ' && title[end] != '\t') ++end;
+    return std::string(title.substr(begin, end - begin));
+  }
+  return {};
+}
+
+std::string hostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+MqttTopics mqttTopics(const MqttOptions& options, std::string_view title) {
+  MqttTopics topics;
+  // A prefix may have levels of its own ("fleet/maru"); each is made safe by itself.
+  std::string_view prefix = options.prefix;
+  while (!prefix.empty()) {
+    const size_t slash = prefix.find('/');
+    const std::string_view level = prefix.substr(0, slash);
+    if (!level.empty()) topics.prefix += (topics.prefix.empty() ? "" : "/") + topicSafe(level, "maru");
+    prefix = slash == std::string_view::npos ? std::string_view() : prefix.substr(slash + 1);
+  }
+  if (topics.prefix.empty()) topics.prefix = "maru";
+  topics.platform = topicSafe(options.platform.empty() ? hostName() : options.platform, "host");
+  if (!options.meterId.empty()) {
+    topics.meter = topicSafe(options.meterId);
+  } else {
+    const std::string serial = serialFromTitle(title);
+    topics.meter = topicSafe(serial.empty() ? title : std::string_view(serial));
+  }
+  return topics;
 }
 
 std::string jsonString(std::string_view text) {
@@ -77,12 +124,21 @@ std::string jsonString(std::string_view text) {
   return out;
 }
 
-std::string metadataJson(const measure::DeviceConfig& config, const std::string& deviceFile,
+std::string jsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[32];
+  // Without a precision: the shortest digits that read back as this very double.
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string metadataJson(const MqttTopics& topics, const measure::DeviceConfig& config, const std::string& deviceFile,
                          const std::string& version, const std::string& program, const qc::Config* qc) {
   const std::vector<std::string> names = files::CsvColumnNames(config);
-  std::string out = "{\"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
+  std::string out = "{\"platform\": " + jsonString(topics.platform) + ", \"meter_id\": " + jsonString(topics.meter) +
+                    ", \"title\": " + jsonString(config.MeterTitle) + ", \"device_file\": " + jsonString(deviceFile) +
                     ", \"program\": " + jsonString(program) + ", \"version\": " + jsonString(version) +
-                    ", \"time_column\": \"time_utc\", \"columns\": [";
+                    ", \"time_column\": \"host_time_utc\", \"columns\": [";
   // The same walk as CsvColumnNames, so the names line up with the columns.
   size_t n = 0;
   measure::forEachEngColumn(config, [&](const measure::EngColumn& column, int kind) {
@@ -101,37 +157,33 @@ std::string metadataJson(const measure::DeviceConfig& config, const std::string&
   return out;
 }
 
-std::string dataJson(const std::string& timeUtc, const std::string& meterTimeUtc, long long count,
-                     const std::vector<std::string>& names, std::string_view csvValues, std::string_view raw,
-                     std::string_view qcObject) {
+std::string dataJson(const MqttTopics& topics, const std::vector<std::string>& names, const DataMessage& message) {
   std::string out;
-  out.reserve(96 + csvValues.size() * 3 + raw.size());
-  out += "{\"time_utc\": ";
-  out += jsonString(timeUtc);
+  out.reserve(160 + names.size() * 40 + message.raw.size());
+  out += "{\"platform\": ";
+  out += jsonString(topics.platform);
+  out += ", \"meter_id\": ";
+  out += jsonString(topics.meter);
+  out += ", \"host_time_utc\": ";
+  out += jsonString(message.hostTimeUtc);
   out += ", \"meter_time_utc\": ";
-  out += meterTimeUtc.empty() ? std::string("null") : jsonString(meterTimeUtc);
+  out += message.meterTimeUtc.empty() ? std::string("null") : jsonString(message.meterTimeUtc);
   out += ", \"count\": ";
-  out += std::to_string(count);
+  out += std::to_string(message.count);
   out += ", \"values\": {";
-  size_t at = csvValues.empty() || csvValues.front() != ',' ? csvValues.size() : 1;
-  for (size_t i = 0; i < names.size() && at <= csvValues.size(); ++i) {
-    size_t end = csvValues.find(',', at);
-    if (end == std::string_view::npos) end = csvValues.size();
-    const std::string_view value = csvValues.substr(at, end - at);
+  for (size_t i = 0; i < names.size() && i < message.values.size(); ++i) {
     if (i > 0) out += ", ";
     out += jsonString(names[i]);
     out += ": ";
-    if (isJsonNumber(value)) out += value;
-    else out += "null";
-    at = end + 1;
+    out += jsonNumber(message.values[i]);
   }
   out += "}";
-  if (!qcObject.empty()) {
+  if (!message.qc.empty()) {
     out += ", \"qc\": ";
-    out += qcObject;
+    out += message.qc;
   }
   out += ", \"raw\": ";
-  out += jsonString(raw);
+  out += jsonString(message.raw);
   out += '}';
   return out;
 }
@@ -188,7 +240,10 @@ bool splitHostPort(const std::string& text, std::string& host, int& port, int de
 // ------------------------------------------------------------------------------ MQTT
 
 MqttFeed::MqttFeed(Settings settings, Notify notify)
-    : m_settings(std::move(settings)), m_notify(std::move(notify)), m_metadata(m_settings.metadata) {}
+    : m_settings(std::move(settings)),
+      m_notify(std::move(notify)),
+      m_metadata(m_settings.metadata),
+      m_topics(m_settings.topics) {}
 
 MqttFeed::~MqttFeed() {
   stop(0);
@@ -204,16 +259,84 @@ bool MqttFeed::start(std::string& error) {
     return false;
   }
   mosquitto_threaded_set(m_client, true);  // publishData comes from another thread
-  const std::string stateTopic = m_settings.prefix + "/state";
-  if (mosquitto_will_set(m_client, stateTopic.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS) {
-    error = "the topic prefix '" + m_settings.prefix + "' is not a valid MQTT topic";
+  const Settings& s = m_settings;
+  if (!s.user.empty() &&
+      mosquitto_username_pw_set(m_client, s.user.c_str(), s.password.empty() ? nullptr : s.password.c_str()) !=
+          MOSQ_ERR_SUCCESS) {
+    error = "the user name or password is not valid UTF-8";
     return false;
+  }
+  if (!s.cafile.empty()) {
+    const int rc = mosquitto_tls_set(m_client, s.cafile.c_str(), nullptr, s.cert.empty() ? nullptr : s.cert.c_str(),
+                                     s.key.empty() ? nullptr : s.key.c_str(), &noPassphrase);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      error = "cannot use the TLS files (CA '" + s.cafile + "'" +
+              (s.cert.empty() ? std::string() : ", certificate '" + s.cert + "', key '" + s.key + "'") +
+              "): " + mosquitto_strerror(rc);
+      return false;
+    }
   }
   mosquitto_connect_callback_set(m_client, &MqttFeed::connectCallback);
   mosquitto_disconnect_callback_set(m_client, &MqttFeed::disconnectCallback);
   mosquitto_publish_callback_set(m_client, &MqttFeed::publishCallback);
+  mosquitto_log_callback_set(m_client, &MqttFeed::logCallback);
+  {
+    std::lock_guard lock(m_mutex);
+    m_started = true;
+  }
+  return launch(error);
+}
+
+// Connects under the topics in force, if a meter is known; the client is set up and no
+// thread runs.
+bool MqttFeed::launch(std::string& error) {
+  const MqttTopics now = topics();
+  if (now.meter.empty()) return true;  // setMeter starts it
+  const std::string stateTopic = now.base() + "/state";
+  if (mosquitto_will_set(m_client, stateTopic.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS) {
+    error = "'" + now.base() + "' is not a valid MQTT topic";
+    return false;
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    m_stopping = false;
+    m_collectAcks = false;
+    m_acked.clear();
+  }
+  m_everConnected = false;
+  m_reportedDown = false;
+  m_droppedAtLoss = m_dropped;
   m_thread = std::thread([this] { run(); });
   return true;
+}
+
+MqttTopics MqttFeed::topics() const {
+  std::lock_guard lock(m_stateMutex);
+  return m_topics;
+}
+
+void MqttFeed::setMeter(const MqttTopics& topics, const std::string& metadata, int waitMs) {
+  if (topics == this->topics()) return setMetadata(metadata);
+  bool started = false;
+  {
+    std::lock_guard lock(m_mutex);
+    started = m_started;
+  }
+  stop(waitMs);  // "offline" on the old topics
+  {
+    std::lock_guard lock(m_stateMutex);
+    m_topics = topics;
+    m_metadata = metadata;
+  }
+  std::string error;
+  if (started && !launch(error) && m_notify) m_notify("MQTT", error);
+}
+
+void MqttFeed::logCallback(struct mosquitto*, void* self, int level, const char* text) {
+  if (!(level & MOSQ_LOG_ERR) || !text) return;
+  auto* feed = static_cast<MqttFeed*>(self);
+  std::lock_guard lock(feed->m_errorMutex);
+  if (feed->m_libraryError.empty()) feed->m_libraryError = text;  // the first tells most
 }
 
 void MqttFeed::connectCallback(struct mosquitto*, void* self, int rc) { static_cast<MqttFeed*>(self)->onConnect(rc); }
@@ -224,7 +347,7 @@ void MqttFeed::publishCallback(struct mosquitto*, void* self, int mid) { static_
 
 void MqttFeed::onConnect(int rc) {
   if (rc != 0) {
-    if (m_notify) m_notify("MQTT", "broker " + m_settings.host + " refused the connection: " + mosquitto_connack_string(rc));
+    m_refusal = refusalText(rc);  // told once, by run(), as the connection ends
     return;
   }
   // A broker that restarted without persistence forgot the retained messages: every
@@ -234,7 +357,8 @@ void MqttFeed::onConnect(int rc) {
   m_connected = true;
   const long long dropped = m_dropped;
   std::string text = std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
-                     std::to_string(m_settings.port);
+                     std::to_string(m_settings.port) + (m_settings.cafile.empty() ? "" : " over TLS") +
+                     ", publishing under " + topics().base() + "/";
   if (dropped > m_droppedAtLoss)
     text += "; " + std::to_string(dropped - m_droppedAtLoss) + " data messages were dropped while it was away (" +
             std::to_string(dropped) + " since start)";
@@ -263,7 +387,7 @@ void MqttFeed::publishMetadata() {
     std::lock_guard lock(m_stateMutex);
     json = m_metadata;
   }
-  const std::string topic = m_settings.prefix + "/metadata";
+  const std::string topic = topics().base() + "/metadata";
   mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(json.size()), json.data(), 1, true);
 }
 
@@ -278,14 +402,15 @@ void MqttFeed::setState(const std::string& word, const std::string& reason) {
 }
 
 void MqttFeed::publishState() {
-  std::string word, status;
+  std::string word, status, base;
   {
     std::lock_guard lock(m_stateMutex);
+    base = m_topics.base();
     word = m_state;
     status = "{\"state\": " + jsonString(m_state) + ", \"reason\": " + jsonString(m_reason) +
              ", \"published\": " + std::to_string(m_published) + ", \"dropped\": " + std::to_string(m_dropped) + "}";
   }
-  const std::string stateTopic = m_settings.prefix + "/state", statusTopic = m_settings.prefix + "/status";
+  const std::string stateTopic = base + "/state", statusTopic = base + "/status";
   mosquitto_publish(m_client, nullptr, stateTopic.c_str(), static_cast<int>(word.size()), word.data(), 1, true);
   mosquitto_publish(m_client, nullptr, statusTopic.c_str(), static_cast<int>(status.size()), status.data(), 1, true);
 }
@@ -305,6 +430,7 @@ void MqttFeed::waitBeforeRetry(int seconds) {
 void MqttFeed::run() {
   bool socketUp = false;
   bool firstAttempt = true;
+  std::chrono::steady_clock::time_point connecting;
   for (;;) {
     {
       std::lock_guard lock(m_mutex);
@@ -312,15 +438,23 @@ void MqttFeed::run() {
     }
     int rc = MOSQ_ERR_SUCCESS;
     if (!socketUp) {
-      // A non-blocking connect; the loop below completes it.
+      {
+        std::lock_guard lock(m_errorMutex);
+        m_libraryError.clear();
+      }
+      m_refusal.clear();
+      // A non-blocking connect; the loop below completes it (and the TLS handshake).
       rc = firstAttempt ? mosquitto_connect_async(m_client, m_settings.host.c_str(), m_settings.port, 30)
                         : mosquitto_reconnect_async(m_client);
       firstAttempt = false;
       socketUp = rc == MOSQ_ERR_SUCCESS;
+      connecting = std::chrono::steady_clock::now();
     }
+    std::string stalled;
     if (socketUp) {
       rc = mosquitto_loop(m_client, 500, 1);
-      if (rc == MOSQ_ERR_SUCCESS) continue;
+      if (rc == MOSQ_ERR_SUCCESS && !m_connected) stalled = connectStalled(connecting);
+      if (rc == MOSQ_ERR_SUCCESS && stalled.empty()) continue;
       socketUp = false;
       if (m_connected) m_droppedAtLoss = m_dropped;
       m_connected = false;
@@ -329,16 +463,59 @@ void MqttFeed::run() {
       std::lock_guard lock(m_mutex);
       if (m_stopping) break;
     }
-    if (!m_reportedDown && m_notify) {
-      const std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-      m_notify("MQTT", (m_everConnected ? "lost the broker " : "cannot reach the broker ") + m_settings.host + ":" +
-                           std::to_string(m_settings.port) + " (" + why +
-                           "); the files go on, retrying in the background");
-      m_reportedDown = true;
-    }
+    if (!m_reportedDown) reportDown(rc, stalled);
     // Each second: a broker back from a restart is found within a second, and a try
     // costs one refused connection on the way.
     waitBeforeRetry(1);
+  }
+}
+
+// Why a connection that has not been accepted yet will not be: the broker's port closed
+// it (the client library does not see that under TLS and would wait for ever), or the
+// broker said nothing for kAnswerSeconds. "" while it may still come.
+std::string MqttFeed::connectStalled(std::chrono::steady_clock::time_point since) {
+  const int fd = mosquitto_socket(m_client);
+  pollfd p{fd, POLLOUT, 0};
+  if (fd >= 0 && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP))) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) return std::strerror(error);
+    sockaddr_storage peer{};
+    socklen_t peerSize = sizeof peer;
+    // Never connected: nothing took the connection at that port.
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) return std::strerror(ECONNREFUSED);
+    return m_settings.cafile.empty() ? "closed before the broker answered"
+                                     : "closed before the broker answered; is it a TLS port?";
+  }
+  if (std::chrono::steady_clock::now() - since >= std::chrono::seconds(kAnswerSeconds))
+    return "no answer within " + std::to_string(kAnswerSeconds) + " s";
+  return {};
+}
+
+// Once per outage: a refused login, a failed TLS handshake or an unreachable broker.
+void MqttFeed::reportDown(int rc, const std::string& stalled) {
+  m_reportedDown = true;
+  if (!m_notify) return;
+  std::string library;
+  {
+    std::lock_guard lock(m_errorMutex);
+    library = m_libraryError;
+  }
+  const std::string broker = m_settings.host + ":" + std::to_string(m_settings.port);
+  const char* retry = "; the files go on, retrying in the background";
+  if (!m_refusal.empty()) {
+    m_notify("MQTT", "the broker " + broker + " refused the connection (" + m_refusal + ")" +
+                         (m_settings.user.empty() ? "" : " for user '" + m_settings.user + "'") + retry);
+  } else if (!m_settings.cafile.empty() && (rc == MOSQ_ERR_TLS || library.find("SSL") != std::string::npos)) {
+    m_notify("MQTT", "TLS with the broker " + broker + " failed (" + (library.empty() ? "no detail" : library) +
+                         ")" + retry);
+  } else {
+    const std::string why = !library.empty()         ? library
+                            : !stalled.empty()       ? stalled
+                            : rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno))
+                                                   : std::string(mosquitto_strerror(rc));
+    m_notify("MQTT", (m_everConnected ? "lost the broker " : "cannot reach the broker ") + broker + " (" + why + ")" +
+                         retry);
   }
 }
 
@@ -347,7 +524,7 @@ void MqttFeed::publishData(const std::string& json) {
     ++m_dropped;
     return;
   }
-  const std::string topic = m_settings.prefix + "/data";
+  const std::string topic = topics().base() + "/data";
   if (mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(json.size()), json.data(), 0, false) ==
       MOSQ_ERR_SUCCESS)
     ++m_published;
@@ -359,7 +536,7 @@ void MqttFeed::stop(int waitMs) {
   if (!m_thread.joinable()) return;
   if (m_connected && waitMs > 0) {
     // Said in so many words: a clean disconnect discards the Last Will.
-    const std::string state = m_settings.prefix + "/state";
+    const std::string state = topics().base() + "/state";
     {
       std::lock_guard lock(m_mutex);
       m_collectAcks = true;
@@ -383,15 +560,28 @@ void MqttFeed::stop(int waitMs) {
   m_connected = false;
 }
 
-std::unique_ptr<MqttFeed> makeMqttFeed(const std::string& broker, const std::string& topic,
-                                       const measure::DeviceConfig& config, const std::string& deviceFile,
-                                       const std::string& program, const std::string& version,
-                                       MqttFeed::Notify notify, const qc::Config* qc) {
+std::unique_ptr<MqttFeed> makeMqttFeed(const MqttOptions& options, const measure::DeviceConfig& config,
+                                       const std::string& deviceFile, const std::string& program,
+                                       const std::string& version, MqttFeed::Notify notify, const qc::Config* qc) {
   MqttFeed::Settings settings;
-  splitHostPort(broker, settings.host, settings.port, 1883);
-  settings.prefix = topic.empty() ? "maru/" + topicSafe(config.MeterTitle) : topic;
-  settings.metadata = metadataJson(config, deviceFile, version, program, qc);
+  splitHostPort(options.broker, settings.host, settings.port, options.cafile.empty() ? 1883 : 8883);
+  settings.user = options.user;
+  settings.password = options.password;
+  settings.cafile = options.cafile;
+  settings.cert = options.cert;
+  settings.key = options.key;
+  settings.topics = mqttTopics(options, config.MeterTitle);
+  settings.metadata = metadataJson(settings.topics, config, deviceFile, version, program, qc);
+  // No device file yet (the window starts without one): which meter it is comes with it.
+  if (deviceFile.empty() && options.meterId.empty()) settings.topics.meter.clear();
   return std::make_unique<MqttFeed>(std::move(settings), std::move(notify));
+}
+
+void describeMeter(MqttFeed& feed, const MqttOptions& options, const measure::DeviceConfig& config,
+                   const std::string& deviceFile, const std::string& program, const std::string& version,
+                   const qc::Config* qc) {
+  const MqttTopics topics = mqttTopics(options, config.MeterTitle);
+  feed.setMeter(topics, metadataJson(topics, config, deviceFile, version, program, qc));
 }
 
 // ------------------------------------------------------------------------------- UDP
@@ -464,11 +654,17 @@ void FeedSink::sample(const SampleRecord& record) {
   files::appendCsvValues(m_values, state.config, state.sample, state.clock, state.eng);
   const std::string time = record.times.host ? files::IsoUtcMillis(*record.times.host) : std::string();
   if (m_mqtt) {
-    const std::string meterTime = record.times.meterEpochSeconds
-                                      ? files::IsoUtcMillis(files::EpochTime(*record.times.meterEpochSeconds))
-                                      : std::string();
-    m_mqtt->publishData(
-        dataJson(time, meterTime, m_count, m_names, m_values, record.raw, record.qc ? qcJson(*record.qc) : std::string()));
+    // The values as computed, not as the CSV rounds them.
+    m_numbers.clear();
+    measure::forEachEngColumn(state.config, [&](const measure::EngColumn& column, int kind) {
+      m_numbers.push_back(measure::engValue(state.eng, column, kind));
+    });
+    const std::string qc = record.qc ? qcJson(*record.qc) : std::string();
+    DataMessage message{time, {}, m_count, std::move(m_numbers), record.raw, qc};
+    if (record.times.meterEpochSeconds)
+      message.meterTimeUtc = files::IsoUtcMillis(files::EpochTime(*record.times.meterEpochSeconds));
+    m_mqtt->publishData(dataJson(m_mqtt->topics(), m_names, message));
+    m_numbers = std::move(message.values);  // its room, for the next sample
   }
   if (m_udp) {
     std::string datagram = m_id + " " + time + " ";

@@ -60,8 +60,8 @@ void MainForm::startFeeds() {
       m_udp.reset();
     }
   }
-  if (!f.mqtt.empty()) {
-    m_mqtt = acquire::makeMqttFeed(f.mqtt, f.topic, Config, DeviceFilePath, "maruview", f.version, note);
+  if (!f.mqtt.broker.empty()) {
+    m_mqtt = acquire::makeMqttFeed(f.mqtt, Config, DeviceFilePath, "maruview", f.version, note);
     updateFeedState();
     if (!m_mqtt->start(error)) {
       note("MQTT", error);
@@ -79,6 +79,15 @@ void MainForm::updateFeedState() {
   if (!m_mqtt) return;
   if (OpenPortNumber != 0) m_mqtt->setState("online", "");
   else m_mqtt->setState("port_lost", "no host port is open");
+}
+
+// Another meter: other topics, unless --meter-id fixed them. The metadata holds the QC
+// configuration only while it is in force (it fits the device file).
+void MainForm::describeMeterFeed() {
+  if (!m_mqtt || DeviceFilePath.empty()) return;
+  const files::QcRun* qc = m_session.qc();
+  acquire::describeMeter(*m_mqtt, m_options.feeds.mqtt, Config, DeviceFilePath, "maruview", m_options.feeds.version,
+                         qc ? &qc->config() : nullptr);
 }
 
 acquire::SessionOptions MainForm::sessionOptions() {
@@ -125,7 +134,10 @@ void MainForm::setupDispatch() {
   m_clicks["BTRecordEngr"] = [this] { m_files->BTRecordEngrClick(); };
   m_clicks["BTRecordCsv"] = [this] { m_files->BTRecordCsvClick(); };
   m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
-  m_clicks["LoadQcConfiguration1"] = [this] { m_qc->LoadQcConfigurationClick(); };
+  m_clicks["LoadQcConfiguration1"] = [this] {
+    m_qc->LoadQcConfigurationClick();
+    describeMeterFeed();
+  };
   m_clicks["BTExportCancel"] = [this] { m_files->BTExportCancelClick(); };
   m_clicks["BTStopRecord"] = [this] { m_files->BTStopRecordClick(); };
   on("PCOMPort", &MainForm::PCOMPortClick);
@@ -401,7 +413,10 @@ void MainForm::Timer55msTimer() {
 
 void MainForm::finishStartup() {
   if (m_firstTickPending || m_firstSecondPending) return;
-  if (!m_options.qcPath.empty()) m_qc->load(std::exchange(m_options.qcPath, std::string()));
+  if (!m_options.qcPath.empty()) {
+    m_qc->load(std::exchange(m_options.qcPath, std::string()));
+    describeMeterFeed();
+  }
   if (!m_options.onStarted) return;
   auto started = std::move(m_options.onStarted);
   m_options.onStarted = nullptr;
@@ -497,10 +512,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
   }
   m_view.setText("LBDeviceFile", "Device File:  " + shownName);
   m_qc->deviceFileLoaded();
-  if (m_mqtt)
-    m_mqtt->setMetadata(acquire::metadataJson(Config, path, m_options.feeds.version, "maruview", m_session.qcConfig()
-                                                                                                   ? &*m_session.qcConfig()
-                                                                                                   : nullptr));
+  describeMeterFeed();
   m_view.setVisible("PMeterType", false);
   m_view.setActivePage(4);
   m_plot->UpdatePlotOptions(Config.DataFieldCount);

@@ -50,10 +50,10 @@ struct MainFormOptions {
   std::function<void(MainForm&)> onStarted;
   /// The serial adapters present now; empty means this machine's (tests give their own).
   std::function<std::vector<meterlink::SerialAdapter>()> listAdapters;
-  /// Live feeds of every sample, as `maru log` publishes them: an MQTT broker
-  /// ("HOST[:PORT]") and topic prefix, a UDP receiver ("HOST:PORT"); "" for none.
+  /// Live feeds of every sample, as `maru log` publishes them: MQTT (broker "" for none), UDP.
   struct Feeds {
-    std::string mqtt, topic, udp;
+    acquire::MqttOptions mqtt;
+    std::string udp;      ///< "HOST:PORT"; "" for none
     std::string version;  ///< the program's, for the MQTT metadata
   } feeds;
   std::string qcPath;  ///< a QC configuration to load once start-up is over ("": none)
@@ -184,6 +184,8 @@ class MainForm : private FormState {
   acquire::SessionOptions sessionOptions();
   void startFeeds();
   void updateFeedState();
+  /// The MQTT topics and metadata of the device file and the QC configuration in force.
+  void describeMeterFeed();
   void restoreHostPorts();
   std::string slotText(int slot) const;
   void applyReply(const meterlink::ReplyEffects& effects);

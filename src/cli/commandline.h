@@ -2,7 +2,9 @@
 // How every `maru` command reads its command line with CLI11: the same help, version and
 // error handling, and exit status 2 for bad arguments.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,28 +55,115 @@ inline CLI::Validator hostPortValidator(int defaultPort, const std::string& shap
       "");
 }
 
-/// An MQTT topic prefix: not empty, no wildcard, no '/' at its end.
+/// An MQTT topic prefix: one or more levels, none empty, no wildcard.
 inline CLI::Validator topicPrefixValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        if (text.empty() || text.find_first_of("+#") != std::string::npos || text.back() == '/')
-          return "'" + text + "' is not a topic prefix (no '+', '#' or trailing '/')";
+        if (text.empty() || text.find_first_of("+#") != std::string::npos || text.front() == '/' ||
+            text.back() == '/' || text.find("//") != std::string::npos)
+          return "'" + text + "' is not a topic prefix (no '+', '#' or empty level)";
         return {};
       },
       "");
 }
 
-/// The live-feed options `maru log` and `maruview` share: --mqtt, --topic and --udp.
-inline void addFeedOptions(CLI::App& app, std::string& mqtt, std::string& topic, std::string& udp) {
-  app.add_option("--mqtt", mqtt, "publish every data line to this MQTT broker (port 1883 when not given)")
-      ->check(hostPortValidator(1883, "HOST[:PORT]"))
-      ->type_name("HOST[:PORT]");
-  app.add_option("--topic", topic, "MQTT topic prefix (default: maru/<device-file title made topic-safe>)")
-      ->check(topicPrefixValidator())
-      ->type_name("PREFIX");
+/// Not empty.
+inline CLI::Validator nonEmptyValidator() {
+  return CLI::Validator([](std::string& text) -> std::string { return text.empty() ? "must not be empty" : ""; }, "");
+}
+
+/// A file this user can read, e.g. "cannot read '/etc/ca.pem': Permission denied".
+inline CLI::Validator readableFileValidator() {
+  return CLI::Validator(
+      [](std::string& path) -> std::string {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (!file) return "cannot read '" + path + "': " + std::strerror(errno);
+        const bool read = std::fgetc(file) != EOF || !std::ferror(file);
+        const int why = errno;
+        std::fclose(file);
+        return read ? std::string() : "cannot read '" + path + "': " + std::strerror(why);
+      },
+      "");
+}
+
+/// Reads the password from the first line of the file it checks into `password`; a file
+/// that cannot be read or whose first line is empty is a bad argument.
+inline CLI::Validator passwordFileValidator(std::string& password) {
+  return CLI::Validator(
+      [&password](std::string& path) -> std::string {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (!file) return "cannot read '" + path + "': " + std::strerror(errno);
+        std::string line;
+        int c = 0;
+        while ((c = std::fgetc(file)) != EOF && c != '\n') line += static_cast<char>(c);
+        const bool failed = std::ferror(file) != 0;
+        const int why = errno;
+        std::fclose(file);
+        if (failed) return "cannot read '" + path + "': " + std::strerror(why);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) return "the first line of '" + path + "' is empty: it must hold the password";
+        password = std::move(line);
+        return {};
+      },
+      "");
+}
+
+/// The live-feed options `maru log` and `maruview` share: the MQTT broker with its topics,
+/// login and TLS, and UDP. Which option needs which is checked in the app's final
+/// callback (so the help stays free of "Needs:" lists), which this takes.
+inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::string& udp) {
+  CLI::Option* broker = app.add_option("--mqtt", mqtt.broker,
+                                       "publish every data line to this MQTT broker (port 8883 with\n"
+                                       "--mqtt-cafile, else 1883, when not given)")
+                            ->check(hostPortValidator(1883, "HOST[:PORT]"))
+                            ->type_name("HOST[:PORT]");
+  CLI::Option* topic = app.add_option("--topic", mqtt.prefix,
+                                      "the first topic level(s) (default: maru); the topics are\n"
+                                      "PREFIX/PLATFORM/METER/{state,status,metadata,data}")
+                           ->check(topicPrefixValidator())
+                           ->type_name("PREFIX");
+  CLI::Option* platform =
+      app.add_option("--platform", mqtt.platform, "where the meter is: the second topic level (default: the\nhost name)")
+          ->check(nonEmptyValidator())
+          ->type_name("NAME");
+  CLI::Option* meterId = app.add_option("--meter-id", mqtt.meterId,
+                                        "the third topic level (default: the serial number after \"S/N\"\n"
+                                        "in the device file's title; a title without one is used\n"
+                                        "whole, made topic-safe)")
+                             ->check(nonEmptyValidator())
+                             ->type_name("ID");
+  CLI::Option* user =
+      app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")->check(nonEmptyValidator())->type_name("NAME");
+  CLI::Option* password = app.add_option("--mqtt-password-file", mqtt.passwordFile,
+                                         "the password for --mqtt-user: the first line of FILE")
+                              ->check(passwordFileValidator(mqtt.password))
+                              ->type_name("FILE");
+  CLI::Option* ca = app.add_option("--mqtt-cafile", mqtt.cafile,
+                                   "use TLS and accept only a broker whose certificate this CA\n"
+                                   "(PEM) signed for the broker's name")
+                        ->check(readableFileValidator())
+                        ->type_name("FILE");
+  CLI::Option* cert = app.add_option("--mqtt-cert", mqtt.cert,
+                                     "a client certificate (PEM) for the broker, with --mqtt-cafile\n"
+                                     "and --mqtt-key")
+                          ->check(readableFileValidator())
+                          ->type_name("FILE");
+  CLI::Option* key = app.add_option("--mqtt-key", mqtt.key, "the client certificate's key (PEM, not encrypted)")
+                         ->check(readableFileValidator())
+                         ->type_name("FILE");
   app.add_option("--udp", udp, "send one datagram per data line to HOST:PORT")
       ->check(hostPortValidator(0, "HOST:PORT"))
       ->type_name("HOST:PORT");
+  app.final_callback([=] {
+    const auto needs = [](const CLI::Option* option, const CLI::Option* needed) {
+      if (option->count() > 0 && needed->count() == 0) throw CLI::RequiresError(option->get_name(), needed->get_name());
+    };
+    for (const CLI::Option* option : {topic, platform, meterId, user, ca}) needs(option, broker);
+    needs(password, user);
+    needs(cert, ca);
+    needs(cert, key);
+    needs(key, cert);
+  });
 }
 
 }  // namespace cli

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/demo.h"
@@ -67,7 +68,8 @@ struct CommandLine {
   std::vector<std::string> ports;
   bool demo = false;
   std::string wireLog;
-  std::string mqtt, topic, udp;
+  acquire::MqttOptions mqtt;
+  std::string udp;
   std::string qc;
 };
 
@@ -91,7 +93,7 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
       });
   app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
       ->disable_flag_override();
-  cli::addFeedOptions(app, line.mqtt, line.topic, line.udp);
+  cli::addFeedOptions(app, line.mqtt, line.udp);
   app.add_option("--qc", line.qc,
                  "flag every sample with the QARTOD tests of this YAML\n"
                  "configuration, as File > Load QC Configuration... does")
@@ -119,7 +121,17 @@ int main(int argc, char** argv) {
   if (const auto status = readCommandLine(cli, line, argc, argv)) return *status;
   const std::vector<std::string> extras = cli.remaining();
 
-  QApplication application(argc, argv);
+  // Qt reads "--platform" as its own "-platform" (which window system); here it is the
+  // MQTT platform, so Qt does not see it. Qt's stays "-platform", with one dash.
+  std::vector<char*> qtArgv;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--platform" && i + 1 < argc) ++i;
+    else if (!arg.starts_with("--platform=")) qtArgv.push_back(argv[i]);
+  }
+  int qtArgc = static_cast<int>(qtArgv.size());
+  qtArgv.push_back(nullptr);
+  QApplication application(qtArgc, qtArgv.data());
   // Qt takes the desktop's locale for the C library; numbers in files and commands never
   // follow it (the core formats in the C locale anyway).
   std::setlocale(LC_NUMERIC, "C");
@@ -135,7 +147,7 @@ int main(int argc, char** argv) {
 
   app::MainFormOptions options;
   for (const std::string& binding : line.ports) options.ports.bindSpec(binding);
-  options.feeds = {line.mqtt, line.topic, line.udp, MARU_VERSION_STRING};
+  options.feeds = {line.mqtt, line.udp, MARU_VERSION_STRING};
   options.qcPath = line.qc;
   meterlink::WireLog wireLog;
   if (!line.wireLog.empty()) {

@@ -310,12 +310,12 @@ TEST(Log, AFullDiskLeavesWholeRowsAndResumesOnlyWhenARowIsWritten) {
   if (!disk.mounted()) GTEST_SKIP() << "needs to mount a small tmpfs (root): " << disk.why();
   Broker broker;
   ASSERT_TRUE(broker.up());
-  const std::string prefix = "site/disk";
+  const std::string prefix = "site/disk/FLCD-1123";
   Subscriber states(broker, prefix + "/#");
   auto meter = startMaru(meterArgs(73, 20) + QStringList{"--link", q(link)});
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
   auto logger = startMaru(logArgs(link, out, {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())),
-                                              "--topic", q(prefix)}),
+                                              "--topic", "site", "--platform", "disk"}),
                           clockAt("2026-12-08T10:00:00.000Z"));
   ASSERT_TRUE(waitUntil([&] { return fileLines(base + ".csv").size() > 20; }, 10000));
 

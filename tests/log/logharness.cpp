@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -191,10 +192,32 @@ bool acceptsConnections(int port) {
 
 Broker::Broker() : m_port(freePort()) { m_up = start(); }
 
+Broker::Broker(const BrokerSecurity& security, const std::string& folder)
+    : m_port(freePort()), m_security(security), m_config(folder + "/mosquitto.conf") {
+  std::string config = "listener " + std::to_string(m_port) + " 127.0.0.1\n";
+  // As whoever runs the tests: as root it would become "mosquitto" and not read our files.
+  if (const passwd* me = ::getpwuid(::geteuid())) config += std::string("user ") + me->pw_name + "\n";
+  if (security.user.empty()) {
+    config += "allow_anonymous true\n";
+  } else {
+    const std::string passwords = folder + "/mosquitto.passwd";
+    QProcess make;
+    make.start("mosquitto_passwd", {"-b", "-c", q(passwords), q(security.user), q(security.password)});
+    if (!make.waitForFinished(10000) || make.exitCode() != 0) return;
+    config += "allow_anonymous false\npassword_file " + passwords + "\n";
+  }
+  if (!security.cafile.empty())
+    config += "cafile " + security.cafile + "\ncertfile " + security.certfile + "\nkeyfile " + security.keyfile + "\n";
+  if (!security.clientCert.empty()) config += "require_certificate true\n";
+  testsupport::writeFile(m_config, config);
+  m_up = start();
+}
+
 Broker::~Broker() { stop(); }
 
 bool Broker::start() {
-  m_process = std::make_unique<Child>("mosquitto", QStringList{"-p", QString::number(m_port)});
+  const QStringList args = m_config.empty() ? QStringList{"-p", QString::number(m_port)} : QStringList{"-c", q(m_config)};
+  m_process = std::make_unique<Child>("mosquitto", args);
   if (!m_process->started()) return false;
   return waitUntil([this] { return acceptsConnections(m_port); }, 10000);
 }
@@ -203,8 +226,19 @@ void Broker::stop() {
   if (!m_process) return;
   m_process->signal(SIGTERM);
   m_process->waitFinished(5000);
+  m_log += m_process->err();
   m_process.reset();
   m_up = false;
+}
+
+std::string Broker::log() { return m_log + (m_process ? m_process->err() : std::string()); }
+
+QStringList Broker::clientArgs() const {
+  QStringList args{"-h", "127.0.0.1", "-p", QString::number(m_port)};
+  if (!m_security.user.empty()) args << "-u" << q(m_security.user) << "-P" << q(m_security.password);
+  if (!m_security.cafile.empty()) args << "--cafile" << q(m_security.cafile);
+  if (!m_security.clientCert.empty()) args << "--cert" << q(m_security.clientCert) << "--key" << q(m_security.clientKey);
+  return args;
 }
 
 bool Broker::restart() {
@@ -216,8 +250,7 @@ bool Broker::restart() {
 // ------------------------------------------------------------------------- Subscriber
 
 Subscriber::Subscriber(const Broker& broker, const std::string& topic)
-    : m_process("mosquitto_sub",
-                {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-v", "-F", "%r %t %p", "-t", q(topic)}) {}
+    : m_process("mosquitto_sub", broker.clientArgs() + QStringList{"-v", "-F", "%r %t %p", "-t", q(topic)}) {}
 
 std::vector<MqttMessage> Subscriber::messages() {
   std::vector<MqttMessage> all;

@@ -88,10 +88,20 @@ std::vector<std::string> split(const std::string& line, char separator);
 /// A free TCP (or UDP) port on 127.0.0.1.
 int freePort(bool udp = false);
 
+/// What a broker asks of its clients: a login and TLS ("" for none).
+struct BrokerSecurity {
+  std::string user, password;  ///< the one account of its password file; user "": anonymous
+  std::string cafile, certfile, keyfile;  ///< its CA and its own certificate; "": plain TCP
+  std::string clientCert, clientKey;      ///< with these, it wants a client certificate (the
+                                          ///< subscribers show these)
+};
+
 /// A mosquitto broker on a free localhost port.
 class Broker {
  public:
   Broker();
+  /// With a login and/or TLS; its configuration goes into `folder`.
+  Broker(const BrokerSecurity& security, const std::string& folder);
   ~Broker();
   /// Started and taking connections.
   bool up() const { return m_up; }
@@ -99,11 +109,18 @@ class Broker {
   void stop();
   /// Stops and starts it again on the same port (it forgets retained messages).
   bool restart();
+  /// What it logged so far (connections, refusals, TLS errors).
+  std::string log();
+  /// The mosquitto_sub arguments that log in to it: host, port, and its login and CA.
+  QStringList clientArgs() const;
 
  private:
   bool start();
   int m_port = 0;
   bool m_up = false;
+  BrokerSecurity m_security;
+  std::string m_config;  // "": the defaults and -p
+  std::string m_log;     // of the processes before the one running
   std::unique_ptr<Child> m_process;
 };
 

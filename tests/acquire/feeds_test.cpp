@@ -1,0 +1,192 @@
+// The MQTT feed's naming and payloads: which topics a meter's options and device-file title
+// give, the values of a data message (every digit, null for what is not a number), and
+// the feed moving to another meter's topics on a real mosquitto broker.
+#include "acquire/feeds.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSysInfo>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/testfiles.h"
+
+namespace {
+
+struct TopicCase {
+  const char* name;
+  acquire::MqttOptions options;
+  const char* title;
+  const char* base;  // "{host}" stands for this machine's host name
+};
+
+acquire::MqttOptions opts(const char* prefix, const char* platform, const char* meterId) {
+  acquire::MqttOptions o;
+  o.prefix = prefix;
+  o.platform = platform;
+  o.meterId = meterId;
+  return o;
+}
+
+const std::string kBb3 = "MARU BB3 Backscattering Meter  S/N BB3-0417";
+
+class MqttTopicsTest : public testing::TestWithParam<TopicCase> {};
+
+TEST_P(MqttTopicsTest, Base) {
+  const TopicCase& c = GetParam();
+  std::string expected = c.base;
+  if (const size_t at = expected.find("{host}"); at != std::string::npos)
+    expected.replace(at, 6, QSysInfo::machineHostName().toStdString());
+  EXPECT_EQ(acquire::mqttTopics(c.options, c.title).base(), expected);
+}
+
+const TopicCase kTopicCases[] = {
+    {"platform defaults to the host name", opts("maru", "", ""), kBb3.c_str(), "maru/{host}/BB3-0417"},
+    {"serial number from the title", opts("maru", "ship", ""), "MARU NTU Turbidity Meter  S/N NTU-0302",
+     "maru/ship/NTU-0302"},
+    {"serial after a colon, lower case", opts("maru", "ship", ""), "FL meter s/n: 77 (spare)", "maru/ship/77"},
+    {"meter id beats the serial number", opts("maru", "ship", "bow-sensor"), kBb3.c_str(), "maru/ship/bow-sensor"},
+    {"title without a serial number is used whole", opts("maru", "ship", ""), "MARU NTU Turbidity Meter",
+     "maru/ship/MARU_NTU_Turbidity_Meter"},
+    {"S/N inside a word is no serial number", opts("maru", "ship", ""), "GPS/NMEA logger",
+     "maru/ship/GPS_NMEA_logger"},
+    {"prefix replaces maru", opts("fleet", "ship", ""), kBb3.c_str(), "fleet/ship/BB3-0417"},
+    {"prefix levels are kept, each made safe", opts("acme/ocean obs", "ship", ""), kBb3.c_str(),
+     "acme/ocean_obs/ship/BB3-0417"},
+    {"unsafe platform", opts("maru", "R/V Sea+Wolf #2", ""), kBb3.c_str(), "maru/R_V_Sea_Wolf_2/BB3-0417"},
+    {"unsafe meter id", opts("maru", "ship", "a/b c+#"), kBb3.c_str(), "maru/ship/a_b_c"},
+    {"unsafe serial number", opts("maru", "ship", ""), "Meter S/N BB3#0417/b", "maru/ship/BB3_0417_b"},
+    {"nothing left of a platform", opts("maru", "///", ""), kBb3.c_str(), "maru/host/BB3-0417"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Feeds, MqttTopicsTest, testing::ValuesIn(kTopicCases),
+                         [](const testing::TestParamInfo<TopicCase>& info) {
+                           return testsupport::testNameOf(info.param.name);
+                         });
+
+const acquire::MqttTopics kShip{"maru", "ship", "BB3-0417"};
+
+QJsonObject parse(const std::string& json) {
+  QJsonParseError error;
+  const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error).object();
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << json;
+  return object;
+}
+
+// A subscriber reads back the very doubles the meter's values were, whatever their size;
+// what is not a number is null, not a string or a made-up zero.
+TEST(FeedData, ValuesKeepEveryDigitAndNonNumbersAreNull) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> values = {0.000085, 0.1 + 0.2, 1.0 / 3, 4120, -2.5e-310, 1e21, std::nan(""), inf, -inf};
+  std::vector<std::string> names;
+  for (size_t i = 0; i < values.size(); ++i) names.push_back("v" + std::to_string(i));
+  acquire::DataMessage message;
+  message.hostTimeUtc = "2026-12-08T04:44:03.123Z";
+  message.values = values;
+  message.raw = "12/08/26\t04:44:03\t470\t4120";
+  const std::string json = acquire::dataJson(kShip, names, message);
+  // The shortest text that is still the same double.
+  EXPECT_NE(json.find("\"v0\": 8.5e-05,"), std::string::npos) << json;
+
+  const QJsonObject read = parse(json)["values"].toObject();
+  ASSERT_EQ(read.size(), static_cast<int>(values.size())) << json;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const QJsonValue value = read[QString::fromStdString(names[i])];
+    if (std::isfinite(values[i])) {
+      ASSERT_TRUE(value.isDouble()) << names[i] << " in " << json;
+      EXPECT_EQ(value.toDouble(), values[i]) << names[i] << " in " << json;
+    } else {
+      EXPECT_TRUE(value.isNull()) << names[i] << " in " << json;
+    }
+  }
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// A mosquitto broker on a free localhost port (the feed keeps trying until it is up).
+struct LocalBroker {
+  LocalBroker() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port = ntohs(address.sin_port);
+    ::close(s);
+    process.start("mosquitto", {"-p", QString::number(port)});
+  }
+  ~LocalBroker() {
+    process.terminate();
+    process.waitForFinished(5000);
+  }
+  /// Topic -> payload of each retained message.
+  std::map<std::string, std::string> retained() const {
+    QProcess sub;
+    sub.start("mosquitto_sub",
+              {"-p", QString::number(port), "-t", "#", "--retained-only", "-F", "%t %p", "-W", "1"});
+    sub.waitForFinished(10000);
+    std::map<std::string, std::string> found;
+    for (const std::string& line : testsupport::splitLines(sub.readAllStandardOutput().toStdString()))
+      if (const size_t space = line.find(' '); space != std::string::npos)
+        found[line.substr(0, space)] = line.substr(space + 1);
+    return found;
+  }
+  int port = 0;
+  QProcess process;
+};
+
+// Another device file loaded in the window: the feed says "offline" under the old meter's
+// topics, for whoever looks there later, and goes on under the new meter's with its
+// metadata; a clean stop leaves the new ones "offline" too.
+TEST(MqttFeed, AnotherMeterMovesItToOtherTopicsAndLeavesTheOldOnesOffline) {
+  LocalBroker broker;
+  ASSERT_TRUE(broker.process.waitForStarted(5000));
+  acquire::MqttFeed::Settings settings;
+  settings.host = "127.0.0.1";
+  settings.port = broker.port;
+  settings.topics = {"maru", "ship", "BB3-0417"};
+  settings.metadata = R"({"meter_id": "BB3-0417"})";
+  acquire::MqttFeed feed(settings, nullptr);
+  std::string error;
+  ASSERT_TRUE(feed.start(error)) << error;
+  ASSERT_TRUE(waitFor([&] { return feed.connected(); }));
+
+  feed.setMeter({"maru", "ship", "NTU-0302"}, R"({"meter_id": "NTU-0302"})");
+  EXPECT_EQ(feed.topics().base(), "maru/ship/NTU-0302");
+  std::map<std::string, std::string> retained;
+  ASSERT_TRUE(waitFor([&] {
+    retained = broker.retained();
+    return retained.count("maru/ship/NTU-0302/metadata") > 0;
+  }));
+  EXPECT_EQ(retained["maru/ship/BB3-0417/state"], "offline");
+  EXPECT_EQ(retained["maru/ship/NTU-0302/state"], "online");
+  EXPECT_EQ(retained["maru/ship/NTU-0302/metadata"], R"({"meter_id": "NTU-0302"})");
+
+  feed.stop();
+  EXPECT_EQ(broker.retained()["maru/ship/NTU-0302/state"], "offline");
+}
+
+}  // namespace
