@@ -19,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/attributes.h"
 #include "cli/commandline.h"
 #include "acquire/dailyfiles.h"
+#include "acquire/dailynetcdf.h"
 #include "acquire/feeds.h"
 #include "acquire/logclock.h"
 #include "acquire/session.h"
@@ -54,15 +56,21 @@ const char* kDescription =
     "under any of its names keeps it locked. On a terminal a status line shows the lines,\n"
     "rate, last values and file sizes.\n"
     "\n"
-    "MQTT topics (PREFIX defaults to maru/<device-file title made topic-safe>):\n"
-    "  PREFIX/state     retained: \"online\" (the port is open and every file takes its\n"
-    "                   rows), \"port_lost\" (waiting for the port), \"recording_stopped\"\n"
-    "                   (a file cannot be written), \"offline\" (also the Last Will)\n"
-    "  PREFIX/status    retained JSON: state, reason, published, dropped (data messages\n"
-    "                   lost while the broker was away, since start)\n"
-    "  PREFIX/metadata  retained JSON: title, columns with names and units, version\n"
-    "  PREFIX/data      one JSON message per line: time_utc, meter_time_utc, count (lines\n"
-    "                   since the logger started), values by column name, raw\n"
+    "MQTT topics: BASE is PREFIX/PLATFORM/METER (--topic, default maru; --platform, default\n"
+    "the host name; --meter-id, default the serial number after \"S/N\" in the device file's\n"
+    "title, else the whole title), each level made topic-safe:\n"
+    "  BASE/state     retained: \"online\" (the port is open and every file takes its\n"
+    "                 rows), \"port_lost\" (waiting for the port), \"recording_stopped\"\n"
+    "                 (a file cannot be written), \"offline\" (also the Last Will)\n"
+    "  BASE/status    retained JSON: state, reason, published, dropped (data messages\n"
+    "                 lost while the broker was away, since start)\n"
+    "  BASE/metadata  retained JSON: platform, meter_id, title, columns with names and\n"
+    "                 units, version\n"
+    "  BASE/data      one JSON message per line: platform, meter_id, host_time_utc,\n"
+    "                 meter_time_utc, count (lines since the logger started), values by\n"
+    "                 column name (full precision), raw\n"
+    "A refused login or a failed TLS handshake is one warning line; the logger keeps\n"
+    "trying each second.\n"
     "UDP: one datagram per line, \"<id> <time_utc> <raw line>\", <id> the topic-safe title.";
 
 const char* kFooter =
@@ -101,11 +109,18 @@ struct LogOptions {
   std::string port, dev, out;
   int baud = 19200;
   bool start = false, setClockUtc = false;
-  std::string mqtt, topic, udp;
+  acquire::MqttOptions mqtt;
+  std::string udp;
   double noDataAlarm = 0;  // seconds; 0: off
   std::string wireLog;
   std::string qcPath;
   std::optional<qc::Config> qc;
+  bool netcdf = false;
+  std::vector<std::string> attrPairs;
+  std::string attrsPath;
+  cli::Attributes attributes;
+  int deflate = 0;
+  std::string history;
 };
 
 std::string oneLine(std::string text) {
@@ -149,9 +164,9 @@ class LogSession : public acquire::Listener, public acquire::Sink {
         return false;
       }
     }
-    if (!m_options.mqtt.empty()) {
+    if (!m_options.mqtt.broker.empty()) {
       // The client's thread hands its news to this one, which owns stderr and the status line.
-      m_mqtt = acquire::makeMqttFeed(m_options.mqtt, m_options.topic, m_state.config, m_options.dev, "maru log",
+      m_mqtt = acquire::makeMqttFeed(m_options.mqtt, m_state.config, m_options.dev, "maru log",
                                      MARU_VERSION_STRING, [](const std::string& c, const std::string& t) {
                                        QMetaObject::invokeMethod(
                                            QCoreApplication::instance(),
@@ -176,6 +191,19 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                                                   [this](const std::string& c, const std::string& t) { message(c, t); });
     m_session.setRules(true, false, false);
     m_session.addSink(&m_files);
+    if (m_options.netcdf) {
+      files::NetcdfProvenance provenance;
+      provenance.deviceFileText = files::readWholeFile(m_options.dev);
+      provenance.history = m_options.history;
+      provenance.program = "maru log";
+      provenance.attributes = m_options.attributes;
+      provenance.deflateLevel = m_options.deflate;
+      m_netcdf = std::make_unique<acquire::DailyNetcdf>(
+          m_options.out, m_state.config, std::move(provenance),
+          [this](const std::string& c, const std::string& t) { message(c, t); });
+      m_netcdf->setQc(m_session.qc());
+      m_session.addSink(m_netcdf.get());
+    }
     m_session.addSink(m_feeds.get());
     m_session.addSink(this);
 
@@ -206,6 +234,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     if (m_session.portOpen()) drain();
     clearStatus();
     m_files.close();
+    if (m_netcdf) m_netcdf->close();  // the day's archive, complete under its name
     if (m_mqtt) m_mqtt->stop();
     s_session = nullptr;
     m_session.closePort();
@@ -331,6 +360,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
 
   void tick() {
     m_files.tick(m_clock.now());
+    if (m_netcdf) m_netcdf->tick(m_clock.now());
     updateFeedState();
     if (!m_session.portOpen()) {
       if (m_session.reconnecting()) m_session.everySecond();
@@ -405,6 +435,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   meterlink::WireLog m_wireLog;  // before the session's port, which writes to it
   acquire::Session m_session;
   acquire::DailyLogFiles m_files;
+  std::unique_ptr<acquire::DailyNetcdf> m_netcdf;
   const std::string m_id;
   const bool m_statusOnTerminal;
   std::unique_ptr<acquire::MqttFeed> m_mqtt;
@@ -439,7 +470,7 @@ int logMain(int argc, char** argv) {
   app.add_flag("--set-clock-utc", o.setClockUtc,
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
-  cli::addFeedOptions(app, o.mqtt, o.topic, o.udp);
+  cli::addFeedOptions(app, o.mqtt, o.udp);
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
                  "another when data comes back")
@@ -454,7 +485,30 @@ int logMain(int argc, char** argv) {
                  "column gets a <column>_qc column in the CSV files and a \"qc\" entry in the MQTT\n"
                  "data messages (see docs/FORMATS.md)")
       ->type_name("FILE.yml");
+  app.add_flag("--netcdf", o.netcdf,
+               "also write each UTC day as YYYYMMDD.nc (NetCDF-4, CF and ACDD; the host's receive\n"
+               "time as the coordinate), complete at midnight and when the logger stops");
+  app.add_option("--attr", o.attrPairs,
+                 "--netcdf: a global attribute of the daily files (institution, creator_name,\n"
+                 "project, platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")
+      ->type_name("KEY=VALUE")
+      ->allow_extra_args(false);
+  app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE (--attr wins)")
+      ->type_name("FILE.yml");
+  app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
+      ->check(cli::unlisted(CLI::Range(0, 9)))
+      ->type_name("LEVEL");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
+  if (!o.netcdf && (!o.attrPairs.empty() || !o.attrsPath.empty() || o.deflate != 0)) {
+    std::fprintf(stderr, "maru log: --attr, --attrs and --deflate are for --netcdf\n");
+    return 2;
+  }
+  if (std::string why; !cli::readAttributes(o.attrPairs, o.attrsPath, o.attributes, why)) {
+    std::fprintf(stderr, "maru log: %s\n", why.c_str());
+    return 2;
+  }
+  o.history = std::string("maru ") + MARU_VERSION_STRING + ": maru log";
+  for (int i = 1; i < argc; ++i) o.history += " " + cli::withoutFolders(argv[i]);
 
   const std::optional<acquire::LogClock> clock = acquire::LogClock::fromEnvironment();
   if (!clock) {
