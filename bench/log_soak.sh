@@ -37,8 +37,8 @@ for _ in $(seq 50); do
   [[ $rc == 27 ]] && break
   sleep 0.1
 done
-prefix=soak/meter
-mosquitto_sub -p "$port" -t "$prefix/data" >"$work/mqtt-data.txt" 2>/dev/null &
+prefix=soak
+mosquitto_sub -p "$port" -t "$prefix/ship/meter/data" >"$work/mqtt-data.txt" 2>/dev/null &
 sub=$!
 pids+=($sub)
 sleep 0.5
@@ -49,6 +49,7 @@ rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 now() { date +%s.%N; }
 
 "$maru" log --port "$work/link" --dev "$dev" --out "$work/out" --mqtt "127.0.0.1:$port" --topic "$prefix" \
+  --platform ship --meter-id meter \
   --no-data-alarm 5 2>"$work/log.err" &
 logger=$!
 pids+=($logger)
