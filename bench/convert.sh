@@ -68,6 +68,9 @@ memchr_file() { "$build/bench/bench_memchr" "$raw"; }
 split_file() { "$build/bench/bench_linesplit" "$raw"; }
 convert_file() { maru_convert "$raw" "$eng"; }
 pandas_file() { pandas_convert "$raw" "$peng"; }
+nc="$work/maru.nc"
+netcdf_file() { "$build/src/cli/maru" convert --dev "$dev" --format netcdf "$raw" -o "$nc"; }
+netcdf_deflate_file() { "$build/src/cli/maru" convert --dev "$dev" --format netcdf --deflate 1 "$raw" -o "$nc"; }
 
 for counter in bench_memchr bench_linesplit; do
   counted=$("$build/bench/$counter" "$raw" | awk '{ print $1 }')
@@ -98,8 +101,11 @@ c=$(best_of_three convert_file)
 # truncated file back when it is closed (ext4), which a new file leaves to later.
 f=$(BEFORE_EACH="rm -f $eng" best_of_three convert_file)
 p=$(best_of_three pandas_file)
+# NetCDF, as maru convert writes it by default (not compressed) and with --deflate 1.
+n=$(BEFORE_EACH="rm -f $nc" best_of_three netcdf_file)
+z=$(BEFORE_EACH="rm -f $nc" best_of_three netcdf_deflate_file)
 
-awk -v n="$lines" -v a="$a" -v m="$m" -v b="$b" -v c="$c" -v f="$f" -v p="$p" 'BEGIN {
+awk -v n="$lines" -v a="$a" -v m="$m" -v b="$b" -v c="$c" -v f="$f" -v p="$p" -v nc="$n" -v z="$z" 'BEGIN {
   printf "%-34s %9s %14s\n", "step (best of three)", "seconds", "lines/second"
   printf "%-34s %9.3f %14.0f\n", "(a) cat", a, (a > 0 ? n / a : 0)
   printf "%-34s %9.3f %14.0f\n", "(m) read + memchr (floor)", m, (m > 0 ? n / m : 0)
@@ -107,8 +113,12 @@ awk -v n="$lines" -v a="$a" -v m="$m" -v b="$b" -v c="$c" -v f="$f" -v p="$p" 'B
   printf "%-34s %9.3f %14.0f\n", "(c) maru convert", c, (c > 0 ? n / c : 0)
   printf "%-34s %9.3f %14.0f\n", "(f) maru convert, new output file", f, (f > 0 ? n / f : 0)
   printf "%-34s %9.3f %14.0f\n", "(p) pandas_convert.py", p, (p > 0 ? n / p : 0)
+  printf "%-34s %9.3f %14.0f\n", "(n) maru convert --format netcdf", nc, (nc > 0 ? n / nc : 0)
+  printf "%-34s %9.3f %14.0f\n", "(z) the same with --deflate 1", z, (z > 0 ? n / z : 0)
   printf "maru / memchr floor (c/m): %.2f\n", (m > 0 ? c / m : 0)
   printf "new file / floor    (f/m): %.2f\n", (m > 0 ? f / m : 0)
   printf "maru / framer       (c/b): %.2f\n", (b > 0 ? c / b : 0)
   printf "pandas / maru       (p/c): %.2f\n", (c > 0 ? p / c : 0)
+  printf "netcdf / eng        (n/f): %.2f\n", (f > 0 ? nc / f : 0)
+  printf "deflated / eng      (z/f): %.2f\n", (f > 0 ? z / f : 0)
 }'
