@@ -6,6 +6,9 @@
 #   share/applications/<id>.desktop, share/metainfo/<id>.metainfo.xml
 #   share/icons/hicolor/{scalable,NxN}/apps/<id>.{svg,png}
 #   share/man/man1/maruview.1, maru.1             made from --help with help2man
+#   lib/systemd/system/maru-log@.service          the logger as a service, one instance per meter
+#   lib/sysusers.d/maru-log.conf                  its user
+#   share/maruview/examples/systemd/meter.conf    a meter's /etc/maru/NAME.conf, to copy
 include(GNUInstallDirs)
 
 set(MARU_APP_ID org.maruview.MaruView)
@@ -33,7 +36,12 @@ endforeach()
 install(TARGETS maruview maru RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/maruview/examples
-        FILES_MATCHING PATTERN "*.dev" PATTERN "*.raw" PATTERN "*.eng")
+        FILES_MATCHING PATTERN "*.dev" PATTERN "*.raw" PATTERN "*.eng" PATTERN "*.yml")
+
+# --- The logger as a service (lib/, not the multiarch LIBDIR: systemd looks there)
+install(FILES ${MARU_DATA_DIR}/systemd/maru-log@.service DESTINATION lib/systemd/system)
+install(FILES ${MARU_DATA_DIR}/systemd/maru-log.sysusers DESTINATION lib/sysusers.d RENAME maru-log.conf)
+install(FILES ${MARU_DATA_DIR}/systemd/meter.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/maruview/examples/systemd)
 
 # --- Desktop integration
 install(FILES ${MARU_DATA_DIR}/${MARU_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -113,6 +121,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The logger's user is made at install (systemd-sysusers), and systemd learns of its unit.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${MARU_DATA_DIR}/debian/postinst ${MARU_DATA_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 include(CPack)

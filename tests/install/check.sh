@@ -9,6 +9,8 @@
 #   version    bin/maru --version and bin/maruview --version print the project version
 #   convert    the installed maru converts the installed examples
 #   demo       the installed maruview --demo runs the installed maru on the installed examples
+#   service    the logger's unit passes systemd-analyze verify and rates 4.0 or lower in
+#              systemd-analyze security; its sysusers entry makes the user it runs as
 #   package    cpack builds the .deb; unpacked, it has the same tree and its programs run
 #   clean      removes the DESTDIR
 # Environment (set by CTest): MARU_SOURCE_DIR MARU_BUILD_DIR MARU_VERSION MARU_APP_ID
@@ -99,6 +101,12 @@ check_tree() {
   for f in maruview maru; do
     [ -s "$root/share/man/man1/$f.1" ] || fail "share/man/man1/$f.1 is missing or empty"
   done
+  # The logger as a service: its unit, its user, and a meter's configuration to copy.
+  cmp -s "$MARU_SOURCE_DIR/data/systemd/maru-log@.service" "$root/lib/systemd/system/maru-log@.service" ||
+    fail "lib/systemd/system/maru-log@.service is missing or differs"
+  cmp -s "$MARU_SOURCE_DIR/data/systemd/maru-log.sysusers" "$root/lib/sysusers.d/maru-log.conf" ||
+    fail "lib/sysusers.d/maru-log.conf is missing or differs"
+  [ -s "$root/share/maruview/examples/systemd/meter.conf" ] || fail "share/maruview/examples/systemd/meter.conf is missing"
 }
 
 case "$step" in
@@ -268,6 +276,44 @@ case "$step" in
     finish
     ;;
 
+  service)
+    need_tool systemd-analyze
+    need_install
+    work=$(scratch)
+    trap 'rm -rf "$work"' EXIT
+    unit=$installed/lib/systemd/system/maru-log@.service
+    # An instance of the installed unit, its program where the DESTDIR put it.
+    sed "s|/usr/bin/maru |$installed/bin/maru |" "$unit" >"$work/maru-log@check.service"
+    if ! out=$(systemd-analyze verify --man=no "$work/maru-log@check.service" 2>&1) || [ -n "$out" ]; then
+      fail "systemd-analyze verify maru-log@.service:"$'\n'"$out"
+    fi
+    if ! out=$(systemd-analyze security --offline=true --threshold=40 "$work/maru-log@check.service" 2>&1); then
+      fail "systemd-analyze security rates maru-log@.service above 4.0:"$'\n'"$(tail -n 1 <<<"$out")"
+    fi
+    grep -q "ExecStart=/usr/bin/maru log " "$unit" || fail "the unit does not run the installed maru log"
+    grep -q "^EnvironmentFile=/etc/maru/%i.conf$" "$unit" || fail "the unit does not read /etc/maru/NAME.conf"
+    grep -q "^User=maru-log$" "$unit" || fail "the unit does not run as maru-log"
+    grep -q "network-online" "$unit" && fail "the unit waits for the network"
+    # The sysusers entry makes that user, in the serial ports' group.
+    mkdir -p "$work/root/etc"
+    : >"$work/root/etc/passwd"
+    : >"$work/root/etc/group"
+    echo "dialout:x:20:" >"$work/root/etc/group"
+    if command -v systemd-sysusers >/dev/null 2>&1; then
+      if ! out=$(systemd-sysusers --root="$work/root" "$installed/lib/sysusers.d/maru-log.conf" 2>&1); then
+        fail "systemd-sysusers maru-log.conf: $out"
+      fi
+      grep -q "^maru-log:" "$work/root/etc/passwd" || fail "sysusers made no maru-log user"
+      grep -q "^dialout:x:20:.*maru-log" "$work/root/etc/group" || fail "maru-log is not in dialout"
+    fi
+    # The example configuration names what the unit reads.
+    conf=$installed/share/maruview/examples/systemd/meter.conf
+    for key in MARU_PORT MARU_DEVICE_FILE MARU_OPTIONS; do
+      grep -q "^$key=" "$conf" || fail "meter.conf does not set $key"
+    done
+    finish
+    ;;
+
   package)
     need_tool dpkg-deb
     need_tool dpkg-shlibdeps
@@ -301,6 +347,11 @@ case "$step" in
     mkdir "$work/x"
     dpkg-deb -x "$deb" "$work/x" || fail "dpkg-deb -x $deb failed"
     check_tree "$work/x/usr"
+    # The logger's user is made when the package is installed.
+    mkdir "$work/control"
+    dpkg-deb -e "$deb" "$work/control" || fail "dpkg-deb -e $deb failed"
+    grep -q "systemd-sysusers maru-log.conf" "$work/control/postinst" 2>/dev/null ||
+      fail "the package's postinst does not make the maru-log user"
     out=$("$work/x/usr/bin/maru" --version 2>&1) || fail "unpacked maru --version failed: $out"
     [[ $out == "maru $MARU_VERSION"* ]] || fail "unpacked maru --version printed '$out'"
     out=$("$work/x/usr/bin/maruview" --version 2>/dev/null) || fail "unpacked maruview --version failed"
