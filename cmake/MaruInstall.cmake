@@ -5,7 +5,8 @@
 #   share/maruview/examples/*.dev *.raw *.eng     the demo finds them from bin/ as ../share/...
 #   share/applications/<id>.desktop, share/metainfo/<id>.metainfo.xml
 #   share/icons/hicolor/{scalable,NxN}/apps/<id>.{svg,png}
-#   share/man/man1/maruview.1, maru.1             made from --help with help2man
+#   share/man/man1/maruview.1.gz, maru.1.gz       made from --help with help2man
+#   share/doc/maruview/copyright, changelog.gz    the license and the changes, as Debian has them
 #   lib/systemd/system/maru-log@.service          the logger as a service, one instance per meter
 #   lib/sysusers.d/maru-log.conf                  its user
 #   share/maruview/examples/systemd/meter.conf    a meter's /etc/maru/NAME.conf, to copy
@@ -43,6 +44,16 @@ install(FILES ${MARU_DATA_DIR}/systemd/maru-log@.service DESTINATION lib/systemd
 install(FILES ${MARU_DATA_DIR}/systemd/maru-log.sysusers DESTINATION lib/sysusers.d RENAME maru-log.conf)
 install(FILES ${MARU_DATA_DIR}/systemd/meter.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/maruview/examples/systemd)
 
+# --- The license and the changes (share/doc/maruview, as a Debian package has them)
+set(changelog_gz ${MARU_GENERATED_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND ${CMAKE_COMMAND} -E copy ${MARU_DATA_DIR}/debian/changelog ${MARU_GENERATED_DIR}/changelog
+  COMMAND gzip -9nf ${MARU_GENERATED_DIR}/changelog
+  DEPENDS ${MARU_DATA_DIR}/debian/changelog
+  VERBATIM)
+add_custom_target(maru_changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${MARU_DATA_DIR}/debian/copyright ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # --- Desktop integration
 install(FILES ${MARU_DATA_DIR}/${MARU_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${MARU_DATA_DIR}/${MARU_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
@@ -79,17 +90,19 @@ if(HELP2MAN)
   set(maru_name "virtual meter, conversion, ports and logging for MARU View")
   foreach(exe maruview maru)
     set(page ${MARU_GENERATED_DIR}/man/${exe}.1)
+    # Installed compressed, as Debian has man pages (gzip -n: no name or time inside).
     add_custom_command(
-      OUTPUT ${page}
+      OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${MARU_GENERATED_DIR}/man
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
               ${HELP2MAN} --no-info --section=1 --name=${${exe}_name}
                           --include=${MARU_DATA_DIR}/man/${exe}.h2m
                           --output=${page} $<TARGET_FILE:${exe}>
+      COMMAND gzip -9nf ${page}
       DEPENDS ${exe} ${MARU_DATA_DIR}/man/${exe}.h2m
       COMMENT "Writing the ${exe}(1) man page"
       VERBATIM)
-    list(APPEND man_pages ${page})
+    list(APPEND man_pages ${page}.gz)
   endforeach()
   add_custom_target(maru_man_pages ALL DEPENDS ${man_pages})
   install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

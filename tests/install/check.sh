@@ -99,8 +99,10 @@ check_tree() {
     fi
   done
   for f in maruview maru; do
-    [ -s "$root/share/man/man1/$f.1" ] || fail "share/man/man1/$f.1 is missing or empty"
+    [ -s "$root/share/man/man1/$f.1.gz" ] || fail "share/man/man1/$f.1.gz is missing or empty"
   done
+  [ -s "$root/share/doc/maruview/copyright" ] || fail "share/doc/maruview/copyright is missing"
+  [ -s "$root/share/doc/maruview/changelog.gz" ] || fail "share/doc/maruview/changelog.gz is missing"
   # The logger as a service: its unit, its user, and a meter's configuration to copy.
   cmp -s "$MARU_SOURCE_DIR/data/systemd/maru-log@.service" "$root/lib/systemd/system/maru-log@.service" ||
     fail "lib/systemd/system/maru-log@.service is missing or differs"
@@ -161,7 +163,7 @@ case "$step" in
     need_tool man
     need_install
     for page in maruview maru; do
-      f=$installed/share/man/man1/$page.1
+      f=$installed/share/man/man1/$page.1.gz
       [ -s "$f" ] || { fail "$f is missing"; continue; }
       if ! text=$(LC_ALL=C.UTF-8 MANPAGER=cat MANWIDTH=80 man --warnings -E UTF-8 -l "$f" 2>"$f.err"); then
         fail "man -l $f failed: $(cat "$f.err")"
@@ -174,9 +176,9 @@ case "$step" in
       grep -q -- "--version" <<<"$text" || fail "$page.1 does not tell --version (was it made from --help?)"
       grep -q "$page $MARU_VERSION" <<<"$text" || fail "$page.1 does not carry version $MARU_VERSION"
     done
-    grep -q -- "--demo" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maruview.1" 2>/dev/null)" ||
+    grep -q -- "--demo" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maruview.1.gz" 2>/dev/null)" ||
       fail "maruview.1 does not tell --demo"
-    grep -q "convert" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maru.1" 2>/dev/null)" ||
+    grep -q "convert" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maru.1.gz" 2>/dev/null)" ||
       fail "maru.1 does not tell the convert command"
     finish
     ;;
@@ -347,6 +349,17 @@ case "$step" in
     mkdir "$work/x"
     dpkg-deb -x "$deb" "$work/x" || fail "dpkg-deb -x $deb failed"
     check_tree "$work/x/usr"
+    # lintian finds no error (what it warns of is printed).
+    need_tool lintian
+    out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v "running with root privileges" || true)
+    if grep -q "^E: " <<<"$out"; then
+      fail "lintian reports errors:"$'\n'"$out"
+    elif [ -n "$out" ]; then
+      echo "lintian: $out"
+    fi
+    changelog_version=$(zcat "$work/x/usr/share/doc/maruview/changelog.gz" 2>/dev/null | head -n 1 | sed -n 's/^maruview (\([^)]*\)).*/\1/p')
+    [ "$changelog_version" = "$MARU_VERSION" ] ||
+      fail "the changelog's latest entry is '$changelog_version', the package's version $MARU_VERSION"
     # The logger's user is made when the package is installed.
     mkdir "$work/control"
     dpkg-deb -e "$deb" "$work/control" || fail "dpkg-deb -e $deb failed"
