@@ -88,6 +88,21 @@ if(HELP2MAN)
   set(man_pages "")
   set(maruview_name "show and record data from in-water optical meters")
   set(maru_name "virtual meter, conversion, ports and logging for MARU View")
+  # maru's page also has every command's whole help, made from the commands themselves.
+  set(maru_commands_h2m ${MARU_GENERATED_DIR}/man/maru-commands.h2m)
+  add_custom_command(
+    OUTPUT ${maru_commands_h2m}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${MARU_GENERATED_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            ${CMAKE_COMMAND} -DMARU=$<TARGET_FILE:maru> -DOUTPUT=${maru_commands_h2m}
+                             -DCOMMANDS=sim,convert,ports,log -P ${CMAKE_CURRENT_LIST_DIR}/CommandsManual.cmake
+    DEPENDS maru ${CMAKE_CURRENT_LIST_DIR}/CommandsManual.cmake
+    COMMENT "Writing every maru command's help for its man page"
+    VERBATIM)
+  set(maruview_extra_include "")
+  set(maru_extra_include --include=${maru_commands_h2m})
+  set(maruview_extra_depends "")
+  set(maru_extra_depends ${maru_commands_h2m})
   foreach(exe maruview maru)
     set(page ${MARU_GENERATED_DIR}/man/${exe}.1)
     # Installed compressed, as Debian has man pages (gzip -n: no name or time inside).
@@ -96,10 +111,10 @@ if(HELP2MAN)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${MARU_GENERATED_DIR}/man
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
               ${HELP2MAN} --no-info --section=1 --name=${${exe}_name}
-                          --include=${MARU_DATA_DIR}/man/${exe}.h2m
+                          --include=${MARU_DATA_DIR}/man/${exe}.h2m ${${exe}_extra_include}
                           --output=${page} $<TARGET_FILE:${exe}>
       COMMAND gzip -9nf ${page}
-      DEPENDS ${exe} ${MARU_DATA_DIR}/man/${exe}.h2m
+      DEPENDS ${exe} ${MARU_DATA_DIR}/man/${exe}.h2m ${${exe}_extra_depends}
       COMMENT "Writing the ${exe}(1) man page"
       VERBATIM)
     list(APPEND man_pages ${page}.gz)

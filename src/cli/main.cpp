@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     footer += c.summary;
     footer += '\n';
   }
-  footer += "\n'maru COMMAND --help' tells more about each.\n"
+  footer += "\n'maru COMMAND --help' (or 'maru help COMMAND') tells more about each.\n"
             "Exit status: 2 for bad arguments; otherwise as the command says.";
   app.footer(footer);
 
@@ -67,6 +67,18 @@ int main(int argc, char** argv) {
   if (end < argc) ++end;
   if (const auto status = cli::parseCommandLine(app, end, argv)) return *status;
   if (command == "help") {
+    // "maru help COMMAND" is "maru COMMAND --help".
+    if (commandAt + 1 < argc) {
+      const std::string topic = argv[commandAt + 1];
+      for (const Command& c : kCommands)
+        if (topic == c.name) {
+          char help[] = "--help";
+          char* args[] = {argv[commandAt + 1], help, nullptr};
+          return c.run(2, args);
+        }
+      std::fputs(cli::badArgumentText("maru", "no command '" + topic + "' to tell of").c_str(), stderr);
+      return 2;
+    }
     std::fputs(app.help().c_str(), stdout);
     return 0;
   }

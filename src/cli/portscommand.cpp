@@ -2,6 +2,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,13 +32,13 @@ void printJson(const std::vector<meterlink::SerialAdapter>& adapters) {
     const std::string vidPid = meterlink::vidPidText(a);
     array.append(QJsonObject{
         {"path", qs(a.path)},
-        {"byIdLink", qs(a.byIdLink)},
+        {"by_id_link", qs(a.byIdLink)},
         {"description", qs(a.description)},
         {"manufacturer", qs(a.manufacturer)},
-        {"serialNumber", qs(a.serialNumber)},
-        {"vidPid", vidPid.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(qs(vidPid))},
+        {"serial_number", qs(a.serialNumber)},
+        {"vid_pid", vidPid.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(qs(vidPid))},
         {"given", a.given},
-        {"canOpen", a.access == meterlink::PortAccess::Ok},
+        {"can_open", a.access == meterlink::PortAccess::Ok},
         {"access", accessName(a.access)},
         {"reason", qs(a.reason)},
     });
@@ -94,12 +95,13 @@ int portsMain(int argc, char** argv) {
       ->allow_extra_args(false)
       ->check([](const std::string& path) { return path.empty() ? std::string("needs a device path") : std::string(); });
   app.add_flag("--json", json,
-               "a JSON array of objects with the fields path, byIdLink,\n"
-               "description, manufacturer, serialNumber, vidPid (null without\n"
-               "one), given, canOpen, access (ok, not-found, permission-denied,\n"
+               "a JSON array of objects with the fields path, by_id_link,\n"
+               "description, manufacturer, serial_number, vid_pid (null without\n"
+               "one), given, can_open, access (ok, not-found, permission-denied,\n"
                "busy, failed, unknown), reason")
       ->disable_flag_override();
-  app.footer("Exit status: 0 listed (also when there are none); 2 bad arguments.");
+  app.footer("Exit status: 0 listed (also when there are none); 1 a --port PATH that does not\n"
+             "exist (the rest is listed); 2 bad arguments.");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
 
   const std::vector<meterlink::SerialAdapter> adapters = meterlink::listSerialAdapters(given);
@@ -108,5 +110,14 @@ int portsMain(int argc, char** argv) {
   else
     printText(adapters);
   std::fflush(stdout);
-  return 0;
+  // A device asked for by name that is not there is an error a script must see.
+  int status = 0;
+  for (const std::string& path : given) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+      std::fprintf(stderr, "maru ports: %s does not exist\n", path.c_str());
+      status = 1;
+    }
+  }
+  return status;
 }

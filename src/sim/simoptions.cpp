@@ -1,5 +1,7 @@
 #include "sim/simoptions.h"
 
+#include <algorithm>
+
 #include "sim/helpformatter.h"
 
 #include <CLI/CLI.hpp>
@@ -82,8 +84,19 @@ void defineOptions(CLI::App& app, SimOptions& o) {
   addValue(app, "--dev", "FILE", [&o](const std::string& v) { return !v.empty() && (o.deviceFile = v, true); },
            "data-line columns from this device file (default: date,\n"
            "time, three backscatter signals with references, iTemp)");
-  addValue(app, "--baud", "N", [&o](const std::string& v) { return parseInteger(v, 50, 4'000'000, o.model.baud); },
-           "line speed, default 19200 (4800, 9600, 19200, 38400, ...)");
+  addValue(app, "--baud", "N",
+           [&o](const std::string& v) {
+             // Only the speeds a serial line has (the termios rates).
+             static const int kRates[] = {50,     75,     110,     134,     150,     200,     300,     600,
+                                          1200,   1800,   2400,    4800,    9600,    19200,   38400,   57600,
+                                          115200, 230400, 460800,  500000,  576000,  921600,  1000000, 1152000,
+                                          1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+             int rate = 0;
+             return parseInteger(v, 50, 4'000'000, rate) && std::find(std::begin(kRates), std::end(kRates), rate) !=
+                                                                   std::end(kRates) && (o.model.baud = rate, true);
+           },
+           "line speed, one of the serial rates: 4800, 9600, 19200 (default), 38400, 57600,\n"
+           "115200, ... (50 to 4000000)");
   addValue(app, "--rate", "HZ", [&o](const std::string& v) { return parseSeconds(v, 0.001, 1000.0, o.model.rateHz); },
            "fixed data-line rate (default: 30 / averaging, at most 8)");
   addValue(app, "--seed", "N",

@@ -92,14 +92,14 @@ TEST(MaruPorts, AGivenPseudoTerminalIsListedAsOpenable) {
   ASSERT_EQ(json.status, 0) << json.err;
   const QJsonObject entry = entryFor(parseList(json.out), peer.slavePath());
   ASSERT_FALSE(entry.isEmpty()) << json.out;
-  for (const char* key : {"path", "byIdLink", "description", "manufacturer", "serialNumber", "vidPid", "given",
-                          "canOpen", "access", "reason"})
+  for (const char* key : {"path", "by_id_link", "description", "manufacturer", "serial_number", "vid_pid", "given",
+                          "can_open", "access", "reason"})
     EXPECT_TRUE(entry.contains(key)) << key;
-  EXPECT_TRUE(entry.value("canOpen").toBool());
+  EXPECT_TRUE(entry.value("can_open").toBool());
   EXPECT_TRUE(entry.value("given").toBool());
   EXPECT_EQ(entry.value("access").toString(), "ok");
   EXPECT_EQ(entry.value("reason").toString(), "");
-  EXPECT_TRUE(entry.value("vidPid").isNull());
+  EXPECT_TRUE(entry.value("vid_pid").isNull());
 }
 
 TEST(MaruPorts, APortThisProcessHoldsIsBusyWithItsLockFile) {
@@ -109,7 +109,7 @@ TEST(MaruPorts, APortThisProcessHoldsIsBusyWithItsLockFile) {
   const ToolRun json = runPorts({"--json", "--port", QString::fromStdString(peer.slavePath())});
   ASSERT_EQ(json.status, 0) << json.err;
   const QJsonObject entry = entryFor(parseList(json.out), peer.slavePath());
-  EXPECT_FALSE(entry.value("canOpen").toBool());
+  EXPECT_FALSE(entry.value("can_open").toBool());
   EXPECT_EQ(entry.value("access").toString(), "busy");
   const std::string reason = entry.value("reason").toString().toStdString();
   // (maru itself may show up too, through descriptors it inherited from this process.)
@@ -118,10 +118,11 @@ TEST(MaruPorts, APortThisProcessHoldsIsBusyWithItsLockFile) {
   EXPECT_TRUE(contains(reason, "Lock file ")) << reason;
 }
 
-TEST(MaruPorts, AMissingDeviceSaysItIsNotPluggedIn) {
+TEST(MaruPorts, AMissingDeviceSaysItIsNotPluggedInAndFails) {
   const std::string path = "/dev/ttyUSB-maru-test-absent";
   const ToolRun text = runPorts({"--port", QString::fromStdString(path)});
-  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.status, 1) << "a script must see that the port is not there";
+  EXPECT_EQ(text.err, "maru ports: " + path + " does not exist\n");
   EXPECT_TRUE(contains(text.out, "  can open:      no\n")) << text.out;
   EXPECT_TRUE(contains(text.out, "                 " + path + " does not exist: the adapter is not plugged in"))
       << text.out;
@@ -194,7 +195,7 @@ TEST_P(MaruPortsAsAnotherUser, NamesWhatStandsInTheWay) {
   const ToolRun r = runPortsAs(uid, gid, {"--json", "--port", peer.slavePath()});
   ASSERT_EQ(r.status, 0) << "maru did not run as nobody (126: no identity change, 127: no exec)\n" << r.out;
   const QJsonObject entry = entryFor(parseList(r.out), peer.slavePath());
-  EXPECT_FALSE(entry.value("canOpen").toBool()) << r.out;
+  EXPECT_FALSE(entry.value("can_open").toBool()) << r.out;
   EXPECT_EQ(entry.value("access").toString(), "permission-denied") << r.out;
   const std::string reason = entry.value("reason").toString().toStdString();
   EXPECT_TRUE(contains(reason, "No permission to use " + peer.slavePath() + ": " + c.says)) << reason;

@@ -178,6 +178,20 @@ case "$step" in
     done
     grep -q -- "--demo" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maruview.1.gz" 2>/dev/null)" ||
       fail "maruview.1 does not tell --demo"
+    # Every option every help shows is in the pages (made from those helps, they cannot drift).
+    maru_page=$(MANPAGER=cat MANWIDTH=200 man -l "$installed/share/man/man1/maru.1.gz" 2>/dev/null)
+    maruview_page=$(MANPAGER=cat MANWIDTH=200 man -l "$installed/share/man/man1/maruview.1.gz" 2>/dev/null)
+    for command in sim convert ports log; do
+      for option in $("$installed/bin/maru" "$command" --help 2>/dev/null | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
+        grep -qF -- "$option" <<<"$maru_page" || fail "maru.1 does not tell 'maru $command $option'"
+      done
+      [ "$("$installed/bin/maru" help "$command" 2>&1)" = "$("$installed/bin/maru" "$command" --help 2>&1)" ] ||
+        fail "'maru help $command' is not 'maru $command --help'"
+    done
+    for option in $("$installed/bin/maruview" --help 2>/dev/null | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
+      grep -qF -- "$option" <<<"$maruview_page" || fail "maruview.1 does not tell $option"
+    done
+    grep -q "^EXAMPLES" <<<"$maru_page" || fail "maru.1 has no examples"
     grep -q "convert" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maru.1.gz" 2>/dev/null)" ||
       fail "maru.1 does not tell the convert command"
     finish

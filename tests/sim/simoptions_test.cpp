@@ -28,7 +28,7 @@ TEST(SimOptions, ReadsEveryOptionInBothForms) {
 
 TEST(SimOptions, RefusesBadValues) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--baud", "0"},          {"--rate", "0"},          {"--rate", "nan"},
+      {"--baud", "0"},          {"--baud", "12345"},      {"--rate", "0"},          {"--rate", "nan"},
       {"--seed", "-1"},         {"--memory", "4096"},     {"--memory-bytes", "1081081"},
       {"--start-time", "02/30/24 10:00:00"},              {"--start-time", "2/3/24 10:00:00"},
       {"--hangup-after", "x"},  {"--stopped=1"},          {"--dev"},
