@@ -117,6 +117,8 @@ bool ConversionJob::start() {
       return false;
     }
     m_flagCounts.assign(m_qc->streams().size(), {});
+    // A CSV row is written with placeholder flags, put right once the spike flags are known.
+    m_aggregates.assign(m_qc->streams().size(), qc::Flag::NotEvaluated);
   }
   if (!m_reader.open(input)) {
     fail("cannot read " + inQuotes(input) + ": " + std::strerror(errno));
@@ -254,8 +256,6 @@ void ConversionJob::takeFlags(std::optional<double> time) {
   completeHeldSample();
   m_held = true;
   m_heldFlags = m_qc->now();
-  // The CSV row is written with placeholders, put right once the spike flags are known.
-  m_aggregates.assign(m_heldFlags.size(), qc::Flag::NotEvaluated);
 }
 
 bool ConversionJob::completeHeldSample() {

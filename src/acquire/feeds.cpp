@@ -54,21 +54,6 @@ std::string topicSafe(std::string_view text, std::string_view empty) {
   return out.empty() ? std::string(empty) : out;
 }
 
-std::string serialFromTitle(std::string_view title) {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  for (size_t at = 0; at + 3 <= title.size(); ++at) {
-    if (upper(title[at]) != 'S' || title[at + 1] != '/' || upper(title[at + 2]) != 'N') continue;
-    if (at > 0 && safeChar(title[at - 1])) continue;  // inside a word: "GPS/NMEA"
-    size_t begin = at + 3;
-    while (begin < title.size() && (title[begin] == ' ' || title[begin] == '\t' || title[begin] == ':' ||
-                                    title[begin] == '#' || title[begin] == '.'))
-      ++begin;
-    size_t end = begin;
-    while (end < title.size() && title[end] != ' ' && title[end] != '\t') ++end;
-    return std::string(title.substr(begin, end - begin));
-  }
-  return {};
-}
 
 std::string hostName() {
   char name[256] = {};
@@ -91,7 +76,7 @@ MqttTopics mqttTopics(const MqttOptions& options, std::string_view title) {
   if (!options.meterId.empty()) {
     topics.meter = topicSafe(options.meterId);
   } else {
-    const std::string serial = serialFromTitle(title);
+    const std::string serial = measure::serialFromTitle(title);
     topics.meter = topicSafe(serial.empty() ? title : std::string_view(serial));
   }
   return topics;

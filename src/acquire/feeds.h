@@ -27,10 +27,6 @@ namespace acquire {
 /// `empty` when nothing is left. "MARU BB3 Meter  S/N 12" -> "MARU_BB3_Meter_S_N_12".
 std::string topicSafe(std::string_view text, std::string_view empty = "meter");
 
-/// The serial number a device file's title carries: the word after "S/N" ("MARU BB3
-/// Backscattering Meter  S/N BB3-0417" -> "BB3-0417"); "" when the title has none.
-std::string serialFromTitle(std::string_view title);
-
 /// This machine's host name; "" when the system does not tell it.
 std::string hostName();
 

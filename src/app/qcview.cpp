@@ -123,19 +123,11 @@ void QcView::sample(const acquire::SampleRecord& record) {
   // This sample: each stream's value and flag, in words and colour.
   std::string text = "QC:";
   qc::Flag worst = qc::Flag::Missing;
-  const measure::EngValues& eng = record.state.eng;
-  std::vector<std::pair<const measure::EngColumn*, int>> columns;
-  measure::forEachEngColumn(record.state.config,
-                            [&](const measure::EngColumn& c, int kind) { columns.emplace_back(&c, kind); });
   for (size_t i = 0; i < run->streams().size(); ++i) {
     const files::QcStream& stream = run->streams()[i];
     const qc::Flag flag = run->now()[i].liveAggregate();
     worst = qc::worse(worst, flag);
-    double value = 0;
-    if (stream.engColumn >= 0 && static_cast<size_t>(stream.engColumn) < columns.size())
-      value = measure::engValue(eng, *columns[size_t(stream.engColumn)].first, columns[size_t(stream.engColumn)].second);
-    else if (stream.field >= 0)
-      value = record.state.sample.SampleValues[size_t(stream.field)];
+    const double value = run->valueOf(i, record.state.sample, record.state.eng);
     text += measure::cformat("  %s %.4g %s", stream.name.c_str(), value, upper(qc::flagText(flag)).c_str());
     if (flag == qc::Flag::Suspect || flag == qc::Flag::Fail) m_plot.MarkFlagged(stream.dataField, 0, static_cast<int>(flag));
   }

@@ -134,17 +134,6 @@ std::string instrumentKind(const measure::DeviceConfig& config) {
   return text;
 }
 
-// The serial number a device file's title carries after "S/N", or "".
-std::string serialOf(const std::string& title) {
-  const size_t at = title.find("S/N");
-  if (at == std::string::npos) return {};
-  size_t begin = at + 3;
-  while (begin < title.size() && (title[begin] == ' ' || title[begin] == ':' || title[begin] == '\t')) ++begin;
-  size_t end = begin;
-  while (end < title.size() && title[end] != ' ' && title[end] != '\t' && title[end] != '\r') ++end;
-  return title.substr(begin, end - begin);
-}
-
 // An ISO 8601 duration of whole seconds: "PT39S", "P1DT2H3M4S", "PT0S".
 std::string isoDuration(double seconds) {
   long long left = static_cast<long long>(std::llround(std::max(0.0, seconds)));
@@ -485,7 +474,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   // Discovery metadata (ACDD 1.3): what the program knows, then what the user gives.
   const std::string title = config.MeterTitle;
   const std::string created = provenance.dateCreated.empty() ? nowIsoUtc() : provenance.dateCreated;
-  const std::string serial = serialOf(title);
+  const std::string serial = measure::serialFromTitle(title);
   const std::string kind = instrumentKind(config);
   std::string instrument = kind + (serial.empty() ? std::string() : ", serial number " + serial);
   std::string wavelengths;
@@ -631,7 +620,7 @@ bool NetcdfWriter::putCoverage() {
   auto text = [&](const char* name, const std::string& value) {
     return status == NC_NOERR && (status = nc_put_att_text(m_ncid, NC_GLOBAL, name, value.size(), value.c_str())) == NC_NOERR;
   };
-  std::string serial = serialOf(m_config.MeterTitle);
+  std::string serial = measure::serialFromTitle(m_config.MeterTitle);
   if (serial.empty())
     for (const char c : m_config.MeterTitle)
       serial += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ? c : '_';

@@ -59,12 +59,15 @@ QcRun::QcRun(qc::Config config, std::vector<QcStream> streams, const measure::De
   m_previousSpike.resize(m_streams.size());
 }
 
+double QcRun::valueOf(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const {
+  return m_engColumns[stream] ? measure::engValue(values, *m_engColumns[stream], m_engKinds[stream])
+                              : sample.SampleValues[static_cast<size_t>(m_streams[stream].field)];
+}
+
 void QcRun::push(std::optional<double> seconds, const measure::SampleState& sample, const measure::EngValues& values) {
   const double t = seconds ? *seconds : std::numeric_limits<double>::quiet_NaN();
   for (size_t i = 0; i < m_streams.size(); ++i) {
-    const double value = m_engColumns[i] ? measure::engValue(values, *m_engColumns[i], m_engKinds[i])
-                                         : sample.SampleValues[static_cast<size_t>(m_streams[i].field)];
-    const qc::StreamChecker::Step step = m_checkers[i].push(t, value);
+    const qc::StreamChecker::Step step = m_checkers[i].push(t, valueOf(i, sample, values));
     m_now[i] = step.now;
     m_previousSpike[i] = step.previousSpike;
   }

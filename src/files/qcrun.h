@@ -40,6 +40,9 @@ class QcRun {
   /// The series has ended: the last sample's spike flags are in previousSpike().
   void finish();
 
+  /// The value stream `stream` takes from a sample.
+  double valueOf(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const;
+
   const qc::Config& config() const { return m_config; }
   const std::vector<QcStream>& streams() const { return m_streams; }
   /// The flags of the sample last pushed, per stream, without the spike test's (which

@@ -27,6 +27,28 @@ void DeviceConfig::setStartupDefaults() {
   ThetaDegrees = 117.0;
 }
 
+namespace {
+bool wordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+}
+}  // namespace
+
+std::string serialFromTitle(std::string_view title) {
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (size_t at = 0; at + 3 <= title.size(); ++at) {
+    if (upper(title[at]) != 'S' || title[at + 1] != '/' || upper(title[at + 2]) != 'N') continue;
+    if (at > 0 && wordChar(title[at - 1])) continue;  // inside a word: "GPS/NMEA"
+    size_t begin = at + 3;
+    while (begin < title.size() && (title[begin] == ' ' || title[begin] == '\t' || title[begin] == ':' ||
+                                    title[begin] == '#' || title[begin] == '.'))
+      ++begin;
+    size_t end = begin;
+    while (end < title.size() && title[end] != ' ' && title[end] != '\t') ++end;
+    return std::string(title.substr(begin, end - begin));
+  }
+  return {};
+}
+
 uint32_t WavelengthColour(int nanometres) {
   // Piecewise-linear spectrum, later ranges override earlier ones at shared end points,
   // dimmed towards both ends of the visible range. Single precision throughout.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "measure/kinds.h"
 
@@ -48,6 +49,10 @@ struct DeviceConfig {
   /// scattering angle 2.041975 rad.
   void setStartupDefaults();
 };
+
+/// The serial number a device file's title carries: the word after "S/N" ("MARU BB3
+/// Backscattering Meter  S/N BB3-0417" -> "BB3-0417"); "" when the title has none.
+std::string serialFromTitle(std::string_view title);
 
 /// Colour 0x00BBGGRR of a wavelength in nanometres (clamped to 380..780).
 uint32_t WavelengthColour(int nanometres);

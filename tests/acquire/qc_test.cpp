@@ -12,7 +12,9 @@
 #include "acquire/dailyfiles.h"
 #include "acquire/session.h"
 #include "measure/devicefile.h"
+#include "support/ncattributes.h"
 #include "support/ptypeer.h"
+#include "support/qcexample.h"
 #include "support/quietline.h"
 #include "support/testfiles.h"
 
@@ -21,18 +23,7 @@ namespace {
 using acquire::ConversionFormat;
 using testsupport::readFile;
 
-// chl_ug_per_l is 0.0073 per count above 48: 7.3, and 21.9 for one sample (14.6 above its
-// neighbours' mean; they are 7.3 off theirs). CDOM's counts stay at 1384.
-const std::string kQcYaml =
-    "streams:\n"
-    "  chl_ug_per_l:\n"
-    "    qartod:\n"
-    "      gross_range_test: {suspect_span: [0, 20], fail_span: [0, 100]}\n"
-    "      spike_test: {suspect_threshold: 10, fail_threshold: 12}\n"
-    "      rate_of_change_test: {threshold: 5}\n"
-    "  counts_cdom:\n"
-    "    qartod:\n"
-    "      flat_line_test: {tolerance: 1, suspect_threshold: 3, fail_threshold: 5}\n";
+const std::string kQcYaml = testsupport::kFlcdQcYaml;
 
 // One FLCD line a second from 04:00:00; sample `spikeAt` is the spike.
 std::string flcdLine(size_t i, size_t spikeAt) {
@@ -116,25 +107,18 @@ TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStays
   EXPECT_EQ(readFile(dir.file("qc.eng")), readFile(dir.file("plain.eng")));
 }
 
-std::string textAttribute(int ncid, int varid, const char* name) {
-  size_t length = 0;
-  if (nc_inq_attlen(ncid, varid, name, &length) != NC_NOERR) return "<none>";
-  std::string text(length, '\0');
-  nc_get_att_text(ncid, varid, name, text.data());
-  return text;
-}
 
 TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags) {
   convert(ConversionFormat::Netcdf, "cast.nc", true);
   int ncid = -1, varid = -1;
   ASSERT_EQ(nc_open(dir.file("cast.nc").c_str(), NC_NOWRITE, &ncid), NC_NOERR);
-  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "qc_configuration"), kQcYaml);
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "qc_configuration"), kQcYaml);
   ASSERT_EQ(nc_inq_varid(ncid, "chl_ug_per_l", &varid), NC_NOERR);
-  EXPECT_EQ(textAttribute(ncid, varid, "ancillary_variables"),
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"),
             "counts_chl chl_ug_per_l_qc chl_ug_per_l_qartod_gross_range_test chl_ug_per_l_qartod_spike_test "
             "chl_ug_per_l_qartod_rate_of_change_test");
   ASSERT_EQ(nc_inq_varid(ncid, "counts_cdom", &varid), NC_NOERR);
-  EXPECT_EQ(textAttribute(ncid, varid, "ancillary_variables"), "counts_cdom_qc counts_cdom_qartod_flat_line_test");
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"), "counts_cdom_qc counts_cdom_qartod_flat_line_test");
 
   const struct {
     const char *name, *standardName;
@@ -153,8 +137,8 @@ TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags)
     ASSERT_EQ(nc_inq_varid(ncid, v.name, &varid), NC_NOERR);
     ASSERT_EQ(nc_inq_vartype(ncid, varid, &type), NC_NOERR);
     EXPECT_EQ(type, NC_BYTE);
-    EXPECT_EQ(textAttribute(ncid, varid, "standard_name"), v.standardName);
-    EXPECT_EQ(textAttribute(ncid, varid, "flag_meanings"), "PASS NOT_EVALUATED SUSPECT FAIL MISSING");
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "standard_name"), v.standardName);
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "flag_meanings"), "PASS NOT_EVALUATED SUSPECT FAIL MISSING");
     size_t count = 0;
     ASSERT_TRUE(nc_inq_attlen(ncid, varid, "flag_values", &count) == NC_NOERR && count == 5u);
     std::vector<signed char> values(count), flags(kSamples);

@@ -9,21 +9,11 @@
 #include "fakechart.h"
 #include "formaccess.h"
 #include "formfixture.h"
+#include "support/qcexample.h"
 
 namespace {
 
-// chl_ug_per_l (0.0073 per count above 48) is 7.3 but for one sample of 21.9; CDOM's
-// counts stay at 1384.
-const char* kQcYaml =
-    "streams:\n"
-    "  chl_ug_per_l:\n"
-    "    qartod:\n"
-    "      gross_range_test: {suspect_span: [0, 20], fail_span: [0, 100]}\n"
-    "      spike_test: {suspect_threshold: 10, fail_threshold: 12}\n"
-    "      rate_of_change_test: {threshold: 5}\n"
-    "  counts_cdom:\n"
-    "    qartod:\n"
-    "      flat_line_test: {tolerance: 1, suspect_threshold: 3, fail_threshold: 5}\n";
+using testsupport::kFlcdQcYaml;
 
 class QcForm : public testsupport::FormFixture {
  protected:
@@ -47,7 +37,7 @@ TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceF
   tick();
   testsupport::editState(*form).SetupRequestTicks = 0;
   const std::string yml = dir.file("qc.yml");
-  testsupport::writeFile(yml, kQcYaml);
+  testsupport::writeFile(yml, kFlcdQcYaml);
   ui.files.push_back(yml);
   form->click("LoadQcConfiguration1");
   ASSERT_EQ(form->view().text("PQcValues"), "QC: " + yml + " (waiting for data)");

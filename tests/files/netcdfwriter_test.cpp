@@ -13,6 +13,7 @@
 
 #include "files/netcdfwriter.h"
 #include "measure/devicefile.h"
+#include "support/ncattributes.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -55,13 +56,6 @@ std::vector<double> readVar(int ncid, const std::string& name, size_t count) {
   return values;
 }
 
-std::string textAttribute(int ncid, int varid, const char* name) {
-  size_t length = 0;
-  if (nc_inq_attlen(ncid, varid, name, &length) != NC_NOERR) return "<none>";
-  std::string text(length, '\0');
-  nc_get_att_text(ncid, varid, name, text.data());
-  return text;
-}
 
 TEST(NetcdfVariables, NamesAreUniqueAndValuesNameTheirCounts) {
   TempDir dir;
@@ -134,10 +128,10 @@ TEST(NetcdfWriter, RecordsAcrossBlocksReadBackWithFillForUnknownTimes) {
     ASSERT_EQ(counts[i], static_cast<double>(i * 10 + 4)) << i;  // field 5
     ASSERT_EQ(ref[i], static_cast<double>(i * 10 + 3)) << i;     // field 4
   }
-  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "device_file"), kTwoChl);
-  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "meter_time_zone"), "-01:30");
-  EXPECT_EQ(textAttribute(ncid, NC_GLOBAL, "title"), "Twin fluorometer");
-  EXPECT_NE(textAttribute(ncid, NC_GLOBAL, "history").find("test run"), std::string::npos);
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "device_file"), kTwoChl);
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "meter_time_zone"), "-01:30");
+  EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "title"), "Twin fluorometer");
+  EXPECT_NE(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "history").find("test run"), std::string::npos);
   nc_close(ncid);
 }
 
