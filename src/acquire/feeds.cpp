@@ -336,10 +336,11 @@ void MqttFeed::onConnect(int rc) {
     return;
   }
   // A broker that restarted without persistence forgot the retained messages: every
-  // connection sets them again.
+  // connection sets them again. Connected first: a state set meanwhile is published by its
+  // setter, after this one (publishState takes them in turn), and is the one retained.
+  m_connected = true;
   publishState();
   publishMetadata();
-  m_connected = true;
   const long long dropped = m_dropped;
   std::string text = std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
                      std::to_string(m_settings.port) + (m_settings.cafile.empty() ? "" : " over TLS") +
@@ -387,6 +388,9 @@ void MqttFeed::setState(const std::string& word, const std::string& reason) {
 }
 
 void MqttFeed::publishState() {
+  // From the feed's thread (on connecting) and the caller's (a new state): one at a time,
+  // so the state read last is also the one published last and stays retained.
+  std::lock_guard order(m_statePublishMutex);
   std::string word, status, base;
   {
     std::lock_guard lock(m_stateMutex);

@@ -181,6 +181,7 @@ class MqttFeed {
   mutable std::mutex m_stateMutex;
   std::string m_state = "online", m_reason;  // guarded by m_stateMutex
   std::string m_metadata;                     // guarded by m_stateMutex
+  std::mutex m_statePublishMutex;             // publishState() one at a time
   MqttTopics m_topics;                        // guarded by m_stateMutex
   std::mutex m_errorMutex;
   std::string m_libraryError;  // the client library's last error line; guarded by m_errorMutex
