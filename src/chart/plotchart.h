@@ -20,6 +20,13 @@ class PlotChart {
   virtual void SetChannelColor(int channel, uint32_t bgr) = 0;
   virtual void SetChannelTitle(int channel, const std::string& title) = 0;
   virtual std::string ChannelTitle(int channel) const = 0;
+  /// The units of what the channel plots ("counts", "1/m", "ug/l" ...). The legend shows
+  /// them after the title unless the title already ends with them; the title itself is
+  /// not changed. Empty: none shown.
+  virtual void SetChannelUnits(int channel, const std::string& units) { (void)channel, (void)units; }
+  /// Whether the channel has an entry in the legend; a channel left out keeps its title
+  /// and its points.
+  virtual void SetChannelInLegend(int channel, bool shown) { (void)channel, (void)shown; }
   /// Appends one point to a channel.
   virtual void AddXY(int channel, double x, double y) = 0;
   /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
@@ -38,6 +45,9 @@ class PlotChart {
   /// points are not touched; tracking works on X as before.
   virtual void SetXAxisTimeLabels(bool on) = 0;
   virtual void SetYAxisTrackingStyle(int axis, TrackingStyle style) = 0;
+  /// The titles of X axis 0 and Y axis 0 (empty: no title).
+  virtual void SetXAxisTitle(const std::string& text) { (void)text; }
+  virtual void SetYAxisTitle(const std::string& text) { (void)text; }
   virtual void SetToolBarShowEditButton(int toolbar, bool show) = 0;
   /// Saves / loads the chart's own display properties to a named file; false on failure.
   virtual bool SaveProperties(const std::string& path) = 0;
