@@ -76,6 +76,7 @@ int simMain(int argc, char** argv) {
       return 2;
     }
     options.model.columns = sim::columnsFromConfig(config);
+    options.model.scattering = sim::scatteringFromConfig(config);
   }
   if (!options.startTimeGiven) options.model.clockStart = localNow();
 

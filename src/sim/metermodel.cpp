@@ -5,8 +5,10 @@
 #include <cmath>
 
 #include "measure/deviceconfig.h"
+#include "measure/engunits.h"
 #include "measure/kinds.h"
 #include "measure/kindtable.h"
+#include "measure/sample.h"
 
 namespace sim {
 
@@ -81,6 +83,109 @@ double countsFor(double target, const ColumnSpec& c, double fallback) {
   return counts >= 1.0 && counts <= 65535.0 ? counts : fallback;
 }
 
+// ---------------------------------------------------------------------------------
+// The water the meter sees
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kFullScaleUse = 0.9 * kMaxCounts;  // the top of the particle load stays below
+constexpr double kReferenceNm = 532.0;   // the backscatter spectrum is drawn at this wavelength
+constexpr double kSlopeLow = 0.2, kSlopeHigh = 2.0;  // its power-law slope, drawn once
+constexpr double kSlopeWander = 0.1;     // how far the slope swings around that, never to flat
+
+// The particle load: swings of minutes, of a quarter of an hour and of about an hour.
+struct SwingRange {
+  double amplitude, shortest, longest;  // ln of the factor; periods in seconds
+};
+constexpr SwingRange kLoadSwings[] = {{0.05, 60.0, 180.0}, {0.12, 300.0, 900.0}, {0.20, 1200.0, 3600.0}};
+
+// ln of the largest factor the particle load reaches (and of 1 / the smallest).
+constexpr double loadReach() {
+  double sum = 0.0;
+  for (const SwingRange& r : kLoadSwings) sum += r.amplitude;
+  return sum;
+}
+
+// Engineering values of coastal water, in the units the operator reads: where a signal's
+// level is drawn (evenly in the logarithm, as such values spread). Empty for the rest.
+struct ValueRange {
+  double low = 0.0, high = 0.0;
+  bool empty() const { return !(high > low && low > 0.0); }
+};
+
+ValueRange coastalRange(int kind) {
+  if (measure::isLambda(kind)) return {0.002, 0.02};  // bbp at kReferenceNm, 1/m
+  switch (kind) {
+    case measure::KindChl: return {0.5, 10.0};  // ug/l
+    case measure::KindLss:
+    case measure::KindNtu: return {0.5, 10.0};  // NTU
+    case measure::KindCdom: return {3.0, 40.0};  // ppb
+    case measure::KindUranine:
+    case measure::KindPhycocyanin:
+    case measure::KindPhycoerythrin:
+    case measure::KindRhodamine: return {1.0, 30.0};  // ppb
+    default: return {};
+  }
+}
+
+// Turbidity and backscattering come from the particles, so they follow their load.
+bool followsParticles(int kind) {
+  return measure::isLambda(kind) || kind == measure::KindLss || kind == measure::KindNtu;
+}
+
+double logUniform(Noise& noise, double low, double high) {
+  return low * std::exp(std::log(high / low) * noise.uniform());
+}
+
+// The program's own conversion of a column's counts into the value the operator reads:
+// bbp for a backscatter signal (pure-water scattering removed), the single value for
+// the other kinds. Straight in the counts, so two probes give the counts of any value.
+class HostConversion {
+ public:
+  HostConversion(const std::vector<ColumnSpec>& columns, const Scattering& scattering) {
+    const size_t n = std::min(columns.size(), static_cast<size_t>(measure::kMaxColumns));
+    for (size_t i = 0; i < n; ++i) {
+      const ColumnSpec& c = columns[i];
+      if (!measure::isValidKind(c.kind)) continue;
+      const auto k = static_cast<size_t>(c.kind);
+      m_config.ColumnKind[i] = c.kind;
+      m_config.KindScale[k] = c.scale;
+      m_config.KindOffset[k] = c.offset;
+      m_config.KindWavelength[k] = c.wavelength;
+    }
+    m_config.DataFieldCount = m_config.ExpectedColumns = static_cast<int>(n);
+    m_config.Salinity = scattering.salinity;
+    m_config.ThetaRadians = scattering.thetaRadians;
+    m_config.XFactor = scattering.xFactor;
+    m_config.SeaWater = scattering.seaWater;
+  }
+
+  /// Counts per unit of the value, and the counts of a value of 0; NaN when the value
+  /// does not follow the counts.
+  void line(int kind, double& perUnit, double& zero) const {
+    constexpr double kProbe = 1000.0;
+    const double v0 = value(kind, 0.0);
+    const double perCount = (value(kind, kProbe) - v0) / kProbe;
+    perUnit = zero = std::numeric_limits<double>::quiet_NaN();
+    if (!std::isfinite(perCount) || perCount == 0.0) return;
+    perUnit = 1.0 / perCount;
+    zero = -v0 / perCount;
+  }
+
+ private:
+  double value(int kind, double counts) const {
+    measure::SampleState sample;
+    sample.KindCounts[static_cast<size_t>(kind)] = counts;
+    measure::EngValues out;
+    measure::ConvertToEngineering(m_config, sample, out);
+    if (measure::isLambda(kind)) return out.KindBbp[static_cast<size_t>(kind)];
+    const measure::KindInfo& row = measure::kindInfo(kind);
+    if (row.engCount == 0 || row.result() == nullptr) return std::numeric_limits<double>::quiet_NaN();
+    return out.*row.result();
+  }
+
+  measure::DeviceConfig m_config;
+};
+
 }  // namespace
 
 std::vector<ColumnSpec> columnsFromConfig(const measure::DeviceConfig& config) {
@@ -92,9 +197,22 @@ std::vector<ColumnSpec> columnsFromConfig(const measure::DeviceConfig& config) {
     const int k = config.ColumnKind[static_cast<size_t>(i)];
     if (!measure::isValidKind(k)) continue;
     columns[static_cast<size_t>(i)] = {k, config.KindScale[static_cast<size_t>(k)],
-                                       config.KindOffset[static_cast<size_t>(k)]};
+                                       config.KindOffset[static_cast<size_t>(k)],
+                                       config.KindWavelength[static_cast<size_t>(k)]};
   }
   return columns;
+}
+
+Scattering scatteringFromConfig(const measure::DeviceConfig& config) {
+  return {config.Salinity, config.ThetaRadians, config.XFactor, config.SeaWater};
+}
+
+Scattering defaultScattering() {
+  // The program's defaults with the angle a device file's "Theta=117" gives, salinity 35.
+  measure::DeviceConfig config;
+  config.setStartupDefaults();
+  config.Salinity = 35.0;
+  return scatteringFromConfig(config);
 }
 
 std::vector<ColumnSpec> defaultColumns() {
@@ -103,9 +221,9 @@ std::vector<ColumnSpec> defaultColumns() {
   // internal temperature as counts x 0.125 - 50.
   return {
       {measure::KindDate, 1.0, 0.0}, {measure::KindTime, 1.0, 0.0},
-      {17, 1.0, 0.0},                {9, 1.812e-6, 51.0},
-      {19, 1.0, 0.0},                {11, 1.645e-6, 48.0},
-      {21, 1.0, 0.0},                {13, 1.394e-6, 55.0},
+      {17, 1.0, 0.0},                {9, 1.812e-6, 51.0, 470},
+      {19, 1.0, 0.0},                {11, 1.645e-6, 48.0, 532},
+      {21, 1.0, 0.0},                {13, 1.394e-6, 55.0, 650},
       {measure::KindITemp, 0.125, -50.0},
   };
 }
@@ -120,13 +238,13 @@ MeterModel::MeterModel(MeterModelOptions options)
   m_clockBase = toSeconds(m_options.clockStart);
 
   m_columnState.resize(m_columns.size());
+  setUpWater();
   for (size_t i = 0; i < m_columns.size(); ++i) {
     const ColumnSpec& c = m_columns[i];
     ColumnState& s = m_columnState[i];
     const measure::KindInfo& row = measure::kindInfo(c.kind);
     switch (row.role) {
       case measure::Role::Signal:
-        s.level = std::max(c.offset, 0.0) + m_noise.uniform(150.0, 2500.0);
         s.noise = m_noise.uniform(1.5, 4.0);
         break;
       case measure::Role::Reference:
@@ -152,6 +270,77 @@ MeterModel::MeterModel(MeterModelOptions options)
 
   fillMemory(std::min(m_options.memoryBytes, kMemoryBytes));
   if (m_options.runAtPowerOn) startRunning();
+}
+
+// The water: a particle load that swings slowly over minutes and multiplies every
+// channel the particles scatter into; backscattering on one power-law spectrum,
+// bbp(l) = bbp(l0) (l / l0)^-slope, whose slope wanders a little; turbidity and
+// fluorescence of coastal water. Each signal's level is the counts that the program's
+// own conversion turns into the value drawn for it.
+void MeterModel::setUpWater() {
+  for (const SwingRange& r : kLoadSwings)
+    m_load.push_back({r.amplitude, m_noise.uniform(r.shortest, r.longest), m_noise.uniform(0.0, kTwoPi)});
+  m_slopeSwing = {kSlopeWander, m_noise.uniform(600.0, 1800.0), m_noise.uniform(0.0, kTwoPi)};
+  const double slope = m_noise.uniform(kSlopeLow, kSlopeHigh);
+  const double reach = loadReach();
+  // Drawn so that the load keeps bbp at the reference wavelength within the range.
+  const ValueRange bbpRange = coastalRange(measure::KindLambdaFirst);
+  double bbpRef = logUniform(m_noise, bbpRange.low * std::exp(reach), bbpRange.high * std::exp(-reach));
+
+  const HostConversion host(m_columns, m_options.scattering);
+  const size_t n = m_columns.size();
+  std::vector<double> perUnit(n, 0.0), zero(n, 0.0);
+  std::vector<bool> convertible(n, false);
+  for (size_t i = 0; i < n; ++i) {
+    const int k = m_columns[i].kind;
+    if (!isSignal(k)) continue;
+    host.line(k, perUnit[i], zero[i]);
+    // Counts that rise with the value, from a zero well inside the converter's range.
+    convertible[i] = perUnit[i] > 0.0 && zero[i] < kFullScaleUse / 2;
+    const int nm = m_columns[i].wavelength;
+    if (measure::isLambda(k) && nm > 0) m_columnState[i].logRatio = std::log(nm / kReferenceNm);
+  }
+  // The whole spectrum comes down where its top would reach the converter's full scale.
+  for (size_t i = 0; i < n; ++i) {
+    if (!measure::isLambda(m_columns[i].kind) || !convertible[i]) continue;
+    const double logRatio = m_columnState[i].logRatio;
+    const double top =
+        perUnit[i] * bbpRef * std::exp(-slope * logRatio + reach + kSlopeWander * std::fabs(logRatio));
+    if (zero[i] + top > kFullScaleUse) bbpRef *= (kFullScaleUse - zero[i]) / top;
+  }
+
+  for (size_t i = 0; i < n; ++i) {
+    const ColumnSpec& c = m_columns[i];
+    ColumnState& s = m_columnState[i];
+    if (!isSignal(c.kind)) continue;
+    const ValueRange range = coastalRange(c.kind);
+    if (!convertible[i] || range.empty()) {
+      // No plausible value known, or a conversion the counts do not drive.
+      s.level = std::max(c.offset, 0.0) + m_noise.uniform(150.0, 2500.0);
+      continue;
+    }
+    s.loaded = followsParticles(c.kind);
+    s.zero = zero[i];
+    double value = 0.0;
+    if (measure::isLambda(c.kind)) {
+      value = bbpRef * std::exp(-slope * s.logRatio);
+    } else {
+      const double margin = s.loaded ? reach : 0.0;
+      value = logUniform(m_noise, range.low * std::exp(margin), range.high * std::exp(-margin));
+      value = std::min(value, (kFullScaleUse - s.zero) / (perUnit[i] * std::exp(margin)));
+    }
+    s.level = s.zero + perUnit[i] * value;
+  }
+}
+
+double MeterModel::Swing::at(double seconds) const {
+  return amplitude * std::sin(kTwoPi * seconds / period + phase);
+}
+
+double MeterModel::particleLoad(double seconds) const {
+  double sum = 0.0;
+  for (const Swing& swing : m_load) sum += swing.at(seconds);
+  return std::exp(sum);
 }
 
 // ---------------------------------------------------------------------------------
@@ -478,8 +667,10 @@ int MeterModel::memoryPages() const {
   return static_cast<int>((m_memory.size() + kPageBytes - 1) / kPageBytes);
 }
 
-std::string MeterModel::makeDataLine(int64_t meterSeconds) {
+std::string MeterModel::makeDataLine(int64_t meterSeconds, double seconds) {
   const CivilTime t = fromSeconds(meterSeconds);
+  const double load = particleLoad(seconds);
+  const double slopeShift = m_slopeSwing.at(seconds);
   std::string line;
   for (size_t i = 0; i < m_columns.size(); ++i) {
     if (i > 0) line.push_back('\t');
@@ -505,9 +696,12 @@ std::string MeterModel::makeDataLine(int64_t meterSeconds) {
       line.push_back('0');  // a column the meter does not fill
       continue;
     }
-    // A slow wander that keeps returning to the level, plus fast noise.
+    // The water's slow swings, the channel's own slow wander that keeps returning to
+    // the level, and fast noise.
+    double mean = s.level;
+    if (s.loaded) mean = s.zero + (s.level - s.zero) * load * std::exp(-slopeShift * s.logRatio);
     s.drift = s.drift * 0.98 + m_noise.gauss() * s.noise * 0.3;
-    double value = s.level + s.drift + m_noise.gauss() * s.noise;
+    double value = mean + s.drift + m_noise.gauss() * s.noise;
     if (measure::kindInfo(k).role == measure::Role::MeterValue) {
       appendThousandths(line, std::llround(std::max(value, 0.0) * 1000.0));
     } else {
@@ -536,7 +730,7 @@ void MeterModel::applyLineFaults(std::string& line) {
 }
 
 void MeterModel::emitDataLine(Nanos at) {
-  std::string line = makeDataLine(meterSecondsAt(at));
+  std::string line = makeDataLine(meterSecondsAt(at), static_cast<double>(at) * 1e-9);
   if (m_settings.logging) logLine(line);
   if (m_options.faults.garbage && m_faultNoise.oneIn(kFaultOdds)) {
     // Line noise: always a NUL and a 0xFF, then up to fourteen random bytes.
@@ -569,7 +763,8 @@ void MeterModel::fillMemory(size_t bytes) {
   int64_t seconds = m_clockBase - 86400;
   m_memory.reserve(bytes);
   while (m_memory.size() < bytes) {
-    m_memory += makeDataLine(seconds++);
+    m_memory += makeDataLine(seconds, static_cast<double>(seconds - m_clockBase));
+    ++seconds;
     m_memory += "\r\n";
   }
   m_memory.resize(bytes);

@@ -18,19 +18,36 @@ struct DeviceConfig;
 namespace sim {
 
 /// What one field of a data line holds: a column kind code of the device file, and the
-/// scale and offset the device file gives that kind (used to make plausible counts).
+/// scale, offset and wavelength the device file gives that kind (the meter sends the
+/// counts that the program's conversion turns into plausible values).
 struct ColumnSpec {
   int kind = 0;
   double scale = 1.0;
   double offset = 0.0;
+  int wavelength = 0;  ///< nanometres, of a backscatter signal; 0 when the file gives none
+};
+
+/// The device file's backscattering parameters, which the conversion of backscatter
+/// counts uses (the scattering of the water itself, and the chi factor).
+struct Scattering {
+  double salinity = 0.0;
+  double thetaRadians = 0.0;
+  double xFactor = 0.0;
+  bool seaWater = true;
 };
 
 /// The columns of a data line as a loaded device file describes them: "Columns=" fields
 /// (or the described ones when that is 0), kinds from the column lines, kind 0 beyond.
 std::vector<ColumnSpec> columnsFromConfig(const measure::DeviceConfig& config);
+/// The backscattering parameters of a loaded device file.
+Scattering scatteringFromConfig(const measure::DeviceConfig& config);
 /// The built-in column set, that of examples/bb3.dev: date, time, three backscatter
-/// signals each with its reference to the left, internal temperature (nine fields).
+/// signals at 470, 532 and 650 nm each with its reference to the left, internal
+/// temperature (nine fields).
 std::vector<ColumnSpec> defaultColumns();
+/// The backscattering parameters of examples/bb3.dev (sea water of salinity 35, 117
+/// degrees, chi 1.1).
+Scattering defaultScattering();
 
 /// Deliberate faults for tests of the receiving side.
 struct Faults {
@@ -42,7 +59,8 @@ struct Faults {
 
 struct MeterModelOptions {
   std::vector<ColumnSpec> columns = defaultColumns();
-  uint32_t seed = 1;
+  Scattering scattering = defaultScattering();
+  uint32_t seed = 1;  ///< every value the meter makes, and the water it sees
   int baud = 19200;              ///< line speed; 10 bit times per byte
   double rateHz = 0.0;           ///< fixed data-line rate; 0 = follow the averaging
   CivilTime clockStart;          ///< the meter clock at virtual time 0
@@ -115,8 +133,16 @@ class MeterModel {
  private:
   struct ColumnState {
     double level = 0;  ///< mean counts
-    double drift = 0;  ///< slow wander around the level
+    double drift = 0;  ///< slow wander around the level, the channel's own
     double noise = 0;  ///< deviation of the fast noise
+    bool loaded = false;  ///< the particle part (level - zero) follows the particle load
+    double zero = 0;      ///< counts the program reads as 0 (no particles, no pigment)
+    double logRatio = 0;  ///< ln(wavelength / reference wavelength) of a backscatter signal
+  };
+  /// One slow swing of the water: amplitude x sin(2 pi t / period + phase).
+  struct Swing {
+    double amplitude = 0, period = 1, phase = 0;
+    double at(double seconds) const;
   };
 
   void execute(const std::string& command);
@@ -127,7 +153,11 @@ class MeterModel {
   void startRunning();
   void stop();
   void emitDataLine(Nanos at);
-  std::string makeDataLine(int64_t meterSeconds);
+  void setUpWater();
+  /// A data line stamped with the meter clock's `meterSeconds`, with the water as it is
+  /// `seconds` after power-on.
+  std::string makeDataLine(int64_t meterSeconds, double seconds);
+  double particleLoad(double seconds) const;
   void applyLineFaults(std::string& line);
   void logLine(const std::string& line);
   void fillMemory(size_t bytes);
@@ -143,6 +173,8 @@ class MeterModel {
   std::vector<ColumnState> m_columnState;
   Noise m_noise;        ///< values of the data lines
   Noise m_faultNoise;   ///< when and how faults strike, apart so faults leave the values alone
+  std::vector<Swing> m_load;  ///< the particle load is exp of their sum
+  Swing m_slopeSwing;         ///< how the spectral slope wanders around its mean
   MeterSettings m_settings;
   MeterSettings m_flash;
   std::string m_memory;

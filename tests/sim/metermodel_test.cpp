@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "measure/datalinedecoder.h"
 #include "measure/deviceconfig.h"
 #include "measure/devicefile.h"
+#include "measure/engunits.h"
+#include "measure/kindtable.h"
 #include "support/ptypeer.h"
 #include "support/testfiles.h"
 
@@ -391,8 +395,99 @@ TEST(MeterModel, DefaultColumnsAreThoseOfTheExampleDeviceFile) {
   for (size_t i = 0; i < builtIn.size(); ++i) {
     EXPECT_EQ(fromFile[i].kind, builtIn[i].kind) << i;
     EXPECT_DOUBLE_EQ(fromFile[i].offset, builtIn[i].offset) << i;
+    EXPECT_EQ(fromFile[i].wavelength, builtIn[i].wavelength) << i;
+  }
+  const sim::Scattering a = sim::scatteringFromConfig(config), b = sim::defaultScattering();
+  EXPECT_DOUBLE_EQ(a.salinity, b.salinity);
+  EXPECT_DOUBLE_EQ(a.thetaRadians, b.thetaRadians);
+  EXPECT_FLOAT_EQ(a.xFactor, b.xFactor);  // the file's number is read in single precision
+  EXPECT_EQ(a.seaWater, b.seaWater);
+}
+
+// The engineering values the program makes of `seconds` of a meter described by the
+// example device file `dev` (raw counts, no reference or temperature correction).
+std::vector<measure::EngValues> engineeringOf(const char* dev, uint32_t seed, double rateHz, int seconds,
+                                              measure::DeviceConfig& config) {
+  const bool loaded = measure::LoadDeviceFile(testsupport::example(dev), config,
+                                              [](const std::string&, const std::string&) {});
+  EXPECT_TRUE(loaded) << dev;
+  sim::MeterModelOptions o = quietOptions();
+  o.columns = sim::columnsFromConfig(config);
+  o.scattering = sim::scatteringFromConfig(config);
+  o.seed = seed;
+  o.rateHz = rateHz;
+  MeterModel m(o);
+  m.receive("$run\r\n");
+  measure::SampleState sample;
+  measure::MeterClock clock;
+  measure::DataLineDecoder decoder(config, sample, clock, [](const std::string&, const std::string&) {});
+  std::vector<measure::EngValues> values;
+  for (const std::string& line : splitLines(m.advanceTo(seconds * kSec))) {
+    if (decoder.ParseDataLine(line, true) != 1) continue;
+    measure::ConvertToEngineering(config, sample, values.emplace_back());
+  }
+  return values;
+}
+
+// Particulate backscattering falls smoothly with wavelength: averaged over a few hundred
+// lines, 470 > 532 > 650 nm on one power law of slope 0..2, the slope differing by seed.
+TEST(MeterWater, BackscatterFollowsOneFallingSpectrum) {
+  std::set<long> slopes;
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    measure::DeviceConfig config;
+    const std::vector<measure::EngValues> values = engineeringOf("bb3.dev", seed, 8.0, 40, config);
+    ASSERT_GE(values.size(), 300u);
+    double bbp[3] = {};
+    const int kinds[3] = {9, 11, 13};  // 470, 532, 650 nm
+    for (const measure::EngValues& v : values)
+      for (int c = 0; c < 3; ++c) bbp[c] += v.KindBbp[kinds[c]] / static_cast<double>(values.size());
+    EXPECT_GT(bbp[0], bbp[1]) << "seed " << seed;
+    EXPECT_GT(bbp[1], bbp[2]) << "seed " << seed;
+    // The power law through 470 and 650 nm, and 532 nm on it.
+    const double slope = -std::log(bbp[2] / bbp[0]) / std::log(650.0 / 470.0);
+    EXPECT_LT(slope, 2.2) << "seed " << seed;
+    const double onCurve = bbp[0] * std::pow(532.0 / 470.0, -slope);
+    EXPECT_NEAR(bbp[1] / onCurve, 1.0, 0.05) << "seed " << seed;
+    slopes.insert(std::lround(slope * 100));
+  }
+  EXPECT_GE(slopes.size(), 6u);
+}
+
+// Every line of ten minutes converts into what coastal water gives, for several seeds.
+struct CoastalCase {
+  const char* dev;
+  int kind;
+  double low, high;
+};
+
+void PrintTo(const CoastalCase& c, std::ostream* os) { *os << c.dev << " kind " << c.kind; }
+
+class CoastalValues : public ::testing::TestWithParam<CoastalCase> {};
+
+TEST_P(CoastalValues, StayInTheirRange) {
+  const CoastalCase& c = GetParam();
+  for (uint32_t seed = 1; seed <= 10; ++seed) {
+    measure::DeviceConfig config;
+    const std::vector<measure::EngValues> values = engineeringOf(c.dev, seed, 1.0, 600, config);
+    ASSERT_GE(values.size(), 590u);
+    double low = 1e9, high = -1e9;
+    for (const measure::EngValues& v : values) {
+      const double x = measure::isLambda(c.kind) ? v.KindBbp[c.kind] : v.*measure::kindInfo(c.kind).result();
+      low = std::min(low, x);
+      high = std::max(high, x);
+    }
+    EXPECT_GE(low, c.low) << "seed " << seed;
+    EXPECT_LE(high, c.high) << "seed " << seed;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, CoastalValues,
+    ::testing::Values(CoastalCase{"flcd.dev", measure::KindChl, 0.3, 11.0},  // ug/l
+                      CoastalCase{"flcd.dev", measure::KindCdom, 1.0, 45.0},  // ppb, 0.09 a count
+                      CoastalCase{"ntu.dev", measure::KindNtu, 0.3, 11.0},    // NTU
+                      CoastalCase{"bb3.dev", 11, 0.0015, 0.025}),           // bbp(532), 1/m
+    [](const auto& info) { return testsupport::testNameOf(std::string(info.param.dev) + "_" + std::to_string(info.param.kind)); });
 
 // Each fault shows up within a couple of hundred lines and leaves the logged copy clean.
 TEST(MeterModel, FaultsStrikeNowAndThen) {
