@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <vector>
 
 #include "measure/cformat.h"
 #include "measure/kinds.h"
@@ -34,6 +35,40 @@ const char* unitsOf(const measure::EngColumn& column, const measure::DeviceConfi
 }
 
 int clampColumns(int columnCount) { return std::clamp(columnCount, 0, measure::kMaxColumns); }
+
+/// What a kind's channel draws under a plot type and backscatter choice: nothing, its
+/// counts, or the value of one engineering-units column (before its option box is asked).
+struct Plotted {
+  bool drawn = false;
+  const measure::EngColumn* column = nullptr;  ///< null: the counts
+};
+
+Plotted plottedOf(const measure::KindInfo& row, int plotType, int bbChoice) {
+  if (plotType == 0) return {row.plot.rawName != nullptr, nullptr};
+  if (plotType != 1) return {};
+  if (row.conversion == measure::Conversion::Backscatter) {
+    // A choice the kind has no column for is titled "Invalid" and plots the counts.
+    if (bbChoice >= 0 && bbChoice < row.engCount) return {true, &row.eng[size_t(bbChoice)]};
+    return {true, nullptr};
+  }
+  if (row.engCount == 0 || row.eng[0].plotTitle == nullptr) return {};
+  // The pigments and dyes show their value but plot their counts.
+  return {true, row.plot.plotsValue ? &row.eng[0] : nullptr};
+}
+
+/// The units of what `plotted` draws ("" for nothing).
+std::string plottedUnits(const Plotted& plotted, const measure::DeviceConfig& config) {
+  if (!plotted.drawn) return {};
+  return plotted.column ? unitsOf(*plotted.column, config) : "counts";
+}
+
+/// `pattern` with its value written so that small values keep their digits.
+std::string readout(const char* pattern, const char* name, double value) {
+  return cformat(measure::readoutPattern(pattern, value).c_str(), name, value);
+}
+std::string readout(const char* pattern, const char* name, double value, const char* units) {
+  return cformat(measure::readoutPattern(pattern, value).c_str(), name, value, units);
+}
 
 }  // namespace
 
@@ -67,7 +102,12 @@ PlotPage::PlotPage(chart::PlotChart& chart, ViewModel& view, const measure::Devi
 void PlotPage::BuildPlotChannels(int columnCount) {
   m_chart.RemoveAllChannels();
   m_columnChannel.fill(0);
-  if (columnCount <= 0) return;
+  m_channels.clear();
+  m_builtColumns = clampColumns(columnCount);
+  if (columnCount <= 0) {
+    describeChannels();
+    return;
+  }
   // Every one of the 60 positions is looked at, not only the used columns.
   for (int c = 0; c < measure::kMaxColumns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
@@ -80,7 +120,29 @@ void PlotPage::BuildPlotChannels(int columnCount) {
     m_chart.SetChannelColor(n, colour);
     m_chart.SetChannelTitle(n, title);
     m_columnChannel[size_t(c)] = n;
+    m_channels.push_back({n, c, k});
   }
+  describeChannels();
+}
+
+void PlotPage::describeChannels() {
+  std::vector<std::string> yUnits;  // of the channels drawn, in channel order, each once
+  for (const ChannelOf& ch : m_channels) {
+    const measure::KindInfo& row = measure::kindInfo(ch.kind);
+    const Plotted plotted = plottedOf(row, m_choices.PlotType, m_choices.BBPlotChoice);
+    const std::string units = plottedUnits(plotted, m_config);
+    const bool gateOpened = gateOpen(row.plot.gate, m_choices);
+    m_chart.SetChannelUnits(ch.channel, units);
+    m_chart.SetChannelInLegend(ch.channel, gateOpened);
+    // Channels beyond the columns a sample has never get points.
+    const bool drawn = plotted.drawn && gateOpened && ch.column < m_builtColumns;
+    if (drawn && !units.empty() && std::find(yUnits.begin(), yUnits.end(), units) == yUnits.end())
+      yUnits.push_back(units);
+  }
+  std::string yTitle;
+  for (const std::string& units : yUnits) yTitle += (yTitle.empty() ? "" : ", ") + units;
+  m_chart.SetYAxisTitle(yTitle);
+  m_chart.SetXAxisTitle(m_choices.XAxisChoice == 1 ? "Time (host, local)" : "Sample");
 }
 
 void PlotPage::UpdatePlotOptions(int columnCount) {
@@ -124,48 +186,37 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
     const double stat = m_stats.Statistic(k, window);
 
     std::string title;
-    double y = kNoPlot;
     const measure::KindInfo& row = measure::kindInfo(k);
+    const Plotted plotted = plottedOf(row, plotType, m_choices.BBPlotChoice);
+    double y = kNoPlot;
+    if (plotted.drawn && gateOpen(row.plot.gate, m_choices))
+      y = plotted.column ? measure::engValue(m_eng, *plotted.column, k) : counts;
 
     if (plotType == 0) {
-      y = counts;
-      std::string name;
-      if (row.plot.rawName != nullptr)
-        name = measure::kindLabel(row.plot.rawName, m_config, k);
-      else
-        y = kNoPlot;
-      if (!name.empty()) {
+      if (row.plot.rawName != nullptr) {
+        const std::string name = measure::kindLabel(row.plot.rawName, m_config, k);
         // A field the meter sends in engineering units shows them with its counts.
         const bool unitsForm = row.conversion == measure::Conversion::Passthrough;
         if (!power || window == 0) {
-          title = unitsForm ? cformat("%s: %4.2lf %s", name.c_str(), counts, unitsOf(row.eng[0], m_config))
+          title = unitsForm ? readout("%s: %4.2lf %s", name.c_str(), counts, unitsOf(row.eng[0], m_config))
                             : cformat("%s: %1.0lf Counts", name.c_str(), counts);
         } else if (window == 1) {
-          title = cformat("%s: %4.2lf Mean", name.c_str(), stat);
+          title = readout("%s: %4.2lf Mean", name.c_str(), stat);
         } else if (window == 15 || window == 60) {
-          title = cformat("%s: %4.2lf stddev", name.c_str(), stat);
+          title = readout("%s: %4.2lf stddev", name.c_str(), stat);
         }
-        if (!gateOpen(row.plot.gate, m_choices)) y = kNoPlot;
       }
     } else if (plotType == 1) {
-      y = counts;
       if (row.conversion == measure::Conversion::Backscatter) {
         // The backscatter box chooses which of the kind's columns to show.
-        const int choice = m_choices.BBPlotChoice;
-        if (choice >= 0 && choice < row.engCount) {
-          const measure::EngColumn& column = row.eng[size_t(choice)];
-          y = measure::engValue(m_eng, column, k);
-          title = measure::kindTitle(column.plotTitle, m_config, k, y);
-        } else {
+        if (plotted.column != nullptr)
+          title = measure::kindReadout(plotted.column->plotTitle, m_config, k,
+                                       measure::engValue(m_eng, *plotted.column, k));
+        else
           title = cformat("Invalid %3d: %1lf ", m_config.KindWavelength[kk], counts);
-        }
       } else if (row.engCount > 0 && row.eng[0].plotTitle != nullptr) {
         const double value = measure::engValue(m_eng, row.eng[0], k);
-        title = measure::kindTitle(row.eng[0].plotTitle, m_config, k, value);
-        // Some kinds show their value but plot their counts.
-        if (row.plot.plotsValue) y = gateOpen(row.plot.gate, m_choices) ? value : kNoPlot;
-      } else {
-        y = kNoPlot;
+        title = measure::kindReadout(row.eng[0].plotTitle, m_config, k, value);
       }
     }
 
@@ -195,11 +246,13 @@ void PlotPage::PlotTypeCBChange() {
   m_choices.PlotType = m_view.itemIndex("PlotTypeCB");
   m_view.setVisible("BBPlotCB", HasBackscatter() && m_choices.PlotType == 1);
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::BBPlotCBChange() {
   m_choices.BBPlotChoice = m_view.itemIndex("BBPlotCB");
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::StdDevCBChange() {
@@ -208,21 +261,25 @@ void PlotPage::StdDevCBChange() {
   const int index = m_view.itemIndex("StdDevCB");
   if (index >= 0 && index < 4) m_choices.StdDevWindow = kWindows[index];
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::iTempCBChange() {
   m_choices.ITempPlotChoice = m_view.itemIndex("iTempCB");
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::xTempCBChange() {
   m_choices.XTempPlotChoice = m_view.itemIndex("xTempCB");
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::PresCBChange() {
   m_choices.PresPlotChoice = m_view.itemIndex("PresCB");
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::XAxisCBChange() {
@@ -231,10 +288,13 @@ void PlotPage::XAxisCBChange() {
   m_choices.XAxisChoice = index;
   m_chart.SetXAxisTimeLabels(index == 1);
   m_chart.ClearAllData();
+  describeChannels();
 }
 
 void PlotPage::PrepareChart() {
   m_chart.RemoveAllChannels();
+  m_channels.clear();
+  describeChannels();
   m_chart.SetYAxisTrackingStyle(0, chart::TrackingStyle::ExpandCollapse);
   m_chart.SetXAxisTrackingStyle(0, chart::TrackingStyle::ScrollSmooth);
   m_chart.SetToolBarShowEditButton(0, false);

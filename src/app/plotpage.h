@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
@@ -36,7 +37,8 @@ class PlotPage {
            measure::Statistics& stats, PlotChoices& choices, const bool& powerUser);
 
   /// Removes all channels, then adds one per measured column (all 60 entries are walked)
-  /// with its colour and initial title; fills ColumnChannel.
+  /// with its colour and initial title; fills ColumnChannel. Then describes the channels
+  /// and axes as the choices stand (see describeChannels).
   void BuildPlotChannels(int columnCount);
   /// Chart title, per-load kind counters, and which option boxes are shown.
   void UpdatePlotOptions(int columnCount);
@@ -45,7 +47,8 @@ class PlotPage {
   /// Per accepted sample: statistics, channel titles, and points below 99990.0.
   void ShowSampleValues(int columnCount, int plotType);
 
-  // Option-box handlers: each reads its box's item index from the view model.
+  // Option-box handlers: each reads its box's item index from the view model, clears the
+  // chart and describes the channels and axes again.
   void PlotTypeCBChange();
   void BBPlotCBChange();
   void StdDevCBChange();
@@ -84,6 +87,24 @@ class PlotPage {
   std::array<int, measure::kMaxColumns> m_columnChannel{};
   std::array<int, measure::kMaxColumns> m_kindCount{};  ///< per kind, columns seen since the last reset
   std::function<double()> m_hostSeconds;
+  /// The channels BuildPlotChannels added, with the column and kind each shows.
+  struct ChannelOf {
+    int channel = 0, column = 0, kind = 0;
+  };
+  std::vector<ChannelOf> m_channels;
+  int m_builtColumns = 0;  ///< the column count the channels were built for
+
+  /// Tells the chart, for the current choices, what each channel plots and the axes show:
+  /// - units per channel: "counts" in raw data, and in engineering units for the kinds
+  ///   that plot their counts (pigments and dyes, a backscatter choice without a column);
+  ///   otherwise the plotted column's units ("1/(m sr)", "1/m", "ug/l", "NTU", "C",
+  ///   "dbar", or the device file's IEngrUnits);
+  /// - a legend entry for every channel but a temperature or pressure whose box says not
+  ///   to plot it;
+  /// - Y axis title: the distinct units of the channels that get points, in channel
+  ///   order, joined by ", " ("counts", "1/m, ug/l"); empty when none;
+  /// - X axis title: "Sample", or "Time (host, local)" while XAxisCB chooses the time.
+  void describeChannels();
   /// Per field, the point its channel got from the latest two samples (y NaN: none).
   struct Drawn {
     int channel = -1;

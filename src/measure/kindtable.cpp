@@ -1,5 +1,7 @@
 #include "measure/kindtable.h"
 
+#include <cctype>
+#include <cmath>
 #include <string_view>
 
 #include "measure/cformat.h"
@@ -255,14 +257,66 @@ std::string kindLabel(const char* pattern, const DeviceConfig& config, int kind)
   }
 }
 
+namespace {
+
+// `format` filled in as `args` (what the title pattern it comes from takes) asks.
+std::string fillTitle(PatternArgs args, const char* format, const DeviceConfig& config, int kind, double value) {
+  switch (args) {
+    case PatternArgs::Value: return cformat(format, value);
+    case PatternArgs::WavelengthValue: return cformat(format, wavelengthOf(config, kind), value);
+    case PatternArgs::ValueUnits: return cformat(format, value, config.IEngrUnits.c_str());
+    default: return format;
+  }
+}
+
+// The significant digits a formatted number shows: from its first non-zero digit to the
+// end of its mantissa ("0.0012" 2, "0.50" 2, "1234" 4, "8.5e-05" 2, "0.0000" 0).
+int significantDigits(std::string_view text) {
+  const size_t first = text.find_first_of("123456789");
+  if (first == std::string_view::npos) return 0;
+  int n = 0;
+  for (size_t i = first; i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'); ++i)
+    if (text[i] != '.') ++n;
+  return n;
+}
+
+}  // namespace
+
 std::string kindTitle(const char* pattern, const DeviceConfig& config, int kind, double value) {
   if (pattern == nullptr) return {};
-  switch (patternArgs(pattern)) {
-    case PatternArgs::Value: return cformat(pattern, value);
-    case PatternArgs::WavelengthValue: return cformat(pattern, wavelengthOf(config, kind), value);
-    case PatternArgs::ValueUnits: return cformat(pattern, value, config.IEngrUnits.c_str());
-    default: return pattern;
+  return fillTitle(patternArgs(pattern), pattern, config, kind, value);
+}
+
+std::string readoutPattern(const char* pattern, double value) {
+  if (pattern == nullptr) return {};
+  const std::string_view text(pattern);
+  // The first "%...f" conversion, as patternArgs reads conversions.
+  size_t start = std::string_view::npos, end = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    const size_t at = i++;
+    if (i < text.size() && text[i] == '%') continue;
+    while (i < text.size() && std::string_view("-+ #0123456789.l").find(text[i]) != std::string_view::npos) ++i;
+    if (i < text.size() && text[i] == 'f') {
+      start = at;
+      end = i + 1;
+      break;
+    }
   }
+  if (start == std::string_view::npos || value == 0.0 || !std::isfinite(value)) return pattern;
+  const std::string spec(text.substr(start, end - start));
+  const std::string fixed = cformat(spec.c_str(), value);
+  if (significantDigits(fixed) >= 3) return pattern;
+  const std::string general = cformat("%.3g", value);
+  double shown = 0, exact = 0;
+  if (cscan(fixed.c_str(), "%lf", &shown) == 1 && cscan(general.c_str(), "%lf", &exact) == 1 && shown == exact)
+    return pattern;
+  return std::string(text.substr(0, start)) + "%.3g" + std::string(text.substr(end));
+}
+
+std::string kindReadout(const char* pattern, const DeviceConfig& config, int kind, double value) {
+  if (pattern == nullptr) return {};
+  return fillTitle(patternArgs(pattern), readoutPattern(pattern, value).c_str(), config, kind, value);
 }
 
 std::string engColumnName(const EngColumn& column, const DeviceConfig& config, int kind) {

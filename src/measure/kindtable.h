@@ -159,6 +159,18 @@ std::string kindLabel(const char* pattern, const DeviceConfig& config, int kind)
 /// for) filled in. A pattern that takes no value comes back as it is.
 std::string kindTitle(const char* pattern, const DeviceConfig& config, int kind, double value);
 
+/// `pattern` made fit for a live read-out of `value`: the pattern itself, unless its value
+/// conversion (the first "%...f") shows fewer than three significant digits of a non-zero
+/// finite value and "%.3g" reads as a different number; then that conversion becomes
+/// "%.3g" ("%6.4lf" shows 0.000085 as "0.0001", "%.3g" as "8.5e-05"). The text around it
+/// and the other conversions stay, so it takes the same arguments as `pattern`. A value
+/// the fixed format shows fully ("%4.0lf" of 7, "%4.2lf" of 0.5) keeps it.
+std::string readoutPattern(const char* pattern, double value);
+
+/// kindTitle with the value written as readoutPattern says: plot titles keep the digits of
+/// small values. The engineering-units file keeps its fixed formats (kindTitle's).
+std::string kindReadout(const char* pattern, const DeviceConfig& config, int kind, double value);
+
 /// A column's machine-friendly name with the kind's wavelength filled in ("bbp_470_per_m").
 std::string engColumnName(const EngColumn& column, const DeviceConfig& config, int kind);
 

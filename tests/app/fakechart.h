@@ -15,6 +15,8 @@ struct FakeChannel {
   bool colourSet = false;
   std::string title;
   int titleSets = 0;
+  std::string units;
+  bool inLegend = true;
   std::vector<std::pair<double, double>> points;
 };
 
@@ -31,6 +33,7 @@ class FakeChart : public chart::PlotChart {
   chart::TrackingStyle xStyle = chart::TrackingStyle::ScaleMinMax;
   chart::TrackingStyle yStyle = chart::TrackingStyle::ScaleMinMax;
   bool timeLabels = false;  ///< the last SetXAxisTimeLabels
+  std::string xTitle, yTitle;  ///< the last axis titles
   int toolBar = -1;
   bool editButton = true;
   std::vector<std::string> savedTo, loadedFrom;
@@ -64,6 +67,12 @@ class FakeChart : public chart::PlotChart {
       ++ch->titleSets;
     }
   }
+  void SetChannelUnits(int channel, const std::string& units) override {
+    if (FakeChannel* ch = at(channel)) ch->units = units;
+  }
+  void SetChannelInLegend(int channel, bool shown) override {
+    if (FakeChannel* ch = at(channel)) ch->inLegend = shown;
+  }
   std::string ChannelTitle(int channel) const override {
     return channel >= 0 && channel < ChannelCount() ? channels[size_t(channel)].title : std::string();
   }
@@ -89,6 +98,8 @@ class FakeChart : public chart::PlotChart {
     yStyle = style;
   }
   void SetXAxisTimeLabels(bool on) override { timeLabels = on; }
+  void SetXAxisTitle(const std::string& text) override { xTitle = text; }
+  void SetYAxisTitle(const std::string& text) override { yTitle = text; }
   void SetToolBarShowEditButton(int toolbar, bool show) override {
     toolBar = toolbar;
     editButton = show;

@@ -2,16 +2,19 @@
 // option boxes and their handlers.
 #include "app/plotpage.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/fakechart.h"
 #include "measure/kinds.h"
+#include "measure/kindtable.h"
 
 namespace {
 
@@ -199,7 +202,7 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
   choices.StdDevWindow = 60;  // no effect on engineering titles
 
   struct Bb { int choice; const char* title; double y; };
-  const Bb bbCases[] = {{0, "Beta 470 : 0.0012", 0.00123}, {1, "Betap 470: 0.0456", 0.0456},
+  const Bb bbCases[] = {{0, "Beta 470 : 0.00123", 0.00123}, {1, "Betap 470: 0.0456", 0.0456},
                         {2, "bbp 470: 0.0123", 0.0123},    {3, "bb 470: 1.5000", 1.5},
                         {4, "Invalid 470: 507.000000 ", 507}};
   for (const Bb& b : bbCases) {
@@ -210,7 +213,7 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
   }
   struct Other { int channel; const char* title; double y; };
   const Other others[] = {
-      {1, "CHL: 3.46 ug/l", 3.456}, {2, "CDOM:   42 ppb", 526}, {3, "UR:    7 ppb", 527},
+      {1, "CHL: 3.46 ug/l", 3.456}, {2, "CDOM: 41.6 ppb", 526}, {3, "UR:    7 ppb", 527},
       {4, "PC:    8 ppb", 528},     {5, "PE:    9 ppb", 529},   {6, "RHD: 1234 ppb", 530},
       {7, "LSS: 0.50 NTU", 0.5},    {8, "NTU: 12.35", 12.346},  {9, "iENGR: 2.50 NTU", 2.5},
   };
@@ -218,6 +221,87 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
     EXPECT_EQ(channel(o.channel).title, o.title);
     EXPECT_DOUBLE_EQ(channel(o.channel).points.back().second, o.y) << o.title;
   }
+}
+
+TEST_F(PlotPageTest, LiveValuesKeepThreeSignificantDigits) {
+  config.KindWavelength[8] = 532;
+  config.IEngrUnits = "mg";
+  load({8, KindChl, KindCdom, KindLss, KindIEngr});
+  choices.BBPlotChoice = 2;
+  struct Case { int column, type; double value; const char* title; };
+  const Case cases[] = {
+      {0, 1, 0.000085, "bbp 532: 8.5e-05"}, {0, 1, 0.00123, "bbp 532: 0.00123"}, {0, 1, 0.0123, "bbp 532: 0.0123"},
+      {0, 1, 0.0, "bbp 532: 0.0000"},       {0, 1, -0.00004, "bbp 532: -4e-05"},  {0, 1, INFINITY, "bbp 532:    inf"},
+      {2, 1, 3.4, "CDOM: 3.4 ppb"},         {2, 1, 7.0, "CDOM:    7 ppb"},      {3, 1, 0.5, "LSS: 0.50 NTU"},
+      {4, 0, 0.0042, "iEngr: 0.0042 mg"},   {1, 0, 0.4, "CHL: 0 Counts"},
+  };
+  for (const Case& c : cases) {
+    const int k = config.ColumnKind[size_t(c.column)];
+    const EngColumn& column = kindInfo(k).eng[isLambda(k) ? 2 : 0];
+    (column.value ? eng.*column.value : (eng.*column.perKind)[size_t(k)]) = sample.KindCounts[size_t(k)] = c.value;
+    sampleOnce(c.type);
+    EXPECT_EQ(channel(c.column).title, c.title) << c.value;
+  }
+  stats = Statistics{};  // the spread of whole counts keeps its digits too
+  powerUser = true;
+  choices.StdDevWindow = 15;
+  for (double counts : {100.0, 101.0}) {
+    sample.KindCounts[KindChl] = counts;
+    sampleOnce(0);
+  }
+  EXPECT_EQ(channel(1).title, "CHL: 0.707 stddev");
+}
+
+TEST_F(PlotPageTest, ChannelUnitsAreThoseOfWhatEachChannelPlots) {
+  config.IEngrUnits = "mg/m3";
+  choices.PlotType = 1;
+  load({7, KindChl, KindCdom, KindUranine, KindPhycocyanin, KindPhycoerythrin, KindRhodamine, KindLss, KindNtu,
+        KindITemp, KindXTemp, KindPres, KindIEngr});
+  const char* engr[] = {"1/(m sr)", "ug/l", "counts", "counts", "counts", "counts", "counts",
+                        "NTU",      "NTU",  "C",      "C",      "dbar",   "mg/m3"};
+  for (int c = 0; c < 13; ++c) EXPECT_EQ(channel(c).units, engr[c]) << c;
+  const char* backscatter[] = {"1/(m sr)", "1/(m sr)", "1/m", "1/m", "counts"};
+  for (int choice : {2, 0, 3, 1, 4}) {
+    view.setItemIndex("BBPlotCB", choice);
+    page.BBPlotCBChange();
+    EXPECT_EQ(channel(0).units, backscatter[choice]) << choice;
+  }
+  view.setItemIndex("PlotTypeCB", 0);
+  page.PlotTypeCBChange();
+  for (int c = 0; c < 13; ++c) EXPECT_EQ(channel(c).units, "counts") << c;
+}
+
+TEST_F(PlotPageTest, AxisTitlesAndLegendFollowTheChoices) {
+  load({7, KindChl, KindITemp, KindXTemp, KindPres});
+  EXPECT_EQ(chart.yTitle + "|" + chart.xTitle, "counts|Sample");
+  const std::map<std::string, void (app::PlotPage::*)()> handlers = {
+      {"PlotTypeCB", &app::PlotPage::PlotTypeCBChange}, {"BBPlotCB", &app::PlotPage::BBPlotCBChange},
+      {"iTempCB", &app::PlotPage::iTempCBChange},       {"xTempCB", &app::PlotPage::xTempCBChange},
+      {"PresCB", &app::PlotPage::PresCBChange},         {"XAxisCB", &app::PlotPage::XAxisCBChange},
+  };
+  // After each choice: Y title, X title, and the legend entries of iTemp, xTemp and Pres.
+  struct Step { const char* box; int index; const char* axes; const char* legend; };
+  const Step steps[] = {
+      {"PlotTypeCB", 1, "1/(m sr), ug/l|Sample", "---"},    {"BBPlotCB", 2, "1/m, ug/l|Sample", "---"},
+      {"PresCB", 1, "1/m, ug/l, dbar|Sample", "--P"},       {"iTempCB", 1, "1/m, ug/l, C, dbar|Sample", "I-P"},
+      {"xTempCB", 1, "1/m, ug/l, C, dbar|Sample", "IXP"},   {"BBPlotCB", 4, "counts, ug/l, C, dbar|Sample", "IXP"},
+      {"XAxisCB", 1, "counts, ug/l, C, dbar|Time (host, local)", "IXP"},
+      {"iTempCB", 0, "counts, ug/l, C, dbar|Time (host, local)", "-XP"},
+      {"PlotTypeCB", 0, "counts|Time (host, local)", "-XP"}, {"XAxisCB", 0, "counts|Sample", "-XP"},
+  };
+  for (const Step& s : steps) {
+    view.setItemIndex(s.box, s.index);
+    (page.*handlers.at(s.box))();
+    std::string legend;
+    for (int c = 2; c < 5; ++c) legend += channel(c).inLegend ? "IXP"[c - 2] : '-';
+    EXPECT_EQ(chart.yTitle + "|" + chart.xTitle, s.axes) << s.box << s.index;
+    EXPECT_EQ(legend, s.legend) << s.box << s.index;
+  }
+  sample.KindCounts[KindITemp] = 321;
+  sampleOnce(0);
+  EXPECT_EQ(channel(2).title, "iTemp: 321 Counts") << "titled while out of the legend";
+  load({KindITemp});
+  EXPECT_EQ(chart.yTitle, "") << "no channel gets points";
 }
 
 TEST_F(PlotPageTest, TemperatureAndPressureAreTitledButPlottedOnlyWhenChosen) {
@@ -231,7 +315,7 @@ TEST_F(PlotPageTest, TemperatureAndPressureAreTitledButPlottedOnlyWhenChosen) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(channel(c).points.size(), 0u) << type << c;
   }
   EXPECT_EQ(channel(0).title, "iTemp: 21.6 C");
-  EXPECT_EQ(channel(1).title, "xTemp: -1.2 C");
+  EXPECT_EQ(channel(1).title, "xTemp: -1.24 C");
   EXPECT_EQ(channel(2).title, "Pres: 10.0 dbar");
 
   // "Plot Pressure" clears the chart; from the next sample on pressure gets points.
