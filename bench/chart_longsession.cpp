@@ -17,9 +17,6 @@
 #include <QApplication>
 #include <QImage>
 
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "app/plotpage.h"
 #include "app/viewmodel.h"
 #include "chart/stripchart.h"
@@ -42,41 +40,11 @@
 namespace {
 
 using WallClock = std::chrono::steady_clock;
-
-/// CPU seconds this thread has used.
-double cpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
-  return v[v.size() / 2];
-}
-
-double peakRssMb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
-}
-
-long argValue(int argc, char** argv, const char* name, long fallback) {
-  const size_t len = std::strlen(name);
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], name) == 0 && i + 1 < argc) return std::strtol(argv[i + 1], nullptr, 10);
-    if (std::strncmp(argv[i], name, len) == 0 && argv[i][len] == '=')
-      return std::strtol(argv[i] + len + 1, nullptr, 10);
-  }
-  return fallback;
-}
-
-bool hasFlag(int argc, char** argv, const char* name) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], name) == 0) return true;
-  return false;
-}
+using benchutil::argValue;
+using benchutil::cpuSeconds;
+using benchutil::hasFlag;
+using benchutil::median;
+using benchutil::peakRssMb;
 
 /// Costs inside one stretch of the run: per frame, and per sample over each block of
 /// samples between two frames.

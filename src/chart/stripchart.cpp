@@ -5,6 +5,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDateTime>
+#include <QTimeZone>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -15,9 +17,11 @@
 #include <QGraphicsLineItem>
 #include <QGraphicsSimpleTextItem>
 #include <QLegend>
+#include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPen>
 #include <QPixmap>
 #include <QScatterSeries>
@@ -155,6 +159,7 @@ StripChart::StripChart(QWidget* parent) : QWidget(parent) {
   layout->addWidget(m_view, 1);
   applyLook();
 
+  m_marks.setChannelCount(2);
   m_redrawTimer.setSingleShot(true);
   m_redrawTimer.setInterval(kRedrawIntervalMs);
   connect(&m_redrawTimer, &QTimer::timeout, this, &StripChart::onRedrawTimer);
@@ -179,6 +184,9 @@ void StripChart::buildToolBar() {
     m_view->setRubberBand(on ? QChartView::NoRubberBand : QChartView::RectangleRubberBand);
     m_view->viewport()->setCursor(on ? Qt::OpenHandCursor : Qt::ArrowCursor);
   });
+  m_showAllAction = m_toolBar->addAction(tr("Show All"), this, &StripChart::showAll);
+  m_showAllAction->setObjectName("ChartShowAll");
+  m_showAllAction->setToolTip(tr("Show the whole session (pauses tracking)"));
   m_trackAction = m_toolBar->addAction(tr("Tracking"));
   m_trackAction->setObjectName("ChartTracking");
   m_trackAction->setCheckable(true);
@@ -206,6 +214,7 @@ void StripChart::applyLook() {
 
 void StripChart::styleAxis(QValueAxis* axis) {
   axis->setLabelsColor(QColor(0xd0, 0xd0, 0xd0));
+  axis->setTitleBrush(QColor(0xd0, 0xd0, 0xd0));
   axis->setGridLineColor(QColor(0x50, 0x50, 0x50));
   axis->setLinePenColor(QColor(0x90, 0x90, 0x90));
 }
@@ -238,14 +247,15 @@ void StripChart::RemoveAllChannels() {
     delete ch->series;
   }
   m_channels.clear();
-  for (Marks& marks : m_marks) marks.points.clear();
+  m_history.setChannelCount(0);
+  m_marks.clear();
   markDirty();
 }
 
 void StripChart::MarkPoint(int channel, double x, double y, int flag) {
   if (!validChannel(channel) || (flag != 3 && flag != 4) || !std::isfinite(x) || !std::isfinite(y)) return;
-  Marks& marks = m_marks[flag - 3];
-  if (!marks.series) {
+  QScatterSeries*& markSeries = m_markSeries[flag - 3];
+  if (!markSeries) {
     OwnRangeChange own(m_settingRange);
     auto* series = new QScatterSeries();
     series->setName(flag == 3 ? QStringLiteral("QC suspect") : QStringLiteral("QC failed"));
@@ -257,15 +267,14 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag) {
     const QColor colour = flag == 3 ? QColor(255, 140, 0) : QColor(220, 0, 0);
     series->setColor(flag == 3 ? QColor(Qt::transparent) : colour);
     series->setBorderColor(colour);
-    marks.series = series;
+    markSeries = series;
   }
-  marks.points.emplace_back(x, y);
-  while (marks.points.size() > m_historyCap) marks.points.pop_front();
+  m_marks.add(flag - 3, x, y);
   markDirty();
 }
 
 size_t StripChart::markCount(int flag) const {
-  return flag == 3 || flag == 4 ? m_marks[flag - 3].points.size() : 0;
+  return flag == 3 || flag == 4 ? m_marks.pointCount(flag - 3) : 0;
 }
 
 int StripChart::AddChannel() {
@@ -282,6 +291,7 @@ int StripChart::AddChannel() {
   pen.setWidth(2);
   ch->series->setPen(pen);
   m_channels.push_back(std::move(ch));
+  m_history.setChannelCount(ChannelCount());
   markDirty();
   return index;
 }
@@ -318,32 +328,67 @@ std::string StripChart::ChannelTitle(int channel) const {
   return validChannel(channel) ? m_channels[size_t(channel)]->title : std::string();
 }
 
-void StripChart::AddXY(int channel, double x, double y) {
-  if (!validChannel(channel) || !std::isfinite(x) || !std::isfinite(y)) return;
+void StripChart::SetChannelUnits(int channel, const std::string& units) {
+  if (!validChannel(channel)) return;
   Channel& ch = *m_channels[size_t(channel)];
-  if (!ch.points.empty() && x < ch.points.back().x()) ch.ordered = false;
-  ch.points.emplace_back(x, y);
-  while (ch.points.size() > m_historyCap) ch.points.pop_front();
+  if (ch.units == units) return;
+  ch.units = units;
+  ch.titleShown = false;
   markDirty();
+}
+
+QString StripChart::legendText(int channel) const {
+  if (!validChannel(channel)) return {};
+  const Channel& ch = *m_channels[size_t(channel)];
+  const QString title = QString::fromStdString(ch.title);
+  const QString units = QString::fromStdString(ch.units).trimmed();
+  if (units.isEmpty() || title.trimmed().endsWith(units, Qt::CaseInsensitive)) return title;
+  return title + QStringLiteral(" [") + units + QLatin1Char(']');
+}
+
+void StripChart::SetChannelInLegend(int channel, bool shown) {
+  if (!validChannel(channel) || m_channels[size_t(channel)]->inLegend == shown) return;
+  m_channels[size_t(channel)]->inLegend = shown;
+  markDirty();
+}
+
+bool StripChart::channelInLegend(int channel) const {
+  return validChannel(channel) && m_channels[size_t(channel)]->inLegend;
+}
+
+void StripChart::AddXY(int channel, double x, double y) {
+  if (validChannel(channel) && m_history.add(channel, x, y)) markDirty();
 }
 
 void StripChart::ClearAllData() {
-  for (auto& ch : m_channels) {
-    ch->points.clear();
-    ch->ordered = true;
-  }
-  for (Marks& marks : m_marks) marks.points.clear();
+  m_history.clear();
+  m_marks.clear();
   markDirty();
 }
 
-size_t StripChart::pointCount(int channel) const {
-  return validChannel(channel) ? m_channels[size_t(channel)]->points.size() : 0;
-}
+size_t StripChart::pointCount(int channel) const { return m_history.pointCount(channel); }
 
 void StripChart::setHistoryCap(size_t cap) {
-  m_historyCap = std::max<size_t>(cap, 2);
-  for (auto& ch : m_channels) {
-    while (ch->points.size() > m_historyCap) ch->points.pop_front();
+  m_history.setLimit(cap);
+  m_marks.setLimit(cap);
+  markDirty();
+}
+
+void StripChart::showAll() {
+  setTracking(false);
+  double lo = 0, hi = 0;
+  if (!m_history.xExtent(lo, hi)) return;
+  if (!(hi > lo)) hi = lo + 1.0;
+  Range y{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  const History::View whole = m_history.view(lo, hi, 1);
+  for (int c = 0; c < ChannelCount(); ++c) {
+    m_visible.clear();
+    m_history.visible(whole, c, m_visible, y.lo, y.hi);
+  }
+  setAxisRange(m_xAxis, lo, hi);
+  if (y.lo <= y.hi) {
+    const Range fitted = padded(y, 0.05);
+    setAxisRange(m_yAxis, fitted.lo, fitted.hi);
   }
   markDirty();
 }
@@ -384,11 +429,14 @@ void StripChart::SetXAxisTimeLabels(bool on) {
     ch->series->detachAxis(old);
     ch->series->attachAxis(axis);
   }
-  for (Marks& marks : m_marks)
-    if (marks.series) {
-      marks.series->detachAxis(old);
-      marks.series->attachAxis(axis);
+  for (QScatterSeries* marks : m_markSeries)
+    if (marks) {
+      marks->detachAxis(old);
+      marks->attachAxis(axis);
     }
+  axis->setTitleText(old->titleText());
+  axis->setTitleBrush(old->titleBrush());
+  axis->setTitleFont(old->titleFont());
   m_chart->removeAxis(old);
   delete old;
   m_xAxis = axis;
@@ -408,12 +456,19 @@ QString StripChart::timeOfDayText(double seconds) {
       .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString StripChart::timeLabelText(double seconds, double step, double span) {
+  if (span <= 86400.0) return timeOfDayText(seconds);
+  const QDateTime t = QDateTime::fromSecsSinceEpoch(qint64(std::floor(seconds)), QTimeZone::utc());
+  return t.toString(step >= 86400.0 ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("MM-dd HH:mm"));
+}
+
 void StripChart::labelTimeAxis(double lo, double hi) {
   auto* axis = qobject_cast<QCategoryAxis*>(m_xAxis);
   if (!axis) return;
-  // About five labels at a round step: seconds, minutes or hours.
-  static constexpr double kSteps[] = {1,   2,    5,    10,   15,   30,    60,    120,   300,
-                                      600, 900,  1800, 3600, 7200, 10800, 21600, 43200, 86400};
+  // About five labels at a round step: seconds, minutes, hours or days.
+  static constexpr double kSteps[] = {1,    2,    5,     10,    15,    30,    60,     120,    300,    600,
+                                      900,  1800, 3600,  7200,  10800, 21600, 43200,  86400,  172800, 345600,
+                                      604800, 1209600, 2419200};
   const double wanted = (hi - lo) / 5.0;
   double step = kSteps[std::size(kSteps) - 1];
   for (const double candidate : kSteps) {
@@ -426,7 +481,7 @@ void StripChart::labelTimeAxis(double lo, double hi) {
   axis->setStartValue(lo);
   // A category's label must be unique; over more than a day a time of day repeats.
   for (double t = std::ceil(lo / step) * step; t <= hi; t += step) {
-    const QString text = timeOfDayText(t);
+    const QString text = timeLabelText(t, step, hi - lo);
     if (!axis->categoriesLabels().contains(text)) axis->append(text, t);
   }
 }
@@ -441,6 +496,10 @@ void StripChart::SetYAxisTrackingStyle(int axis, TrackingStyle style) {
   m_yAxisState.style = style;
   markDirty();
 }
+
+void StripChart::SetXAxisTitle(const std::string& text) { m_xAxis->setTitleText(QString::fromStdString(text)); }
+
+void StripChart::SetYAxisTitle(const std::string& text) { m_yAxis->setTitleText(QString::fromStdString(text)); }
 
 void StripChart::SetToolBarShowEditButton(int toolbar, bool show) {
   if (toolbar != 0) return;
@@ -508,22 +567,29 @@ void StripChart::setAxisRange(QValueAxis* axis, double lo, double hi) {
   if (!(hi > lo)) hi = lo + 1.0;
   if (axis->min() == lo && axis->max() == hi) return;
   OwnRangeChange own(m_settingRange);
-  axis->setRange(lo, hi);
   if (axis == m_xAxis && m_timeLabels) {
+    axis->setRange(lo, hi);
     labelTimeAxis(lo, hi);
     return;
   }
   // Ticks at round values (1, 2 or 5 times a power of ten), about five per axis,
-  // whatever the range is.
+  // whatever the range is. The axis lays out its ticks at each change: a wider step goes
+  // in before a wider range, a narrower one after a narrower range, so that a jump from a
+  // minute to a week never lays out a week of ticks a second apart.
   double raw = (hi - lo) / 5.0;
   double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   double norm = raw / magnitude;
   double step = (norm < 1.5 ? 1.0 : norm < 3.0 ? 2.0 : norm < 7.0 ? 5.0 : 10.0) * magnitude;
-  if (std::isfinite(step) && step > 0) {
+  const bool stepOk = std::isfinite(step) && step > 0;
+  auto setStep = [&] {
     axis->setTickType(QValueAxis::TicksDynamic);
     axis->setTickAnchor(0.0);
     axis->setTickInterval(step);
-  }
+  };
+  const bool wider = stepOk && step > axis->tickInterval();
+  if (wider) setStep();
+  axis->setRange(lo, hi);
+  if (stepOk && !wider) setStep();
 }
 
 void StripChart::onAxisRangeChanged() {
@@ -533,123 +599,65 @@ void StripChart::onAxisRangeChanged() {
   markDirty();
 }
 
-void StripChart::collectVisible(Channel& ch, double xMin, double xMax, int columns,
-                                double& yLo, double& yHi) {
-  m_scratch.clear();
-  const auto& pts = ch.points;
-  auto noteY = [&](const QPointF& p) {
-    if (p.x() >= xMin && p.x() <= xMax) {
-      yLo = std::min(yLo, p.y());
-      yHi = std::max(yHi, p.y());
-    }
-  };
-  if (!ch.ordered) {
-    // X went backwards at some point: no search, no thinning, only the points in view.
-    for (const QPointF& p : pts) {
-      if (p.x() >= xMin && p.x() <= xMax) {
-        m_scratch.append(p);
-        noteY(p);
-      }
-    }
-    return;
-  }
-  auto byX = [](const QPointF& p, double x) { return p.x() < x; };
-  size_t begin = size_t(std::lower_bound(pts.begin(), pts.end(), xMin, byX) - pts.begin());
-  size_t end = size_t(std::upper_bound(pts.begin(), pts.end(), xMax,
-                                       [](double x, const QPointF& p) { return x < p.x(); }) -
-                      pts.begin());
-  // One point beyond each edge, so the line runs to the border of the plot.
-  size_t from = begin > 0 ? begin - 1 : begin;
-  size_t to = end < pts.size() ? end + 1 : end;
-  if (to - from <= size_t(2 * columns)) {
-    m_scratch.reserve(qsizetype(to - from));
-    for (size_t i = from; i < to; ++i) {
-      m_scratch.append(pts[i]);
-      noteY(pts[i]);
-    }
-    return;
-  }
-  // Too many points for the pixels: keep the lowest and the highest of each pixel column,
-  // in the order they came, so that every spike still shows.
-  m_scratch.reserve(qsizetype(4 * columns + 4));
-  if (from < begin) m_scratch.append(pts[from]);
-  double perColumn = double(columns) / (xMax - xMin);
-  long bucket = std::numeric_limits<long>::min();
-  size_t lowAt = 0, highAt = 0;
-  auto flush = [&] {
-    if (bucket == std::numeric_limits<long>::min()) return;
-    if (lowAt == highAt) {
-      m_scratch.append(pts[lowAt]);
-    } else {
-      m_scratch.append(pts[std::min(lowAt, highAt)]);
-      m_scratch.append(pts[std::max(lowAt, highAt)]);
-    }
-  };
-  for (size_t i = begin; i < end; ++i) {
-    const QPointF& p = pts[i];
-    noteY(p);
-    long b = long(std::floor((p.x() - xMin) * perColumn));
-    if (b != bucket) {
-      flush();
-      bucket = b;
-      lowAt = highAt = i;
-    } else if (p.y() < pts[lowAt].y()) {
-      lowAt = i;
-    } else if (p.y() > pts[highAt].y()) {
-      highAt = i;
-    }
-  }
-  flush();
-  if (to > end) m_scratch.append(pts[end]);
-}
-
 void StripChart::redrawNow() {
   OwnRangeChange own(m_settingRange);
   m_dirty = false;
   m_redrawTimer.stop();
 
-  for (auto& ch : m_channels) {
-    if (!ch->titleShown) {
-      ch->series->setName(QString::fromStdString(ch->title));
-      ch->titleShown = true;
+  for (int c = 0; c < ChannelCount(); ++c) {
+    Channel& ch = *m_channels[size_t(c)];
+    if (!ch.titleShown) {
+      ch.series->setName(legendText(c));
+      ch.titleShown = true;
     }
   }
 
   Range x{m_xAxis->min(), m_xAxis->max()};
-  if (m_tracking) {
-    Range data{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-    for (const auto& ch : m_channels) {
-      if (ch->points.empty()) continue;
-      if (ch->ordered) {
-        data.lo = std::min(data.lo, ch->points.front().x());
-        data.hi = std::max(data.hi, ch->points.back().x());
-      } else {
-        for (const QPointF& p : ch->points) {
-          data.lo = std::min(data.lo, p.x());
-          data.hi = std::max(data.hi, p.x());
-        }
-      }
-    }
-    if (data.lo <= data.hi) {
-      x = trackedRange(m_xAxisState.style, m_xAxisState.span, x, data);
-      if (!(x.hi > x.lo)) x.hi = x.lo + 1.0;
-    }
+  Range data{0, 0};
+  if (m_tracking && m_history.xExtent(data.lo, data.hi)) {
+    x = trackedRange(m_xAxisState.style, m_xAxisState.span, x, data);
+    if (!(x.hi > x.lo)) x.hi = x.lo + 1.0;
   }
 
   int columns = int(m_chart->plotArea().width());
   if (columns < 16) columns = std::max(16, m_view->width());
   Range y{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-  for (auto& ch : m_channels) {
-    collectVisible(*ch, x.lo, x.hi, columns, y.lo, y.hi);
-    ch->series->replace(m_scratch);
+  auto toSeries = [this](QXYSeries* series) {
+    m_scratch.clear();
+    m_scratch.reserve(qsizetype(m_visible.size()));
+    for (const Point& p : m_visible) m_scratch.append(QPointF(p.x, p.y));
+    series->replace(m_scratch);
+  };
+  const History::View view = m_history.view(x.lo, x.hi, columns);
+  // Where every column holds many samples the lines are drawn as hairlines: the band of
+  // lows and highs looks the same, and it is drawn several times faster.
+  const bool dense = std::any_of(view.parts.begin(), view.parts.end(),
+                                 [](const History::View::Part& part) { return !part.edges.empty(); });
+  for (int c = 0; c < ChannelCount(); ++c) {
+    QLineSeries* series = m_channels[size_t(c)]->series;
+    m_visible.clear();
+    m_history.visible(view, c, m_visible, y.lo, y.hi);
+    if (QPen pen = series->pen(); pen.width() != (dense ? 1 : 2)) {
+      pen.setWidth(dense ? 1 : 2);
+      series->setPen(pen);
+    }
+    toSeries(series);
   }
-  for (Marks& marks : m_marks) {
-    if (!marks.series) continue;
-    QList<QPointF> shown;
-    for (const QPointF& p : marks.points)
-      if (p.x() >= x.lo && p.x() <= x.hi) shown.append(p);
-    marks.series->replace(shown);
+  for (int flag = 0; flag < 2; ++flag) {
+    if (!m_markSeries[flag]) continue;
+    double ignoredLo = 0, ignoredHi = 0;
+    m_visible.clear();
+    m_marks.visible(flag, x.lo, x.hi, columns, m_visible, ignoredLo, ignoredHi);
+    // Marks are not joined: the points beyond the edges are not wanted.
+    std::erase_if(m_visible, [&](const Point& p) { return p.x < x.lo || p.x > x.hi; });
+    toSeries(m_markSeries[flag]);
   }
+
+  // Qt Charts makes the legend's markers anew when series come and go, and shows them
+  // again when a series changes: checked after the series are filled, every time.
+  for (const auto& ch : m_channels)
+    for (QLegendMarker* marker : m_chart->legend()->markers(ch->series))
+      marker->setVisible(ch->inLegend);
 
   setAxisRange(m_xAxis, x.lo, x.hi);
   if (m_tracking && y.lo <= y.hi) {
@@ -707,6 +715,21 @@ bool StripChart::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       break;
+    case QEvent::Wheel: {
+      // The wheel zooms the time axis about the point under the mouse.
+      auto* we = static_cast<QWheelEvent*>(event);
+      const int notches = we->angleDelta().y() / 120;
+      const QRectF area = m_chart->plotArea();
+      if (notches == 0 || area.width() <= 0) break;
+      const QPointF at = m_view->mapToScene(we->position().toPoint());
+      const double lo = m_xAxis->min(), hi = m_xAxis->max();
+      const double pivot = lo + std::clamp((at.x() - area.left()) / area.width(), 0.0, 1.0) * (hi - lo);
+      const double factor = std::pow(0.8, notches);
+      setTracking(false);
+      setAxisRange(m_xAxis, pivot - (pivot - lo) * factor, pivot + (hi - pivot) * factor);
+      markDirty();
+      return true;
+    }
     default:
       break;
   }
@@ -723,7 +746,8 @@ void StripChart::updateCursor(const QPointF& viewportPos) {
   }
   QPointF value = m_chart->mapToValue(scenePos);
   m_cursorLine->setLine(scenePos.x(), area.top(), scenePos.x(), area.bottom());
-  const QString x = m_timeLabels ? timeOfDayText(value.x()) : QString::number(value.x(), 'f', 1);
+  const double span = m_xAxis->max() - m_xAxis->min();
+  const QString x = m_timeLabels ? timeLabelText(value.x(), 1.0, span) : QString::number(value.x(), 'f', 1);
   m_cursorText->setText(QStringLiteral("X %1  Y %2").arg(x, QString::number(value.y(), 'g', 6)));
   m_cursorText->setPos(scenePos.x() + 4, area.top() + 2);
   m_cursorLine->show();
@@ -800,7 +824,7 @@ bool StripChart::SaveProperties(const std::string& path) {
   s.setValue("TitleColor", m_chart->titleBrush().color().name());
   s.setValue("BackgroundColor", m_background.name());
   s.setValue("PlotBackgroundColor", m_plotBackground.name());
-  s.setValue("HistoryCap", qulonglong(m_historyCap));
+  s.setValue("HistorySamples", qulonglong(m_history.limit()));
   s.endGroup();
   s.beginGroup("Legend");
   s.setValue("Visible", m_chart->legend()->isVisible());
@@ -857,7 +881,9 @@ bool StripChart::LoadProperties(const std::string& path) {
   m_chart->setTitleBrush(colour("TitleColor", m_chart->titleBrush().color()));
   setBackgroundColor(colour("BackgroundColor", m_background));
   setPlotBackgroundColor(colour("PlotBackgroundColor", m_plotBackground));
-  qulonglong cap = s.value("HistoryCap").toULongLong(&ok);
+  // Files of earlier versions hold "HistoryCap", the small limit of a history that was
+  // then a few hours long; it is not taken over.
+  qulonglong cap = s.value("HistorySamples").toULongLong(&ok);
   if (ok && cap >= 2) setHistoryCap(size_t(cap));
   s.endGroup();
 

@@ -10,11 +10,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "chart/history.h"
 #include "chart/plotchart.h"
 
 class QAction;
@@ -29,17 +29,23 @@ class QValueAxis;
 
 namespace chart {
 
-/// A strip chart that keeps up with a live feed for as long as the session runs.
+/// A strip chart that keeps a whole deployment and keeps up with a live feed.
 ///
-/// AddXY only appends to the channel's history; the drawing is done at most every
+/// AddXY only appends to the history (a chart::History: every point at full rate, about
+/// 20 bytes a sample for four channels); the drawing is done at most every
 /// kRedrawIntervalMs (only when something changed, only while the chart is visible) or by
-/// redrawNow(). A redraw takes the points in the visible X range, thins them to min/max
-/// per pixel column when there are more than two per column, and replaces each series
-/// at once, so a redraw costs the same after a day as after a minute.
+/// redrawNow(). A redraw takes, per channel, the points in the visible X range, or when
+/// there are more than two per pixel column the lowest and highest point of each column
+/// (found through the history's summaries, not by visiting every point), and replaces each
+/// series at once: a redraw of a whole week costs about what a minute costs, and a spike
+/// of one sample shows at every zoom.
 ///
-/// History: each channel keeps its newest historyCap() points (kDefaultHistoryCap, about
-/// 2.8 hours at 10 samples a second); older points are dropped first. Points with a
-/// non-finite X or Y are ignored. Channel indexes outside 0..ChannelCount()-1 are ignored.
+/// History: the newest historyCap() samples are kept (kDefaultHistoryCap, eight days at
+/// 10 samples a second); older ones are dropped first. Points with a non-finite X or Y are
+/// ignored. Channel indexes outside 0..ChannelCount()-1 are ignored.
+///
+/// The legend shows each channel's title, followed by its units in brackets unless the
+/// title already ends with them; a channel can be left out of the legend.
 ///
 /// Tracking: while on, the X axis follows the newest X (by default ScrollSmooth over a
 /// span of 100) and the Y axis follows the data in view (by default ScaleMinMax; the plot
@@ -49,7 +55,7 @@ class StripChart : public QWidget, public PlotChart {
   Q_OBJECT
 
  public:
-  static constexpr size_t kDefaultHistoryCap = 100000;
+  static constexpr size_t kDefaultHistoryCap = History::kDefaultLimit;
   static constexpr int kRedrawIntervalMs = 200;
   static constexpr double kDefaultXSpan = 100.0;
 
@@ -63,6 +69,11 @@ class StripChart : public QWidget, public PlotChart {
   void SetChannelColor(int channel, uint32_t bgr) override;
   void SetChannelTitle(int channel, const std::string& title) override;
   std::string ChannelTitle(int channel) const override;
+  void SetChannelUnits(int channel, const std::string& units) override;
+  void SetChannelInLegend(int channel, bool shown) override;
+  /// The text the legend shows for a channel (title and units).
+  QString legendText(int channel) const;
+  bool channelInLegend(int channel) const;
   void AddXY(int channel, double x, double y) override;
   void ClearAllData() override;
   /// Suspect points get an orange ring, failed ones a red cross, in two legend entries.
@@ -74,8 +85,11 @@ class StripChart : public QWidget, public PlotChart {
   /// Only axis 0 exists; other indexes are ignored.
   void SetXAxisTrackingStyle(int axis, TrackingStyle style) override;
   void SetYAxisTrackingStyle(int axis, TrackingStyle style) override;
+  void SetXAxisTitle(const std::string& text) override;
+  void SetYAxisTitle(const std::string& text) override;
   /// Swaps the X axis for one that labels its ticks as times of day (at round steps of
-  /// seconds, minutes or hours) or back to the numbered one; tracking resumes.
+  /// seconds, minutes or hours; with the date once the view spans more than a day) or back
+  /// to the numbered one; tracking resumes.
   void SetXAxisTimeLabels(bool on) override;
   /// Only toolbar 0 exists; other indexes are ignored.
   void SetToolBarShowEditButton(int toolbar, bool show) override;
@@ -95,15 +109,23 @@ class StripChart : public QWidget, public PlotChart {
 
   // ---- Inspection and settings beyond the plot page's needs ----
   size_t pointCount(int channel) const;
-  size_t historyCap() const { return m_historyCap; }
-  /// At least 2; drops the oldest points of channels that hold more.
+  /// Samples kept (entries of the shared X base).
+  size_t historyCap() const { return m_history.limit(); }
+  /// At least 2; drops the oldest samples beyond it.
   void setHistoryCap(size_t cap);
+  const History& history() const { return m_history; }
+  /// Shows the whole history (pauses tracking), as the toolbar's "Show All" does.
+  void showAll();
   QColor channelColor(int channel) const;
   bool xAxisTimeLabels() const { return m_timeLabels; }
   /// The X axis labels shown in time-of-day mode, left to right (empty otherwise).
   QStringList xAxisTimeLabelTexts() const;
   /// "HH:MM:SS" of `seconds` modulo one day.
   static QString timeOfDayText(double seconds);
+  /// The label of a time `seconds` (counted from 1970-01-01 00:00, local offset included)
+  /// on an axis whose labels are `step` seconds apart and which spans `span` seconds:
+  /// "HH:MM:SS" up to a day, "MM-DD HH:MM" beyond, "YYYY-MM-DD" at steps of whole days.
+  static QString timeLabelText(double seconds, double step, double span);
   TrackingStyle xTrackingStyle() const { return m_xAxisState.style; }
   TrackingStyle yTrackingStyle() const { return m_yAxisState.style; }
   double xSpan() const { return m_xAxisState.span; }
@@ -145,16 +167,10 @@ class StripChart : public QWidget, public PlotChart {
  private:
   struct Channel {
     QLineSeries* series = nullptr;  ///< owned by the chart
-    std::deque<QPointF> points;
-    bool ordered = true;             ///< X never went down, so the history can be searched
-    std::string title;
-    bool titleShown = false;         ///< the legend already shows `title`
+    std::string title, units;
+    bool titleShown = false;         ///< the legend already shows `title` and `units`
+    bool inLegend = true;
     QColor colour;
-  };
-  /// The quality-control marks of one kind, over all channels.
-  struct Marks {
-    QScatterSeries* series = nullptr;  ///< owned by the chart; made with the first mark
-    std::deque<QPointF> points;
   };
   struct AxisState {
     TrackingStyle style = TrackingStyle::ScaleMinMax;
@@ -170,13 +186,15 @@ class StripChart : public QWidget, public PlotChart {
   void onSaveImageClicked();
   void updateCursor(const QPointF& viewportPos);
   bool validChannel(int channel) const { return channel >= 0 && channel < ChannelCount(); }
-  void collectVisible(Channel& ch, double xMin, double xMax, int columns, double& yLo,
-                      double& yHi);
   void setAxisRange(QValueAxis* axis, double lo, double hi);
   void labelTimeAxis(double lo, double hi);
   void styleAxis(QValueAxis* axis);
 
-  Marks m_marks[2];  ///< suspect, failed
+  /// The quality-control marks: channel 0 suspect, 1 failed (as points of a history of
+  /// their own, so a week of marks is drawn as quickly as a week of data).
+  History m_marks;
+  QScatterSeries* m_markSeries[2] = {nullptr, nullptr};  ///< owned by the chart; made with the first mark
+  QAction* m_showAllAction = nullptr;
   QChart* m_chart = nullptr;
   QChartView* m_view = nullptr;
   QToolBar* m_toolBar = nullptr;
@@ -192,9 +210,10 @@ class StripChart : public QWidget, public PlotChart {
   QGraphicsSimpleTextItem* m_cursorText = nullptr;
 
   std::vector<std::unique_ptr<Channel>> m_channels;
+  History m_history;
+  std::vector<Point> m_visible;
   QList<QPointF> m_scratch;
   QTimer m_redrawTimer;
-  size_t m_historyCap = kDefaultHistoryCap;
   AxisState m_xAxisState{TrackingStyle::ScrollSmooth, kDefaultXSpan};
   AxisState m_yAxisState{TrackingStyle::ScaleMinMax, 100.0};
   bool m_tracking = true;

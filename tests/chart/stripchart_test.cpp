@@ -22,6 +22,7 @@
 #include <QValueAxis>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -110,6 +111,50 @@ TEST_F(StripChartTest, TitlesReachTheLegendAtTheNextRedrawOnly) {
   EXPECT_TRUE(chart.redrawPending());
   redraw();
   EXPECT_EQ(chart.series(0)->name(), "CHL: 17 Counts");
+}
+
+TEST_F(StripChartTest, LegendShowsUnitsAndLeavesOutHiddenChannels) {
+  struct Case { const char* title; const char* units; const char* legend; } cases[] = {
+      {"bbp 470: 0.0123", "1/m", "bbp 470: 0.0123 [1/m]"},
+      {"CHL: 1234 Counts", "counts", "CHL: 1234 Counts"},  // already says it
+      {"iTemp: 21.5 C", "C", "iTemp: 21.5 C"},
+      {"CDOM:   12 ppb", "counts", "CDOM:   12 ppb [counts]"},
+      {"NTU: 3.20", "", "NTU: 3.20"},
+  };
+  for (const Case& c : cases) {
+    const int n = chart.AddChannel();
+    chart.SetChannelTitle(n, c.title);
+    chart.SetChannelUnits(n, c.units);
+    chart.AddXY(n, 1, n);
+  }
+  chart.SetChannelInLegend(2, false);
+  chart.SetXAxisTitle("Sample");
+  chart.SetYAxisTitle("1/m, counts");
+  redraw();
+  const auto markers = chart.chart()->legend()->markers();
+  ASSERT_EQ(markers.size(), qsizetype(std::size(cases)));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(markers[qsizetype(i)]->label().toStdString(), cases[i].legend);
+    EXPECT_EQ(chart.ChannelTitle(int(i)), cases[i].title) << "the title itself is kept";
+    EXPECT_EQ(markers[qsizetype(i)]->isVisible(), i != 2);
+  }
+  EXPECT_GT(chart.series(2)->count(), 0) << "a channel out of the legend is still drawn";
+  chart.SetChannelInLegend(2, true);
+  redraw();
+  EXPECT_TRUE(chart.chart()->legend()->markers(chart.series(2)).front()->isVisible());
+  // The titles stay with the axes when the X axis changes to times and back.
+  for (const bool times : {true, false}) {
+    chart.SetXAxisTimeLabels(times);
+    EXPECT_EQ(chart.xAxis()->titleText(), "Sample");
+  }
+  EXPECT_EQ(chart.yAxis()->titleText(), "1/m, counts");
+}
+
+TEST(StripChartTime, LabelsCarryTheDateWhenTheViewSpansMoreThanADay) {
+  const double t = 1765152000.0 + 13 * 3600 + 5 * 60 + 7;  // 2025-12-08 13:05:07
+  EXPECT_EQ(StripChart::timeLabelText(t, 60, 3600), "13:05:07");
+  EXPECT_EQ(StripChart::timeLabelText(t, 21600, 3 * 86400), "12-08 13:05");
+  EXPECT_EQ(StripChart::timeLabelText(t, 172800, 7 * 86400), "2025-12-08");
 }
 
 TEST_F(StripChartTest, BadChannelIndexesAndNonFinitePointsAreIgnored) {
@@ -252,27 +297,21 @@ TEST_F(StripChartTest, DenseDataIsThinnedPerPixelButKeepsSpikes) {
   EXPECT_DOUBLE_EQ(chart.yAxis()->max(), 5000);
 }
 
-TEST_F(StripChartTest, HistoryIsBoundedAndDropsTheOldest) {
+TEST_F(StripChartTest, HistoryKeepsSamplesUpToItsLimitAndDropsTheOldest) {
   chart.AddChannel();
   chart.AddChannel();
   chart.SetXAxisTrackingStyle(0, TrackingStyle::ScaleMinMax);
-  const size_t cap = StripChart::kDefaultHistoryCap;
-  ASSERT_EQ(chart.historyCap(), cap);
-  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
-  chart.AddXY(1, 7, 1);
-  EXPECT_EQ(chart.pointCount(0), cap);
-  EXPECT_EQ(chart.pointCount(1), 1u);
-  chart.ClearAllData();
-  chart.AddXY(1, 7, 1);
-  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
+  EXPECT_GE(chart.historyCap(), size_t(7 * 86400 * 10));  // a week at 10 samples a second
+  chart.setHistoryCap(1000);
+  // Both channels of a sample share one entry: 1050 samples, 1000 kept of each channel.
+  for (int i = 0; i < 1050; ++i) {
+    chart.AddXY(0, i, 1.0);
+    chart.AddXY(1, i, 2.0);
+  }
+  EXPECT_EQ(chart.pointCount(0), 1000u);
+  EXPECT_EQ(chart.pointCount(1), 1000u);
   redraw();
-  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 7);
-
-  chart.RemoveAllChannels();
-  chart.AddChannel();
-  for (size_t i = 0; i < cap + 50; ++i) chart.AddXY(0, double(i), 1.0);
-  redraw();
-  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 50);  // the oldest kept point
+  EXPECT_DOUBLE_EQ(chart.xAxis()->min(), 50);  // the oldest kept sample
   chart.setHistoryCap(10);
   EXPECT_EQ(chart.pointCount(0), 10u);
 }

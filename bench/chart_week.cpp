@@ -1,0 +1,198 @@
+// A week of a deployment in the plot: 10 samples a second for 7 days into four channels
+// (three backscatter wavelengths and chlorophyll), through app::PlotPage and the real
+// strip chart, offscreen, with the X axis on the host's time.
+//
+// Reported, after the first hour and at the end of the week, the repaint (redraw, pending
+// events, render into an image; CPU time, median of 15) of three views: the live view
+// that tracks the newest data, the whole session ("Show All"), and one minute in the
+// middle. Then the ratios end / first hour, the cost of appending a sample (median per
+// block of 100,000 samples, first and last block), the history's bytes and the
+// process's resident memory.
+//
+// Targets: whole-week and one-minute repaint under 50 ms, ratios at most 1.5, appending
+// as cheap at the end as at the start (ratio at most 1.5), peak RSS at most 300 MB.
+//
+//   bench_chart_week [--days N] [--rate HZ] [--check]
+//
+// --check makes the exit status 1 when a target is missed.
+#include <QApplication>
+#include <QImage>
+#include <QValueAxis>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "app/plotpage.h"
+#include "app/viewmodel.h"
+#include "benchutil.h"
+#include "chart/stripchart.h"
+#include "measure/deviceconfig.h"
+#include "measure/engunits.h"
+#include "measure/kinds.h"
+#include "measure/sample.h"
+#include "measure/statistics.h"
+
+namespace {
+
+using benchutil::cpuSeconds;
+using benchutil::median;
+
+struct Repaints {
+  double live = 0, whole = 0, minute = 0;
+};
+
+/// Median CPU time of a full repaint of the chart as it stands, in ms.
+double repaintMs(chart::StripChart& chart, QImage& frame) {
+  std::vector<double> times;
+  for (int i = 0; i < 15; ++i) {
+    const double t0 = cpuSeconds();
+    chart.redrawNow();
+    QApplication::processEvents();
+    chart.render(&frame);
+    times.push_back(cpuSeconds() - t0);
+  }
+  return median(times) * 1e3;
+}
+
+Repaints measureViews(chart::StripChart& chart, QImage& frame, double firstX, double lastX) {
+  Repaints r;
+  chart.setTracking(true);
+  r.live = repaintMs(chart, frame);
+  chart.showAll();
+  r.whole = repaintMs(chart, frame);
+  const double mid = (firstX + lastX) / 2;
+  chart.xAxis()->setRange(mid, mid + 60.0);
+  r.minute = repaintMs(chart, frame);
+  chart.setTracking(true);
+  chart.redrawNow();
+  return r;
+}
+
+/// A deterministic, slightly noisy signal.
+struct Signal {
+  uint32_t state = 12345;
+  double noise() {
+    state = state * 1664525u + 1013904223u;
+    return double(state >> 8) / double(1u << 24) - 0.5;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long days = std::max(1L, benchutil::argValue(argc, argv, "--days", 7));
+  const long rate = std::max(1L, benchutil::argValue(argc, argv, "--rate", 10));
+  const bool check = benchutil::hasFlag(argc, argv, "--check");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+
+  measure::DeviceConfig config;
+  const int kinds[] = {measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl};
+  const int columns = int(std::size(kinds));
+  for (int c = 0; c < columns; ++c) config.ColumnKind[size_t(c)] = kinds[c];
+  config.DataFieldCount = columns;
+  config.MeterTitle = "A week at sea";
+  const int waves[] = {470, 532, 650};
+  for (int i = 0; i < 3; ++i) {
+    config.KindWavelength[size_t(7 + i)] = waves[i];
+    config.KindColour[size_t(7 + i)] = measure::WavelengthColour(waves[i]);
+    config.KindScale[size_t(7 + i)] = 1.8e-6;
+    config.KindOffset[size_t(7 + i)] = 50;
+  }
+  config.KindScale[measure::KindChl] = 0.0073;
+  config.KindOffset[measure::KindChl] = 48;
+
+  measure::SampleState sample;
+  measure::EngValues eng;
+  measure::Statistics stats;
+  app::PlotChoices choices;
+  choices.PlotType = 1;
+  choices.BBPlotChoice = 2;
+  choices.XAxisChoice = 1;
+  app::ViewModel view;
+  bool powerUser = false;
+
+  chart::StripChart chart;
+  chart.resize(1000, 560);
+  chart.show();
+  app::PlotPage page(chart, view, config, sample, eng, stats, choices, powerUser);
+  const double start = 1780272000.0;  // a local midnight in June 2026, in seconds
+  double now = start;
+  page.setHostSeconds([&now] { return now; });
+  page.PrepareChart();
+  page.ResetKindCounters();
+  page.UpdatePlotOptions(columns);
+  page.BuildPlotChannels(columns);
+  chart.SetXAxisTimeLabels(true);
+  QApplication::processEvents();
+  QImage frame(chart.size(), QImage::Format_ARGB32_Premultiplied);
+  for (int warm = 0; warm < 3; ++warm) chart.render(&frame);
+
+  const long samples = days * 86400 * rate, hour = 3600 * rate, block = 100000;
+  std::printf("chart_week: %ld days at %ld Hz, %ld samples, %d channels\n", days, rate, samples,
+              chart.ChannelCount());
+  Signal signal;
+  std::vector<double> blockNs;
+  double blockStart = cpuSeconds(), blockCpu = 0;
+  long blockSamples = 0;
+  Repaints first{}, last{};
+  for (long i = 0; i < samples; ++i) {
+    now = start + double(i) / double(rate) + 0.002 * signal.noise();  // a host clock with jitter
+    const double t = double(i) / double(rate);
+    const double load = 1.0 + 0.5 * std::sin(t / 5400.0) + 0.2 * std::sin(t / 600.0);
+    for (int w = 0; w < 3; ++w)
+      sample.KindCounts[size_t(7 + w)] = 50 + load * (2600.0 - 500.0 * w) + 20 * signal.noise();
+    if (i % 50000 == 25000) sample.KindCounts[8] = 4100;  // a bubble now and then
+    sample.KindCounts[measure::KindChl] = 48 + 300 * (1.5 + std::sin(t / 43200.0)) + 8 * signal.noise();
+    sample.ElapsedSample = double(i + 1);
+    measure::ConvertToEngineering(config, sample, eng);
+    page.ShowSampleValues(columns, choices.PlotType);
+
+    ++blockSamples;
+    if ((i + 1) % block == 0) {
+      const double t1 = cpuSeconds();
+      blockNs.push_back((blockCpu + t1 - blockStart) / double(blockSamples) * 1e9);
+      blockStart = t1, blockCpu = 0, blockSamples = 0;
+    }
+    if (i + 1 == hour) {
+      blockCpu += cpuSeconds() - blockStart;  // the repaints are not appending
+      first = measureViews(chart, frame, start, now);
+      blockStart = cpuSeconds();
+    }
+    if ((i + 1) % (samples / 7) == 0) {
+      std::printf("  day %4.1f  RSS %6.1f MB  history %6.1f MB\n", double(i + 1) / double(86400 * rate),
+                  benchutil::currentRssMb(), double(chart.history().bytesUsed()) / 1048576.0);
+      std::fflush(stdout);
+    }
+  }
+  last = measureViews(chart, frame, start, now);
+
+  const double appendFirst = blockNs.empty() ? 0 : blockNs.front();
+  const double appendLast = blockNs.empty() ? 0 : blockNs.back();
+  const double appendMedian = median(blockNs);
+  auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  std::printf("repaint (CPU ms, median of 15)   after 1 h   after %ld d   ratio\n", days);
+  std::printf("  live view (tracking)          %9.2f   %10.2f   %5.2f\n", first.live, last.live,
+              ratio(last.live, first.live));
+  std::printf("  whole session (Show All)      %9.2f   %10.2f   %5.2f\n", first.whole, last.whole,
+              ratio(last.whole, first.whole));
+  std::printf("  one minute                    %9.2f   %10.2f   %5.2f\n", first.minute, last.minute,
+              ratio(last.minute, first.minute));
+  std::printf("append through the plot page: %.0f ns/sample first block, %.0f last, %.0f median (ratio %.2f)\n",
+              appendFirst, appendLast, appendMedian, ratio(appendLast, appendFirst));
+  std::printf("points kept per channel %zu; history %.1f MB; RSS now %.1f MB, peak %.1f MB\n",
+              chart.pointCount(0), double(chart.history().bytesUsed()) / 1048576.0,
+              benchutil::currentRssMb(), benchutil::peakRssMb());
+
+  const bool repaintOk = last.whole < 50 && last.minute < 50;
+  const bool ratioOk = ratio(last.live, first.live) <= 1.5 && ratio(last.whole, first.whole) <= 1.5 &&
+                       ratio(last.minute, first.minute) <= 1.5;
+  const bool appendOk = ratio(appendLast, appendFirst) <= 1.5;
+  const bool memoryOk = benchutil::peakRssMb() <= 300;
+  std::printf("targets: repaint < 50 ms %s; ratios <= 1.5 %s; append O(1) %s; peak RSS <= 300 MB %s\n",
+              repaintOk ? "met" : "MISSED", ratioOk ? "met" : "MISSED", appendOk ? "met" : "MISSED",
+              memoryOk ? "met" : "MISSED");
+  return check && !(repaintOk && ratioOk && appendOk && memoryOk) ? 1 : 0;
+}

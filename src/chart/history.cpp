@@ -1,0 +1,326 @@
+#include "chart/history.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace chart {
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+/// A finite double as the nearest float, huge values held at the float's limits.
+float toFloat(double y) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  return static_cast<float>(std::clamp(y, -kMax, kMax));
+}
+
+}  // namespace
+
+/// One channel's values in one chunk, with their summaries: the lowest and highest value
+/// of every kFine and kCoarse entries and of the chunk, each with where it is (the first
+/// of equal values), so that finding an extreme's point needs no search.
+struct History::Block {
+  static constexpr size_t kFines = kChunk / kFine, kCoarses = kChunk / kCoarse;
+  float values[kChunk];
+  float fineLo[kFines], fineHi[kFines];
+  float coarseLo[kCoarses], coarseHi[kCoarses];
+  float lo = kInf, hi = -kInf;
+  uint8_t fineAt[kFines];                   ///< offsets within the fine unit: low in 0..3, high in 4..7
+  uint8_t coarseLoAt[kCoarses], coarseHiAt[kCoarses];  ///< offsets within the coarse unit
+  uint16_t loAt = 0, hiAt = 0;              ///< offsets within the chunk
+
+  Block() {
+    std::fill(std::begin(values), std::end(values), kNaN);
+    std::fill(std::begin(fineLo), std::end(fineLo), kInf);
+    std::fill(std::begin(fineHi), std::end(fineHi), -kInf);
+    std::fill(std::begin(coarseLo), std::end(coarseLo), kInf);
+    std::fill(std::begin(coarseHi), std::end(coarseHi), -kInf);
+    std::fill(std::begin(fineAt), std::end(fineAt), uint8_t(0));
+    std::fill(std::begin(coarseLoAt), std::end(coarseLoAt), uint8_t(0));
+    std::fill(std::begin(coarseHiAt), std::end(coarseHiAt), uint8_t(0));
+  }
+  /// Values are set in the order of their offsets, so a strictly lower (higher) value is
+  /// the one to remember.
+  void set(size_t at, float v) {
+    values[at] = v;
+    const size_t f = at / kFine, c = at / kCoarse;
+    if (v < fineLo[f]) fineLo[f] = v, fineAt[f] = uint8_t((fineAt[f] & 0xf0) | (at % kFine));
+    if (v > fineHi[f]) fineHi[f] = v, fineAt[f] = uint8_t((fineAt[f] & 0x0f) | ((at % kFine) << 4));
+    if (v < coarseLo[c]) coarseLo[c] = v, coarseLoAt[c] = uint8_t(at % kCoarse);
+    if (v > coarseHi[c]) coarseHi[c] = v, coarseHiAt[c] = uint8_t(at % kCoarse);
+    if (v < lo) lo = v, loAt = uint16_t(at);
+    if (v > hi) hi = v, hiAt = uint16_t(at);
+  }
+};
+
+struct History::Chunk {
+  double x[kChunk];
+  std::vector<std::unique_ptr<Block>> blocks;  ///< per channel; null: no value here
+
+  const Block* block(int channel) const {
+    return size_t(channel) < blocks.size() ? blocks[size_t(channel)].get() : nullptr;
+  }
+};
+
+History::History() = default;
+History::~History() = default;
+
+void History::setChannelCount(int channels) {
+  channels = std::max(0, channels);
+  const bool fewer = channels < m_channels;
+  m_channels = channels;
+  if (fewer) {
+    clear();
+    return;
+  }
+  // New channels have no value anywhere yet; the blocks of a chunk grow when used.
+  m_counts.resize(size_t(m_channels), 0);
+  m_filled.resize(size_t(m_channels), false);
+}
+
+void History::clear() {
+  m_chunks.clear();
+  m_firstChunk = 0;
+  m_front = m_end = 0;
+  m_runStarts.clear();
+  m_counts.assign(size_t(m_channels), 0);
+  m_filled.assign(size_t(m_channels), false);
+  m_lastX = 0;
+}
+
+History::Chunk& History::chunkOf(int64_t index) const {
+  return *m_chunks[size_t(index / int64_t(kChunk) - m_firstChunk)];
+}
+
+double History::xAt(int64_t index) const { return chunkOf(index).x[size_t(index % int64_t(kChunk))]; }
+
+float History::valueAt(int channel, int64_t index) const {
+  const Block* b = chunkOf(index).block(channel);
+  return b ? b->values[size_t(index % int64_t(kChunk))] : kNaN;
+}
+
+bool History::add(int channel, double x, double y) {
+  if (channel < 0 || channel >= m_channels || !std::isfinite(x) || !std::isfinite(y)) return false;
+  if (empty() || x != m_lastX || m_filled[size_t(channel)]) openEntry(x);
+  Chunk& chunk = chunkOf(m_end - 1);
+  if (chunk.blocks.size() <= size_t(channel)) chunk.blocks.resize(size_t(m_channels));
+  auto& block = chunk.blocks[size_t(channel)];
+  if (!block) block = std::make_unique<Block>();
+  block->set(size_t((m_end - 1) % int64_t(kChunk)), toFloat(y));
+  m_filled[size_t(channel)] = true;
+  ++m_counts[size_t(channel)];
+  return true;
+}
+
+void History::openEntry(double x) {
+  if (!empty() && x < m_lastX) m_runStarts.push_back(m_end);
+  if (m_end == (m_firstChunk + int64_t(m_chunks.size())) * int64_t(kChunk)) {
+    auto chunk = std::make_unique<Chunk>();
+    chunk->blocks.resize(size_t(m_channels));
+    m_chunks.push_back(std::move(chunk));
+  }
+  chunkOf(m_end).x[size_t(m_end % int64_t(kChunk))] = x;
+  ++m_end;
+  m_lastX = x;
+  std::fill(m_filled.begin(), m_filled.end(), false);
+  while (size() > m_limit) dropOldest();
+}
+
+void History::dropOldest() {
+  for (int c = 0; c < m_channels; ++c)
+    if (!std::isnan(valueAt(c, m_front))) --m_counts[size_t(c)];
+  ++m_front;
+  if (m_front % int64_t(kChunk) == 0) {
+    m_chunks.pop_front();
+    ++m_firstChunk;
+  }
+  while (!m_runStarts.empty() && m_runStarts.front() <= m_front) m_runStarts.pop_front();
+}
+
+size_t History::pointCount(int channel) const {
+  return channel >= 0 && channel < m_channels ? m_counts[size_t(channel)] : 0;
+}
+
+void History::setLimit(size_t entries) {
+  m_limit = std::max<size_t>(entries, 2);
+  while (size() > m_limit) dropOldest();
+}
+
+size_t History::runCount() const { return empty() ? 0 : m_runStarts.size() + 1; }
+
+std::vector<History::Run> History::runs() const {
+  std::vector<Run> out;
+  if (empty()) return out;
+  int64_t begin = m_front;
+  for (int64_t start : m_runStarts) {
+    out.push_back({begin, start});
+    begin = start;
+  }
+  out.push_back({begin, m_end});
+  return out;
+}
+
+bool History::xExtent(double& lo, double& hi) const {
+  if (empty()) return false;
+  lo = std::numeric_limits<double>::infinity();
+  hi = -lo;
+  for (const Run& run : runs()) {
+    lo = std::min(lo, xAt(run.begin));
+    hi = std::max(hi, xAt(run.end - 1));
+  }
+  return true;
+}
+
+int64_t History::lowerBound(const Run& run, double x, bool strict) const {
+  int64_t lo = run.begin, hi = run.end;
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    const double v = xAt(mid);
+    if (strict ? v <= x : v < x) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+History::Extreme History::extreme(int channel, int64_t begin, int64_t end) const {
+  Extreme e{kInf, -kInf};
+  int64_t i = begin;
+  while (i < end) {
+    const int64_t chunkStart = i - i % int64_t(kChunk);
+    const size_t stop = size_t(std::min(end, chunkStart + int64_t(kChunk)) - chunkStart);
+    size_t at = size_t(i - chunkStart);
+    i = chunkStart + int64_t(stop);
+    const Block* b = chunkOf(chunkStart).block(channel);
+    if (!b) continue;
+    // Strict comparisons: of equal values the first one is kept. NaN compares false.
+    auto take = [&](float l, size_t lAt, float h, size_t hAt) {
+      if (l < e.lo) e.lo = l, e.loAt = chunkStart + int64_t(lAt);
+      if (h > e.hi) e.hi = h, e.hiAt = chunkStart + int64_t(hAt);
+    };
+    auto raw = [&](size_t to) {
+      for (; at < to; ++at) take(b->values[at], at, b->values[at], at);
+    };
+    auto fines = [&](size_t to) {
+      for (; at + kFine <= to; at += kFine) {
+        const size_t f = at / kFine;
+        take(b->fineLo[f], at + (b->fineAt[f] & 0x0f), b->fineHi[f], at + (b->fineAt[f] >> 4));
+      }
+    };
+    if (at == 0 && stop == kChunk) {
+      take(b->lo, b->loAt, b->hi, b->hiAt);
+      continue;
+    }
+    // Up the levels to the first coarse boundary, across, and down again to the end.
+    raw(std::min(stop, (at + kFine - 1) / kFine * kFine));
+    fines(std::min(stop, (at + kCoarse - 1) / kCoarse * kCoarse));
+    for (; at + kCoarse <= stop; at += kCoarse) {
+      const size_t c = at / kCoarse;
+      take(b->coarseLo[c], at + b->coarseLoAt[c], b->coarseHi[c], at + b->coarseHiAt[c]);
+    }
+    fines(stop);
+    raw(stop);
+  }
+  return e;
+}
+
+History::Extremes History::extremes(int channel, double xLo, double xHi) const {
+  Extremes out;
+  if (channel < 0 || channel >= m_channels) return out;
+  for (const Run& run : runs()) {
+    const Extreme e = extreme(channel, lowerBound(run, xLo, false), lowerBound(run, xHi, false));
+    if (e.loAt < 0) continue;
+    if (!out.found || e.lo < out.low.y) out.low = {xAt(e.loAt), e.lo};
+    if (!out.found || e.hi > out.high.y) out.high = {xAt(e.hiAt), e.hi};
+    out.found = true;
+  }
+  return out;
+}
+
+int64_t History::seek(const Run& run, double x) const {
+  if (run.begin >= run.end) return run.begin;
+  const double x0 = xAt(run.begin), x1 = xAt(run.end - 1);
+  if (!(x > x0)) return run.begin;
+  if (x > x1) return run.end;
+  const double guess = double(run.end - 1 - run.begin) * (x - x0) / (x1 - x0);
+  int64_t at = run.begin + std::clamp<int64_t>(int64_t(guess), 0, run.end - 1 - run.begin);
+  // Widen a bracket [lo, hi) around the guess until xAt(lo) < x <= xAt(hi), then halve it.
+  int64_t lo = at, hi = at, step = 1;
+  if (xAt(at) < x) {
+    while (hi < run.end && xAt(hi) < x) lo = hi, hi = std::min(run.end, hi + step), step *= 2;
+  } else {
+    while (lo > run.begin && !(xAt(lo) < x)) hi = lo, lo = std::max(run.begin, lo - step), step *= 2;
+    if (!(xAt(lo) < x)) return lo;
+  }
+  return lowerBound({lo + 1, hi}, x, false);
+}
+
+History::View History::view(double xLo, double xHi, int columns) const {
+  View v;
+  if (!(xHi >= xLo)) return v;
+  columns = std::max(columns, 1);
+  for (const Run& run : runs()) {
+    View::Part part{run, lowerBound(run, xLo, false), lowerBound(run, xHi, true), {}};
+    if (part.b - part.a > 2 * int64_t(columns)) {
+      // Column j holds the X in [xLo + j w, xLo + (j + 1) w); the last one takes xHi too.
+      const double width = (xHi - xLo) / double(columns);
+      part.edges.reserve(size_t(columns) + 1);
+      part.edges.push_back(part.a);
+      for (int j = 1; j < columns; ++j)
+        part.edges.push_back(std::max(part.edges.back(), seek({part.edges.back(), part.b}, xLo + width * j)));
+      part.edges.push_back(part.b);
+    }
+    v.parts.push_back(std::move(part));
+  }
+  return v;
+}
+
+void History::visible(const View& view, int channel, std::vector<Point>& out, double& yLo, double& yHi) const {
+  if (channel < 0 || channel >= m_channels) return;
+  auto push = [&](int64_t i, float v, bool inView) {
+    out.push_back({xAt(i), v});
+    if (inView) yLo = std::min(yLo, double(v)), yHi = std::max(yHi, double(v));
+  };
+  // The nearest value within a chunk's length of `from`, going back (step -1) or on.
+  auto nearest = [&](const Run& run, int64_t from, int step) -> int64_t {
+    for (int64_t i = from, n = 0; i >= run.begin && i < run.end && n < int64_t(kChunk); i += step, ++n)
+      if (!std::isnan(valueAt(channel, i))) return i;
+    return -1;
+  };
+  for (const View::Part& part : view.parts) {
+    const int64_t a = part.a, b = part.b;
+    const int64_t before = a > part.run.begin ? nearest(part.run, a - 1, -1) : -1;
+    const int64_t after = b < part.run.end ? nearest(part.run, b, +1) : -1;
+    if (a == b && (before < 0 || after < 0)) continue;  // nothing in view, no line across it
+    if (before >= 0) push(before, valueAt(channel, before), false);
+    if (part.edges.empty()) {
+      for (int64_t i = a; i < b; ++i) {
+        const float v = valueAt(channel, i);
+        if (!std::isnan(v)) push(i, v, true);
+      }
+    } else {
+      for (size_t j = 0; j + 1 < part.edges.size(); ++j) {
+        if (part.edges[j] == part.edges[j + 1]) continue;
+        const Extreme e = extreme(channel, part.edges[j], part.edges[j + 1]);
+        if (e.loAt < 0) continue;
+        const int64_t first = std::min(e.loAt, e.hiAt), second = std::max(e.loAt, e.hiAt);
+        push(first, valueAt(channel, first), true);
+        if (second != first) push(second, valueAt(channel, second), true);
+      }
+    }
+    if (after >= 0) push(after, valueAt(channel, after), false);
+  }
+}
+
+size_t History::bytesUsed() const {
+  size_t bytes = 0;
+  for (const auto& chunk : m_chunks) {
+    bytes += sizeof(Chunk) + chunk->blocks.capacity() * sizeof(void*);
+    for (const auto& block : chunk->blocks)
+      if (block) bytes += sizeof(Block);
+  }
+  return bytes;
+}
+
+}  // namespace chart
