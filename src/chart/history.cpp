@@ -23,20 +23,21 @@ float toFloat(double y) {
 /// of equal values), so that finding an extreme's point needs no search.
 struct History::Block {
   static constexpr size_t kFines = kChunk / kFine, kCoarses = kChunk / kCoarse;
+  struct Span {
+    float lo = kInf, hi = -kInf;
+  };
   float values[kChunk];
-  float fineLo[kFines], fineHi[kFines];
-  float coarseLo[kCoarses], coarseHi[kCoarses];
-  float lo = kInf, hi = -kInf;
-  uint8_t fineAt[kFines];                   ///< offsets within the fine unit: low in 0..3, high in 4..7
+  // The summaries lie together, lows beside highs, so that a column's worth of them is a
+  // few cache lines; where each extreme is comes apart, read only for the winner.
+  Span fine[kFines];
+  Span coarse[kCoarses];
+  Span whole;
+  uint8_t fineAt[kFines];  ///< offsets within the fine unit: low in bits 0..3, high in 4..7
   uint8_t coarseLoAt[kCoarses], coarseHiAt[kCoarses];  ///< offsets within the coarse unit
-  uint16_t loAt = 0, hiAt = 0;              ///< offsets within the chunk
+  uint16_t loAt = 0, hiAt = 0;                          ///< offsets within the chunk
 
   Block() {
     std::fill(std::begin(values), std::end(values), kNaN);
-    std::fill(std::begin(fineLo), std::end(fineLo), kInf);
-    std::fill(std::begin(fineHi), std::end(fineHi), -kInf);
-    std::fill(std::begin(coarseLo), std::end(coarseLo), kInf);
-    std::fill(std::begin(coarseHi), std::end(coarseHi), -kInf);
     std::fill(std::begin(fineAt), std::end(fineAt), uint8_t(0));
     std::fill(std::begin(coarseLoAt), std::end(coarseLoAt), uint8_t(0));
     std::fill(std::begin(coarseHiAt), std::end(coarseHiAt), uint8_t(0));
@@ -46,12 +47,19 @@ struct History::Block {
   void set(size_t at, float v) {
     values[at] = v;
     const size_t f = at / kFine, c = at / kCoarse;
-    if (v < fineLo[f]) fineLo[f] = v, fineAt[f] = uint8_t((fineAt[f] & 0xf0) | (at % kFine));
-    if (v > fineHi[f]) fineHi[f] = v, fineAt[f] = uint8_t((fineAt[f] & 0x0f) | ((at % kFine) << 4));
-    if (v < coarseLo[c]) coarseLo[c] = v, coarseLoAt[c] = uint8_t(at % kCoarse);
-    if (v > coarseHi[c]) coarseHi[c] = v, coarseHiAt[c] = uint8_t(at % kCoarse);
-    if (v < lo) lo = v, loAt = uint16_t(at);
-    if (v > hi) hi = v, hiAt = uint16_t(at);
+    if (v < fine[f].lo) fine[f].lo = v, fineAt[f] = uint8_t((fineAt[f] & 0xf0) | (at % kFine));
+    if (v > fine[f].hi) fine[f].hi = v, fineAt[f] = uint8_t((fineAt[f] & 0x0f) | ((at % kFine) << 4));
+    if (v < coarse[c].lo) coarse[c].lo = v, coarseLoAt[c] = uint8_t(at % kCoarse);
+    if (v > coarse[c].hi) coarse[c].hi = v, coarseHiAt[c] = uint8_t(at % kCoarse);
+    if (v < whole.lo) whole.lo = v, loAt = uint16_t(at);
+    if (v > whole.hi) whole.hi = v, hiAt = uint16_t(at);
+  }
+  /// Where the low (high) of the unit of `length` entries starting at `at` is.
+  size_t extremeAt(size_t at, size_t length, bool low) const {
+    if (length == kChunk) return low ? loAt : hiAt;
+    if (length == kCoarse) return at + (low ? coarseLoAt[at / kCoarse] : coarseHiAt[at / kCoarse]);
+    if (length == kFine) return at + (low ? fineAt[at / kFine] & 0x0f : fineAt[at / kFine] >> 4);
+    return at;
   }
 };
 
@@ -133,7 +141,7 @@ void History::dropOldest() {
     if (!std::isnan(valueAt(c, m_front))) --m_counts[size_t(c)];
   ++m_front;
   if (m_front % int64_t(kChunk) == 0) {
-    m_chunks.pop_front();
+    m_chunks.erase(m_chunks.begin());  // a few thousand pointers at most, once per chunk
     ++m_firstChunk;
   }
   while (!m_runStarts.empty() && m_runStarts.front() <= m_front) m_runStarts.pop_front();
@@ -186,6 +194,12 @@ int64_t History::lowerBound(const Run& run, double x, bool strict) const {
 
 History::Extreme History::extreme(int channel, int64_t begin, int64_t end) const {
   Extreme e{kInf, -kInf};
+  // The unit that holds the best low / high so far: its block, chunk, offset and length.
+  struct Unit {
+    const Block* block = nullptr;
+    int64_t chunkStart = 0;
+    size_t at = 0, length = 0;
+  } low, high;
   int64_t i = begin;
   while (i < end) {
     const int64_t chunkStart = i - i % int64_t(kChunk);
@@ -195,33 +209,29 @@ History::Extreme History::extreme(int channel, int64_t begin, int64_t end) const
     const Block* b = chunkOf(chunkStart).block(channel);
     if (!b) continue;
     // Strict comparisons: of equal values the first one is kept. NaN compares false.
-    auto take = [&](float l, size_t lAt, float h, size_t hAt) {
-      if (l < e.lo) e.lo = l, e.loAt = chunkStart + int64_t(lAt);
-      if (h > e.hi) e.hi = h, e.hiAt = chunkStart + int64_t(hAt);
+    auto take = [&](float l, float h, size_t length) {
+      if (l < e.lo) e.lo = l, low = {b, chunkStart, at, length};
+      if (h > e.hi) e.hi = h, high = {b, chunkStart, at, length};
     };
     auto raw = [&](size_t to) {
-      for (; at < to; ++at) take(b->values[at], at, b->values[at], at);
+      for (; at < to; ++at) take(b->values[at], b->values[at], 1);
     };
     auto fines = [&](size_t to) {
-      for (; at + kFine <= to; at += kFine) {
-        const size_t f = at / kFine;
-        take(b->fineLo[f], at + (b->fineAt[f] & 0x0f), b->fineHi[f], at + (b->fineAt[f] >> 4));
-      }
+      for (; at + kFine <= to; at += kFine) take(b->fine[at / kFine].lo, b->fine[at / kFine].hi, kFine);
     };
     if (at == 0 && stop == kChunk) {
-      take(b->lo, b->loAt, b->hi, b->hiAt);
+      take(b->whole.lo, b->whole.hi, kChunk);
       continue;
     }
     // Up the levels to the first coarse boundary, across, and down again to the end.
     raw(std::min(stop, (at + kFine - 1) / kFine * kFine));
     fines(std::min(stop, (at + kCoarse - 1) / kCoarse * kCoarse));
-    for (; at + kCoarse <= stop; at += kCoarse) {
-      const size_t c = at / kCoarse;
-      take(b->coarseLo[c], at + b->coarseLoAt[c], b->coarseHi[c], at + b->coarseHiAt[c]);
-    }
+    for (; at + kCoarse <= stop; at += kCoarse) take(b->coarse[at / kCoarse].lo, b->coarse[at / kCoarse].hi, kCoarse);
     fines(stop);
     raw(stop);
   }
+  if (low.block) e.loAt = low.chunkStart + int64_t(low.block->extremeAt(low.at, low.length, true));
+  if (high.block) e.hiAt = high.chunkStart + int64_t(high.block->extremeAt(high.at, high.length, false));
   return e;
 }
 
@@ -270,6 +280,17 @@ History::View History::view(double xLo, double xHi, int columns) const {
       for (int j = 1; j < columns; ++j)
         part.edges.push_back(std::max(part.edges.back(), seek({part.edges.back(), part.b}, xLo + width * j)));
       part.edges.push_back(part.b);
+      // Where a column holds hundreds of samples its edges move to the nearest summary unit
+      // (by at most half a unit, a fraction of a pixel): a column is then read from the
+      // summaries alone, a few cache lines instead of a few dozen.
+      const int64_t perColumn = (part.b - part.a) / columns;
+      const int64_t unit = perColumn >= 4 * int64_t(kCoarse) ? int64_t(kCoarse)
+                           : perColumn >= 4 * int64_t(kFine) ? int64_t(kFine)
+                                                             : 1;
+      for (size_t j = 1; unit > 1 && j + 1 < part.edges.size(); ++j) {
+        const int64_t snapped = (part.edges[j] + unit / 2) / unit * unit;
+        part.edges[j] = std::clamp(snapped, part.edges[j - 1], part.b);
+      }
     }
     v.parts.push_back(std::move(part));
   }
@@ -304,9 +325,9 @@ void History::visible(const View& view, int channel, std::vector<Point>& out, do
         if (part.edges[j] == part.edges[j + 1]) continue;
         const Extreme e = extreme(channel, part.edges[j], part.edges[j + 1]);
         if (e.loAt < 0) continue;
-        const int64_t first = std::min(e.loAt, e.hiAt), second = std::max(e.loAt, e.hiAt);
-        push(first, valueAt(channel, first), true);
-        if (second != first) push(second, valueAt(channel, second), true);
+        const bool lowFirst = e.loAt <= e.hiAt;
+        push(lowFirst ? e.loAt : e.hiAt, lowFirst ? e.lo : e.hi, true);
+        if (e.loAt != e.hiAt) push(lowFirst ? e.hiAt : e.loAt, lowFirst ? e.hi : e.lo, true);
       }
     }
     if (after >= 0) push(after, valueAt(channel, after), false);

@@ -79,7 +79,8 @@ class History {
   /// The X range [xLo, xHi] cut into pixel columns, found once for all channels: per run,
   /// the entries in range [a, b) and, when there are more than two per column, where each
   /// column starts (column j holds the X in [xLo + j w, xLo + (j + 1) w), the last one
-  /// xHi too). Valid until the next add.
+  /// xHi too; where a column holds 64 samples or more its inner edges are moved to the
+  /// nearest multiple of kFine, from 1024 on of kCoarse). Valid until the next add.
   struct View {
     struct Part {
       Run run;
@@ -137,7 +138,9 @@ class History {
 
   int m_channels = 0;
   size_t m_limit = kDefaultLimit;
-  std::deque<std::unique_ptr<Chunk>> m_chunks;
+  /// A vector, not a deque: finding an entry's chunk is one index, and it is done for
+  /// every point drawn.
+  std::vector<std::unique_ptr<Chunk>> m_chunks;
   int64_t m_firstChunk = 0;           ///< absolute number of m_chunks.front()
   int64_t m_front = 0, m_end = 0;     ///< live entries [m_front, m_end), absolute
   std::deque<int64_t> m_runStarts;    ///< indexes where X went down, ascending

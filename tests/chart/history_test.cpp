@@ -31,43 +31,51 @@ TEST(ChartHistory, EachColumnShowsItsLowestAndHighestPointAsBruteForceFindsThem)
   std::mt19937 random(7);
   std::uniform_real_distribution<double> value(-50, 50);
   std::uniform_real_distribution<double> step(0.05, 0.15);
+  // 7 columns hold thousands of samples each, 300 a couple of hundred, 997 a few dozen:
+  // edges on coarse units, on fine units, and exact.
   for (const int columns : {7, 300, 997}) {
     History history;
     history.setChannelCount(2);
-    std::vector<Point> all;  // channel 1, as stored (float)
+    struct Stored {
+      int64_t index;
+      Point p;
+    };
+    std::vector<Stored> all;  // channel 1, as stored (float), with its entry
     double x = 1000;
     for (int i = 0; i < 60000; ++i, x += step(random)) {
       history.add(0, x, value(random));
       if (i % 3 != 0) {  // channel 1 skips every third sample
         const Point p{x, double(float(value(random)))};
         history.add(1, p.x, p.y);
-        all.push_back(p);
+        all.push_back({i, p});
       }
     }
     // A view that cuts into the data at both ends.
-    const double lo = all[1234].x + 0.01, hi = all[39000].x - 0.01;
+    const double lo = all[1234].p.x + 0.01, hi = all[39000].p.x - 0.01;
+    const History::View view = history.view(lo, hi, columns);
+    ASSERT_EQ(view.parts.size(), 1u);
+    const std::vector<int64_t>& edges = view.parts[0].edges;
+    ASSERT_EQ(edges.size(), size_t(columns) + 1);
     std::vector<Point> drawn;
     double yLo = 1e9, yHi = -1e9;
-    history.visible(1, lo, hi, columns, drawn, yLo, yHi);
-    const double width = (hi - lo) / columns;
+    history.visible(view, 1, drawn, yLo, yHi);
     double bruteLo = 1e9, bruteHi = -1e9;
+    const double width = (hi - lo) / columns;
     for (int j = 0; j < columns; ++j) {
-      const double from = lo + width * j, to = lo + width * (j + 1);
       const Point* low = nullptr;
       const Point* high = nullptr;
-      for (const Point& p : all) {
-        if (p.x < from || (j + 1 < columns ? p.x >= to : p.x > hi)) continue;
-        if (!low || p.y < low->y) low = &p;
-        if (!high || p.y > high->y) high = &p;
+      for (const Stored& s : all) {
+        if (s.index < edges[size_t(j)] || s.index >= edges[size_t(j) + 1]) continue;
+        if (!low || s.p.y < low->y) low = &s.p;
+        if (!high || s.p.y > high->y) high = &s.p;
+        // An edge moved to a summary unit stays within half a unit (in X) of the exact one.
+        EXPECT_GE(s.p.x, lo + width * j - 128 * 0.15) << "column " << j;
+        EXPECT_LT(s.p.x, lo + width * (j + 1) + 128 * 0.15) << "column " << j;
       }
       if (!low) continue;
       EXPECT_TRUE(contains(drawn, *low)) << "column " << j << " of " << columns;
       EXPECT_TRUE(contains(drawn, *high)) << "column " << j << " of " << columns;
       bruteLo = std::min(bruteLo, low->y), bruteHi = std::max(bruteHi, high->y);
-      const History::Extremes e = history.extremes(1, from, to);
-      ASSERT_TRUE(e.found);
-      EXPECT_EQ(e.low.y, low->y);
-      EXPECT_EQ(e.high.y, high->y);
     }
     EXPECT_EQ(yLo, bruteLo);
     EXPECT_EQ(yHi, bruteHi);
@@ -76,6 +84,19 @@ TEST(ChartHistory, EachColumnShowsItsLowestAndHighestPointAsBruteForceFindsThem)
     // One point beyond each edge, so the line reaches the border.
     EXPECT_LT(drawn.front().x, lo);
     EXPECT_GT(drawn.back().x, hi);
+    // The extremes of any stretch, against brute force.
+    for (int k = 0; k < 50; ++k) {
+      const double from = std::uniform_real_distribution<double>(lo, hi)(random);
+      const double to = from + std::uniform_real_distribution<double>(0, 2000)(random);
+      float bLo = 1e9f, bHi = -1e9f;
+      for (const Stored& s : all)
+        if (s.p.x >= from && s.p.x < to) bLo = std::min(bLo, float(s.p.y)), bHi = std::max(bHi, float(s.p.y));
+      const History::Extremes e = history.extremes(1, from, to);
+      ASSERT_EQ(e.found, bLo <= bHi);
+      if (!e.found) continue;
+      EXPECT_EQ(e.low.y, bLo);
+      EXPECT_EQ(e.high.y, bHi);
+    }
   }
 }
 
