@@ -28,14 +28,10 @@
 #include <vector>
 
 #include "benchutil.h"
-#include "app/plotpage.h"
-#include "app/viewmodel.h"
+#include "plotrig.h"
 #include "chart/stripchart.h"
-#include "measure/deviceconfig.h"
 #include "measure/engunits.h"
 #include "measure/kinds.h"
-#include "measure/sample.h"
-#include "measure/statistics.h"
 
 namespace {
 
@@ -67,15 +63,6 @@ struct Window {
   double msPerReference() const { return median(referenceSeconds) * 1e3; }
 };
 
-/// A deterministic, slightly noisy signal per column.
-struct Signal {
-  uint32_t state = 12345;
-  double noise() {
-    state = state * 1664525u + 1013904223u;
-    return double(state >> 8) / double(1u << 24) - 0.5;
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,43 +74,20 @@ int main(int argc, char** argv) {
 
   // A meter with three backscatter wavelengths, CHL, CDOM, NTU, temperature and pressure:
   // eight plotted channels after the date and time columns.
-  measure::DeviceConfig config;
-  const int kinds[] = {measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl,
-                       measure::KindCdom, measure::KindNtu, measure::KindITemp, measure::KindPres};
-  const int columns = int(std::size(kinds));
-  for (int c = 0; c < columns; ++c) config.ColumnKind[size_t(c)] = kinds[c];
-  config.DataFieldCount = columns;
-  config.MeterTitle = "Long session";
-  const int waves[] = {470, 532, 650};
-  for (int i = 0; i < 3; ++i) {
-    config.KindWavelength[size_t(7 + i)] = waves[i];
-    config.KindColour[size_t(7 + i)] = measure::WavelengthColour(waves[i]);
-    config.KindScale[size_t(7 + i)] = 1.0e-5;
-  }
+  benchutil::PlotRig rig({measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl, measure::KindCdom,
+                          measure::KindNtu, measure::KindITemp, measure::KindPres},
+                         "Long session");
+  measure::DeviceConfig& config = rig.config;
+  for (int k = 7; k <= 9; ++k) config.KindScale[size_t(k)] = 1.0e-5;
   config.KindScale[measure::KindChl] = 0.012;
   config.KindScale[measure::KindNtu] = 0.005;
   config.KindScale[measure::KindITemp] = 0.01;
   config.KindScale[measure::KindPres] = 0.1;
-
-  measure::SampleState sample;
-  measure::EngValues eng;
-  measure::Statistics stats;
-  app::PlotChoices choices;
-  choices.PlotType = 1;
-  choices.BBPlotChoice = 2;
-  choices.ITempPlotChoice = 1;
-  choices.PresPlotChoice = 1;
-  app::ViewModel view;
-  bool powerUser = false;
-
-  chart::StripChart chart;
-  chart.resize(1000, 560);
-  chart.show();
-  app::PlotPage page(chart, view, config, sample, eng, stats, choices, powerUser);
-  page.PrepareChart();
-  page.ResetKindCounters();
-  page.UpdatePlotOptions(columns);
-  page.BuildPlotChannels(columns);
+  rig.choices.ITempPlotChoice = 1;
+  rig.choices.PresPlotChoice = 1;
+  rig.start();
+  chart::StripChart& chart = rig.chart;
+  measure::SampleState& sample = rig.sample;
   // The reference: the same size and channels, 100 points each, never changing.
   chart::StripChart reference;
   reference.resize(chart.size());
@@ -154,7 +118,7 @@ int main(int argc, char** argv) {
 
   std::printf("chart_longsession: %ld samples, %d plotted channels, one frame every %ld samples\n",
               samples, chart.ChannelCount(), frameEvery);
-  Signal signal;
+  benchutil::Signal signal;
   const auto runStart = WallClock::now();
   double allSampleSeconds = 0, allFrameSeconds = 0;
   double blockSeconds = 0, blockSamples = 0;
@@ -167,10 +131,10 @@ int main(int argc, char** argv) {
     sample.KindCounts[measure::KindITemp] = 2000 + 100 * std::sin(t / 3600.0);
     sample.KindCounts[measure::KindPres] = 100 + 90 * std::sin(t / 120.0);
     sample.ElapsedSample = double(i + 1);
-    measure::ConvertToEngineering(config, sample, eng);
+    measure::ConvertToEngineering(config, sample, rig.eng);
 
     const double s0 = cpuSeconds();
-    page.ShowSampleValues(columns, choices.PlotType);
+    rig.page.ShowSampleValues(rig.columns, rig.choices.PlotType);
     const double sampleSeconds = cpuSeconds() - s0;
     allSampleSeconds += sampleSeconds;
     blockSeconds += sampleSeconds;

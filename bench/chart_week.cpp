@@ -27,15 +27,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/plotpage.h"
-#include "app/viewmodel.h"
 #include "benchutil.h"
-#include "chart/stripchart.h"
-#include "measure/deviceconfig.h"
+#include "plotrig.h"
 #include "measure/engunits.h"
 #include "measure/kinds.h"
-#include "measure/sample.h"
-#include "measure/statistics.h"
 
 namespace {
 
@@ -75,15 +70,6 @@ Repaints measureViews(chart::StripChart& chart, QImage& frame, double firstX, do
   return r;
 }
 
-/// A deterministic, slightly noisy signal.
-struct Signal {
-  uint32_t state = 12345;
-  double noise() {
-    state = state * 1664525u + 1013904223u;
-    return double(state >> 8) / double(1u << 24) - 0.5;
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,43 +79,21 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
 
-  measure::DeviceConfig config;
-  const int kinds[] = {measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl};
-  const int columns = int(std::size(kinds));
-  for (int c = 0; c < columns; ++c) config.ColumnKind[size_t(c)] = kinds[c];
-  config.DataFieldCount = columns;
-  config.MeterTitle = "A week at sea";
-  const int waves[] = {470, 532, 650};
-  for (int i = 0; i < 3; ++i) {
-    config.KindWavelength[size_t(7 + i)] = waves[i];
-    config.KindColour[size_t(7 + i)] = measure::WavelengthColour(waves[i]);
-    config.KindScale[size_t(7 + i)] = 1.8e-6;
-    config.KindOffset[size_t(7 + i)] = 50;
+  benchutil::PlotRig rig({measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl}, "A week at sea");
+  measure::DeviceConfig& config = rig.config;
+  for (int k = 7; k <= 9; ++k) {
+    config.KindScale[size_t(k)] = 1.8e-6;
+    config.KindOffset[size_t(k)] = 50;
   }
   config.KindScale[measure::KindChl] = 0.0073;
   config.KindOffset[measure::KindChl] = 48;
-
-  measure::SampleState sample;
-  measure::EngValues eng;
-  measure::Statistics stats;
-  app::PlotChoices choices;
-  choices.PlotType = 1;
-  choices.BBPlotChoice = 2;
-  choices.XAxisChoice = 1;
-  app::ViewModel view;
-  bool powerUser = false;
-
-  chart::StripChart chart;
-  chart.resize(1000, 560);
-  chart.show();
-  app::PlotPage page(chart, view, config, sample, eng, stats, choices, powerUser);
+  rig.choices.XAxisChoice = 1;
   const double start = 1780272000.0;  // a local midnight in June 2026, in seconds
   double now = start;
-  page.setHostSeconds([&now] { return now; });
-  page.PrepareChart();
-  page.ResetKindCounters();
-  page.UpdatePlotOptions(columns);
-  page.BuildPlotChannels(columns);
+  rig.page.setHostSeconds([&now] { return now; });
+  rig.start();
+  chart::StripChart& chart = rig.chart;
+  measure::SampleState& sample = rig.sample;
   chart.SetXAxisTimeLabels(true);
   QApplication::processEvents();
   QImage frame(chart.size(), QImage::Format_ARGB32_Premultiplied);
@@ -138,7 +102,7 @@ int main(int argc, char** argv) {
   const long samples = days * 86400 * rate, hour = 3600 * rate, block = 100000;
   std::printf("chart_week: %ld days at %ld Hz, %ld samples, %d channels\n", days, rate, samples,
               chart.ChannelCount());
-  Signal signal;
+  benchutil::Signal signal;
   std::vector<double> blockNs;
   double blockStart = cpuSeconds(), blockCpu = 0;
   long blockSamples = 0;
@@ -152,8 +116,8 @@ int main(int argc, char** argv) {
     if (i % 50000 == 25000) sample.KindCounts[8] = 4100;  // a bubble now and then
     sample.KindCounts[measure::KindChl] = 48 + 300 * (1.5 + std::sin(t / 43200.0)) + 8 * signal.noise();
     sample.ElapsedSample = double(i + 1);
-    measure::ConvertToEngineering(config, sample, eng);
-    page.ShowSampleValues(columns, choices.PlotType);
+    measure::ConvertToEngineering(config, sample, rig.eng);
+    rig.page.ShowSampleValues(rig.columns, rig.choices.PlotType);
 
     ++blockSamples;
     if ((i + 1) % block == 0) {
