@@ -377,7 +377,8 @@ TEST_F(StripChartTest, LoadingKeepsSettingsTheFileDoesNotHoldSensibly) {
   const QString path = dir.filePath("odd.rbs");
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("[XAxis0]\nTrackingStyle=Sideways\nSpan=-5\n[Chart]\nBackgroundColor=notacolour\n"
+  // HistoryCap: the few hours' limit files of earlier versions hold; not taken over.
+  f.write("[XAxis0]\nTrackingStyle=Sideways\nSpan=-5\n[Chart]\nBackgroundColor=notacolour\nHistoryCap=100000\n"
           "[Channels]\nCount=9\n[Channel0]\nColor=#00ff00\n");
   f.close();
   chart.AddChannel();
@@ -385,6 +386,7 @@ TEST_F(StripChartTest, LoadingKeepsSettingsTheFileDoesNotHoldSensibly) {
   EXPECT_EQ(chart.xTrackingStyle(), TrackingStyle::ScrollSmooth);
   EXPECT_DOUBLE_EQ(chart.xSpan(), 100);
   EXPECT_EQ(chart.backgroundColor(), QColor(0x20, 0x20, 0x20));
+  EXPECT_EQ(chart.historyCap(), StripChart::kDefaultHistoryCap);
   EXPECT_EQ(chart.channelColor(0), QColor(0, 255, 0));
   EXPECT_EQ(chart.ChannelCount(), 1);
 }
