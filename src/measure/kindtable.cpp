@@ -304,8 +304,8 @@ std::string readoutPattern(const char* pattern, double value) {
     }
   }
   if (start == std::string_view::npos || value == 0.0 || !std::isfinite(value)) return pattern;
-  const std::string spec(text.substr(start, end - start));
-  const std::string fixed = cformat(spec.c_str(), value);
+  const std::string conversion(text.substr(start, end - start));
+  const std::string fixed = cformat(conversion.c_str(), value);
   if (significantDigits(fixed) >= 3) return pattern;
   const std::string general = cformat("%.3g", value);
   double shown = 0, exact = 0;
