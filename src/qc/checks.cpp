@@ -42,13 +42,15 @@ void FlatRun::push(double seconds, double value, double tolerance) {
   m_min.pushBack({seconds, value, index});
   while (!m_max.empty() && m_max.back().value <= value) m_max.popBack();
   m_max.pushBack({seconds, value, index});
-  // Too wide: the run starts after the older of its two extremes, which broke it.
-  while (!(m_max.front().value - m_min.front().value < tolerance)) {
+  // Too wide: the run starts after the older of its two extremes, which broke it. A
+  // tolerance of 0 (or NaN) admits no run at all: the new value itself breaks it, and
+  // the queues end up empty.
+  while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance)) {
     const Entry& oldest = m_min.front().index < m_max.front().index ? m_min.front() : m_max.front();
     const uint64_t start = oldest.index + 1;
     m_brokenAt = oldest.seconds;
-    while (m_min.front().index < start) m_min.popFront();
-    while (m_max.front().index < start) m_max.popFront();
+    while (!m_min.empty() && m_min.front().index < start) m_min.popFront();
+    while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
   }
   m_lastValueAt = seconds;
 }

@@ -86,6 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "PPSSPPS"},
         SeriesCase{"FlatNoTimeStartsAnew", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, M, 4, 5, 6}, {1, 1, 1, 1, 1, 1, 1},
                    "PPSNPPS"},
+        // A tolerance of 0 (ioos_qc's default) or NaN admits no run: nothing is flat, and
+        // nothing hangs.
+        SeriesCase{"FlatToleranceZero", flat(0, 1, 2), T::FlatLine, ticks(6, 1), {1, 1, 1, 1, M, 1}, "PPPPMP"},
+        SeriesCase{"FlatToleranceNaN", flat(M, 1, 2), T::FlatLine, ticks(4, 1), {1, 1, 1, 1}, "PPPP"},
         SeriesCase{"FlatShorterThanThree", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, 1}, "PP"},
         SeriesCase{"FlatShorterThanThreeMissing", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, M}, "PM"}),
     [](const auto& info) { return testsupport::testNameOf(info.param.name); });
