@@ -151,6 +151,16 @@ size_t Session::receive(files::ByteSource* source, size_t max) {
   return n;
 }
 
+size_t Session::drainPort(std::chrono::milliseconds budget) {
+  const auto until = std::chrono::steady_clock::now() + budget;
+  size_t total = 0;
+  for (;;) {
+    const size_t n = receive(&m_port, 4096);
+    total += n;
+    if (n == 0 || std::chrono::steady_clock::now() >= until) return total;
+  }
+}
+
 void Session::dispatchLine(std::string_view line) { m_dispatch.dispatch(line); }
 
 void Session::addSink(Sink* sink) {

@@ -115,6 +115,10 @@ class Session {
   /// Takes up to `max` bytes from `source` (the port when nullptr) and dispatches every
   /// line they complete. The bytes taken.
   size_t receive(files::ByteSource* source, size_t max);
+  /// Takes every byte the port holds and dispatches the lines they complete, for at most
+  /// `budget` (what is left waits for the next call, so a busy port never freezes the
+  /// front end). The bytes taken.
+  size_t drainPort(std::chrono::milliseconds budget);
   /// Dispatches one whole line as if it had come from the source.
   void dispatchLine(std::string_view line);
   const files::MeterClockKnowledge& clockKnowledge() const { return m_clockKnown; }

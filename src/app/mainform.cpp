@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -10,6 +11,11 @@
 namespace app {
 
 using measure::cformat;
+
+namespace {
+// The most a tick spends taking the port's bytes; the rest waits for the next tick.
+constexpr std::chrono::milliseconds kIntakeBudget{25};
+}  // namespace
 
 MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions options)
     : m_ui(ui),
@@ -447,8 +453,10 @@ void MainForm::ReceiveStep(int rebuildChannels) {
   files::ReplayReader* replay = m_files->replaySource();
   if (ReplayMode && !replay) return;
   syncDispatch();
-  const size_t count = m_session.receive(replay ? static_cast<files::ByteSource*>(replay) : &m_session.port(),
-                                         meterlink::kReceiveReadBytes);
+  // A replay is paced by its read size; the port gives all it holds, so a fast meter never
+  // falls behind (a 100-byte read a tick is slower than 19200 baud).
+  const size_t count = replay ? m_session.receive(replay, meterlink::kReceiveReadBytes)
+                              : m_session.drainPort(kIntakeBudget);
   if (replay) {
     if (replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
     if (count == 0) m_view.setText("BTStartData", "Start Replay");

@@ -147,3 +147,17 @@ TEST(Session, LinesLostAreToldWhenAskedFor) {
 }
 
 }  // namespace
+
+TEST(Session, DrainingThePortTakesEveryLineItHolds) {
+  PtyPeer peer;
+  Rig rig;
+  ASSERT_EQ(rig.session.openPort(peer.slavePath(), 38400), meterlink::SerialPort::OpenResult::Ok);
+  testsupport::letLineBeSeenQuiet(rig.session.port());
+  std::string burst;
+  for (int i = 0; i < 60; ++i) burst += kLine1 + "\r\n";
+  peer.send(burst);
+  for (int i = 0; i < 400 && rig.session.port().qport().bytesAvailable() < static_cast<qint64>(burst.size()); ++i)
+    pumpEvents(5);
+  EXPECT_EQ(rig.session.drainPort(std::chrono::seconds(5)), burst.size());
+  EXPECT_EQ(rig.heard.samples.size(), 60u);
+}

@@ -165,7 +165,7 @@ TEST_F(Foundation, OverlongLineGivesOneOverflowBoxAndKeepsItsTail) {
   std::string line;
   for (int i = 0; i < 300; ++i) line.push_back(static_cast<char>('a' + i % 26));
   peer.send(line + "\n");
-  ticks(6);  // at most 100 bytes a tick
+  ticks(6);
   ASSERT_EQ(ui.countBoxes("Input Buffer Overflow"), 1u);
   EXPECT_EQ(ui.boxes.back().text, "Check Baud Rate");
   EXPECT_EQ(ui.beeps, 1);
