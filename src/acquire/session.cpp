@@ -91,11 +91,13 @@ meterlink::SerialPort::OpenResult Session::openPort(const std::string& path, int
 
 bool Session::closePort() {
   m_reconnect.active = false;
+  m_held.clear();
   return m_port.close();
 }
 
 void Session::onPortLost(const std::string& why) {
   // Called from the port's error signal: the port is closed already.
+  m_held.clear();
   m_reconnect.active = true;
   m_reconnect.path = m_port.device();
   m_reconnect.baud = m_port.baud();
@@ -117,6 +119,7 @@ std::string Session::whereIsLostAdapter() {
 }
 
 void Session::everySecond() {
+  releaseHeld();
   if (!m_reconnect.active) return;
   std::string path = whereIsLostAdapter();
   if (path.empty()) path = m_reconnect.path;
@@ -132,10 +135,27 @@ void Session::everySecond() {
 bool Session::send(std::string_view command) {
   std::string bytes(command);
   bytes += "\r\n";
+  return sendBytes(bytes);
+}
+
+bool Session::sendBytes(std::string_view bytes) {
+  // Right after an open the first bytes up to a line end are dropped as a cut line, unless
+  // the line is seen silent first; a command sent now would have its answer dropped, so it
+  // waits until the open has settled.
+  if (m_port.settling()) {
+    m_held.append(bytes);
+    return true;
+  }
   return m_port.write(bytes.data(), bytes.size());
 }
 
-bool Session::sendBytes(std::string_view bytes) { return m_port.write(bytes.data(), bytes.size()); }
+void Session::releaseHeld() {
+  if (m_held.empty() || !m_port.isOpen()) return;
+  const bool overdue = std::chrono::steady_clock::now() - m_port.openedAt() >= kHoldLimit;
+  if (m_port.settling() && !overdue) return;
+  const std::string bytes = std::exchange(m_held, std::string());
+  m_port.write(bytes.data(), bytes.size());
+}
 
 void Session::setRules(bool deviceFileInForce, bool refCorrection, bool tempCorrection) {
   m_dispatch.deviceFileInForce = deviceFileInForce;
@@ -148,6 +168,7 @@ size_t Session::receive(files::ByteSource* source, size_t max) {
   files::ByteSource& from = source ? *source : m_port;
   const size_t n = from.read(buffer, std::min(max, sizeof buffer));
   if (n > 0) m_dispatch.feed(buffer, n);
+  if (&from == &m_port) releaseHeld();
   return n;
 }
 

@@ -103,7 +103,9 @@ class Session {
   void everySecond();
 
   // ---- commands
-  /// Sends `command` and the line end the meter expects ("$run" → "$run\r\n").
+  /// Sends `command` and the line end the meter expects ("$run" → "$run\r\n"). Right after
+  /// an open, commands wait (in order) until the open has settled, at most kHoldLimit, so
+  /// the answer is not dropped as the line the open cut; the port is read meanwhile.
   bool send(std::string_view command);
   /// Sends `bytes` as they are ("!!!!!").
   bool sendBytes(std::string_view bytes);
@@ -142,11 +144,16 @@ class Session {
   void onLine(const meterlink::Line& line);
   void onPortLost(const std::string& why);
   std::string whereIsLostAdapter();
+  /// Sends the commands held while the open settled, once it has (or is overdue).
+  void releaseHeld();
+  /// The longest a command waits for an open to settle.
+  static constexpr std::chrono::milliseconds kHoldLimit{200};
 
   meterlink::MeterState& m_state;
   Listener& m_listener;
   SessionOptions m_options;
   meterlink::SerialPort m_port;
+  std::string m_held;  ///< commands sent while the open settled, in order
   meterlink::LineDispatch m_dispatch;
   meterlink::LossWatch m_losses;
   files::MeterClockKnowledge m_clockKnown;

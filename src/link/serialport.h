@@ -47,6 +47,12 @@ class SerialPort : public QObject, public files::ByteSource {
   /// Every chunk written or read from now on, and each open and close, also goes to
   /// `log` (not owned; it must outlive the port or be unset first). nullptr: none.
   void setWireLog(WireLog* log) { m_wireLog = log; }
+  /// Still telling whether the open cut a line: the line has been neither silent for
+  /// kQuietAfterOpen nor seen to end since the open. A command's answer that arrives now
+  /// would be taken for the cut line's tail.
+  bool settling() const { return m_port.isOpen() && m_startingMidLine; }
+  /// When the port was last opened.
+  std::chrono::steady_clock::time_point openedAt() const { return m_openedAt; }
   std::string device() const { return m_device; }
   int baud() const { return m_baud; }
   QSerialPort& qport() { return m_port; }

@@ -161,3 +161,21 @@ TEST(Session, DrainingThePortTakesEveryLineItHolds) {
   EXPECT_EQ(rig.session.drainPort(std::chrono::seconds(5)), burst.size());
   EXPECT_EQ(rig.heard.samples.size(), 60u);
 }
+
+// The meter answers a command at once: were the command sent right after the open, its
+// answer would be dropped as the line the open cut.
+TEST(Session, CommandsAfterAnOpenWaitUntilItSettledSoTheAnswerIsKept) {
+  PtyPeer peer;
+  Rig rig;
+  ASSERT_EQ(rig.session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  ASSERT_TRUE(rig.session.send(meterlink::cmd::kRun));
+  EXPECT_EQ(peer.receive(20, 20), "");  // held while the open settles
+  std::string sent;
+  ASSERT_TRUE(rig.receiveUntil([&] {
+    sent += peer.receive(5, 5);
+    return sent == "$run\r\n";
+  }));
+  peer.send(kLine1 + "\r\n");
+  ASSERT_TRUE(rig.receiveUntil([&] { return rig.heard.samples.size() == 1; }));
+  EXPECT_EQ(rig.heard.samples.front(), kLine1);
+}

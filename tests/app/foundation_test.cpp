@@ -86,7 +86,8 @@ TEST_F(Foundation, ChangingOnlyTheBaudReopensTheSamePort) {
   termios t{};
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-  // The reopened port still carries commands.
+  // The reopened port still carries commands, once the open has settled.
+  testsupport::letLineBeSeenQuiet(form->port());
   form->BTStopClick();
   EXPECT_EQ(peer.receive(), "!!!!!");
 }

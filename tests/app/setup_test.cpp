@@ -445,6 +445,7 @@ TEST_F(HostPortDialog, ChosenPortAndRateAreAppliedTogether) {
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
   EXPECT_FALSE(form->view().visible("PCOMPort"));
   EXPECT_TRUE(ui.boxes.empty());
+  testsupport::letLineBeSeenQuiet(form->port());
   form->click("BTOpen");
   EXPECT_EQ(peer.receive(), "$mvs 1\r\n");
 }
