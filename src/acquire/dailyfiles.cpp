@@ -174,6 +174,18 @@ void DailyLogFiles::write(TimePoint received, std::optional<double> meterTime, s
   m_dirty = true;
 }
 
+void DailyLogFiles::unfitLine(std::string_view raw, TimePoint received) {
+  if (!m_day.empty() && utcDayStamp(received) != m_day) {
+    std::string error;
+    if (!open(received, error) && m_warn) m_warn("Recording Stopped", error);
+  }
+  if (m_day.empty()) return;
+  m_text.assign(raw);
+  m_text += "\r\n";
+  writeRow(Kind::Raw, m_text);
+  m_dirty = true;
+}
+
 void DailyLogFiles::tick(TimePoint now) {
   if (m_day.empty()) return;
   if (utcDayStamp(now) != m_day) {

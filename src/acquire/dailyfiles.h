@@ -50,6 +50,8 @@ class DailyLogFiles : public Sink {
     write(record.times.host.value_or(TimePoint{}), record.times.meterEpochSeconds, record.raw, record.state,
           record.qc);
   }
+  /// A line that does not fit the device file: into .raw only, as received.
+  void unfitLine(std::string_view raw, TimePoint received) override;
   /// The CSV files opened from now on have the "_qc" columns of `qc` (null: none). Set
   /// before open(); `qc` must outlive the files.
   void setQc(const files::QcRun* qc) { m_qc = qc; }

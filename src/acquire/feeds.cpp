@@ -2,8 +2,11 @@
 
 #include <mosquitto.h>
 #include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +15,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "files/csvformat.h"
 #include "measure/kindtable.h"
@@ -37,6 +43,23 @@ std::string refusalText(int rc) {
   if (const size_t colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
   while (!text.empty() && text.back() == '.') text.pop_back();
   return text;
+}
+
+// The length of the UTF-8 sequence `text` starts with, 0 when it is not one (a stray
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+size_t utf8Length(std::string_view text) {
+  const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+  const unsigned lead = byte(0);
+  size_t n = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) n = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) n = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+  else if (lead >= 0xF0 && lead <= 0xF4) n = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+  else return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < n; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  return n;
 }
 
 }  // namespace
@@ -87,8 +110,20 @@ std::string jsonString(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
   out += '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const size_t n = utf8Length(text.substr(i));
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
+        ++i;
+      } else {
+        out.append(text.substr(i, n));
+        i += n;
+      }
+      continue;
+    }
+    ++i;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -96,12 +131,12 @@ std::string jsonString(std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20 || c >= 0x7F) {
+        if (c < 0x20) {
           out += "\\u00";
           out += kHex[c >> 4];
           out += kHex[c & 15];
         } else {
-          out += ch;
+          out += static_cast<char>(c);
         }
     }
   }
@@ -245,11 +280,15 @@ bool MqttFeed::start(std::string& error) {
   }
   mosquitto_threaded_set(m_client, true);  // publishData comes from another thread
   const Settings& s = m_settings;
-  if (!s.user.empty() &&
-      mosquitto_username_pw_set(m_client, s.user.c_str(), s.password.empty() ? nullptr : s.password.c_str()) !=
-          MOSQ_ERR_SUCCESS) {
-    error = "the user name or password is not valid UTF-8";
-    return false;
+  // The password itself is read before each connection: a file that cannot be read now
+  // only keeps the feed down (see readLogin), never the logger.
+  struct stat mode {};
+  if (!s.user.empty() && !s.passwordFile.empty() && ::stat(s.passwordFile.c_str(), &mode) == 0 &&
+      (mode.st_mode & (S_IRGRP | S_IROTH)) && m_notify) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mode.st_mode & 0777));
+    m_notify("MQTT", "the password file '" + s.passwordFile + "' can be read by other users (mode " + octal +
+                         "); make it readable by its owner only (chmod 600)");
   }
   if (!s.cafile.empty()) {
     const int rc = mosquitto_tls_set(m_client, s.cafile.c_str(), nullptr, s.cert.empty() ? nullptr : s.cert.c_str(),
@@ -307,11 +346,19 @@ void MqttFeed::setMeter(const MqttTopics& topics, const std::string& metadata, i
     std::lock_guard lock(m_mutex);
     started = m_started;
   }
+  std::string state, reason;
+  {
+    std::lock_guard lock(m_stateMutex);
+    state = m_state;
+    reason = m_reason;
+  }
   stop(waitMs);  // "offline" on the old topics
   {
     std::lock_guard lock(m_stateMutex);
     m_topics = topics;
     m_metadata = metadata;
+    m_state = state;
+    m_reason = reason;
   }
   std::string error;
   if (started && !launch(error) && m_notify) m_notify("MQTT", error);
@@ -320,8 +367,12 @@ void MqttFeed::setMeter(const MqttTopics& topics, const std::string& metadata, i
 void MqttFeed::logCallback(struct mosquitto*, void* self, int level, const char* text) {
   if (!(level & MOSQ_LOG_ERR) || !text) return;
   auto* feed = static_cast<MqttFeed*>(self);
+  // While the handshake's failure is told, the connection still holds what went wrong.
+  void* ssl = feed->m_settings.cafile.empty() ? nullptr : mosquitto_ssl_get(feed->m_client);
+  const std::string fault = ssl ? feed->tlsFault(ssl) : std::string();
   std::lock_guard lock(feed->m_errorMutex);
   if (feed->m_libraryError.empty()) feed->m_libraryError = text;  // the first tells most
+  if (feed->m_tlsFault.empty()) feed->m_tlsFault = fault;
 }
 
 void MqttFeed::connectCallback(struct mosquitto*, void* self, int rc) { static_cast<MqttFeed*>(self)->onConnect(rc); }
@@ -339,6 +390,7 @@ void MqttFeed::onConnect(int rc) {
   // connection sets them again. Connected first: a state set meanwhile is published by its
   // setter, after this one (publishState takes them in turn), and is the one retained.
   m_connected = true;
+  m_nextAddress = m_addresses.size();  // after a loss: report it, then all addresses afresh
   publishState();
   publishMetadata();
   const long long dropped = m_dropped;
@@ -387,7 +439,7 @@ void MqttFeed::setState(const std::string& word, const std::string& reason) {
   if (m_connected) publishState();
 }
 
-void MqttFeed::publishState() {
+void MqttFeed::publishState(int* stateMid, int* statusMid) {
   // From the feed's thread (on connecting) and the caller's (a new state): one at a time,
   // so the state read last is also the one published last and stays retained.
   std::lock_guard order(m_statePublishMutex);
@@ -400,8 +452,152 @@ void MqttFeed::publishState() {
              ", \"published\": " + std::to_string(m_published) + ", \"dropped\": " + std::to_string(m_dropped) + "}";
   }
   const std::string stateTopic = base + "/state", statusTopic = base + "/status";
-  mosquitto_publish(m_client, nullptr, stateTopic.c_str(), static_cast<int>(word.size()), word.data(), 1, true);
-  mosquitto_publish(m_client, nullptr, statusTopic.c_str(), static_cast<int>(status.size()), status.data(), 1, true);
+  mosquitto_publish(m_client, stateMid, stateTopic.c_str(), static_cast<int>(word.size()), word.data(), 1, true);
+  mosquitto_publish(m_client, statusMid, statusTopic.c_str(), static_cast<int>(status.size()), status.data(), 1,
+                    true);
+}
+
+// The login of the next connection: the password file's first line, read now.
+bool MqttFeed::readLogin(std::string& why) {
+  const Settings& s = m_settings;
+  if (s.user.empty()) return true;
+  std::string password = s.password;
+  if (!s.passwordFile.empty()) {
+    const std::string cannot = "cannot read the password file '" + s.passwordFile + "': ";
+    std::error_code ec;
+    if (std::filesystem::is_directory(s.passwordFile, ec)) {
+      why = cannot + "is a directory";
+      return false;
+    }
+    std::ifstream file(s.passwordFile, std::ios::binary);
+    if (!file) {
+      why = cannot + std::strerror(errno);
+      return false;
+    }
+    password.clear();
+    std::getline(file, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+      why = "the first line of the password file '" + s.passwordFile + "' is empty: it must hold the password";
+      return false;
+    }
+  }
+  if (mosquitto_username_pw_set(m_client, s.user.c_str(), password.empty() ? nullptr : password.c_str()) !=
+      MOSQ_ERR_SUCCESS) {
+    why = "the user name or password is not valid UTF-8";
+    return false;
+  }
+  return true;
+}
+
+// Every address of the broker's name, in the order the system prefers them. The look-up
+// runs on a thread of its own, so that stop() never waits for a slow name server.
+bool MqttFeed::findAddresses(std::string& why) {
+  struct Lookup {
+    std::mutex mutex;
+    bool done = false;
+    int rc = 0;
+    std::vector<std::pair<int, std::string>> found;  // family, numeric address
+  };
+  auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup, host = m_settings.host] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    std::vector<std::pair<int, std::string>> found;
+    for (const addrinfo* a = list; rc == 0 && a; a = a->ai_next) {
+      char text[NI_MAXHOST];
+      if (getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0)
+        found.emplace_back(a->ai_family, text);
+    }
+    if (list) freeaddrinfo(list);
+    std::lock_guard lock(lookup->mutex);
+    lookup->rc = rc;
+    lookup->found = std::move(found);
+    lookup->done = true;
+  }).detach();
+  for (;;) {
+    {
+      std::lock_guard lock(lookup->mutex);
+      if (lookup->done) break;
+    }
+    std::unique_lock lock(m_mutex);
+    if (m_wake.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_stopping; })) {
+      why = "stopped";
+      return false;
+    }
+  }
+  std::lock_guard lock(lookup->mutex);
+  if (lookup->rc != 0 || lookup->found.empty()) {
+    why = "cannot find the broker '" + m_settings.host + "': " +
+          (lookup->rc != 0 ? gai_strerror(lookup->rc) : "no address");
+    return false;
+  }
+  m_addresses.clear();
+  m_nextAddress = 0;
+  if (m_settings.cafile.empty()) {
+    for (const auto& [family, address] : lookup->found)
+      if (std::none_of(m_addresses.begin(), m_addresses.end(), [&](const Address& a) { return a.host == address; }))
+        m_addresses.push_back({address, nullptr});
+    return true;
+  }
+  // Under TLS the client checks the certificate against the name it connects to: the
+  // name it stays, and binding to a family's any-address makes the client take an
+  // address of that family.
+  bool v4 = false, v6 = false;
+  for (const auto& [family, address] : lookup->found) {
+    if (family == AF_INET && !v4) m_addresses.push_back({m_settings.host, "0.0.0.0"}), v4 = true;
+    if (family == AF_INET6 && !v6) m_addresses.push_back({m_settings.host, "::"}), v6 = true;
+  }
+  if (m_addresses.size() < 2) m_addresses.assign(1, {m_settings.host, nullptr});
+  return true;
+}
+
+namespace {
+
+std::string utcText(const ASN1_TIME* time) {
+  std::tm tm{};
+  if (!time || ASN1_TIME_to_tm(time, &tm) != 1) return "an unknown date";
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+  return text;
+}
+
+}  // namespace
+
+// What was wrong with the broker's certificate in the handshake that just failed; "" when
+// OpenSSL found nothing wrong with it.
+std::string MqttFeed::tlsFault(void* handle) const {
+  auto* ssl = static_cast<SSL*>(handle);
+  STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
+  X509* leaf = chain && sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
+  const long result = SSL_get_verify_result(ssl);
+  switch (result) {
+    case X509_V_OK:
+      // The client checks the host name itself, after OpenSSL found the chain good.
+      if (leaf && X509_check_host(leaf, m_settings.host.c_str(), 0, 0, nullptr) != 1 &&
+          X509_check_ip_asc(leaf, m_settings.host.c_str(), 0) != 1)
+        return "the broker's certificate is not for the host name '" + m_settings.host + "'";
+      return {};
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      return "the broker's certificate expired on " + (leaf ? utcText(X509_get0_notAfter(leaf)) : "an earlier date");
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return "the broker's certificate is not valid before " +
+             (leaf ? utcText(X509_get0_notBefore(leaf)) : "a later date");
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return "the broker's certificate is not for the host name '" + m_settings.host + "'";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+      return "the broker's certificate is not signed by the CA in '" + m_settings.cafile + "' (" +
+             X509_verify_cert_error_string(result) + ")";
+    default:
+      return std::string("the broker's certificate: ") + X509_verify_cert_error_string(result);
+  }
 }
 
 void MqttFeed::onPublish(int mid) {
@@ -418,7 +614,6 @@ void MqttFeed::waitBeforeRetry(int seconds) {
 
 void MqttFeed::run() {
   bool socketUp = false;
-  bool firstAttempt = true;
   std::chrono::steady_clock::time_point connecting;
   for (;;) {
     {
@@ -430,12 +625,24 @@ void MqttFeed::run() {
       {
         std::lock_guard lock(m_errorMutex);
         m_libraryError.clear();
+        m_tlsFault.clear();
       }
       m_refusal.clear();
-      // A non-blocking connect; the loop below completes it (and the TLS handshake).
-      rc = firstAttempt ? mosquitto_connect_async(m_client, m_settings.host.c_str(), m_settings.port, 30)
-                        : mosquitto_reconnect_async(m_client);
-      firstAttempt = false;
+      std::string why;
+      if (!readLogin(why) || (m_nextAddress >= m_addresses.size() && !findAddresses(why))) {
+        {
+          std::lock_guard lock(m_mutex);
+          if (m_stopping) break;
+        }
+        if (!m_reportedDown && m_notify) m_notify("MQTT", why + "; the files go on, retrying in the background");
+        m_reportedDown = true;
+        waitBeforeRetry(1);
+        continue;
+      }
+      // A non-blocking connect to one of the broker's addresses; the loop below completes
+      // it (and the TLS handshake).
+      const Address& to = m_addresses[m_nextAddress++];
+      rc = mosquitto_connect_bind_async(m_client, to.host.c_str(), m_settings.port, 30, to.bind);
       socketUp = rc == MOSQ_ERR_SUCCESS;
       connecting = std::chrono::steady_clock::now();
     }
@@ -452,6 +659,8 @@ void MqttFeed::run() {
       std::lock_guard lock(m_mutex);
       if (m_stopping) break;
     }
+    if (m_nextAddress < m_addresses.size()) continue;  // the broker's next address, at once
+    m_addresses.clear();  // looked up again for the next round
     if (!m_reportedDown) reportDown(rc, stalled);
     // Each second: a broker back from a restart is found within a second, and a try
     // costs one refused connection on the way.
@@ -485,10 +694,11 @@ std::string MqttFeed::connectStalled(std::chrono::steady_clock::time_point since
 void MqttFeed::reportDown(int rc, const std::string& stalled) {
   m_reportedDown = true;
   if (!m_notify) return;
-  std::string library;
+  std::string library, fault;
   {
     std::lock_guard lock(m_errorMutex);
     library = m_libraryError;
+    fault = m_tlsFault;
   }
   const std::string broker = m_settings.host + ":" + std::to_string(m_settings.port);
   const char* retry = "; the files go on, retrying in the background";
@@ -496,8 +706,10 @@ void MqttFeed::reportDown(int rc, const std::string& stalled) {
     m_notify("MQTT", "the broker " + broker + " refused the connection (" + m_refusal + ")" +
                          (m_settings.user.empty() ? "" : " for user '" + m_settings.user + "'") + retry);
   } else if (!m_settings.cafile.empty() && (rc == MOSQ_ERR_TLS || library.find("SSL") != std::string::npos)) {
-    m_notify("MQTT", "TLS with the broker " + broker + " failed (" + (library.empty() ? "no detail" : library) +
-                         ")" + retry);
+    const std::string detail = !fault.empty() ? fault + (library.empty() ? "" : "; " + library)
+                               : library.empty() ? std::string("no detail")
+                                                 : library;
+    m_notify("MQTT", "TLS with the broker " + broker + " failed (" + detail + ")" + retry);
   } else {
     const std::string why = !library.empty()         ? library
                             : !stalled.empty()       ? stalled
@@ -523,21 +735,27 @@ void MqttFeed::publishData(const std::string& json) {
 
 void MqttFeed::stop(int waitMs) {
   if (!m_thread.joinable()) return;
+  {
+    std::lock_guard lock(m_stateMutex);
+    m_state = "offline";
+    m_reason = "stopped";
+  }
   if (m_connected && waitMs > 0) {
-    // Said in so many words: a clean disconnect discards the Last Will.
-    const std::string state = topics().base() + "/state";
+    // Said in so many words, in the state and the status: a clean disconnect discards
+    // the Last Will.
     {
       std::lock_guard lock(m_mutex);
       m_collectAcks = true;
     }
     // Not under our lock: the client's thread may be in a callback that takes it.
-    int mid = -1;
-    if (mosquitto_publish(m_client, &mid, state.c_str(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
-      std::unique_lock lock(m_mutex);
-      m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [this, mid] {
-        return std::find(m_acked.begin(), m_acked.end(), mid) != m_acked.end();
+    int mids[2] = {-1, -1};
+    publishState(&mids[0], &mids[1]);
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [this, &mids] {
+      return std::all_of(std::begin(mids), std::end(mids), [this](int mid) {
+        return mid < 0 || std::find(m_acked.begin(), m_acked.end(), mid) != m_acked.end();
       });
-    }
+    });
   }
   {
     std::lock_guard lock(m_mutex);
@@ -556,6 +774,7 @@ std::unique_ptr<MqttFeed> makeMqttFeed(const MqttOptions& options, const measure
   splitHostPort(options.broker, settings.host, settings.port, options.cafile.empty() ? 1883 : 8883);
   settings.user = options.user;
   settings.password = options.password;
+  settings.passwordFile = options.passwordFile;
   settings.cafile = options.cafile;
   settings.cert = options.cert;
   settings.key = options.key;

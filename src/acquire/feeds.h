@@ -56,8 +56,8 @@ struct MqttTopics {
 MqttTopics mqttTopics(const MqttOptions& options, std::string_view title);
 
 /// `text` as a JSON string with its quotes. Quote, backslash and control characters are
-/// escaped; a byte of 0x80 or more is written as \u00XX (read as Latin-1), so the result
-/// is valid UTF-8 whatever the meter sent.
+/// escaped; UTF-8 stays as it is, and a byte that is not part of valid UTF-8 becomes
+/// U+FFFD, so the result is valid UTF-8 whatever the meter or the device file holds.
 std::string jsonString(std::string_view text);
 
 /// `value` as a JSON number: the shortest text that reads back as the same double
@@ -96,17 +96,21 @@ bool splitHostPort(const std::string& text, std::string& host, int& port, int de
 
 /// An MQTT 3.1.1 client on its own thread, optionally logged in and over TLS. With BASE
 /// the topics' base (MqttTopics::base), on every (re)connection it publishes BASE/state
-/// (the state word, "online" at first), BASE/status and BASE/metadata, all retained; the
+/// (the state word, "starting" at first), BASE/status and BASE/metadata, all retained; the
 /// broker publishes the Last Will BASE/state "offline" (retained) when the connection
-/// drops. A lost or unreachable broker, a refused login and a failed TLS handshake are
-/// told once and tried again each second; the data messages dropped meanwhile are
-/// counted and told when it is back.
+/// drops. Every address of the broker's name is tried in turn. A lost or unreachable
+/// broker, a refused login, an unreadable password file and a failed TLS handshake (with
+/// the certificate's fault where OpenSSL tells it: expired, another host's, an unknown CA)
+/// are told once and tried again each second; the data messages dropped meanwhile are
+/// counted and told when it is back. Nothing here waits on the broker longer than
+/// stop()'s `waitMs`.
 class MqttFeed {
  public:
   struct Settings {
     std::string host;
     int port = 1883;
     std::string user, password;    ///< user "": no login
+    std::string passwordFile;      ///< read before each connection (its first line); "": `password`
     std::string cafile;            ///< "": no TLS
     std::string cert, key;         ///< the client's certificate, "" for none
     MqttTopics topics;             ///< meter "": wait for setMeter before connecting
@@ -122,7 +126,7 @@ class MqttFeed {
   MqttFeed& operator=(const MqttFeed&) = delete;
 
   /// Starts the client thread; false (with `error`) only when no client could be made
-  /// or the login and TLS settings are unusable. An unreachable broker is not an error:
+  /// or the TLS settings are unusable. A password file that others may read is told here. An unreachable broker is not an error:
   /// it is retried in the background. Without a meter yet, connects once setMeter gives one.
   bool start(std::string& error);
   /// Queues BASE/data `json` (QoS 0) and returns at once; dropped (and counted) while
@@ -134,12 +138,12 @@ class MqttFeed {
   /// on the old ones and connects again under the new (waiting up to `waitMs` for the
   /// broker to take the goodbye); else as setMetadata. The thread that calls start/stop.
   void setMeter(const MqttTopics& topics, const std::string& metadata, int waitMs = 2000);
-  /// Sets the state word ("online", "port_lost", "recording_stopped") and why, published
+  /// Sets the state word ("starting", "online", "port_lost", "recording_stopped") and why, published
   /// (retained) now if connected and on every connection: BASE/state holds the word,
   /// BASE/status {"state", "reason", "published", "dropped"}. Any thread.
   void setState(const std::string& word, const std::string& reason);
-  /// Publishes BASE/state "offline" (waiting up to `waitMs` for the broker to take it),
-  /// disconnects and ends the thread.
+  /// Publishes BASE/state "offline" and a BASE/status saying so (waiting up to `waitMs`
+  /// for the broker to take them), disconnects and ends the thread.
   void stop(int waitMs = 2000);
 
   /// The topics in force. Any thread.
@@ -157,7 +161,10 @@ class MqttFeed {
   void onDisconnect(int rc);
   void onPublish(int mid);
   void waitBeforeRetry(int seconds);
-  void publishState();
+  void publishState(int* stateMid = nullptr, int* statusMid = nullptr);
+  bool readLogin(std::string& why);
+  bool findAddresses(std::string& why);
+  std::string tlsFault(void* ssl) const;
   void publishMetadata();
   static void connectCallback(struct mosquitto*, void* self, int rc);
   static void disconnectCallback(struct mosquitto*, void* self, int rc);
@@ -179,12 +186,19 @@ class MqttFeed {
   std::atomic<bool> m_connected{false};
   std::atomic<long long> m_published{0}, m_dropped{0};
   mutable std::mutex m_stateMutex;
-  std::string m_state = "online", m_reason;  // guarded by m_stateMutex
+  std::string m_state = "starting", m_reason;  // guarded by m_stateMutex
   std::string m_metadata;                     // guarded by m_stateMutex
   std::mutex m_statePublishMutex;             // publishState() one at a time
   MqttTopics m_topics;                        // guarded by m_stateMutex
   std::mutex m_errorMutex;
   std::string m_libraryError;  // the client library's last error line; guarded by m_errorMutex
+  std::string m_tlsFault;      // what was wrong with the broker's certificate; guarded by m_errorMutex
+  struct Address {
+    std::string host;          // a numeric address, or the name itself under TLS
+    const char* bind = nullptr;  // under TLS: an address of the family to take
+  };
+  std::vector<Address> m_addresses;  // the broker's, to try in turn; feed thread only
+  size_t m_nextAddress = 0;          // feed thread only
   std::string m_refusal;          // why the broker refused the last connection; feed thread only
   long long m_droppedAtLoss = 0;  // feed thread only
   bool m_everConnected = false;  // feed thread only

@@ -193,10 +193,12 @@ void Session::removeSink(Sink* sink) { std::erase(m_sinks, sink); }
 void Session::onLine(const meterlink::Line& line) {
   if (line.kind == meterlink::Line::Kind::Reply) {
     m_clockKnown.noteReply(line.text, line.reply.matched);
-    if (m_options.watchLosses)
-      if (const std::string lost = m_losses.refused(line.text, m_state.config.ExpectedColumns); !lost.empty())
-        m_listener.warning("Lines Lost", lost);
+    if (m_options.watchLosses) m_losses.refused(line.unfitFields, m_state.config.ExpectedColumns);
     m_listener.line(line);
+    if (line.unfitFields > 0) {
+      const auto received = m_options.utcClock();
+      for (Sink* sink : m_sinks) sink->unfitLine(line.text, received);
+    }
     return;
   }
   m_clockKnown.noteDataLine(line.text);

@@ -38,6 +38,12 @@ class Sink {
  public:
   virtual ~Sink() = default;
   virtual void sample(const SampleRecord& record) = 0;
+  /// A data line that does not fit the device file in force (see Line::unfitFields),
+  /// received at `received`: only what records lines as received (.raw) takes it.
+  virtual void unfitLine(std::string_view raw, std::chrono::system_clock::time_point received) {
+    (void)raw;
+    (void)received;
+  }
 };
 
 /// What a session tells its front end.

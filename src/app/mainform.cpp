@@ -503,8 +503,10 @@ void MainForm::PMeterTypeClick() { LoadDeviceFileClick(); }
 
 bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName) {
   DeviceFilePath = path;
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::string why;
+  std::FILE* file = measure::OpenDeviceFile(path, why);
   if (!file) {
+    ShowWarningBox("Device File Error", "Could not open device file '" + path + "': " + why);
     DeviceFilePath.clear();
     return false;
   }

@@ -86,28 +86,6 @@ inline CLI::Validator readableFileValidator() {
       "");
 }
 
-/// Reads the password from the first line of the file it checks into `password`; a file
-/// that cannot be read or whose first line is empty is a bad argument.
-inline CLI::Validator passwordFileValidator(std::string& password) {
-  return CLI::Validator(
-      [&password](std::string& path) -> std::string {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (!file) return "cannot read '" + path + "': " + std::strerror(errno);
-        std::string line;
-        int c = 0;
-        while ((c = std::fgetc(file)) != EOF && c != '\n') line += static_cast<char>(c);
-        const bool failed = std::ferror(file) != 0;
-        const int why = errno;
-        std::fclose(file);
-        if (failed) return "cannot read '" + path + "': " + std::strerror(why);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) return "the first line of '" + path + "' is empty: it must hold the password";
-        password = std::move(line);
-        return {};
-      },
-      "");
-}
-
 /// The live-feed options `maru log` and `maruview` share: the MQTT broker with its topics,
 /// login and TLS, and UDP. Which option needs which is checked in the app's final
 /// callback (so the help stays free of "Needs:" lists), which this takes.
@@ -135,8 +113,8 @@ inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::strin
   CLI::Option* user =
       app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")->check(nonEmptyValidator())->type_name("NAME");
   CLI::Option* password = app.add_option("--mqtt-password-file", mqtt.passwordFile,
-                                         "the password for --mqtt-user: the first line of FILE")
-                              ->check(passwordFileValidator(mqtt.password))
+                                         "the password for --mqtt-user: the first line of FILE, read\n"
+                                         "at each connection (only the feed waits while it cannot be read)")
                               ->type_name("FILE");
   CLI::Option* ca = app.add_option("--mqtt-cafile", mqtt.cafile,
                                    "use TLS and accept only a broker whose certificate this CA\n"

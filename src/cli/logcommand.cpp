@@ -59,9 +59,10 @@ const char* kDescription =
     "MQTT topics: BASE is PREFIX/PLATFORM/METER (--topic, default maru; --platform, default\n"
     "the host name; --meter-id, default the serial number after \"S/N\" in the device file's\n"
     "title, else the whole title), each level made topic-safe:\n"
-    "  BASE/state     retained: \"online\" (the port is open and every file takes its\n"
-    "                 rows), \"port_lost\" (waiting for the port), \"recording_stopped\"\n"
-    "                 (a file cannot be written), \"offline\" (also the Last Will)\n"
+    "  BASE/state     retained: \"starting\" (the port was not open yet), \"online\" (the\n"
+    "                 port is open and every file takes its rows), \"port_lost\" (waiting\n"
+    "                 for the port again), \"recording_stopped\" (a file cannot be\n"
+    "                 written), \"offline\" (stopped; also the Last Will)\n"
     "  BASE/status    retained JSON: state, reason, published, dropped (data messages\n"
     "                 lost while the broker was away, since start)\n"
     "  BASE/metadata  retained JSON: platform, meter_id, title, columns with names and\n"
@@ -69,8 +70,8 @@ const char* kDescription =
     "  BASE/data      one JSON message per line: platform, meter_id, host_time_utc,\n"
     "                 meter_time_utc, count (lines since the logger started), values by\n"
     "                 column name (full precision), raw\n"
-    "A refused login or a failed TLS handshake is one warning line; the logger keeps\n"
-    "trying each second.\n"
+    "A refused login, an unreadable password file or a failed TLS handshake is one warning\n"
+    "line; the files go on and the feed keeps trying each second.\n"
     "UDP: one datagram per line, \"<id> <time_utc> <raw line>\", <id> the topic-safe title.";
 
 const char* kFooter =
@@ -175,8 +176,8 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                                      m_options.qc ? &*m_options.qc : nullptr);
       updateFeedState();  // the port is not open yet
       if (!m_mqtt->start(error)) {
-        std::fprintf(stderr, "maru log: --mqtt: %s\n", error.c_str());
-        return false;
+        message("MQTT", error + "; logging without the MQTT feed");  // the files never wait for it
+        m_mqtt.reset();
       }
     }
     if (!m_options.wireLog.empty()) {
@@ -344,7 +345,9 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   // The MQTT state: whether the meter's port is open and every file takes its rows.
   void updateFeedState() {
     if (!m_mqtt) return;
-    if (!m_session.portOpen())
+    if (!m_session.portOpen() && !m_openedBefore)
+      m_mqtt->setState("starting", m_options.port + " was not opened yet");
+    else if (!m_session.portOpen())
       m_mqtt->setState("port_lost", m_options.port + " is not open; waiting for it");
     else if (!m_files.stoppedWhy().empty())
       m_mqtt->setState("recording_stopped", m_files.stoppedWhy());

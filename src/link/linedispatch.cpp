@@ -1,5 +1,7 @@
 #include "link/linedispatch.h"
 
+#include <algorithm>
+
 namespace meterlink {
 
 LineDispatch::LineDispatch(MeterState& state, measure::WarningSink warn, measure::HostClock hostClock)
@@ -16,6 +18,7 @@ void LineDispatch::setOverflowHandler(std::function<void()> handler) {
 void LineDispatch::dispatch(std::string_view line) {
   Line result;
   result.text = line;
+  const int mismatches = m_state.sample.MismatchCount;
   if (m_decoder.ParseDataLine(line, deviceFileInForce)) {
     // A data line: its counts corrected, then converted, before anyone sees it.
     result.kind = Line::Kind::Sample;
@@ -23,6 +26,9 @@ void LineDispatch::dispatch(std::string_view line) {
     measure::ConvertToEngineering(m_state.config, m_state.sample, m_state.eng);
   } else {
     result.kind = Line::Kind::Reply;
+    // The decoder counts each numeric line whose fields are not the device file's.
+    if (m_state.sample.MismatchCount != mismatches)
+      result.unfitFields = 1 + static_cast<int>(std::count(line.begin(), line.end(), '\t'));
     result.reply = ParseMeterReply(line, m_state.meter, m_state.clock,
                                    m_hostClock ? m_hostClock() : measure::HostTime{});
   }

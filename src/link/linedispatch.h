@@ -30,6 +30,9 @@ struct Line {
   Kind kind = Kind::Reply;
   std::string_view text;        ///< as framed (no CR or LF); valid during the call only
   int correctionsSkipped = 0;   ///< Sample: measure::CorrectionSkipped bits
+  /// Reply: the fields of a numeric data line that does not fit the device file in force
+  /// (another meter's, or lines run together); 0 for any other line.
+  int unfitFields = 0;
   ReplyEffects reply;           ///< Reply: what the reply parser found and set
 };
 

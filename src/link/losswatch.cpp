@@ -16,13 +16,16 @@ constexpr double kLearnSeconds = 3.0;
 }  // namespace
 
 std::string LossWatch::sample(std::optional<double> meterSeconds) {
-  if (!meterSeconds) return {};
+  std::string ranTogether = m_unfit <= kRunTogether ? m_ranTogether : std::string();
+  m_unfit = 0;
+  m_ranTogether.clear();
+  if (!meterSeconds) return ranTogether;
   const double now = *meterSeconds;
   if (!m_last || now < *m_last) {
     // The first line, or the meter's clock was set back: start measuring afresh.
     m_first = m_last = now;
     m_lines = 1;
-    return {};
+    return ranTogether;
   }
   const double gap = now - *m_last;
   const double span = *m_last - *m_first;
@@ -44,22 +47,21 @@ std::string LossWatch::sample(std::optional<double> meterSeconds) {
   }
   m_last = now;
   ++m_lines;
-  return warning;
+  if (warning.empty()) return ranTogether;
+  return ranTogether.empty() ? warning : ranTogether + "; " + warning;
 }
 
-std::string LossWatch::refused(std::string_view line, int expectedColumns) {
-  if (expectedColumns <= 0 || line.empty()) return {};
-  int fields = 1;
-  for (const char c : line) {
-    if (c == '\t') ++fields;
-    else if ((c < '0' || c > '9') && c != '.' && c != '-' && c != '/' && c != ':') return {};
-  }
-  if (fields <= expectedColumns) return {};
-  return "a line of " + std::to_string(fields) + " fields where " + std::to_string(expectedColumns) +
-         " are expected was refused: lines ran together because a line end was lost";
+void LossWatch::refused(int fields, int expectedColumns) {
+  if (fields <= 0 || expectedColumns <= 0) return;
+  ++m_unfit;
+  if (fields > expectedColumns && m_ranTogether.empty())
+    m_ranTogether = "a line of " + std::to_string(fields) + " fields where " + std::to_string(expectedColumns) +
+                    " are expected was refused: lines ran together because a line end was lost";
 }
 
 void LossWatch::restart() {
+  m_unfit = 0;
+  m_ranTogether.clear();
   m_first.reset();
   m_last.reset();
   m_lines = 0;

@@ -5,7 +5,6 @@
 // lost. Plain logic; the caller says what it saw and prints what this returns.
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace meterlink {
 
@@ -13,17 +12,23 @@ class LossWatch {
  public:
   /// An accepted data line read `meterSeconds` on the meter's clock (seconds since any
   /// fixed moment; nothing for a meter without a clock). Returns the text of one warning
-  /// when lines were lost just before it, "" otherwise.
+  /// when lines were lost just before it, "" otherwise: the clock jumped, or the lines
+  /// refused since the last accepted one ran together.
   std::string sample(std::optional<double> meterSeconds);
-  /// A line the decoder refused. Returns a warning when it is numeric data with more
-  /// fields than `expectedColumns`: lines that ran together.
-  std::string refused(std::string_view line, int expectedColumns);
+  /// A line the decoder refused: numeric data with `fields` fields that do not fit the
+  /// device file's `expectedColumns` (0: not data). At most kRunTogether such lines with
+  /// more fields than expected, between accepted ones, are lines whose line end was lost;
+  /// a longer run is another meter's lines, not a loss.
+  void refused(int fields, int expectedColumns);
+  static constexpr int kRunTogether = 2;
   /// A new start (the port was opened again): no gap is measured across it.
   void restart();
 
  private:
   std::optional<double> m_first, m_last;
   long m_lines = 0;  // lines since m_first
+  int m_unfit = 0;   // data lines refused since the last accepted one
+  std::string m_ranTogether;  // about the first of them that was too long
 };
 
 }  // namespace meterlink

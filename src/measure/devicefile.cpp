@@ -1,7 +1,9 @@
 #include "measure/devicefile.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <vector>
@@ -285,10 +287,24 @@ std::vector<std::string> DeviceFileKeywords() {
   return list;
 }
 
-bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
-                    bool* opened) {
+std::FILE* OpenDeviceFile(const std::string& path, std::string& why) {
+  // A folder opens for reading here and only fails at the first read: told as what it is.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    why = "is a directory";
+    return nullptr;
+  }
   std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) why = std::strerror(errno);
+  return file;
+}
+
+bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn, bool* opened,
+                    std::string* why) {
+  std::string cause;
+  std::FILE* file = OpenDeviceFile(path, cause);
   if (opened) *opened = file != nullptr;
+  if (why) *why = cause;
   if (file == nullptr) return false;
   const bool ok = ParseDeviceFile(file, config, warn);
   std::fclose(file);
@@ -298,9 +314,10 @@ bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const Warning
 bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn) {
   config.setStartupDefaults();
   bool opened = false;
-  const bool ok = LoadDeviceFile(path, config, warn, &opened);
+  std::string why;
+  const bool ok = LoadDeviceFile(path, config, warn, &opened, &why);
   if (!opened)
-    warn("Device File Error", "Could not open device file '" + path + "'");
+    warn("Device File Error", "Could not open device file '" + path + "': " + why);
   else if (!ok)
     warn("Device File Error", "Missing or Invalid device file '" + path + "'");
   return ok;

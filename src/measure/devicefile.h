@@ -25,13 +25,19 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
 /// Compared without regard to case; none is the start of another.
 std::vector<std::string> DeviceFileKeywords();
 
-/// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked.
+/// Opens `path` for reading; nullptr with the cause in `why` ("is a directory", "No such
+/// file or directory", ...) when it cannot be read as a file.
+std::FILE* OpenDeviceFile(const std::string& path, std::string& why);
+
+/// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked,
+/// `why` why it did not.
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
-                    bool* opened = nullptr);
+                    bool* opened = nullptr, std::string* why = nullptr);
 
 /// The device file as the program loads it right after start: the first tick's defaults
 /// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a
-/// file that cannot be opened or read is reported under the caption "Device File Error".
+/// file that cannot be opened or read is reported under the caption "Device File Error",
+/// with the cause ("Could not open device file 'x.dev': No such file or directory").
 bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn);
 
 }  // namespace measure

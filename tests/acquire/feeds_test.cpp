@@ -115,6 +115,28 @@ TEST(FeedData, ValuesKeepEveryDigitAndNonNumbersAreNull) {
   }
 }
 
+// Text from a device file or a meter goes out as it is when it is UTF-8; a byte that is
+// not becomes U+FFFD, so every message is valid UTF-8 and JSON.
+TEST(FeedData, JsonStringsKeepUtf8AndReplaceWhatIsNot) {
+  struct Case {
+    const char* name;
+    std::string text, json;
+  } cases[] = {
+      {"accents and a symbol", "M\xC3\xA9t\xC3\xA9o \xE2\x82\xAC \xF0\x9F\x8C\x8A", "\"M\xC3\xA9t\xC3\xA9o \xE2\x82\xAC \xF0\x9F\x8C\x8A\""},
+      {"Latin-1 byte", "M\xE9t", "\"M\xEF\xBF\xBDt\""},
+      {"cut sequence, stray continuation", "\xE2\x82 \x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\""},
+      {"overlong and surrogate", "\xC0\xAF\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"what JSON escapes", std::string("a\"b\\c\td\x01\x7F", 9), "\"a\\\"b\\\\c\\td\\u0001\x7F\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(acquire::jsonString(c.text), c.json);
+  }
+  measure::DeviceConfig config;
+  config.MeterTitle = "M\xC3\xA9t\xC3\xA9o S/N 7";
+  EXPECT_EQ(parse(acquire::metadataJson(kShip, config, "m.dev", "1.0"))["title"].toString(), QString::fromUtf8("Météo S/N 7"));
+}
+
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
@@ -173,6 +195,7 @@ TEST(MqttFeed, AnotherMeterMovesItToOtherTopicsAndLeavesTheOldOnesOffline) {
   std::string error;
   ASSERT_TRUE(feed.start(error)) << error;
   ASSERT_TRUE(waitFor([&] { return feed.connected(); }));
+  feed.setState("online", "");  // kept across the move
 
   feed.setMeter({"maru", "ship", "NTU-0302"}, R"({"meter_id": "NTU-0302"})");
   EXPECT_EQ(feed.topics().base(), "maru/ship/NTU-0302");

@@ -136,10 +136,12 @@ TEST(Session, LinesLostAreToldWhenAskedFor) {
     acquire::SessionOptions options;
     options.watchLosses = watch;
     Rig rig(options);
-    // A second a line for a while, then five seconds missing, then two lines run together.
+    // A second a line for a while, then five seconds missing, then two lines run together
+    // (told with the next line that fits).
     for (int s = 0; s < 6; ++s) rig.session.dispatchLine("12/08/26\t04:44:0" + std::to_string(s) + "\t1\t2\t3\t4\t5");
     rig.session.dispatchLine("12/08/26\t04:44:11\t1\t2\t3\t4\t5");
     rig.session.dispatchLine("12/08/26\t04:44:12\t1\t2\t3\t4\t512/08/26\t04:44:13\t1\t2\t3\t4\t5");
+    rig.session.dispatchLine("12/08/26\t04:44:14\t1\t2\t3\t4\t5");
     int told = 0;
     for (const std::string& w : rig.heard.warnings) told += w.rfind("Lines Lost: ", 0) == 0;
     EXPECT_EQ(told, watch ? 2 : 0);

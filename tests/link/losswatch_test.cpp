@@ -66,14 +66,26 @@ TEST(LossWatch, NoGapIsMeasuredAcrossARestartOrWithoutAClock) {
   EXPECT_EQ(watch.sample(std::nullopt), "");
 }
 
-TEST(LossWatch, LinesThatRanTogetherAreTold) {
-  meterlink::LossWatch watch;
-  // Two four-field lines whose line end was lost: seven fields.
-  EXPECT_NE(watch.refused("07/15/26\t12:30:05\t700\t413007/15/26\t12:30:06\t701\t4131", 4).find("7 fields"),
-            std::string::npos);
-  EXPECT_EQ(watch.refused("07/15/26\t12:30:05\t700", 4), "");  // too few: not a merge
-  EXPECT_EQ(watch.refused("MARU v1.0\tready\t1\t2\t3", 4), "");  // a reply, not data
-  EXPECT_EQ(watch.refused("1\t2\t3\t4\t5", 0), "");            // no device file: no expectation
+TEST(LossWatch, OnlyAShortRunOfOverlongLinesIsTakenForLinesThatRanTogether) {
+  struct Case {
+    const char* name;
+    std::vector<int> refused;  // the fields of each refused line before the next accepted one
+    int expected;
+    bool told;
+  } cases[] = {
+      {"two four-field lines whose line end was lost", {7}, 4, true},
+      {"too few fields: not a merge", {3}, 4, false},
+      {"no device file: no expectation", {5}, 0, false},
+      {"another meter's lines: a long run", {7, 7, 7, 7, 7, 7}, 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    meterlink::LossWatch watch;
+    for (const int fields : c.refused) watch.refused(fields, c.expected);
+    const std::string told = watch.sample(std::nullopt);
+    EXPECT_EQ(told.find(std::to_string(c.refused[0]) + " fields") != std::string::npos, c.told) << told;
+    EXPECT_EQ(watch.sample(std::nullopt), "");  // told once
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 
 #include <QDir>
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -50,11 +51,13 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-// The .eng and .csv of one day agree with its .raw: one header each, a row per raw line,
-// and every CSV value is the .eng column without its padding.
+// The .eng and .csv of one day agree with its .raw: one header each, a row per raw line
+// that fits the device file (the others are in .raw alone), and every CSV value is the
+// .eng column without its padding.
 void expectFilesAgree(const std::string& base) {
   SCOPED_TRACE(base);
-  const std::vector<std::string> raw = fileLines(base + ".raw");
+  std::vector<std::string> raw = fileLines(base + ".raw");
+  std::erase_if(raw, [](const std::string& line) { return std::count(line.begin(), line.end(), '\t') != 6; });
   const std::vector<std::string> eng = fileLines(base + ".eng");
   const std::vector<std::string> csv = fileLines(base + ".csv");
   ASSERT_EQ(eng.size(), raw.size() + 1);
@@ -379,14 +382,22 @@ TEST(Log, CommandsOnEachOpenAndTheNoDataAlarm) {
   ASSERT_TRUE(logger->waitForErr("Data Resumed: ", 5000)) << logger->err();
   EXPECT_LT(logger->err().find("No Data: "), logger->err().find("Data Resumed: "));
 
-  // Six lines in a row that do not fit the device file: one warning, and the next line
-  // that fits is logged.
-  for (int i = 0; i < 6; ++i) peer->send("12/08/26\t04:44:06\t1\t2\r\n");
+  // Another meter's lines, with more columns than the device file's: each still goes
+  // into .raw as received, one warning names both counts, and none tells of lost line
+  // ends. The next line that fits is logged in full.
+  const std::string other = "12/08/26\t04:44:06\t1\t2\t3\t4\t5\t6";
+  for (int i = 0; i < 12; ++i) peer->send(other + "\r\n");
   ASSERT_TRUE(logger->waitForErr("Possible Mis-Match between Device File and Meter: ", 5000)) << logger->err();
   const std::string next = "12/08/26\t04:44:07\t224\t1385\t560\t3205\t2065";
   peer->send(next + "\r\n");
-  EXPECT_TRUE(waitUntil([&] { return fileLines(out + "/20261208.raw").size() == 2; }, 5000));
-  EXPECT_EQ(readFile(out + "/20261208.raw"), line + "\r\n" + next + "\r\n");
+  EXPECT_TRUE(waitUntil([&] { return fileLines(out + "/20261208.raw").size() == 14; }, 5000));
+  std::string raw = line + "\r\n";
+  for (int i = 0; i < 12; ++i) raw += other + "\r\n";
+  EXPECT_EQ(readFile(out + "/20261208.raw"), raw + next + "\r\n");
+  EXPECT_EQ(fileLines(out + "/20261208.csv").size(), 3u);  // the header and the two that fit
+  EXPECT_EQ(countOf(logger->err(), "Mis-Match"), 1) << logger->err();
+  EXPECT_NE(logger->err().find("Columns found 8 != Columns Expected 7"), std::string::npos) << logger->err();
+  EXPECT_EQ(countOf(logger->err(), "Lines Lost"), 0) << logger->err();
 
   // Unplugged: the link now leads to another meter, which gets the same commands.
   peer->hangUp();

@@ -146,7 +146,7 @@ TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   {
     // Subscribed once the retained messages came; every data message comes after that.
     Subscriber subscriber(broker, prefix + "/#");
-    expectStateWithMetadata(subscriber, prefix, "port_lost");  // no meter yet
+    expectStateWithMetadata(subscriber, prefix, "starting");  // no meter yet
     auto meter = startMaru(pluggedMeter(81, 10, link));
     EXPECT_TRUE(stateBecomes(subscriber, prefix, "online"));
     ASSERT_TRUE(meter->waitFinished(15000));
@@ -187,14 +187,68 @@ TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   expectDataMatchesFiles(data, std::vector<std::string>(raw.begin() + first, raw.end()),
                          std::vector<std::string>(rows.begin() + first, rows.end()), static_cast<int>(first) + 1);
 
-  // A clean end says "offline" and leaves it retained.
+  // A clean end says "offline", in the state and the status, and leaves both retained.
   logger->signal(SIGTERM);
   ASSERT_TRUE(logger->waitFinished());
   EXPECT_EQ(logger->exitCode(), 0);
-  Subscriber after(broker, prefix + "/state");
+  Subscriber after(broker, prefix + "/#");
   ASSERT_TRUE(after.waitFor(prefix + "/state", 1, 5000));
+  ASSERT_TRUE(after.waitFor(prefix + "/status", 1, 5000));
   EXPECT_TRUE(after.on(prefix + "/state")[0].retained);
   EXPECT_EQ(after.on(prefix + "/state")[0].payload, "offline");
+  EXPECT_TRUE(after.on(prefix + "/status")[0].retained);
+  EXPECT_EQ(json(after.on(prefix + "/status")[0].payload)["state"].toString(), "offline");
+}
+
+// A broker on IPv4 only, named "localhost": found whatever address the name gives first.
+// Frozen (SIGSTOP) while a meter sends, it holds up neither the files nor the end.
+TEST(LogMqtt, AFrozenBrokerHoldsUpNeitherTheFilesNorTheEnd) {
+  TempDir dir;
+  Broker broker(BrokerSecurity{}, dir.path());  // listens on 127.0.0.1 alone
+  ASSERT_TRUE(broker.up()) << broker.log();
+  const std::string link = dir.file("meter"), out = dir.file("out"), raw = out + "/20261208.raw";
+  const std::string address = "localhost:" + std::to_string(broker.port());
+  const std::string prefix = flcdTopics(QSysInfo::machineHostName().toStdString());
+  auto logger = startMaru(logArgs(link, out, {"--mqtt", q(address)}), clockAt("2026-12-08T10:00:00.000Z"));
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected to " + address, 10000)) << logger->err();
+  Subscriber subscriber(broker, prefix + "/state");
+  ASSERT_TRUE(stateBecomes(subscriber, prefix, "starting"));  // the port was never open
+  auto meter = startMaru(meterArgs(85, 10) + QStringList{"--link", q(link)});
+  ASSERT_TRUE(stateBecomes(subscriber, prefix, "online"));
+  ::kill(static_cast<pid_t>(broker.pid()), SIGSTOP);
+  const size_t frozenAt = fileLines(raw).size();
+  EXPECT_TRUE(waitUntil([&] { return fileLines(raw).size() >= frozenAt + 20; }, 10000));
+  logger->signal(SIGTERM);
+  const bool ended = logger->waitFinished(15000);  // well before, but it must not hang
+  ::kill(static_cast<pid_t>(broker.pid()), SIGCONT);
+  ASSERT_TRUE(ended) << logger->err();
+  EXPECT_EQ(logger->exitCode(), 0);
+}
+
+// The password file is read at each connection: while it cannot be read the files go on,
+// and once it is there the feed logs in.
+TEST(LogMqtt, AnUnreadablePasswordFileHoldsUpOnlyTheFeed) {
+  TempDir dir;
+  BrokerSecurity login;
+  login.user = "maru";
+  login.password = "s3cret pass";
+  Broker broker(login, dir.path());
+  ASSERT_TRUE(broker.up()) << broker.log();
+  const std::string link = dir.file("meter"), out = dir.file("out"), raw = out + "/20261208.raw";
+  const std::string password = dir.file("password");
+  auto logger = startMaru(logArgs(link, out,
+                                  {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())), "--mqtt-user", "maru",
+                                   "--mqtt-password-file", q(password)}),
+                          clockAt("2026-12-08T10:00:00.000Z"));
+  auto meter = startMaru(meterArgs(86, 10) + QStringList{"--link", q(link)});
+  ASSERT_TRUE(logger->waitForErr("MQTT: cannot read the password file '" + password + "': No such file", 10000))
+      << logger->err();
+  EXPECT_TRUE(waitUntil([&] { return fileLines(raw).size() >= 20; }, 10000));
+  testsupport::writeFile(password, "s3cret pass\n");
+  ASSERT_TRUE(logger->waitForErr("MQTT: connected to", 10000)) << logger->err();
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished());
+  EXPECT_EQ(logger->exitCode(), 0);
 }
 
 // A fleet: two meters whose device files are copies of one file, on two platforms. Each
@@ -246,8 +300,9 @@ TEST(LogMqtt, TwoPlatformsWithCopiesOfOneDeviceFileKeepApart) {
   EXPECT_EQ(subscriber.on(flcdTopics("south") + "/state").back().payload, "port_lost");
 }
 
-// Certificates made here with openssl: a CA, the broker's certificate for 127.0.0.1 and a
-// client certificate, both signed by it, and another CA that signed nothing of this.
+// Certificates made here with openssl: a CA, the broker's certificate for 127.0.0.1 (and
+// one that expired yesterday) and a client certificate, all signed by it, and another CA
+// that signed nothing of this.
 struct Pki {
   explicit Pki(const TempDir& dir) : at(dir.path() + "/") {
     QProcess openssl;
@@ -260,7 +315,9 @@ struct Pki {
                                   "  openssl req $new -keyout $who.key -out $who.csr -subj /CN=$who\n"
                                   "  openssl x509 -req -in $who.csr -CA ca.crt -CAkey ca.key -CAcreateserial \\\n"
                                   "    -out $who.crt -days 2 $([ $who = client ] || echo -extfile broker.ext)\n"
-                                  "done\n"});
+                                  "done\n"
+                                  "openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial \\\n"
+                                  "  -out expired.crt -days -1 -extfile broker.ext\n"});
     made = openssl.waitForFinished(60000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
   }
   std::string file(const std::string& name) const { return at + name; }
@@ -283,6 +340,8 @@ TEST(LogMqtt, PublishesOverTlsWithALoginFromAPasswordFile) {
   ASSERT_TRUE(broker.up()) << broker.log();
   const std::string password = dir.file("password"), link = dir.file("meter"), out = dir.file("out");
   testsupport::writeFile(password, "s3cret pass\nnot this line\n");
+  std::filesystem::permissions(password, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
   Subscriber subscriber(broker, "maru/#");
   auto logger = startMaru(logArgs(link, out,
                                   {"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())), "--platform", "ship",
@@ -291,6 +350,9 @@ TEST(LogMqtt, PublishesOverTlsWithALoginFromAPasswordFile) {
                           clockAt("2026-12-08T10:00:00.000Z"));
   ASSERT_TRUE(logger->waitForErr("MQTT: connected to 127.0.0.1:" + std::to_string(broker.port()) + " over TLS", 10000))
       << logger->err() << broker.log();
+  EXPECT_EQ(countOf(logger->err(), "MQTT: the password file '" + password + "' can be read by other users (mode 444)"),
+            1)
+      << logger->err();
   auto meter = startMaru(pluggedMeter(84, 8, link));
   ASSERT_TRUE(meter->waitFinished(15000));
   ASSERT_TRUE(logger->waitForErr("Port Lost", 5000)) << logger->err();
@@ -311,6 +373,7 @@ TEST(LogMqtt, ATlsBrokerThatComesLaterIsFound) {
   broker.stop();
   const std::string password = dir.file("password"), address = "127.0.0.1:" + std::to_string(broker.port());
   testsupport::writeFile(password, "s3cret pass\n");
+  std::filesystem::permissions(password, std::filesystem::perms::owner_read);
   auto logger = startMaru(logArgs(dir.file("no-meter"), dir.file("out"),
                                   {"--mqtt", q(address), "--mqtt-user", "maru", "--mqtt-password-file", q(password),
                                    "--mqtt-cafile", q(pki.file("ca.crt")), "--mqtt-cert", q(pki.file("client.crt")), "--mqtt-key",
@@ -325,6 +388,8 @@ struct RefusalCase {
   const char* name;
   const char* password;       // the password file's line; "" for no login
   bool otherCa;               // the logger trusts a CA that did not sign the broker
+  const char* host;           // the broker's name as the logger is given it
+  const char* brokerCert;     // the broker's certificate
   const char* brokerSays;     // what the broker logs at each attempt
   const char* loggerSays;     // the one warning
 };
@@ -340,17 +405,19 @@ TEST_P(LogMqttRefused, IsToldOnceAndPublishesNothing) {
   ASSERT_TRUE(pki.made) << "openssl could not make the certificates";
   BrokerSecurity security = loginOverTls(pki);
   security.clientCert.clear();  // the login alone decides
+  security.certfile = pki.file(c.brokerCert);
   Broker broker(security, dir.path());
   ASSERT_TRUE(broker.up()) << broker.log();
   Subscriber subscriber(broker, "#");
   ASSERT_TRUE(waitUntil([&] { return broker.log().find("u'maru'") != std::string::npos; }, 10000)) << broker.log();
   const int refusedBefore = countOf(broker.log(), c.brokerSays);
 
-  QStringList args{"--mqtt", q("127.0.0.1:" + std::to_string(broker.port())), "--mqtt-cafile",
+  QStringList args{"--mqtt", q(c.host + (":" + std::to_string(broker.port()))), "--mqtt-cafile",
                    q(pki.file(c.otherCa ? "other.crt" : "ca.crt"))};
   if (*c.password) {
     const std::string password = dir.file("password");
     testsupport::writeFile(password, std::string(c.password) + "\n");
+    std::filesystem::permissions(password, std::filesystem::perms::owner_read);
     args << "--mqtt-user" << "maru" << "--mqtt-password-file" << q(password);
   }
   auto logger = startMaru(logArgs(dir.file("no-meter"), dir.file("out"), args));
@@ -366,11 +433,16 @@ TEST_P(LogMqttRefused, IsToldOnceAndPublishesNothing) {
 }
 
 const RefusalCase kRefusals[] = {
-    {"wrong password", "s3cret", false, "disconnected, not authorised",
+    {"wrong password", "s3cret", false, "127.0.0.1", "broker.crt", "disconnected, not authorised",
      "refused the connection (not authorised) for user 'maru'"},
-    {"no login", "", false, "disconnected, not authorised", "refused the connection (not authorised);"},
-    {"broker not signed by the trusted CA", "s3cret pass", true, "OpenSSL Error",
-     "certificate verify failed"},
+    {"no login", "", false, "127.0.0.1", "broker.crt", "disconnected, not authorised",
+     "refused the connection (not authorised);"},
+    {"broker not signed by the trusted CA", "s3cret pass", true, "127.0.0.1", "broker.crt", "OpenSSL Error",
+     "the broker's certificate is not signed by the CA in '"},
+    {"expired broker certificate", "s3cret pass", false, "127.0.0.1", "expired.crt", "OpenSSL Error",
+     "the broker's certificate expired on 20"},
+    {"certificate for another host", "s3cret pass", false, "localhost", "broker.crt", "OpenSSL Error",
+     "the broker's certificate is not for the host name 'localhost'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Login, LogMqttRefused, testing::ValuesIn(kRefusals),
@@ -380,8 +452,8 @@ INSTANTIATE_TEST_SUITE_P(Login, LogMqttRefused, testing::ValuesIn(kRefusals),
 
 struct BadFeedArgument {
   const char* name;
-  QStringList args;  // after the required ones; {pw}, {empty}, {ca}: a password file, one with
-                     // an empty first line, a file for a certificate
+  QStringList args;  // after the required ones; {pw}, {ca}: a password file, a file for a
+                     // certificate
   const char* says;
 };
 
@@ -392,12 +464,10 @@ class FeedOptionsRefused : public testing::TestWithParam<BadFeedArgument> {};
 TEST_P(FeedOptionsRefused, WithStatus2AndOneLine) {
   TempDir dir;
   testsupport::writeFile(dir.file("pw"), "secret\n");
-  testsupport::writeFile(dir.file("empty"), "\n");
   testsupport::writeFile(dir.file("ca.crt"), "not checked before the connection\n");
   QStringList args = GetParam().args;
   for (QString& arg : args) {
     if (arg == "{pw}") arg = q(dir.file("pw"));
-    if (arg == "{empty}") arg = q(dir.file("empty"));
     if (arg == "{ca}") arg = q(dir.file("ca.crt"));
   }
   for (const bool window : {false, true}) {
@@ -416,10 +486,6 @@ TEST_P(FeedOptionsRefused, WithStatus2AndOneLine) {
 }
 
 const BadFeedArgument kBadFeedArguments[] = {
-    {"unreadable password file", {"--mqtt", "h", "--mqtt-user", "u", "--mqtt-password-file", "/nonexistent/pw"},
-     "--mqtt-password-file: cannot read '/nonexistent/pw': No such file or directory"},
-    {"empty password", {"--mqtt", "h", "--mqtt-user", "u", "--mqtt-password-file", "{empty}"},
-     "--mqtt-password-file: the first line of '{dir}/empty' is empty"},
     {"password without user", {"--mqtt", "h", "--mqtt-password-file", "{pw}"},
      "--mqtt-password-file requires --mqtt-user"},
     {"certificate without key", {"--mqtt", "h", "--mqtt-cafile", "{ca}", "--mqtt-cert", "{ca}"},

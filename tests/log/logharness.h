@@ -106,6 +106,8 @@ class Broker {
   /// Started and taking connections.
   bool up() const { return m_up; }
   int port() const { return m_port; }
+  /// The running broker's process id; 0 when it is not running.
+  qint64 pid() const { return m_process ? m_process->pid() : 0; }
   void stop();
   /// Stops and starts it again on the same port (it forgets retained messages).
   bool restart();

@@ -403,3 +403,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::to_string(info.param.nanometres) + "nm"; });
 
 }  // namespace
+
+// A device file that cannot be read is told with why: what a wrong --dev or
+// MARU_DEVICE_FILE needs to be put right.
+TEST(DeviceFile, AFileThatCannotBeOpenedIsToldWithItsCause) {
+  testsupport::TempDir dir;
+  const struct {
+    std::string path, cause;
+  } cases[] = {
+      {dir.path(), "is a directory"},
+      {dir.file("missing.dev"), "No such file or directory"},
+      {dir.file("missing/x.dev"), "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::vector<std::string> told;
+    DeviceConfig config;
+    EXPECT_FALSE(LoadDeviceFileAtStart(c.path, config, [&](const std::string& caption, const std::string& text) {
+      told.push_back(caption + ": " + text);
+    }));
+    EXPECT_EQ(told, std::vector<std::string>{"Device File Error: Could not open device file '" + c.path + "': " + c.cause});
+  }
+}
