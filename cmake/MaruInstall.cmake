@@ -170,8 +170,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# deb-systemd-invoke: the maintainer scripts stop and restart the loggers through it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers")
 # The logger's user and /etc/maru are made at install (systemd-sysusers), systemd learns of
 # its units; removal stops the loggers, an upgrade restarts them, purge takes their links.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${MARU_DATA_DIR}/debian/postinst ${MARU_DATA_DIR}/debian/prerm
