@@ -7,9 +7,15 @@
 #   share/icons/hicolor/{scalable,NxN}/apps/<id>.{svg,png}
 #   share/man/man1/maruview.1.gz, maru.1.gz       made from --help with help2man
 #   share/doc/maruview/copyright, changelog.gz    the license and the changes, as Debian has them
+#   share/man/man8/maru-log@.service.8.gz         the service's page (written by hand)
 #   lib/systemd/system/maru-log@.service          the logger as a service, one instance per meter
+#   lib/systemd/system/maru-sim@.service          a virtual meter for trying it without hardware
+#   lib/systemd/system/maru-log@sim.service.d/    the instance "sim" reads that virtual meter
 #   lib/sysusers.d/maru-log.conf                  its user
 #   share/maruview/examples/systemd/meter.conf    a meter's /etc/maru/NAME.conf, to copy
+#   share/maruview/examples/systemd/sim.conf      /etc/maru/sim.conf for the virtual meter
+#   share/doc/maruview/README.service             the service for the administrator
+# /etc/maru is made by the package's postinst, not installed.
 include(GNUInstallDirs)
 
 set(MARU_APP_ID org.maruview.MaruView)
@@ -40,9 +46,24 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
         FILES_MATCHING PATTERN "*.dev" PATTERN "*.raw" PATTERN "*.eng" PATTERN "*.yml")
 
 # --- The logger as a service (lib/, not the multiarch LIBDIR: systemd looks there)
-install(FILES ${MARU_DATA_DIR}/systemd/maru-log@.service DESTINATION lib/systemd/system)
+install(FILES ${MARU_DATA_DIR}/systemd/maru-log@.service ${MARU_DATA_DIR}/systemd/maru-sim@.service
+        DESTINATION lib/systemd/system)
+install(FILES ${MARU_DATA_DIR}/systemd/maru-log@sim.service.d/simulator.conf
+        DESTINATION lib/systemd/system/maru-log@sim.service.d)
 install(FILES ${MARU_DATA_DIR}/systemd/maru-log.sysusers DESTINATION lib/sysusers.d RENAME maru-log.conf)
-install(FILES ${MARU_DATA_DIR}/systemd/meter.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/maruview/examples/systemd)
+install(FILES ${MARU_DATA_DIR}/systemd/meter.conf ${MARU_DATA_DIR}/systemd/sim.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/maruview/examples/systemd)
+install(FILES ${MARU_DATA_DIR}/systemd/README.service DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The service's manual page, compressed as Debian has them.
+set(service_page ${MARU_GENERATED_DIR}/man/maru-log@.service.8)
+add_custom_command(OUTPUT ${service_page}.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MARU_GENERATED_DIR}/man
+  COMMAND ${CMAKE_COMMAND} -E copy ${MARU_DATA_DIR}/man/maru-log@.service.8 ${service_page}
+  COMMAND gzip -9nf ${service_page}
+  DEPENDS ${MARU_DATA_DIR}/man/maru-log@.service.8
+  VERBATIM)
+add_custom_target(maru_service_page ALL DEPENDS ${service_page}.gz)
+install(FILES ${service_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 
 # --- The license and the changes (share/doc/maruview, as a Debian package has them)
 set(changelog_gz ${MARU_GENERATED_DIR}/changelog.gz)
@@ -149,8 +170,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The logger's user is made at install (systemd-sysusers), and systemd learns of its unit.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${MARU_DATA_DIR}/debian/postinst ${MARU_DATA_DIR}/debian/postrm)
+# The logger's user and /etc/maru are made at install (systemd-sysusers), systemd learns of
+# its units; removal stops the loggers, an upgrade restarts them, purge takes their links.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${MARU_DATA_DIR}/debian/postinst ${MARU_DATA_DIR}/debian/prerm
+    ${MARU_DATA_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "acquire/feeds.h"
+#include "acquire/journal.h"
 #include "sim/helpformatter.h"
 
 namespace cli {
@@ -26,8 +27,9 @@ inline void setUpHelp(CLI::App& app, std::shared_ptr<CLI::Formatter> formatter =
 
 /// Parses argv[1..argc) (argv[0] is the command's name) into `app`. Returns the exit
 /// status when the command is done already: 0 after printing --help or --version to
-/// stdout, 2 after printing the error and a hint to --help to stderr. std::nullopt: go on.
-inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
+/// stdout, 2 after printing the error and a hint to --help to stderr (as errors, when
+/// `journal`: stderr is the systemd journal). std::nullopt: go on.
+inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, bool journal = false) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -37,10 +39,31 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv)
     std::printf("%s\n", e.what());
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::fputs(badArgumentText(app.get_name(), e.what()).c_str(), stderr);
+    std::fputs(acquire::withPriority(journal, acquire::Priority::Error, badArgumentText(app.get_name(), e.what())).c_str(),
+               stderr);
     return 2;
   }
   return std::nullopt;
+}
+
+/// `text` in quotes for a refusal; a long one only by its start (a refusal is one line).
+inline std::string quotedStart(const std::string& text) {
+  constexpr size_t kShown = 60;
+  return "'" + (text.size() <= kShown ? text : text.substr(0, kShown) + "...") + "'";
+}
+
+/// The most bytes a name on the command line may have (a topic level, a login, a host).
+constexpr size_t kMaxNameBytes = 256;
+
+/// At most kMaxNameBytes bytes.
+inline CLI::Validator nameLengthValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return text.size() <= kMaxNameBytes ? std::string()
+                                            : quotedStart(text) + " is longer than " + std::to_string(kMaxNameBytes) +
+                                                  " bytes (" + std::to_string(text.size()) + ")";
+      },
+      "");
 }
 
 /// HOST:PORT of a broker or a receiver; `defaultPort` 0: the port must be given. `shape`
@@ -50,7 +73,7 @@ inline CLI::Validator hostPortValidator(int defaultPort, const std::string& shap
       [defaultPort, shape](std::string& text) -> std::string {
         std::string host;
         int port = 0;
-        return acquire::splitHostPort(text, host, port, defaultPort) ? std::string() : "'" + text + "' is not " + shape;
+        return acquire::splitHostPort(text, host, port, defaultPort) ? std::string() : quotedStart(text) + " is not " + shape;
       },
       "");
 }
@@ -61,7 +84,7 @@ inline CLI::Validator topicPrefixValidator() {
       [](std::string& text) -> std::string {
         if (text.empty() || text.find_first_of("+#") != std::string::npos || text.front() == '/' ||
             text.back() == '/' || text.find("//") != std::string::npos)
-          return "'" + text + "' is not a topic prefix (no '+', '#' or empty level)";
+          return quotedStart(text) + " is not a topic prefix (no '+', '#' or empty level)";
         return {};
       },
       "");
@@ -93,25 +116,32 @@ inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::strin
   CLI::Option* broker = app.add_option("--mqtt", mqtt.broker,
                                        "publish every data line to this MQTT broker (port 8883 with\n"
                                        "--mqtt-cafile, else 1883, when not given)")
+                            ->check(nameLengthValidator())
                             ->check(hostPortValidator(1883, "HOST[:PORT]"))
                             ->type_name("HOST[:PORT]");
   CLI::Option* topic = app.add_option("--topic", mqtt.prefix,
                                       "the first topic level(s) (default: maru); the topics are\n"
                                       "PREFIX/PLATFORM/METER/{state,status,metadata,data}")
+                           ->check(nameLengthValidator())
                            ->check(topicPrefixValidator())
                            ->type_name("PREFIX");
   CLI::Option* platform =
       app.add_option("--platform", mqtt.platform, "where the meter is: the second topic level (default: the\nhost name)")
           ->check(nonEmptyValidator())
+          ->check(nameLengthValidator())
           ->type_name("NAME");
   CLI::Option* meterId = app.add_option("--meter-id", mqtt.meterId,
                                         "the third topic level (default: the serial number after \"S/N\"\n"
                                         "in the device file's title; a title without one is used\n"
                                         "whole, made topic-safe)")
                              ->check(nonEmptyValidator())
+                             ->check(nameLengthValidator())
                              ->type_name("ID");
   CLI::Option* user =
-      app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")->check(nonEmptyValidator())->type_name("NAME");
+      app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")
+          ->check(nonEmptyValidator())
+          ->check(nameLengthValidator())
+          ->type_name("NAME");
   CLI::Option* password = app.add_option("--mqtt-password-file", mqtt.passwordFile,
                                          "the password for --mqtt-user: the first line of FILE, read\n"
                                          "at each connection (only the feed waits while it cannot be read)")
@@ -130,6 +160,7 @@ inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::strin
                          ->check(readableFileValidator())
                          ->type_name("FILE");
   app.add_option("--udp", udp, "send one datagram per data line to HOST:PORT")
+      ->check(nameLengthValidator())
       ->check(hostPortValidator(0, "HOST:PORT"))
       ->type_name("HOST:PORT");
   app.final_callback([=] {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "acquire/dailyfiles.h"
 #include "acquire/dailynetcdf.h"
 #include "acquire/feeds.h"
+#include "acquire/journal.h"
 #include "acquire/logclock.h"
 #include "acquire/session.h"
 #include "files/csvformat.h"
@@ -130,6 +132,16 @@ std::string oneLine(std::string text) {
   return text;
 }
 
+// Under systemd, stderr is the journal: every line then carries its syslog priority.
+bool g_journal = false;
+
+// One stderr line, "caption: text".
+void printLine(const std::string& caption, const std::string& text) {
+  const std::string line = caption + ": " + oneLine(text) + "\n";
+  std::fputs(acquire::withPriority(g_journal, acquire::linePriority(caption, text), line).c_str(), stderr);
+  std::fflush(stderr);
+}
+
 // ----------------------------------------------------------------------------- session
 
 // maru log is an acquisition session with three sinks: the daily files, the live feeds and
@@ -155,13 +167,13 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_session.setQc(m_options.qc);
     m_files.setQc(m_session.qc());
     if (!m_files.open(m_clock.now(), error)) {
-      std::fprintf(stderr, "maru log: %s\n", error.c_str());
+      printLine("maru log", error);
       return false;
     }
     if (!m_options.udp.empty()) {
       m_udp = std::make_unique<acquire::UdpFeed>();
       if (!m_udp->open(m_options.udp, error)) {
-        std::fprintf(stderr, "maru log: --udp: %s\n", error.c_str());
+        printLine("maru log", "--udp: " + error);
         return false;
       }
     }
@@ -182,7 +194,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     }
     if (!m_options.wireLog.empty()) {
       if (!m_wireLog.open(m_options.wireLog, error)) {
-        std::fprintf(stderr, "maru log: --wire-log: cannot open '%s': %s\n", m_options.wireLog.c_str(), error.c_str());
+        printLine("maru log", "--wire-log: cannot open '" + m_options.wireLog + "': " + error);
         return false;
       }
       m_session.port().setWireLog(&m_wireLog);
@@ -247,8 +259,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   /// at the next tick.
   void message(const std::string& caption, const std::string& text) {
     clearStatus();
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine(text).c_str());
-    std::fflush(stderr);
+    printLine(caption, text);
   }
 
   // ---- what the session tells
@@ -501,13 +512,14 @@ int logMain(int argc, char** argv) {
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
       ->check(cli::unlisted(CLI::Range(0, 9)))
       ->type_name("LEVEL");
-  if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
+  g_journal = acquire::isJournalStream(STDERR_FILENO, std::getenv("JOURNAL_STREAM"));
+  if (const auto status = cli::parseCommandLine(app, argc, argv, g_journal)) return *status;
   if (!o.netcdf && (!o.attrPairs.empty() || !o.attrsPath.empty() || o.deflate != 0)) {
-    std::fprintf(stderr, "maru log: --attr, --attrs and --deflate are for --netcdf\n");
+    printLine("maru log", "--attr, --attrs and --deflate are for --netcdf");
     return 2;
   }
   if (std::string why; !cli::readAttributes(o.attrPairs, o.attrsPath, o.attributes, why)) {
-    std::fprintf(stderr, "maru log: %s\n", why.c_str());
+    printLine("maru log", why);
     return 2;
   }
   o.history = std::string("maru ") + MARU_VERSION_STRING + ": maru log";
@@ -515,12 +527,10 @@ int logMain(int argc, char** argv) {
 
   const std::optional<acquire::LogClock> clock = acquire::LogClock::fromEnvironment();
   if (!clock) {
-    std::fprintf(stderr, "maru log: MARU_LOG_CLOCK_START is not YYYY-MM-DDTHH:MM:SS[.mmm]Z\n");
+    printLine("maru log", "MARU_LOG_CLOCK_START is not YYYY-MM-DDTHH:MM:SS[.mmm]Z");
     return 2;
   }
-  const measure::WarningSink toStderr = [](const std::string& caption, const std::string& text) {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), oneLine(text).c_str());
-  };
+  const measure::WarningSink toStderr = printLine;
   meterlink::MeterState state;
   if (!measure::LoadDeviceFileAtStart(o.dev, state.config, toStderr)) return 2;
   if (!o.qcPath.empty()) {
@@ -528,7 +538,7 @@ int logMain(int argc, char** argv) {
     std::string why = read.error;
     if (read.config && !files::QcRun::bind(*read.config, state.config, why)) why = o.qcPath + ": " + why;
     if (!why.empty()) {
-      std::fprintf(stderr, "maru log: %s\n", why.c_str());
+      printLine("maru log", why);
       return 2;
     }
     o.qc = std::move(read.config);
@@ -537,12 +547,11 @@ int logMain(int argc, char** argv) {
   std::error_code made;
   std::filesystem::create_directories(o.out, made);
   if (made || !std::filesystem::is_directory(o.out)) {
-    std::fprintf(stderr, "maru log: cannot make the folder '%s'%s%s\n", o.out.c_str(), made ? ": " : "",
-                 made ? made.message().c_str() : "");
+    printLine("maru log", "cannot make the folder '" + o.out + "'" + (made ? ": " + made.message() : ""));
     return 1;
   }
   if (!installSignals()) {
-    std::fprintf(stderr, "maru log: cannot install signal handlers: %s\n", std::strerror(errno));
+    printLine("maru log", std::string("cannot install signal handlers: ") + std::strerror(errno));
     return 1;
   }
 

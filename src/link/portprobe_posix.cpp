@@ -17,6 +17,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 #include <utility>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include "link/portprobe.h"
 #include "link/portprobe_platform.h"
@@ -180,10 +183,42 @@ void findLock(PortDiagnosis& d, const std::string& root) {
   }
 }
 
-// One pass over /proc: the processes holding `devicePath` open (when asked) and the
-// known grabbers. Processes of other users hide their fd folders; they are skipped.
+// The device a path opens, to know it again behind a process's open file: its number,
+// and for a pseudo-terminal the devpts instance too (each instance numbers its own, so a
+// container's /dev/pts/3 is not this machine's /dev/pts/3, though /proc shows both so).
+struct DeviceIdentity {
+  bool known = false;  // a character device; else paths are compared (a test's fake tree)
+  dev_t rdev = 0, fileSystem = 0;
+  bool perInstance = false;
+
+  explicit DeviceIdentity(const std::string& fsPath) {
+    struct stat st {};
+    if (::stat(fsPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;
+    known = true;
+    rdev = st.st_rdev;
+    fileSystem = st.st_dev;
+#ifdef __linux__
+    constexpr long kDevptsMagic = 0x1cd1;
+    struct statfs fs {};
+    perInstance = ::statfs(fsPath.c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == kDevptsMagic;
+#else
+    perInstance = true;
+#endif
+  }
+
+  /// Whether the open file behind `fdLink` (a /proc/PID/fd entry) is this device.
+  bool isOpenAs(const std::string& fdLink) const {
+    struct stat st {};
+    return ::stat(fdLink.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev &&
+           (!perInstance || st.st_dev == fileSystem);
+  }
+};
+
+// One pass over /proc: the processes holding the port open (when asked) and the known
+// grabbers. Processes of other users hide their fd folders; they are skipped.
 void scanProcesses(PortDiagnosis& d, const std::string& root, bool wantHolders) {
   const std::string proc = root + "/proc";
+  const DeviceIdentity device(wantHolders ? root + d.devicePath : std::string());
   for (const std::string& pid : listDir(proc)) {
     if (!isNumber(pid)) continue;
     const std::string comm = firstLine(readSmall(proc + "/" + pid + "/comm"));
@@ -192,9 +227,13 @@ void scanProcesses(PortDiagnosis& d, const std::string& root, bool wantHolders) 
     if (!wantHolders) continue;
     const std::string fdDir = proc + "/" + pid + "/fd";
     for (const std::string& fd : listDir(fdDir)) {
-      char target[PATH_MAX];
-      const ssize_t n = ::readlink((fdDir + "/" + fd).c_str(), target, sizeof target - 1);
-      if (n <= 0 || std::string(target, static_cast<size_t>(n)) != d.devicePath) continue;
+      if (device.known) {
+        if (!device.isOpenAs(fdDir + "/" + fd)) continue;
+      } else {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink((fdDir + "/" + fd).c_str(), target, sizeof target - 1);
+        if (n <= 0 || std::string(target, static_cast<size_t>(n)) != d.devicePath) continue;
+      }
       d.holders.push_back({std::stol(pid), comm});
       break;
     }

@@ -9,9 +9,12 @@
 #   version    bin/maru --version and bin/maruview --version print the project version
 #   convert    the installed maru converts the installed examples
 #   demo       the installed maruview --demo runs the installed maru on the installed examples
-#   service    the logger's unit passes systemd-analyze verify and rates 4.0 or lower in
-#              systemd-analyze security; its sysusers entry makes the user it runs as
-#   package    cpack builds the .deb; unpacked, it has the same tree and its programs run
+#   service    the logger's and the virtual meter's units pass systemd-analyze verify, rate 4.0
+#              or lower in systemd-analyze security and have the keys an administrator relies
+#              on; the sysusers entry makes the user they run as
+#   package    cpack builds the .deb; unpacked, it has the same tree and its programs run;
+#              lintian finds no error; its maintainer scripts, run against a scratch root with
+#              systemctl recorded, stop, restart and clean up what they should
 #   clean      removes the DESTDIR
 # Environment (set by CTest): MARU_SOURCE_DIR MARU_BUILD_DIR MARU_VERSION MARU_APP_ID
 #   MARU_INSTALL_ROOT (the DESTDIR) CMAKE_COMMAND CPACK_COMMAND
@@ -108,7 +111,57 @@ check_tree() {
     fail "lib/systemd/system/maru-log@.service is missing or differs"
   cmp -s "$MARU_SOURCE_DIR/data/systemd/maru-log.sysusers" "$root/lib/sysusers.d/maru-log.conf" ||
     fail "lib/sysusers.d/maru-log.conf is missing or differs"
-  [ -s "$root/share/maruview/examples/systemd/meter.conf" ] || fail "share/maruview/examples/systemd/meter.conf is missing"
+  for f in lib/systemd/system/maru-sim@.service lib/systemd/system/maru-log@sim.service.d/simulator.conf \
+           share/maruview/examples/systemd/meter.conf share/maruview/examples/systemd/sim.conf \
+           share/doc/maruview/README.service share/man/man8/maru-log@.service.8.gz; do
+    [ -s "$root/$f" ] || fail "$f is missing or empty"
+  done
+}
+
+# Runs the maintainer scripts in CONTROL against a scratch root under DIR (DPKG_ROOT), with
+# systemctl, deb-systemd-invoke and systemd-sysusers recorded instead of run.
+check_maintainer_scripts() {
+  local control=$1 dir=$2 script calls r wants
+  for script in postinst prerm postrm; do
+    [ -x "$control/$script" ] || { fail "the package has no executable $script"; continue; }
+    sh -n "$control/$script" || fail "$script is not valid sh"
+  done
+  r=$dir/root
+  calls=$dir/calls
+  wants=$r/etc/systemd/system/multi-user.target.wants
+  mkdir -p "$dir/bin" "$r/run/systemd/system" "$wants" "$r/var/log/maru-log" "$r/var/lib/maru-log/ship1"
+  for tool in systemctl deb-systemd-invoke systemd-sysusers; do
+    printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$tool" "$calls" >"$dir/bin/$tool"
+    chmod +x "$dir/bin/$tool"
+  done
+  ln -s /lib/systemd/system/maru-log@.service "$wants/maru-log@ship1.service"
+  ln -s /lib/systemd/system/other.service "$wants/other.service"
+  echo data >"$r/var/lib/maru-log/ship1/20261208.raw"
+  run() {
+    : >"$calls"
+    PATH=$dir/bin:$PATH DPKG_ROOT=$r sh "$control/$1" "${@:2}" || fail "$* exited $?"
+  }
+  run postinst configure
+  [ -d "$r/etc/maru" ] || fail "postinst configure did not make /etc/maru"
+  grep -q "try-restart" "$calls" && fail "a first install restarts loggers: $(cat "$calls")"
+  run postinst configure 1.0
+  grep -q "try-restart maru-log@\*.service" "$calls" || fail "an upgrade does not restart the running loggers: $(cat "$calls")"
+  run prerm upgrade 1.1
+  grep -q "stop" "$calls" && fail "prerm upgrade stops the loggers: $(cat "$calls")"
+  run prerm remove
+  grep -q "stop maru-log@\*.service" "$calls" || fail "prerm remove does not stop the loggers: $(cat "$calls")"
+  run postrm remove
+  [ -L "$wants/maru-log@ship1.service" ] || fail "postrm remove took an instance's enablement link"
+  echo "MARU_PORT=/dev/ttyUSB0" >"$r/etc/maru/ship1.conf"
+  run postrm purge
+  [ -L "$wants/maru-log@ship1.service" ] && fail "postrm purge left the enablement link of maru-log@ship1"
+  [ -L "$wants/other.service" ] || fail "postrm purge took another package's enablement link"
+  [ -e "$r/var/log/maru-log" ] && fail "postrm purge left the empty /var/log/maru-log"
+  [ -s "$r/var/lib/maru-log/ship1/20261208.raw" ] || fail "postrm purge took the logged data"
+  [ -s "$r/etc/maru/ship1.conf" ] || fail "postrm purge took the administrator's configuration"
+  rm "$r/etc/maru/ship1.conf"
+  run postrm purge
+  [ -e "$r/etc/maru" ] && fail "postrm purge left the empty /etc/maru"
 }
 
 case "$step" in
@@ -192,6 +245,14 @@ case "$step" in
       grep -qF -- "$option" <<<"$maruview_page" || fail "maruview.1 does not tell $option"
     done
     grep -q "^EXAMPLES" <<<"$maru_page" || fail "maru.1 has no examples"
+    f=$installed/share/man/man8/maru-log@.service.8.gz
+    if ! text=$(LC_ALL=C.UTF-8 MANPAGER=cat MANWIDTH=80 man --warnings -E UTF-8 -l "$f" 2>&1 >/dev/null) || [ -n "$text" ]; then
+      fail "man -l $f warns or fails: $text"
+    fi
+    text=$(MANPAGER=cat MANWIDTH=200 man -l "$f" 2>/dev/null)
+    for word in /etc/maru/NAME.conf dialout DeviceAllow=char- maru-sim@ "-p warning"; do
+      grep -qF -- "$word" <<<"$text" || fail "maru-log@.service.8 does not tell '$word'"
+    done
     grep -q "convert" <<<"$(MANPAGER=cat man -l "$installed/share/man/man1/maru.1.gz" 2>/dev/null)" ||
       fail "maru.1 does not tell the convert command"
     finish
@@ -298,18 +359,35 @@ case "$step" in
     work=$(scratch)
     trap 'rm -rf "$work"' EXIT
     unit=$installed/lib/systemd/system/maru-log@.service
-    # An instance of the installed unit, its program where the DESTDIR put it.
-    sed "s|/usr/bin/maru |$installed/bin/maru |" "$unit" >"$work/maru-log@check.service"
-    if ! out=$(systemd-analyze verify --man=no "$work/maru-log@check.service" 2>&1) || [ -n "$out" ]; then
-      fail "systemd-analyze verify maru-log@.service:"$'\n'"$out"
-    fi
-    if ! out=$(systemd-analyze security --offline=true --threshold=40 "$work/maru-log@check.service" 2>&1); then
-      fail "systemd-analyze security rates maru-log@.service above 4.0:"$'\n'"$(tail -n 1 <<<"$out")"
-    fi
+    sim=$installed/lib/systemd/system/maru-sim@.service
+    # Instances of the installed units, their program where the DESTDIR put it.
+    for u in "$unit" "$sim"; do
+      name=$(basename "$u" .service)check.service
+      sed "s|/usr/bin/maru |$installed/bin/maru |" "$u" >"$work/$name"
+      if ! out=$(systemd-analyze verify --man=no "$work/$name" 2>&1) || [ -n "$out" ]; then
+        fail "systemd-analyze verify $(basename "$u"):"$'\n'"$out"
+      fi
+      if ! out=$(systemd-analyze security --offline=true --threshold=40 "$work/$name" 2>&1); then
+        fail "systemd-analyze security rates $(basename "$u") above 4.0:"$'\n'"$(tail -n 1 <<<"$out")"
+      fi
+    done
     grep -q "ExecStart=/usr/bin/maru log " "$unit" || fail "the unit does not run the installed maru log"
-    grep -q "^EnvironmentFile=/etc/maru/%i.conf$" "$unit" || fail "the unit does not read /etc/maru/NAME.conf"
-    grep -q "^User=maru-log$" "$unit" || fail "the unit does not run as maru-log"
     grep -q "network-online" "$unit" && fail "the unit waits for the network"
+    # A missing configuration fails the start, a configuration error (2) ends in "failed",
+    # the journal names the instance, on-board UARTs are allowed.
+    for line in EnvironmentFile=/etc/maru/%i.conf AssertPathExists=/etc/maru/%i.conf User=maru-log \
+                RestartPreventExitStatus=2 SyslogIdentifier=maru-log@%i \
+                "DeviceAllow=char-ttyUSB rw" "DeviceAllow=char-ttyAMA rw" "DeviceAllow=char-ttymxc rw"; do
+      grep -qxF "$line" "$unit" || fail "the unit lacks '$line'"
+    done
+    grep -q "^ConditionPathExists=" "$unit" && fail "a missing configuration would only skip the start"
+    # The virtual meter's link is under /run (the logger's /tmp is private), and the instance
+    # "sim" of the logger reads it.
+    grep -q -- "--link /run/maru-sim/%i/" "$sim" || fail "maru-sim@.service links its meter elsewhere than /run/maru-sim"
+    grep -q "^MARU_PORT=/run/maru-sim/sim/" "$installed/share/maruview/examples/systemd/sim.conf" ||
+      fail "sim.conf does not read maru-sim@sim's link"
+    grep -qxF "DeviceAllow=char-pts rw" "$installed/lib/systemd/system/maru-log@sim.service.d/simulator.conf" ||
+      fail "maru-log@sim may not open the virtual meter's pseudo-terminal"
     # The sysusers entry makes that user, in the serial ports' group.
     mkdir -p "$work/root/etc"
     : >"$work/root/etc/passwd"
@@ -379,6 +457,7 @@ case "$step" in
     dpkg-deb -e "$deb" "$work/control" || fail "dpkg-deb -e $deb failed"
     grep -q "systemd-sysusers maru-log.conf" "$work/control/postinst" 2>/dev/null ||
       fail "the package's postinst does not make the maru-log user"
+    check_maintainer_scripts "$work/control" "$work/dry"
     out=$("$work/x/usr/bin/maru" --version 2>&1) || fail "unpacked maru --version failed: $out"
     [[ $out == "maru $MARU_VERSION"* ]] || fail "unpacked maru --version printed '$out'"
     out=$("$work/x/usr/bin/maruview" --version 2>/dev/null) || fail "unpacked maruview --version failed"

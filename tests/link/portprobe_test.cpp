@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -296,6 +303,66 @@ TEST(PortProbeOnThisMachine, AMissingDeviceIsNotPluggedIn) {
   const std::string text = meterlink::explainOpenFailure(path, result);
   EXPECT_EQ(text.rfind(path + " does not exist: the adapter is not plugged in, or it has another name now.", 0), 0u)
       << text;
+}
+
+// A container's console is a pseudo-terminal of its own devpts instance, which /proc shows
+// under the same name as one of this machine's: its holder is not this port's holder.
+TEST(PortProbeOnThisMachine, APseudoTerminalOfAnotherDevptsInstanceIsNotHeldByItsHolder) {
+  testsupport::PtyPeer peer;
+  const std::string& path = peer.slavePath();
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  const int index = std::stoi(path.substr(9));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  // The child: a mount namespace with a new devpts instance on /dev/pts, where it opens
+  // pseudo-terminals until it holds the one numbered as ours (system calls only: it forked
+  // from a threaded process).
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    ::close(peer.slaveFd());  // ours, inherited: the child holds only the other instance's
+    char answer = 'n';
+    int slave = -1;
+    if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666") == 0) {
+      for (int i = 0; i <= index; ++i) {
+        const int master = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY);
+        int unlock = 0, number = -1;
+        if (master < 0 || ::ioctl(master, TIOCSPTLCK, &unlock) != 0 || ::ioctl(master, TIOCGPTN, &number) != 0) break;
+        if (number == index) slave = ::ioctl(master, TIOCGPTPEER, O_RDWR | O_NOCTTY);
+      }
+      if (slave >= 0) answer = 'y';
+    }
+    [[maybe_unused]] const ssize_t n = ::write(ready[1], &answer, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char answer = 'n';
+  [[maybe_unused]] const ssize_t n = ::read(ready[0], &answer, 1);
+  ::close(ready[0]);
+  const auto endChild = [child] {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  };
+  if (answer != 'y') {
+    endChild();
+    GTEST_SKIP() << "needs a mount namespace and a devpts instance of its own (root)";
+  }
+  // Busy: this process holds our port (with its lock).
+  meterlink::SerialPort first;
+  ASSERT_EQ(first.open(path, 19200), meterlink::SerialPort::OpenResult::Ok);
+  const meterlink::PortDiagnosis d = meterlink::diagnosePort(path);
+  endChild();
+  EXPECT_EQ(d.access, PortAccess::Busy);
+  bool selfSeen = false, childSeen = false;
+  for (const meterlink::PortHolder& h : d.holders) {
+    selfSeen |= h.pid == ::getpid();
+    childSeen |= h.pid == child;
+  }
+  EXPECT_TRUE(selfSeen);
+  EXPECT_FALSE(childSeen) << "the holder of the other instance's " << path << " was named";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <algorithm>
@@ -244,6 +245,49 @@ TEST(Log, SighupReopensTheFilesAndSigtermEndsCleanly) {
   expectFilesAgree(base);
   EXPECT_EQ(fileLines(base + ".eng.1").size(), fileLines(base + ".raw.1").size() + 1);
   EXPECT_EQ(fileLines(base + ".csv.1").size(), fileLines(base + ".raw.1").size() + 1);
+}
+
+// Under systemd stderr is the journal (JOURNAL_STREAM names it): each line carries its
+// priority before the same text; a stderr that JOURNAL_STREAM does not name gets none.
+TEST(Log, LinesCarryTheirPriorityOnlyIntoTheJournal) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    QStringList args;
+    std::vector<std::string> lines;  // the start of each line
+  } cases[] = {
+      {"waiting for the port", logArgs(dir.file("none"), dir.file("out")), {"<6>Logging: ", "<4>Port Unavailable: "}},
+      {"folder not made", logArgs(dir.file("none"), dir.file("file/out")), {"<3>maru log: cannot make the folder"}},
+      {"bad argument", logArgs(dir.file("none"), dir.file("out"), {"--baud", "1"}), {"<3>maru log: ", "<3>"}},
+  };
+  writeFile(dir.file("file"), "");
+  for (const auto& c : cases) {
+    for (const bool journal : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (journal ? " (journal)" : " (a file)"));
+      const std::string errPath = dir.file("err");
+      writeFile(errPath, "");
+      struct stat st {};
+      ASSERT_EQ(::stat(errPath.c_str(), &st), 0);
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("JOURNAL_STREAM", QString::number(st.st_dev) + ":" + QString::number(st.st_ino + (journal ? 0 : 1)));
+      QProcess p;
+      p.setProcessEnvironment(env);
+      p.setStandardErrorFile(q(errPath));
+      p.start(QString(MARU_TOOL), c.args);
+      ASSERT_TRUE(p.waitForStarted());
+      ASSERT_TRUE(waitUntil([&] { return countOf(readFile(errPath), "\n") >= static_cast<int>(c.lines.size()); }, 10000))
+          << readFile(errPath);
+      if (p.processId() > 0) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+      ASSERT_TRUE(p.waitForFinished(10000));
+      const std::vector<std::string> lines = testsupport::splitLines(readFile(errPath));
+      ASSERT_EQ(lines.size(), c.lines.size()) << readFile(errPath);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& want = c.lines[i];
+        const std::string text = want.substr(3);  // without "<N>"
+        EXPECT_EQ(lines[i].rfind(journal ? want : text, 0), 0u) << lines[i];
+      }
+    }
+  }
 }
 
 struct BadDeviceCase {

@@ -482,6 +482,7 @@ TEST_P(FeedOptionsRefused, WithStatus2AndOneLine) {
     if (const size_t at = says.find("{dir}"); at != std::string::npos) says.replace(at, 5, dir.path());
     EXPECT_EQ(child->err().rfind(program + ": " + says, 0), 0u) << child->err();
     EXPECT_EQ(countOf(child->err(), "\n"), 2) << child->err();  // and where to read more
+    EXPECT_LT(child->err().size(), 400u) << "a long value is not echoed whole";
   }
 }
 
@@ -495,6 +496,11 @@ const BadFeedArgument kBadFeedArguments[] = {
     {"missing CA file", {"--mqtt", "h", "--mqtt-cafile", "/nonexistent/ca.crt"},
      "--mqtt-cafile: cannot read '/nonexistent/ca.crt'"},
     {"platform without broker", {"--platform", "ship"}, "--platform requires --mqtt"},
+    {"over-long platform", {"--mqtt", "h", "--platform", QString(70000, 'p')},
+     "--platform: 'pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp...' is longer than 256 bytes (70000)"},
+    {"over-long meter id", {"--mqtt", "h", "--meter-id", QString(257, 'm')}, "--meter-id: 'mmmmmmmmmm"},
+    {"over-long topic", {"--mqtt", "h", "--topic", QString("a/").repeated(200) + "a"}, "--topic: 'a/a/a/a/"},
+    {"over-long user", {"--mqtt", "h", "--mqtt-user", QString(300, 'u')}, "--mqtt-user: 'uuuuuuuuuu"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Feeds, FeedOptionsRefused, testing::ValuesIn(kBadFeedArguments),
