@@ -264,6 +264,13 @@ bool FolderLock::lock(const std::string& folder, std::string& error) {
   whole.l_whence = SEEK_SET;
   if (::fcntl(fd, F_SETLK, &whole) != 0) {
     const int cause = errno;
+    if (cause == ENOLCK || cause == EOPNOTSUPP || cause == ENOSYS) {
+      // A file system without locks (some network mounts) still takes the rows.
+      m_notLocked = "'" + folder + "' cannot be locked (" + std::strerror(cause) +
+                    "); a second logger into it would not be kept out";
+      ::close(fd);
+      return true;
+    }
     if (cause != EACCES && cause != EAGAIN) {
       error = "cannot lock '" + path + "': " + std::strerror(cause);
       ::close(fd);

@@ -128,9 +128,12 @@ class FolderLock {
   /// Takes the lock of `folder`. False with the reason in `error` when another process
   /// holds it (named by its process id and command) or the lock file cannot be made.
   bool lock(const std::string& folder, std::string& error);
+  /// After a lock() that succeeded without a lock (the file system has none): why; else "".
+  const std::string& notLocked() const { return m_notLocked; }
 
  private:
   int m_fd = -1;
+  std::string m_notLocked;
 };
 
 }  // namespace acquire

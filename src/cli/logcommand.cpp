@@ -548,6 +548,7 @@ int logMain(int argc, char** argv) {
     std::fprintf(stderr, "maru log: %s\n", why.c_str());
     return 1;
   }
+  if (!folderLock.notLocked().empty()) std::fprintf(stderr, "Folder Not Locked: %s\n", folderLock.notLocked().c_str());
   if (!installSignals()) {
     std::fprintf(stderr, "maru log: cannot install signal handlers: %s\n", std::strerror(errno));
     return 1;
