@@ -2,6 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "acquire/logclock.h"
 #include "files/csvformat.h"
@@ -20,6 +27,18 @@ const char* extension(DailyLogFiles::Kind kind) {
   return "";
 }
 
+// Why `path` could not be opened; a symbolic link in its place says so plainly.
+std::string openFailure(const std::string& path, int cause) {
+#if !defined(_WIN32)
+  struct stat st {};
+  if (cause == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return "it is a symbolic link, which the logger does not follow";
+#else
+  (void)path;
+#endif
+  return std::strerror(cause);
+}
+
 constexpr DailyLogFiles::Kind kKinds[] = {DailyLogFiles::Kind::Raw, DailyLogFiles::Kind::Eng,
                                           DailyLogFiles::Kind::Csv};
 
@@ -32,7 +51,7 @@ DailyLogFiles::DailyLogFiles(std::string folder, const measure::DeviceConfig& co
 
 DailyLogFiles::~DailyLogFiles() { close(); }
 
-std::string DailyLogFiles::path(Kind kind) const { return m_folder + m_day + extension(kind); }
+std::string DailyLogFiles::path(Kind kind) const { return m_folder + m_base + extension(kind); }
 
 long DailyLogFiles::size(Kind kind) const {
   const Handle& h = handle(kind);
@@ -45,7 +64,24 @@ bool DailyLogFiles::open(TimePoint now, std::string& error) {
   m_engHeader = files::EngrHeader(m_config);
   m_csvHeader = m_qc ? files::CsvHeader(m_config, *m_qc) : files::CsvHeader(m_config);
   m_day = utcDayStamp(now);
+  m_base = chooseSet();
   return openAll(error);
+}
+
+std::string DailyLogFiles::chooseSet() {
+  // Rows under another header would read as columns they are not: such a set is left as it
+  // is, .raw included (a set's three files belong together).
+  for (int n = 1;; ++n) {
+    const std::string base = n == 1 ? m_day : m_day + "_" + std::to_string(n);
+    const char* other = files::beginsOtherwise(m_folder + base + ".eng", m_engHeader, false)   ? ".eng"
+                        : files::beginsOtherwise(m_folder + base + ".csv", m_csvHeader, false) ? ".csv"
+                                                                                                : nullptr;
+    if (!other) return base;
+    const std::string next = m_folder + m_day + "_" + std::to_string(n + 1);
+    if (m_warn)
+      m_warn("Columns Differ", "'" + m_folder + base + other + "' has other columns than this run writes; it is " +
+                                   "left as it is and the rows go to " + next + ".raw, .eng and .csv");
+  }
 }
 
 bool DailyLogFiles::openAll(std::string& error) {
@@ -61,8 +97,9 @@ bool DailyLogFiles::openOne(Kind kind, std::string& error) {
   h.lastOpenTry = Steady::now();
   // Appending: a restart on the same day goes on where the last run stopped (a row torn
   // by a crash is cut off first).
+  h.file.setFollowLinks(false);
   if (!h.file.openAppend(name)) {
-    const std::string why = std::strerror(errno);
+    const std::string why = openFailure(name, errno);
     error = "cannot open '" + name + "': " + why;
     failed(kind, why, false);
     return false;
@@ -93,6 +130,7 @@ void DailyLogFiles::closeAll() {
 void DailyLogFiles::close() {
   closeAll();
   m_day.clear();
+  m_base.clear();
 }
 
 void DailyLogFiles::sync() {
@@ -211,6 +249,67 @@ void DailyLogFiles::tick(TimePoint now) {
 void DailyLogFiles::reopen(TimePoint now) {
   std::string error;
   if (!open(now, error) && m_warn) m_warn("Recording Stopped", error);
+}
+
+// ------------------------------------------------------------------------ one logger per folder
+
+FolderLock::~FolderLock() {
+#if !defined(_WIN32)
+  if (m_fd >= 0) ::close(m_fd);  // the lock goes with it; the file stays for the next one
+#endif
+}
+
+bool FolderLock::lock(const std::string& folder, std::string& error) {
+#if defined(_WIN32)
+  (void)folder;
+  (void)error;
+  return true;
+#else
+  const std::string path = folder + (folder.empty() || folder.back() == '/' ? "" : "/") + kFileName;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    error = "cannot open the lock file '" + path + "': " + openFailure(path, errno);
+    return false;
+  }
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_SETLK, &whole) != 0) {
+    const int cause = errno;
+    if (cause == ENOLCK || cause == EOPNOTSUPP || cause == ENOSYS) {
+      // A file system without locks (some network mounts) still takes the rows.
+      m_notLocked = "'" + folder + "' cannot be locked (" + std::strerror(cause) +
+                    "); a second logger into it would not be kept out";
+      ::close(fd);
+      return true;
+    }
+    if (cause != EACCES && cause != EAGAIN) {
+      error = "cannot lock '" + path + "': " + std::strerror(cause);
+      ::close(fd);
+      return false;
+    }
+    // The kernel knows the holder; the file's text stands in where it cannot tell (another
+    // PID namespace).
+    struct flock holder {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    long pid = ::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK ? holder.l_pid : 0;
+    ::close(fd);
+    if (pid <= 0) std::ifstream(path) >> pid;
+    std::string who = pid > 0 ? "PID " + std::to_string(pid) : "a process";
+    std::string command;
+    if (pid > 0 && std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), command) && !command.empty())
+      who += " (" + command + ")";
+    error = "another logger writes into '" + folder + "': " + who + " holds " + path + "; one logger per folder";
+    return false;
+  }
+  // Who holds it, for the next one's message; the lock holds also when this note fails.
+  const std::string text = std::to_string(::getpid()) + "\n";
+  [[maybe_unused]] const bool noted =
+      ::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+  m_fd = fd;
+  return true;
+#endif
 }
 
 }  // namespace acquire

@@ -1,6 +1,7 @@
 #pragma once
-// The logger's files: DIR/YYYYMMDD.raw, .eng and .csv for each UTC day, appended to and
-// never truncated, flushed line by line and synced to disk now and then.
+// The logger's files: DIR/YYYYMMDD.raw, .eng and .csv for each UTC day (YYYYMMDD_2, _3, ...
+// when an earlier set of the day has other columns), appended to and never truncated,
+// flushed line by line and synced to disk now and then. One logger per folder.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -18,7 +19,11 @@ namespace acquire {
 
 /// Writes each accepted data line into the files of the UTC day it was received on. A file
 /// that exists is appended to; a new or empty one gets its header first (.eng: the
-/// engineering-units header; .csv: files::CsvHeader). Each row reaches the
+/// engineering-units header; .csv: files::CsvHeader). One layout per file: a set whose .eng
+/// or .csv begins with another header than this run writes (another device file, other
+/// checks) is left as it is and the next set of the day is taken, "YYYYMMDD_2" and so on,
+/// which is told through `warn` ("Columns Differ"). A day file that is a symbolic link is
+/// not followed: it cannot be opened, like any unwritable file. Each row reaches the
 /// system with one write, and a file only ever grows by whole rows: a row that did not fit
 /// (a full disk) is cut off again. A failed write is reported once through `warn`
 /// ("Recording Stopped", with the cause); the next rows are tried as they come (a file that
@@ -64,6 +69,8 @@ class DailyLogFiles : public Sink {
   void close();
 
   const std::string& day() const { return m_day; }
+  /// The open set's name without folder and extension: "20261208", "20261208_2", ...
+  const std::string& base() const { return m_base; }
   std::string path(Kind kind) const;
   /// The file's size in bytes as far as this program knows (what it found plus what it wrote).
   long size(Kind kind) const;
@@ -81,6 +88,8 @@ class DailyLogFiles : public Sink {
     std::string why;      // the cause of that failure
     Steady::time_point lastOpenTry;
   };
+  /// The day's first set whose .eng and .csv are new or begin with this run's headers.
+  std::string chooseSet();
   bool openAll(std::string& error);
   bool openOne(Kind kind, std::string& error);
   void closeAll();
@@ -96,6 +105,7 @@ class DailyLogFiles : public Sink {
   const measure::DeviceConfig& m_config;
   measure::WarningSink m_warn;
   std::string m_day;  // "YYYYMMDD" of the open files; "" while closed
+  std::string m_base;  // m_day, or m_day + "_N"
   Handle m_handles[3];
   std::string m_engHeader, m_csvHeader;
   std::string m_text;  // reused for each line
@@ -105,6 +115,27 @@ class DailyLogFiles : public Sink {
   bool m_dirty = false;
   Steady::time_point m_lastSync;
   long long m_lines = 0;
+};
+
+/// One logger per folder: a POSIX record lock on DIR/.maru-log.lock, held while the object
+/// lives, the holder's process id written into the file. The lock goes with its process,
+/// so the file a killed logger left behind does not block the next one.
+class FolderLock {
+ public:
+  static constexpr const char* kFileName = ".maru-log.lock";
+  FolderLock() = default;
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  /// Takes the lock of `folder`. False with the reason in `error` when another process
+  /// holds it (named by its process id and command) or the lock file cannot be made.
+  bool lock(const std::string& folder, std::string& error);
+  /// After a lock() that succeeded without a lock (the file system has none): why; else "".
+  const std::string& notLocked() const { return m_notLocked; }
+
+ private:
+  int m_fd = -1;
+  std::string m_notLocked;
 };
 
 }  // namespace acquire

@@ -46,6 +46,11 @@ const char* kDescription =
     "                2026-12-08T04:44:03.123Z), meter_time_utc (the meter's clock, taken as\n"
     "                UTC), count, then the values under names with units as in .eng\n"
     "Files roll over at UTC midnight; a file that exists is appended to, never truncated.\n"
+    "A file is only appended to under its own header: when the day's .eng or .csv has other\n"
+    "columns (another device file or --qc), that set is left as it is and the rows go to\n"
+    "YYYYMMDD_2.raw, .eng and .csv (then _3, ...), which a warning line names. A day file\n"
+    "that is a symbolic link is not followed (it cannot be written). One logger per DIR:\n"
+    "it holds a lock on DIR/.maru-log.lock, and a second one exits naming the first.\n"
     "Lines are flushed as written and synced to disk at least every 10 s. A file only grows\n"
     "by whole rows: a row the disk has no room for is cut off again, and the next rows are\n"
     "tried as they come. What the port held before it was opened, and the line it was in\n"
@@ -81,8 +86,8 @@ const char* kFooter =
     "files by name (after a log rotation).\n"
     "Environment: MARU_LOG_CLOCK_START=YYYY-MM-DDTHH:MM:SS[.mmm]Z makes the logger's UTC clock\n"
     "start at that time (for trying a rollover); it then runs at the real rate.\n"
-    "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written; 2 bad\n"
-    "arguments or a device file that does not load.";
+    "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written, or\n"
+    "another logger holds DIR; 2 bad arguments or a device file that does not load.";
 
 // ------------------------------------------------------------------ stop and reopen signals
 
@@ -550,6 +555,12 @@ int logMain(int argc, char** argv) {
     printLine("maru log", "cannot make the folder '" + o.out + "'" + (made ? ": " + made.message() : ""));
     return 1;
   }
+  acquire::FolderLock folderLock;  // held until the logger ends
+  if (std::string why; !folderLock.lock(o.out, why)) {
+    std::fprintf(stderr, "maru log: %s\n", why.c_str());
+    return 1;
+  }
+  if (!folderLock.notLocked().empty()) std::fprintf(stderr, "Folder Not Locked: %s\n", folderLock.notLocked().c_str());
   if (!installSignals()) {
     printLine("maru log", std::string("cannot install signal handlers: ") + std::strerror(errno));
     return 1;

@@ -21,6 +21,9 @@ namespace {
 constexpr int kCreate = _O_WRONLY | _O_CREAT | _O_BINARY;
 constexpr int kTruncate = _O_TRUNC;
 constexpr int kAppend = _O_APPEND;
+constexpr int kNoFollow = 0;  // links there are not what a logger meets
+constexpr int kReadOnly = _O_RDONLY | _O_BINARY;
+constexpr int kNoWait = 0;
 int openFile(const std::string& path, int flags) { return ::_open(path.c_str(), flags, _S_IREAD | _S_IWRITE); }
 long long writeSome(int fd, const char* data, size_t size) {
   return ::_write(fd, data, static_cast<unsigned>(size > 0x40000000u ? 0x40000000u : size));
@@ -38,6 +41,9 @@ long long readAt(int fd, char* data, size_t size, long long at) {
 constexpr int kCreate = O_WRONLY | O_CREAT | O_CLOEXEC;
 constexpr int kTruncate = O_TRUNC;
 constexpr int kAppend = O_APPEND;
+constexpr int kNoFollow = O_NOFOLLOW;
+constexpr int kReadOnly = O_RDONLY | O_CLOEXEC;
+constexpr int kNoWait = O_NONBLOCK;  // a FIFO in the way does not hold the caller up
 int openFile(const std::string& path, int flags) { return ::open(path.c_str(), flags, 0666); }
 long long writeSome(int fd, const char* data, size_t size) { return ::write(fd, data, size); }
 int closeFile(int fd) { return ::close(fd); }
@@ -60,8 +66,8 @@ long long regularFileSize(int fd) {
 
 // The size that keeps `path` up to its last line end: `size` when it ends with LF, 0
 // when it holds no line end at all.
-long long endOfLastWholeLine(const std::string& path, long long size) {
-  const int fd = openFile(path, O_RDONLY);
+long long endOfLastWholeLine(const std::string& path, long long size, int flags) {
+  const int fd = openFile(path, kReadOnly | flags);
   if (fd < 0) return size;
   std::vector<char> block(4096);
   long long end = size, result = 0;
@@ -84,17 +90,18 @@ long long endOfLastWholeLine(const std::string& path, long long size) {
 
 bool LineRecorder::open(const std::string& path) {
   // The new file first: when it cannot be made, the file being written goes on.
-  const int fd = openFile(path, kCreate | kTruncate);
+  const int fd = openFile(path, kCreate | kTruncate | (m_followLinks ? 0 : kNoFollow));
   if (fd < 0) return false;
   return adopt(fd, path, true);
 }
 
 bool LineRecorder::openAppend(const std::string& path) {
-  const int fd = openFile(path, kCreate | kAppend);
+  const int noFollow = m_followLinks ? 0 : kNoFollow;
+  const int fd = openFile(path, kCreate | kAppend | noFollow);
   if (fd < 0) return false;
   const long long size = regularFileSize(fd);
   if (size > 0) {
-    const long long whole = endOfLastWholeLine(path, size);
+    const long long whole = endOfLastWholeLine(path, size, noFollow);
     if (whole < size && cutFile(fd, whole) != 0) {
       const int saved = errno;
       closeFile(fd);
@@ -173,6 +180,25 @@ bool LineRecorder::removed() const {
   struct stat st {};
   return fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0;
 #endif
+}
+
+bool beginsOtherwise(const std::string& path, std::string_view header, bool followLinks) {
+  const int fd = openFile(path, kReadOnly | kNoWait | (followLinks ? 0 : kNoFollow));
+  if (fd < 0) return false;
+  std::string head(header.size(), '\0');
+  long long got = 0;
+  while (got < static_cast<long long>(head.size())) {
+    const long long n = readAt(fd, head.data() + got, head.size() - static_cast<size_t>(got), got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  closeFile(fd);
+  head.resize(static_cast<size_t>(got));
+  if (head == header) return false;
+  // Shorter than the header: only its start, before any line end, is that header cut short.
+  return !(head.size() < header.size() && header.substr(0, head.size()) == head &&
+           head.find('\n') == std::string::npos);
 }
 
 bool LineRecorder::close() {

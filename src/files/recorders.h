@@ -31,6 +31,9 @@ class LineRecorder {
   /// deleted meanwhile (it would take writes that nobody will ever see). A bulk converter
   /// writing large blocks switches the check off.
   void setFlushEachWrite(bool check) { m_checkRemoved = check; }
+  /// On by default. Off (a logger's own files): open() and openAppend() refuse a path that
+  /// is a symbolic link (false, errno ELOOP) and leave the link and its target as they are.
+  void setFollowLinks(bool follow) { m_followLinks = follow; }
   /// Writes all of `bytes`. Returns false (errno says why, nothing is counted) when they
   /// did not all reach the file, or when the file was deleted meanwhile; a part that did
   /// reach a regular file is cut off again. The file stays open until close().
@@ -58,6 +61,13 @@ class LineRecorder {
   bool m_tornTail = false;  // a cut failed: the file holds part of a write past m_end
   bool m_owned = true;
   bool m_checkRemoved = true;
+  bool m_followLinks = true;
 };
+
+/// Whether the file at `path` begins otherwise than with `header` (one line with its line
+/// end), reading at most header.size() bytes. A missing, empty or unreadable file does not,
+/// nor one holding only the start of `header` without a line end (a header write cut short,
+/// which openAppend() cuts off). `followLinks` false: a symbolic link is not read (false).
+bool beginsOtherwise(const std::string& path, std::string_view header, bool followLinks = true);
 
 }  // namespace files

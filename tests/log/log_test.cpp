@@ -135,10 +135,11 @@ TEST(Log, ARestartAppendsAndWritesHeadersOnlyIntoNewFiles) {
   const std::string link = dir.file("meter"), out = dir.file("out");
   std::filesystem::create_directories(out);
   const std::string base = out + "/20260601";
-  // From an earlier run: a raw and an .eng file with lines; an empty .csv (that run died
-  // before its header).
+  // From an earlier run with the same device file: a raw and an .eng file with lines; an
+  // empty .csv (that run died before its header).
+  const std::string engHeader = "Count\tDate\tTime\tCHL(ug/l)\tCDOM(raw)\tiTemp(C)\txTemp(C)\tPres(dbar)";
   writeFile(base + ".raw", "earlier line\r\n");
-  writeFile(base + ".eng", "earlier header\r\nearlier row\r\n");
+  writeFile(base + ".eng", engHeader + "\r\nearlier row\r\n");
   writeFile(base + ".csv", "");
   ReferenceMeter reference1(meterArgs(41, 5)), reference2(meterArgs(42, 5));
 
@@ -158,13 +159,32 @@ TEST(Log, ARestartAppendsAndWritesHeadersOnlyIntoNewFiles) {
   EXPECT_TRUE(areTailsOf(raw, {reference1.lines(10), reference2.lines(10)}));
   const std::vector<std::string> eng = fileLines(base + ".eng");
   ASSERT_EQ(eng.size(), raw.size() + 2);
-  EXPECT_EQ(eng[0], "earlier header");
+  EXPECT_EQ(eng[0], engHeader);
   EXPECT_EQ(eng[1], "earlier row");
   for (size_t i = 2; i < eng.size(); ++i) EXPECT_EQ(eng[i].rfind("Count", 0), std::string::npos) << eng[i];
   const std::vector<std::string> csv = fileLines(base + ".csv");
   ASSERT_EQ(csv.size(), raw.size() + 1);
   EXPECT_EQ(csv[0], kCsvHeader);
   for (size_t i = 1; i < csv.size(); ++i) EXPECT_EQ(csv[i].rfind("2026-06-01T12:00:0", 0), 0u) << csv[i];
+}
+
+TEST(Log, OneLoggerPerFolderAndAKilledOneDoesNotBlock) {
+  TempDir dir;
+  const std::string out = dir.file("out");
+  const QStringList args = logArgs(dir.file("no-meter"), out);
+  auto first = startMaru(args);
+  ASSERT_TRUE(first->waitForErr("Port Unavailable", 5000)) << first->err();
+  auto second = startMaru(args);
+  ASSERT_TRUE(second->waitFinished());
+  EXPECT_EQ(second->exitCode(), 1);
+  EXPECT_NE(second->err().find("PID " + std::to_string(first->pid()) + " (maru) holds"), std::string::npos)
+      << second->err();
+  // Killed outright, it leaves the lock file but not the lock.
+  first->signal(SIGKILL);
+  ASSERT_TRUE(first->waitFinished());
+  auto third = startMaru(args);
+  ASSERT_TRUE(third->waitForErr("Port Unavailable", 5000)) << third->err();
+  EXPECT_TRUE(third->running());
 }
 
 TEST(Log, APulledCableIsWaitedForAndNothingIsLostOrDoubled) {
