@@ -70,7 +70,9 @@ TEST(LogNetcdf, AKilledDayAndAClockStepEndWithEveryCsvRowInOneFile) {
   ASSERT_EQ(times.size(), rows.size());
   for (size_t r = 0; r < times.size(); ++r) {
     EXPECT_NEAR(times[r], rows[r], 1e-3) << r;
-    if (r > 0) EXPECT_LT(times[r - 1], times[r]) << r;
+    if (r > 0) {
+      EXPECT_LT(times[r - 1], times[r]) << r;
+    }
   }
   // One file for the day, and nothing half made beside it.
   std::vector<std::string> names;
