@@ -153,11 +153,18 @@ bool ConversionJob::openOutput() {
     provenance.meterTimeZone = m_request.meterTimeZone;
     provenance.attributes = m_request.attributes;
     provenance.deflateLevel = m_request.deflateLevel;
+    if (!m_request.program.empty()) provenance.program = m_request.program;
+    if (m_request.hostTimes) {
+      provenance.hostTimes = true;
+      provenance.timeSource = "host receive time; meter clock in meter_time";
+      provenance.timeComment = m_request.hostTimes->timeComment();
+    }
     if (m_qc ? !m_netcdf.open(m_destination, m_state.config, provenance, *m_qc)
              : !m_netcdf.open(m_destination, m_state.config, provenance)) {
       fail(m_netcdf.error());
       return false;
     }
+    if (m_request.hostTimes) m_netcdf.setRecordPlaces(m_request.hostTimes->places());
     return true;
   }
   if (output == "-") {
@@ -238,6 +245,24 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
     case ConversionFormat::Netcdf: {
       const auto time =
           files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone);
+      if (m_request.hostTimes) {
+        // The flags come from the samples in the order the meter sent them, as a
+        // conversion's do; the records go where the host's receive times put them.
+        m_values.clear();
+        files::appendCsvValues(m_values, m_state.config, m_state.sample, clock, m_state.eng);
+        m_missing.clear();
+        std::optional<files::SampleTimes> times;
+        m_request.hostTimes->next(m_values, m_missing, times);
+        if (m_qc) takeFlags(time);
+        if (!writeMissing()) return;
+        if (times) {
+          if (times->meterEpochSeconds == std::nullopt) times->meterEpochSeconds = time;
+          if (!m_netcdf.write(*times, m_state.sample, m_state.eng, m_qc ? &m_qc->now() : nullptr))
+            return fail(m_netcdf.error());
+        }
+        m_heldWritten = times.has_value();
+        return;
+      }
       if (m_qc) {
         takeFlags(time);
         if (!m_netcdf.write(time, m_state.sample, m_state.eng, m_qc->now())) fail(m_netcdf.error());
@@ -274,9 +299,20 @@ bool ConversionJob::completeHeldSample() {
       std::memcpy(m_out.data() + m_used, m_heldRow.data(), m_heldRow.size());
       m_used += m_heldRow.size();
       return m_used < kOutputBlock || flush();
-    case ConversionFormat::Netcdf: m_netcdf.setLastSpike(spike); return true;
+    case ConversionFormat::Netcdf:
+      if (m_heldWritten) m_netcdf.setLastSpike(spike);
+      return true;
     case ConversionFormat::Eng: return true;
   }
+  return true;
+}
+
+bool ConversionJob::writeMissing() {
+  for (const files::SampleTimes& times : m_missing)
+    if (!m_netcdf.writeMissing(times)) {
+      fail(m_netcdf.error());
+      return false;
+    }
   return true;
 }
 
@@ -303,6 +339,11 @@ bool ConversionJob::finish() {
     if (!completeHeldSample()) return false;
   }
   if (m_request.format == ConversionFormat::Netcdf) {
+    if (m_request.hostTimes) {
+      m_missing.clear();
+      m_request.hostTimes->rest(m_missing);
+      if (!writeMissing()) return false;
+    }
     if (!m_netcdf.finish()) {
       fail(m_netcdf.error());
       return false;

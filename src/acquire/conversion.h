@@ -30,6 +30,7 @@ enum class ConversionFormat { Eng, Csv, Netcdf };
 
 class ConversionJob {
  public:
+  class HostTimes;
   struct Request {
     ConversionFormat format = ConversionFormat::Eng;
     std::string input;             ///< the raw recording
@@ -45,6 +46,27 @@ class ConversionJob {
     /// Quality control: the CSV gets each checked column's aggregate flag, the NetCDF file
     /// every flag; an .eng file stays as it is. Every flag is final (the spike test's too).
     std::optional<qc::Config> qc;
+    /// NetCDF only: the records go along the host's receive time these give (see HostTimes).
+    std::shared_ptr<HostTimes> hostTimes;
+    std::string program;  ///< what made the file (NetCDF "summary"); "": maru convert
+  };
+  /// The receive times of the samples of a raw recording that the logger wrote, for a
+  /// NetCDF file along the host's receive time (the logger's daily file, remade from its
+  /// .raw and .csv). Asked for each sample in turn.
+  class HostTimes {
+   public:
+    virtual ~HostTimes() = default;
+    /// For the next sample, whose CSV values (files::appendCsvValues) are `values`: the
+    /// records without a sample that go before it (`missing`, appended to), and its own
+    /// times (none: the sample is left out).
+    virtual void next(const std::string& values, std::vector<files::SampleTimes>& missing,
+                      std::optional<files::SampleTimes>& times) = 0;
+    /// At the end: the records no sample came for.
+    virtual void rest(std::vector<files::SampleTimes>& missing) = 0;
+    /// Where each record goes in the file (files::NetcdfWriter::setRecordPlaces).
+    virtual std::vector<size_t> places() const = 0;
+    /// How the time coordinate was made ("comment" of "time").
+    virtual std::string timeComment() const = 0;
   };
   enum class Status { Running, Done, Failed, Cancelled };
   /// A warning the program would show for a line of the input (1-based).
@@ -91,6 +113,7 @@ class ConversionJob {
   void discardOutput();
   void takeFlags(std::optional<double> time);
   bool completeHeldSample();
+  bool writeMissing();
 
   Request m_request;
   Warn m_warn;
@@ -111,6 +134,9 @@ class ConversionJob {
   // The sample whose spike flags wait for the next one: its flags, and with CSV its row
   // and where the flag digits are in it.
   bool m_held = false;
+  bool m_heldWritten = true;  ///< the held sample went into the NetCDF file (with host times)
+  std::vector<files::SampleTimes> m_missing;
+  std::string m_values;
   std::vector<qc::Flags> m_heldFlags;
   std::string m_heldRow;
   std::vector<size_t> m_heldFlagAt;

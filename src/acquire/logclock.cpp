@@ -1,6 +1,7 @@
 #include "acquire/logclock.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 
 #include "files/csvformat.h"
@@ -41,11 +42,40 @@ std::optional<LogClock::TimePoint> parseUtcTime(const std::string& text) {
 }
 
 std::optional<LogClock> LogClock::fromEnvironment() {
+  using namespace std::chrono;
+  system_clock::duration offset{}, step{};
+  steady_clock::duration after{};
   const char* start = std::getenv("MARU_LOG_CLOCK_START");
-  if (start == nullptr || *start == '\0') return LogClock();
-  const auto at = parseUtcTime(start);
-  if (!at) return std::nullopt;
-  return LogClock(*at - std::chrono::system_clock::now());
+  if (start != nullptr && *start != '\0') {
+    const auto at = parseUtcTime(start);
+    if (!at) return std::nullopt;
+    offset = *at - system_clock::now();
+  }
+  const char* stepText = std::getenv("MARU_LOG_CLOCK_STEP");
+  if (stepText != nullptr && *stepText != '\0') {
+    char* end = nullptr;
+    const double by = std::strtod(stepText, &end);
+    if (end == stepText || *end != '@') return std::nullopt;
+    const char* afterText = end + 1;
+    const double wait = std::strtod(afterText, &end);
+    if (end == afterText || *end != '\0' || !(wait >= 0) || !(std::abs(by) < 1e9)) return std::nullopt;
+    step = duration_cast<system_clock::duration>(duration<double>(by));
+    after = duration_cast<steady_clock::duration>(duration<double>(wait));
+  }
+  return LogClock(offset, step, after);
+}
+
+std::optional<double> ClockStepWatch::look(LogClock::TimePoint reading, std::chrono::steady_clock::time_point real) {
+  using namespace std::chrono;
+  std::optional<double> step;
+  if (m_reading) {
+    const double moved = duration<double>(reading - *m_reading).count();
+    const double passed = duration<double>(real - m_real).count();
+    if (std::abs(moved - passed) >= 1.0) step = moved - passed;
+  }
+  m_reading = reading;
+  m_real = real;
+  return step;
 }
 
 std::string utcDayStamp(LogClock::TimePoint time) {

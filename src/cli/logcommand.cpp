@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +87,7 @@ const char* kFooter =
     "files by name (after a log rotation).\n"
     "Environment: MARU_LOG_CLOCK_START=YYYY-MM-DDTHH:MM:SS[.mmm]Z makes the logger's UTC clock\n"
     "start at that time (for trying a rollover); it then runs at the real rate.\n"
+    "MARU_LOG_CLOCK_STEP=SECONDS@AFTER steps that clock by SECONDS once AFTER seconds passed.\n"
     "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written, or\n"
     "another logger holds DIR; 2 bad arguments or a device file that does not load.";
 
@@ -210,17 +212,23 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_session.setRules(true, false, false);
     m_session.addSink(&m_files);
     if (m_options.netcdf) {
-      files::NetcdfProvenance provenance;
-      provenance.deviceFileText = files::readWholeFile(m_options.dev);
-      provenance.history = m_options.history;
-      provenance.program = "maru log";
-      provenance.attributes = m_options.attributes;
-      provenance.deflateLevel = m_options.deflate;
+      // Made from the daily files when a set closes, at stop, and now for earlier sets.
+      acquire::DailyNetcdf::Settings settings;
+      settings.config = m_state.config;  // as loaded, before any line
+      settings.deviceFileText = files::readWholeFile(m_options.dev);
+      settings.history = m_options.history;
+      settings.attributes = m_options.attributes;
+      settings.deflateLevel = m_options.deflate;
+      settings.qc = m_options.qc;
       m_netcdf = std::make_unique<acquire::DailyNetcdf>(
-          m_options.out, m_state.config, std::move(provenance),
-          [this](const std::string& c, const std::string& t) { message(c, t); });
-      m_netcdf->setQc(m_session.qc());
-      m_session.addSink(m_netcdf.get());
+          m_options.out, std::move(settings), [this](const std::string& c, const std::string& t) { message(c, t); });
+      m_netcdf->catchUp(currentSet());
+      // A slice at a time between the lines: a day's remake never holds up the port.
+      m_netcdfWork.setInterval(0);
+      QObject::connect(&m_netcdfWork, &QTimer::timeout, [this] {
+        if (!m_netcdf->work()) m_netcdfWork.stop();
+      });
+      if (m_netcdf->busy()) m_netcdfWork.start();
     }
     m_session.addSink(m_feeds.get());
     m_session.addSink(this);
@@ -251,8 +259,11 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_tick.stop();
     if (m_session.portOpen()) drain();
     clearStatus();
+    const std::string set = currentSet();
     m_files.close();
-    if (m_netcdf) m_netcdf->close();  // the day's archive, complete under its name
+    m_netcdfWork.stop();
+    // The day's archive from its record; what does not fit in a few seconds waits for the next start.
+    if (m_netcdf) m_netcdf->stop(set, std::chrono::seconds(4));
     if (m_mqtt) m_mqtt->stop();
     s_session = nullptr;
     m_session.closePort();
@@ -377,9 +388,25 @@ class LogSession : public acquire::Listener, public acquire::Sink {
       if (m_session.receive(nullptr, 4096) == 0) break;
   }
 
+  // The daily files' set being written ("DIR/YYYYMMDD"; "" while closed).
+  std::string currentSet() const {
+    if (m_files.day().empty()) return {};
+    const std::string raw = m_files.path(acquire::DailyLogFiles::Kind::Raw);
+    return raw.substr(0, raw.size() - 4);
+  }
+
   void tick() {
+    if (const auto step = m_clockSteps.look(m_clock.now())) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", std::abs(*step));
+      message("Clock Stepped", std::string("the host clock ") + (*step < 0 ? "went back" : "jumped forward") + " by " +
+                                   seconds + " s; the records keep the times the clock gave");
+    }
     m_files.tick(m_clock.now());
-    if (m_netcdf) m_netcdf->tick(m_clock.now());
+    if (m_netcdf) {
+      m_netcdf->tick(currentSet());
+      if (m_netcdf->busy() && !m_netcdfWork.isActive()) m_netcdfWork.start();
+    }
     updateFeedState();
     if (!m_session.portOpen()) {
       if (m_session.reconnecting()) m_session.everySecond();
@@ -460,7 +487,8 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   std::unique_ptr<acquire::MqttFeed> m_mqtt;
   std::unique_ptr<acquire::UdpFeed> m_udp;
   std::unique_ptr<acquire::FeedSink> m_feeds;
-  QTimer m_tick, m_afterOpen;
+  QTimer m_tick, m_afterOpen, m_netcdfWork;
+  acquire::ClockStepWatch m_clockSteps;
   std::optional<long long> m_overruns;
   long long m_lines = 0;
   bool m_openedBefore = false, m_waitingReported = false, m_alarmed = false;
@@ -505,8 +533,9 @@ int logMain(int argc, char** argv) {
                  "data messages (see docs/FORMATS.md)")
       ->type_name("FILE.yml");
   app.add_flag("--netcdf", o.netcdf,
-               "also write each UTC day as YYYYMMDD.nc (NetCDF-4, CF and ACDD; the host's receive\n"
-               "time as the coordinate), complete at midnight and when the logger stops");
+               "also make each day's files YYYYMMDD.raw and .csv into YYYYMMDD.nc (NetCDF-4, CF and\n"
+               "ACDD; the host's receive time as the coordinate): at UTC midnight, when the logger\n"
+               "stops, and at start for earlier days without an up-to-date one");
   app.add_option("--attr", o.attrPairs,
                  "--netcdf: a global attribute of the daily files (institution, creator_name,\n"
                  "project, platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")

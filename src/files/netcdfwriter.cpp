@@ -287,7 +287,9 @@ bool NetcdfWriter::fail(const std::string& what, int status) {
 }
 
 void NetcdfWriter::abandon() {
-  if (m_ncid >= 0) nc_close(m_ncid);
+  // Aborted, not closed: closing writes what the library holds, which fails again on a full
+  // disk and then leaves the file open in HDF5 (whose exit handler later crashes on it).
+  if (m_ncid >= 0) nc_abort(m_ncid);
   m_ncid = -1;
   if (!m_temporary.empty()) std::remove(m_temporary.c_str());
   m_temporary.clear();
@@ -315,6 +317,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_path = path;
   m_config = config;
   m_records = m_written = 0;
+  m_places.clear();
 
   // A unique name beside the target, so the rename stays on one file system.
   std::string temporary = path + ".part-XXXXXX";
@@ -367,6 +370,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   };
   if (m_hostTimes) {
     if (!defineDouble("time", m_timeVar, false) || timeAttributes(m_timeVar, "time the host received the sample", true))
+      return fail("cannot define the variable 'time'", status);
+    if (!provenance.timeComment.empty() && text(m_timeVar, "comment", provenance.timeComment))
       return fail("cannot define the variable 'time'", status);
     if (!defineDouble("meter_time", m_meterTimeVar) ||
         timeAttributes(m_meterTimeVar, "time of the sample by the meter's clock", false))
@@ -568,6 +573,23 @@ bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& s
   return write(host ? host : std::optional<double>(0.0), sample, values);
 }
 
+bool NetcdfWriter::writeMissing(const SampleTimes& times) {
+  if (m_ncid < 0) return write(times, {}, {});
+  measure::SampleState sample;
+  sample.SampleValues.fill(kNetcdfFill);
+  const size_t first = m_columns.size() > 0 ? m_columns[0].buffer.size() : 0;
+  std::vector<qc::Flags> flags(m_qc.size());
+  for (qc::Flags& f : flags) {
+    for (const qc::Test test : qc::kTests) f[test] = qc::Flag::Missing;
+    f.run = (1U << qc::kTestCount) - 1;
+  }
+  if (!write(times, sample, {}, m_qc.empty() ? nullptr : &flags)) return false;
+  // The engineering columns too: no value, not what empty values convert to.
+  for (Column& column : m_columns)
+    if (column.buffer.size() > first) column.buffer.back() = kNetcdfFill;
+  return true;
+}
+
 void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spike) {
   for (size_t i = 0; i < m_qc.size() && i < spike.size(); ++i)
     if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
@@ -577,33 +599,51 @@ bool NetcdfWriter::flush(bool all) {
   // With quality flags the last record waits for its spike flag, which comes with the next.
   const size_t count = all ? m_times.size() : m_times.size() - std::min<size_t>(m_times.size(), 1);
   if (count == 0) return true;
-  const size_t start = static_cast<size_t>(m_written);
-  int status = nc_put_vara_double(m_ncid, m_timeVar, &start, &count, m_times.data());
-  if (status == NC_NOERR && m_meterTimeVar >= 0)
-    status = nc_put_vara_double(m_ncid, m_meterTimeVar, &start, &count, m_meterTimes.data());
-  if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
-                                          std::to_string(start + count) + " of '" + m_path + "'",
-                                      status);
+  const size_t first = static_cast<size_t>(m_written);
+  // Runs of records bound for consecutive places: one run when the records come in order.
+  struct Run {
+    size_t from, to, count;
+  };
+  std::vector<Run> runs;
+  for (size_t r = 0; r < count; ++r) {
+    const size_t place = m_places.empty() ? first + r : first + r < m_places.size() ? m_places[first + r] : first + r;
+    if (!runs.empty() && runs.back().to + runs.back().count == place && runs.back().from + runs.back().count == r)
+      ++runs.back().count;
+    else
+      runs.push_back({r, place, 1});
+  }
+  const auto failed = [&](int status) {
+    return fail("cannot write records " + std::to_string(first + 1) + " to " + std::to_string(first + count) + " of '" +
+                    m_path + "'",
+                status);
+  };
+  const auto putDoubles = [&](int varid, const std::vector<double>& values) {
+    int status = NC_NOERR;
+    for (const Run& run : runs)
+      if (status == NC_NOERR) status = nc_put_vara_double(m_ncid, varid, &run.to, &run.count, values.data() + run.from);
+    return status;
+  };
+  int status = putDoubles(m_timeVar, m_times);
+  if (status == NC_NOERR && m_meterTimeVar >= 0) status = putDoubles(m_meterTimeVar, m_meterTimes);
+  if (status != NC_NOERR) return failed(status);
   for (Column& column : m_columns) {
-    status = nc_put_vara_double(m_ncid, column.varid, &start, &count, column.buffer.data());
-    if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
-                                            std::to_string(start + count) + " of '" + m_path + "'",
-                                        status);
+    if ((status = putDoubles(column.varid, column.buffer)) != NC_NOERR) return failed(status);
     column.buffer.erase(column.buffer.begin(), column.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   std::vector<signed char> bytes(count);
   for (QcVariables& flags : m_qc) {
     auto put = [&](int varid, auto flagOf) {
       for (size_t r = 0; r < count; ++r) bytes[r] = static_cast<signed char>(flagOf(flags.buffer[r]));
-      return nc_put_vara_schar(m_ncid, varid, &start, &count, bytes.data());
+      int result = NC_NOERR;
+      for (const Run& run : runs)
+        if (result == NC_NOERR) result = nc_put_vara_schar(m_ncid, varid, &run.to, &run.count, bytes.data() + run.from);
+      return result;
     };
     status = put(flags.aggregate, [](const qc::Flags& f) { return f.aggregate(); });
     for (const qc::Test test : qc::kTests)
       if (status == NC_NOERR && flags.test[static_cast<size_t>(test)] >= 0)
         status = put(flags.test[static_cast<size_t>(test)], [test](const qc::Flags& f) { return f[test]; });
-    if (status != NC_NOERR) return fail("cannot write records " + std::to_string(start + 1) + " to " +
-                                            std::to_string(start + count) + " of '" + m_path + "'",
-                                        status);
+    if (status != NC_NOERR) return failed(status);
     flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   m_times.erase(m_times.begin(), m_times.begin() + static_cast<std::ptrdiff_t>(count));
@@ -649,9 +689,14 @@ bool NetcdfWriter::finish() {
     return false;
   }
   if (!flush(true) || !putCoverage()) return false;
+  if (!m_places.empty() && m_places.size() != static_cast<size_t>(m_records))
+    return fail("cannot complete '" + m_path + "': " + std::to_string(m_records) + " records for " +
+                    std::to_string(m_places.size()) + " places",
+                NC_NOERR);
+  // A close that fails leaves the file open in the library: fail() aborts it.
   const int status = nc_close(m_ncid);
-  m_ncid = -1;
   if (status != NC_NOERR) return fail("cannot complete '" + m_path + "'", status);
+  m_ncid = -1;
   if (std::rename(m_temporary.c_str(), m_path.c_str()) != 0)
     return fail("cannot rename '" + m_temporary + "' to '" + m_path + "': " + std::strerror(errno), NC_NOERR);
   m_temporary.clear();

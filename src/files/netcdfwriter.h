@@ -35,6 +35,7 @@ struct NetcdfProvenance {
   /// auxiliary coordinate that holds the fill value where the reading is not known.
   bool hostTimes = false;
   std::string program = "maru convert";  ///< what made the file, for "summary"
+  std::string timeComment;     ///< with hostTimes: how "time" was made ("comment" of "time")
   /// zlib level (1..9) of each variable, with the shuffle filter; 0: not compressed. Deflate
   /// makes the file about a third of the size and the writing about six times slower.
   int deflateLevel = 0;
@@ -101,12 +102,20 @@ class NetcdfWriter {
   /// record without a host time is given the previous record's).
   bool write(const SampleTimes& times, const measure::SampleState& sample, const measure::EngValues& values,
              const std::vector<qc::Flags>* flags = nullptr);
+  /// A record with no sample (hostTimes): its times, every value the fill value, every
+  /// flag 9 (missing).
+  bool writeMissing(const SampleTimes& times);
+  /// Where each record goes, in the order write() takes them: record i lands at index
+  /// places[i] of the file (a permutation of 0..n-1 for n records). Empty: in order.
+  /// Consecutive places are written together; finish() fails when the count differs.
+  void setRecordPlaces(std::vector<size_t> places) { m_places = std::move(places); }
   /// Puts each stream's spike flag (where given) into the last record written.
   void setLastSpike(const std::vector<std::optional<qc::Flag>>& spike);
   /// Writes what is buffered, closes the file and renames it to `path`. False (see
   /// error()) on any failure; nothing is left at `path` then.
   bool finish();
-  /// Closes and removes the temporary file; nothing at `path` changes.
+  /// Closes and removes the temporary file (without writing what the library still holds,
+  /// so a file on a full disk leaves nothing open behind); nothing at `path` changes.
   void abandon();
 
   bool isOpen() const;
@@ -139,6 +148,7 @@ class NetcdfWriter {
   std::vector<Column> m_columns;
   std::vector<QcVariables> m_qc;  ///< per quality-controlled stream
   std::vector<double> m_times;
+  std::vector<size_t> m_places;
   long long m_records = 0;   ///< records taken
   long long m_written = 0;   ///< records in the file
 };

@@ -1,0 +1,84 @@
+// maru log --netcdf over a real virtual meter: the day's NetCDF file is made from the
+// day's record, so a logger killed mid-day and started again (with its clock stepping
+// back) still ends with one file holding every CSV row along strictly increasing times.
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "acquire/logclock.h"
+#include "log/logharness.h"
+#include "support/testfiles.h"
+
+using namespace logtest;
+
+namespace {
+
+std::vector<double> readTimes(const std::string& path) {
+  int ncid = -1, varid = -1, dim = -1;
+  size_t length = 0;
+  std::vector<double> values;
+  if (nc_open(path.c_str(), NC_NOWRITE, &ncid) != NC_NOERR) return {};
+  if (nc_inq_varid(ncid, "time", &varid) == NC_NOERR && nc_inq_vardimid(ncid, varid, &dim) == NC_NOERR &&
+      nc_inq_dimlen(ncid, dim, &length) == NC_NOERR) {
+    values.resize(length);
+    if (length) nc_get_var_double(ncid, varid, values.data());
+  }
+  nc_close(ncid);
+  return values;
+}
+
+TEST(LogNetcdf, AKilledDayAndAClockStepEndWithEveryCsvRowInOneFile) {
+  testsupport::TempDir dir;
+  const std::string link = dir.file("meter"), out = dir.file("out"), set = out + "/20261208";
+  auto meter = startMaru(meterArgs(41, 20) + QStringList{"--link", q(link)});
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
+  const QStringList args{"log", "--port", q(link), "--dev", q(example("flcd.dev")), "--out", q(out), "--netcdf"};
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("MARU_LOG_CLOCK_START", "2026-12-08T10:00:00.000Z");
+  {
+    auto logger = startMaru(args, env);
+    ASSERT_TRUE(waitUntil([&] { return fileLines(set + ".csv").size() > 40; }, 10000)) << logger->err();
+    logger->signal(SIGKILL);
+    ASSERT_TRUE(logger->waitFinished());
+  }
+  EXPECT_FALSE(std::filesystem::exists(set + ".nc"));
+  const size_t before = fileLines(set + ".csv").size();
+  // Started again later, its clock then steps back into the times of the first run.
+  env.insert("MARU_LOG_CLOCK_START", "2026-12-08T10:00:30.000Z");
+  env.insert("MARU_LOG_CLOCK_STEP", "-30@1.5");
+  auto logger = startMaru(args, env);
+  ASSERT_TRUE(logger->waitForErr("Clock Stepped: the host clock went back by 30.0 s", 10000)) << logger->err();
+  ASSERT_TRUE(waitUntil([&] { return fileLines(set + ".csv").size() > before + 40; }, 10000)) << logger->err();
+  logger->signal(SIGTERM);
+  ASSERT_TRUE(logger->waitFinished());
+  EXPECT_EQ(logger->exitCode(), 0) << logger->err();
+  EXPECT_NE(logger->err().find("NetCDF Made: '" + set + ".nc'"), std::string::npos) << logger->err();
+
+  std::vector<double> rows;
+  for (const std::string& row : fileLines(set + ".csv"))
+    if (const auto at = acquire::parseUtcTime(row.substr(0, row.find(','))))
+      rows.push_back(std::chrono::duration<double>(at->time_since_epoch()).count());
+  ASSERT_GT(rows.size(), 80u);
+  EXPECT_FALSE(std::is_sorted(rows.begin(), rows.end())) << "the clock went back";
+  std::stable_sort(rows.begin(), rows.end());
+  const std::vector<double> times = readTimes(set + ".nc");
+  ASSERT_EQ(times.size(), rows.size());
+  for (size_t r = 0; r < times.size(); ++r) {
+    EXPECT_NEAR(times[r], rows[r], 1e-3) << r;
+    if (r > 0) {
+      EXPECT_LT(times[r - 1], times[r]) << r;
+    }
+  }
+  // One file for the day, and nothing half made beside it.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"20261208.csv", "20261208.eng", "20261208.nc", "20261208.raw"}));
+}
+
+}  // namespace
