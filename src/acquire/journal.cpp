@@ -24,6 +24,11 @@ Priority linePriority(const std::string& caption, const std::string& text) {
       {"Possible Mis-Match between Device File and Meter", Priority::Warning},
       {"QC Configuration", Priority::Warning},
       {"UDP", Priority::Warning},
+      {"NetCDF Not Made", Priority::Warning},
+      {"NetCDF Postponed", Priority::Warning},
+      {"Clock Stepped", Priority::Warning},
+      {"Columns Differ", Priority::Warning},
+      {"Folder Not Locked", Priority::Warning},
       // Things going as they should.
       {"Logging", Priority::Info},
       {"Port Open", Priority::Info},
@@ -31,6 +36,7 @@ Priority linePriority(const std::string& caption, const std::string& text) {
       {"Data Resumed", Priority::Info},
       {"Recording Resumed", Priority::Info},
       {"Files Reopened", Priority::Info},
+      {"NetCDF Made", Priority::Info},
   };
   if (caption == "MQTT") {
     // "connected (again) to ..." is news, unless messages were dropped meanwhile; a refusal,

@@ -586,10 +586,10 @@ int logMain(int argc, char** argv) {
   }
   acquire::FolderLock folderLock;  // held until the logger ends
   if (std::string why; !folderLock.lock(o.out, why)) {
-    std::fprintf(stderr, "maru log: %s\n", why.c_str());
+    printLine("maru log", why);
     return 1;
   }
-  if (!folderLock.notLocked().empty()) std::fprintf(stderr, "Folder Not Locked: %s\n", folderLock.notLocked().c_str());
+  if (!folderLock.notLocked().empty()) printLine("Folder Not Locked", folderLock.notLocked());
   if (!installSignals()) {
     printLine("maru log", std::string("cannot install signal handlers: ") + std::strerror(errno));
     return 1;
