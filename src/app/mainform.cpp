@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/controls.h"
+#include "measure/boundedfile.h"
 #include "measure/cformat.h"
 #include "measure/devicefile.h"
 
@@ -495,16 +496,17 @@ void MainForm::PMeterTypeClick() { LoadDeviceFileClick(); }
 
 bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName) {
   DeviceFilePath = path;
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) {
+  std::string text, error;
+  if (const measure::FileRead read = measure::readBoundedFile(path, text, error); read != measure::FileRead::Done) {
+    // Over the size limit or unreadable: said in a box, and nothing loaded.
+    if (read != measure::FileRead::NotOpened) ShowWarningBox("Device File Error", error);
     DeviceFilePath.clear();
     return false;
   }
   m_plot->ResetKindCounters();
   m_files->forgetCorrectionWarnings();
-  const bool ok = measure::ParseDeviceFile(
-      file, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
-  std::fclose(file);
+  const bool ok = measure::ParseDeviceText(
+      text, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   if (!ok) {
     ShowWarningBox("Device File Error", "Missing or Invalid device file '" + path + "'");
     DeviceFilePath.clear();

@@ -2,6 +2,7 @@
 // How every `maru` command reads its command line with CLI11: the same help, version and
 // error handling, and exit status 2 for bad arguments.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "acquire/feeds.h"
+#include "measure/boundedfile.h"
 #include "sim/helpformatter.h"
 
 namespace cli {
@@ -87,19 +89,17 @@ inline CLI::Validator readableFileValidator() {
 }
 
 /// Reads the password from the first line of the file it checks into `password`; a file
-/// that cannot be read or whose first line is empty is a bad argument.
+/// that cannot be read, is over measure::kInputFileLimit or whose first line is empty is a
+/// bad argument.
 inline CLI::Validator passwordFileValidator(std::string& password) {
   return CLI::Validator(
       [&password](std::string& path) -> std::string {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (!file) return "cannot read '" + path + "': " + std::strerror(errno);
-        std::string line;
-        int c = 0;
-        while ((c = std::fgetc(file)) != EOF && c != '\n') line += static_cast<char>(c);
-        const bool failed = std::ferror(file) != 0;
-        const int why = errno;
-        std::fclose(file);
-        if (failed) return "cannot read '" + path + "': " + std::strerror(why);
+        std::string line, error;
+        const measure::FileRead read = measure::readBoundedFile(path, line, error);
+        if (read == measure::FileRead::TooLarge) return error;
+        // "cannot read 'PATH': why", as for the other files of the options.
+        if (read != measure::FileRead::Done) return "cannot read '" + path + "'" + error.substr(error.find(": ", path.size() + 2));
+        line.resize(std::min(line.size(), line.find('\n')));
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) return "the first line of '" + path + "' is empty: it must hold the password";
         password = std::move(line);
@@ -135,7 +135,7 @@ inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::strin
   CLI::Option* user =
       app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")->check(nonEmptyValidator())->type_name("NAME");
   CLI::Option* password = app.add_option("--mqtt-password-file", mqtt.passwordFile,
-                                         "the password for --mqtt-user: the first line of FILE")
+                                         "the password for --mqtt-user: the first line of FILE (1 MiB\nat most)")
                               ->check(passwordFileValidator(mqtt.password))
                               ->type_name("FILE");
   CLI::Option* ca = app.add_option("--mqtt-cafile", mqtt.cafile,

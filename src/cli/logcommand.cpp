@@ -79,7 +79,8 @@ const char* kFooter =
     "Environment: MARU_LOG_CLOCK_START=YYYY-MM-DDTHH:MM:SS[.mmm]Z makes the logger's UTC clock\n"
     "start at that time (for trying a rollover); it then runs at the real rate.\n"
     "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written; 2 bad\n"
-    "arguments or a device file that does not load.";
+    "arguments or a device file that does not load.\n"
+    "The device, QC, attributes and password files are read whole, 1 MiB at most each.";
 
 // ------------------------------------------------------------------ stop and reopen signals
 
@@ -493,7 +494,8 @@ int logMain(int argc, char** argv) {
                  "project, platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE (--attr wins)")
+  app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
+                 "(--attr wins)")
       ->type_name("FILE.yml");
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
       ->check(cli::unlisted(CLI::Range(0, 9)))

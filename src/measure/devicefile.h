@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "measure/deviceconfig.h"
@@ -12,26 +13,33 @@ namespace measure {
 /// Called with (caption, text) for every message the parser would show the operator.
 using WarningSink = std::function<void(const std::string& caption, const std::string& text)>;
 
-/// Parses an open device file into `config`. Returns true on success.
+/// Parses the text of a device file into `config`. Returns true on success.
 /// On failure `config.DataFieldCount` is 0 and the messages of the parser itself
 /// ("Invalid Line '%s' in *.dev file", "More Data Fields (%d) than Columns (%d) in *.dev",
 /// both captioned "MARU Device File Error") went to `warn`. The caller shows
 /// "Missing or Invalid device file '%s'" itself. Reads lines of at most 98 characters.
 /// A file without a title line fails without a message; a column (or "Columns=") above 60
 /// fails without a message; a column or "Columns=" below 1 fails as an invalid line.
+bool ParseDeviceText(std::string_view text, DeviceConfig& config, const WarningSink& warn);
+
+/// ParseDeviceText on the rest of an open file; a file over kInputFileLimit (measure/boundedfile.h)
+/// fails without a message.
 bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn);
 
 /// Every keyword the parser knows, as far as it is compared ("CHLRE" for "CHLREF=").
 /// Compared without regard to case; none is the start of another.
 std::vector<std::string> DeviceFileKeywords();
 
-/// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked.
+/// Convenience: reads `path` whole (kInputFileLimit at most) and parses it. `opened` tells
+/// whether the open worked; `readError` is "" when the file was read, else why not (one
+/// line naming the file: it could not be opened or read, or is over the limit).
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
-                    bool* opened = nullptr);
+                    bool* opened = nullptr, std::string* readError = nullptr);
 
 /// The device file as the program loads it right after start: the first tick's defaults
 /// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a
-/// file that cannot be opened or read is reported under the caption "Device File Error".
+/// file that cannot be opened or read, or is over the size limit, is reported under the
+/// caption "Device File Error" (the reading error alone: one line).
 bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn);
 
 }  // namespace measure

@@ -418,6 +418,8 @@ TEST_P(FeedOptionsRefused, WithStatus2AndOneLine) {
 const BadFeedArgument kBadFeedArguments[] = {
     {"unreadable password file", {"--mqtt", "h", "--mqtt-user", "u", "--mqtt-password-file", "/nonexistent/pw"},
      "--mqtt-password-file: cannot read '/nonexistent/pw': No such file or directory"},
+    {"endless password file", {"--mqtt", "h", "--mqtt-user", "u", "--mqtt-password-file", "/dev/zero"},
+     "--mqtt-password-file: /dev/zero: larger than the limit of 1 MiB (1048576 bytes)"},
     {"empty password", {"--mqtt", "h", "--mqtt-user", "u", "--mqtt-password-file", "{empty}"},
      "--mqtt-password-file: the first line of '{dir}/empty' is empty"},
     {"password without user", {"--mqtt", "h", "--mqtt-password-file", "{pw}"},
