@@ -28,7 +28,9 @@ bool parseAttributes(const std::string& text, const std::string& file, Attribute
   if (!yaml.root || yaml.root->isNull()) return true;  // no attributes
   if (!yaml.root->isMap()) return fault(yaml.root->line, "a map of attribute: value is expected");
   // The reader has refused a key given twice.
-  for (const auto& [key, value] : yaml.root->entries) {
+  for (size_t i = 0; i < yaml.root->keys.size(); ++i) {
+    const qc::YamlNode& key = yaml.root->keys[i];
+    const qc::YamlNode& value = yaml.root->items[i];
     if (!key.isScalar()) return fault(key.line, "a key must be an attribute name");
     if (!value.isScalar()) return fault(key.line, "the value of '" + key.text + "' is not a single value");
     if (const std::string why = problemOf(key.text, value.text); !why.empty()) return fault(key.line, why);

@@ -54,9 +54,10 @@ struct Entry {
 // `what` names the map in messages about a key ("stream 'x': keys must be names").
 std::vector<Entry> entriesOf(const YamlNode& map, const std::string& what) {
   std::vector<Entry> entries;
-  for (const auto& [key, value] : map.entries) {
+  for (size_t i = 0; i < map.keys.size(); ++i) {
+    const YamlNode& key = map.keys[i];
     if (!key.isScalar() || key.text.empty()) fault(key.line, what + "keys must be names");
-    entries.push_back({key.text, key.line, &value});
+    entries.push_back({key.text, key.line, &map.items[i]});
   }
   return entries;
 }
@@ -194,7 +195,7 @@ StreamConfig readStream(const Entry& entry) {
     qartod = &e;
   }
   if (!qartod) fault(entry.line, what + " has no 'qartod'");
-  if (qartod->value->isNull() || (qartod->value->isMap() && qartod->value->entries.empty()))
+  if (qartod->value->isNull() || (qartod->value->isMap() && qartod->value->items.empty()))
     fault(qartod->line, what + ": qartod lists no tests");
   if (!qartod->value->isMap()) fault(lineOf(*qartod->value, qartod->line), what + ": qartod must be a map of tests");
   for (const Entry& test : entriesOf(*qartod->value, what + ": qartod: ")) readTest(test, stream);
@@ -217,7 +218,7 @@ Config read(const std::string& text) {
   if (!streams) fault(lineOf(root, 1), "no 'streams'");
   if (!streams->value->isMap())
     fault(lineOf(*streams->value, streams->line), "streams must be a map of stream names to their tests");
-  if (streams->value->entries.empty()) fault(streams->line, "streams lists no stream");
+  if (streams->value->items.empty()) fault(streams->line, "streams lists no stream");
 
   Config config;
   for (const Entry& entry : entriesOf(*streams->value, "streams: ")) config.streams.push_back(readStream(entry));

@@ -51,7 +51,8 @@ class Builder {
       }
       top.key = std::move(node);
     } else {
-      top.node.entries.emplace_back(std::move(*top.key), std::move(node));
+      top.node.keys.push_back(std::move(*top.key));
+      top.node.items.push_back(std::move(node));
       top.key.reset();
     }
   }

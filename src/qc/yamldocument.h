@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace qc {
@@ -21,8 +20,8 @@ struct YamlNode {
   int line = 1;            ///< where the node starts (1-based)
   std::string text;        ///< a scalar's text
   bool plain = false;      ///< a scalar written without quotes (nor | or >)
-  std::vector<YamlNode> items;                          ///< a sequence's, in file order
-  std::vector<std::pair<YamlNode, YamlNode>> entries;  ///< a map's keys and values, in file order
+  std::vector<YamlNode> items;  ///< a sequence's items, or a map's values, in file order
+  std::vector<YamlNode> keys;   ///< a map's keys: keys[i] is the key of items[i]
 
   bool isScalar() const { return kind == Kind::Scalar; }
   bool isMap() const { return kind == Kind::Map; }
