@@ -98,7 +98,10 @@ void parserFault(const yaml_parser_t& parser, std::string_view text) {
     const size_t offset = std::min(parser.problem_offset, text.size());
     line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
   }
-  fault(line, message);
+  // The end of the text counts as its last line, not the one after it.
+  const std::string_view body = !text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text;
+  const int lastLine = 1 + static_cast<int>(std::count(body.begin(), body.end(), '\n'));
+  fault(std::min(line, lastLine), message);
 }
 
 std::optional<YamlNode> read(std::string_view text) {
