@@ -20,6 +20,7 @@
 #include <fstream>
 
 #include "files/csvformat.h"
+#include "measure/boundedfile.h"
 #include "measure/kindtable.h"
 
 namespace acquire {
@@ -463,19 +464,16 @@ bool MqttFeed::readLogin(std::string& why) {
   if (s.user.empty()) return true;
   std::string password = s.password;
   if (!s.passwordFile.empty()) {
-    const std::string cannot = "cannot read the password file '" + s.passwordFile + "': ";
-    std::error_code ec;
-    if (std::filesystem::is_directory(s.passwordFile, ec)) {
-      why = cannot + "is a directory";
+    // Read with a limit: a wrong path such as /dev/zero must not fill the memory.
+    std::string text, error;
+    if (const measure::FileRead read = measure::readBoundedFile(s.passwordFile, text, error);
+        read != measure::FileRead::Done) {
+      why = read == measure::FileRead::TooLarge
+                ? error
+                : "cannot read the password file '" + s.passwordFile + "': " + measure::readErrorCause(error);
       return false;
     }
-    std::ifstream file(s.passwordFile, std::ios::binary);
-    if (!file) {
-      why = cannot + std::strerror(errno);
-      return false;
-    }
-    password.clear();
-    std::getline(file, password);
+    password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r') password.pop_back();
     if (password.empty()) {
       why = "the first line of the password file '" + s.passwordFile + "' is empty: it must hold the password";

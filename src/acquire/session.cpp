@@ -45,12 +45,13 @@ Session::~Session() {
 
 Session::Load Session::loadDeviceFile(const std::string& path) {
   bool opened = false;
+  std::string readError;
   const bool ok = measure::LoadDeviceFile(
       path, m_state.config, [this](const std::string& caption, const std::string& text) { m_listener.warning(caption, text); },
-      &opened);
+      &opened, &readError);
   if (!opened) return Load::NotOpened;
   if (!ok) {
-    m_listener.warning("Device File Error", "Missing or Invalid device file '" + path + "'");
+    m_listener.warning("Device File Error", readError.empty() ? "Missing or Invalid device file '" + path + "'" : readError);
     m_qc.reset();
     return Load::Invalid;
   }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/controls.h"
+#include "measure/boundedfile.h"
 #include "measure/cformat.h"
 #include "measure/devicefile.h"
 
@@ -503,18 +504,19 @@ void MainForm::PMeterTypeClick() { LoadDeviceFileClick(); }
 
 bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName) {
   DeviceFilePath = path;
-  std::string why;
-  std::FILE* file = measure::OpenDeviceFile(path, why);
-  if (!file) {
-    ShowWarningBox("Device File Error", "Could not open device file '" + path + "': " + why);
+  std::string text, error;
+  if (const measure::FileRead read = measure::readBoundedFile(path, text, error); read != measure::FileRead::Done) {
+    // Unreadable or over the size limit: said in a box, and nothing loaded.
+    ShowWarningBox("Device File Error", read == measure::FileRead::NotOpened
+                                            ? "Could not open device file '" + path + "': " + measure::readErrorCause(error)
+                                            : error);
     DeviceFilePath.clear();
     return false;
   }
   m_plot->ResetKindCounters();
   m_files->forgetCorrectionWarnings();
-  const bool ok = measure::ParseDeviceFile(
-      file, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
-  std::fclose(file);
+  const bool ok = measure::ParseDeviceText(
+      text, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   if (!ok) {
     ShowWarningBox("Device File Error", "Missing or Invalid device file '" + path + "'");
     DeviceFilePath.clear();

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "measure/boundedfile.h"
 #include "measure/cformat.h"
 #include "measure/devicefile.h"
 
@@ -88,14 +89,16 @@ void MainForm::RestoreSettings() {
   // The name ends at its first line end.
   const auto end = line2.find_first_of("\r\n");
   if (end != std::string::npos) line2.resize(end);
-  std::FILE* device = std::fopen(joinPath(m_options.workingDir, line2).c_str(), "r");
-  if (!device) {
+  std::string deviceText, error;
+  if (const measure::FileRead read = measure::readBoundedFile(joinPath(m_options.workingDir, line2), deviceText, error);
+      read != measure::FileRead::Done) {
+    if (read != measure::FileRead::NotOpened) ShowWarningBox("Device File Error", error);
     std::fclose(file);
     return;
   }
   m_plot->ResetKindCounters();
-  const bool ok = measure::ParseDeviceFile(
-      device, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
+  const bool ok = measure::ParseDeviceText(
+      deviceText, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   if (!ok) {
     DeviceFilePath.clear();
   } else {
@@ -136,7 +139,7 @@ void MainForm::RestoreSettings() {
     std::error_code ec;
     if (std::filesystem::exists(chartPath, ec)) m_chart.LoadProperties(chartPath);
   }
-  std::fclose(device);
+
   std::fclose(file);
 }
 

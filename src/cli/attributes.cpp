@@ -1,70 +1,72 @@
 #include "cli/attributes.h"
 
-#include <yaml-cpp/yaml.h>
-
 #include <algorithm>
 
 #include "files/netcdfwriter.h"
+#include "measure/boundedfile.h"
+#include "qc/yamldocument.h"
 
 namespace cli {
 
 namespace {
 
-bool add(Attributes& out, const std::string& key, const std::string& value, std::string& error) {
-  if (const std::string problem = files::userAttributeProblem(key); !problem.empty()) {
-    error = problem;
-    return false;
-  }
-  const auto same = std::find_if(out.begin(), out.end(), [&](const auto& a) { return a.first == key; });
-  if (same != out.end()) same->second = value;
-  else out.emplace_back(key, value);
-  return true;
+// "" when `key` = `value` can be a global attribute of a NetCDF file; else why not.
+std::string problemOf(const std::string& key, const std::string& value) {
+  if (std::string problem = files::userAttributeProblem(key); !problem.empty()) return problem;
+  return files::userAttributeValueProblem(key, value);
 }
 
 }  // namespace
 
+bool parseAttributes(const std::string& text, const std::string& file, Attributes& out, std::string& error) {
+  const qc::YamlResult yaml = qc::readYaml(text);
+  const auto fault = [&](int line, const std::string& why) {
+    error = file + ": line " + std::to_string(line) + ": " + why;
+    return false;
+  };
+  if (!yaml.error.empty()) return fault(yaml.errorLine, yaml.error);
+  if (!yaml.root || yaml.root->isNull()) return true;  // no attributes
+  if (!yaml.root->isMap()) return fault(yaml.root->line, "a map of attribute: value is expected");
+  // The reader has refused a key given twice.
+  for (size_t i = 0; i < yaml.root->keys.size(); ++i) {
+    const qc::YamlNode& key = yaml.root->keys[i];
+    const qc::YamlNode& value = yaml.root->items[i];
+    if (!key.isScalar()) return fault(key.line, "a key must be an attribute name");
+    if (!value.isScalar()) return fault(key.line, "the value of '" + key.text + "' is not a single value");
+    if (const std::string why = problemOf(key.text, value.text); !why.empty()) return fault(key.line, why);
+    out.emplace_back(key.text, value.text);
+  }
+  return true;
+}
+
 bool readAttributes(const std::vector<std::string>& pairs, const std::string& file, Attributes& out,
                     std::string& error) {
   if (!file.empty()) {
-    YAML::Node root;
-    try {
-      root = YAML::LoadFile(file);
-    } catch (const YAML::BadFile&) {
-      error = file + ": cannot be read";
-      return false;
-    } catch (const YAML::Exception& e) {
-      error = file + ": line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
-      return false;
-    }
-    if (!root.IsMap() && !root.IsNull()) {
-      error = file + ": line " + std::to_string(root.Mark().line + 1) + ": a map of attribute: value is expected";
-      return false;
-    }
-    for (const auto& entry : root) {
-      const std::string key = entry.first.Scalar();
-      if (!entry.second.IsScalar()) {
-        error = file + ": line " + std::to_string(entry.second.Mark().line + 1) + ": the value of '" + key +
-                "' is not a single value";
-        return false;
-      }
-      std::string why;
-      if (!add(out, key, entry.second.Scalar(), why)) {
-        error = file + ": line " + std::to_string(entry.first.Mark().line + 1) + ": " + why;
-        return false;
-      }
-    }
+    std::string text;
+    if (measure::readBoundedFile(file, text, error) != measure::FileRead::Done) return false;
+    if (!parseAttributes(text, file, out, error)) return false;
   }
+  const size_t fromFile = out.size();
   for (const std::string& pair : pairs) {
     const size_t equals = pair.find('=');
     if (equals == std::string::npos || equals == 0) {
       error = "--attr '" + pair + "' is not KEY=VALUE";
       return false;
     }
-    std::string why;
-    if (!add(out, pair.substr(0, equals), pair.substr(equals + 1), why)) {
+    const std::string key = pair.substr(0, equals);
+    const std::string value = pair.substr(equals + 1);
+    if (const std::string why = problemOf(key, value); !why.empty()) {
       error = "--attr '" + pair + "': " + why;
       return false;
     }
+    // An --attr replaces the file's value; the same key twice on the command line is a slip.
+    const auto same = std::find_if(out.begin(), out.end(), [&](const auto& a) { return a.first == key; });
+    if (same != out.end() && same - out.begin() >= static_cast<std::ptrdiff_t>(fromFile)) {
+      error = "--attr '" + pair + "': '" + key + "' is given twice";
+      return false;
+    }
+    if (same != out.end()) same->second = value;
+    else out.emplace_back(key, value);
   }
   return true;
 }

@@ -9,11 +9,16 @@ namespace cli {
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
-/// The attributes of `file` ("" for none) and then of `pairs`, a later one replacing an
-/// earlier one of the same key; false with `error` set (naming the pair, or the file and
-/// its line) when one cannot be used.
+/// The attributes of `file` ("" for none; measure::kInputFileLimit at most) and then of
+/// `pairs`, a pair replacing the file's value of its key; false with `error` set (naming
+/// the pair, or the file and its line) when one cannot be used: a name NetCDF refuses, a
+/// key twice in the file or twice in `pairs`, a geospatial value that is not a number in
+/// range (files::userAttributeValueProblem).
 bool readAttributes(const std::vector<std::string>& pairs, const std::string& file, Attributes& out,
                     std::string& error);
+
+/// The attributes of the text of an attributes file, named `file` in errors, added to `out`.
+bool parseAttributes(const std::string& text, const std::string& file, Attributes& out, std::string& error);
 
 /// A path as history keeps it: without the folders, which say nothing on another machine
 /// and may say too much about this one.

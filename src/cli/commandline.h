@@ -2,6 +2,7 @@
 // How every `maru` command reads its command line with CLI11: the same help, version and
 // error handling, and exit status 2 for bad arguments.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "acquire/feeds.h"
 #include "acquire/journal.h"
+#include "measure/boundedfile.h"
 #include "sim/helpformatter.h"
 
 namespace cli {
@@ -143,8 +145,9 @@ inline void addFeedOptions(CLI::App& app, acquire::MqttOptions& mqtt, std::strin
           ->check(nameLengthValidator())
           ->type_name("NAME");
   CLI::Option* password = app.add_option("--mqtt-password-file", mqtt.passwordFile,
-                                         "the password for --mqtt-user: the first line of FILE, read\n"
-                                         "at each connection (only the feed waits while it cannot be read)")
+                                         "the password for --mqtt-user: the first line of FILE (1 MiB\n"
+                                         "at most), read at each connection (only the feed waits while\n"
+                                         "it cannot be read)")
                               ->type_name("FILE");
   CLI::Option* ca = app.add_option("--mqtt-cafile", mqtt.cafile,
                                    "use TLS and accept only a broker whose certificate this CA\n"

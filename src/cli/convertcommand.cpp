@@ -18,6 +18,7 @@
 #include "files/archivetime.h"
 #include "files/netcdfwriter.h"
 #include "link/linedispatch.h"
+#include "measure/boundedfile.h"
 #include "measure/devicefile.h"
 #include "version.h"
 
@@ -50,8 +51,8 @@ const char* kDescription =
     "4 fail, 9 missing. The .eng file stays as it is. A summary of the flags goes to stderr.\n";
 
 const char* kFooter =
-    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments or a\n"
-    "QC configuration that cannot be used.\n"
+    "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments, a\n"
+    "QC configuration that cannot be used, or a device, QC or attributes file over 1 MiB.\n"
     "INPUT must be a regular file, and OUTPUT must not be INPUT (nor a link to it).\n"
     "A csv or netcdf file is written under a temporary name and renamed when complete: a run\n"
     "that fails or is ended by SIGINT or SIGTERM leaves no partial file. An OUTPUT that is a\n"
@@ -164,7 +165,8 @@ int convertMain(int argc, char** argv) {
                  "platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE (--attr wins)")
+  app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
+                 "(--attr wins)")
       ->type_name("FILE.yml");
   app.add_option("--deflate", deflate, "netcdf: compress every variable at this zlib level, 1-9 (default 0: not\n"
                                        "compressed; about a third of the size, about six times the time)")
@@ -186,6 +188,12 @@ int convertMain(int argc, char** argv) {
   cli::Attributes attributes;
   if (std::string why; !cli::readAttributes(attrPairs, attrsPath, attributes, why)) {
     std::fprintf(stderr, "maru convert: %s\n", why.c_str());
+    return 2;
+  }
+  // A device file over the size limit is a bad argument; one that does not load, a failure.
+  std::string deviceText, tooLarge;
+  if (measure::readBoundedFile(dev, deviceText, tooLarge) == measure::FileRead::TooLarge) {
+    std::fprintf(stderr, "maru convert: %s\n", tooLarge.c_str());
     return 2;
   }
   meterlink::MeterState state;
@@ -211,7 +219,7 @@ int convertMain(int argc, char** argv) {
   request.meterTimeZone = zone;
   request.qc = std::move(qcConfig);
   if (format == Format::Netcdf) {
-    request.deviceFileText = files::readWholeFile(dev);
+    request.deviceFileText = deviceText;
     request.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
     request.attributes = std::move(attributes);
     request.deflateLevel = deflate;

@@ -89,7 +89,8 @@ const char* kFooter =
     "start at that time (for trying a rollover); it then runs at the real rate.\n"
     "MARU_LOG_CLOCK_STEP=SECONDS@AFTER steps that clock by SECONDS once AFTER seconds passed.\n"
     "Exit status: 0 after SIGTERM or SIGINT; 1 DIR or its files cannot be written, or\n"
-    "another logger holds DIR; 2 bad arguments or a device file that does not load.";
+    "another logger holds DIR; 2 bad arguments or a device file that does not load.\n"
+    "The device, QC, attributes and password files are read whole, 1 MiB at most each.";
 
 // ------------------------------------------------------------------ stop and reopen signals
 
@@ -541,7 +542,8 @@ int logMain(int argc, char** argv) {
                  "project, platform, license, geospatial_lat, geospatial_lon, ...); may be repeated")
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE (--attr wins)")
+  app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
+                 "(--attr wins)")
       ->type_name("FILE.yml");
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
       ->check(cli::unlisted(CLI::Range(0, 9)))

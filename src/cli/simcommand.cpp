@@ -62,12 +62,17 @@ int simMain(int argc, char** argv) {
     measure::DeviceConfig config;
     std::string messages;
     bool opened = false;
+    std::string readError;
     const bool ok = measure::LoadDeviceFile(
         options.deviceFile, config,
         [&](const std::string& caption, const std::string& text) { messages += caption + ": " + text + "\n"; },
-        &opened);
+        &opened, &readError);
     if (!opened) {
       std::fprintf(stderr, "maru sim: cannot open device file '%s'\n", options.deviceFile.c_str());
+      return 2;
+    }
+    if (!readError.empty()) {
+      std::fprintf(stderr, "maru sim: %s\n", readError.c_str());
       return 2;
     }
     if (!ok || config.DataFieldCount <= 0) {

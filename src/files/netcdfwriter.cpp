@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <numbers>
@@ -20,16 +21,16 @@
 #include <string_view>
 
 #include "files/qcrun.h"
+#include "measure/boundedfile.h"
 #include "measure/cformat.h"
 #include "measure/kindtable.h"
 
 namespace files {
 
 std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text, error;
+  measure::readBoundedFile(path, text, error);
+  return text;
 }
 
 static_assert(kNetcdfFill == NC_FILL_DOUBLE);
@@ -269,9 +270,39 @@ std::string userAttributeProblem(const std::string& key) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
            (!first && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == '@'));
   };
+  constexpr size_t kMaxName = 256;  // NC_MAX_NAME
+  if (key.size() > kMaxName)
+    return "'" + key.substr(0, 20) + "…' is not an attribute name (" + std::to_string(key.size()) +
+           " characters; at most " + std::to_string(kMaxName) + ")";
+  if (!key.empty() && key[0] == '_')
+    return "'" + key + "' is not an attribute name (a first '_' marks the NetCDF library's own)";
   bool good = !key.empty();
   for (size_t i = 0; good && i < key.size(); ++i) good = ok(key[i], i == 0);
   return good ? std::string() : "'" + key + "' is not an attribute name (letters, digits, '_', '.', '-', '+', '@'; not a digit first)";
+}
+
+std::string userAttributeValueProblem(const std::string& key, const std::string& value) {
+  struct Range {
+    const char* key;
+    double low, high;
+  };
+  constexpr double kAny = std::numeric_limits<double>::max();
+  static const Range kRanges[] = {
+      {"geospatial_lat", -90, 90},         {"geospatial_lat_min", -90, 90},   {"geospatial_lat_max", -90, 90},
+      {"geospatial_lon", -180, 360},       {"geospatial_lon_min", -180, 360}, {"geospatial_lon_max", -180, 360},
+      {"geospatial_vertical_min", -kAny, kAny}, {"geospatial_vertical_max", -kAny, kAny}};
+  for (const Range& r : kRanges) {
+    if (key != r.key) continue;
+    double x = 0;
+    const char* end = value.data() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.data(), end, x);
+    if (value.empty() || ec != std::errc() || ptr != end || !std::isfinite(x))
+      return "'" + key + "' must be a finite number, not '" + value + "'";
+    if (x < r.low || x > r.high)
+      return "'" + key + "' must be within " + measure::cformat("%g", r.low) + ".." + measure::cformat("%g", r.high) +
+             ", not " + value;
+  }
+  return {};
 }
 
 NetcdfWriter::NetcdfWriter() = default;
@@ -505,10 +536,13 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     return fail("cannot write the global attributes", status);
   for (const auto& [key, value] : m_userAttributes) {
     if (const std::string problem = userAttributeProblem(key); !problem.empty()) return fail(problem, NC_NOERR);
+    if (const std::string problem = userAttributeValueProblem(key, value); !problem.empty())
+      return fail(problem, NC_NOERR);
     double parsed = 0;
     const char* end = value.data() + value.size();
-    const bool numeric = numericAttribute(key) && !value.empty() &&
-                         std::from_chars(value.data(), end, parsed).ptr == end && std::isfinite(parsed);
+    const auto read = std::from_chars(value.data(), end, parsed);
+    const bool numeric = numericAttribute(key) && !value.empty() && read.ec == std::errc() && read.ptr == end &&
+                         std::isfinite(parsed);
     const bool pair = key == "geospatial_lat" || key == "geospatial_lon";
     if (pair && numeric) {
       const char* units = key == "geospatial_lat" ? "degrees_north" : "degrees_east";

@@ -18,8 +18,8 @@ namespace files {
 
 class QcRun;
 
-/// The whole of a file as it is on disk ("" when it cannot be read): the device file's
-/// text for NetcdfProvenance.
+/// The whole of a file as it is on disk ("" when it cannot be read or is over
+/// measure::kInputFileLimit): the device file's text for NetcdfProvenance.
 std::string readWholeFile(const std::string& path);
 
 /// Where the data came from, kept in the file's global attributes.
@@ -47,9 +47,14 @@ struct NetcdfProvenance {
 };
 
 /// Why `key` cannot be a global attribute given by the user ("" when it can): a name the
-/// NetCDF library refuses, or one the writer sets from the data (Conventions, history,
-/// date_created, time_coverage_*).
+/// NetCDF library refuses or keeps for itself (more than 256 characters, a first '_'), or
+/// one the writer sets from the data (Conventions, history, date_created, time_coverage_*).
 std::string userAttributeProblem(const std::string& key);
+
+/// Why `value` cannot be the user's attribute `key` ("" when it can): geospatial_lat,
+/// geospatial_lon and their _min and _max, geospatial_vertical_min and _max must be finite
+/// numbers, latitudes within -90..90 and longitudes within -180..360.
+std::string userAttributeValueProblem(const std::string& key, const std::string& value);
 
 /// One variable of the file, as the writer laid it out for a configuration.
 struct NetcdfVariable {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "measure/boundedfile.h"
 #include "measure/cformat.h"
 #include "measure/kindtable.h"
 
@@ -125,7 +126,7 @@ int truncateToInt(float value) {
 
 }  // namespace
 
-bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn) {
+bool ParseDeviceText(std::string_view text, DeviceConfig& config, const WarningSink& warn) {
   auto fail = [&config]() {
     config.DataFieldCount = 0;
     return false;
@@ -136,12 +137,25 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
 
   config.resetTables();
 
+  // Lines as fgets() with a buffer of 99 would give them: up to and with the LF, 98 bytes at
+  // most, seen as C text (up to a NUL).
+  size_t at = 0;
   char line[kLineBufferBytes];
+  const auto nextLine = [&]() {
+    if (at >= text.size()) return false;
+    size_t n = 0;
+    while (n + 1 < sizeof line && at < text.size()) {
+      line[n++] = text[at++];
+      if (line[n - 1] == '\n') break;
+    }
+    line[n] = '\0';
+    return true;
+  };
   // A file without even a title line describes no meter.
-  if (file == nullptr || std::fgets(line, sizeof line, file) == nullptr) return fail();
+  if (!nextLine()) return fail();
   std::string title(line, std::strcspn(line, "\r\n"));
 
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  while (nextLine()) {
     const Keyword* keyword = classify(line);
     if (keyword == nullptr) continue;  // comments, blank lines, header text
 
@@ -287,38 +301,37 @@ std::vector<std::string> DeviceFileKeywords() {
   return list;
 }
 
-std::FILE* OpenDeviceFile(const std::string& path, std::string& why) {
-  // A folder opens for reading here and only fails at the first read: told as what it is.
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    why = "is a directory";
-    return nullptr;
+bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn) {
+  std::string text, error;
+  if (file == nullptr || readBoundedStream(file, "device file", text, error) != FileRead::Done) {
+    config.resetTables();
+    config.DataFieldCount = 0;
+    return false;
   }
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) why = std::strerror(errno);
-  return file;
+  return ParseDeviceText(text, config, warn);
 }
 
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn, bool* opened,
-                    std::string* why) {
-  std::string cause;
-  std::FILE* file = OpenDeviceFile(path, cause);
-  if (opened) *opened = file != nullptr;
-  if (why) *why = cause;
-  if (file == nullptr) return false;
-  const bool ok = ParseDeviceFile(file, config, warn);
-  std::fclose(file);
-  return ok;
+                    std::string* readError) {
+  std::string text, error;
+  const FileRead read = readBoundedFile(path, text, error);
+  if (opened) *opened = read != FileRead::NotOpened;
+  if (readError) *readError = read == FileRead::Done ? std::string() : error;
+  if (read != FileRead::Done) return false;  // nothing changed
+  return ParseDeviceText(text, config, warn);
 }
 
 bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn) {
   config.setStartupDefaults();
   bool opened = false;
-  std::string why;
-  const bool ok = LoadDeviceFile(path, config, warn, &opened, &why);
+  std::string readError;
+  const bool ok = LoadDeviceFile(path, config, warn, &opened, &readError);
+  if (!warn || ok) return ok;
   if (!opened)
-    warn("Device File Error", "Could not open device file '" + path + "': " + why);
-  else if (!ok)
+    warn("Device File Error", "Could not open device file '" + path + "': " + readErrorCause(readError));
+  else if (!readError.empty())
+    warn("Device File Error", readError);
+  else
     warn("Device File Error", "Missing or Invalid device file '" + path + "'");
   return ok;
 }

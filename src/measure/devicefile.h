@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "measure/deviceconfig.h"
@@ -12,32 +13,33 @@ namespace measure {
 /// Called with (caption, text) for every message the parser would show the operator.
 using WarningSink = std::function<void(const std::string& caption, const std::string& text)>;
 
-/// Parses an open device file into `config`. Returns true on success.
+/// Parses the text of a device file into `config`. Returns true on success.
 /// On failure `config.DataFieldCount` is 0 and the messages of the parser itself
 /// ("Invalid Line '%s' in *.dev file", "More Data Fields (%d) than Columns (%d) in *.dev",
 /// both captioned "MARU Device File Error") went to `warn`. The caller shows
 /// "Missing or Invalid device file '%s'" itself. Reads lines of at most 98 characters.
 /// A file without a title line fails without a message; a column (or "Columns=") above 60
 /// fails without a message; a column or "Columns=" below 1 fails as an invalid line.
+bool ParseDeviceText(std::string_view text, DeviceConfig& config, const WarningSink& warn);
+
+/// ParseDeviceText on the rest of an open file; a file over kInputFileLimit (measure/boundedfile.h)
+/// fails without a message.
 bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& warn);
 
 /// Every keyword the parser knows, as far as it is compared ("CHLRE" for "CHLREF=").
 /// Compared without regard to case; none is the start of another.
 std::vector<std::string> DeviceFileKeywords();
 
-/// Opens `path` for reading; nullptr with the cause in `why` ("is a directory", "No such
-/// file or directory", ...) when it cannot be read as a file.
-std::FILE* OpenDeviceFile(const std::string& path, std::string& why);
-
-/// Convenience: opens `path` ("r") and parses it. `opened` tells whether the open worked,
-/// `why` why it did not.
+/// Convenience: reads `path` whole (kInputFileLimit at most) and parses it. `opened` tells
+/// whether the open worked; `readError` is "" when the file was read, else why not (one
+/// line naming the file: it could not be opened or read, or is over the limit).
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
-                    bool* opened = nullptr, std::string* why = nullptr);
+                    bool* opened = nullptr, std::string* readError = nullptr);
 
 /// The device file as the program loads it right after start: the first tick's defaults
 /// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a
-/// file that cannot be opened or read is reported under the caption "Device File Error",
-/// with the cause ("Could not open device file 'x.dev': No such file or directory").
+/// file that cannot be opened or read, or is over the size limit, is reported under the
+/// caption "Device File Error" (the reading error alone: one line).
 bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn);
 
 }  // namespace measure

@@ -1,7 +1,5 @@
 #include "qc/config.h"
 
-#include <yaml-cpp/yaml.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -12,7 +10,9 @@
 #include <map>
 #include <string_view>
 
+#include "measure/boundedfile.h"
 #include "qc/flags.h"
+#include "qc/yamldocument.h"
 
 namespace qc {
 
@@ -26,14 +26,9 @@ struct Fault {
 
 [[noreturn]] void fault(int line, std::string message) { throw Fault{line, std::move(message)}; }
 
-// The 1-based line a node starts on. yaml-cpp places an empty value at the token after
-// it, so those (and nodes without a place) take `fallback`: their key's line.
-int lineOf(const YAML::Node& node, int fallback) {
-  if (!node.IsDefined() || node.IsNull() || node.Mark().line < 0) return fallback;
-  return node.Mark().line + 1;
-}
-
-int keyLine(const YAML::Node& key) { return std::max(1, key.Mark().line + 1); }
+// The 1-based line a node starts on. An empty value has no place of its own (the parser
+// puts it at the token after it), so those take `fallback`: their key's line.
+int lineOf(const YamlNode& node, int fallback) { return node.isNull() ? fallback : node.line; }
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
@@ -49,24 +44,20 @@ std::string joined(const std::vector<std::string>& names) {
   return text;
 }
 
-// A map's entries by key, each key text once, in file order.
+// A map's entries by key, in file order (the reader refuses a key given twice).
 struct Entry {
   std::string key;
   int line;  ///< the key's
-  YAML::Node value;
+  const YamlNode* value;
 };
 
-// `what` names the map in messages about a key ("stream 'x': 'qartod' appears twice").
-std::vector<Entry> entriesOf(const YAML::Node& map, const std::string& what) {
+// `what` names the map in messages about a key ("stream 'x': keys must be names").
+std::vector<Entry> entriesOf(const YamlNode& map, const std::string& what) {
   std::vector<Entry> entries;
-  for (const auto& item : map) {
-    const int line = keyLine(item.first);
-    if (!item.first.IsScalar() || item.first.Scalar().empty())
-      fault(line, what + "keys must be names");
-    const std::string key = item.first.Scalar();
-    for (const Entry& e : entries)
-      if (e.key == key) fault(line, what + quoted(key) + " appears twice (also line " + std::to_string(e.line) + ")");
-    entries.push_back({key, line, item.second});
+  for (size_t i = 0; i < map.keys.size(); ++i) {
+    const YamlNode& key = map.keys[i];
+    if (!key.isScalar() || key.text.empty()) fault(key.line, what + "keys must be names");
+    entries.push_back({key.text, key.line, &map.items[i]});
   }
   return entries;
 }
@@ -75,9 +66,9 @@ std::vector<Entry> entriesOf(const YAML::Node& map, const std::string& what) {
 class Parameters {
  public:
   Parameters(const Entry& test, const std::vector<std::string>& known) : m_test(test.key), m_line(test.line) {
-    if (!test.value.IsMap()) fault(lineOf(test.value, m_line), m_test + " must be a map of its parameters");
+    if (!test.value->isMap()) fault(lineOf(*test.value, m_line), m_test + " must be a map of its parameters");
     // Parameter names are checked before any value, so a misspelt one is named as such.
-    m_entries = entriesOf(test.value, m_test + ": ");
+    m_entries = entriesOf(*test.value, m_test + ": ");
     for (const Entry& e : m_entries)
       if (std::find(known.begin(), known.end(), e.key) == known.end())
         fault(e.line, m_test + ": unknown parameter " + quoted(e.key) + "; its parameters are " + joined(known));
@@ -94,8 +85,8 @@ class Parameters {
   std::optional<double> number(std::string_view name) const {
     const Entry* e = find(name);
     if (!e) return std::nullopt;
-    const std::optional<double> x = numberOf(e->value);
-    if (!x) fault(lineOf(e->value, e->line), m_test + ": " + e->key + " is not a number");
+    const std::optional<double> x = yamlNumber(*e->value);
+    if (!x) fault(lineOf(*e->value, e->line), m_test + ": " + e->key + " is not a number");
     return x;
   }
   double required(std::string_view name) const {
@@ -110,31 +101,23 @@ class Parameters {
   }
   int valueLine(std::string_view name) const {
     const Entry* e = find(name);
-    return e ? lineOf(e->value, e->line) : m_line;
+    return e ? lineOf(*e->value, e->line) : m_line;
   }
   /// [min, max] from a list of two numbers in either order.
   std::optional<std::array<double, 2>> span(std::string_view name) const {
     const Entry* e = find(name);
     if (!e) return std::nullopt;
-    const int line = lineOf(e->value, e->line);
+    const int line = lineOf(*e->value, e->line);
     std::optional<double> a, b;
-    if (e->value.IsSequence() && e->value.size() == 2) {
-      a = numberOf(e->value[0]);
-      b = numberOf(e->value[1]);
+    if (e->value->isSequence() && e->value->items.size() == 2) {
+      a = yamlNumber(e->value->items[0]);
+      b = yamlNumber(e->value->items[1]);
     }
     if (!a || !b) fault(line, m_test + ": " + e->key + " must be a list of two numbers");
     return std::array<double, 2>{std::min(*a, *b), std::max(*a, *b)};
   }
 
  private:
-  // A plain scalar that reads as a finite number; quoted text is not one.
-  static std::optional<double> numberOf(const YAML::Node& node) {
-    if (!node.IsScalar() || node.Tag() == "!") return std::nullopt;
-    double x = 0;
-    if (!YAML::convert<double>::decode(node, x) || !std::isfinite(x)) return std::nullopt;
-    return x;
-  }
-
   std::string m_test;
   int m_line;
   std::vector<Entry> m_entries;
@@ -204,32 +187,27 @@ StreamConfig readStream(const Entry& entry) {
   stream.name = entry.key;
   stream.line = entry.line;
   const std::string what = "stream " + quoted(entry.key);
-  if (!entry.value.IsMap()) fault(lineOf(entry.value, entry.line), what + " must be a map holding 'qartod'");
+  if (!entry.value->isMap()) fault(lineOf(*entry.value, entry.line), what + " must be a map holding 'qartod'");
   const Entry* qartod = nullptr;
-  const std::vector<Entry> keys = entriesOf(entry.value, what + ": ");
+  const std::vector<Entry> keys = entriesOf(*entry.value, what + ": ");
   for (const Entry& e : keys) {
     if (e.key != "qartod") fault(e.line, what + ": unknown key " + quoted(e.key) + "; a stream holds only 'qartod'");
     qartod = &e;
   }
   if (!qartod) fault(entry.line, what + " has no 'qartod'");
-  if (qartod->value.IsNull() || (qartod->value.IsMap() && qartod->value.size() == 0))
+  if (qartod->value->isNull() || (qartod->value->isMap() && qartod->value->items.empty()))
     fault(qartod->line, what + ": qartod lists no tests");
-  if (!qartod->value.IsMap()) fault(lineOf(qartod->value, qartod->line), what + ": qartod must be a map of tests");
-  for (const Entry& test : entriesOf(qartod->value, what + ": qartod: ")) readTest(test, stream);
+  if (!qartod->value->isMap()) fault(lineOf(*qartod->value, qartod->line), what + ": qartod must be a map of tests");
+  for (const Entry& test : entriesOf(*qartod->value, what + ": qartod: ")) readTest(test, stream);
   return stream;
 }
 
 Config read(const std::string& text) {
-  std::vector<YAML::Node> documents;
-  try {
-    documents = YAML::LoadAll(text);
-  } catch (const YAML::Exception& e) {
-    fault(std::max(1, e.mark.line + 1), e.msg);
-  }
-  if (documents.empty()) fault(1, "the configuration is empty; it needs 'streams'");
-  if (documents.size() > 1) fault(lineOf(documents[1], 1), "a second YAML document; a configuration is one");
-  const YAML::Node& root = documents[0];
-  if (!root.IsMap()) fault(lineOf(root, 1), "the configuration must be a map holding 'streams'");
+  const YamlResult yaml = readYaml(text);
+  if (!yaml.error.empty()) fault(yaml.errorLine, yaml.error);
+  if (!yaml.root) fault(1, "the configuration is empty; it needs 'streams'");
+  const YamlNode& root = *yaml.root;
+  if (!root.isMap()) fault(lineOf(root, 1), "the configuration must be a map holding 'streams'");
 
   const Entry* streams = nullptr;
   const std::vector<Entry> top = entriesOf(root, "");
@@ -238,12 +216,12 @@ Config read(const std::string& text) {
     streams = &e;
   }
   if (!streams) fault(lineOf(root, 1), "no 'streams'");
-  if (!streams->value.IsMap())
-    fault(lineOf(streams->value, streams->line), "streams must be a map of stream names to their tests");
-  if (streams->value.size() == 0) fault(streams->line, "streams lists no stream");
+  if (!streams->value->isMap())
+    fault(lineOf(*streams->value, streams->line), "streams must be a map of stream names to their tests");
+  if (streams->value->items.empty()) fault(streams->line, "streams lists no stream");
 
   Config config;
-  for (const Entry& entry : entriesOf(streams->value, "streams: ")) config.streams.push_back(readStream(entry));
+  for (const Entry& entry : entriesOf(*streams->value, "streams: ")) config.streams.push_back(readStream(entry));
   config.text = text;
   return config;
 }
@@ -261,16 +239,8 @@ ConfigResult parseConfig(const std::string& yaml) {
 }
 
 ConfigResult loadConfig(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return {std::nullopt, path + ": cannot open: " + std::strerror(errno)};
-  std::string text;
-  std::array<char, 65536> buf{};
-  size_t n = 0;
-  while ((n = std::fread(buf.data(), 1, buf.size(), file)) > 0) text.append(buf.data(), n);
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  if (failed) return {std::nullopt, path + ": cannot read: " + std::strerror(error)};
+  std::string text, error;
+  if (measure::readBoundedFile(path, text, error) != measure::FileRead::Done) return {std::nullopt, error};
 
   ConfigResult result = parseConfig(text);
   if (!result.config) result.error = path + ": " + result.error;

@@ -67,3 +67,33 @@ TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceF
 }
 
 }  // namespace
+
+namespace {
+
+// Files without end, picked in the window: one box naming the file and the limit, and the
+// device file and QC configuration already loaded stay in force.
+TEST_F(QcForm, EndlessFilesAreRefusedWithOneBoxAndLoadNothing) {
+  tick();
+  loadExample("flcd.dev");
+  const std::string yml = dir.file("qc.yml");
+  testsupport::writeFile(yml, kFlcdQcYaml);
+  ui.files.push_back(yml);
+  form->click("LoadQcConfiguration1");
+  const std::string loadedQc = form->view().text("PQcValues");
+  const int fields = form->shared().Config.DataFieldCount;
+  ui.boxes.clear();
+
+  const std::string limit = "/dev/zero: larger than the limit of 1 MiB (1048576 bytes)";
+  EXPECT_FALSE(form->LoadDeviceFilePath("/dev/zero", "/dev/zero"));
+  ui.files.push_back("/dev/zero");
+  form->click("LoadQcConfiguration1");
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[0].caption, "Device File Error");
+  EXPECT_EQ(ui.boxes[0].text, limit);
+  EXPECT_EQ(ui.boxes[1].caption, "QC Configuration");
+  EXPECT_NE(ui.boxes[1].text.find(limit), std::string::npos) << ui.boxes[1].text;
+  EXPECT_EQ(form->shared().Config.DataFieldCount, fields);
+  EXPECT_EQ(form->view().text("PQcValues"), loadedQc);
+}
+
+}  // namespace

@@ -8,7 +8,8 @@
 #       each, runs the check on them and fails unless it passes the clean one and names
 #       every fault.
 #
-# Layers, low to high: measure, qc < files < link < acquire < app < ui. chart is the strip chart beside
+# Layers, low to high: measure, qc < files < link < acquire < app < ui (qc reads its files with
+# measure's bounded reader, measure/boundedfile.h, and no more of it). chart is the strip chart beside
 # link: only Qt and itself; app sees its header-only interface (chart/plotchart.h) and no
 # more. sim is the virtual meter over measure; cli is `maru` and never reaches the form or
 # the widgets. The program folder maruview puts everything together.
@@ -16,7 +17,7 @@ cmake_minimum_required(VERSION 3.20)
 
 # What the files of each folder under src/ may include from src/: folders, or single headers.
 set(allowed_measure measure)
-set(allowed_qc qc)
+set(allowed_qc qc measure/boundedfile.h)
 set(allowed_files measure qc files)
 set(allowed_link measure qc files link)
 set(allowed_chart chart)

@@ -71,10 +71,37 @@ TEST_P(BadConfig, NamesLineAndFault) {
 const std::string S = "streams:\n  s:\n    qartod:\n";  // a test's key goes on line 4
 const std::string kOk = "streams:\n  s: {qartod: {rate_of_change_test: {threshold: 1}}}\n";
 
+// 331 bytes of flow mappings left open: refused at once, in little memory.
+const std::string kUnclosedFlows =
+    "streams:\n"
+    "  bbp_470_per_m:\n"
+    "    qartod:\n"
+    "      gross_range_test: {suspect_span: [0.0, 0.01], fail_span: [0.0, 0.05]\n"
+    "      spike_test: {suspect_threshold: 0.002, fail_threshold: {0.005: {a: {b: {c\n"
+    "      rate_of_change_test: {threshold: 0.0005, {{{{[\n"
+    "      flat_line_test: {tolerance: 1.0e-6, suspect_threshold: 60, fail_threshold: 300\n";
+
+// Each level names the one before it ten times: a billion "lol"s if aliases were followed.
+std::string laughs() {
+  std::string text = "l0: &l0 lol\n";
+  for (int level = 1; level <= 9; ++level) {
+    text += "l" + std::to_string(level) + ": &l" + std::to_string(level) + " [";
+    for (int i = 0; i < 10; ++i) text += (i ? ", *l" : "*l") + std::to_string(level - 1);
+    text += "]\n";
+  }
+  return text + "streams: *l9\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, BadConfig,
     ::testing::Values(
-        BadCase{"Syntax", "streams:\n  s: [1, 2\n  t: 3\n", 3, "end of sequence"},
+        BadCase{"Syntax", "streams:\n  s: [1, 2\n  t: 3\n", 3, "did not find expected ',' or ']'"},
+        BadCase{"UnclosedFlowMappings", kUnclosedFlows, 5, "did not find expected ',' or '}'"},
+        BadCase{"Aliases", laughs(), 2, "an alias (*l0): aliases are not read"},
+        BadCase{"TooDeep", "streams: " + std::string(100, '[') + "\n", 1, "nested deeper than 64 levels"},
+        BadCase{"ControlCharacter", kOk + "# \x01\n", 3, "control characters are not allowed"},
+        BadCase{"DuplicateParameter", S + "      spike_test: {fail_threshold: 1, fail_threshold: 2}\n", 4,
+                "'fail_threshold' appears twice (also line 4)"},
         BadCase{"Empty", "# nothing\n", 1, "empty"},
         BadCase{"TwoDocuments", kOk + "---\n" + kOk, 4, "second YAML document"},
         BadCase{"NoStreams", "{}\n", 1, "no 'streams'"},

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -46,5 +49,25 @@ void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string example(const std::string& name) { return std::string(MARU_SOURCE_DIR) + "/examples/" + name; }
+
+EndlessFifo::EndlessFifo(std::string path) : m_path(std::move(path)) {
+  ::signal(SIGPIPE, SIG_IGN);
+  if (::mkfifo(m_path.c_str(), 0600) != 0) return;
+  m_writer = std::thread([this] {
+    const int fd = ::open(m_path.c_str(), O_WRONLY);
+    const std::string block(4096, 'x');
+    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  });
+}
+
+EndlessFifo::~EndlessFifo() {
+  if (!m_writer.joinable()) return;
+  // A reader that opens and closes at once ends a writer still waiting for one.
+  const int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd >= 0) ::close(fd);
+  m_writer.join();
+}
 
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -56,5 +57,19 @@ inline std::string testNameOf(std::string_view text) {
 inline std::string testNameOf(std::string_view text, std::size_t index) {
   return testNameOf(text) + "_" + std::to_string(index);
 }
+
+/// A FIFO at `path` (made here) whose writer writes until its reader goes: an input that
+/// never ends. Reading it is optional: the writer also ends when nobody opened it.
+class EndlessFifo {
+ public:
+  explicit EndlessFifo(std::string path);
+  ~EndlessFifo();
+  EndlessFifo(const EndlessFifo&) = delete;
+  EndlessFifo& operator=(const EndlessFifo&) = delete;
+
+ private:
+  std::string m_path;
+  std::thread m_writer;
+};
 
 }  // namespace testsupport
