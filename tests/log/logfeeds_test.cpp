@@ -17,6 +17,7 @@
 #include <csignal>
 #include <filesystem>
 #include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -408,8 +409,13 @@ TEST_P(LogMqttRefused, IsToldOnceAndPublishesNothing) {
   security.certfile = pki.file(c.brokerCert);
   Broker broker(security, dir.path());
   ASSERT_TRUE(broker.up()) << broker.log();
-  Subscriber subscriber(broker, "#");
-  ASSERT_TRUE(waitUntil([&] { return broker.log().find("u'maru'") != std::string::npos; }, 10000)) << broker.log();
+  // A subscriber cannot trust an expired broker either; there the handshake alone shows
+  // that nothing was published.
+  std::optional<Subscriber> subscriber;
+  if (std::string(c.brokerCert) != "expired.crt") {
+    subscriber.emplace(broker, "#");
+    ASSERT_TRUE(waitUntil([&] { return broker.log().find("u'maru'") != std::string::npos; }, 10000)) << broker.log();
+  }
   const int refusedBefore = countOf(broker.log(), c.brokerSays);
 
   QStringList args{"--mqtt", q(c.host + (":" + std::to_string(broker.port()))), "--mqtt-cafile",
@@ -426,7 +432,9 @@ TEST_P(LogMqttRefused, IsToldOnceAndPublishesNothing) {
   ASSERT_TRUE(logger->waitForErr(c.loggerSays, 5000)) << logger->err();
   EXPECT_EQ(countOf(logger->err(), "MQTT: "), 1) << logger->err();
   EXPECT_EQ(countOf(logger->err(), "connected"), 0) << logger->err();
-  EXPECT_TRUE(subscriber.messages().empty()) << subscriber.messages().front().topic;
+  if (subscriber) {
+    EXPECT_TRUE(subscriber->messages().empty()) << subscriber->messages().front().topic;
+  }
   logger->signal(SIGTERM);
   ASSERT_TRUE(logger->waitFinished());
   EXPECT_EQ(logger->exitCode(), 0);

@@ -33,7 +33,7 @@ TEST(BoundedFile, RefusesWhatIsOverTheLimitAndReadsWhatIsNot) {
       {dir.file("endless"), FileRead::TooLarge, 0, dir.file("endless") + tooLarge},
       {dir.file("silent"), FileRead::Done, 0, ""},  // no writer: empty, not waited for
       {dir.file("none"), FileRead::NotOpened, 0, dir.file("none") + ": cannot open: No such file or directory"},
-      {dir.path(), FileRead::Failed, 0, dir.path() + ": cannot read: Is a directory"},
+      {dir.path(), FileRead::NotOpened, 0, dir.path() + ": cannot open: is a directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
