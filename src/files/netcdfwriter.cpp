@@ -1,5 +1,6 @@
 #include "files/netcdfwriter.h"
 
+#include <hdf5.h>
 #include <netcdf.h>
 #include <unistd.h>
 
@@ -359,6 +360,11 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   std::remove(temporary.c_str());
   m_temporary = temporary;
 
+  // A file whose writing failed on a full disk stays in HDF5's table of open files even
+  // after nc_abort(), and HDF5's own exit handler then crashes flushing it: the program
+  // closes every file it wrote itself, so that handler is kept off (before HDF5 starts).
+  static const bool noExitHandler = [] { return H5dont_atexit() >= 0; }();
+  (void)noExitHandler;
   int status = nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
   if (status != NC_NOERR) {
     m_ncid = -1;

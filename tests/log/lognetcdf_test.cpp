@@ -3,6 +3,7 @@
 // back) still ends with one file holding every CSV row along strictly increasing times.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -83,3 +84,30 @@ TEST(LogNetcdf, AKilledDayAndAClockStepEndWithEveryCsvRowInOneFile) {
 }
 
 }  // namespace
+
+// A disk too small for the day's NetCDF: the remake fails, the logger says so and ends
+// cleanly (the storage library once crashed at exit on such a file), the record stays.
+TEST(LogNetcdf, ADiskTooSmallForTheArchiveKeepsTheRecordAndEndsCleanly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  testsupport::TempDir dir;
+  const std::string disk = dir.file("disk"), link = dir.file("meter"), out = disk + "/out";
+  std::filesystem::create_directories(disk);
+  QProcess mount;
+  mount.start("mount", {"-t", "tmpfs", "-o", "size=300k", "tmpfs", q(disk)});
+  if (!mount.waitForFinished(10000) || mount.exitCode() != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  auto meter = startMaru(meterArgs(41, 20) + QStringList{"--link", q(link)});
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
+  {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MARU_LOG_CLOCK_START", "2026-12-08T10:00:00.000Z");
+    auto logger =
+        startMaru({"log", "--port", q(link), "--dev", q(example("flcd.dev")), "--out", q(out), "--netcdf"}, env);
+    ASSERT_TRUE(waitUntil([&] { return fileLines(out + "/20261208.csv").size() > 20; }, 10000)) << logger->err();
+    logger->signal(SIGTERM);
+    ASSERT_TRUE(logger->waitFinished());
+    EXPECT_EQ(logger->exitCode(), 0) << logger->err();
+    EXPECT_NE(logger->err().find("NetCDF Not Made"), std::string::npos) << logger->err();
+  }
+  for (const char* ext : {".raw", ".csv"}) EXPECT_FALSE(fileLines(out + "/20261208" + ext).empty()) << ext;
+  QProcess::execute("umount", {q(disk)});
+}
