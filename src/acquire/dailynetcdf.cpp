@@ -45,13 +45,22 @@ std::optional<long long> modified(const std::string& path) {
   return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+// The first line of `file` from where it stands, without its line end; the stream is left
+// after it. A header is never longer than kMaxHeader: what is longer is not one of ours.
+constexpr size_t kMaxHeader = 1 << 16;
+std::string readFirstLine(std::FILE* file) {
+  std::string line;
+  for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && line.size() <= kMaxHeader;) line += static_cast<char>(c);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 std::string firstLine(const std::string& path) {
   std::string line;
   if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    for (int c; (c = std::fgetc(f)) != EOF && c != '\n';) line += static_cast<char>(c);
+    line = readFirstLine(f);
     std::fclose(f);
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
@@ -76,7 +85,7 @@ bool CsvTimes::open(const std::string& csvPath, const std::string& rawPath, cons
     m_error = "cannot read " + inQuotes(rawPath) + ": " + std::strerror(errno);
     return false;
   }
-  const std::string found = firstLine(csvPath);
+  const std::string found = readFirstLine(m_csv);
   if (found != header) {
     m_error = inQuotes(csvPath) + " has other columns than this run writes (another device file or QC)";
     return false;
@@ -85,11 +94,7 @@ bool CsvTimes::open(const std::string& csvPath, const std::string& rawPath, cons
   m_valueColumn.assign(columns.size(), false);
   for (size_t c = 3, v = 0; c < columns.size(); ++c)
     if (v < valueNames.size() && columns[c] == valueNames[v]) m_valueColumn[c] = true, ++v;
-  // The header is skipped with the first rows.
-  m_partial.clear();
-  std::fseek(m_csv, static_cast<long>(found.size()), SEEK_SET);
-  for (int c; (c = std::fgetc(m_csv)) != EOF && c != '\n';) {
-  }
+  m_partial.clear();  // the rows start after the header
   return true;
 }
 

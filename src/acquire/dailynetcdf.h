@@ -31,6 +31,11 @@ namespace acquire {
 /// has its record.
 class CsvTimes : public ConversionJob::HostTimes {
  public:
+  CsvTimes() = default;
+  ~CsvTimes() override;
+  CsvTimes(const CsvTimes&) = delete;
+  CsvTimes& operator=(const CsvTimes&) = delete;
+
   /// Opens `csvPath` (and counts the lines of `rawPath`); false (see error()) when either
   /// cannot be read or the CSV's header is not `header` (without its line end).
   /// `valueNames`: the value columns (files::CsvColumnNames); the header's other columns
@@ -79,11 +84,6 @@ class CsvTimes : public ConversionJob::HostTimes {
   long long m_unreadableRows = 0;
   std::string m_error;
 
- public:
-  CsvTimes() = default;
-  ~CsvTimes() override;
-  CsvTimes(const CsvTimes&) = delete;
-  CsvTimes& operator=(const CsvTimes&) = delete;
 };
 
 class DailyNetcdf {

@@ -16,8 +16,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 
 #include "files/csvformat.h"
 #include "measure/boundedfile.h"

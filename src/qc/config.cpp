@@ -18,13 +18,7 @@ namespace qc {
 
 namespace {
 
-// The first fault found; parsing stops there, so nothing is half read.
-struct Fault {
-  int line;
-  std::string message;
-};
-
-[[noreturn]] void fault(int line, std::string message) { throw Fault{line, std::move(message)}; }
+[[noreturn]] void fault(int line, std::string message) { yamlFault(line, std::move(message)); }
 
 // The 1-based line a node starts on. An empty value has no place of its own (the parser
 // puts it at the token after it), so those take `fallback`: their key's line.
@@ -232,7 +226,7 @@ ConfigResult parseConfig(const std::string& yaml) {
   ConfigResult result;
   try {
     result.config = read(yaml);
-  } catch (const Fault& f) {
+  } catch (const YamlFault& f) {
     result.error = "line " + std::to_string(f.line) + ": " + f.message;
   }
   return result;

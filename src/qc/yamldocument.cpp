@@ -12,13 +12,6 @@ namespace qc {
 
 namespace {
 
-struct Fault {
-  int line;
-  std::string message;
-};
-
-[[noreturn]] void fault(int line, std::string message) { throw Fault{line, std::move(message)}; }
-
 int lineOf(const yaml_mark_t& mark) { return static_cast<int>(mark.line) + 1; }
 
 bool isNullText(std::string_view text) {
@@ -36,7 +29,7 @@ class Builder {
  public:
   // Places a finished node: the document itself, a sequence's item, a map's key or value.
   void place(YamlNode node) {
-    if (++m_nodes > kYamlMaxNodes) fault(node.line, "more than " + std::to_string(kYamlMaxNodes) + " nodes");
+    if (++m_nodes > kYamlMaxNodes) yamlFault(node.line, "more than " + std::to_string(kYamlMaxNodes) + " nodes");
     if (m_open.empty()) {
       m_root = std::move(node);
       return;
@@ -47,7 +40,7 @@ class Builder {
     } else if (!top.key) {
       if (node.isScalar() || node.isNull()) {
         const auto [at, added] = top.keyLines.emplace(node.text, node.line);
-        if (!added) fault(node.line, "'" + node.text + "' appears twice (also line " + std::to_string(at->second) + ")");
+        if (!added) yamlFault(node.line, "'" + node.text + "' appears twice (also line " + std::to_string(at->second) + ")");
       }
       top.key = std::move(node);
     } else {
@@ -58,7 +51,7 @@ class Builder {
   }
   void open(YamlNode::Kind kind, int line) {
     if (static_cast<int>(m_open.size()) >= kYamlMaxDepth)
-      fault(line, "nested deeper than " + std::to_string(kYamlMaxDepth) + " levels");
+      yamlFault(line, "nested deeper than " + std::to_string(kYamlMaxDepth) + " levels");
     Open o;
     o.node.kind = kind;
     o.node.line = line;
@@ -101,7 +94,7 @@ void parserFault(const yaml_parser_t& parser, std::string_view text) {
   // The end of the text counts as its last line, not the one after it.
   const std::string_view body = !text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text;
   const int lastLine = 1 + static_cast<int>(std::count(body.begin(), body.end(), '\n'));
-  fault(std::min(line, lastLine), message);
+  yamlFault(std::min(line, lastLine), message);
 }
 
 std::optional<YamlNode> read(std::string_view text) {
@@ -114,12 +107,12 @@ std::optional<YamlNode> read(std::string_view text) {
     if (!yaml_parser_parse(&p.parser, &e.event)) parserFault(p.parser, text);
     const int line = lineOf(e.event.start_mark);
     // The first event of a second document names where it starts.
-    if (documents > 1) fault(line, "a second YAML document; the file holds one");
+    if (documents > 1) yamlFault(line, "a second YAML document; the file holds one");
     switch (e.event.type) {
       case YAML_STREAM_END_EVENT: return std::move(builder.root());
       case YAML_DOCUMENT_START_EVENT: ++documents; break;
       case YAML_ALIAS_EVENT:
-        fault(line, "an alias (*" + std::string(reinterpret_cast<const char*>(e.event.data.alias.anchor)) +
+        yamlFault(line, "an alias (*" + std::string(reinterpret_cast<const char*>(e.event.data.alias.anchor)) +
                         "): aliases are not read; write the value out");
       case YAML_SCALAR_EVENT: {
         YamlNode node;
@@ -145,7 +138,7 @@ YamlResult readYaml(std::string_view text) {
   YamlResult result;
   try {
     result.root = read(text);
-  } catch (const Fault& f) {
+  } catch (const YamlFault& f) {
     result.root.reset();
     result.error = f.message;
     result.errorLine = std::max(1, f.line);

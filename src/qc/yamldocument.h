@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qc {
@@ -28,6 +29,14 @@ struct YamlNode {
   bool isSequence() const { return kind == Kind::Sequence; }
   bool isNull() const { return kind == Kind::Null; }
 };
+
+/// The first fault found in a file read by hand: readers throw it (yamlFault()) and stop
+/// there, so nothing is half read, and catch it where they report.
+struct YamlFault {
+  int line;  ///< 1-based
+  std::string message;
+};
+[[noreturn]] inline void yamlFault(int line, std::string message) { throw YamlFault{line, std::move(message)}; }
 
 /// The document of some YAML text, or the first fault in it.
 struct YamlResult {
