@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,12 +51,25 @@ std::string temporaryNameFor(const std::string& path) {
   std::string name = path + ".part-XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) return {};
+  // mkstemp makes the file private; the finished file takes the mode any new file gets.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, 0666 & ~mask);
   ::close(fd);
   return name;
 #endif
 }
 
 }  // namespace
+
+std::optional<ConversionFormat> conversionFormatFor(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".eng") return ConversionFormat::Eng;
+  if (ext == ".csv") return ConversionFormat::Csv;
+  if (ext == ".nc" || ext == ".nc4" || ext == ".cdf") return ConversionFormat::Netcdf;
+  return std::nullopt;
+}
 
 ConversionJob::ConversionJob(Request request, Warn warn) : m_request(std::move(request)), m_warn(std::move(warn)) {
   m_state.config = m_request.config;

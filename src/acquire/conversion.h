@@ -27,6 +27,9 @@
 namespace acquire {
 
 enum class ConversionFormat { Eng, Csv, Netcdf };
+/// The format a file name asks for by its extension, in any case: ".eng", ".csv", or
+/// ".nc", ".nc4", ".cdf" (NetCDF); none for any other name.
+std::optional<ConversionFormat> conversionFormatFor(const std::string& path);
 
 class ConversionJob {
  public:

@@ -143,7 +143,8 @@ int convertMain(int argc, char** argv) {
   app.add_option("--dev", dev, "the device file")->required()->type_name("FILE.dev");
   app.add_flag("--ref-correction", refCorrection, "divide backscatter counts by their reference drift");
   app.add_flag("--temp-correction", tempCorrection, "divide backscatter counts by the temperature term");
-  app.add_option("--format", formatName, "eng, csv or netcdf (default: eng)")
+  app.add_option("--format", formatName, "eng, csv or netcdf (default: the -o extension's, .csv or .nc;\n"
+                                         "else eng)")
       ->check(cli::unlisted(CLI::IsMember({"eng", "csv", "netcdf"})))
       ->type_name("FORMAT");
   app.add_option("--meter-tz", meterTz,
@@ -174,7 +175,12 @@ int convertMain(int argc, char** argv) {
       ->type_name("LEVEL");
   app.add_option("INPUT", input, "the raw recording")->required()->type_name("INPUT.raw");
   if (const auto status = cli::parseCommandLine(app, argc, argv)) return *status;
-  const Format format = formatName == "csv" ? Format::Csv : formatName == "netcdf" ? Format::Netcdf : Format::Eng;
+  // Without --format, the output's extension says it (x.csv, x.nc); anything else is .eng text.
+  const Format format = app.get_option("--format")->count() == 0
+                            ? acquire::conversionFormatFor(output).value_or(Format::Eng)
+                        : formatName == "csv"    ? Format::Csv
+                        : formatName == "netcdf" ? Format::Netcdf
+                                                 : Format::Eng;
   const files::UtcOffset zone = *acquire::parseMeterZone(meterTz);
   if (format != Format::Netcdf && (!attrPairs.empty() || !attrsPath.empty() || deflate != 0)) {
     std::fprintf(stderr, "maru convert: --attr, --attrs and --deflate are for --format netcdf\n");

@@ -56,6 +56,25 @@ TEST(Convert, DefaultsToStandardOutputAndMatchesTheFile) {
   EXPECT_EQ(toStdout.out.substr(0, 5), "Count");
 }
 
+// Without --format the output's name says what to write, and every file takes the mode
+// the umask gives a new file (not the private mode of its temporary name).
+TEST(Convert, TheOutputsExtensionChoosesTheFormatAndFilesFollowTheUmask) {
+  testsupport::TempDir dir;
+  const mode_t before = ::umask(022);
+  struct Case { const char* name; const char* startsWith; };
+  for (const Case& c : {Case{"x.csv", "host_time_utc,"}, Case{"x.NC", "\x89HDF"}, Case{"x.eng", "Count"},
+                        Case{"x.txt", "Count"}}) {
+    const ToolRun r = runMaru({"convert", "--dev", QString::fromStdString(example("bb3.dev")),
+                               QString::fromStdString(example("bb3.raw")), "-o", QString::fromStdString(dir.file(c.name))});
+    ASSERT_EQ(r.status, 0) << c.name << r.err;
+    EXPECT_EQ(readFile(dir.file(c.name)).substr(0, std::strlen(c.startsWith)), c.startsWith) << c.name;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(c.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << c.name;
+  }
+  ::umask(before);
+}
+
 TEST(Convert, ADecimalCommaLocaleChangesNoByte) {
   QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
   german.insert("LC_ALL", "de_DE.UTF-8");
