@@ -523,6 +523,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_view.setText("LBDeviceFile", "Device File:  " + shownName);
+  m_setup->deviceFileLoaded(Config);
   m_qc->deviceFileLoaded();
   describeMeterFeed();
   m_view.setVisible("PMeterType", false);

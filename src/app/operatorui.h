@@ -26,6 +26,10 @@ class OperatorUi {
   /// so the timers, the receive loop and the recordings go on underneath.
   virtual void messageBox(const std::string& caption, const std::string& text,
                           std::function<void()> closed) = 0;
+  /// A question with OK and Cancel, shown as messageBox is (it returns at once);
+  /// `answered` runs with true when the operator chose OK, false for Cancel or closing it.
+  virtual void question(const std::string& caption, const std::string& text,
+                        std::function<void(bool ok)> answered) = 0;
   /// Open / save dialogs; nullopt when the operator cancels.
   virtual std::optional<std::string> openFile(const FileDialogSpec& def) = 0;
   virtual std::optional<std::string> saveFile(const FileDialogSpec& def) = 0;

@@ -103,6 +103,7 @@ void MainForm::RestoreSettings() {
     DeviceFilePath.clear();
   } else {
     m_view.setText("LBDeviceFile", "Device File:  " + line2);
+    m_setup->deviceFileLoaded(Config);
     DeviceFilePath = line2;
     m_view.setItemIndex("CBHostPort", v[0]);
     m_view.setItemIndex("CBBaudRate", v[1]);

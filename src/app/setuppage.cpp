@@ -4,6 +4,8 @@
 #include "app/setuppage.h"
 
 #include "app/mainform.h"
+#include "link/settingentry.h"
+#include "measure/cformat.h"
 
 namespace app {
 
@@ -27,6 +29,25 @@ std::string SetupPage::editText(const std::string& name) const {
   return t;
 }
 
+bool SetupPage::checked(const char* edit, meterlink::Setting setting, std::string& value) {
+  const meterlink::SettingEntry entry = meterlink::checkSetting(setting, editText(edit));
+  if (!entry.value) {
+    m_warn("Warning - Invalid Entry", entry.problem);
+    return false;
+  }
+  value = *entry.value;
+  return true;
+}
+
+void SetupPage::deviceFileLoaded(const measure::DeviceConfig& config) {
+  // The meter's own scale and offset start from the device file's calibration.
+  if (config.IEngrScale <= 0.0f) return;
+  std::string scale = measure::cformat("%6.4f", config.IEngrScale);
+  scale.erase(0, scale.find_first_not_of(' '));
+  m_view.setText("MEflscale", scale);
+  m_view.setText("MEfloffset", measure::cformat("%1.0f", config.IEngrOffset));
+}
+
 void SetupPage::ShowSetupStoreState(bool current) {
   if (current) {
     m_view.setVisible("PStore", false);
@@ -42,19 +63,19 @@ void SetupPage::ShowSetupStoreState(bool current) {
 // ---- Meter Setup page
 
 void SetupPage::BTAverageClick() {
-  sendSetting(meterlink::cmd::Average(editText("MEAverage")));
+  if (std::string value; checked("MEAverage", meterlink::Setting::Average, value)) sendSetting(meterlink::cmd::Average(value));
 }
 
 void SetupPage::BTPacketClick() {
-  sendSetting(meterlink::cmd::Packet(editText("MEPacket")));
+  if (std::string value; checked("MEPacket", meterlink::Setting::Samples, value)) sendSetting(meterlink::cmd::Packet(value));
 }
 
 void SetupPage::BTSampleClick() {
-  sendSetting(meterlink::cmd::Sample(editText("MESample")));
+  if (std::string value; checked("MESample", meterlink::Setting::Cycles, value)) sendSetting(meterlink::cmd::Sample(value));
 }
 
 void SetupPage::BTIntervalClick() {
-  sendSetting(meterlink::cmd::Interval(editText("TimeInterval")));
+  if (std::string value; checked("TimeInterval", meterlink::Setting::Interval, value)) sendSetting(meterlink::cmd::Interval(value));
 }
 
 void SetupPage::BTGetDandTClick() { m_session.send(meterlink::cmd::kMenu); }
@@ -65,7 +86,13 @@ void SetupPage::BTLoggingClick() {
   ShowSetupStoreState(false);
 }
 
-void SetupPage::BTEraseClick() { m_session.send(meterlink::cmd::kErase); }
+void SetupPage::BTEraseClick() {
+  // Erasing loses every logged sample on the meter: the operator confirms it first.
+  m_ui.question("Erase Memory", "Erase the meter's memory? Every sample logged in it is lost.",
+                [this, alive = std::weak_ptr<char>(m_alive)](bool ok) {
+                  if (ok && !alive.expired()) m_session.send(meterlink::cmd::kErase);
+                });
+}
 void SetupPage::BTErase2Click() { BTEraseClick(); }
 
 void SetupPage::BTSetDandTPCClick() {
@@ -94,19 +121,23 @@ void SetupPage::MenuAdvancedSetupClick() {
 void SetupPage::BTGetTimingClick() { m_session.send(meterlink::cmd::kTiming); }
 
 void SetupPage::BTph1onTimeClick() {
-  sendPowerUserSetting(meterlink::cmd::Ph1On(editText("MEph1onTime")));
+  if (!m_s.PowerUser) return;
+  if (std::string value; checked("MEph1onTime", meterlink::Setting::PhaseTime, value)) sendSetting(meterlink::cmd::Ph1On(value));
 }
 
 void SetupPage::BTph1offTimeClick() {
-  sendPowerUserSetting(meterlink::cmd::Ph1Off(editText("MEph1offTime")));
+  if (!m_s.PowerUser) return;
+  if (std::string value; checked("MEph1offTime", meterlink::Setting::PhaseTime, value)) sendSetting(meterlink::cmd::Ph1Off(value));
 }
 
 void SetupPage::BTph11onTimeClick() {
-  sendPowerUserSetting(meterlink::cmd::Ph11On(editText("MEph11onTime")));
+  if (!m_s.PowerUser) return;
+  if (std::string value; checked("MEph11onTime", meterlink::Setting::PhaseTime, value)) sendSetting(meterlink::cmd::Ph11On(value));
 }
 
 void SetupPage::BTph11offTimeClick() {
-  sendPowerUserSetting(meterlink::cmd::Ph11Off(editText("MEph11offTime")));
+  if (!m_s.PowerUser) return;
+  if (std::string value; checked("MEph11offTime", meterlink::Setting::PhaseTime, value)) sendSetting(meterlink::cmd::Ph11Off(value));
 }
 
 void SetupPage::BTTimingSwapClick() {
@@ -116,8 +147,10 @@ void SetupPage::BTTimingSwapClick() {
 void SetupPage::BTOneClick() { m_session.send(meterlink::cmd::kOne); }
 
 void SetupPage::BTHexDumpClick() {
+  std::string page;
+  if (!checked("MEHexDump", meterlink::Setting::HexPage, page)) return;
   m_view.setActivePage(3);
-  m_session.send(meterlink::cmd::HexDump(editText("MEHexDump")));
+  m_session.send(meterlink::cmd::HexDump(page));
 }
 
 void SetupPage::PowerUserPanelClick() {
@@ -142,7 +175,7 @@ void SetupPage::BTAnalogRangeClick() {
 void SetupPage::BTflscaleClick() {
   const meterlink::ScaleEntry entry = meterlink::ParseScaleEntry(editText("MEflscale"));
   if (entry.result == meterlink::ScaleEntry::NotANumber) {
-    ShowSetupStoreState(false);
+    m_warn("Warning - Invalid Entry", "Engineering scale takes a number from 0.0001 to 0.0255. Nothing was sent to the meter.");
     return;
   }
   if (entry.result == meterlink::ScaleEntry::OutOfRange) {
@@ -156,7 +189,7 @@ void SetupPage::BTflscaleClick() {
 void SetupPage::BTfloffsetClick() {
   const meterlink::OffsetEntry entry = meterlink::ParseOffsetEntry(editText("MEfloffset"));
   if (entry.result == meterlink::OffsetEntry::NotANumber) {
-    ShowSetupStoreState(false);
+    m_warn("Warning - Invalid Entry", "Engineering offset takes a whole number from 0 to 127. Nothing was sent to the meter.");
     return;
   }
   if (entry.result == meterlink::OffsetEntry::OutOfRange) {

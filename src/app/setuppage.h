@@ -2,11 +2,13 @@
 // The Meter Setup, Advanced Setup and FL-Setup pages and the power-user lock: the
 // operator's entries become the meter's commands, sent through the acquisition session.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "acquire/session.h"
 #include "app/operatorui.h"
 #include "app/viewmodel.h"
+#include "link/settingentry.h"
 
 namespace app {
 
@@ -17,6 +19,8 @@ class SetupPage {
   SetupPage(ViewModel& view, OperatorUi& ui, acquire::Session& session, FormState& state,
             measure::HostClock hostClock, std::function<void(const std::string&, const std::string&)> warn);
 
+  /// A device file was loaded: the FL-Setup entries take its engineering scale and offset.
+  void deviceFileLoaded(const measure::DeviceConfig& config);
   /// "Setup is Current" (the meter stored it) or "Setup Not Stored".
   void ShowSetupStoreState(bool current);
 
@@ -58,6 +62,9 @@ class SetupPage {
 
  private:
   std::string editText(const std::string& name) const;
+  /// The entry `edit` as `setting` takes it, into `value`; false (with a box naming the field
+  /// and its range) when it is refused and nothing may be sent.
+  bool checked(const char* edit, meterlink::Setting setting, std::string& value);
   /// Sends a setting and marks the setup as not stored.
   void sendSetting(const std::string& command);
   /// The same, for the settings only a power user may change.
@@ -69,6 +76,8 @@ class SetupPage {
   FormState& m_s;
   measure::HostClock m_hostClock;
   std::function<void(const std::string&, const std::string&)> m_warn;
+  /// A question may be answered after the page is gone; its callback checks this first.
+  std::shared_ptr<char> m_alive = std::make_shared<char>(0);
 };
 
 }  // namespace app

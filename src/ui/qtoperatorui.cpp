@@ -31,6 +31,25 @@ void QtOperatorUi::messageBox(const std::string& caption, const std::string& tex
   box->open();
 }
 
+void QtOperatorUi::question(const std::string& caption, const std::string& text,
+                            std::function<void(bool ok)> answered) {
+  if (questionHook) {
+    const bool ok = questionHook(caption, text);
+    if (answered) answered(ok);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                              QMessageBox::Ok | QMessageBox::Cancel, m_main);
+  box->setObjectName(QStringLiteral("QuestionBox"));
+  box->setTextFormat(Qt::PlainText);
+  box->setDefaultButton(QMessageBox::Cancel);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QObject::connect(box, &QDialog::finished, box, [box, answered = std::move(answered)](int) {
+    if (answered) answered(box->clickedButton() == box->button(QMessageBox::Ok));
+  });
+  box->open();
+}
+
 std::optional<std::string> QtOperatorUi::openFile(const app::FileDialogSpec& def) {
   return runFileDialog(def, false);
 }

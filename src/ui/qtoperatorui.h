@@ -26,6 +26,8 @@ class QtOperatorUi : public app::OperatorUi {
   /// shown without a nested event loop: it returns at once, the box deletes itself when
   /// dismissed and then runs `closed`.
   void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override;
+  /// A window-modal question box (OK, Cancel; Cancel the default), shown as messageBox is.
+  void question(const std::string& caption, const std::string& text, std::function<void(bool ok)> answered) override;
   std::optional<std::string> openFile(const app::FileDialogSpec& def) override;
   std::optional<std::string> saveFile(const app::FileDialogSpec& def) override;
   /// Shows (non-modal, raised; the memory-full window centred on the main window) or hides.
@@ -38,6 +40,8 @@ class QtOperatorUi : public app::OperatorUi {
   /// When set, called instead of showing the message box (caption, text); the box then
   /// counts as dismissed at once.
   std::function<void(const std::string&, const std::string&)> messageBoxHook;
+  /// When set, called instead of showing a question (caption, text); its result is the answer.
+  std::function<bool(const std::string&, const std::string&)> questionHook;
   /// When set, called instead of running a file dialog (def, true for save).
   std::function<std::optional<std::string>(const app::FileDialogSpec&, bool)> fileDialogHook;
 

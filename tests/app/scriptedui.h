@@ -34,6 +34,16 @@ class ScriptedUi : public app::OperatorUi {
     for (auto& closed : pending)
       if (closed) closed();
   }
+  /// Questions are recorded as boxes and answered from `answers` (empty: Cancel).
+  void question(const std::string& caption, const std::string& text, std::function<void(bool)> answered) override {
+    boxes.push_back({caption, text});
+    bool ok = false;
+    if (!answers.empty()) {
+      ok = answers.front();
+      answers.pop_front();
+    }
+    if (answered) answered(ok);
+  }
   std::optional<std::string> openFile(const app::FileDialogSpec& def) override { return answer(def); }
   std::optional<std::string> saveFile(const app::FileDialogSpec& def) override { return answer(def); }
   void showDialog(app::Dialog which, bool show) override { dialogs.emplace_back(which, show); }
@@ -62,6 +72,7 @@ class ScriptedUi : public app::OperatorUi {
   std::vector<Box> boxes;
   std::function<void(const std::string&, const std::string&)> onBox;  ///< runs "while the box is open"
   std::deque<std::optional<std::string>> files;
+  std::deque<bool> answers;
   std::vector<app::FileDialogSpec> dialogSpecs;
   std::vector<std::pair<app::Dialog, bool>> dialogs;
 };

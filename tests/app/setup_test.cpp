@@ -89,9 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"BTAverage", 0, false, false, "$AVE 30\r\n", true},
         CommandCase{"BTPacket", 0, false, false, "$PKT 0\r\n", true},
         CommandCase{"BTSample", 0, false, false, "$SET 1\r\n", true},
-        CommandCase{"BTInterval", 0, false, false, "$INT HHMMSS\r\n", true},
-        CommandCase{"BTErase", 0, false, false, "$emc\r\n", false},
-        CommandCase{"BTErase2", 5, false, false, "$emc\r\n", false},
         CommandCase{"BTSetDandTPC", 0, false, false, "$CLK 090507\r\n$DAT 020326\r\n", false},
         CommandCase{"BTGetData", 5, false, true, "$get\r\n", false},
         CommandCase{"BTOpen", 0, false, false, "$mvs 1\r\n", false},
@@ -113,18 +110,52 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.control) + "_page" + std::to_string(info.param.page);
     });
 
-TEST_F(Setup, EntriesAreSentAsTypedIncludingAnEmptyOne) {
-  setText("MEPacket", "");
-  setText("MEAverage", " 7x");
-  form->click("BTPacket");
-  form->click("BTAverage");
-  EXPECT_EQ(peer.receiveBytes(17), "$PKT \r\n$AVE  7x\r\n");
+// An entry the meter would not take (untouched, empty, mistyped, out of range) is named in a
+// box and nothing goes on the wire; a good one goes out without its blanks.
+TEST_F(Setup, EntriesAreCheckedBeforeAnythingIsSent) {
+  struct Case { const char* edit; const char* button; const char* typed; const char* field; };
+  testsupport::editState(*form).PowerUser = true;
+  for (const Case& c : {Case{"TimeInterval", "BTInterval", "HHMMSS", "Cycle interval"},
+                        Case{"TimeInterval", "BTInterval", "016000", "Cycle interval"},
+                        Case{"MEPacket", "BTPacket", "", "Number of samples"},
+                        Case{"MEAverage", "BTAverage", " 7x", "Averaging"},
+                        Case{"MEAverage", "BTAverage", "0", "Averaging"},
+                        Case{"MEph1onTime", "BTph1onTime", "10000", "A phase time"},
+                        Case{"MEHexDump", "BTHexDump", std::string(150, '9').c_str(), "Hex dump page"},
+                        Case{"MEflscale", "BTflscale", "abc", "Engineering scale"}}) {
+    ui.boxes.clear();
+    setText(c.edit, c.typed);
+    form->click(c.button);
+    ASSERT_EQ(ui.boxes.size(), 1u) << c.edit << " '" << c.typed << "'";
+    EXPECT_EQ(ui.boxes[0].caption, "Warning - Invalid Entry");
+    EXPECT_EQ(ui.boxes[0].text.rfind(c.field, 0), 0u) << ui.boxes[0].text;
+  }
+  EXPECT_EQ(silence(), "");
+  EXPECT_TRUE(unmarked());
+  setText("TimeInterval", " 013000 ");
+  form->click("BTInterval");
+  EXPECT_EQ(peer.receiveBytes(13), "$INT 013000\r\n");
 }
 
-TEST_F(Setup, OverlongEntryIsCutAtItsWorkingLength) {
-  setText("MEHexDump", std::string(150, '9'));
-  form->click("BTHexDump");
-  EXPECT_EQ(peer.receiveBytes(107), "$hex " + std::string(100, '9') + "\r\n");
+// Erasing the meter's memory asks first; Cancel sends nothing.
+TEST_F(Setup, EraseMemoryAsksFirst) {
+  for (const char* button : {"BTErase", "BTErase2"}) {
+    ui.answers = {false};
+    form->click(button);
+    EXPECT_EQ(silence(), "") << button;
+    ui.answers = {true};
+    form->click(button);
+    EXPECT_EQ(peer.receiveBytes(6), "$emc\r\n") << button;
+    EXPECT_EQ(ui.countBoxes("Erase Memory"), 2u);
+    ui.boxes.clear();
+  }
+}
+
+// The FL-Setup entries start from the device file's engineering scale and offset.
+TEST_F(Setup, FlSetupStartsFromTheDeviceFile) {
+  loadExample("flasv.dev");
+  EXPECT_EQ(form->view().text("MEflscale"), "0.0073");
+  EXPECT_EQ(form->view().text("MEfloffset"), "48");
 }
 
 TEST_F(Setup, HexDumpShowsTheRawDataPage) {
@@ -231,7 +262,7 @@ TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
 
 TEST_F(Setup, DoneHidesTheIndicator) {
   loadExample("ntu.dev");
-  form->click("BTInterval");
+  form->click("BTSample");
   ASSERT_TRUE(marked());
   reply("DONE");
   EXPECT_TRUE(current());

@@ -1,4 +1,5 @@
 #include "link/meterprotocol.h"
+#include "link/settingentry.h"
 
 #include <gtest/gtest.h>
 
@@ -340,3 +341,25 @@ TEST(Password, FirstNineCharactersMustMatchExactly) {
 }
 
 }  // namespace
+
+// The edges of what each typed setting may be; refused text is never sent.
+TEST(SettingEntry, RangesAndForms) {
+  using meterlink::Setting;
+  struct Case { Setting setting; const char* typed; const char* sent; };
+  for (const Case& c : {Case{Setting::Average, "1", "1"}, Case{Setting::Average, "65535", "65535"},
+                        Case{Setting::Average, "65536", nullptr}, Case{Setting::Samples, "0", "0"},
+                        Case{Setting::Samples, "-1", nullptr}, Case{Setting::Cycles, "00012", "00012"},
+                        Case{Setting::Cycles, "1.5", nullptr}, Case{Setting::PhaseTime, "9999", "9999"},
+                        Case{Setting::HexPage, "4095", "4095"}, Case{Setting::HexPage, "4096", nullptr},
+                        Case{Setting::HexPage, "0", nullptr}, Case{Setting::Interval, "995959", "995959"},
+                        Case{Setting::Interval, "000060", nullptr}, Case{Setting::Interval, "01000", nullptr},
+                        Case{Setting::Interval, "\t120000 ", "120000"}}) {
+    const meterlink::SettingEntry e = meterlink::checkSetting(c.setting, c.typed);
+    if (c.sent) {
+      EXPECT_EQ(e.value, std::optional<std::string>(c.sent)) << c.typed;
+    } else {
+      EXPECT_FALSE(e.value) << c.typed;
+      EXPECT_NE(e.problem.find("Nothing was sent"), std::string::npos) << e.problem;
+    }
+  }
+}
