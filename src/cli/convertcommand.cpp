@@ -52,7 +52,8 @@ const char* kDescription =
 
 const char* kFooter =
     "Exit status: 0 done; 1 the device file, input or output failed; 2 bad arguments, a\n"
-    "QC configuration that cannot be used, or a device, QC or attributes file over 1 MiB.\n"
+    "QC configuration that cannot be used, a device, QC or attributes file over 1 MiB, or a\n"
+    "--dev file that is no device file at all (binary, a recording, no columns).\n"
     "INPUT must be a regular file, and OUTPUT must not be INPUT (nor a link to it).\n"
     "A csv or netcdf file is written under a temporary name and renamed when complete: a run\n"
     "that fails or is ended by SIGINT or SIGTERM leaves no partial file. An OUTPUT that is a\n"
@@ -203,7 +204,9 @@ int convertMain(int argc, char** argv) {
     return 2;
   }
   meterlink::MeterState state;
-  if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
+  // A file that is no device file at all (a recording given by mistake) is a bad argument.
+  if (bool notDeviceFile = false; !measure::LoadDeviceFileAtStart(dev, state.config, warnLine, &notDeviceFile))
+    return notDeviceFile ? 2 : 1;
   std::optional<qc::Config> qcConfig;
   if (!qcPath.empty()) {
     qc::ConfigResult read = qc::loadConfig(qcPath);

@@ -1,5 +1,6 @@
 #include "measure/devicefile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -311,6 +312,26 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
   return ParseDeviceText(text, config, warn);
 }
 
+std::string NotADeviceFile(std::string_view text) {
+  // Text files hold printable characters, blanks and line ends; anything else in the
+  // first kilobytes (a NUL, control bytes) is a binary file.
+  const std::string_view head = text.substr(0, 4096);
+  for (const char c : head) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') return "it holds binary data";
+  }
+  DeviceConfig scratch;
+  if (!ParseDeviceText(text, scratch, nullptr) || scratch.DataFieldCount > 0) return {};
+  // No column at all: a recording (lines of numbers) or some other text.
+  const std::string_view second = text.substr(std::min(text.find('\n'), text.size()));
+  const size_t digits = static_cast<size_t>(std::count_if(second.begin(), second.end(), [](char c) {
+    return (c >= '0' && c <= '9') || c == '\t' || c == '.' || c == '/' || c == ':';
+  }));
+  if (second.size() > 16 && digits * 10 >= second.size() * 8)
+    return "it holds lines of numbers, as a recording does, and no columns";
+  return "it names no columns (no line such as Date=1 or a measurement's column)";
+}
+
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn, bool* opened,
                     std::string* readError) {
   std::string text, error;
@@ -318,14 +339,20 @@ bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const Warning
   if (opened) *opened = read != FileRead::NotOpened;
   if (readError) *readError = read == FileRead::Done ? std::string() : error;
   if (read != FileRead::Done) return false;  // nothing changed
+  // Another kind of file leaves the device file in force as it is.
+  if (const std::string why = NotADeviceFile(text); !why.empty()) {
+    if (readError) *readError = "'" + path + "' is not a device file: " + why + ".";
+    return false;
+  }
   return ParseDeviceText(text, config, warn);
 }
 
-bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn) {
+bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn, bool* notDeviceFile) {
   config.setStartupDefaults();
   bool opened = false;
   std::string readError;
   const bool ok = LoadDeviceFile(path, config, warn, &opened, &readError);
+  if (notDeviceFile) *notDeviceFile = readError.find("is not a device file") != std::string::npos;
   if (!warn || ok) return ok;
   if (!opened)
     warn("Device File Error", "Could not open device file '" + path + "': " + readErrorCause(readError));

@@ -30,9 +30,14 @@ bool ParseDeviceFile(std::FILE* file, DeviceConfig& config, const WarningSink& w
 /// Compared without regard to case; none is the start of another.
 std::vector<std::string> DeviceFileKeywords();
 
+/// Why `text` is no device file at all ("" when it may be one): binary data, or no column
+/// (a recording, some other text). Such a file changes no configuration.
+std::string NotADeviceFile(std::string_view text);
+
 /// Convenience: reads `path` whole (kInputFileLimit at most) and parses it. `opened` tells
 /// whether the open worked; `readError` is "" when the file was read, else why not (one
-/// line naming the file: it could not be opened or read, or is over the limit).
+/// line naming the file: it could not be opened or read, is over the limit, or is not a
+/// device file (NotADeviceFile); `config` is untouched then).
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
                     bool* opened = nullptr, std::string* readError = nullptr);
 
@@ -40,6 +45,8 @@ bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const Warning
 /// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a
 /// file that cannot be opened or read, or is over the size limit, is reported under the
 /// caption "Device File Error" (the reading error alone: one line).
-bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn);
+/// `notDeviceFile` tells whether the file was refused as no device file at all.
+bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const WarningSink& warn,
+                           bool* notDeviceFile = nullptr);
 
 }  // namespace measure

@@ -108,6 +108,28 @@ TEST(Convert, ABadDeviceFileWritesNothingAndFails) {
   EXPECT_TRUE(missing.out.empty());
 }
 
+// A file that is no device file at all is refused by name and reason, in both commands that
+// take one, with exit status 2 and nothing written.
+TEST(Convert, AFileThatIsNoDeviceFileIsABadArgument) {
+  testsupport::TempDir dir;
+  writeFile(dir.file("binary.dev"), std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) + "Date=1\n");
+  writeFile(dir.file("title.dev"), "A meter without columns\nWater=SEA\n");
+  struct Case { std::string dev; const char* why; };
+  for (const Case& c : {Case{example("bb3.raw"), "lines of numbers"}, Case{example("bb3.eng"), "lines of numbers"},
+                        Case{dir.file("binary.dev"), "binary data"}, Case{dir.file("title.dev"), "names no columns"}}) {
+    const ToolRun convert = runMaru({"convert", "--dev", QString::fromStdString(c.dev),
+                                     QString::fromStdString(example("bb3.raw")), "-o", QString::fromStdString(dir.file("x.eng"))});
+    EXPECT_EQ(convert.status, 2) << c.dev;
+    EXPECT_NE(convert.err.find("'" + c.dev + "' is not a device file: it "), std::string::npos) << convert.err;
+    EXPECT_NE(convert.err.find(c.why), std::string::npos) << convert.err;
+    EXPECT_FALSE(fs::exists(dir.file("x.eng")));
+    const ToolRun log = runMaru({"log", "--dev", QString::fromStdString(c.dev), "--port", "/dev/null", "--out",
+                             QString::fromStdString(dir.file("log"))});
+    EXPECT_EQ(log.status, 2) << c.dev;
+    EXPECT_NE(log.err.find("'" + c.dev + "' is not a device file"), std::string::npos) << log.err;
+  }
+}
+
 // A raw recording may be the only copy of a cast: no spelling of it as the output may touch it.
 TEST(Convert, AnOutputThatIsTheInputIsRefusedInEveryFormat) {
   const std::string cast = readFile(example("bb3.raw"));
