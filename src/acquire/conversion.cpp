@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,12 @@
 #endif
 
 namespace acquire {
+
+ConversionFormat exportFormatFor(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".nc" || ext == ".nc4" || ext == ".cdf" ? ConversionFormat::Netcdf : ConversionFormat::Csv;
+}
 
 namespace {
 

@@ -27,6 +27,9 @@
 namespace acquire {
 
 enum class ConversionFormat { Eng, Csv, Netcdf };
+/// The export format an output name asks for: ".nc", ".nc4" or ".cdf" (any case) is NetCDF,
+/// anything else CSV.
+ConversionFormat exportFormatFor(const std::string& path);
 
 class ConversionJob {
  public:

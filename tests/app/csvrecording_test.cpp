@@ -76,10 +76,10 @@ TEST_F(CsvForm, RowsCarryTheHostAndMeterTimesTheCountAndTheEngineeringFileValues
   EXPECT_EQ(ui.dialogSpecs[0].title, "Record CSV (UTC)");
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "csv");
   EXPECT_TRUE(ui.dialogSpecs[0].confirmOverwrite);
-  ASSERT_TRUE(form->files().RecordCsv());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Csv));
   EXPECT_EQ(form->view().text("LBCsvFileName"), "CSV File:  " + csv);
   click("BTRecordEngr", eng);
-  ASSERT_TRUE(form->files().RecordEngr());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
 
   const std::string header =
       "host_time_utc,meter_time_utc,count,chl_ug_per_l,cdom_ppb,itemp_degc,xtemp_degc,pres_dbar\r\n";
@@ -107,7 +107,7 @@ TEST_F(CsvForm, RowsCarryTheHostAndMeterTimesTheCountAndTheEngineeringFileValues
   }
   form->Timer1SecondTimer();
   EXPECT_EQ(form->view().text("LBCsvFileSize"), "CSV File Size: 0 K");
-  EXPECT_EQ(form->files().CsvFileBytes(), static_cast<long>(text.size()));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Csv), static_cast<long>(text.size()));
 }
 
 TEST_F(CsvForm, AskesForADeviceFileFirstWhenNoneIsLoaded) {
@@ -115,7 +115,7 @@ TEST_F(CsvForm, AskesForADeviceFileFirstWhenNoneIsLoaded) {
   click("BTRecordCsv", dir.file("a.csv"));
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Device File");
-  ASSERT_TRUE(form->files().RecordCsv());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Csv));
   EXPECT_EQ(readFile(dir.file("a.csv")).rfind("host_time_utc,meter_time_utc,count,", 0), 0u);
 }
 
@@ -134,9 +134,9 @@ TEST_P(CsvStatus, NamesEveryRecordingThatRunsAndStopRecordEndsThemAll) {
   if (c.csv) click("BTRecordCsv", dir.file("a.csv"));
   EXPECT_EQ(status(), c.text);
   form->click("BTStopRecord");
-  EXPECT_FALSE(form->files().RecordRaw());
-  EXPECT_FALSE(form->files().RecordEngr());
-  EXPECT_FALSE(form->files().RecordCsv());
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Csv));
   EXPECT_EQ(status(), "Recording:  OFF");
 }
 
@@ -177,7 +177,7 @@ TEST_F(CsvForm, FailedOpenLeavesTheRunningRecordingGoing) {
   const std::string first = dir.file("first.csv");
   click("BTRecordCsv", first);
   click("BTRecordCsv", dir.file("no-such-folder/second.csv"));
-  EXPECT_TRUE(form->files().RecordCsv());
+  EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Csv));
   EXPECT_EQ(form->view().text("LBCsvFileName"), "CSV File:  " + first);
   meterSends("1103\t4094\t560\r\n");
   EXPECT_EQ(split(readFile(first), '\n').size(), 2u);
@@ -191,12 +191,12 @@ TEST_F(CsvForm, FailedWriteStopsOnlyTheCsvRecordingWithOneBox) {
   click("BTRecordCsv", "/dev/full");
   meterSends("1103\t4094\t560\r\n");
   meterSends("1112\t4095\t560\r\n");
-  EXPECT_FALSE(form->files().RecordCsv());
-  EXPECT_EQ(form->files().CsvFileBytes(), 0);
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Csv));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Csv), 0);
   ASSERT_EQ(ui.countBoxes("Recording Stopped"), 1u);
   EXPECT_NE(ui.boxes[0].text.find("CSV file '/dev/full' could not be written"), std::string::npos)
       << ui.boxes[0].text;
-  EXPECT_TRUE(form->files().RecordRaw());  // the raw recording goes on
+  EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));  // the raw recording goes on
   EXPECT_EQ(readFile(raw), "1103\t4094\t560\r\n1112\t4095\t560\r\n");
   EXPECT_EQ(status(), "Recording:  Raw");
 }

@@ -130,7 +130,7 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   form->click("BTRecordRaw");
   ui.files.push_back(eng);
   form->click("BTRecordEngr");
-  ASSERT_TRUE(form->files().RecordRaw() && form->files().RecordEngr());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw) && form->files().recordings().on(acquire::Recordings::Stream::Engr));
   const long countAtStart = static_cast<long>(form->shared().Sample.SampleCounter);
   const uint64_t memoAtStart = form->view().memoTotal();
   ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 20; }, 400, 10));
@@ -156,7 +156,7 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   ASSERT_GE(dataLines, 45u);
   ASSERT_GE(otherLines, 1u) << "no reply or faulty line came while recording";
   EXPECT_EQ(readFile(raw), expected);
-  EXPECT_EQ(form->files().RawFileBytes(), static_cast<long>(expected.size()));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), static_cast<long>(expected.size()));
 
   // The same raw file converted headless gives the same file, except that its Count
   // starts at 0 where the program's continues its running count.
@@ -203,17 +203,17 @@ TEST_F(EndToEnd, TransferOfAPartlyFilledMemoryIsByteIdentical) {
   const std::string path = dir.file("memory.raw");
   ui.files.push_back(path);
   form->click("BTGetData");
-  ASSERT_TRUE(form->files().TransferActive());
+  ASSERT_TRUE(form->session().transfer().active());
   // 55 ms ticks as in the program; the line needs about 6.3 s.
-  ASSERT_TRUE(tickUntil([&] { return !form->files().TransferActive(); }, 600, 55));
-  EXPECT_EQ(form->files().TransferStatus(), 2);
+  ASSERT_TRUE(tickUntil([&] { return !form->session().transfer().active(); }, 600, 55));
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
   EXPECT_TRUE(ui.boxes.empty());
   const std::string file = readFile(path);
   // The CR LF after the marker is in the file when it came in the marker's read.
   ASSERT_GE(file.size(), static_cast<size_t>(memoryBytes) + 3);
   ASSERT_LE(file.size(), oracle.size());
   EXPECT_EQ(file, oracle.substr(0, file.size()));
-  EXPECT_EQ(form->files().ReceiveFileBytes(), static_cast<long>(file.size()));
+  EXPECT_EQ(form->session().transfer().progress().current, static_cast<long>(file.size()));
   EXPECT_EQ(form->view().memoTotal(), 0u);  // nothing went to the line receiver
 }
 

@@ -47,9 +47,9 @@ class FilesForm : public FormFixture {
   }
   /// The meter sends `bytes` during a transfer; ticks until the transfer reader took them.
   void meterDumps(const std::string& bytes) {
-    const long target = form->files().ReceiveFileBytes() + static_cast<long>(bytes.size());
+    const long target = form->session().transfer().progress().current + static_cast<long>(bytes.size());
     peer.send(bytes);
-    ASSERT_TRUE(tickUntil([&] { return form->files().ReceiveFileBytes() >= target || !form->files().TransferActive(); }))
+    ASSERT_TRUE(tickUntil([&] { return form->session().transfer().progress().current >= target || !form->session().transfer().active(); }))
         << "not delivered: " << bytes;
   }
   void startRaw(const std::string& path) {
@@ -84,12 +84,12 @@ TEST_F(FilesForm, RecordRawAsksWithItsSaveDialogAndShowsTheFileName) {
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "raw");
   EXPECT_EQ(ui.dialogSpecs[0].filter, kRawFilter);
   EXPECT_TRUE(ui.dialogSpecs[0].confirmOverwrite);
-  EXPECT_TRUE(form->files().RecordRaw());
-  EXPECT_EQ(form->files().RawFileBytes(), 0);
+  EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 0);
   EXPECT_EQ(form->view().text("LBRawFileName"), "Raw File Name:  " + path);
 
   form->click("BTRecordRaw");  // cancelled: the running recording stays as it is
-  EXPECT_TRUE(form->files().RecordRaw());
+  EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
   EXPECT_EQ(form->view().text("LBRawFileName"), "Raw File Name:  " + path);
 }
 
@@ -99,13 +99,13 @@ TEST_F(FilesForm, RawFileHoldsOnlyAcceptedLinesEachWithCrLfAndOnDiskAtOnce) {
   startRaw(path);
   meterSends("1103\t4094\t560\r\n");
   EXPECT_EQ(readFile(path), "1103\t4094\t560\r\n");  // flushed while still recording
-  EXPECT_EQ(form->files().RawFileBytes(), 15);
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 15);
   meterSends("VER MARU 1.0\r\n1\t2\r\n1112\t4095\t560\n");  // reply, wrong column count, LF only
   EXPECT_EQ(form->view().memoTotal(), 4u);
   EXPECT_EQ(readFile(path), "1103\t4094\t560\r\n1112\t4095\t560\r\n");
-  EXPECT_EQ(form->files().RawFileBytes(), 30);
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 30);
   form->click("BTStopRecord");
-  EXPECT_FALSE(form->files().RecordRaw());
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
   meterSends("1141\t4095\t560\r\n");
   EXPECT_EQ(readFile(path), "1103\t4094\t560\r\n1112\t4095\t560\r\n");
   EXPECT_EQ(form->view().text("LBRawFileName"), "Raw File Name:  " + path);  // kept after the stop
@@ -113,16 +113,16 @@ TEST_F(FilesForm, RawFileHoldsOnlyAcceptedLinesEachWithCrLfAndOnDiskAtOnce) {
 
 TEST_F(FilesForm, StopRecordEndsBothRecordingsAndDoesNothingWhenNoneRuns) {
   form->click("BTStopRecord");
-  EXPECT_FALSE(form->files().RecordRaw());
-  EXPECT_FALSE(form->files().RecordEngr());
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
   loadExample("ntu.dev");
   startRaw(dir.file("a.raw"));
   startEngr(dir.file("a.eng"));
   form->Timer1SecondTimer();
   EXPECT_EQ(form->view().text("LBRecordStatus"), "Recording:  Raw + Engr Units");
   form->click("BTStopRecord");
-  EXPECT_FALSE(form->files().RecordRaw());
-  EXPECT_FALSE(form->files().RecordEngr());
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
   form->Timer1SecondTimer();
   EXPECT_EQ(form->view().text("LBRecordStatus"), "Recording:  OFF");
 }
@@ -140,19 +140,19 @@ TEST_F(FilesForm, RecordEngrLoadsADeviceFileFirstThenWritesHeaderAndConvertedLin
   EXPECT_EQ(ui.dialogSpecs[1].defaultSuffix, "eng");
   EXPECT_EQ(ui.dialogSpecs[1].filter, "Engineering Units|*.eng|All Files|*.*");
   EXPECT_TRUE(ui.dialogSpecs[1].confirmOverwrite);
-  ASSERT_TRUE(form->files().RecordEngr());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
   EXPECT_EQ(form->view().text("LBEngrFileName"), "Engr Units File:  " + path);
 
   const std::string header = "Count\tDate\tTime\tCHL(ug/l)\tCDOM(raw)\tiTemp(C)\txTemp(C)\tPres(dbar)\r\n";
   EXPECT_EQ(readFile(path), header);
-  EXPECT_EQ(form->files().EngrFileBytes(), static_cast<long>(header.size()));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Engr), static_cast<long>(header.size()));
 
   // CHL (1033-48) x 0.0073, CDOM (1099-50) x 0.0905, iTemp 560 x 0.125 - 50,
   // xTemp 3913 x 0.01 - 20, pressure 1052 x 0.01 - 10 as "%5.1lf".
   meterSends("05/14/24\t11:02:00\t1033\t1099\t560\t3913\t1052\r\n");
   const std::string line = "0\t051424\t110200\t7.1905\t94.9345\t20.0000\t19.1300\t  0.5\r\n";
   EXPECT_EQ(readFile(path), header + line);
-  EXPECT_EQ(form->files().EngrFileBytes(), static_cast<long>(header.size() + line.size()));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Engr), static_cast<long>(header.size() + line.size()));
   meterSends("VER MARU 1.0\r\n");  // replies are not recorded
   EXPECT_EQ(readFile(path), header + line);
 }
@@ -160,7 +160,7 @@ TEST_F(FilesForm, RecordEngrLoadsADeviceFileFirstThenWritesHeaderAndConvertedLin
 struct OpenFailCase {
   const char* name;
   const char* button;
-  bool (app::FilesPage::*flag)() const;
+  acquire::Recordings::Stream stream;
   const char* label;
   const char* failedLabel;  // what the label shows after the failed open ("" = unchanged)
 };
@@ -175,11 +175,11 @@ TEST_P(RecordOpenFailure, LeavesARunningRecordingGoing) {
   const std::string first = dir.file("first");
   ui.files.push_back(first);
   form->click(c.button);
-  ASSERT_TRUE((form->files().*c.flag)());
+  ASSERT_TRUE(form->files().recordings().on(c.stream));
   const std::string shown = form->view().text(c.label);
   ui.files.push_back(dir.file("no-such-folder/second"));
   form->click(c.button);
-  EXPECT_TRUE((form->files().*c.flag)());
+  EXPECT_TRUE(form->files().recordings().on(c.stream));
   EXPECT_EQ(form->view().text(c.label), *c.failedLabel ? std::string(c.failedLabel) : shown);
   const size_t before = readFile(first).size();
   meterSends("1103\t4094\t560\r\n");
@@ -189,8 +189,8 @@ TEST_P(RecordOpenFailure, LeavesARunningRecordingGoing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Data, RecordOpenFailure,
-    ::testing::Values(OpenFailCase{"Raw", "BTRecordRaw", &app::FilesPage::RecordRaw, "LBRawFileName", ""},
-                      OpenFailCase{"Engr", "BTRecordEngr", &app::FilesPage::RecordEngr, "LBEngrFileName",
+    ::testing::Values(OpenFailCase{"Raw", "BTRecordRaw", acquire::Recordings::Stream::Raw, "LBRawFileName", ""},
+                      OpenFailCase{"Engr", "BTRecordEngr", acquire::Recordings::Stream::Engr, "LBEngrFileName",
                                    "Engr Units File: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -228,7 +228,7 @@ TEST_P(ReopenCloses, TheOldFileCompleteAndLeaksNoHandle) {
   form->click(button);
   EXPECT_EQ(openDescriptorCount(), withOne);  // the old one was closed, the new one is open
   if (transfer) {
-    EXPECT_EQ(form->files().TransferStatus(), 1);
+    EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 1);
     meterDumps("more\r\n");
     EXPECT_EQ(readFile(b), "more\r\n");
   } else if (!replay) {
@@ -262,17 +262,17 @@ TEST_P(FullDisk, StopsThatFileCountsNothingAndWarnsOnce) {
   form->click(button);
   if (button == "BTGetData") {
     meterDumps("memory page\r\n");
-    EXPECT_FALSE(form->files().TransferActive());
-    EXPECT_EQ(form->files().ReceiveFileBytes(), 0);
+    EXPECT_FALSE(form->session().transfer().active());
+    EXPECT_EQ(form->session().transfer().progress().current, 0);
     EXPECT_EQ(statusLabel(), "Receive File Status:  Incomplete");
     ticks(25);  // no second box from the idle time-out either
   } else {
     meterSends("1103\t4094\t560\r\n");
     meterSends("1112\t4095\t560\r\n");
-    EXPECT_FALSE(form->files().RecordRaw());
-    EXPECT_FALSE(form->files().RecordEngr());
-    EXPECT_EQ(form->files().RawFileBytes(), 0);
-    EXPECT_EQ(form->files().EngrFileBytes(), 0);
+    EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+    EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Engr));
+    EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 0);
+    EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Engr), 0);
   }
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_NE(ui.boxes[0].text.find("could not be written"), std::string::npos) << ui.boxes[0].text;
@@ -283,7 +283,7 @@ TEST_P(FullDisk, StopsThatFileCountsNothingAndWarnsOnce) {
   form->click(button);
   if (button == "BTGetData") {
     meterDumps("etx");
-    EXPECT_EQ(form->files().TransferStatus(), 2);
+    EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
   } else {
     meterSends("1141\t4095\t560\r\n");
   }
@@ -301,12 +301,12 @@ TEST_F(FilesForm, RawFileRemovedWhileRecordingStopsItWithOneWarning) {
   ui.files.push_back(path);
   form->click("BTRecordRaw");
   meterSends("1103\t4094\t560\r\n");
-  EXPECT_EQ(form->files().RawFileBytes(), 15);  // 13 characters and CR LF
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 15);  // 13 characters and CR LF
   ASSERT_EQ(std::remove(path.c_str()), 0);
   meterSends("1112\t4095\t560\r\n");
   meterSends("1141\t4095\t560\r\n");
-  EXPECT_FALSE(form->files().RecordRaw());
-  EXPECT_EQ(form->files().RawFileBytes(), 15);  // 13 characters and CR LF
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 15);  // 13 characters and CR LF
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_NE(ui.boxes[0].text.find("could not be written"), std::string::npos);
 }
@@ -328,8 +328,8 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Replay File");
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "raw");
   EXPECT_EQ(ui.dialogSpecs[0].filter, kRawFilter);
-  EXPECT_TRUE(form->shared().ReplayMode);
-  EXPECT_FALSE(form->shared().ReplayRunning);
+  EXPECT_TRUE(form->session().replaying());
+  EXPECT_FALSE(form->session().replayRunning());
   EXPECT_FALSE(form->view().get("RealTimeData1").checked);
   EXPECT_TRUE(form->view().get("ReplayRawFile1").checked);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Replay");
@@ -341,7 +341,7 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(form->view().memoTotal(), 0u);
 
   form->click("RealTimeData1");
-  EXPECT_FALSE(form->shared().ReplayMode);
+  EXPECT_FALSE(form->session().replaying());
   EXPECT_TRUE(form->view().get("RealTimeData1").checked);
   EXPECT_FALSE(form->view().get("ReplayRawFile1").checked);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Data");
@@ -352,7 +352,7 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(form->view().memoLines().back(), "9\t9");
 
   startReplay(dir.file("missing.raw"));  // cannot be opened: nothing changes
-  EXPECT_FALSE(form->shared().ReplayMode);
+  EXPECT_FALSE(form->session().replaying());
   EXPECT_EQ(form->view().timer55IntervalMs, 55);
 }
 
@@ -371,9 +371,9 @@ TEST_F(FilesForm, TenLinesReplayInTenTicksTheEleventhReadsNothingTheTwelfthRewin
   tick();  // 11th: end of file reached, nothing read
   EXPECT_EQ(form->view().memoTotal(), 10u);
   EXPECT_EQ(form->view().text("BTStartData"), "Start Replay");
-  EXPECT_TRUE(form->shared().ReplayRunning);
+  EXPECT_TRUE(form->session().replayRunning());
   tick();  // 12th: stops and rewinds
-  EXPECT_FALSE(form->shared().ReplayRunning);
+  EXPECT_FALSE(form->session().replayRunning());
   EXPECT_EQ(form->view().memoTotal(), 10u);
   const unsigned long bytes = form->shared().TotalBytesRead;
   ticks(2);  // stopped: nothing is read
@@ -407,7 +407,7 @@ TEST_F(FilesForm, StopThenStartContinuesWithTheNextLine) {
   form->click("BTStartData");
   ticks(3);
   form->click("BTStopData");
-  EXPECT_FALSE(form->shared().ReplayRunning);
+  EXPECT_FALSE(form->session().replayRunning());
   ticks(3);
   EXPECT_EQ(form->view().memoTotal(), 3u);
   form->click("BTStartData");
@@ -420,7 +420,7 @@ TEST_F(FilesForm, LastLineWithoutLineEndIsJoinedToTheFirstAfterTheRewind) {
   writeFile(path, "1\t10\r\n2\t20\r\n3\t3");
   startReplay(path);
   form->click("BTStartData");
-  ASSERT_TRUE(tickUntil([&] { return !form->shared().ReplayRunning; }, 10));
+  ASSERT_TRUE(tickUntil([&] { return !form->session().replayRunning(); }, 10));
   EXPECT_EQ(form->view().memoTotal(), 2u);
   form->click("BTStartData");
   tick();
@@ -435,7 +435,7 @@ TEST_F(FilesForm, RecordingWhileReplayingCopiesTheReplayedDataLines) {
   startReplay(path);
   startRaw(copy);
   form->click("BTStartData");
-  ASSERT_TRUE(tickUntil([&] { return !form->shared().ReplayRunning; }, 10));
+  ASSERT_TRUE(tickUntil([&] { return !form->session().replayRunning(); }, 10));
   EXPECT_EQ(readFile(copy), "1103\t4094\t560\r\n1112\t4095\t560\r\n");
 }
 
@@ -481,7 +481,7 @@ TEST_F(FilesForm, RateLabelsReadReplayWhileReplaying) {
 
 TEST_F(FilesForm, ReceiveDataAsksForAFileAndSendsGet) {
   form->click("BTGetData");  // cancelled
-  EXPECT_FALSE(form->files().TransferActive());
+  EXPECT_FALSE(form->session().transfer().active());
   EXPECT_EQ(peer.receive(100), "");
   const std::string path = dir.file("m.raw");
   startTransfer(path);
@@ -491,9 +491,9 @@ TEST_F(FilesForm, ReceiveDataAsksForAFileAndSendsGet) {
   EXPECT_EQ(ui.dialogSpecs[1].filter, kRawFilter);
   EXPECT_TRUE(ui.dialogSpecs[1].confirmOverwrite);
   EXPECT_EQ(peer.receive(), "$get\r\n");
-  EXPECT_TRUE(form->files().TransferActive());
-  EXPECT_EQ(form->files().TransferStatus(), 1);
-  EXPECT_EQ(form->files().TransferIdleTicks(), 20);
+  EXPECT_TRUE(form->session().transfer().active());
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 1);
+  EXPECT_EQ(form->session().transfer().idleTicks(), 20);
   EXPECT_EQ(form->view().text("LBReceiveFile"), "Receive File:  " + path);
   EXPECT_EQ(form->view().text("LBReceiveStatus"), "Receive File Status:  In Progress");
   EXPECT_EQ(form->view().text("LBReceiveFileSize"), "Receive File Size: 0 K");
@@ -513,14 +513,14 @@ TEST_P(TransferMarker, EndsCompleteWithEveryByteOfTheLastRead) {
   startTransfer(path);
   std::string all;
   for (size_t i = 0; i < GetParam().reads.size(); ++i) {
-    EXPECT_TRUE(form->files().TransferActive()) << "before read " << i;
+    EXPECT_TRUE(form->session().transfer().active()) << "before read " << i;
     meterDumps(GetParam().reads[i]);
     all += GetParam().reads[i];
   }
-  EXPECT_FALSE(form->files().TransferActive());
-  EXPECT_EQ(form->files().TransferStatus(), 2);
+  EXPECT_FALSE(form->session().transfer().active());
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
   EXPECT_EQ(readFile(path), all);
-  EXPECT_EQ(form->files().ReceiveFileBytes(), static_cast<long>(all.size()));
+  EXPECT_EQ(form->session().transfer().progress().current, static_cast<long>(all.size()));
   EXPECT_EQ(statusLabel(), "Receive File Status:  Complete");
   EXPECT_EQ(form->shared().TotalBytesRead, 0u);  // the transfer's bytes bypass the line receiver
   EXPECT_EQ(form->view().memoTotal(), 0u);
@@ -555,12 +555,12 @@ TEST_P(TransferSilence, EndsIncompleteWithOneWarning) {
   if (!GetParam().data.empty()) meterDumps(GetParam().data);
   for (int i = 1; i < GetParam().ticksToEnd; ++i) {
     tick();
-    ASSERT_TRUE(form->files().TransferActive()) << "tick " << i;
+    ASSERT_TRUE(form->session().transfer().active()) << "tick " << i;
   }
   EXPECT_TRUE(ui.boxes.empty());
   tick();
-  EXPECT_FALSE(form->files().TransferActive());
-  EXPECT_EQ(form->files().TransferStatus(), 3);
+  EXPECT_FALSE(form->session().transfer().active());
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 3);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].caption, "Warning");
   EXPECT_EQ(ui.boxes[0].text, "Data Transfer Terminated Before Completion");
@@ -581,8 +581,8 @@ TEST_F(FilesForm, CancelThenSilenceEndsCancelledWithoutAWarning) {
   meterDumps("page one\r\n");
   form->click("BitBtnCancel");
   EXPECT_EQ(peer.receive(), "!!!!!");
-  ASSERT_TRUE(tickUntil([&] { return !form->files().TransferActive(); }, 30));
-  EXPECT_EQ(form->files().TransferStatus(), 4);
+  ASSERT_TRUE(tickUntil([&] { return !form->session().transfer().active(); }, 30));
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 4);
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(statusLabel(), "Receive File Status:  Cancelled");
 }
@@ -591,17 +591,17 @@ TEST_F(FilesForm, CancelledTransferStaysCancelledWhenTheMarkerComes) {
   startTransfer(dir.file("m.raw"));
   form->click("BitBtnCancel");
   meterDumps("page\r\netx\r\n");
-  EXPECT_FALSE(form->files().TransferActive());
-  EXPECT_EQ(form->files().TransferStatus(), 4);
+  EXPECT_FALSE(form->session().transfer().active());
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 4);
 }
 
 TEST_F(FilesForm, CancelAfterACompleteTransferKeepsItsOutcome) {
   startTransfer(dir.file("m.raw"));
   meterDumps("etx");
-  ASSERT_EQ(form->files().TransferStatus(), 2);
+  ASSERT_EQ(static_cast<int>(form->session().transfer().status()), 2);
   peer.receive(200);
   form->click("BitBtnCancel");
-  EXPECT_EQ(form->files().TransferStatus(), 2);
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
   EXPECT_EQ(peer.receive(), "!!!!!");  // still the Stop button's action
 }
 
@@ -614,8 +614,8 @@ TEST_F(FilesForm, CancelInReplayModeStillTellsTheMeterToStop) {
   EXPECT_EQ(peer.receive(), "$get\r\n");
   form->click("BitBtnCancel");
   EXPECT_EQ(peer.receive(), "!!!!!");
-  EXPECT_FALSE(form->shared().ReplayRunning);  // and the replay pauses, as with Stop
-  EXPECT_EQ(form->files().TransferStatus(), 4);
+  EXPECT_FALSE(form->session().replayRunning());  // and the replay pauses, as with Stop
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 4);
 }
 
 TEST_F(FilesForm, ProgressFollowsTheMeterReportedMemoryUse) {
@@ -647,12 +647,12 @@ TEST_F(FilesForm, ReceiveDataIntoAFileThatCannotBeMadeLeavesTheRunningTransferGo
   ASSERT_EQ(peer.receive(), "$get\r\n");
   meterDumps("abc");
   startTransfer(dir.file("no-such-folder/n.raw"));
-  EXPECT_TRUE(form->files().TransferActive());
-  EXPECT_EQ(form->files().TransferStatus(), 1);
+  EXPECT_TRUE(form->session().transfer().active());
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 1);
   EXPECT_EQ(peer.receive(200), "");  // no second "$get"
   meterDumps("def etx");
   EXPECT_EQ(readFile(first), "abcdef etx");
-  EXPECT_EQ(form->files().TransferStatus(), 2);
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
 }
 
 TEST_F(FilesForm, CorrectionThatWouldDivideByZeroIsLeftOutWithOneWarningPerRecording) {
