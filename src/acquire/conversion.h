@@ -155,4 +155,17 @@ class ConversionJob {
   std::string m_error;
 };
 
+/// What File > Export Recording… converts: `input` into `output` with the device file
+/// `deviceFilePath` as loaded into `config` (its text kept in NetCDF), the checks `qc` (null:
+/// none) and the corrections as live data has them, the meter's clock read in `zone`. The
+/// history names the files without their folders.
+ConversionJob::Request exportRequest(const std::string& input, const std::string& output, ConversionFormat format,
+                                     const measure::DeviceConfig& config, const std::string& deviceFilePath,
+                                     const files::QcRun* qc, bool refCorrection, bool tempCorrection,
+                                     files::UtcOffset zone);
+/// A ConversionJob::Warn that keeps each warning in `into` as one line: "line N: caption: text".
+ConversionJob::Warn collectWarnings(std::vector<std::string>& into);
+/// The first `shown` of `lines`, each after a line end, then "... and N more" for the rest.
+std::string listLines(const std::vector<std::string>& lines, size_t shown);
+
 }  // namespace acquire

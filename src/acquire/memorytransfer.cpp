@@ -1,5 +1,7 @@
 #include "acquire/memorytransfer.h"
 
+#include <algorithm>
+
 namespace acquire {
 
 bool MemoryTransfer::start(const std::string& path, long expectedBytes) {
@@ -25,6 +27,12 @@ void MemoryTransfer::tick() {
   if (!wasActive || active()) return;
   // Cancelled transfers end by silence too, without a warning.
   tell(event == files::TransferSession::Event::Silence ? Event::Silence : Event::Progress);
+}
+
+int MemoryTransfer::percent() const {
+  if (status() == Status::Complete) return 100;
+  if (m_expected > 0) return static_cast<int>(std::min<long>(100, m_session.bytes() * 100 / m_expected));
+  return active() ? -1 : 0;
 }
 
 std::chrono::seconds MemoryTransfer::elapsed() const {

@@ -40,6 +40,9 @@ class MemoryTransfer {
   Status status() const { return m_session.status(); }
   int idleTicks() const { return m_session.idleTicks(); }
   Progress progress() const { return {m_session.bytes(), m_expected}; }
+  /// Percent of the maximum (100 once complete, whatever the maximum said); -1 while it
+  /// runs against an unknown maximum.
+  int percent() const;
   /// Since the start, until the transfer ended.
   std::chrono::seconds elapsed() const;
 

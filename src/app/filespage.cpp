@@ -5,10 +5,6 @@
 #include "acquire/meterzone.h"
 #include "app/mainform.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <optional>
-
 #include "measure/cformat.h"
 
 namespace app {
@@ -18,6 +14,14 @@ using Stream = acquire::Recordings::Stream;
 
 namespace {
 const char* kRawFilter = "Raw Files (*.raw)|*.raw|All Files (*.*)|*.*";
+/// Input bytes an export converts per 55 ms tick: a few milliseconds of work.
+constexpr size_t kExportSliceBytes = 1 << 16;
+
+// The time since "Receive Data" and the bytes, shown while it runs and once more at its end.
+void showElapsed(ViewModel& view, const acquire::MemoryTransfer& t) {
+  view.setText("LBTransferElapsed", cformat("Elapsed: %lld s   Received: %ld bytes",
+                                            static_cast<long long>(t.elapsed().count()), t.progress().current));
+}
 }  // namespace
 
 FilesPage::FilesPage(ViewModel& view, OperatorUi& ui, acquire::Session& session, acquire::Listener& listener,
@@ -32,41 +36,23 @@ FilesPage::~FilesPage() {
   m_session.removeSink(&m_recordings);
 }
 
-std::optional<std::string> FilesPage::saveAs(const char* title, const char* suffix, const char* filter) {
-  FileDialogSpec def;
-  def.title = title;
-  def.defaultSuffix = suffix;
-  def.filter = filter;
-  def.confirmOverwrite = true;
-  return m_ui.saveFile(def);
-}
-
 // ---- Recordings
 
-void FilesPage::BTRecordRawClick() {
-  if (const auto path = saveAs("Record Raw Data", "raw", kRawFilter)) StartRecording(Stream::Raw, *path);
-}
-
-void FilesPage::BTRecordEngrClick() {
-  if (m_s.Config.DataFieldCount == 0) m_host.loadDeviceFile();
-  if (const auto path = saveAs("Open Engr Units Record File", "eng", "Engineering Units|*.eng|All Files|*.*"))
-    StartRecording(Stream::Engr, *path);
-}
-
-void FilesPage::BTRecordCsvClick() {
-  if (m_s.Config.DataFieldCount == 0) m_host.loadDeviceFile();
-  if (const auto path = saveAs("Record CSV (UTC)", "csv", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*"))
-    StartRecording(Stream::Csv, *path);
+void FilesPage::RecordClick(Stream stream) {
+  static const FileDialogSpec kDialog[] = {
+      {"Record Raw Data", "raw", kRawFilter, true},
+      {"Open Engr Units Record File", "eng", "Engineering Units|*.eng|All Files|*.*", true},
+      {"Record CSV (UTC)", "csv", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", true}};
+  if (stream != Stream::Raw && m_s.Config.DataFieldCount == 0) m_host.loadDeviceFile();
+  if (const auto path = m_ui.saveFile(kDialog[static_cast<int>(stream)])) StartRecording(stream, *path);
 }
 
 bool FilesPage::StartRecording(Stream stream, const std::string& path) {
-  // A failed open leaves a running recording as it was (the engineering-units label is
-  // emptied then).
+  // A failed open leaves a running recording as it was (and empties the engineering-units label).
   static const char* const kLabel[] = {"LBRawFileName", "LBEngrFileName", "LBCsvFileName"};
   static const char* const kCaption[] = {"Raw File Name:  ", "Engr Units File:  ", "CSV File:  "};
   const int i = static_cast<int>(stream);
-  const bool opened = m_recordings.start(stream, path) || m_recordings.path(stream) == path;
-  if (opened)
+  if (m_recordings.start(stream, path) || m_recordings.path(stream) == path)
     m_view.setText(kLabel[i], kCaption[i] + path);
   else if (stream == Stream::Engr)
     m_view.setText(kLabel[i], "Engr Units File: ");
@@ -75,31 +61,16 @@ bool FilesPage::StartRecording(Stream stream, const std::string& path) {
 
 // ---- Export Recording...: a raw file into CSV or NetCDF, a slice per tick
 
-namespace {
-/// Input bytes converted per 55 ms tick: a few milliseconds of work.
-constexpr size_t kExportSliceBytes = 1 << 16;
-}  // namespace
-
 void FilesPage::ExportRecordingClick() {
   if (m_s.Config.DataFieldCount == 0) m_host.loadDeviceFile();
   if (m_s.Config.DataFieldCount == 0 || m_s.DeviceFilePath.empty()) return;
-  FileDialogSpec in;
-  in.title = "Export Recording: Raw File";
-  in.defaultSuffix = "raw";
-  in.filter = kRawFilter;
-  const auto input = m_ui.openFile(in);
+  const auto input = m_ui.openFile({"Export Recording: Raw File", "raw", kRawFilter});
   if (!input) return;
-  FileDialogSpec out;
-  out.title = "Export Recording As";
-  out.defaultSuffix = "csv";
-  out.filter = "CSV, UTC times (*.csv)|*.csv|NetCDF-4, CF (*.nc)|*.nc";
-  out.confirmOverwrite = true;
-  const auto output = m_ui.saveFile(out);
-  if (!output) return;
-  StartExport(*input, *output, acquire::exportFormatFor(*output));
+  const auto output = m_ui.saveFile({"Export Recording As", "csv", "CSV, UTC times (*.csv)|*.csv|NetCDF-4, CF (*.nc)|*.nc", true});
+  if (output) StartExport(*input, *output, acquire::exportFormatFor(*output));
 }
 
-bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format) {
+bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPath, acquire::ConversionFormat format) {
   if (m_export) {
     m_host.warn("Export Recording", "An export is running; cancel it or let it finish first.");
     return false;
@@ -111,29 +82,12 @@ bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPa
     m_host.warn("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM, -HH:MM or a zone such as Europe/Oslo.");
     return false;
   }
-  acquire::ConversionJob::Request request;
-  request.format = format;
-  request.input = rawPath;
-  request.output = outPath;
-  request.config = m_s.Config;
-  // The checks in force flag the export too (their spike flags complete, as in maru convert).
-  if (m_session.qc()) request.qc = m_session.qc()->config();
-  request.refCorrection = m_s.RefCorrectionOn;
-  request.tempCorrection = m_s.TempCorrectionOn;
-  request.deviceFileText = files::readWholeFile(m_s.DeviceFilePath);
-  request.meterTimeZone = *offset;
-  // Names without their folders: a file's history says nothing about this machine.
-  request.history = "maruview Export Recording: '" + std::filesystem::path(rawPath).filename().string() + "' with '" +
-                    std::filesystem::path(m_s.DeviceFilePath).filename().string() + "'";
   m_exportWarnings.clear();
   // What maru convert would print on stderr, each with the input line it concerns.
   auto job = std::make_unique<acquire::ConversionJob>(
-      std::move(request), [this](long line, const std::string& caption, const std::string& text) {
-        std::string oneLine = text;
-        for (char& c : oneLine)
-          if (c == '\n' || c == '\r') c = ' ';
-        m_exportWarnings.push_back("line " + std::to_string(line) + ": " + caption + ": " + oneLine);
-      });
+      acquire::exportRequest(rawPath, outPath, format, m_s.Config, m_s.DeviceFilePath, m_session.qc(),
+                             m_s.RefCorrectionOn, m_s.TempCorrectionOn, *offset),
+      acquire::collectWarnings(m_exportWarnings));
   if (!job->start()) {
     m_host.warn("Export Failed", job->error());
     return false;
@@ -142,9 +96,7 @@ bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPa
   m_view.setText("LBExportStatus", "Exporting '" + rawPath + "' to '" + outPath + "'");
   m_view.setVisible("LBExportStatus", true);
   m_view.setItemIndex("PBExport", 0);
-  m_view.setVisible("PBExport", true);
-  m_view.setVisible("BTExportCancel", true);
-  m_view.setEnabled("ExportRecording1", false);
+  showExport(true);
   return true;
 }
 
@@ -156,63 +108,54 @@ void FilesPage::exportStep() {
   const std::string output = m_export->request().output;
   if (status == acquire::ConversionJob::Status::Done) {
     m_view.setText("LBExportStatus", cformat("Exported %lld samples to '", m_export->samples()) + output + "'");
-    const auto& warnings = m_exportWarnings;
-    if (!warnings.empty()) {
-      // The export is complete, as maru convert's would be; the lines in question are named.
-      std::string text = "The export is complete. Lines to check in '" + m_export->request().input + "':";
-      const size_t shown = std::min<size_t>(warnings.size(), 5);
-      for (size_t i = 0; i < shown; ++i) text += "\n" + warnings[i];
-      if (warnings.size() > shown) text += cformat("\n... and %zu more", warnings.size() - shown);
-      m_host.warn("Export Recording", text);
-    }
+    // The export is complete, as maru convert's would be; the lines in question are named.
+    if (!m_exportWarnings.empty())
+      m_host.warn("Export Recording", "The export is complete. Lines to check in '" + m_export->request().input +
+                                          "':" + acquire::listLines(m_exportWarnings, 5));
   } else {
     m_view.setText("LBExportStatus", "Export failed: nothing was written to '" + output + "'");
     m_host.warn("Export Failed", m_export->error() + "\nThe partial file was removed.");
   }
-  endExport();
+  showExport(false);
 }
 
 void FilesPage::BTExportCancelClick() {
   if (!m_export) return;
   m_export->cancel();
   m_view.setText("LBExportStatus", "Export cancelled: nothing was written to '" + m_export->request().output + "'");
-  endExport();
+  showExport(false);
 }
 
-void FilesPage::endExport() {
-  m_export.reset();
-  m_view.setVisible("PBExport", false);
-  m_view.setVisible("BTExportCancel", false);
-  m_view.setEnabled("ExportRecording1", true);
+void FilesPage::showExport(bool running) {
+  if (!running) m_export.reset();
+  m_view.setVisible("PBExport", running);
+  m_view.setVisible("BTExportCancel", running);
+  m_view.setEnabled("ExportRecording1", !running);
 }
 
 // ---- Replay and the sample rate
 
 void FilesPage::ReplayRawFileClick() {
-  FileDialogSpec def;
-  def.title = "Open Replay File";
-  def.defaultSuffix = "raw";
-  def.filter = kRawFilter;
-  if (const auto path = m_ui.openFile(def)) StartReplay(*path);
+  if (const auto path = m_ui.openFile({"Open Replay File", "raw", kRawFilter})) StartReplay(*path);
 }
 
 bool FilesPage::StartReplay(const std::string& path) {
   if (!m_session.replay(path)) return false;
-  m_view.setChecked("RealTimeData1", false);
-  m_view.setChecked("ReplayRawFile1", true);
-  m_view.setText("BTStopData", "Stop Replay");
-  m_view.setText("BTStartData", "Start Replay");
-  m_view.timer55IntervalMs = 220;
+  showMode(true);
   return true;
 }
 
 void FilesPage::RealTimeDataClick() {
   m_session.stopReplay();
-  m_view.setChecked("RealTimeData1", true);
-  m_view.setChecked("ReplayRawFile1", false);
-  m_view.setText("BTStopData", "Stop Data");
-  m_view.setText("BTStartData", "Start Data");
-  m_view.timer55IntervalMs = 55;
+  showMode(false);
+}
+
+void FilesPage::showMode(bool replay) {
+  m_view.setChecked("RealTimeData1", !replay);
+  m_view.setChecked("ReplayRawFile1", replay);
+  m_view.setText("BTStopData", replay ? "Stop Replay" : "Stop Data");
+  m_view.setText("BTStartData", replay ? "Start Replay" : "Start Data");
+  m_view.timer55IntervalMs = replay ? 220 : 55;
 }
 
 void FilesPage::showSampleRate() {
@@ -227,7 +170,7 @@ void FilesPage::showSampleRate() {
 // ---- Memory transfer
 
 void FilesPage::BTGetDataClick() {
-  const auto path = saveAs("Retrieve Meter's Internal Data", "raw", kRawFilter);
+  const auto path = m_ui.saveFile({"Retrieve Meter's Internal Data", "raw", kRawFilter, true});
   // The new file first: when it cannot be made, a running transfer goes on untouched.
   if (!path || !m_session.startTransfer(*path)) return;
   m_view.setText("LBReceiveFile", "Receive File:  " + *path);
@@ -248,32 +191,17 @@ void FilesPage::BitBtnCancelClick() {
 void FilesPage::transferEvent(acquire::MemoryTransfer::Event event) {
   using Event = acquire::MemoryTransfer::Event;
   updateTransferProgress();
-  const auto& t = m_session.transfer();
-  // The time since "Receive Data" and the bytes, shown while it runs and once more at its end.
-  if (!t.active())
-    m_view.setText("LBTransferElapsed", cformat("Elapsed: %lld s   Received: %ld bytes",
-                                                static_cast<long long>(t.elapsed().count()), t.progress().current));
+  if (!m_session.transfer().active()) showElapsed(m_view, m_session.transfer());
   if (event == Event::WriteFailed)
     m_host.warn("Warning", "Data Transfer Failed: the receive file could not be written (disk full or file gone).");
   if (event == Event::Silence) m_host.warn("Warning", "Data Transfer Terminated Before Completion");
 }
 
 void FilesPage::updateTransferProgress() {
-  // Percent of the memory the meter last reported in use; a complete transfer shows 100
-  // whatever that report said. Without a report the bar shows that work goes on.
+  // Without the meter's report of its memory in use the bar shows that work goes on.
   const auto& t = m_session.transfer();
-  const auto [current, maximum] = t.progress();
-  int percent = 0;
-  if (t.status() == acquire::MemoryTransfer::Status::Complete)
-    percent = 100;
-  else if (maximum > 0)
-    percent = static_cast<int>(std::min<long>(100, current * 100 / maximum));
-  else if (t.active())
-    percent = kProgressBusy;
-  m_view.setItemIndex("PBTransfer", percent);
-  if (t.active())
-    m_view.setText("LBTransferElapsed", cformat("Elapsed: %lld s   Received: %ld bytes",
-                                                static_cast<long long>(t.elapsed().count()), current));
+  m_view.setItemIndex("PBTransfer", t.percent() < 0 ? kProgressBusy : t.percent());
+  if (t.active()) showElapsed(m_view, t);
 }
 
 }  // namespace app

@@ -1,11 +1,7 @@
 #pragma once
-// The window's files page: the dialogs, labels and clicks of the recordings
-// (acquire::Recordings, a sink of the session), replay and the sample rate (the session's),
-// File > Export Recording… and the transfer of the meter's memory (the session's). The form
-// routes the operator's clicks and its ticks here; what the page shows goes to the view.
-#include <functional>
-#include <memory>
-#include <optional>
+// The window's files page: the dialogs, labels and clicks of the recordings (a sink of the
+// session), replay and the sample rate, Export Recording… and the memory transfer; the
+// work is the engine's (src/acquire).
 #include <string>
 #include <vector>
 
@@ -18,9 +14,6 @@
 namespace app {
 
 struct FormState;
-
-/// What File > Export Recording… writes.
-using ExportFormat = acquire::ConversionFormat;
 
 class FilesPage {
  public:
@@ -36,14 +29,13 @@ class FilesPage {
   ~FilesPage();
 
   // ---- recordings
-  void BTRecordRawClick();
-  void BTRecordEngrClick();
-  void BTRecordCsvClick();
+  /// Record Raw, Record Engr Units, Record CSV: the save dialog (after the device file's
+  /// when none is loaded), then the recording.
+  void RecordClick(acquire::Recordings::Stream stream);
   void BTStopRecordClick() { m_recordings.stopAll(); }
   /// Starts the recording of `stream` into `path` without a dialog, with its label.
   bool StartRecording(acquire::Recordings::Stream stream, const std::string& path);
   acquire::Recordings& recordings() { return m_recordings; }
-  const acquire::Recordings& recordings() const { return m_recordings; }
 
   // ---- replay and the sample rate
   void ReplayRawFileClick();
@@ -56,7 +48,7 @@ class FilesPage {
   void ExportRecordingClick();
   /// Starts exporting `rawPath` into `outPath` without dialogs; false (with a box) when it
   /// cannot start.
-  bool StartExport(const std::string& rawPath, const std::string& outPath, ExportFormat format);
+  bool StartExport(const std::string& rawPath, const std::string& outPath, acquire::ConversionFormat format);
   void BTExportCancelClick();
   bool ExportRunning() const { return m_export != nullptr; }
   /// One slice of a running export, per 55 ms tick.
@@ -69,10 +61,11 @@ class FilesPage {
   void updateTransferProgress();
 
  private:
-  /// The save dialog of a file the page writes; nothing when the operator cancelled.
-  std::optional<std::string> saveAs(const char* title, const char* suffix, const char* filter);
+  /// The menu's mode, the start and stop captions and the tick of replay or real-time data.
+  void showMode(bool replay);
   void transferEvent(acquire::MemoryTransfer::Event event);
-  void endExport();
+  /// The export's progress bar and Cancel while it runs (ended: the job is let go).
+  void showExport(bool running);
 
   ViewModel& m_view;
   OperatorUi& m_ui;

@@ -136,9 +136,9 @@ void MainForm::setupDispatch() {
   // Main window and menu.
   on("BTStartData", &MainForm::BTStartClick);
   on("BTStopData", &MainForm::BTStopClick);
-  m_clicks["BTRecordRaw"] = [this] { m_files->BTRecordRawClick(); };
-  m_clicks["BTRecordEngr"] = [this] { m_files->BTRecordEngrClick(); };
-  m_clicks["BTRecordCsv"] = [this] { m_files->BTRecordCsvClick(); };
+  m_clicks["BTRecordRaw"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Raw); };
+  m_clicks["BTRecordEngr"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Engr); };
+  m_clicks["BTRecordCsv"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Csv); };
   m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
   m_clicks["LoadQcConfiguration1"] = [this] {
     m_qc->LoadQcConfigurationClick();

@@ -263,11 +263,11 @@ TEST_F(ExportForm, LinesTheConversionWarnsAboutAreNamedWhenItEnds) {
 }
 
 TEST_F(ExportForm, FormatFollowsTheChosenName) {
-  EXPECT_EQ(acquire::exportFormatFor("a.nc"), app::ExportFormat::Netcdf);
-  EXPECT_EQ(acquire::exportFormatFor("a.NC4"), app::ExportFormat::Netcdf);
-  EXPECT_EQ(acquire::exportFormatFor("a.csv"), app::ExportFormat::Csv);
-  EXPECT_EQ(acquire::exportFormatFor("a.nc.csv"), app::ExportFormat::Csv);
-  EXPECT_EQ(acquire::exportFormatFor("noext"), app::ExportFormat::Csv);
+  EXPECT_EQ(acquire::exportFormatFor("a.nc"), acquire::ConversionFormat::Netcdf);
+  EXPECT_EQ(acquire::exportFormatFor("a.NC4"), acquire::ConversionFormat::Netcdf);
+  EXPECT_EQ(acquire::exportFormatFor("a.csv"), acquire::ConversionFormat::Csv);
+  EXPECT_EQ(acquire::exportFormatFor("a.nc.csv"), acquire::ConversionFormat::Csv);
+  EXPECT_EQ(acquire::exportFormatFor("noext"), acquire::ConversionFormat::Csv);
 }
 
 }  // namespace
