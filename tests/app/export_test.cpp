@@ -262,12 +262,4 @@ TEST_F(ExportForm, LinesTheConversionWarnsAboutAreNamedWhenItEnds) {
   EXPECT_EQ(readFile(out), readFile(tool));
 }
 
-TEST_F(ExportForm, FormatFollowsTheChosenName) {
-  EXPECT_EQ(acquire::exportFormatFor("a.nc"), acquire::ConversionFormat::Netcdf);
-  EXPECT_EQ(acquire::exportFormatFor("a.NC4"), acquire::ConversionFormat::Netcdf);
-  EXPECT_EQ(acquire::exportFormatFor("a.csv"), acquire::ConversionFormat::Csv);
-  EXPECT_EQ(acquire::exportFormatFor("a.nc.csv"), acquire::ConversionFormat::Csv);
-  EXPECT_EQ(acquire::exportFormatFor("noext"), acquire::ConversionFormat::Csv);
-}
-
 }  // namespace
