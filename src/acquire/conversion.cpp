@@ -19,6 +19,10 @@
 
 namespace acquire {
 
+ConversionFormat exportFormatFor(const std::string& path) {
+  return conversionFormatFor(path) == ConversionFormat::Netcdf ? ConversionFormat::Netcdf : ConversionFormat::Csv;
+}
+
 namespace {
 
 constexpr size_t kReadBlock = 1 << 16;
@@ -422,6 +426,44 @@ int ConversionJob::percent() const {
   if (m_status == Status::Done) return 100;
   if (m_inputBytes <= 0) return 0;
   return static_cast<int>(std::min<long long>(100, m_readBytes * 100 / m_inputBytes));
+}
+
+ConversionJob::Request exportRequest(const std::string& input, const std::string& output, ConversionFormat format,
+                                     const measure::DeviceConfig& config, const std::string& deviceFilePath,
+                                     const files::QcRun* qc, bool refCorrection, bool tempCorrection,
+                                     files::UtcOffset zone) {
+  ConversionJob::Request request;
+  request.format = format;
+  request.input = input;
+  request.output = output;
+  request.config = config;
+  // The checks in force flag the export too (their spike flags complete, as in maru convert).
+  if (qc) request.qc = qc->config();
+  request.refCorrection = refCorrection;
+  request.tempCorrection = tempCorrection;
+  request.deviceFileText = files::readWholeFile(deviceFilePath);
+  request.meterTimeZone = zone;
+  // Names without their folders: a file's history says nothing about this machine.
+  request.history = "maruview Export Recording: '" + std::filesystem::path(input).filename().string() + "' with '" +
+                    std::filesystem::path(deviceFilePath).filename().string() + "'";
+  return request;
+}
+
+ConversionJob::Warn collectWarnings(std::vector<std::string>& into) {
+  return [&into](long line, const std::string& caption, const std::string& text) {
+    std::string oneLine = text;
+    for (char& c : oneLine)
+      if (c == '\n' || c == '\r') c = ' ';
+    into.push_back("line " + std::to_string(line) + ": " + caption + ": " + oneLine);
+  };
+}
+
+std::string listLines(const std::vector<std::string>& lines, size_t shown) {
+  std::string text;
+  shown = std::min(shown, lines.size());
+  for (size_t i = 0; i < shown; ++i) text += "\n" + lines[i];
+  if (lines.size() > shown) text += "\n... and " + std::to_string(lines.size() - shown) + " more";
+  return text;
 }
 
 }  // namespace acquire

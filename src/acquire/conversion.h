@@ -30,6 +30,9 @@ enum class ConversionFormat { Eng, Csv, Netcdf };
 /// The format a file name asks for by its extension, in any case: ".eng", ".csv", or
 /// ".nc", ".nc4", ".cdf" (NetCDF); none for any other name.
 std::optional<ConversionFormat> conversionFormatFor(const std::string& path);
+/// The export format an output name asks for: ".nc", ".nc4" or ".cdf" (any case) is NetCDF,
+/// anything else CSV.
+ConversionFormat exportFormatFor(const std::string& path);
 
 class ConversionJob {
  public:
@@ -154,5 +157,18 @@ class ConversionJob {
   Status m_status = Status::Running;
   std::string m_error;
 };
+
+/// What File > Export Recording… converts: `input` into `output` with the device file
+/// `deviceFilePath` as loaded into `config` (its text kept in NetCDF), the checks `qc` (null:
+/// none) and the corrections as live data has them, the meter's clock read in `zone`. The
+/// history names the files without their folders.
+ConversionJob::Request exportRequest(const std::string& input, const std::string& output, ConversionFormat format,
+                                     const measure::DeviceConfig& config, const std::string& deviceFilePath,
+                                     const files::QcRun* qc, bool refCorrection, bool tempCorrection,
+                                     files::UtcOffset zone);
+/// A ConversionJob::Warn that keeps each warning in `into` as one line: "line N: caption: text".
+ConversionJob::Warn collectWarnings(std::vector<std::string>& into);
+/// The first `shown` of `lines`, each after a line end, then "... and N more" for the rest.
+std::string listLines(const std::vector<std::string>& lines, size_t shown);
 
 }  // namespace acquire

@@ -1,5 +1,7 @@
 #include "acquire/dailyfiles.h"
 
+#include "acquire/recordings.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -198,16 +200,7 @@ void DailyLogFiles::write(TimePoint received, std::optional<double> meterTime, s
   files::appendEngrLine(m_text, state.config, state.sample, state.clock, state.eng);
   writeRow(Kind::Eng, m_text);
   m_text.clear();
-  if (m_qc) {
-    // The columns stay those of the header: a sample that was not checked is not evaluated.
-    m_flags.assign(m_qc->streams().size(), qc::Flag::NotEvaluated);
-    if (qc == m_qc)
-      for (size_t i = 0; i < m_flags.size(); ++i) m_flags[i] = qc->now()[i].liveAggregate();
-    files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng, *m_qc,
-                        m_flags);
-  } else {
-    files::appendCsvRow(m_text, {received, meterTime}, state.config, state.sample, state.clock, state.eng);
-  }
+  appendCsvRecord(m_text, SampleRecord{raw, state, {received, meterTime}, qc}, m_qc, m_flags);
   writeRow(Kind::Csv, m_text);
   m_dirty = true;
 }

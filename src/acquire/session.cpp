@@ -53,21 +53,23 @@ Session::Load Session::loadDeviceFile(const std::string& path) {
   if (!ok) {
     m_listener.warning("Device File Error", readError.empty() ? "Missing or Invalid device file '" + path + "'" : readError);
     m_qc.reset();
+    announceColumns();
     return Load::Invalid;
   }
   // The checks follow the columns of the new file, or stop where it lacks their streams.
   if (m_qcConfig)
     if (const std::string why = setQc(m_qcConfig); !why.empty())
       m_listener.warning("QC Configuration", "Quality control is off for this device file: " + why);
+  announceColumns();
   return Load::Loaded;
 }
 
 std::string Session::setQc(std::optional<qc::Config> config) {
   m_qc.reset();
   m_qcConfig = std::move(config);
-  if (!m_qcConfig) return {};
   std::string why;
-  m_qc = files::QcRun::bind(*m_qcConfig, m_state.config, why);
+  if (m_qcConfig) m_qc = files::QcRun::bind(*m_qcConfig, m_state.config, why);
+  announceColumns();
   return why;
 }
 
@@ -186,10 +188,64 @@ size_t Session::drainPort(std::chrono::milliseconds budget) {
 void Session::dispatchLine(std::string_view line) { m_dispatch.dispatch(line); }
 
 void Session::addSink(Sink* sink) {
-  if (std::find(m_sinks.begin(), m_sinks.end(), sink) == m_sinks.end()) m_sinks.push_back(sink);
+  if (std::find(m_sinks.begin(), m_sinks.end(), sink) != m_sinks.end()) return;
+  m_sinks.push_back(sink);
+  sink->columns(m_state.config, qc());
 }
 
-void Session::removeSink(Sink* sink) { std::erase(m_sinks, sink); }
+void Session::removeSink(Sink* sink) {
+  if (std::erase(m_sinks, sink) > 0) sink->end();
+}
+
+void Session::announceColumns() {
+  for (Sink* sink : m_sinks) sink->columns(m_state.config, qc());
+}
+
+bool Session::replay(const std::string& path) {
+  auto reader = std::make_unique<files::ReplayReader>();
+  if (!reader->open(path)) return false;
+  m_replay = std::move(reader);  // an earlier replay file is closed here
+  m_replayRunning = false;
+  return true;
+}
+
+void Session::stopReplay() {
+  m_replay.reset();
+  m_replayRunning = false;
+}
+
+bool Session::startTransfer(const std::string& path) {
+  const long used = m_state.meter.MeterMemoryUsed;
+  if (!m_transfer.start(path, used > 0 ? used * meterlink::kMemoryPageBytes : 0)) return false;
+  send(meterlink::cmd::kGetData);
+  return true;
+}
+
+size_t Session::takeInput(std::chrono::milliseconds budget) {
+  m_rate.tick();
+  size_t taken = 0;
+  if (m_transfer.active()) {
+    char buffer[meterlink::kTransferReadBytes];
+    m_transfer.take(std::string_view(buffer, m_port.read(buffer, sizeof buffer)));
+    releaseHeld();
+  } else if (m_replay) {
+    // A replay is paced by its read size: one 98-character read a tick.
+    if (m_replayRunning) {
+      taken = receive(m_replay.get(), meterlink::kReceiveReadBytes);
+      if (m_replay->lastRead() == files::ReplayReader::Read::Rewound) m_replayRunning = false;
+    }
+  } else {
+    taken = drainPort(budget);
+  }
+  m_transfer.tick();
+  return taken;
+}
+
+void Session::closeFiles() {
+  for (Sink* sink : m_sinks) sink->end();
+  stopReplay();
+  m_transfer.close();
+}
 
 void Session::onLine(const meterlink::Line& line) {
   if (line.kind == meterlink::Line::Kind::Reply) {
@@ -211,7 +267,8 @@ void Session::onLine(const meterlink::Line& line) {
         std::chrono::duration<double>(m_times.host->time_since_epoch()).count();
     m_qc->push(m_times.meterEpochSeconds.value_or(hostSeconds), m_state.sample, m_state.eng);
   }
-  const SampleRecord record{line.text, m_state, m_times, m_qc ? &*m_qc : nullptr};
+  m_rate.sample();
+  const SampleRecord record{line.text, m_state, m_times, m_qc ? &*m_qc : nullptr, line.correctionsSkipped};
   if (m_options.watchLosses)
     if (const std::string lost = m_losses.sample(record.times.meterEpochSeconds); !lost.empty())
       m_listener.warning("Lines Lost", lost);

@@ -7,6 +7,7 @@
 // here waits for an operator or opens a dialog.
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,10 +17,15 @@
 #include "files/bytesource.h"
 #include "files/csvformat.h"
 #include "files/qcrun.h"
+#include "files/recording.h"
+#include "files/replayreader.h"
 #include "link/linedispatch.h"
 #include "link/losswatch.h"
 #include "link/portprobe.h"
 #include "link/serialport.h"
+
+#include "acquire/memorytransfer.h"
+#include "acquire/ratemeter.h"
 
 namespace acquire {
 
@@ -31,6 +37,8 @@ struct SampleRecord {
   /// Quality control, when the session runs it: qc->now() are this sample's live flags,
   /// qc->previousSpike() the spike flags of the sample before.
   const files::QcRun* qc = nullptr;
+  /// The corrections this sample had to leave out (measure::CorrectionSkipped bits).
+  int correctionsSkipped = 0;
 };
 
 /// Takes each accepted sample: recordings, daily files, feeds.
@@ -44,6 +52,14 @@ class Sink {
     (void)raw;
     (void)received;
   }
+  /// The stream's columns: the device file in force and the checks run on it (null: none).
+  /// Told when either changes, and once when the sink is added. Both outlive the next call.
+  virtual void columns(const measure::DeviceConfig& config, const files::QcRun* qc) {
+    (void)config;
+    (void)qc;
+  }
+  /// The stream ended: the session stops or the sink was removed.
+  virtual void end() {}
 };
 
 /// What a session tells its front end.
@@ -59,6 +75,11 @@ class Listener {
   virtual void portLost(const std::string& why) { (void)why; }
   /// The lost port was opened again at the same speed, `down` after it was lost.
   virtual void portBack(std::chrono::seconds down) { (void)down; }
+  /// A recording ended because its file could not be written; `why` names the file.
+  virtual void recordingStopped(files::Recording::Stream stream, const std::string& why) {
+    (void)stream;
+    warning("Recording Stopped", why);
+  }
 };
 
 struct SessionOptions {
@@ -143,12 +164,49 @@ class Session {
   const std::optional<qc::Config>& qcConfig() const { return m_qcConfig; }
 
   // ---- where samples go
+  /// The sink hears the columns in force at once.
   void addSink(Sink* sink);
+  /// The sink hears end().
   void removeSink(Sink* sink);
+  /// A device file was parsed into the state outside loadDeviceFile: the sinks hear its
+  /// columns.
+  void deviceFileChanged() { announceColumns(); }
+
+  // ---- replay
+  /// Replays the raw file `path` instead of the port, paused until resume(); an earlier
+  /// replay file is closed. False (nothing changes) when it cannot be opened.
+  bool replay(const std::string& path);
+  void pause() { m_replayRunning = false; }
+  void resume() { m_replayRunning = m_replay != nullptr; }
+  /// Back to the port: the replay file is closed.
+  void stopReplay();
+  bool replaying() const { return m_replay != nullptr; }
+  bool replayRunning() const { return m_replayRunning; }
+
+  // ---- memory transfer
+  /// Opens `path` for the meter's memory and sends "$get"; the port's bytes go to the
+  /// transfer instead of the framer while it runs. False when the file cannot be made (a
+  /// running transfer goes on). The progress's maximum is the memory the meter reported in use.
+  bool startTransfer(const std::string& path);
+  MemoryTransfer& transfer() { return m_transfer; }
+  const MemoryTransfer& transfer() const { return m_transfer; }
+
+  // ---- one receive tick (55 ms)
+  /// Takes this tick's input: the memory transfer's bytes while one runs; else the replay's
+  /// paced read while replaying (nothing while paused; a read at the end of the file
+  /// rewinds and pauses); else every byte the port holds, for at most `budget`. Then the
+  /// transfer's watchdog. The bytes framed.
+  size_t takeInput(std::chrono::milliseconds budget);
+  /// The sample rate over the receive ticks.
+  RateMeter& rate() { return m_rate; }
+  const RateMeter& rate() const { return m_rate; }
+  /// Closes the recordings' stream (end() to every sink), the replay and the transfer's file.
+  void closeFiles();
 
  private:
   void onLine(const meterlink::Line& line);
   void onPortLost(const std::string& why);
+  void announceColumns();
   std::string whereIsLostAdapter();
   /// Sends the commands held while the open settled, once it has (or is overdue).
   void releaseHeld();
@@ -167,6 +225,10 @@ class Session {
   std::vector<Sink*> m_sinks;
   std::optional<qc::Config> m_qcConfig;
   std::optional<files::QcRun> m_qc;
+  std::unique_ptr<files::ReplayReader> m_replay;
+  bool m_replayRunning = false;
+  MemoryTransfer m_transfer;
+  RateMeter m_rate;
   /// The adapter behind the open port, as far as the system tells it.
   meterlink::SerialAdapter m_adapter;
   struct Reconnect {

@@ -26,12 +26,11 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       m_session(State, m_listener, sessionOptions()) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
   m_files = std::make_unique<FilesPage>(
-      m_view, m_ui, m_session, static_cast<FormState&>(*this),
+      m_view, m_ui, m_session, m_listener, static_cast<FormState&>(*this),
       FilesPage::Host{[this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); },
                       [this] { LoadDeviceFileClick(); }, [this] { BTStopClick(); }});
-  m_session.addSink(m_files.get());
   m_qc = std::make_unique<QcView>(
-      m_view, m_ui, m_session, *m_plot, [this] { return m_files->RecordRaw() || m_files->RecordEngr() || m_files->RecordCsv(); },
+      m_view, m_ui, m_session, *m_plot, [this] { return m_files->recordings().anyOn(); },
       [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
   m_session.addSink(m_qc.get());
   m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
@@ -137,9 +136,9 @@ void MainForm::setupDispatch() {
   // Main window and menu.
   on("BTStartData", &MainForm::BTStartClick);
   on("BTStopData", &MainForm::BTStopClick);
-  m_clicks["BTRecordRaw"] = [this] { m_files->BTRecordRawClick(); };
-  m_clicks["BTRecordEngr"] = [this] { m_files->BTRecordEngrClick(); };
-  m_clicks["BTRecordCsv"] = [this] { m_files->BTRecordCsvClick(); };
+  m_clicks["BTRecordRaw"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Raw); };
+  m_clicks["BTRecordEngr"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Engr); };
+  m_clicks["BTRecordCsv"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Csv); };
   m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
   m_clicks["LoadQcConfiguration1"] = [this] {
     m_qc->LoadQcConfigurationClick();
@@ -233,9 +232,9 @@ void MainForm::ShowWarningBox(const std::string& caption, const std::string& tex
 }
 
 void MainForm::BTStartClick() {
-  RateSampleCount = -1;
-  if (ReplayMode) {
-    ReplayRunning = true;
+  m_session.rate().restart();
+  if (m_session.replaying()) {
+    m_session.resume();
     m_view.setText("BTStartData", "Resume Replay");
     return;
   }
@@ -244,8 +243,8 @@ void MainForm::BTStartClick() {
 }
 
 void MainForm::BTStopClick() {
-  if (ReplayMode) {
-    ReplayRunning = false;
+  if (m_session.replaying()) {
+    m_session.pause();
     return;
   }
   m_dataRunning = false;
@@ -261,7 +260,7 @@ void MainForm::BTExitClick() {
 }
 
 void MainForm::CloseByFrame() {
-  m_files->closeAll();
+  m_session.closeFiles();
   m_session.closePort();
   OpenPortNumber = 0;
 }
@@ -393,12 +392,7 @@ void MainForm::Timer55msTimer() {
     if (SetupRequestTicks == 1) m_setup->BTGetSetupClick();
     --SetupRequestTicks;
   }
-  // The port's bytes go to the memory transfer while one runs, to the framer otherwise.
-  if (m_files->TransferActive())
-    m_files->transferStep();
-  else
-    ReceiveStep(0);
-  m_files->transferWatchdog();
+  ReceiveStep(0);
   m_files->exportStep();
   if (SampleClockDirty) {
     SampleClockDirty = false;
@@ -449,19 +443,12 @@ void MainForm::ReceiveStep(int rebuildChannels) {
     m_plot->UpdatePlotOptions(Config.DataFieldCount);
     m_plot->BuildPlotChannels(Config.DataFieldCount);
   }
-  // One source feeds the framer: the replay file while replaying (nothing while the
-  // replay is paused), the port otherwise.
-  files::ReplayReader* replay = m_files->replaySource();
-  if (ReplayMode && !replay) return;
   syncDispatch();
-  // A replay is paced by its read size; the port gives all it holds, so a fast meter never
-  // falls behind (a 100-byte read a tick is slower than 19200 baud).
-  const size_t count = replay ? m_session.receive(replay, meterlink::kReceiveReadBytes)
-                              : m_session.drainPort(kIntakeBudget);
-  if (replay) {
-    if (replay->lastRead() == files::ReplayReader::Read::Rewound) ReplayRunning = false;
-    if (count == 0) m_view.setText("BTStartData", "Start Replay");
-  }
+  // The memory transfer while one runs, else the replay (paced by its read size), else all
+  // the port holds, so a fast meter never falls behind.
+  const bool replayRead = m_session.replayRunning() && !m_session.transfer().active();
+  const size_t count = m_session.takeInput(kIntakeBudget);
+  if (replayRead && count == 0) m_view.setText("BTStartData", "Start Replay");
   TotalBytesRead += count;
 }
 
@@ -482,8 +469,7 @@ void MainForm::TakeLine(const meterlink::Line& line) {
   }
   SampleClockDirty = true;
   m_lineTime = *m_session.lastSampleTimes().host;  // the session stamps every sample
-  m_files->MeasureSampleRate();
-  m_files->noteCorrectionsSkipped(line.correctionsSkipped);
+  m_files->showSampleRate();
   m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
   // The recordings take the sample next, as a sink of the session.
 }
@@ -514,7 +500,6 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
     return false;
   }
   m_plot->ResetKindCounters();
-  m_files->forgetCorrectionWarnings();
   const bool ok = measure::ParseDeviceText(
       text, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
   if (!ok) {
@@ -525,6 +510,7 @@ bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& sh
   m_view.setText("LBDeviceFile", "Device File:  " + shownName);
   m_setup->deviceFileLoaded(Config);
   m_qc->deviceFileLoaded();
+  m_session.deviceFileChanged();
   describeMeterFeed();
   m_view.setVisible("PMeterType", false);
   m_view.setActivePage(4);

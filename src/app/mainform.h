@@ -75,18 +75,14 @@ struct FormState {
   int BaudIndex = 2;
   int SetupRequestTicks = meterlink::kSetupRequestTicks;
   int TickCount = 0;
-  int RateSampleCount = -1;
   unsigned long TotalBytesRead = 0;
   bool ChannelSetupPending = false;
   bool SampleClockDirty = false;
-  bool ReplayMode = false;
-  bool ReplayRunning = false;
   bool PowerUser = false;
   PlotChoices Plot;  ///< PlotType, BBPlotChoice, StdDevWindow and the three plot switches
   bool RefCorrectionOn = false, TempCorrectionOn = false;
   std::string DeviceFilePath;
   int MessageBoxDepth = 0;
-  float SampleRateHz = 0.0f;
 };
 
 class MainForm : private FormState {
@@ -113,6 +109,8 @@ class MainForm : private FormState {
   /// The recordings, replay, export and memory transfer.
   FilesPage& files() { return *m_files; }
   const FilesPage& files() const { return *m_files; }
+  /// The acquisition session, to read: replay, memory transfer, sample rate.
+  const acquire::Session& session() const { return m_session; }
 
   // ---- Application shell ----
   void ShowWarningBox(const std::string& caption, const std::string& text);

@@ -82,10 +82,11 @@ void MainForm::Timer1SecondTimer() {
     m_view.setColour("PowerUserPanel", kColourButtonFace);
   }
   m_view.setVisible("StdDevCB", PowerUser && Plot.PlotType == 0);
+  const acquire::Recordings& rec = m_files->recordings();
   m_view.setText("LBTotalIn", cformat("Bytes Read: %lu", TotalBytesRead));
-  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", m_files->RawFileBytes() / 1024));
-  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", m_files->EngrFileBytes() / 1024));
-  m_view.setText("LBCsvFileSize", cformat("CSV File Size: %ld K", m_files->CsvFileBytes() / 1024));
+  m_view.setText("LBRawFileSize", cformat("Raw File Size: %ld K", rec.bytes(acquire::Recordings::Stream::Raw) / 1024));
+  m_view.setText("LBEngrFileSize", cformat("Engr Units File Size: %ld K", rec.bytes(acquire::Recordings::Stream::Engr) / 1024));
+  m_view.setText("LBCsvFileSize", cformat("CSV File Size: %ld K", rec.bytes(acquire::Recordings::Stream::Csv) / 1024));
   static const char* kRecording[8] = {"Recording:  OFF",
                                       "Recording:  Raw",
                                       "Recording:  Engr Units",
@@ -94,13 +95,14 @@ void MainForm::Timer1SecondTimer() {
                                       "Recording:  Raw + CSV",
                                       "Recording:  Engr Units + CSV",
                                       "Recording:  Raw + Engr Units + CSV"};
-  const FilesPage& f = *m_files;
-  m_view.setText("LBRecordStatus", kRecording[(f.RecordRaw() ? 1 : 0) + (f.RecordEngr() ? 2 : 0) + (f.RecordCsv() ? 4 : 0)]);
-  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", m_files->ReceiveFileBytes() / 1024));
+  using Stream = acquire::Recordings::Stream;
+  m_view.setText("LBRecordStatus",
+                 kRecording[(rec.on(Stream::Raw) ? 1 : 0) + (rec.on(Stream::Engr) ? 2 : 0) + (rec.on(Stream::Csv) ? 4 : 0)]);
+  m_view.setText("LBReceiveFileSize", cformat("Receive File Size: %ld K", m_session.transfer().progress().current / 1024));
   static const char* kReceive[5] = {"Receive File Status:  ", "Receive File Status:  In Progress",
                                     "Receive File Status:  Complete", "Receive File Status:  Incomplete",
                                     "Receive File Status:  Cancelled"};
-  m_view.setText("LBReceiveStatus", kReceive[m_files->TransferStatus()]);
+  m_view.setText("LBReceiveStatus", kReceive[static_cast<int>(m_session.transfer().status())]);
   m_files->updateTransferProgress();
   m_inTick1s = false;
   finishStartup();

@@ -26,7 +26,7 @@ class ProgramPipeline : public testsupport::FormFixture {
     EXPECT_TRUE(form->LoadDeviceFilePath(dev, dev));
     choosePort(1);
     const std::string out = dir.file("program.eng");
-    EXPECT_TRUE(form->files().StartEngrRecording(out));
+    EXPECT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, out));
     // Drop the last unterminated piece: the converter never takes it either.
     const auto lastLf = rawBytes.rfind('\n');
     const std::string complete = lastLf == std::string::npos ? "" : rawBytes.substr(0, lastLf + 1);
@@ -36,7 +36,7 @@ class ProgramPipeline : public testsupport::FormFixture {
       tick(2);
     }
     for (int i = 0; i < 40; ++i) tick(2);
-    EXPECT_TRUE(form->files().StopEngrRecording());
+    EXPECT_TRUE(form->files().recordings().stop(acquire::Recordings::Stream::Engr));
     return readFile(out);
   }
 };

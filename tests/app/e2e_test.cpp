@@ -137,11 +137,11 @@ TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
   form->changed("BBPlotCB");
   ui.files.push_back(dir.file("session.raw"));
   form->click("BTRecordRaw");
-  ASSERT_TRUE(form->files().RecordRaw());
+  ASSERT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
   ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 3; }, 6000));
   form->click("Exit1");
   EXPECT_EQ(quitCode, 0);
-  EXPECT_FALSE(form->files().RecordRaw());
+  EXPECT_FALSE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
   const std::string saved = testsupport::readFile(dir.file("last.rbs"));
   EXPECT_EQ(saved, "1 3 0 0 1 2 0 0 0 0 0\nbb3.dev\n");
   EXPECT_FALSE(testsupport::readFile(dir.file("session.raw")).empty());

@@ -262,12 +262,4 @@ TEST_F(ExportForm, LinesTheConversionWarnsAboutAreNamedWhenItEnds) {
   EXPECT_EQ(readFile(out), readFile(tool));
 }
 
-TEST_F(ExportForm, FormatFollowsTheChosenName) {
-  EXPECT_EQ(app::ExportFormatFor("a.nc"), app::ExportFormat::Netcdf);
-  EXPECT_EQ(app::ExportFormatFor("a.NC4"), app::ExportFormat::Netcdf);
-  EXPECT_EQ(app::ExportFormatFor("a.csv"), app::ExportFormat::Csv);
-  EXPECT_EQ(app::ExportFormatFor("a.nc.csv"), app::ExportFormat::Csv);
-  EXPECT_EQ(app::ExportFormatFor("noext"), app::ExportFormat::Csv);
-}
-
 }  // namespace

@@ -28,7 +28,7 @@ TEST_F(Foundation, StartDataSendsRunWithLineEndAndStopSendsFiveBangsOnly) {
   EXPECT_EQ(peer.receive(), "$run\r\n");
   form->BTStopClick();
   EXPECT_EQ(peer.receive(), "!!!!!");
-  EXPECT_EQ(form->shared().RateSampleCount, -1);
+  EXPECT_EQ(form->session().rate().pending(), -1);
 }
 
 TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
@@ -37,10 +37,10 @@ TEST_F(Foundation, StartAndStopInReplayModeSendNothing) {
   testsupport::writeFile(raw, "1\t2\r\n");
   ASSERT_TRUE(form->files().StartReplay(raw));
   form->BTStartClick();
-  EXPECT_TRUE(form->shared().ReplayRunning);
+  EXPECT_TRUE(form->session().replayRunning());
   EXPECT_EQ(form->view().text("BTStartData"), "Resume Replay");
   form->BTStopClick();
-  EXPECT_FALSE(form->shared().ReplayRunning);
+  EXPECT_FALSE(form->session().replayRunning());
   EXPECT_EQ(peer.receive(200), "");
 }
 

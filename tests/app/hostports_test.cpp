@@ -82,7 +82,7 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
   const QStringList meter = {"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/bb3.dev"),
                              "--baud", "19200", "--rate", "10", "--link", QString::fromStdString(dir.file("meter"))};
   loadExample("bb3.dev");
-  ASSERT_TRUE(form->files().StartRawRecording(dir.file("cast.raw")));
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("cast.raw")));
   size_t before = 0;
   {
     testsupport::SimProcess first(meter + QStringList{"--hangup-after", "2"});
@@ -96,7 +96,7 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
     before = rawLines();
     EXPECT_GT(before, 5u);
     EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);
-    EXPECT_TRUE(form->files().RecordRaw());
+    EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
   }
   run(1500, [] { return false; });  // searching, with nothing there
   EXPECT_EQ(form->shared().OpenPortNumber, 0);
@@ -109,7 +109,7 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
   EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);  // the one notice of the loss
   EXPECT_NE(form->view().text("LBPortDevice").find("back after"), std::string::npos)
       << form->view().text("LBPortDevice");
-  EXPECT_TRUE(form->files().RecordRaw());
+  EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
 }
 
 TEST_F(Replug, ChoosingSelectHostPortEndsTheSearch) {

@@ -215,14 +215,14 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
 
 TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
   testsupport::editState(*form).TotalBytesRead = 4294967295UL;
-  ASSERT_TRUE(form->files().StartRawRecording(dir.file("r.raw")));
-  ASSERT_TRUE(form->files().StartEngrRecording(dir.file("e.eng")));  // the header alone
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("r.raw")));
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, dir.file("e.eng")));  // the header alone
   form->DispatchLine(std::string(2045, '7'));                  // 2047 bytes with CR LF
   form->Timer1SecondTimer();
   EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 4294967295");
-  EXPECT_EQ(form->files().RawFileBytes(), 2047);
+  EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 2047);
   EXPECT_EQ(text("LBRawFileSize"), "Raw File Size: 1 K");
-  EXPECT_LT(form->files().EngrFileBytes(), 1024);
+  EXPECT_LT(form->files().recordings().bytes(acquire::Recordings::Stream::Engr), 1024);
   EXPECT_EQ(text("LBEngrFileSize"), "Engr Units File Size: 0 K");
   EXPECT_EQ(text("LBReceiveFileSize"), "Receive File Size: 0 K");
 }
@@ -246,10 +246,10 @@ TEST_F(Status, RecordingStateOfBothFiles) {
   for (const auto& c : cases) {
     form->files().BTStopRecordClick();
     if (c.raw) {
-      ASSERT_TRUE(form->files().StartRawRecording(dir.file("r.raw")));
+      ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("r.raw")));
     }
     if (c.engr) {
-      ASSERT_TRUE(form->files().StartEngrRecording(dir.file("e.eng")));
+      ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, dir.file("e.eng")));
     }
     form->Timer1SecondTimer();
     EXPECT_EQ(text("LBRecordStatus"), c.text);
@@ -271,7 +271,7 @@ TEST_F(Status, ReceiveStatusOfTheMemoryTransfer) {
   receive("a.raw");
   EXPECT_EQ(status(), "Receive File Status:  In Progress");
   peer.send("data etx");
-  for (int i = 0; i < 20 && form->files().TransferActive(); ++i) tick();
+  for (int i = 0; i < 20 && form->session().transfer().active(); ++i) tick();
   EXPECT_EQ(status(), "Receive File Status:  Complete");
   receive("b.raw");
   ticks(25);  // silence

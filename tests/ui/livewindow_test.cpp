@@ -142,7 +142,7 @@ TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
 TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
   ASSERT_TRUE(form().LoadDeviceFilePath(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
   const std::string raw = dir.file("night.raw");
-  ASSERT_TRUE(form().files().StartRawRecording(raw));
+  ASSERT_TRUE(form().files().StartRecording(acquire::Recordings::Stream::Raw, raw));
   // Should the box block the caller, this ends the test instead of hanging it.
   QTimer::singleShot(8000, [] {
     for (QMessageBox* box : openBoxes()) box->close();
@@ -184,7 +184,7 @@ TEST_F(LiveWindow, TransferWithoutAMemoryReportShowsABusyBar) {
   EXPECT_EQ(bar->maximum(), 0);  // Qt's busy bar
   ASSERT_EQ(peer.receive(), "$get\r\n");
   peer.send("page etx");
-  EXPECT_TRUE(waitFor([this] { return form().files().TransferStatus() == 2; }));
+  EXPECT_TRUE(waitFor([this] { return static_cast<int>(form().session().transfer().status()) == 2; }));
   EXPECT_TRUE(waitFor([bar] { return bar->maximum() == 100 && bar->value() == 100; }));
 }
 

@@ -330,11 +330,6 @@ TEST_F(WindowTest, PagesFollowTheViewAndTheOperatorsChoiceGoesBack) {
 
 TEST_F(WindowTest, ButtonsMenusAndCombosReachTheCore) {
   win().show();
-  // Start Data restarts the sample-rate measurement in the core.
-  testsupport::editState(form()).RateSampleCount = 7;
-  QTest::mouseClick(w<QPushButton>("BTStartData"), Qt::LeftButton);
-  EXPECT_EQ(form().shared().RateSampleCount, -1);
-
   // The first tick hides the Advanced Setup page; the menu item brings it forward.
   form().Timer55msTimer();
   win().sync();

@@ -191,7 +191,7 @@ TEST_F(TimeAxisWindow, RecordCsvSitsUnderRecordEngrAndTheExportShowsItsProgress)
   for (int i = 0; i < 200000; ++i) bytes += std::to_string(1000 + i % 900) + "\t4094\t560\r\n";
   const std::string raw = dir.file("long.raw"), out = dir.file("long.csv");
   testsupport::writeFile(raw, bytes);
-  ASSERT_TRUE(form().files().StartExport(raw, out, app::ExportFormat::Csv));
+  ASSERT_TRUE(form().files().StartExport(raw, out, acquire::ConversionFormat::Csv));
   ASSERT_TRUE(waitFor([&] { return bar->isVisible() && bar->value() > 0; }));
   EXPECT_TRUE(cancel->isVisible());
   cancel->click();

@@ -1,5 +1,5 @@
-// Recording and memory transfer end to end: the main form on the virtual meter
-// (`maru sim` on its own pseudo-terminal), checked against `maru convert` and against
+// Recording and memory transfer end to end, without a window: a session on the virtual
+// meter (`maru sim` on its own pseudo-terminal), checked against `maru convert` and against
 // what the meter sends to a plain reader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,42 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "formaccess.h"
-#include "formfixture.h"
+#include "acquire/recordings.h"
+#include "acquire/session.h"
+#include "support/ptypeer.h"
+#include "support/simprocess.h"
+#include "support/testfiles.h"
 
-using testsupport::FormFixture;
 using testsupport::readFile;
+using testsupport::SimProcess;
 
 namespace {
-
-/// `maru sim` with the given options; stopped (SIGTERM to its own process) when the
-/// object goes away.
-class SimProcess {
- public:
-  explicit SimProcess(const QStringList& options) {
-    m_process.setProgram(QString::fromUtf8(MARU_TOOL));
-    m_process.setArguments(QStringList{"sim"} + options);
-    m_process.start();
-    if (!m_process.waitForStarted(5000)) return;
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
-    }
-    m_path = QString::fromUtf8(m_process.readLine()).trimmed().toStdString();
-  }
-  ~SimProcess() {
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-      m_process.kill();
-      m_process.waitForFinished(3000);
-    }
-  }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-  const std::string& path() const { return m_path; }
-
- private:
-  QProcess m_process;
-  std::string m_path;
-};
 
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
@@ -91,61 +65,62 @@ std::string dumpWithPlainReader(const std::string& path, int timeoutMs) {
   return got;
 }
 
-class EndToEnd : public FormFixture {
- protected:
-  void configure(app::MainFormOptions& options) override {
-    if (!m_simPath.empty()) options.ports.bind(2, m_simPath);
-  }
-  /// A new form whose host-port item 2 is the virtual meter, opened at 38400 baud.
-  void connectTo(const SimProcess& sim) {
-    ASSERT_FALSE(sim.path().empty()) << "maru sim did not start";
-    m_simPath = sim.path();
-    makeForm();
-    tick();  // start-up defaults
-    choosePort(2, 3);
-    ASSERT_EQ(form->shared().OpenPortNumber, 2);
-    testsupport::editState(*form).SetupRequestTicks = 0;
+struct Heard : acquire::Listener {
+  std::vector<std::string> lines, warnings;
+  void line(const meterlink::Line& line) override { lines.emplace_back(line.text); }
+  void warning(const std::string& caption, const std::string& text) override { warnings.push_back(caption + ": " + text); }
+};
+
+// A session on the virtual meter at 38400 baud, taking its input on 55 ms ticks as the window does.
+struct EndToEnd {
+  explicit EndToEnd(const SimProcess& sim) : session(state, heard), recordings(heard) {
+    EXPECT_FALSE(sim.path().empty()) << "maru sim did not start";
+    EXPECT_EQ(session.openPort(sim.path(), 38400), meterlink::SerialPort::OpenResult::Ok);
+    session.addSink(&recordings);
   }
   bool tickUntil(const std::function<bool()>& done, int limit, int settleMs) {
-    for (int i = 0; i < limit && !done(); ++i) tick(settleMs);
+    for (int i = 0; i < limit && !done(); ++i) {
+      testsupport::pumpEvents(settleMs);
+      session.takeInput(std::chrono::milliseconds(25));
+    }
     return done();
   }
-
-  std::string m_simPath;
+  meterlink::MeterState state;
+  Heard heard;
+  acquire::Session session;
+  acquire::Recordings recordings;
+  testsupport::TempDir dir;
 };
 
 const QString kStart = "05/14/24 11:02:00";
 
-TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
+TEST(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/flcd.dev";
   SimProcess sim({"--dev", QString::fromStdString(dev), "--baud", "38400", "--rate", "20", "--seed", "5",
                   "--fault-columns", "--start-time", kStart});
-  connectTo(sim);
-  loadExample("flcd.dev");
+  EndToEnd rig(sim);
+  ASSERT_EQ(rig.session.loadDeviceFile(dev), acquire::Session::Load::Loaded);
+  rig.session.setRules(true, false, false);
+  const auto& counter = rig.state.sample.SampleCounter;
   // Some lines first, so that the running sample count is past its start.
-  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= 5; }, 400, 10));
+  ASSERT_TRUE(rig.tickUntil([&] { return counter >= 5; }, 400, 10));
 
-  const std::string raw = dir.file("live.raw"), eng = dir.file("live.eng");
-  ui.files.push_back(raw);
-  form->click("BTRecordRaw");
-  ui.files.push_back(eng);
-  form->click("BTRecordEngr");
-  ASSERT_TRUE(form->files().RecordRaw() && form->files().RecordEngr());
-  const long countAtStart = static_cast<long>(form->shared().Sample.SampleCounter);
-  const uint64_t memoAtStart = form->view().memoTotal();
-  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 20; }, 400, 10));
-  form->setup().BTGetSetupClick();  // the meter's menu arrives among the data lines
-  ASSERT_TRUE(tickUntil([&] { return form->shared().Sample.SampleCounter >= countAtStart + 45; }, 400, 10));
-  form->click("BTStopRecord");
-  const uint64_t listed = form->view().memoTotal() - memoAtStart;
-  ASSERT_LE(listed, form->view().memoLines().size());
+  const std::string raw = rig.dir.file("live.raw"), eng = rig.dir.file("live.eng");
+  ASSERT_TRUE(rig.recordings.start(acquire::Recordings::Stream::Raw, raw));
+  ASSERT_TRUE(rig.recordings.start(acquire::Recordings::Stream::Engr, eng));
+  const long countAtStart = static_cast<long>(counter);
+  const size_t linesAtStart = rig.heard.lines.size();
+  ASSERT_TRUE(rig.tickUntil([&] { return counter >= countAtStart + 20; }, 400, 10));
+  rig.session.send(meterlink::cmd::kMenu);  // the meter's menu arrives among the data lines
+  ASSERT_TRUE(rig.tickUntil([&] { return counter >= countAtStart + 45; }, 400, 10));
+  rig.recordings.stopAll();
 
   // Every line listed while recording: those with the device file's seven fields are
   // data; replies and the meter's wrong-column lines must not be in the raw file.
   std::string expected;
   size_t dataLines = 0, otherLines = 0;
-  const auto& memo = form->view().memoLines();
-  for (size_t i = memo.size() - listed; i < memo.size(); ++i) {
+  const auto& memo = rig.heard.lines;
+  for (size_t i = linesAtStart; i < memo.size(); ++i) {
     if (split(memo[i], "\t").size() == 7) {
       expected += memo[i] + "\r\n";
       ++dataLines;
@@ -156,11 +131,11 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   ASSERT_GE(dataLines, 45u);
   ASSERT_GE(otherLines, 1u) << "no reply or faulty line came while recording";
   EXPECT_EQ(readFile(raw), expected);
-  EXPECT_EQ(form->files().RawFileBytes(), static_cast<long>(expected.size()));
+  EXPECT_EQ(rig.recordings.bytes(acquire::Recordings::Stream::Raw), static_cast<long>(expected.size()));
 
   // The same raw file converted headless gives the same file, except that its Count
   // starts at 0 where the program's continues its running count.
-  const std::string converted = dir.file("converted.eng");
+  const std::string converted = rig.dir.file("converted.eng");
   ASSERT_EQ(QProcess::execute(QString::fromUtf8(MARU_TOOL),
                               {"convert", "--dev", QString::fromStdString(dev), QString::fromStdString(raw), "-o",
                                QString::fromStdString(converted)}),
@@ -184,7 +159,7 @@ TEST_F(EndToEnd, RawFileHoldsTheAcceptedLinesAndEngrFileEqualsConvertOfIt) {
   }
 }
 
-TEST_F(EndToEnd, TransferOfAPartlyFilledMemoryIsByteIdentical) {
+TEST(EndToEnd, TransferOfAPartlyFilledMemoryIsByteIdentical) {
   const int memoryBytes = 24000;
   const QStringList meter{"--stopped", "--seed", "3", "--start-time", kStart, "--memory-bytes",
                           QString::number(memoryBytes)};
@@ -199,22 +174,22 @@ TEST_F(EndToEnd, TransferOfAPartlyFilledMemoryIsByteIdentical) {
   ASSERT_EQ(oracle.substr(oracle.size() - 5), "etx\r\n");
 
   SimProcess sim(meter + QStringList{"--baud", "38400"});
-  connectTo(sim);
-  const std::string path = dir.file("memory.raw");
-  ui.files.push_back(path);
-  form->click("BTGetData");
-  ASSERT_TRUE(form->files().TransferActive());
+  EndToEnd rig(sim);
+  const std::string path = rig.dir.file("memory.raw");
+  rig.tickUntil([] { return false; }, 2, 30);  // the line seen quiet: "$get" goes out at once
+  ASSERT_TRUE(rig.session.startTransfer(path));
+  ASSERT_TRUE(rig.session.transfer().active());
   // 55 ms ticks as in the program; the line needs about 6.3 s.
-  ASSERT_TRUE(tickUntil([&] { return !form->files().TransferActive(); }, 600, 55));
-  EXPECT_EQ(form->files().TransferStatus(), 2);
-  EXPECT_TRUE(ui.boxes.empty());
+  ASSERT_TRUE(rig.tickUntil([&] { return !rig.session.transfer().active(); }, 600, 55));
+  EXPECT_EQ(rig.session.transfer().status(), acquire::MemoryTransfer::Status::Complete);
+  EXPECT_TRUE(rig.heard.warnings.empty());
   const std::string file = readFile(path);
   // The CR LF after the marker is in the file when it came in the marker's read.
   ASSERT_GE(file.size(), static_cast<size_t>(memoryBytes) + 3);
   ASSERT_LE(file.size(), oracle.size());
   EXPECT_EQ(file, oracle.substr(0, file.size()));
-  EXPECT_EQ(form->files().ReceiveFileBytes(), static_cast<long>(file.size()));
-  EXPECT_EQ(form->view().memoTotal(), 0u);  // nothing went to the line receiver
+  EXPECT_EQ(rig.session.transfer().progress().current, static_cast<long>(file.size()));
+  EXPECT_TRUE(rig.heard.lines.empty());  // nothing went to the framer
 }
 
 }  // namespace
