@@ -96,7 +96,10 @@ Flag StreamChecker::rateOfChange(double seconds, double value) const {
   const double dt = seconds - m_prevSeconds;
   if (!(dt > 0)) return Flag::NotEvaluated;  // equal times, backwards, or no previous time
   if (isMissing(m_prevValue)) return Flag::Pass;
-  return std::fabs(value - m_prevValue) / dt > m_config.rateOfChange->threshold ? Flag::Suspect : Flag::Pass;
+  const double rate = std::fabs(value - m_prevValue) / dt;
+  const RateOfChange& r = *m_config.rateOfChange;
+  if (r.fail && rate > *r.fail) return Flag::Fail;
+  return rate > r.threshold ? Flag::Suspect : Flag::Pass;
 }
 
 Flag StreamChecker::flatLine(double seconds, double value) {
@@ -133,10 +136,16 @@ Flag StreamChecker::spikeOfPrevious(double next) const {
   if (isMissing(m_prevValue)) return Flag::Missing;
   if (m_count < 2) return Flag::NotEvaluated;  // the first sample
   if (isMissing(m_prevPrevValue) || isMissing(next)) return Flag::Missing;
-  const double reference = (m_prevPrevValue + next) / 2;
-  if (isMissing(reference)) return Flag::Missing;  // the neighbours' sum overflowed
-  const double diff = std::fabs(m_prevValue - reference);
   const Spike& s = *m_config.spike;
+  double diff = 0;
+  if (s.method == SpikeMethod::Average) {
+    diff = std::fabs(m_prevValue - (m_prevPrevValue + next) / 2);
+  } else {
+    // Only a value its neighbours both lie on one side of stands out: by its smaller step.
+    const double before = m_prevValue - m_prevPrevValue, after = next - m_prevValue;
+    if (before * after < 0) diff = std::min(std::fabs(before), std::fabs(after));
+  }
+  if (isMissing(diff)) return Flag::Missing;  // the neighbours' sum or both steps overflowed
   if (s.fail && diff > *s.fail) return Flag::Fail;
   if (s.suspect && diff > *s.suspect) return Flag::Suspect;
   return Flag::Pass;

@@ -4,13 +4,14 @@
 //
 // - gross range: outside the fail span fails, else outside the suspect span is suspect;
 //   the spans' ends pass.
-// - spike: |value - mean of its two neighbours| above the suspect (fail) threshold; a
-//   threshold exactly met passes, and with one threshold configured only that one applies.
+// - spike: a measure above the suspect (fail) threshold; a threshold exactly met passes,
+//   and with one threshold configured only that one applies. The measure: |value - mean of
+//   its two neighbours| (method average), or (differential) the smaller of |value - the
+//   one before| and |the one after - value| when the two steps go opposite ways, else 0.
 //   The first and last samples are not evaluated (missing when their own value is); any
-//   other sample next to a missing one is missing, as is one whose neighbours' mean
-//   overflows. It needs the next sample, so push() gives it for the sample before.
+//   other sample next to a missing one is missing, as is one whose measure overflows. It needs the next sample, so push() gives it for the sample before.
 // - rate of change: |value - previous value| / seconds between them above the threshold
-//   is suspect; the first sample, and one after a missing value, pass. Two samples with
+//   is suspect, above the fail threshold (when given) fail; the first sample, and one after a missing value, pass. Two samples with
 //   the same time (a meter clock that counts whole seconds), or a time going backwards,
 //   give no rate: not evaluated.
 // - flat line: the values within a trailing window of T seconds ending at this sample

@@ -31,8 +31,13 @@ std::vector<double> ticks(size_t n, double step) {
 }
 
 StreamConfig gross(std::optional<double> lo, std::optional<double> hi) { StreamConfig c; c.grossRange = GrossRange{0, 10, lo, hi}; return c; }
-StreamConfig spike(std::optional<double> suspect, std::optional<double> fail) { StreamConfig c; c.spike = Spike{suspect, fail}; return c; }
-StreamConfig rate(double threshold) { StreamConfig c; c.rateOfChange = RateOfChange{threshold}; return c; }
+StreamConfig spike(std::optional<double> suspect, std::optional<double> fail, SpikeMethod method = SpikeMethod::Average) {
+  StreamConfig c;
+  c.spike = Spike{suspect, fail, method};
+  return c;
+}
+StreamConfig rate(double threshold, std::optional<double> fail = {}) { StreamConfig c; c.rateOfChange = RateOfChange{threshold, fail}; return c; }
+constexpr SpikeMethod kDifferential = SpikeMethod::Differential;
 StreamConfig flat(double tolerance, double suspect, double fail) { StreamConfig c; c.flatLine = FlatLine{tolerance, suspect, fail}; return c; }
 
 struct SeriesCase {
@@ -66,8 +71,16 @@ INSTANTIATE_TEST_SUITE_P(
         SeriesCase{"SpikeNextToMissing", spike(1, 2), T::Spike, ticks(8, 1), {M, 1, 1, M, 1, 1, 1, M}, "MMMMMPMM"},
         SeriesCase{"SpikeEndsBesideMissing", spike(1, 2), T::Spike, ticks(3, 1), {1, M, 1}, "NMN"},
         SeriesCase{"SpikeNeighboursOverflow", spike(1, 2), T::Spike, ticks(3, 1), {1.5e308, 0, 1.5e308}, "NMN"},
+        // The smaller step when the steps turn back; a step of 0 or a steady climb is no spike
+        // (the average method fails the 0 between 0 and 10: 5 from their mean).
+        SeriesCase{"SpikeDifferential", spike(2, 4, kDifferential), T::Spike, ticks(11, 1),
+                   {0, 3, 0, 1, 2, 5, 0, 0, 10, 10, 10}, "NSPPPSPPPPN"},
+        SeriesCase{"SpikeDifferentialFail", spike({}, 4, kDifferential), T::Spike, ticks(4, 1), {0, -5, 5, 5}, "NFPN"},
+        SeriesCase{"SpikeDifferentialOverflow", spike(1, 2, kDifferential), T::Spike, ticks(3, 1), {-1.7e308, 1.7e308, -1.7e308},
+                   "NMN"},
         SeriesCase{"RateIrregularEqualBackwards", rate(1), T::RateOfChange, {0, 1, 3, 3, 4, 2, 3, 5, 6},
                    {0, 1, 3, 9, 9, 9, 12, M, 20}, "PPPNPNSMP"},
+        SeriesCase{"RateFailThreshold", rate(1, 3), T::RateOfChange, ticks(6, 1), {0, 1, 3, 7, 4, 4.5}, "PPSFSP"},
         SeriesCase{"RateWithoutTime", rate(1), T::RateOfChange, {M, 1, 2, 3}, {0, 5, 5, 9}, "NNPS"},
         // 1 Hz: the suspect window (2 s) is 3 samples long, the fail window (4 s) 5.
         SeriesCase{"FlatSuspectThenFail", flat(0.5, 2, 4), T::FlatLine, ticks(11, 1), {5, 5, 5, 5, 5, 6, 6, 6, 6.4, 6, 7},
@@ -136,8 +149,8 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
   }
   StreamConfig config = flat(0.02, 10, 30.5);
   config.grossRange = GrossRange{-3, 3, -2, 2};
-  config.spike = Spike{0.5, 1.5};
-  config.rateOfChange = RateOfChange{0.4};
+  config.spike = Spike{0.5, 1.5, SpikeMethod::Average};
+  config.rateOfChange = RateOfChange{0.4, {}};
   const std::vector<Flags> series = checkSeries(config, ts, vs);
   StreamChecker checker(config);
   std::vector<Flags> pushed;
