@@ -34,25 +34,31 @@ void FlatRun::Queue::pushBack(const Entry& e) {
   ++m_end;
 }
 
+void FlatRun::breakAt(const Entry& oldest) {
+  const uint64_t start = oldest.index + 1;
+  m_brokenAt = oldest.seconds;
+  while (!m_min.empty() && m_min.front().index < start) m_min.popFront();
+  while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
+}
+
 void FlatRun::push(double seconds, double value, double tolerance) {
   const uint64_t index = m_next++;
   // A value hides every older one that is not less (greater) than it: they leave the run
   // before it does and can never be its least (greatest) again.
   while (!m_min.empty() && m_min.back().value >= value) m_min.popBack();
-  m_min.pushBack({seconds, value, index});
   while (!m_max.empty() && m_max.back().value <= value) m_max.popBack();
+  // A queue full of candidates (a long steady drift within tolerance): the run is taken to
+  // break at its oldest one. It only ever shortens the run, so a window may pass that holds
+  // a longer drift, and nothing is flagged that is not flat.
+  if (m_min.size() == kMaxCandidates) breakAt(m_min.front());
+  if (m_max.size() == kMaxCandidates) breakAt(m_max.front());
+  m_min.pushBack({seconds, value, index});
   m_max.pushBack({seconds, value, index});
   // Too wide: the run starts after the older of its two extremes, which broke it. A
   // tolerance of 0 (or NaN) admits no run at all: the new value itself breaks it, and
   // the queues end up empty.
-  while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance)) {
-    const Entry& oldest = m_min.front().index < m_max.front().index ? m_min.front() : m_max.front();
-    const uint64_t start = oldest.index + 1;
-    m_brokenAt = oldest.seconds;
-    while (!m_min.empty() && m_min.front().index < start) m_min.popFront();
-    while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
-  }
-  m_lastValueAt = seconds;
+  while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance))
+    breakAt(m_min.front().index < m_max.front().index ? m_min.front() : m_max.front());
 }
 
 void FlatRun::dropBefore(double seconds) {
@@ -63,7 +69,7 @@ void FlatRun::dropBefore(double seconds) {
 void FlatRun::clear() {
   m_min.clear();
   m_max.clear();
-  m_brokenAt = m_lastValueAt = -std::numeric_limits<double>::infinity();
+  m_brokenAt = -std::numeric_limits<double>::infinity();
 }
 
 }  // namespace detail
@@ -108,27 +114,35 @@ Flag StreamChecker::flatLine(double seconds, double value) {
     m_flatStarted = false;
     return missing ? Flag::Missing : Flag::NotEvaluated;
   }
-  bool hasPrevious = m_flatStarted && seconds >= m_flatPrevSeconds;
+  const bool hasPrevious = m_flatStarted && seconds >= m_flatLastSeconds;
+  const double previousAt = m_flatLastSeconds;
   if (!hasPrevious) {
     m_flatStarted = true;
-    m_flatFirstSeconds = seconds;
+    m_flatFirstSeconds = m_flatLastSeconds = m_flatBeforeLastSeconds = seconds;
     m_flatRun.clear();
+  } else if (seconds > m_flatLastSeconds) {
+    m_flatBeforeLastSeconds = m_flatLastSeconds;
+    m_flatLastSeconds = seconds;
   }
-  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatPrevSeconds);
-  m_flatPrevSeconds = seconds;
+  // How far the series reaches back, counting the step to this time once more: samples
+  // sharing one time stamp all reach as far as the first of them.
+  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatBeforeLastSeconds);
 
-  // A window is flat when the run of values within tolerance reaches back over all of it.
+  // A window is flat when the run of values within tolerance reaches back over all of it
+  // and it holds another sample (a missing one too) besides this one.
   const double tolerance = m_config.flatLine->tolerance;
   const double longer = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
   if (!missing) m_flatRun.push(seconds, value, tolerance);
   m_flatRun.dropBefore(seconds - longer - kTimeSlack);
+  if (missing) return Flag::Missing;
+  // A whole series of fewer than three samples is never flat; the first two of any series
+  // pass, so a series that ends there agrees.
+  if (!hasPrevious || m_count < 2) return Flag::Pass;
   auto flat = [&](double windowSeconds) {
     const double start = seconds - windowSeconds - kTimeSlack;
-    return hasPrevious && reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start &&
-           m_flatRun.lastValueAt() >= start;
+    return reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start && previousAt >= start;
   };
-  const Flag flag = flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
-  return missing ? Flag::Missing : flag;
+  return flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
 }
 
 // The spike flag of the previous sample, `next` being the one after it.
@@ -185,11 +199,6 @@ std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<dou
     if (step.previousSpike) flags[i - 1][Test::Spike] = *step.previousSpike;
   }
   if (const std::optional<Flag> last = checker.finish()) flags.back()[Test::Spike] = *last;
-  if (config.flatLine && values.size() < 3) {
-    // Too short for ioos_qc to run the test: nothing is flat.
-    for (Flags& f : flags)
-      if (f[Test::FlatLine] == Flag::Suspect || f[Test::FlatLine] == Flag::Fail) f[Test::FlatLine] = Flag::Pass;
-  }
   return flags;
 }
 

@@ -16,22 +16,26 @@
 //   give no rate: not evaluated.
 // - flat line: the values within a trailing window of T seconds ending at this sample
 //   (T the suspect or fail threshold, cut to whole seconds as ioos_qc does) all lie less
-//   than the tolerance apart (max - min < tolerance). A sample is evaluated once the
-//   series reaches back far enough: (t_now - t_first) + (t_now - t_previous) > T, which
-//   on a regular series is ioos_qc's "count = T / interval samples before it". Earlier
-//   samples pass; so does every sample of a whole series shorter than three (checkSeries
-//   only; its missing values stay missing). Missing values in the window are left out; a
-//   window of missing values only passes. A sample flat over the fail window fails, one
+//   than the tolerance apart (max - min < tolerance), and the window holds another sample
+//   besides this one (so a sample after a gap longer than T passes). A sample is
+//   evaluated once the series reaches back far enough: (t_now - t_first) + (t_now -
+//   t_before) > T, t_before the newest time before t_now, which on a regular series is
+//   ioos_qc's "count = T / interval samples before it"; samples sharing a time stamp are
+//   alike. Earlier samples pass, and so do the first two samples of the stream (ioos_qc
+//   passes a whole series shorter than three). Missing values in the window are left out;
+//   a window of missing values only passes. A sample flat over the fail window fails, one
 //   flat over the suspect window only is suspect. Times are compared with a microsecond
 //   of slack, so a window of whole seconds holds the samples at its very start although
 //   their times carry rounding. A time going backwards starts the series anew there.
+//   A tolerance of 0 or NaN flags nothing.
 //
 // A missing value (NaN or infinite) is Missing in every test. A sample without a time
 // (NaN, or any time not finite) is not evaluated by the time-based tests (rate of change,
 // flat line) unless its value is missing; the next sample has no rate either, and the
 // flat line starts anew after it.
 //
-// Every push() takes constant time (amortised), however long the flat-line windows.
+// Every push() takes constant time (amortised) and the memory is bounded, however long the
+// flat-line windows.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -53,6 +57,11 @@ namespace detail {
 /// keeps them short even for a run that lasts for days.
 class FlatRun {
  public:
+  /// Candidates kept per queue at most: a run of steadily drifting values longer than
+  /// this is taken to break at its oldest candidate, which bounds the memory whatever the
+  /// windows' length (two queues of 16384 entries, 768 KiB).
+  static constexpr size_t kMaxCandidates = 16384;
+
   /// Takes a (finite) value; `seconds` never less than the previous one's since clear().
   void push(double seconds, double value, double tolerance);
   /// Forgets the values taken before `seconds`; what they broke is still known.
@@ -60,8 +69,8 @@ class FlatRun {
   void clear();
   /// When the run last broke: the newest value not in it (minus infinity: never).
   double brokenAt() const { return m_brokenAt; }
-  /// When the newest value was taken (minus infinity: none).
-  double lastValueAt() const { return m_lastValueAt; }
+  /// Entries held in the two queues.
+  size_t kept() const { return m_min.size() + m_max.size(); }
 
  private:
   struct Entry {
@@ -72,6 +81,7 @@ class FlatRun {
   class Queue {
    public:
     bool empty() const { return m_first == m_end; }
+    size_t size() const { return m_end - m_first; }
     const Entry& front() const { return at(m_first); }
     const Entry& back() const { return at(m_end - 1); }
     void pushBack(const Entry& e);
@@ -84,11 +94,13 @@ class FlatRun {
     std::vector<Entry> m_buf;  ///< capacity a power of two (or none yet)
     size_t m_first = 0, m_end = 0;
   };
+  /// The run starts after `oldest`, which broke it.
+  void breakAt(const Entry& oldest);
+
   Queue m_min;  ///< values increasing from the front: the front is the least
   Queue m_max;  ///< values decreasing from the front: the front is the greatest
   uint64_t m_next = 0;
   double m_brokenAt = -std::numeric_limits<double>::infinity();
-  double m_lastValueAt = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace detail
@@ -130,7 +142,9 @@ class StreamChecker {
 
   // The flat line's series since it last started (anew).
   bool m_flatStarted = false;
-  double m_flatFirstSeconds = 0, m_flatPrevSeconds = 0;
+  double m_flatFirstSeconds = 0;
+  double m_flatLastSeconds = 0;        ///< the newest sample's time
+  double m_flatBeforeLastSeconds = 0;  ///< the newest time before it (the first time while there is none)
   detail::FlatRun m_flatRun;
 };
 
