@@ -23,15 +23,12 @@ uint8_t bit(Test t) { return static_cast<uint8_t>(1U << static_cast<int>(t)); }
 
 namespace detail {
 
-void FlatRun::Queue::pushBack(const Entry& e) {
-  if (m_end - m_first == m_buf.size()) {
-    // Into a buffer twice the size, each entry at its position's new place.
-    std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
-    for (size_t i = m_first; i < m_end; ++i) grown[i & (grown.size() - 1)] = at(i);
-    m_buf.swap(grown);
-  }
-  m_buf[m_end & (m_buf.size() - 1)] = e;
-  ++m_end;
+void FlatRun::Queue::grow() {
+  // Into a buffer twice the size, each entry at its position's new place.
+  std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
+  for (size_t i = m_first; i < m_end; ++i) grown[i & (grown.size() - 1)] = at(i);
+  m_buf.swap(grown);
+  m_mask = m_buf.size() - 1;
 }
 
 void FlatRun::breakAt(const Entry& oldest) {
@@ -41,8 +38,7 @@ void FlatRun::breakAt(const Entry& oldest) {
   while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
 }
 
-void FlatRun::push(double seconds, double value, double tolerance) {
-  const uint64_t index = m_next++;
+void FlatRun::pushInRun(double seconds, double value, uint64_t index, double tolerance) {
   // A value hides every older one that is not less (greater) than it: they leave the run
   // before it does and can never be its least (greatest) again.
   while (!m_min.empty() && m_min.back().value >= value) m_min.popBack();
@@ -54,16 +50,9 @@ void FlatRun::push(double seconds, double value, double tolerance) {
   if (m_max.size() == kMaxCandidates) breakAt(m_max.front());
   m_min.pushBack({seconds, value, index});
   m_max.pushBack({seconds, value, index});
-  // Too wide: the run starts after the older of its two extremes, which broke it. A
-  // tolerance of 0 (or NaN) admits no run at all: the new value itself breaks it, and
-  // the queues end up empty.
+  // Too wide: the run starts after the older of its two extremes, which broke it.
   while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance))
     breakAt(m_min.front().index < m_max.front().index ? m_min.front() : m_max.front());
-}
-
-void FlatRun::dropBefore(double seconds) {
-  while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
-  while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
 }
 
 void FlatRun::clear() {
@@ -84,6 +73,7 @@ StreamChecker::StreamChecker(const StreamConfig& config) : m_config(config) {
     m_run |= bit(Test::FlatLine);
     m_flatSuspectSeconds = std::floor(m_config.flatLine->suspectSeconds);
     m_flatFailSeconds = std::floor(m_config.flatLine->failSeconds);
+    m_flatLongerSeconds = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
   }
 }
 
@@ -130,11 +120,11 @@ Flag StreamChecker::flatLine(double seconds, double value) {
 
   // A window is flat when the run of values within tolerance reaches back over all of it
   // and it holds another sample (a missing one too) besides this one.
-  const double tolerance = m_config.flatLine->tolerance;
-  const double longer = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
-  if (!missing) m_flatRun.push(seconds, value, tolerance);
-  m_flatRun.dropBefore(seconds - longer - kTimeSlack);
   if (missing) return Flag::Missing;
+  const double tolerance = m_config.flatLine->tolerance;
+  if (!(tolerance > 0)) return Flag::Pass;  // no two values are less than 0 apart
+  m_flatRun.push(seconds, value, tolerance);
+  m_flatRun.dropBefore(seconds - m_flatLongerSeconds - kTimeSlack);
   // A whole series of fewer than three samples is never flat; the first two of any series
   // pass, so a series that ends there agrees.
   if (!hasPrevious || m_count < 2) return Flag::Pass;
@@ -167,17 +157,25 @@ Flag StreamChecker::spikeOfPrevious(double next) const {
 
 StreamChecker::Step StreamChecker::push(double seconds, double value) {
   Step step;
-  step.now.run = m_run;
-  if (m_config.grossRange) step.now[Test::GrossRange] = grossRange(value);
-  if (m_config.rateOfChange) step.now[Test::RateOfChange] = rateOfChange(seconds, value);
-  if (m_config.flatLine) step.now[Test::FlatLine] = flatLine(seconds, value);
-  if (m_config.spike && m_count > 0) step.previousSpike = spikeOfPrevious(value);
+  push(seconds, value, step.now, step.previousSpike);
+  return step;
+}
+
+void StreamChecker::push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike) {
+  now.run = m_run;
+  now.test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
+  if (m_config.grossRange) now[Test::GrossRange] = grossRange(value);
+  if (m_config.rateOfChange) now[Test::RateOfChange] = rateOfChange(seconds, value);
+  if (m_config.flatLine) now[Test::FlatLine] = flatLine(seconds, value);
+  if (m_config.spike && m_count > 0)
+    previousSpike = spikeOfPrevious(value);
+  else
+    previousSpike.reset();
 
   m_prevPrevValue = m_prevValue;
   m_prevValue = value;
   m_prevSeconds = seconds;
   ++m_count;
-  return step;
 }
 
 std::optional<Flag> StreamChecker::finish() {

@@ -36,6 +36,7 @@
 //
 // Every push() takes constant time (amortised) and the memory is bounded, however long the
 // flat-line windows.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -62,10 +63,29 @@ class FlatRun {
   /// windows' length (two queues of 16384 entries, 768 KiB).
   static constexpr size_t kMaxCandidates = 16384;
 
-  /// Takes a (finite) value; `seconds` never less than the previous one's since clear().
-  void push(double seconds, double value, double tolerance);
+  /// Takes a (finite) value; `seconds` never less than the previous one's since clear();
+  /// `tolerance` above 0.
+  void push(double seconds, double value, double tolerance) {
+    const uint64_t index = m_next++;
+    if (m_min.empty() || !(std::fabs(value - m_lastValue) < tolerance)) {
+      // The value breaks the run at the one before it at least (the usual case with a
+      // small tolerance): the run is this value alone.
+      if (!m_min.empty()) m_brokenAt = m_lastAt;
+      m_min.clear();
+      m_max.clear();
+      m_min.pushBack({seconds, value, index});
+      m_max.pushBack({seconds, value, index});
+    } else {
+      pushInRun(seconds, value, index, tolerance);
+    }
+    m_lastValue = value;
+    m_lastAt = seconds;
+  }
   /// Forgets the values taken before `seconds`; what they broke is still known.
-  void dropBefore(double seconds);
+  void dropBefore(double seconds) {
+    while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
+    while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
+  }
   void clear();
   /// When the run last broke: the newest value not in it (minus infinity: never).
   double brokenAt() const { return m_brokenAt; }
@@ -84,23 +104,32 @@ class FlatRun {
     size_t size() const { return m_end - m_first; }
     const Entry& front() const { return at(m_first); }
     const Entry& back() const { return at(m_end - 1); }
-    void pushBack(const Entry& e);
+    void pushBack(const Entry& e) {
+      if (m_end - m_first == m_buf.size()) grow();
+      m_buf[m_end & m_mask] = e;
+      ++m_end;
+    }
     void popBack() { --m_end; }
     void popFront() { ++m_first; }
     void clear() { m_first = m_end = 0; }
 
    private:
-    const Entry& at(size_t i) const { return m_buf[i & (m_buf.size() - 1)]; }
+    void grow();
+    const Entry& at(size_t i) const { return m_buf[i & m_mask]; }
     std::vector<Entry> m_buf;  ///< capacity a power of two (or none yet)
+    size_t m_mask = 0;         ///< the capacity less one
     size_t m_first = 0, m_end = 0;
   };
   /// The run starts after `oldest`, which broke it.
   void breakAt(const Entry& oldest);
+  /// push() of a value within tolerance of the one before.
+  void pushInRun(double seconds, double value, uint64_t index, double tolerance);
 
   Queue m_min;  ///< values increasing from the front: the front is the least
   Queue m_max;  ///< values decreasing from the front: the front is the greatest
   uint64_t m_next = 0;
   double m_brokenAt = -std::numeric_limits<double>::infinity();
+  double m_lastValue = 0, m_lastAt = 0;  ///< the newest value taken, and when (queues not empty)
 };
 
 }  // namespace detail
@@ -120,6 +149,8 @@ class StreamChecker {
   /// Takes the next sample: `seconds` on any fixed epoch, increasing (equal allowed), NaN
   /// when the sample has no time; `value` NaN or infinite when missing.
   Step push(double seconds, double value);
+  /// The same, written into `now` and `previousSpike` (the conversion's hot path).
+  void push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike);
   /// The last sample's spike flag once the series has ended (none without a spike test
   /// or a sample). Changes nothing.
   std::optional<Flag> finish();
@@ -135,6 +166,7 @@ class StreamChecker {
   StreamConfig m_config;
   uint8_t m_run = 0;
   double m_flatSuspectSeconds = 0, m_flatFailSeconds = 0;  ///< cut to whole seconds
+  double m_flatLongerSeconds = 0;                          ///< the longer of the two
 
   // The samples before this one.
   long long m_count = 0;
