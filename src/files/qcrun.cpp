@@ -66,11 +66,7 @@ double QcRun::valueOf(size_t stream, const measure::SampleState& sample, const m
 
 void QcRun::push(std::optional<double> seconds, const measure::SampleState& sample, const measure::EngValues& values) {
   const double t = seconds ? *seconds : std::numeric_limits<double>::quiet_NaN();
-  for (size_t i = 0; i < m_streams.size(); ++i) {
-    const qc::StreamChecker::Step step = m_checkers[i].push(t, valueOf(i, sample, values));
-    m_now[i] = step.now;
-    m_previousSpike[i] = step.previousSpike;
-  }
+  for (size_t i = 0; i < m_streams.size(); ++i) m_checkers[i].push(t, valueOf(i, sample, values), m_now[i], m_previousSpike[i]);
 }
 
 void QcRun::finish() {

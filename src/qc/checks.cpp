@@ -23,47 +23,42 @@ uint8_t bit(Test t) { return static_cast<uint8_t>(1U << static_cast<int>(t)); }
 
 namespace detail {
 
-void FlatRun::Queue::pushBack(const Entry& e) {
-  if (m_end - m_first == m_buf.size()) {
-    // Into a buffer twice the size, each entry at its position's new place.
-    std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
-    for (size_t i = m_first; i < m_end; ++i) grown[i & (grown.size() - 1)] = at(i);
-    m_buf.swap(grown);
-  }
-  m_buf[m_end & (m_buf.size() - 1)] = e;
-  ++m_end;
+void FlatRun::Queue::grow() {
+  // Into a buffer twice the size, each entry at its position's new place.
+  std::vector<Entry> grown(m_buf.empty() ? 16 : 2 * m_buf.size());
+  for (size_t i = m_first; i < m_end; ++i) grown[i & (grown.size() - 1)] = at(i);
+  m_buf.swap(grown);
+  m_mask = m_buf.size() - 1;
 }
 
-void FlatRun::push(double seconds, double value, double tolerance) {
-  const uint64_t index = m_next++;
+void FlatRun::breakAt(const Entry& oldest) {
+  const uint64_t start = oldest.index + 1;
+  m_brokenAt = oldest.seconds;
+  while (!m_min.empty() && m_min.front().index < start) m_min.popFront();
+  while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
+}
+
+void FlatRun::pushInRun(double seconds, double value, uint64_t index, double tolerance) {
   // A value hides every older one that is not less (greater) than it: they leave the run
   // before it does and can never be its least (greatest) again.
   while (!m_min.empty() && m_min.back().value >= value) m_min.popBack();
-  m_min.pushBack({seconds, value, index});
   while (!m_max.empty() && m_max.back().value <= value) m_max.popBack();
+  // A queue full of candidates (a long steady drift within tolerance): the run is taken to
+  // break at its oldest one. It only ever shortens the run, so a window may pass that holds
+  // a longer drift, and nothing is flagged that is not flat.
+  if (m_min.size() == kMaxCandidates) breakAt(m_min.front());
+  if (m_max.size() == kMaxCandidates) breakAt(m_max.front());
+  m_min.pushBack({seconds, value, index});
   m_max.pushBack({seconds, value, index});
-  // Too wide: the run starts after the older of its two extremes, which broke it. A
-  // tolerance of 0 (or NaN) admits no run at all: the new value itself breaks it, and
-  // the queues end up empty.
-  while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance)) {
-    const Entry& oldest = m_min.front().index < m_max.front().index ? m_min.front() : m_max.front();
-    const uint64_t start = oldest.index + 1;
-    m_brokenAt = oldest.seconds;
-    while (!m_min.empty() && m_min.front().index < start) m_min.popFront();
-    while (!m_max.empty() && m_max.front().index < start) m_max.popFront();
-  }
-  m_lastValueAt = seconds;
-}
-
-void FlatRun::dropBefore(double seconds) {
-  while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
-  while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
+  // Too wide: the run starts after the older of its two extremes, which broke it.
+  while (!m_min.empty() && !m_max.empty() && !(m_max.front().value - m_min.front().value < tolerance))
+    breakAt(m_min.front().index < m_max.front().index ? m_min.front() : m_max.front());
 }
 
 void FlatRun::clear() {
   m_min.clear();
   m_max.clear();
-  m_brokenAt = m_lastValueAt = -std::numeric_limits<double>::infinity();
+  m_brokenAt = -std::numeric_limits<double>::infinity();
 }
 
 }  // namespace detail
@@ -78,6 +73,7 @@ StreamChecker::StreamChecker(const StreamConfig& config) : m_config(config) {
     m_run |= bit(Test::FlatLine);
     m_flatSuspectSeconds = std::floor(m_config.flatLine->suspectSeconds);
     m_flatFailSeconds = std::floor(m_config.flatLine->failSeconds);
+    m_flatLongerSeconds = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
   }
 }
 
@@ -96,7 +92,10 @@ Flag StreamChecker::rateOfChange(double seconds, double value) const {
   const double dt = seconds - m_prevSeconds;
   if (!(dt > 0)) return Flag::NotEvaluated;  // equal times, backwards, or no previous time
   if (isMissing(m_prevValue)) return Flag::Pass;
-  return std::fabs(value - m_prevValue) / dt > m_config.rateOfChange->threshold ? Flag::Suspect : Flag::Pass;
+  const double rate = std::fabs(value - m_prevValue) / dt;
+  const RateOfChange& r = *m_config.rateOfChange;
+  if (r.fail && rate > *r.fail) return Flag::Fail;
+  return rate > r.threshold ? Flag::Suspect : Flag::Pass;
 }
 
 Flag StreamChecker::flatLine(double seconds, double value) {
@@ -105,27 +104,35 @@ Flag StreamChecker::flatLine(double seconds, double value) {
     m_flatStarted = false;
     return missing ? Flag::Missing : Flag::NotEvaluated;
   }
-  bool hasPrevious = m_flatStarted && seconds >= m_flatPrevSeconds;
+  const bool hasPrevious = m_flatStarted && seconds >= m_flatLastSeconds;
+  const double previousAt = m_flatLastSeconds;
   if (!hasPrevious) {
     m_flatStarted = true;
-    m_flatFirstSeconds = seconds;
+    m_flatFirstSeconds = m_flatLastSeconds = m_flatBeforeLastSeconds = seconds;
     m_flatRun.clear();
+  } else if (seconds > m_flatLastSeconds) {
+    m_flatBeforeLastSeconds = m_flatLastSeconds;
+    m_flatLastSeconds = seconds;
   }
-  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatPrevSeconds);
-  m_flatPrevSeconds = seconds;
+  // How far the series reaches back, counting the step to this time once more: samples
+  // sharing one time stamp all reach as far as the first of them.
+  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatBeforeLastSeconds);
 
-  // A window is flat when the run of values within tolerance reaches back over all of it.
+  // A window is flat when the run of values within tolerance reaches back over all of it
+  // and it holds another sample (a missing one too) besides this one.
+  if (missing) return Flag::Missing;
   const double tolerance = m_config.flatLine->tolerance;
-  const double longer = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
-  if (!missing) m_flatRun.push(seconds, value, tolerance);
-  m_flatRun.dropBefore(seconds - longer - kTimeSlack);
+  if (!(tolerance > 0)) return Flag::Pass;  // no two values are less than 0 apart
+  m_flatRun.push(seconds, value, tolerance);
+  m_flatRun.dropBefore(seconds - m_flatLongerSeconds - kTimeSlack);
+  // A whole series of fewer than three samples is never flat; the first two of any series
+  // pass, so a series that ends there agrees.
+  if (!hasPrevious || m_count < 2) return Flag::Pass;
   auto flat = [&](double windowSeconds) {
     const double start = seconds - windowSeconds - kTimeSlack;
-    return hasPrevious && reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start &&
-           m_flatRun.lastValueAt() >= start;
+    return reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start && previousAt >= start;
   };
-  const Flag flag = flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
-  return missing ? Flag::Missing : flag;
+  return flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
 }
 
 // The spike flag of the previous sample, `next` being the one after it.
@@ -133,10 +140,16 @@ Flag StreamChecker::spikeOfPrevious(double next) const {
   if (isMissing(m_prevValue)) return Flag::Missing;
   if (m_count < 2) return Flag::NotEvaluated;  // the first sample
   if (isMissing(m_prevPrevValue) || isMissing(next)) return Flag::Missing;
-  const double reference = (m_prevPrevValue + next) / 2;
-  if (isMissing(reference)) return Flag::Missing;  // the neighbours' sum overflowed
-  const double diff = std::fabs(m_prevValue - reference);
   const Spike& s = *m_config.spike;
+  double diff = 0;
+  if (s.method == SpikeMethod::Average) {
+    diff = std::fabs(m_prevValue - (m_prevPrevValue + next) / 2);
+  } else {
+    // Only a value its neighbours both lie on one side of stands out: by its smaller step.
+    const double before = m_prevValue - m_prevPrevValue, after = next - m_prevValue;
+    if (before * after < 0) diff = std::min(std::fabs(before), std::fabs(after));
+  }
+  if (isMissing(diff)) return Flag::Missing;  // the neighbours' sum or both steps overflowed
   if (s.fail && diff > *s.fail) return Flag::Fail;
   if (s.suspect && diff > *s.suspect) return Flag::Suspect;
   return Flag::Pass;
@@ -144,17 +157,25 @@ Flag StreamChecker::spikeOfPrevious(double next) const {
 
 StreamChecker::Step StreamChecker::push(double seconds, double value) {
   Step step;
-  step.now.run = m_run;
-  if (m_config.grossRange) step.now[Test::GrossRange] = grossRange(value);
-  if (m_config.rateOfChange) step.now[Test::RateOfChange] = rateOfChange(seconds, value);
-  if (m_config.flatLine) step.now[Test::FlatLine] = flatLine(seconds, value);
-  if (m_config.spike && m_count > 0) step.previousSpike = spikeOfPrevious(value);
+  push(seconds, value, step.now, step.previousSpike);
+  return step;
+}
+
+void StreamChecker::push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike) {
+  now.run = m_run;
+  now.test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
+  if (m_config.grossRange) now[Test::GrossRange] = grossRange(value);
+  if (m_config.rateOfChange) now[Test::RateOfChange] = rateOfChange(seconds, value);
+  if (m_config.flatLine) now[Test::FlatLine] = flatLine(seconds, value);
+  if (m_config.spike && m_count > 0)
+    previousSpike = spikeOfPrevious(value);
+  else
+    previousSpike.reset();
 
   m_prevPrevValue = m_prevValue;
   m_prevValue = value;
   m_prevSeconds = seconds;
   ++m_count;
-  return step;
 }
 
 std::optional<Flag> StreamChecker::finish() {
@@ -176,11 +197,6 @@ std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<dou
     if (step.previousSpike) flags[i - 1][Test::Spike] = *step.previousSpike;
   }
   if (const std::optional<Flag> last = checker.finish()) flags.back()[Test::Spike] = *last;
-  if (config.flatLine && values.size() < 3) {
-    // Too short for ioos_qc to run the test: nothing is flat.
-    for (Flags& f : flags)
-      if (f[Test::FlatLine] == Flag::Suspect || f[Test::FlatLine] == Flag::Fail) f[Test::FlatLine] = Flag::Pass;
-  }
   return flags;
 }
 

@@ -4,33 +4,39 @@
 //
 // - gross range: outside the fail span fails, else outside the suspect span is suspect;
 //   the spans' ends pass.
-// - spike: |value - mean of its two neighbours| above the suspect (fail) threshold; a
-//   threshold exactly met passes, and with one threshold configured only that one applies.
+// - spike: a measure above the suspect (fail) threshold; a threshold exactly met passes,
+//   and with one threshold configured only that one applies. The measure: |value - mean of
+//   its two neighbours| (method average), or (differential) the smaller of |value - the
+//   one before| and |the one after - value| when the two steps go opposite ways, else 0.
 //   The first and last samples are not evaluated (missing when their own value is); any
-//   other sample next to a missing one is missing, as is one whose neighbours' mean
-//   overflows. It needs the next sample, so push() gives it for the sample before.
+//   other sample next to a missing one is missing, as is one whose measure overflows. It needs the next sample, so push() gives it for the sample before.
 // - rate of change: |value - previous value| / seconds between them above the threshold
-//   is suspect; the first sample, and one after a missing value, pass. Two samples with
+//   is suspect, above the fail threshold (when given) fail; the first sample, and one after a missing value, pass. Two samples with
 //   the same time (a meter clock that counts whole seconds), or a time going backwards,
 //   give no rate: not evaluated.
 // - flat line: the values within a trailing window of T seconds ending at this sample
 //   (T the suspect or fail threshold, cut to whole seconds as ioos_qc does) all lie less
-//   than the tolerance apart (max - min < tolerance). A sample is evaluated once the
-//   series reaches back far enough: (t_now - t_first) + (t_now - t_previous) > T, which
-//   on a regular series is ioos_qc's "count = T / interval samples before it". Earlier
-//   samples pass; so does every sample of a whole series shorter than three (checkSeries
-//   only; its missing values stay missing). Missing values in the window are left out; a
-//   window of missing values only passes. A sample flat over the fail window fails, one
+//   than the tolerance apart (max - min < tolerance), and the window holds another sample
+//   besides this one (so a sample after a gap longer than T passes). A sample is
+//   evaluated once the series reaches back far enough: (t_now - t_first) + (t_now -
+//   t_before) > T, t_before the newest time before t_now, which on a regular series is
+//   ioos_qc's "count = T / interval samples before it"; samples sharing a time stamp are
+//   alike. Earlier samples pass, and so do the first two samples of the stream (ioos_qc
+//   passes a whole series shorter than three). Missing values in the window are left out;
+//   a window of missing values only passes. A sample flat over the fail window fails, one
 //   flat over the suspect window only is suspect. Times are compared with a microsecond
 //   of slack, so a window of whole seconds holds the samples at its very start although
 //   their times carry rounding. A time going backwards starts the series anew there.
+//   A tolerance of 0 or NaN flags nothing.
 //
 // A missing value (NaN or infinite) is Missing in every test. A sample without a time
 // (NaN, or any time not finite) is not evaluated by the time-based tests (rate of change,
 // flat line) unless its value is missing; the next sample has no rate either, and the
 // flat line starts anew after it.
 //
-// Every push() takes constant time (amortised), however long the flat-line windows.
+// Every push() takes constant time (amortised) and the memory is bounded, however long the
+// flat-line windows.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -52,15 +58,39 @@ namespace detail {
 /// keeps them short even for a run that lasts for days.
 class FlatRun {
  public:
-  /// Takes a (finite) value; `seconds` never less than the previous one's since clear().
-  void push(double seconds, double value, double tolerance);
+  /// Candidates kept per queue at most: a run of steadily drifting values longer than
+  /// this is taken to break at its oldest candidate, which bounds the memory whatever the
+  /// windows' length (two queues of 16384 entries, 768 KiB).
+  static constexpr size_t kMaxCandidates = 16384;
+
+  /// Takes a (finite) value; `seconds` never less than the previous one's since clear();
+  /// `tolerance` above 0.
+  void push(double seconds, double value, double tolerance) {
+    const uint64_t index = m_next++;
+    if (m_min.empty() || !(std::fabs(value - m_lastValue) < tolerance)) {
+      // The value breaks the run at the one before it at least (the usual case with a
+      // small tolerance): the run is this value alone.
+      if (!m_min.empty()) m_brokenAt = m_lastAt;
+      m_min.clear();
+      m_max.clear();
+      m_min.pushBack({seconds, value, index});
+      m_max.pushBack({seconds, value, index});
+    } else {
+      pushInRun(seconds, value, index, tolerance);
+    }
+    m_lastValue = value;
+    m_lastAt = seconds;
+  }
   /// Forgets the values taken before `seconds`; what they broke is still known.
-  void dropBefore(double seconds);
+  void dropBefore(double seconds) {
+    while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
+    while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
+  }
   void clear();
   /// When the run last broke: the newest value not in it (minus infinity: never).
   double brokenAt() const { return m_brokenAt; }
-  /// When the newest value was taken (minus infinity: none).
-  double lastValueAt() const { return m_lastValueAt; }
+  /// Entries held in the two queues.
+  size_t kept() const { return m_min.size() + m_max.size(); }
 
  private:
   struct Entry {
@@ -71,23 +101,35 @@ class FlatRun {
   class Queue {
    public:
     bool empty() const { return m_first == m_end; }
+    size_t size() const { return m_end - m_first; }
     const Entry& front() const { return at(m_first); }
     const Entry& back() const { return at(m_end - 1); }
-    void pushBack(const Entry& e);
+    void pushBack(const Entry& e) {
+      if (m_end - m_first == m_buf.size()) grow();
+      m_buf[m_end & m_mask] = e;
+      ++m_end;
+    }
     void popBack() { --m_end; }
     void popFront() { ++m_first; }
     void clear() { m_first = m_end = 0; }
 
    private:
-    const Entry& at(size_t i) const { return m_buf[i & (m_buf.size() - 1)]; }
+    void grow();
+    const Entry& at(size_t i) const { return m_buf[i & m_mask]; }
     std::vector<Entry> m_buf;  ///< capacity a power of two (or none yet)
+    size_t m_mask = 0;         ///< the capacity less one
     size_t m_first = 0, m_end = 0;
   };
+  /// The run starts after `oldest`, which broke it.
+  void breakAt(const Entry& oldest);
+  /// push() of a value within tolerance of the one before.
+  void pushInRun(double seconds, double value, uint64_t index, double tolerance);
+
   Queue m_min;  ///< values increasing from the front: the front is the least
   Queue m_max;  ///< values decreasing from the front: the front is the greatest
   uint64_t m_next = 0;
   double m_brokenAt = -std::numeric_limits<double>::infinity();
-  double m_lastValueAt = -std::numeric_limits<double>::infinity();
+  double m_lastValue = 0, m_lastAt = 0;  ///< the newest value taken, and when (queues not empty)
 };
 
 }  // namespace detail
@@ -107,6 +149,8 @@ class StreamChecker {
   /// Takes the next sample: `seconds` on any fixed epoch, increasing (equal allowed), NaN
   /// when the sample has no time; `value` NaN or infinite when missing.
   Step push(double seconds, double value);
+  /// The same, written into `now` and `previousSpike` (the conversion's hot path).
+  void push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike);
   /// The last sample's spike flag once the series has ended (none without a spike test
   /// or a sample). Changes nothing.
   std::optional<Flag> finish();
@@ -122,6 +166,7 @@ class StreamChecker {
   StreamConfig m_config;
   uint8_t m_run = 0;
   double m_flatSuspectSeconds = 0, m_flatFailSeconds = 0;  ///< cut to whole seconds
+  double m_flatLongerSeconds = 0;                          ///< the longer of the two
 
   // The samples before this one.
   long long m_count = 0;
@@ -129,7 +174,9 @@ class StreamChecker {
 
   // The flat line's series since it last started (anew).
   bool m_flatStarted = false;
-  double m_flatFirstSeconds = 0, m_flatPrevSeconds = 0;
+  double m_flatFirstSeconds = 0;
+  double m_flatLastSeconds = 0;        ///< the newest sample's time
+  double m_flatBeforeLastSeconds = 0;  ///< the newest time before it (the first time while there is none)
   detail::FlatRun m_flatRun;
 };
 

@@ -93,6 +93,14 @@ class Parameters {
     if (x && *x < 0) fault(valueLine(name), m_test + ": " + std::string(name) + " must not be negative");
     return x;
   }
+  /// One of `choices` (text), or `fallback` when not given.
+  std::string choice(std::string_view name, const std::vector<std::string>& choices, const std::string& fallback) const {
+    const Entry* e = find(name);
+    if (!e) return fallback;
+    if (!e->value->isScalar() || std::find(choices.begin(), choices.end(), e->value->text) == choices.end())
+      fault(lineOf(*e->value, e->line), m_test + ": " + e->key + " must be one of " + joined(choices));
+    return e->value->text;
+  }
   int valueLine(std::string_view name) const {
     const Entry* e = find(name);
     return e ? lineOf(*e->value, e->line) : m_line;
@@ -139,12 +147,13 @@ Spike spikeOf(const Parameters& p) {
   s.suspect = p.notNegative("suspect_threshold");
   s.fail = p.notNegative("fail_threshold");
   if (!s.suspect && !s.fail) fault(p.line(), p.test() + " needs suspect_threshold or fail_threshold (or both)");
+  if (p.choice("method", {"average", "differential"}, "average") == "differential") s.method = SpikeMethod::Differential;
   return s;
 }
 
 RateOfChange rateOfChangeOf(const Parameters& p) {
   p.required("threshold");
-  return RateOfChange{p.notNegative("threshold").value()};
+  return RateOfChange{p.notNegative("threshold").value(), p.notNegative("fail_threshold")};
 }
 
 FlatLine flatLineOf(const Parameters& p) {
@@ -164,15 +173,20 @@ void readTest(const Entry& test, StreamConfig& stream) {
   if (test.key == testName(Test::GrossRange)) {
     stream.grossRange = grossRangeOf(Parameters(test, {"suspect_span", "fail_span"}));
   } else if (test.key == testName(Test::Spike)) {
-    stream.spike = spikeOf(Parameters(test, {"suspect_threshold", "fail_threshold"}));
+    stream.spike = spikeOf(Parameters(test, {"suspect_threshold", "fail_threshold", "method"}));
   } else if (test.key == testName(Test::RateOfChange)) {
-    stream.rateOfChange = rateOfChangeOf(Parameters(test, {"threshold"}));
+    stream.rateOfChange = rateOfChangeOf(Parameters(test, {"threshold", "fail_threshold"}));
   } else if (test.key == testName(Test::FlatLine)) {
     stream.flatLine = flatLineOf(Parameters(test, {"tolerance", "suspect_threshold", "fail_threshold"}));
+  } else if (test.key == "aggregate") {
+    // The worst flag of the stream's tests, which every output carries anyway.
+    if (!test.value->isNull() && !(test.value->isMap() && test.value->items.empty()))
+      fault(lineOf(*test.value, test.line), "aggregate takes no parameters");
+    stream.aggregate = true;
   } else {
     std::vector<std::string> names;
     for (const Test t : kTests) names.emplace_back(testName(t));
-    fault(test.line, "unknown test " + quoted(test.key) + "; the tests are " + joined(names));
+    fault(test.line, "unknown test " + quoted(test.key) + "; the tests are " + joined(names) + " (and aggregate)");
   }
 }
 
@@ -193,6 +207,8 @@ StreamConfig readStream(const Entry& entry) {
     fault(qartod->line, what + ": qartod lists no tests");
   if (!qartod->value->isMap()) fault(lineOf(*qartod->value, qartod->line), what + ": qartod must be a map of tests");
   for (const Entry& test : entriesOf(*qartod->value, what + ": qartod: ")) readTest(test, stream);
+  if (std::none_of(kTests.begin(), kTests.end(), [&stream](Test t) { return stream.runs(t); }))
+    fault(qartod->line, what + ": qartod lists no tests besides aggregate");
   return stream;
 }
 

@@ -22,8 +22,8 @@ std::string_view testName(Test test);
 /// How bad a flag is: the order in which one hides another in an aggregate.
 inline int badness(Flag flag) {
   // Indexed by the flag's number: 1 pass, 2 not evaluated, 3 suspect, 4 fail, 9 missing.
-  constexpr int kBadness[10] = {0, 2, 1, 3, 4, 0, 0, 0, 0, 0};
-  return kBadness[static_cast<uint8_t>(flag) % 10];
+  constexpr uint8_t kBadness[16] = {0, 2, 1, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  return kBadness[static_cast<uint8_t>(flag) & 15U];
 }
 
 /// The worse of two flags: fail > suspect > pass > not evaluated > missing.
@@ -50,10 +50,14 @@ struct Flags {
  private:
   Flag worstOf(uint8_t tests) const {
     if (tests == 0) return Flag::NotEvaluated;
-    Flag worst = Flag::Missing;
-    for (int t = 0; t < kTestCount; ++t)
-      if ((tests >> t) & 1U) worst = worse(worst, test[static_cast<size_t>(t)]);
-    return worst;
+    // By badness: missing, not evaluated, pass, suspect, fail.
+    constexpr Flag kByBadness[5] = {Flag::Missing, Flag::NotEvaluated, Flag::Pass, Flag::Suspect, Flag::Fail};
+    int worst = 0;
+    for (int t = 0; t < kTestCount; ++t) {
+      const int b = ((tests >> t) & 1U) ? badness(test[static_cast<size_t>(t)]) : 0;
+      worst = b > worst ? b : worst;
+    }
+    return kByBadness[worst];
   }
 };
 

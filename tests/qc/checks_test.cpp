@@ -31,8 +31,13 @@ std::vector<double> ticks(size_t n, double step) {
 }
 
 StreamConfig gross(std::optional<double> lo, std::optional<double> hi) { StreamConfig c; c.grossRange = GrossRange{0, 10, lo, hi}; return c; }
-StreamConfig spike(std::optional<double> suspect, std::optional<double> fail) { StreamConfig c; c.spike = Spike{suspect, fail}; return c; }
-StreamConfig rate(double threshold) { StreamConfig c; c.rateOfChange = RateOfChange{threshold}; return c; }
+StreamConfig spike(std::optional<double> suspect, std::optional<double> fail, SpikeMethod method = SpikeMethod::Average) {
+  StreamConfig c;
+  c.spike = Spike{suspect, fail, method};
+  return c;
+}
+StreamConfig rate(double threshold, std::optional<double> fail = {}) { StreamConfig c; c.rateOfChange = RateOfChange{threshold, fail}; return c; }
+constexpr SpikeMethod kDifferential = SpikeMethod::Differential;
 StreamConfig flat(double tolerance, double suspect, double fail) { StreamConfig c; c.flatLine = FlatLine{tolerance, suspect, fail}; return c; }
 
 struct SeriesCase {
@@ -66,8 +71,16 @@ INSTANTIATE_TEST_SUITE_P(
         SeriesCase{"SpikeNextToMissing", spike(1, 2), T::Spike, ticks(8, 1), {M, 1, 1, M, 1, 1, 1, M}, "MMMMMPMM"},
         SeriesCase{"SpikeEndsBesideMissing", spike(1, 2), T::Spike, ticks(3, 1), {1, M, 1}, "NMN"},
         SeriesCase{"SpikeNeighboursOverflow", spike(1, 2), T::Spike, ticks(3, 1), {1.5e308, 0, 1.5e308}, "NMN"},
+        // The smaller step when the steps turn back; a step of 0 or a steady climb is no spike
+        // (the average method fails the 0 between 0 and 10: 5 from their mean).
+        SeriesCase{"SpikeDifferential", spike(2, 4, kDifferential), T::Spike, ticks(11, 1),
+                   {0, 3, 0, 1, 2, 5, 0, 0, 10, 10, 10}, "NSPPPSPPPPN"},
+        SeriesCase{"SpikeDifferentialFail", spike({}, 4, kDifferential), T::Spike, ticks(4, 1), {0, -5, 5, 5}, "NFPN"},
+        SeriesCase{"SpikeDifferentialOverflow", spike(1, 2, kDifferential), T::Spike, ticks(3, 1), {-1.7e308, 1.7e308, -1.7e308},
+                   "NMN"},
         SeriesCase{"RateIrregularEqualBackwards", rate(1), T::RateOfChange, {0, 1, 3, 3, 4, 2, 3, 5, 6},
                    {0, 1, 3, 9, 9, 9, 12, M, 20}, "PPPNPNSMP"},
+        SeriesCase{"RateFailThreshold", rate(1, 3), T::RateOfChange, ticks(6, 1), {0, 1, 3, 7, 4, 4.5}, "PPSFSP"},
         SeriesCase{"RateWithoutTime", rate(1), T::RateOfChange, {M, 1, 2, 3}, {0, 5, 5, 9}, "NNPS"},
         // 1 Hz: the suspect window (2 s) is 3 samples long, the fail window (4 s) 5.
         SeriesCase{"FlatSuspectThenFail", flat(0.5, 2, 4), T::FlatLine, ticks(11, 1), {5, 5, 5, 5, 5, 6, 6, 6, 6.4, 6, 7},
@@ -80,8 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         SeriesCase{"FlatTenthsRounded", flat(0.5, 1, 100), T::FlatLine, ticks(12, 0.1), {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
                    "PPPPPPPPPPPP"},
         SeriesCase{"FlatMissingLeftOut", flat(0.5, 2, 100), T::FlatLine, ticks(8, 1), {1, M, 1, 1, M, M, M, 2}, "PMSSMMMS"},
-        // Sample 3 reaches back only 1 + 0 s: not yet evaluated.
-        SeriesCase{"FlatEqualTimes", flat(0.5, 1, 100), T::FlatLine, {0, 0, 1, 1, 2, 2}, {1, 1, 1, 1, 1, 1}, "PPSPSS"},
+        // Samples sharing a time stamp reach back as far as the first of them.
+        SeriesCase{"FlatEqualTimes", flat(0.5, 1, 100), T::FlatLine, {0, 0, 1, 1, 2, 2}, {1, 1, 1, 1, 1, 1}, "PPSSSS"},
+        SeriesCase{"FlatEqualTimesYoung", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, 2, 2, 3}, {1, 1, 1, 1, 1, 1}, "PPSSSS"},
+        // After a gap longer than the window, a sample alone in its window is not flat; the
+        // next one, with it in its window, is.
+        SeriesCase{"FlatAfterGap", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, 3, 10, 11, 12}, {1, 1, 1, 1, 1, 1, 1}, "PPSSPSS"},
         SeriesCase{"FlatBackwardsStartsAnew", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, 3, 1, 2, 3}, {1, 1, 1, 1, 1, 1, 1},
                    "PPSSPPS"},
         SeriesCase{"FlatNoTimeStartsAnew", flat(0.5, 2, 100), T::FlatLine, {0, 1, 2, M, 4, 5, 6}, {1, 1, 1, 1, 1, 1, 1},
@@ -90,14 +107,29 @@ INSTANTIATE_TEST_SUITE_P(
         // nothing hangs.
         SeriesCase{"FlatToleranceZero", flat(0, 1, 2), T::FlatLine, ticks(6, 1), {1, 1, 1, 1, M, 1}, "PPPPMP"},
         SeriesCase{"FlatToleranceNaN", flat(M, 1, 2), T::FlatLine, ticks(4, 1), {1, 1, 1, 1}, "PPPP"},
+        // ioos_qc passes a series shorter than three; the first two of a longer one pass too.
         SeriesCase{"FlatShorterThanThree", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, 1}, "PP"},
+        SeriesCase{"FlatThirdSampleFirst", flat(0.5, 1, 100), T::FlatLine, ticks(4, 1), {1, 1, 1, 1}, "PPSS"},
         SeriesCase{"FlatShorterThanThreeMissing", flat(0.5, 1, 100), T::FlatLine, ticks(2, 1), {1, M}, "PM"}),
     [](const auto& info) { return testsupport::testNameOf(info.param.name); });
 
-TEST(StreamChecker, ShortSeriesRuleIsCheckSeriesOnly) {
-  StreamChecker checker(flat(0.5, 1, 100));
-  EXPECT_EQ(checker.push(0, 1).now.run, 1U << static_cast<int>(T::FlatLine));
-  EXPECT_EQ(checker.push(1, 1).now[T::FlatLine], Flag::Suspect);
+// ioos_qc's default tolerance (0, when the configuration gives none) admits no run: the
+// checks end, and nothing is flat.
+TEST(StreamChecker, FlatWithoutToleranceEnds) {
+  const ConfigResult read = parseConfig("streams: {s: {qartod: {flat_line_test: {suspect_threshold: 1, fail_threshold: 2}}}}");
+  ASSERT_TRUE(read.config) << read.error;
+  for (const Flags& f : checkSeries(read.config->streams[0], ticks(50, 0.5), std::vector<double>(50, 1.0)))
+    ASSERT_EQ(f[T::FlatLine], Flag::Pass);
+}
+
+// Windows of 1e300 s and a tolerance as wide: a steady climb keeps a bounded number of
+// candidates, and nothing is ever evaluated.
+TEST(StreamChecker, HugeWindowsKeepBoundedMemory) {
+  detail::FlatRun run;
+  for (int i = 0; i < 100000; ++i) run.push(i, i * 1e-3, 1e300);
+  EXPECT_LE(run.kept(), 2 * detail::FlatRun::kMaxCandidates);
+  StreamChecker checker(flat(1e300, 1e300, 1e300));
+  for (int i = 0; i < 100000; ++i) ASSERT_EQ(checker.push(i, i * 1e-3).now[T::FlatLine], Flag::Pass) << i;
 }
 
 TEST(Flags, WorseAndAggregates) {
@@ -129,15 +161,15 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
   std::vector<double> ts, vs;
   for (double t = 0, v = 0; ts.size() < 5000;) {
     const int p = pick(rng);
-    t += p < 3 ? 0.0 : 0.5 * (1 + pick(rng) % 3);
+    t += p < 3 ? 0.0 : p == 3 ? 12.0 : 0.5 * (1 + pick(rng) % 3);  // now and then a gap
     v += p < 5 ? 3.0 * (pick(rng) - 50) / 50 : 0.001 * (pick(rng) % 3 - 1);
     ts.push_back(t);
     vs.push_back(p == 99 ? M : v);
   }
   StreamConfig config = flat(0.02, 10, 30.5);
   config.grossRange = GrossRange{-3, 3, -2, 2};
-  config.spike = Spike{0.5, 1.5};
-  config.rateOfChange = RateOfChange{0.4};
+  config.spike = Spike{0.5, 1.5, SpikeMethod::Average};
+  config.rateOfChange = RateOfChange{0.4, {}};
   const std::vector<Flags> series = checkSeries(config, ts, vs);
   StreamChecker checker(config);
   std::vector<Flags> pushed;
@@ -147,8 +179,12 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
     if (n > 0) pushed[n - 1][T::Spike] = step.previousSpike.value();
 
     Flag flat = std::isnan(vs[n]) ? Flag::Missing : Flag::Pass;
+    double before = ts[0];  // the newest time before this one
+    for (size_t j = 0; j < n; ++j)
+      if (ts[j] < ts[n]) before = ts[j];
     for (const auto& [seconds, flag] : {std::pair{10.0, Flag::Suspect}, std::pair{30.0, Flag::Fail}}) {
-      if (flat == Flag::Missing || n == 0 || (ts[n] - ts[0]) + (ts[n] - ts[n - 1]) <= seconds) continue;
+      if (flat == Flag::Missing || n < 2 || (ts[n] - ts[0]) + (ts[n] - before) <= seconds) continue;
+      if (ts[n - 1] < ts[n] - seconds) continue;  // alone in its window
       double lo = inf, hi = -inf;
       for (size_t j = 0; j <= n; ++j)
         if (ts[j] >= ts[n] - seconds && !std::isnan(vs[j])) lo = std::min(lo, vs[j]), hi = std::max(hi, vs[j]);

@@ -20,13 +20,16 @@ const std::string kGood =
     "    qartod:\n"
     "      gross_range_test: {suspect_span: [0.01, 0.0], fail_span: [0.05, -0.01]}\n"
     "      spike_test: {suspect_threshold: 0.002, fail_threshold: 0.005}\n"
-    "      rate_of_change_test: {threshold: 5.0e-4}\n"
+    "      rate_of_change_test: {threshold: 5.0e-4, fail_threshold: 0.002}\n"
     "      flat_line_test: {tolerance: 1.0e-6, suspect_threshold: 60, fail_threshold: 300}\n"
+    "      aggregate:\n"
     "  counts_470:\n"
     "    qartod:\n"
     "      spike_test:\n"
     "        fail_threshold: 40\n"
-    "      flat_line_test: {suspect_threshold: 2.5, fail_threshold: 10}\n";
+    "        method: differential\n"
+    "      flat_line_test: {suspect_threshold: 2.5, fail_threshold: 10}\n"
+    "      aggregate: {}\n";
 
 TEST(Config, GoodReadBackFully) {
   testsupport::TempDir dir;
@@ -39,10 +42,13 @@ TEST(Config, GoodReadBackFully) {
   const StreamConfig& a = r.config->streams[0];
   const StreamConfig& b = r.config->streams[1];
   ASSERT_TRUE(a.grossRange && a.spike && a.rateOfChange && a.flatLine && b.spike && b.flatLine);
-  EXPECT_EQ(std::tuple(a.name, a.line, b.name, b.line), std::tuple("bbp_470_per_m", 3, "counts_470", 9));
+  EXPECT_EQ(std::tuple(a.name, a.line, b.name, b.line), std::tuple("bbp_470_per_m", 3, "counts_470", 10));
   const GrossRange& g = *a.grossRange;
   EXPECT_EQ(std::tie(g.failMin, g.failMax, g.suspectMin, g.suspectMax), std::tuple(-0.01, 0.05, 0.0, 0.01));
-  EXPECT_EQ(std::tie(a.spike->suspect, a.spike->fail, a.rateOfChange->threshold), std::tuple(0.002, 0.005, 5.0e-4));
+  EXPECT_EQ(std::tie(a.spike->suspect, a.spike->fail, a.rateOfChange->threshold, a.rateOfChange->fail),
+            std::tuple(0.002, 0.005, 5.0e-4, 0.002));
+  EXPECT_EQ(std::tuple(a.spike->method, b.spike->method, a.aggregate, b.aggregate),
+            std::tuple(SpikeMethod::Average, SpikeMethod::Differential, true, true));
   EXPECT_EQ(std::tie(a.flatLine->tolerance, a.flatLine->suspectSeconds, a.flatLine->failSeconds), std::tuple(1.0e-6, 60, 300));
   EXPECT_FALSE(b.grossRange || b.rateOfChange || b.spike->suspect);
   EXPECT_EQ(std::tie(b.spike->fail, b.flatLine->tolerance, b.flatLine->suspectSeconds), std::tuple(40, 0, 2.5));
@@ -113,11 +119,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"QartodEmpty", "streams:\n  s:\n    qartod: {}\n", 3, "lists no tests"},
         BadCase{"QartodNotMap", "streams:\n  s:\n    qartod: [spike_test]\n", 3, "must be a map of tests"},
         BadCase{"UnknownTest", S + "      climatology_test: {}\n", 4,
-                "unknown test 'climatology_test'; the tests are gross_range_test, spike_test, rate_of_change_test, flat_line_test"},
+                "unknown test 'climatology_test'; the tests are gross_range_test, spike_test, rate_of_change_test, flat_line_test (and aggregate)"},
+        BadCase{"AggregateAlone", "streams:\n  s:\n    qartod: {aggregate: }\n", 3, "lists no tests besides aggregate"},
+        BadCase{"AggregateWithParameters", S + "      spike_test: {fail_threshold: 1}\n      aggregate: {x: 1}\n", 5,
+                "aggregate takes no parameters"},
+        BadCase{"SpikeMethodUnknown", S + "      spike_test:\n        fail_threshold: 1\n        method: median\n", 6,
+                "method must be one of average, differential"},
         BadCase{"TestNotMap", S + "      spike_test: 3\n", 4, "spike_test must be a map"},
         BadCase{"UnknownParameter", S + "      spike_test:\n        suspect_threshold: 1\n        fail_treshold: 2\n", 6,
                 "unknown parameter 'fail_treshold'"},
-        BadCase{"MissingParameter", S + "      rate_of_change_test: {}\n", 4, "threshold is missing"},
+        BadCase{"MissingParameter", S + "      rate_of_change_test: {fail_threshold: 2}\n", 4, "threshold is missing"},
         BadCase{"NotANumber", S + "      spike_test:\n        suspect_threshold: abc\n", 5, "suspect_threshold is not a number"},
         BadCase{"QuotedNumber", S + "      rate_of_change_test: {threshold: '1'}\n", 4, "threshold is not a number"},
         BadCase{"InfiniteNumber", S + "      rate_of_change_test: {threshold: .inf}\n", 4, "threshold is not a number"},
@@ -136,7 +147,7 @@ TEST(Config, StreamNamesOfTheMeter) {
   const Config config = *parseConfig(kGood).config;
   EXPECT_EQ(checkStreamNames(config, {"counts_470", "bbp_470_per_m"}), "");
   EXPECT_EQ(checkStreamNames(config, {"bbp_470_per_m", "chl_ug_per_l"}),
-            "line 9: unknown stream 'counts_470'; the streams of this meter are: bbp_470_per_m, chl_ug_per_l");
+            "line 10: unknown stream 'counts_470'; the streams of this meter are: bbp_470_per_m, chl_ug_per_l");
 }
 
 }  // namespace
