@@ -1,4 +1,4 @@
-// Memory transfer from the virtual meter through the main form, at the program's own
+// Memory transfer from the virtual meter through the acquisition session, at the window's
 // 55 ms tick, against the time the serial line itself needs for the same bytes.
 //   bench_transfer [--bytes N] [--baud B] [--seed S]
 // N is the meter's logged memory (default the full 1,081,080 bytes), B the line speed
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/mainform.h"
-#include "app/nullchart.h"
+#include "acquire/session.h"
+#include "link/meterprotocol.h"
 #include "sim/metermodel.h"
 #include "sim/simoptions.h"
 
@@ -24,34 +24,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The operator answers the save dialog with one path and reads every box on the console.
-class BenchUi : public app::OperatorUi {
- public:
-  explicit BenchUi(std::string path) : m_path(std::move(path)) {}
-  void beep() override {}
-  void messageBox(const std::string& caption, const std::string& text, std::function<void()> closed) override {
-    std::fprintf(stderr, "box: %s: %s\n", caption.c_str(), text.c_str());
-    ++boxes;
-    if (closed) closed();
+// The session's warnings on the console.
+struct ConsoleListener : acquire::Listener {
+  void warning(const std::string& caption, const std::string& text) override {
+    std::fprintf(stderr, "warning: %s: %s\n", caption.c_str(), text.c_str());
   }
-  std::optional<std::string> openFile(const app::FileDialogSpec&) override { return std::nullopt; }
-  std::optional<std::string> saveFile(const app::FileDialogSpec&) override { return m_path; }
-  void showDialog(app::Dialog, bool) override {}
-  int boxes = 0;
-
- private:
-  std::string m_path;
 };
 
-int baudItem(int baud) {
-  switch (baud) {
-    case 4800: return 0;
-    case 9600: return 1;
-    case 19200: return 2;
-    case 38400: return 3;
-    default: return -1;
-  }
-}
+bool knownBaud(int baud) { return baud == 4800 || baud == 9600 || baud == 19200 || baud == 38400; }
 
 std::string readWhole(const std::string& path) {
   std::string bytes;
@@ -86,7 +66,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (baudItem(baud) < 0 || bytes < 0 || bytes > 1081080) {
+  if (!knownBaud(baud) || bytes < 0 || bytes > 1081080) {
     std::fprintf(stderr, "bench_transfer: bytes 0..1081080, baud 4800, 9600, 19200 or 38400\n");
     return 2;
   }
@@ -120,47 +100,43 @@ int main(int argc, char** argv) {
 
   const std::string workDir = QDir::tempPath().toStdString();
   const std::string out = workDir + "/bench_transfer_" + std::to_string(QCoreApplication::applicationPid()) + ".raw";
-  BenchUi ui(out);
-  app::NullChart chart;
-  app::MainFormOptions options;
-  options.ports.bind(1, ptyPath);
-  options.workingDir = workDir;
-  app::MainForm form(ui, chart, options);
-  // The first tick sets the start-up defaults; then the device file that matches the
-  // meter's columns, so that its replies (memory use among them) are understood.
-  form.Timer55msTimer();
+  meterlink::MeterState state;
+  ConsoleListener listener;
+  acquire::Session session(state, listener);
+  // The device file that matches the meter's columns, so that its replies (memory use
+  // among them) are understood.
+  state.config.setStartupDefaults();
   const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/bb3.dev";
-  if (!form.LoadDeviceFilePath(dev, dev)) return 1;
-  form.view().setItemIndex("CBBaudRate", baudItem(baud));
-  form.view().setItemIndex("CBHostPort", 1);
-  form.changed("CBHostPort");
-  if (form.OpenPortNumber != 1) return 1;
+  if (session.loadDeviceFile(dev) != acquire::Session::Load::Loaded) return 1;
+  session.setRules(true, false, false);
+  if (session.openPort(ptyPath, baud) != meterlink::SerialPort::OpenResult::Ok) return 1;
+  session.send(meterlink::cmd::kMenu);
 
-  // The program's own timers. The meter's setup (and so its memory use, for the progress
-  // bar) is asked for on the tenth tick; the transfer starts once it came, or after 3 s.
+  // The window's timers. The transfer starts once the meter told its memory use (the
+  // progress's maximum), or after 3 s.
   Clock::time_point opened = Clock::now(), started{}, firstByte{}, finished{};
   bool asked = false;
   int lastPercent = -1;
   QTimer tick55, tick1s;
-  QObject::connect(&tick1s, &QTimer::timeout, [&] { form.Timer1SecondTimer(); });
+  QObject::connect(&tick1s, &QTimer::timeout, [&] { session.everySecond(); });
   QObject::connect(&tick55, &QTimer::timeout, [&] {
-    form.Timer55msTimer();
+    session.takeInput(std::chrono::milliseconds(25));
     const auto now = Clock::now();
     if (!asked) {
-      if (form.Meter.MeterMemoryUsed >= 0 || now - opened > std::chrono::seconds(3)) {
+      if (state.meter.MeterMemoryUsed >= 0 || now - opened > std::chrono::seconds(3)) {
         asked = true;
         started = Clock::now();
-        form.click("BTGetData");
+        if (!session.startTransfer(out)) QCoreApplication::exit(1);
       }
       return;
     }
-    if (firstByte == Clock::time_point{} && form.ReceiveFileBytes() > 0) firstByte = now;
-    const int percent = form.view().itemIndex("PBTransfer");
+    if (firstByte == Clock::time_point{} && session.transfer().progress().current > 0) firstByte = now;
+    const int percent = session.transfer().percent();
     if (percent / 10 != lastPercent / 10) {
-      std::fprintf(stderr, "  %3d %%  %ld bytes  %.1f s\n", percent, form.ReceiveFileBytes(), seconds(now - started));
+      std::fprintf(stderr, "  %3d %%  %ld bytes  %.1f s\n", percent, session.transfer().progress().current, seconds(now - started));
       lastPercent = percent;
     }
-    if (!form.TransferActive()) {
+    if (!session.transfer().active()) {
       finished = now;
       QCoreApplication::quit();
     }
@@ -175,7 +151,7 @@ int main(int argc, char** argv) {
 
   const std::string file = readWhole(out);
   std::remove(out.c_str());
-  const bool complete = form.TransferStatus() == 2;
+  const bool complete = session.transfer().status() == acquire::MemoryTransfer::Status::Complete;
   // The CR LF after the marker is in the file only when it came in the marker's read.
   const bool identical = file.compare(0, expected.size(), expected) == 0 &&
                          (file.size() == expected.size() || file.substr(expected.size()) == "\r" ||
@@ -184,7 +160,7 @@ int main(int argc, char** argv) {
   const double lineSeconds = static_cast<double>(file.size()) * 10.0 / baud;
   const double ratio = lineSeconds > 0 ? transferSeconds / lineSeconds : 0.0;
   std::printf("meter memory        %ld bytes at %d baud\n", bytes, baud);
-  std::printf("received            %zu bytes, status %d (%s), file %s\n", file.size(), form.TransferStatus(),
+  std::printf("received            %zu bytes, status %d (%s), file %s\n", file.size(), static_cast<int>(session.transfer().status()),
               complete ? "Complete" : "not complete", identical ? "identical to memory + etx" : "DIFFERS");
   std::printf("line time           %.3f s  (bytes x 10 bits / baud)\n", lineSeconds);
   std::printf("transfer time       %.3f s  (Receive Data to the end marker)\n", transferSeconds);

@@ -174,11 +174,8 @@ void SetupPage::BTAnalogRangeClick() {
 
 void SetupPage::BTflscaleClick() {
   const meterlink::ScaleEntry entry = meterlink::ParseScaleEntry(editText("MEflscale"));
-  if (entry.result == meterlink::ScaleEntry::NotANumber) {
-    m_warn("Warning - Invalid Entry", "Engineering scale takes a number from 0.0001 to 0.0255. Nothing was sent to the meter.");
-    return;
-  }
-  if (entry.result == meterlink::ScaleEntry::OutOfRange) {
+  // Text that is no number is refused as a value out of range is: nothing goes out.
+  if (entry.result != meterlink::ScaleEntry::Ok) {
     m_warn("Warning - Invalid Entry", "The valid range for the engr scale is 0.0001-0.0255");
     return;
   }
@@ -188,11 +185,7 @@ void SetupPage::BTflscaleClick() {
 
 void SetupPage::BTfloffsetClick() {
   const meterlink::OffsetEntry entry = meterlink::ParseOffsetEntry(editText("MEfloffset"));
-  if (entry.result == meterlink::OffsetEntry::NotANumber) {
-    m_warn("Warning - Invalid Entry", "Engineering offset takes a whole number from 0 to 127. Nothing was sent to the meter.");
-    return;
-  }
-  if (entry.result == meterlink::OffsetEntry::OutOfRange) {
+  if (entry.result != meterlink::OffsetEntry::Ok) {
     m_warn("Warning - Invalid Entry", "The valid range for the ug/l offset is 0-127");
     return;
   }

@@ -122,7 +122,7 @@ TEST_F(Setup, EntriesAreCheckedBeforeAnythingIsSent) {
                         Case{"MEAverage", "BTAverage", "0", "Averaging"},
                         Case{"MEph1onTime", "BTph1onTime", "10000", "A phase time"},
                         Case{"MEHexDump", "BTHexDump", std::string(150, '9').c_str(), "Hex dump page"},
-                        Case{"MEflscale", "BTflscale", "abc", "Engineering scale"}}) {
+                        Case{"MEflscale", "BTflscale", "abc", "The valid range for the engr scale"}}) {
     ui.boxes.clear();
     setText(c.edit, c.typed);
     form->click(c.button);
@@ -403,8 +403,8 @@ INSTANTIATE_TEST_SUITE_P(Entries, ScaleEntry,
                                            EntryCase{"0.0256", "", true, false},
                                            EntryCase{"0.00009", "", true, false},
                                            EntryCase{"-0.001", "", true, false},
-                                           EntryCase{"abc", "", false, true},
-                                           EntryCase{"", "", false, true}),
+                                           EntryCase{"abc", "", true, false},
+                                           EntryCase{"", "", true, false}),
                          entryName);
 
 class OffsetEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
@@ -429,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(Entries, OffsetEntry,
                                            EntryCase{"128", "", true, false},
                                            EntryCase{"-1", "", true, false},
                                            EntryCase{"99999999999999999999", "", true, false},
-                                           EntryCase{"x1", "", false, true}),
+                                           EntryCase{"x1", "", true, false}),
                          entryName);
 
 TEST_F(Setup, AnalogRangeCodeFollowsTheChosenItem) {
