@@ -386,7 +386,7 @@ void FilesPage::BitBtnCancelClick() {
 
 void FilesPage::transferStep() {
   char buffer[meterlink::kTransferReadBytes];
-  const size_t count = m_session.port().read(buffer, sizeof buffer);
+  const size_t count = m_session.readRaw(buffer, sizeof buffer);
   if (count == 0) return;
   switch (m_transfer.take(std::string_view(buffer, count))) {
     case files::TransferSession::Event::WriteFailed:

@@ -19,7 +19,7 @@
 #include "files/netcdfwriter.h"
 #include "link/linedispatch.h"
 #include "measure/boundedfile.h"
-#include "measure/devicefile.h"
+#include "acquire/session.h"
 #include "version.h"
 
 namespace {
@@ -197,7 +197,7 @@ int convertMain(int argc, char** argv) {
     return 2;
   }
   meterlink::MeterState state;
-  if (!measure::LoadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
+  if (!acquire::loadDeviceFileAtStart(dev, state.config, warnLine)) return 1;
   std::optional<qc::Config> qcConfig;
   if (!qcPath.empty()) {
     qc::ConfigResult read = qc::loadConfig(qcPath);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/formaccess.h"
 #include "app/mainform.h"
 #include "nullchart.h"
 #include "scriptedui.h"
@@ -49,7 +50,7 @@ class FormFixture : public ::testing::Test {
     form->view().setItemIndex("CBBaudRate", baudItem);
     form->view().setItemIndex("CBHostPort", item);
     form->changed("CBHostPort");
-    if (form->shared().OpenPortNumber != 0) letLineBeSeenQuiet(form->port());
+    if (form->shared().OpenPortNumber != 0) letLineBeSeenQuiet(testsupport::formSession(*form));
   }
   /// Lets the pty deliver, then runs one receive tick.
   void tick(int settleMs = 3) {

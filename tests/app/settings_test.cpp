@@ -84,7 +84,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   EXPECT_EQ(quitCode, 0);
   EXPECT_EQ(settingsFile(), "1 3 1 15 1 2 1 0 1 1 0\nbb3.dev\n");
   EXPECT_EQ(fake->savedTo, std::vector<std::string>{dir.file("maruiocomp.rbs")});
-  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_FALSE(testsupport::formSession(*form).portOpen());
 
   startForm();
   writeFile(dir.file("maruiocomp.rbs"), "[chart]\n");  // what the real chart would have saved

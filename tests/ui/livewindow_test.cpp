@@ -45,7 +45,7 @@ class LiveWindow : public ::testing::Test {
     form().view().setItemIndex("CBBaudRate", 2);
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
-    testsupport::letLineBeSeenQuiet(form().port());
+    testsupport::letLineBeSeenQuiet(testsupport::formSession(form()));
     ASSERT_EQ(form().shared().OpenPortNumber, 1);
     waitFor([this] { return form().shared().TickCount > 0; });
     testsupport::editState(form()).SetupRequestTicks = 0;  // keeps "$mnu" off the line
