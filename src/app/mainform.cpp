@@ -323,10 +323,10 @@ void MainForm::LoadDeviceFileClick() {
   def.filter = "Device File (*.dev)|*.dev|All files (*.*)|*.*";
   const auto path = m_ui.openFile(def);
   if (!path) return;
-  LoadDeviceFilePath(*path, *path);
+  openDeviceFile(*path, *path);
 }
 
-bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName, acquire::Session::Tell tell) {
+bool MainForm::openDeviceFile(const std::string& path, const std::string& shownName, acquire::Session::Tell tell) {
   // The session tells what failed; the window shows the name it saves.
   DeviceFilePath = shownName;
   if (m_session.loadDeviceFile(path, tell) == acquire::Session::Load::Loaded) {

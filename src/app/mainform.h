@@ -70,7 +70,7 @@ class MainForm : private FormState {
   // ---- Device file ----
   /// Loads `path` through the session (as the menu does after its dialog), shown and
   /// saved as `shownName`. Returns success.
-  bool LoadDeviceFilePath(const std::string& path, const std::string& shownName,
+  bool openDeviceFile(const std::string& path, const std::string& shownName,
                           acquire::Session::Tell tell = acquire::Session::Tell::Everything);
 
   /// The meter setup pages and the power-user lock.

@@ -89,7 +89,7 @@ void MainForm::RestoreSettings() {
   if (end != std::string::npos) line2.resize(end);
   // A file gone since the last run is no news; what the parser finds wrong is.
   const bool loaded =
-      LoadDeviceFilePath(joinPath(m_options.workingDir, line2), line2, acquire::Session::Tell::ParserOnly);
+      openDeviceFile(joinPath(m_options.workingDir, line2), line2, acquire::Session::Tell::ParserOnly);
   if (loaded) {
     m_view.setItemIndex("CBHostPort", v[0]);
     m_view.setItemIndex("CBBaudRate", v[1]);

@@ -62,7 +62,7 @@ class FormFixture : public ::testing::Test {
   }
   std::string loadExample(const std::string& name) {
     const std::string path = testsupport::example(name);
-    EXPECT_TRUE(form->LoadDeviceFilePath(path, path)) << path;
+    EXPECT_TRUE(form->openDeviceFile(path, path)) << path;
     return path;
   }
 

@@ -66,7 +66,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   copyExample("bb3.dev");
   startTicks();
   choosePort(1, 3);
-  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), dir.file("bb3.dev")));
+  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), dir.file("bb3.dev")));
   testsupport::editState(*form).PowerUser = true;
   auto choose = [&](const char* box, int item) {
     form->view().setItemIndex(box, item);

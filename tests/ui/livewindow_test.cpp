@@ -140,7 +140,7 @@ TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
 // ---- a box left open stops nothing
 
 TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
-  ASSERT_TRUE(form().LoadDeviceFilePath(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
+  ASSERT_TRUE(form().openDeviceFile(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
   const std::string raw = dir.file("night.raw");
   ASSERT_TRUE(form().files().StartRawRecording(raw));
   // Should the box block the caller, this ends the test instead of hanging it.

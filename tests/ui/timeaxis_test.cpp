@@ -67,7 +67,7 @@ class TimeAxisWindow : public ::testing::Test {
     ASSERT_TRUE(waitFor([this] { return form().shared().TickCount > 0; }));
     testsupport::editState(form()).SetupRequestTicks = 0;
     const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev";
-    ASSERT_TRUE(form().LoadDeviceFilePath(dev, dev));
+    ASSERT_TRUE(form().openDeviceFile(dev, dev));
     chart = qobject_cast<chart::StripChart*>(program->window->control("iPlot1"));
     ASSERT_NE(chart, nullptr);
   }
