@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "measure/boundedfile.h"
 #include "measure/devicefile.h"
 
 namespace acquire {
@@ -39,29 +40,49 @@ Session::Session(meterlink::MeterState& state, Listener& listener, SessionOption
 }
 
 Session::~Session() {
+  QObject::disconnect(m_readable);
   m_port.setLostHandler(nullptr);
   m_port.close();
 }
 
-Session::Load Session::loadDeviceFile(const std::string& path) {
+bool loadDeviceFileAtStart(const std::string& path, measure::DeviceConfig& config,
+                           const std::function<void(const std::string&, const std::string&)>& warn,
+                           bool* notDeviceFile) {
+  return measure::LoadDeviceFileAtStart(path, config, warn, notDeviceFile);
+}
+
+Session::Load Session::loadDeviceFile(const std::string& path, Tell tell) {
   bool opened = false;
   std::string readError;
+  bool notDeviceFile = false;
   const bool ok = measure::LoadDeviceFile(
       path, m_state.config, [this](const std::string& caption, const std::string& text) { m_listener.warning(caption, text); },
-      &opened, &readError);
-  if (!opened) return Load::NotOpened;
-  if (!ok) {
-    m_listener.warning("Device File Error", readError.empty() ? "Missing or Invalid device file '" + path + "'" : readError);
-    m_qc.reset();
+      &opened, &readError, &notDeviceFile);
+  if (notDeviceFile) m_listener.warning("Device File Error", readError);
+  if (!ok && notDeviceFile) return Load::Invalid;  // told; the file in force stays as it was
+  if (ok) {
+    m_deviceFile = path;
+    // The checks follow the columns of the new file, or stop where it lacks their streams.
+    if (m_qcConfig)
+      if (const std::string why = setQc(m_qcConfig); !why.empty())
+        m_listener.warning("QC Configuration", "Quality control is off for this device file: " + why);
     announceColumns();
-    return Load::Invalid;
+    m_listener.deviceFileLoaded(m_state.config);
+    return Load::Loaded;
   }
-  // The checks follow the columns of the new file, or stop where it lacks their streams.
-  if (m_qcConfig)
-    if (const std::string why = setQc(m_qcConfig); !why.empty())
-      m_listener.warning("QC Configuration", "Quality control is off for this device file: " + why);
+  m_deviceFile.clear();
+  m_qc.reset();
   announceColumns();
-  return Load::Loaded;
+  const bool everything = tell == Tell::Everything;
+  if (!opened) {
+    if (everything)
+      m_listener.warning("Device File Error",
+                         "Could not open device file '" + path + "': " + measure::readErrorCause(readError));
+    return Load::NotOpened;
+  }
+  if (!readError.empty()) m_listener.warning("Device File Error", readError);
+  else if (everything) m_listener.warning("Device File Error", "Missing or Invalid device file '" + path + "'");
+  return Load::Invalid;
 }
 
 std::string Session::setQc(std::optional<qc::Config> config) {
@@ -183,6 +204,16 @@ size_t Session::drainPort(std::chrono::milliseconds budget) {
     total += n;
     if (n == 0 || std::chrono::steady_clock::now() >= until) return total;
   }
+}
+
+void Session::setReadable(std::function<void()> readable) {
+  QObject::disconnect(m_readable);
+  if (readable) m_readable = QObject::connect(&m_port.qport(), &QSerialPort::readyRead, std::move(readable));
+}
+
+size_t Session::portBytesWaiting() {
+  const qint64 n = m_port.isOpen() ? m_port.qport().bytesAvailable() : 0;
+  return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 void Session::dispatchLine(std::string_view line) { m_dispatch.dispatch(line); }

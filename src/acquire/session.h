@@ -23,11 +23,20 @@
 #include "link/losswatch.h"
 #include "link/portprobe.h"
 #include "link/serialport.h"
+#include "measure/deviceconfig.h"
 
 #include "acquire/memorytransfer.h"
 #include "acquire/ratemeter.h"
 
 namespace acquire {
+
+/// measure::LoadDeviceFileAtStart for a front end without a session (maru convert, maru
+/// log before its session starts): the start-up defaults, then the file, every message,
+/// a failed open or read included, as "Device File Error" to `warn`. False when not loaded.
+/// `notDeviceFile` tells whether the file was refused as no device file at all.
+bool loadDeviceFileAtStart(const std::string& path, measure::DeviceConfig& config,
+                           const std::function<void(const std::string&, const std::string&)>& warn,
+                           bool* notDeviceFile = nullptr);
 
 /// One accepted sample, as every output takes it.
 struct SampleRecord {
@@ -80,6 +89,10 @@ class Listener {
     (void)stream;
     warning("Recording Stopped", why);
   }
+  /// A device file was loaded (Session::loadDeviceFile) and is in force: `config` is the
+  /// state's configuration. What follows the meter's columns (quality control, feeds'
+  /// identity, plots, warnings told once per file) starts again from here.
+  virtual void deviceFileLoaded(const measure::DeviceConfig& config) { (void)config; }
 };
 
 struct SessionOptions {
@@ -110,11 +123,19 @@ class Session {
   const meterlink::MeterState& state() const { return m_state; }
 
   enum class Load { Loaded, NotOpened, Invalid };
-  /// Loads `path` into the state's configuration; every message of the parser goes to the
-  /// listener, and a file that does not parse is "Device File Error" / "Missing or Invalid
-  /// device file '…'" (no column of an earlier file stays configured then). A file that
-  /// cannot be opened is only answered: the front end says what it means to it.
-  Load loadDeviceFile(const std::string& path);
+  /// How much of a failed load is told: everything, or (restoring the last run's
+  /// settings, where a file gone since is no news) the parser's own messages only.
+  enum class Tell { Everything, ParserOnly };
+  /// The one door for a device file: loads `path` into the state's configuration, every
+  /// message of the parser going to the listener. Under Tell::Everything a file that
+  /// cannot be opened is "Device File Error" / "Could not open device file '…': cause",
+  /// one that does not parse "Missing or Invalid device file '…'"; a file that cannot be
+  /// read whole (over the size limit) is told in both. Loaded: quality control is bound
+  /// to its columns again and the listener hears deviceFileLoaded. Otherwise no column of
+  /// an earlier file stays configured, and the QC checks stop.
+  Load loadDeviceFile(const std::string& path, Tell tell = Tell::Everything);
+  /// The path of the device file in force ("" when none).
+  const std::string& deviceFilePath() const { return m_deviceFile; }
 
   // ---- the port
   /// Opens `path` at `baud` (see SerialPort::open), forgets any line begun before, and
@@ -123,7 +144,18 @@ class Session {
   /// Closes the port and ends any search for it; false when the close failed.
   bool closePort();
   bool portOpen() const { return m_port.isOpen(); }
-  meterlink::SerialPort& port() { return m_port; }
+  /// The port's path and speed as last opened.
+  std::string portDevice() const { return m_port.device(); }
+  int portBaud() const { return m_port.baud(); }
+  /// Every chunk sent and received, and each open and close, also goes to `log` (not
+  /// owned; unset it before it goes). nullptr: none.
+  void setWireLog(meterlink::WireLog* log) { m_port.setWireLog(log); }
+  /// The receiver's overrun count where the driver tells it (SerialPort::overrunCount).
+  std::optional<long long> overrunCount() const { return m_port.overrunCount(); }
+  /// Called (from the event loop) whenever the port has new bytes to read; unset: none.
+  void setReadable(std::function<void()> readable);
+  /// The bytes the port holds that were not taken yet.
+  size_t portBytesWaiting();
   /// Looking for a lost port once a second.
   bool reconnecting() const { return m_reconnect.active; }
   /// Once a second: tries a lost port again (where its adapter is now, else its path).
@@ -217,6 +249,8 @@ class Session {
   Listener& m_listener;
   SessionOptions m_options;
   meterlink::SerialPort m_port;
+  QMetaObject::Connection m_readable;
+  std::string m_deviceFile;
   std::string m_held;  ///< commands sent while the open settled, in order
   meterlink::LineDispatch m_dispatch;
   meterlink::LossWatch m_losses;

@@ -1,8 +1,10 @@
 #include "app/controls.h"
 
+#include <string>
 #include <utility>
 
 #include "app/viewmodel.h"
+#include "link/meterprotocol.h"
 
 namespace app {
 
@@ -38,7 +40,8 @@ std::vector<ControlSpec> buildTable() {
       "Select Host Port",  "Host Port - COM 1", "Host Port - COM 2",
       "Host Port - COM 3", "Host Port - COM 4", "Host Port - COM 5",
       "Host Port - COM 6", "Host Port - COM 7", "Host Port - COM 8"};
-  const std::vector<std::string> bauds = {"4800 Baud", "9600 Baud", "19200 Baud", "38400 Baud"};
+  std::vector<std::string> bauds;
+  for (const int baud : meterlink::kBaudRates) bauds.push_back(std::to_string(baud) + " Baud");
 
   return {
       // ---- Beside and below the page control ----
@@ -252,6 +255,18 @@ const std::vector<std::pair<std::string, std::string>>& PageTable() {
       {"TSRaw", "Raw Data"},      {"TSPlot", "Plot Data"},          {"TabSheet1", "Transfer Data"},
   };
   return pages;
+}
+
+void defineControls(ViewModel& view) {
+  for (const ControlSpec& def : ControlTable()) {
+    if (def.name.empty()) continue;
+    Control c;
+    c.text = def.caption;
+    c.visible = def.visible;
+    c.itemIndex = def.itemIndex;
+    c.colour = def.colour;
+    view.define(def.name, c);
+  }
 }
 
 }  // namespace app

@@ -8,6 +8,8 @@
 
 namespace app {
 
+class ViewModel;
+
 enum class Widget {
   Button, Label, Edit, Combo, Panel, Memo, RadioGroup, Chart, MenuItem, Page, ProgressBar
 };
@@ -35,6 +37,8 @@ struct ControlSpec {
 /// windows' controls. The small windows themselves are Widget::Page entries on the page
 /// "dialogs" whose caption is the window caption.
 const std::vector<ControlSpec>& ControlTable();
+/// Every named control of the table in `view`, in its design-time state.
+void defineControls(ViewModel& view);
 
 /// Pages of PageControl1 in order.
 const std::vector<std::pair<std::string, std::string>>& PageTable();  // (name, caption)

@@ -5,9 +5,7 @@
 #include <utility>
 
 #include "app/controls.h"
-#include "measure/boundedfile.h"
 #include "measure/cformat.h"
-#include "measure/devicefile.h"
 
 namespace app {
 
@@ -25,6 +23,9 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       m_listener(*this),
       m_session(State, m_listener, sessionOptions()) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);
+  // The chart takes each sample first: quality control marks the point it drew.
+  m_session.addSink(m_plot.get());
+  m_session.setWireLog(m_options.wireLog);
   m_files = std::make_unique<FilesPage>(
       m_view, m_ui, m_session, m_listener, static_cast<FormState&>(*this),
       FilesPage::Host{[this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); },
@@ -35,16 +36,7 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   m_session.addSink(m_qc.get());
   m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
                                         [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
-  // Design-time state of every control.
-  for (const ControlSpec& def : ControlTable()) {
-    if (def.name.empty()) continue;
-    Control c;
-    c.text = def.caption;
-    c.visible = def.visible;
-    c.itemIndex = def.itemIndex;
-    c.colour = def.colour;
-    m_view.define(def.name, c);
-  }
+  defineControls(m_view);
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
   setupDispatch();
@@ -53,47 +45,28 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
 
 void MainForm::startFeeds() {
   const MainFormOptions::Feeds& f = m_options.feeds;
+  if (f.mqtt.broker.empty() && f.udp.empty()) return;
   // Their news goes to stderr, as maru log's does: the operator watches the data, not the
   // broker.
   auto note = [](const std::string& caption, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   };
-  std::string error;
-  if (!f.udp.empty()) {
-    m_udp = std::make_unique<acquire::UdpFeed>();
-    if (!m_udp->open(f.udp, error)) {
-      note("UDP", error);
-      m_udp.reset();
-    }
-  }
-  if (!f.mqtt.broker.empty()) {
-    m_mqtt = acquire::makeMqttFeed(f.mqtt, Config, DeviceFilePath, "maruview", f.version, note);
-    updateFeedState();
-    if (!m_mqtt->start(error)) {
-      note("MQTT", error);
-      m_mqtt.reset();
-    }
-  }
-  if (!m_mqtt && !m_udp) return;
-  m_feeds = std::make_unique<acquire::FeedSink>(m_mqtt.get(), m_udp.get(), Config,
-                                                acquire::topicSafe(Config.MeterTitle), note);
+  m_feeds = std::make_unique<acquire::Feeds>(acquire::FeedOptions{f.mqtt, f.udp, "maruview", f.version}, Config, note);
+  if (const std::string error = m_feeds->openUdp(); !error.empty()) note("UDP", error);
+  updateFeedState();
+  if (const std::string error = m_feeds->startMqtt(DeviceFilePath, nullptr); !error.empty()) note("MQTT", error);
   m_session.addSink(m_feeds.get());
 }
 
-// The MQTT state follows the port, as maru log's does.
-void MainForm::updateFeedState() {
-  if (!m_mqtt) return;
-  if (OpenPortNumber != 0) m_mqtt->setState("online", "");
-  else m_mqtt->setState("port_lost", "no host port is open");
+// Another meter (or QC configuration): the feeds' identity and metadata follow it.
+void MainForm::describeMeterFeed() {
+  if (m_feeds) m_feeds->describeMeter(DeviceFilePath, m_session.qc() ? &m_session.qc()->config() : nullptr);
 }
 
-// Another meter: other topics, unless --meter-id fixed them. The metadata holds the QC
-// configuration only while it is in force (it fits the device file).
-void MainForm::describeMeterFeed() {
-  if (!m_mqtt || DeviceFilePath.empty()) return;
-  const files::QcRun* qc = m_session.qc();
-  acquire::describeMeter(*m_mqtt, m_options.feeds.mqtt, Config, DeviceFilePath, "maruview", m_options.feeds.version,
-                         qc ? &qc->config() : nullptr);
+// The MQTT state follows the port by the rule maru log's follows.
+void MainForm::updateFeedState() {
+  if (!m_feeds) return;
+  m_feeds->setHealth({"the host port", OpenPortNumber != 0, ""});
 }
 
 acquire::SessionOptions MainForm::sessionOptions() {
@@ -112,111 +85,7 @@ acquire::SessionOptions MainForm::sessionOptions() {
 }
 
 MainForm::~MainForm() {
-  if (m_mqtt) m_mqtt->stop();
-}
-
-bool MainForm::click(const std::string& name) {
-  auto it = m_clicks.find(name);
-  if (it == m_clicks.end()) return false;
-  it->second();
-  return true;
-}
-
-bool MainForm::changed(const std::string& name) {
-  auto it = m_changes.find(name);
-  if (it == m_changes.end()) return false;
-  it->second();
-  return true;
-}
-
-void MainForm::setupDispatch() {
-  auto on = [this](const char* name, void (MainForm::*handler)()) {
-    m_clicks[name] = [this, handler] { (this->*handler)(); };
-  };
-  // Main window and menu.
-  on("BTStartData", &MainForm::BTStartClick);
-  on("BTStopData", &MainForm::BTStopClick);
-  m_clicks["BTRecordRaw"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Raw); };
-  m_clicks["BTRecordEngr"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Engr); };
-  m_clicks["BTRecordCsv"] = [this] { m_files->RecordClick(acquire::Recordings::Stream::Csv); };
-  m_clicks["ExportRecording1"] = [this] { m_files->ExportRecordingClick(); };
-  m_clicks["LoadQcConfiguration1"] = [this] {
-    m_qc->LoadQcConfigurationClick();
-    describeMeterFeed();
-  };
-  m_clicks["BTExportCancel"] = [this] { m_files->BTExportCancelClick(); };
-  m_clicks["BTStopRecord"] = [this] { m_files->BTStopRecordClick(); };
-  on("PCOMPort", &MainForm::PCOMPortClick);
-  on("PMeterType", &MainForm::PMeterTypeClick);
-  on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
-  m_clicks["RealTimeData1"] = [this] { m_files->RealTimeDataClick(); };
-  m_clicks["ReplayRawFile1"] = [this] { m_files->ReplayRawFileClick(); };
-  m_clicks["MenuAdvancedSetup"] = [this] { m_setup->MenuAdvancedSetupClick(); };
-  on("Exit1", &MainForm::Exit1Click);
-  // Meter Setup page.
-  m_clicks["BTAverage"] = [this] { m_setup->BTAverageClick(); };
-  m_clicks["BTPacket"] = [this] { m_setup->BTPacketClick(); };
-  m_clicks["BTSample"] = [this] { m_setup->BTSampleClick(); };
-  m_clicks["BTInterval"] = [this] { m_setup->BTIntervalClick(); };
-  m_clicks["BTGetDandT"] = [this] { m_setup->BTGetDandTClick(); };
-  m_clicks["BTGetSetup1"] = [this] { m_setup->BTGetSetupClick(); };
-  m_clicks["BTLogging"] = [this] { m_setup->BTLoggingClick(); };
-  m_clicks["BTErase"] = [this] { m_setup->BTEraseClick(); };
-  m_clicks["BTSetDandTPC"] = [this] { m_setup->BTSetDandTPCClick(); };
-  m_clicks["BTOpen"] = [this] { m_setup->BTOpenClick(); };
-  m_clicks["BTClose"] = [this] { m_setup->BTCloseClick(); };
-  m_clicks["BTStoreToFlash1"] = [this] { m_setup->BTStoreSetupClick(); };
-  m_clicks["BTReloadSetup1"] = [this] { m_setup->BTReloadClick(); };
-  // Advanced Setup page.
-  m_clicks["BTGetTiming"] = [this] { m_setup->BTGetTimingClick(); };
-  m_clicks["BTph1onTime"] = [this] { m_setup->BTph1onTimeClick(); };
-  m_clicks["BTph1offTime"] = [this] { m_setup->BTph1offTimeClick(); };
-  m_clicks["BTph11onTime"] = [this] { m_setup->BTph11onTimeClick(); };
-  m_clicks["BTph11offTime"] = [this] { m_setup->BTph11offTimeClick(); };
-  m_clicks["BTOne"] = [this] { m_setup->BTOneClick(); };
-  m_clicks["BTHexDump"] = [this] { m_setup->BTHexDumpClick(); };
-  m_clicks["BTTimingSwap"] = [this] { m_setup->BTTimingSwapClick(); };
-  m_clicks["PowerUserPanel"] = [this] { m_setup->PowerUserPanelClick(); };
-  m_clicks["BTStoreSetup"] = [this] { m_setup->BTStoreSetupClick(); };
-  m_clicks["BTReload"] = [this] { m_setup->BTReloadClick(); };
-  // FL-Setup page.
-  m_clicks["BTAnalogRange2"] = [this] { m_setup->BTAnalogRangeClick(); };
-  m_clicks["BTflscale"] = [this] { m_setup->BTflscaleClick(); };
-  m_clicks["BTfloffset"] = [this] { m_setup->BTfloffsetClick(); };
-  m_clicks["BTCal"] = [this] { m_setup->BTCalClick(); };
-  m_clicks["BTGetSetup2"] = [this] { m_setup->BTGetSetup2Click(); };
-  m_clicks["BTStoreToFlash2"] = [this] { m_setup->BTStoreSetupClick(); };
-  m_clicks["Button22"] = [this] { m_setup->BTReloadClick(); };
-  // Transfer Data page.
-  m_clicks["BTGetData"] = [this] { m_files->BTGetDataClick(); };
-  m_clicks["BitBtnCancel"] = [this] { m_files->BitBtnCancelClick(); };
-  m_clicks["BTErase2"] = [this] { m_setup->BTErase2Click(); };
-  // Small dialogs.
-  on("Form2.Button1", &MainForm::Form2Button1Click);
-  on("SelectHPForm.BTOK", &MainForm::SelectHPFormBTOKClick);
-  m_clicks["PasswordForm.BTPasswordOK"] = [this] { m_setup->BTPasswordOKClick(); };
-
-  auto onChange = [this](const char* name, void (MainForm::*handler)()) {
-    m_changes[name] = [this, handler] { (this->*handler)(); };
-  };
-  onChange("CBHostPort", &MainForm::CBHostPortChange);
-  onChange("CBBaudRate", &MainForm::CBHostPortChange);
-  onChange("PlotTypeCB", &MainForm::PlotTypeCBChange);
-  onChange("BBPlotCB", &MainForm::BBPlotCBChange);
-  onChange("StdDevCB", &MainForm::StdDevCBChange);
-  onChange("iTempCB", &MainForm::iTempCBChange);
-  onChange("xTempCB", &MainForm::xTempCBChange);
-  onChange("PresCB", &MainForm::PresCBChange);
-  m_changes["XAxisCB"] = [this] { m_plot->XAxisCBChange(); };
-  // The plot's time axis shows the host's time of day at which each line arrived.
-  m_plot->setHostSeconds([this] { return LocalSeconds(m_lineTime); });
-}
-
-std::string MainForm::editText(const std::string& name, size_t limit) const {
-  // Entries are copied into a bounded working text; anything longer is cut.
-  std::string t = m_view.text(name);
-  if (t.size() > limit) t.resize(limit);
-  return t;
+  if (m_feeds) m_feeds->stop();
 }
 
 // ---------------------------------------------------------------- application shell
@@ -267,19 +136,9 @@ void MainForm::CloseByFrame() {
 
 // ---------------------------------------------------------------- serial port
 
-void MainForm::SetBaudIndex(int baud) {
-  switch (baud) {
-    case 4800: BaudIndex = 0; break;
-    case 9600: BaudIndex = 1; break;
-    case 19200: BaudIndex = 2; break;
-    case 38400: BaudIndex = 3; break;
-    default: break;
-  }
-}
-
 void MainForm::OpenPort(int number, const std::string& name) {
-  static const int kBauds[4] = {4800, 9600, 19200, 38400};
-  const int baud = (BaudIndex >= 0 && BaudIndex <= 3) ? kBauds[BaudIndex] : 19200;
+  const bool known = BaudIndex >= 0 && BaudIndex < int(meterlink::kBaudRates.size());
+  const int baud = known ? meterlink::kBaudRates[size_t(BaudIndex)] : 19200;
   const auto result = m_session.openPort(name, baud);
   if (result != meterlink::SerialPort::OpenResult::Ok) {
     OpenPortNumber = 0;
@@ -302,22 +161,13 @@ void MainForm::ClosePort() {
   updateFeedState();
 }
 
-bool MainForm::WritePort(const char* bytes, size_t count) { return m_session.sendBytes({bytes, count}); }
-
-void MainForm::ReadPort(char* buffer, size_t& count) { count = m_session.port().read(buffer, count); }
-
 void MainForm::CBHostPortChange() {
   // The operator's choice ends any search for a lost adapter (closing the port does).
   ClosePort();
-  switch (m_view.itemIndex("CBBaudRate")) {
-    case 0: SetBaudIndex(4800); break;
-    case 1: SetBaudIndex(9600); break;
-    case 2: SetBaudIndex(19200); break;
-    case 3: SetBaudIndex(38400); break;
-    default:
-      m_view.setItemIndex("CBBaudRate", 2);
-      SetBaudIndex(19200);
-      break;
+  BaudIndex = m_view.itemIndex("CBBaudRate");
+  if (BaudIndex < 0 || BaudIndex >= int(meterlink::kBaudRates.size())) {
+    BaudIndex = 2;
+    m_view.setItemIndex("CBBaudRate", BaudIndex);
   }
   const int item = m_view.itemIndex("CBHostPort");
   if (item == 0) {
@@ -332,11 +182,6 @@ void MainForm::CBHostPortChange() {
     m_view.setVisible("PCOMPort", false);
   }
   SetupRequestTicks = meterlink::kSetupRequestTicks;
-}
-
-void MainForm::PCOMPortClick() {
-  RefreshHostPorts();
-  m_ui.showDialog(Dialog::SelectHostPort, true);
 }
 
 std::string MainForm::slotText(int slot) const {
@@ -364,7 +209,7 @@ void MainForm::onPortBack(std::chrono::seconds down) {
                                      cformat(" - back after %lld s down", static_cast<long long>(down.count())));
   // The meter starts afresh: ask for its setup, and for data again if it was sending.
   SetupRequestTicks = meterlink::kSetupRequestTicks;
-  if (m_dataRunning) SendMeterCommand(meterlink::cmd::kRun);
+  if (m_dataRunning) m_session.send(meterlink::cmd::kRun);
 }
 
 // ---------------------------------------------------------------- receive loop
@@ -392,7 +237,7 @@ void MainForm::Timer55msTimer() {
     if (SetupRequestTicks == 1) m_setup->BTGetSetupClick();
     --SetupRequestTicks;
   }
-  ReceiveStep(0);
+  ReceiveStep();
   m_files->exportStep();
   if (SampleClockDirty) {
     SampleClockDirty = false;
@@ -424,20 +269,8 @@ void MainForm::finishStartup() {
   started(*this);
 }
 
-void MainForm::drawClockLabels() {
-  if (Clock.MeterMonth == 99) {
-    m_view.setText("LBMARUDandT", cformat("MARU:  %1.0lf", Sample.SampleCounter));
-  } else {
-    m_view.setText("LBMARUDandT", cformat("MARU:   %02d/%02d/%02d  %02d:%02d:%02d", Clock.MeterMonth,
-                                          Clock.MeterDay, Clock.MeterYear, Clock.MeterHour, Clock.MeterMinute,
-                                          Clock.MeterSecond));
-  }
-  m_view.setText("LBHostDandT", cformat("Host:  %02d/%02d/%02d  %02d:%02d:%02d", Clock.HostMonth, Clock.HostDay,
-                                        Clock.HostYear, Clock.HostHour, Clock.HostMinute, Clock.HostSecond));
-}
 
-void MainForm::ReceiveStep(int rebuildChannels) {
-  if (rebuildChannels != 0) ChannelSetupPending = true;
+void MainForm::ReceiveStep() {
   if (ChannelSetupPending) {
     ChannelSetupPending = false;
     m_plot->UpdatePlotOptions(Config.DataFieldCount);
@@ -452,11 +285,6 @@ void MainForm::ReceiveStep(int rebuildChannels) {
   TotalBytesRead += count;
 }
 
-void MainForm::DispatchLine(const std::string& line) {
-  syncDispatch();
-  m_session.dispatchLine(line);
-}
-
 void MainForm::syncDispatch() {
   m_session.setRules(!DeviceFilePath.empty(), RefCorrectionOn, TempCorrectionOn);
 }
@@ -468,10 +296,8 @@ void MainForm::TakeLine(const meterlink::Line& line) {
     return;
   }
   SampleClockDirty = true;
-  m_lineTime = *m_session.lastSampleTimes().host;  // the session stamps every sample
   m_files->showSampleRate();
-  m_plot->ShowSampleValues(Config.DataFieldCount, Plot.PlotType);
-  // The recordings take the sample next, as a sink of the session.
+  // The chart, the recordings and the feeds take the sample next, as sinks of the session.
 }
 
 // ---------------------------------------------------------------- device file
@@ -483,80 +309,40 @@ void MainForm::LoadDeviceFileClick() {
   def.filter = "Device File (*.dev)|*.dev|All files (*.*)|*.*";
   const auto path = m_ui.openFile(def);
   if (!path) return;
-  LoadDeviceFilePath(*path, *path);
+  openDeviceFile(*path, *path);
 }
 
-void MainForm::PMeterTypeClick() { LoadDeviceFileClick(); }
+bool MainForm::openDeviceFile(const std::string& path, const std::string& shownName, acquire::Session::Tell tell) {
+  // The session tells what failed; the window shows the name it saves. A file refused
+  // as no device file at all leaves the one in force as it was.
+  const std::string before = std::exchange(DeviceFilePath, shownName);
+  if (m_session.loadDeviceFile(path, tell) == acquire::Session::Load::Loaded) {
+    m_view.setText("LBDeviceFile", "Device File:  " + shownName);
+    return true;
+  }
+  DeviceFilePath = m_session.deviceFilePath().empty() ? std::string() : before;
+  return false;
+}
 
-bool MainForm::LoadDeviceFilePath(const std::string& path, const std::string& shownName) {
-  DeviceFilePath = path;
-  std::string text, error;
-  if (const measure::FileRead read = measure::readBoundedFile(path, text, error); read != measure::FileRead::Done) {
-    // Unreadable or over the size limit: said in a box, and nothing loaded.
-    ShowWarningBox("Device File Error", read == measure::FileRead::NotOpened
-                                            ? "Could not open device file '" + path + "': " + measure::readErrorCause(error)
-                                            : error);
-    DeviceFilePath.clear();
-    return false;
-  }
+// Whatever follows the meter's columns starts again with each device file, however it
+// was loaded.
+void MainForm::onDeviceFileLoaded() {
   m_plot->ResetKindCounters();
-  const bool ok = measure::ParseDeviceText(
-      text, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
-  if (!ok) {
-    ShowWarningBox("Device File Error", "Missing or Invalid device file '" + path + "'");
-    DeviceFilePath.clear();
-    return false;
-  }
-  m_view.setText("LBDeviceFile", "Device File:  " + shownName);
-  m_setup->deviceFileLoaded(Config);
   m_qc->deviceFileLoaded();
-  m_session.deviceFileChanged();
+  m_setup->deviceFileLoaded(Config);
   describeMeterFeed();
   m_view.setVisible("PMeterType", false);
   m_view.setActivePage(4);
   m_plot->UpdatePlotOptions(Config.DataFieldCount);
   ChannelSetupPending = true;
-  return true;
 }
 
-
-// ---- The meter's commands and replies
-
-void MainForm::SendMeterCommand(const std::string& text) {
-  // The command and its line end; no answer is awaited.
-  m_session.send(text);
-}
-
-void MainForm::ParseMeterReply(const std::string& line) {
-  applyReply(meterlink::ParseMeterReply(line, Meter, Clock, m_options.hostClock()));
-}
+// ---- The meter's replies
 
 void MainForm::applyReply(const meterlink::ReplyEffects& effects) {
   if (effects.caption) m_view.windowCaption = *effects.caption;
   if (effects.storeCurrent) m_setup->ShowSetupStoreState(true);
   if (effects.memoryFull) m_ui.showDialog(Dialog::MemoryFull, true);
 }
-
-// ---- Small dialogs
-
-void MainForm::Form2Button1Click() { m_ui.showDialog(Dialog::MemoryFull, false); }
-
-void MainForm::SelectHPFormBTOKClick() {
-  // OK applies both groups together, then reopens the port as the main boxes would.
-  m_view.setItemIndex("CBHostPort", m_view.itemIndex("SelectHPForm.HPRG"));
-  m_view.setItemIndex("CBBaudRate", m_view.itemIndex("SelectHPForm.BRRG"));
-  CBHostPortChange();
-  m_ui.showDialog(Dialog::SelectHostPort, false);
-}
-
-// ---- Plot page option boxes
-
-void MainForm::PlotTypeCBChange() { m_plot->PlotTypeCBChange(); }
-void MainForm::BBPlotCBChange() { m_plot->BBPlotCBChange(); }
-void MainForm::StdDevCBChange() { m_plot->StdDevCBChange(); }
-void MainForm::iTempCBChange() { m_plot->iTempCBChange(); }
-void MainForm::xTempCBChange() { m_plot->xTempCBChange(); }
-void MainForm::PresCBChange() { m_plot->PresCBChange(); }
-
 
 }  // namespace app

@@ -171,11 +171,18 @@ void PlotPage::UpdatePlotOptions(int columnCount) {
   if (!(m_config.Asv2Range > 0.0f)) m_view.setVisible("TSFLSetup", false);
 }
 
+void PlotPage::sample(const acquire::SampleRecord& record) {
+  m_sampleHost = record.times.host;
+  ShowSampleValues(m_config.DataFieldCount, m_choices.PlotType);
+}
+
 void PlotPage::ShowSampleValues(int columnCount, int plotType) {
   const int columns = clampColumns(columnCount);
   const bool power = m_powerUser;
   const int window = m_choices.StdDevWindow;
-  const double x = m_choices.XAxisChoice == 1 && m_hostSeconds ? m_hostSeconds() : m_sample.ElapsedSample;
+  double x = m_sample.ElapsedSample;
+  if (m_choices.XAxisChoice == 1 && m_hostSeconds) x = m_hostSeconds();
+  else if (m_choices.XAxisChoice == 1 && m_sampleHost) x = LocalSeconds(*m_sampleHost);
 
   for (int c = 0; c < columns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];

@@ -4,9 +4,11 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "acquire/session.h"
 #include "app/viewmodel.h"
 #include "chart/plotchart.h"
 #include "measure/deviceconfig.h"
@@ -29,7 +31,9 @@ struct PlotChoices {
   int XAxisChoice = 0;     ///< XAxisCB: 0 the sample count, 1 the host's time of day
 };
 
-class PlotPage {
+/// The plot page is the chart's sink of the session: each accepted sample is shown as
+/// ShowSampleValues shows it, at its receive time on the time axis.
+class PlotPage : public acquire::Sink {
  public:
   /// All references must outlive the page. `powerUser` and `choices` are read live.
   PlotPage(chart::PlotChart& chart, ViewModel& view, const measure::DeviceConfig& config,
@@ -46,6 +50,9 @@ class PlotPage {
   void ResetKindCounters() { m_kindCount.fill(0); }
   /// Per accepted sample: statistics, channel titles, and points below 99990.0.
   void ShowSampleValues(int columnCount, int plotType);
+  /// ShowSampleValues for the record's sample, with the device file's columns and the
+  /// plot type chosen.
+  void sample(const acquire::SampleRecord& record) override;
 
   // Option-box handlers: each reads its box's item index from the view model, clears the
   // chart and describes the channels and axes again.
@@ -61,7 +68,8 @@ class PlotPage {
 
   /// The host's local time of the sample being shown, in seconds (since the epoch, local
   /// offset added, so that seconds modulo a day are the time of day). The X of every
-  /// point while XAxisCB chooses the time. Without a source, X stays the sample count.
+  /// point while XAxisCB chooses the time. Without a source, the receive time of the
+  /// sample taken by sample(); without either, X stays the sample count.
   void setHostSeconds(std::function<double()> source) { m_hostSeconds = std::move(source); }
 
   /// The first-tick preparation: no channels, Y axis 0 expand/collapse, X axis scrolling
@@ -87,6 +95,7 @@ class PlotPage {
   std::array<int, measure::kMaxColumns> m_columnChannel{};
   std::array<int, measure::kMaxColumns> m_kindCount{};  ///< per kind, columns seen since the last reset
   std::function<double()> m_hostSeconds;
+  std::optional<std::chrono::system_clock::time_point> m_sampleHost;
   /// The channels BuildPlotChannels added, with the column and kind each shows.
   struct ChannelOf {
     int channel = 0, column = 0, kind = 0;

@@ -74,9 +74,9 @@ void QcView::deviceFileLoaded() {
     load(std::string(m_pendingPath));
     return;
   }
-  if (!m_session.qcConfig()) return;
-  if (const std::string why = m_session.setQc(m_session.qcConfig()); !why.empty()) {
-    m_warn("QC Configuration", "Quality control is off for this device file: " + why);
+  // The session bound the checks to the new columns already, and said why not if they
+  // do not fit.
+  if (m_session.qcConfig() && !m_session.qc()) {
     m_view.setText("PQcValues", "QC: off (" + m_path + " does not fit this device file)");
     m_view.setColour("PQcValues", kColourButtonFace);
   }

@@ -25,7 +25,7 @@ class QcView : public acquire::Sink {
   /// Reads `path` and checks every sample with it from now on. A file that cannot be used
   /// is a warning naming its line; the checks in force stay then.
   bool load(const std::string& path);
-  /// Another device file: the checks follow its columns, or stop with a warning.
+  /// Another device file (the session rebound the checks): the label says when they stopped.
   void deviceFileLoaded();
 
   void sample(const acquire::SampleRecord& record) override;

@@ -4,9 +4,7 @@
 
 #include <filesystem>
 
-#include "measure/boundedfile.h"
 #include "measure/cformat.h"
-#include "measure/devicefile.h"
 
 namespace app {
 
@@ -89,22 +87,10 @@ void MainForm::RestoreSettings() {
   // The name ends at its first line end.
   const auto end = line2.find_first_of("\r\n");
   if (end != std::string::npos) line2.resize(end);
-  std::string deviceText, error;
-  if (const measure::FileRead read = measure::readBoundedFile(joinPath(m_options.workingDir, line2), deviceText, error);
-      read != measure::FileRead::Done) {
-    if (read != measure::FileRead::NotOpened) ShowWarningBox("Device File Error", error);
-    std::fclose(file);
-    return;
-  }
-  m_plot->ResetKindCounters();
-  const bool ok = measure::ParseDeviceText(
-      deviceText, Config, [this](const std::string& caption, const std::string& text) { ShowWarningBox(caption, text); });
-  if (!ok) {
-    DeviceFilePath.clear();
-  } else {
-    m_view.setText("LBDeviceFile", "Device File:  " + line2);
-    m_setup->deviceFileLoaded(Config);
-    DeviceFilePath = line2;
+  // A file gone since the last run is no news; what the parser finds wrong is.
+  const bool loaded =
+      openDeviceFile(joinPath(m_options.workingDir, line2), line2, acquire::Session::Tell::ParserOnly);
+  if (loaded) {
     m_view.setItemIndex("CBHostPort", v[0]);
     m_view.setItemIndex("CBBaudRate", v[1]);
     PowerUser = v[2] != 0;
@@ -129,13 +115,9 @@ void MainForm::RestoreSettings() {
     RefCorrectionOn = v[9] != 0;
     TempCorrectionOn = v[10] != 0;
     CBHostPortChange();
-    StdDevCBChange();
-    m_view.setActivePage(4);
-    m_view.setVisible("PMeterType", false);
-    // The reloaded device file needs its chart channels and option boxes, as after a
-    // load through the menu; otherwise a returning operator would see no plot.
+    m_plot->StdDevCBChange();
+    // The option boxes as the restored choices have them.
     m_plot->UpdatePlotOptions(Config.DataFieldCount);
-    ChannelSetupPending = true;
     const std::string chartPath = joinPath(m_options.workingDir, "maruiocomp.rbs");
     std::error_code ec;
     if (std::filesystem::exists(chartPath, ec)) m_chart.LoadProperties(chartPath);

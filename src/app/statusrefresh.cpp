@@ -1,4 +1,4 @@
-// The periodic refresh: the 500 ms tick shows the meter's setup as last reported and the
+// The periodic refresh: the meter and host clock labels after a sample; the 500 ms tick shows the meter's setup as last reported and the
 // device file's ranges; the 1 s tick shows rights, byte counts, recording and transfer state.
 #include "app/mainform.h"
 
@@ -7,6 +7,18 @@
 namespace app {
 
 using measure::cformat;
+
+void MainForm::drawClockLabels() {
+  if (Clock.MeterMonth == 99) {
+    m_view.setText("LBMARUDandT", cformat("MARU:  %1.0lf", Sample.SampleCounter));
+  } else {
+    m_view.setText("LBMARUDandT", cformat("MARU:   %02d/%02d/%02d  %02d:%02d:%02d", Clock.MeterMonth,
+                                          Clock.MeterDay, Clock.MeterYear, Clock.MeterHour, Clock.MeterMinute,
+                                          Clock.MeterSecond));
+  }
+  m_view.setText("LBHostDandT", cformat("Host:  %02d/%02d/%02d  %02d:%02d:%02d", Clock.HostMonth, Clock.HostDay,
+                                        Clock.HostYear, Clock.HostHour, Clock.HostMinute, Clock.HostSecond));
+}
 
 void MainForm::Timer500msTimer() {
   if (m_inTick500) return;

@@ -19,7 +19,7 @@
 #include "files/netcdfwriter.h"
 #include "link/linedispatch.h"
 #include "measure/boundedfile.h"
-#include "measure/devicefile.h"
+#include "acquire/session.h"
 #include "version.h"
 
 namespace {
@@ -205,7 +205,7 @@ int convertMain(int argc, char** argv) {
   }
   meterlink::MeterState state;
   // A file that is no device file at all (a recording given by mistake) is a bad argument.
-  if (bool notDeviceFile = false; !measure::LoadDeviceFileAtStart(dev, state.config, warnLine, &notDeviceFile))
+  if (bool notDeviceFile = false; !acquire::loadDeviceFileAtStart(dev, state.config, warnLine, &notDeviceFile))
     return notDeviceFile ? 2 : 1;
   std::optional<qc::Config> qcConfig;
   if (!qcPath.empty()) {

@@ -33,7 +33,6 @@
 #include "link/meterprotocol.h"
 #include "link/serialport.h"
 #include "link/wirelog.h"
-#include "measure/devicefile.h"
 #include "version.h"
 
 namespace {
@@ -162,7 +161,6 @@ class LogSession : public acquire::Listener, public acquire::Sink {
         m_state(state),
         m_session(state, *this, sessionOptions()),
         m_files(options.out, state.config, [this](const std::string& c, const std::string& t) { message(c, t); }),
-        m_id(acquire::topicSafe(state.config.MeterTitle)),
         m_statusOnTerminal(::isatty(STDOUT_FILENO) == 1) {}
 
   ~LogSession() override { shutdown(); }
@@ -178,38 +176,28 @@ class LogSession : public acquire::Listener, public acquire::Sink {
       printLine("maru log", error);
       return false;
     }
-    if (!m_options.udp.empty()) {
-      m_udp = std::make_unique<acquire::UdpFeed>();
-      if (!m_udp->open(m_options.udp, error)) {
-        printLine("maru log", "--udp: " + error);
-        return false;
-      }
+    // The client's thread hands its news to this one, which owns stderr and the status line.
+    m_feeds = std::make_unique<acquire::Feeds>(
+        acquire::FeedOptions{m_options.mqtt, m_options.udp, "maru log", MARU_VERSION_STRING}, m_state.config,
+        [](const std::string& c, const std::string& t) {
+          QMetaObject::invokeMethod(
+              QCoreApplication::instance(), [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
+        });
+    if (error = m_feeds->openUdp(); !error.empty()) {
+      printLine("maru log", "--udp: " + error);
+      return false;
     }
-    if (!m_options.mqtt.broker.empty()) {
-      // The client's thread hands its news to this one, which owns stderr and the status line.
-      m_mqtt = acquire::makeMqttFeed(m_options.mqtt, m_state.config, m_options.dev, "maru log",
-                                     MARU_VERSION_STRING, [](const std::string& c, const std::string& t) {
-                                       QMetaObject::invokeMethod(
-                                           QCoreApplication::instance(),
-                                           [c, t] { if (s_session) s_session->message(c, t); }, Qt::QueuedConnection);
-                                     },
-                                     m_options.qc ? &*m_options.qc : nullptr);
-      updateFeedState();  // the port is not open yet
-      if (!m_mqtt->start(error)) {
-        message("MQTT", error + "; logging without the MQTT feed");  // the files never wait for it
-        m_mqtt.reset();
-      }
-    }
+    updateFeedState();  // the port is not open yet
+    if (error = m_feeds->startMqtt(m_options.dev, m_options.qc ? &*m_options.qc : nullptr); !error.empty())
+      message("MQTT", error + "; logging without the MQTT feed");  // the files never wait for it
     if (!m_options.wireLog.empty()) {
       if (!m_wireLog.open(m_options.wireLog, error)) {
         printLine("maru log", "--wire-log: cannot open '" + m_options.wireLog + "': " + error);
         return false;
       }
-      m_session.port().setWireLog(&m_wireLog);
+      m_session.setWireLog(&m_wireLog);
     }
     s_session = this;
-    m_feeds = std::make_unique<acquire::FeedSink>(m_mqtt.get(), m_udp.get(), m_state.config, m_id,
-                                                  [this](const std::string& c, const std::string& t) { message(c, t); });
     m_session.setRules(true, false, false);
     m_session.addSink(&m_files);
     if (m_options.netcdf) {
@@ -234,7 +222,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_session.addSink(m_feeds.get());
     m_session.addSink(this);
 
-    QObject::connect(&m_session.port().qport(), &QSerialPort::readyRead, [this] { drain(); });
+    m_session.setReadable([this] { drain(); });
     m_tick.setInterval(1000);
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
     m_afterOpen.setSingleShot(true);
@@ -265,10 +253,10 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_netcdfWork.stop();
     // The day's archive from its record; what does not fit in a few seconds waits for the next start.
     if (m_netcdf) m_netcdf->stop(set, std::chrono::seconds(4));
-    if (m_mqtt) m_mqtt->stop();
+    if (m_feeds) m_feeds->stop();
     s_session = nullptr;
     m_session.closePort();
-    m_session.port().setWireLog(nullptr);
+    m_session.setWireLog(nullptr);
     m_wireLog.close();
   }
 
@@ -350,7 +338,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                 " baud, 8N1");
     m_openedBefore = true;
     m_waitingReported = false;
-    m_overruns = m_session.port().overrunCount();
+    m_overruns = m_session.overrunCount();
     m_lastActivity = Steady::now();
     updateFeedState();
     drain();
@@ -372,15 +360,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
 
   // The MQTT state: whether the meter's port is open and every file takes its rows.
   void updateFeedState() {
-    if (!m_mqtt) return;
-    if (!m_session.portOpen() && !m_openedBefore)
-      m_mqtt->setState("starting", m_options.port + " was not opened yet");
-    else if (!m_session.portOpen())
-      m_mqtt->setState("port_lost", m_options.port + " is not open; waiting for it");
-    else if (!m_files.stoppedWhy().empty())
-      m_mqtt->setState("recording_stopped", m_files.stoppedWhy());
-    else
-      m_mqtt->setState("online", "");
+    if (m_feeds) m_feeds->setHealth({m_options.port, m_session.portOpen(), m_files.stoppedWhy()});
   }
 
   void drain() {
@@ -415,7 +395,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
       return showStatus();
     }
     drain();
-    if (const auto overruns = m_session.port().overrunCount(); overruns && m_overruns && *overruns > *m_overruns) {
+    if (const auto overruns = m_session.overrunCount(); overruns && m_overruns && *overruns > *m_overruns) {
       message("Lines Lost", "the serial receiver of " + m_options.port + " overran " +
                                 std::to_string(*overruns - *m_overruns) + " more times: bytes were lost");
       m_overruns = overruns;
@@ -447,7 +427,7 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                   m_session.portOpen() ? "port ok" : "port WAIT", m_lines, m_rate, m_files.size(Kind::Raw) / 1000.0,
                   m_files.size(Kind::Eng) / 1000.0, m_files.size(Kind::Csv) / 1000.0);
     std::string text = head;
-    if (m_mqtt) text += m_mqtt->connected() ? "  mqtt up" : "  mqtt down";
+    if (m_feeds && m_feeds->hasMqtt()) text += m_feeds->mqttConnected() ? "  mqtt up" : "  mqtt down";
     // The last values, as many as fit.
     text += " |";
     const std::string& values = m_feeds->lastValues();
@@ -483,11 +463,8 @@ class LogSession : public acquire::Listener, public acquire::Sink {
   acquire::Session m_session;
   acquire::DailyLogFiles m_files;
   std::unique_ptr<acquire::DailyNetcdf> m_netcdf;
-  const std::string m_id;
   const bool m_statusOnTerminal;
-  std::unique_ptr<acquire::MqttFeed> m_mqtt;
-  std::unique_ptr<acquire::UdpFeed> m_udp;
-  std::unique_ptr<acquire::FeedSink> m_feeds;
+  std::unique_ptr<acquire::Feeds> m_feeds;
   QTimer m_tick, m_afterOpen, m_netcdfWork;
   acquire::ClockStepWatch m_clockSteps;
   std::optional<long long> m_overruns;
@@ -568,7 +545,7 @@ int logMain(int argc, char** argv) {
   }
   const measure::WarningSink toStderr = printLine;
   meterlink::MeterState state;
-  if (!measure::LoadDeviceFileAtStart(o.dev, state.config, toStderr)) return 2;
+  if (!acquire::loadDeviceFileAtStart(o.dev, state.config, toStderr)) return 2;
   if (!o.qcPath.empty()) {
     qc::ConfigResult read = qc::loadConfig(o.qcPath);
     std::string why = read.error;

@@ -1,6 +1,7 @@
 #pragma once
 // The meter's setup values as its reply lines report them, the reply parser, and the
 // exact text of every command the host sends (without the "\r\n" the sender adds).
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -54,6 +55,9 @@ constexpr size_t kReceiveReadBytes = 100;
 constexpr size_t kReceiveBufferBytes = 1000;
 constexpr size_t kTransferReadBytes = 499;
 constexpr int kSetupRequestTicks = 10;
+
+/// The line speeds the host-port dialog offers, in its order (item 0 is 4800 baud).
+constexpr std::array<int, 4> kBaudRates = {4800, 9600, 19200, 38400};
 
 /// Parses one reply line (no line end; at most 250 characters as the receive loop
 /// delivers it, longer input is cut there). Keywords match on an upper-cased copy;

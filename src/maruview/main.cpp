@@ -180,9 +180,9 @@ int main(int argc, char** argv) {
   }
   options.ports.autoBindSystem();
 
+  // Handed to the session before the timers start, so the log holds the port's first byte.
+  if (wireLog.isOpen()) options.wireLog = &wireLog;
   auto program = ui::makeApplication(std::move(options));
-  // Before the timers start, so the log holds the port's first byte.
-  if (wireLog.isOpen()) program->form->port().setWireLog(&wireLog);
   program->start();
   const int status = QApplication::exec();
   program.reset();

@@ -333,7 +333,8 @@ std::string NotADeviceFile(std::string_view text) {
 }
 
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn, bool* opened,
-                    std::string* readError) {
+                    std::string* readError, bool* notDeviceFile) {
+  if (notDeviceFile) *notDeviceFile = false;
   std::string text, error;
   const FileRead read = readBoundedFile(path, text, error);
   if (opened) *opened = read != FileRead::NotOpened;
@@ -342,6 +343,7 @@ bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const Warning
   // Another kind of file leaves the device file in force as it is.
   if (const std::string why = NotADeviceFile(text); !why.empty()) {
     if (readError) *readError = "'" + path + "' is not a device file: " + why + ".";
+    if (notDeviceFile) *notDeviceFile = true;
     return false;
   }
   return ParseDeviceText(text, config, warn);
@@ -351,8 +353,7 @@ bool LoadDeviceFileAtStart(const std::string& path, DeviceConfig& config, const 
   config.setStartupDefaults();
   bool opened = false;
   std::string readError;
-  const bool ok = LoadDeviceFile(path, config, warn, &opened, &readError);
-  if (notDeviceFile) *notDeviceFile = readError.find("is not a device file") != std::string::npos;
+  const bool ok = LoadDeviceFile(path, config, warn, &opened, &readError, notDeviceFile);
   if (!warn || ok) return ok;
   if (!opened)
     warn("Device File Error", "Could not open device file '" + path + "': " + readErrorCause(readError));

@@ -39,7 +39,7 @@ std::string NotADeviceFile(std::string_view text);
 /// line naming the file: it could not be opened or read, is over the limit, or is not a
 /// device file (NotADeviceFile); `config` is untouched then).
 bool LoadDeviceFile(const std::string& path, DeviceConfig& config, const WarningSink& warn,
-                    bool* opened = nullptr, std::string* readError = nullptr);
+                    bool* opened = nullptr, std::string* readError = nullptr, bool* notDeviceFile = nullptr);
 
 /// The device file as the program loads it right after start: the first tick's defaults
 /// (DeviceConfig::setStartupDefaults), then the file. Every message goes to `warn`; a

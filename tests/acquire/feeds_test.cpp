@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -23,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/localbroker.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -137,48 +133,25 @@ TEST(FeedData, JsonStringsKeepUtf8AndReplaceWhatIsNot) {
   EXPECT_EQ(parse(acquire::metadataJson(kShip, config, "m.dev", "1.0"))["title"].toString(), QString::fromUtf8("Météo S/N 7"));
 }
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// One state rule for both front ends.
+TEST(Feeds, StateFollowsThePortThenTheRecording) {
+  struct Case {
+    bool open, openedBefore;
+    std::string stopped, word, reason;
+  };
+  for (const Case& c : {Case{false, false, "", "starting", "P was not opened yet"},
+                        Case{false, true, "", "port_lost", "P is not open; waiting for it"},
+                        Case{false, true, "disk full", "port_lost", "P is not open; waiting for it"},
+                        Case{true, true, "disk full", "recording_stopped", "disk full"},
+                        Case{true, false, "", "online", ""}}) {
+    const auto [word, reason] = acquire::feedState({"P", c.open, c.stopped}, c.openedBefore);
+    EXPECT_EQ(word, c.word);
+    EXPECT_EQ(reason, c.reason);
   }
-  return true;
 }
 
-// A mosquitto broker on a free localhost port (the feed keeps trying until it is up).
-struct LocalBroker {
-  LocalBroker() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      port = ntohs(address.sin_port);
-    ::close(s);
-    process.start("mosquitto", {"-p", QString::number(port)});
-  }
-  ~LocalBroker() {
-    process.terminate();
-    process.waitForFinished(5000);
-  }
-  /// Topic -> payload of each retained message.
-  std::map<std::string, std::string> retained() const {
-    QProcess sub;
-    sub.start("mosquitto_sub",
-              {"-p", QString::number(port), "-t", "#", "--retained-only", "-F", "%t %p", "-W", "1"});
-    sub.waitForFinished(10000);
-    std::map<std::string, std::string> found;
-    for (const std::string& line : testsupport::splitLines(sub.readAllStandardOutput().toStdString()))
-      if (const size_t space = line.find(' '); space != std::string::npos)
-        found[line.substr(0, space)] = line.substr(space + 1);
-    return found;
-  }
-  int port = 0;
-  QProcess process;
-};
+using testsupport::LocalBroker;
+using testsupport::waitFor;
 
 // Another device file loaded in the window: the feed says "offline" under the old meter's
 // topics, for whoever looks there later, and goes on under the new meter's with its

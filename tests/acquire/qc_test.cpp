@@ -183,7 +183,7 @@ TEST(QcSession, EachRecordHasItsLiveFlagsTheSpikeComesWithTheNextAndTheDailyCsvH
   session.addSink(&heard);
   session.addSink(&files);
   ASSERT_EQ(session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
-  testsupport::letLineBeSeenQuiet(session.port());
+  testsupport::letLineBeSeenQuiet(session);
   for (size_t i = 0; i < kSamples; ++i) peer.send(flcdLine(i, kSpikeAt));
   for (int i = 0; i < 400 && heard.flags.size() < kSamples; ++i) {
     testsupport::pumpEvents(5);

@@ -23,6 +23,8 @@ using testsupport::PtyPeer;
 struct Heard : acquire::Listener, acquire::Sink {
   std::vector<std::string> lines, warnings, samples, meterTimes;
   int lost = 0, back = 0;
+  std::vector<int> loadedColumns;  ///< DataFieldCount of each device file heard loaded
+  void deviceFileLoaded(const measure::DeviceConfig& config) override { loadedColumns.push_back(config.DataFieldCount); }
   void line(const meterlink::Line& line) override { lines.emplace_back(line.text); }
   void warning(const std::string& caption, const std::string& text) override {
     warnings.push_back(caption + ": " + text);
@@ -57,6 +59,33 @@ struct Rig {
   acquire::Session session;
 };
 
+// The one door for a device file: a load is heard once it is in force; a failed one is
+// not, leaves no device file in force, and tells what it must.
+TEST(Session, ADeviceFileLoadIsHeardAndAFailureToldAsAsked) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("bad.dev"), "Broken\nColumns=2\nCHL=x\n");
+  struct Case {
+    std::string path;
+    acquire::Session::Tell tell;
+    acquire::Session::Load result;
+    std::string lastWarning;  // "" for none
+  };
+  const std::string missing = dir.file("none.dev"), bad = dir.file("bad.dev");
+  for (const Case& c : {Case{missing, acquire::Session::Tell::Everything, acquire::Session::Load::NotOpened,
+                             "Device File Error: Could not open device file '" + missing + "': No such file or directory"},
+                        Case{missing, acquire::Session::Tell::ParserOnly, acquire::Session::Load::NotOpened, ""},
+                        Case{bad, acquire::Session::Tell::Everything, acquire::Session::Load::Invalid,
+                             "Device File Error: Missing or Invalid device file '" + bad + "'"}}) {
+    Rig rig;  // flcd.dev loaded
+    ASSERT_EQ(rig.heard.loadedColumns, std::vector<int>{7});
+    rig.heard.warnings.clear();
+    EXPECT_EQ(rig.session.loadDeviceFile(c.path, c.tell), c.result) << c.path;
+    EXPECT_EQ(rig.heard.loadedColumns.size(), 1u);
+    EXPECT_EQ(rig.session.deviceFilePath(), "");
+    EXPECT_EQ(rig.heard.warnings.empty() ? "" : rig.heard.warnings.back(), c.lastWarning);
+  }
+}
+
 const std::string kLine1 = "12/08/26\t04:44:05\t223\t1384\t560\t3205\t2065";
 const std::string kLine2 = "12/08/26\t04:44:06\t224\t1385\t560\t3205\t2065";
 
@@ -66,7 +95,7 @@ TEST(Session, SamplesGoToEverySinkRepliesToNoneAndCommandsCarryTheirLineEnd) {
   Heard second;
   rig.session.addSink(&second);
   ASSERT_EQ(rig.session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
-  testsupport::letLineBeSeenQuiet(rig.session.port());
+  testsupport::letLineBeSeenQuiet(rig.session);
   peer.send(kLine1 + "\r\nAVE 30\r\n" + kLine2 + "\r\n");
   ASSERT_TRUE(rig.receiveUntil([&] { return rig.heard.lines.size() == 3; }));
   EXPECT_EQ(rig.heard.samples, (std::vector<std::string>{kLine1, kLine2}));
@@ -115,7 +144,7 @@ TEST(Session, ALostPortIsLookedForWhereItsAdapterIsNowElseAtItsPath) {
     EXPECT_EQ(rig.heard.back, 1);
     EXPECT_TRUE(rig.session.portOpen());
     EXPECT_FALSE(rig.session.reconnecting());
-    testsupport::letLineBeSeenQuiet(rig.session.port());
+    testsupport::letLineBeSeenQuiet(rig.session);
     replugged->send(kLine1 + "\r\n");
     EXPECT_TRUE(rig.receiveUntil([&] { return rig.heard.samples.size() == 1; }));
   }
@@ -154,11 +183,11 @@ TEST(Session, DrainingThePortTakesEveryLineItHolds) {
   PtyPeer peer;
   Rig rig;
   ASSERT_EQ(rig.session.openPort(peer.slavePath(), 38400), meterlink::SerialPort::OpenResult::Ok);
-  testsupport::letLineBeSeenQuiet(rig.session.port());
+  testsupport::letLineBeSeenQuiet(rig.session);
   std::string burst;
   for (int i = 0; i < 60; ++i) burst += kLine1 + "\r\n";
   peer.send(burst);
-  for (int i = 0; i < 400 && rig.session.port().qport().bytesAvailable() < static_cast<qint64>(burst.size()); ++i)
+  for (int i = 0; i < 400 && rig.session.portBytesWaiting() < burst.size(); ++i)
     pumpEvents(5);
   EXPECT_EQ(rig.session.drainPort(std::chrono::seconds(5)), burst.size());
   EXPECT_EQ(rig.heard.samples.size(), 60u);

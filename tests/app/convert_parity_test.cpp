@@ -23,7 +23,7 @@ class ProgramPipeline : public testsupport::FormFixture {
  protected:
   std::string record(const std::string& dev, const std::string& rawBytes) {
     tick();  // the first tick's start-up defaults
-    EXPECT_TRUE(form->LoadDeviceFilePath(dev, dev));
+    EXPECT_TRUE(form->openDeviceFile(dev, dev));
     choosePort(1);
     const std::string out = dir.file("program.eng");
     EXPECT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, out));

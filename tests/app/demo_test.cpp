@@ -42,7 +42,7 @@ TEST_F(DemoStartup, ConvertsWithTheDeviceFilesValuesNotTheStartupDefaults) {
   EXPECT_EQ(form->shared().Config.ThetaRadians, byHand.ThetaRadians);
 
   testsupport::editState(*form).SetupRequestTicks = 0;
-  testsupport::letLineBeSeenQuiet(form->port());
+  testsupport::letLineBeSeenQuiet(testsupport::formSession(*form));
   peer.send("05/14/24\t10:21:00\t4130\t1175\t4097\t1317\t4210\t979\t559\r\n");
   for (int i = 0; i < 20 && form->shared().Sample.SampleCounter < 1; ++i) tick();
   ASSERT_EQ(form->shared().Sample.SampleCounter, 1);

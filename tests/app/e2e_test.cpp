@@ -70,7 +70,7 @@ class OnVirtualMeter : public ::testing::Test {
 
 TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
   form->Timer55msTimer();
-  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
+  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), "bb3.dev"));
   choosePort();
   ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 6; }, 8000));
   run(300);
@@ -96,7 +96,7 @@ TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
 
 TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) {
   form->Timer55msTimer();
-  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), "bb3.dev"));
+  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), "bb3.dev"));
   choosePort();
   // The setup request ten ticks after the port change brings the meter's version.
   ASSERT_TRUE(runUntil([&] { return form->shared().Meter.MeterVersionSeen; }, 5000));
@@ -129,7 +129,7 @@ TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) 
 TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
   form->Timer55msTimer();
   form->Timer1SecondTimer();  // nothing saved yet: nothing restored
-  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), dir.file("bb3.dev")));
+  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), dir.file("bb3.dev")));
   choosePort();
   form->view().setItemIndex("PlotTypeCB", 1);
   form->changed("PlotTypeCB");

@@ -8,6 +8,12 @@ namespace app {
 
 struct FormTestAccess {
   static FormState& state(MainForm& form) { return form; }
+  static acquire::Session& session(MainForm& form) { return form.m_session; }
+  /// One whole line as if the port had given it, under the rules the form is in.
+  static void dispatch(MainForm& form, const std::string& line) {
+    form.syncDispatch();
+    form.m_session.dispatchLine(line);
+  }
 };
 
 }  // namespace app
@@ -15,5 +21,7 @@ struct FormTestAccess {
 namespace testsupport {
 
 inline app::FormState& editState(app::MainForm& form) { return app::FormTestAccess::state(form); }
+inline acquire::Session& formSession(app::MainForm& form) { return app::FormTestAccess::session(form); }
+inline void dispatchLine(app::MainForm& form, const std::string& line) { app::FormTestAccess::dispatch(form, line); }
 
 }  // namespace testsupport

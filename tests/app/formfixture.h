@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/formaccess.h"
 #include "app/mainform.h"
 #include "nullchart.h"
 #include "scriptedui.h"
@@ -49,7 +50,7 @@ class FormFixture : public ::testing::Test {
     form->view().setItemIndex("CBBaudRate", baudItem);
     form->view().setItemIndex("CBHostPort", item);
     form->changed("CBHostPort");
-    if (form->shared().OpenPortNumber != 0) letLineBeSeenQuiet(form->port());
+    if (form->shared().OpenPortNumber != 0) letLineBeSeenQuiet(testsupport::formSession(*form));
   }
   /// Lets the pty deliver, then runs one receive tick.
   void tick(int settleMs = 3) {
@@ -61,7 +62,7 @@ class FormFixture : public ::testing::Test {
   }
   std::string loadExample(const std::string& name) {
     const std::string path = testsupport::example(name);
-    EXPECT_TRUE(form->LoadDeviceFilePath(path, path)) << path;
+    EXPECT_TRUE(form->openDeviceFile(path, path)) << path;
     return path;
   }
 

@@ -87,7 +87,7 @@ TEST_F(Foundation, ChangingOnlyTheBaudReopensTheSamePort) {
   ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
   // The reopened port still carries commands, once the open has settled.
-  testsupport::letLineBeSeenQuiet(form->port());
+  testsupport::letLineBeSeenQuiet(testsupport::formSession(*form));
   form->BTStopClick();
   EXPECT_EQ(peer.receive(), "!!!!!");
 }
@@ -104,7 +104,7 @@ TEST_F(Foundation, SelectHostPortClosesThePortAndShowsThePanel) {
   choosePort(1);
   choosePort(0);
   EXPECT_EQ(form->shared().OpenPortNumber, 0);
-  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_FALSE(testsupport::formSession(*form).portOpen());
   EXPECT_TRUE(form->view().visible("PCOMPort"));
   form->BTStopClick();
   EXPECT_EQ(peer.receive(200), "");
@@ -251,7 +251,7 @@ TEST_F(Foundation, HangUpClosesThePortOnceWithoutSpinning) {
   const double cpu = processCpuSeconds() - cpuBefore;
   EXPECT_LT(cpu, 0.6) << "CPU seconds spent in two seconds after the hang-up";
   EXPECT_EQ(form->shared().OpenPortNumber, 0);
-  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_FALSE(testsupport::formSession(*form).portOpen());
   EXPECT_EQ(ui.countBoxes("Comm Error"), 1u);
   // Writing to the lost port is silent.
   form->BTStartClick();

@@ -84,7 +84,7 @@ TEST_F(QcForm, EndlessFilesAreRefusedWithOneBoxAndLoadNothing) {
   ui.boxes.clear();
 
   const std::string limit = "/dev/zero: larger than the limit of 1 MiB (1048576 bytes)";
-  EXPECT_FALSE(form->LoadDeviceFilePath("/dev/zero", "/dev/zero"));
+  EXPECT_FALSE(form->openDeviceFile("/dev/zero", "/dev/zero"));
   ui.files.push_back("/dev/zero");
   form->click("LoadQcConfiguration1");
   ASSERT_EQ(ui.boxes.size(), 2u);

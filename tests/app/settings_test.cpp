@@ -66,7 +66,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   copyExample("bb3.dev");
   startTicks();
   choosePort(1, 3);
-  ASSERT_TRUE(form->LoadDeviceFilePath(dir.file("bb3.dev"), dir.file("bb3.dev")));
+  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), dir.file("bb3.dev")));
   testsupport::editState(*form).PowerUser = true;
   auto choose = [&](const char* box, int item) {
     form->view().setItemIndex(box, item);
@@ -84,7 +84,7 @@ TEST_F(Settings, ChoicesSurviveARestartAndThePortReopens) {
   EXPECT_EQ(quitCode, 0);
   EXPECT_EQ(settingsFile(), "1 3 1 15 1 2 1 0 1 1 0\nbb3.dev\n");
   EXPECT_EQ(fake->savedTo, std::vector<std::string>{dir.file("maruiocomp.rbs")});
-  EXPECT_FALSE(form->port().isOpen());
+  EXPECT_FALSE(testsupport::formSession(*form).portOpen());
 
   startForm();
   writeFile(dir.file("maruiocomp.rbs"), "[chart]\n");  // what the real chart would have saved

@@ -37,7 +37,7 @@ class Setup : public FormFixture {
   /// Nothing reaches the meter within a fifth of a second.
   std::string silence() { return peer.receive(200, 20); }
   void setText(const std::string& name, const std::string& text) { form->view().setText(name, text); }
-  void reply(const std::string& line) { form->DispatchLine(line); }
+  void reply(const std::string& line) { testsupport::dispatchLine(*form, line); }
 };
 
 // ---- Every command as its button sends it
@@ -476,7 +476,7 @@ TEST_F(HostPortDialog, ChosenPortAndRateAreAppliedTogether) {
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
   EXPECT_FALSE(form->view().visible("PCOMPort"));
   EXPECT_TRUE(ui.boxes.empty());
-  testsupport::letLineBeSeenQuiet(form->port());
+  testsupport::letLineBeSeenQuiet(testsupport::formSession(*form));
   form->click("BTOpen");
   EXPECT_EQ(peer.receive(), "$mvs 1\r\n");
 }

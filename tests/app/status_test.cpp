@@ -20,7 +20,7 @@ class Status : public FormFixture {
   }
   const std::string& text(const char* name) const { return form->view().text(name); }
   bool visible(const char* name) const { return form->view().visible(name); }
-  void reply(const std::string& line) { form->DispatchLine(line); }
+  void reply(const std::string& line) { testsupport::dispatchLine(*form, line); }
 };
 
 // ---- 500 ms: memory use
@@ -217,7 +217,7 @@ TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
   testsupport::editState(*form).TotalBytesRead = 4294967295UL;
   ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("r.raw")));
   ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, dir.file("e.eng")));  // the header alone
-  form->DispatchLine(std::string(2045, '7'));                  // 2047 bytes with CR LF
+  testsupport::dispatchLine(*form, std::string(2045, '7'));                  // 2047 bytes with CR LF
   form->Timer1SecondTimer();
   EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 4294967295");
   EXPECT_EQ(form->files().recordings().bytes(acquire::Recordings::Stream::Raw), 2047);

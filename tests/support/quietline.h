@@ -10,10 +10,15 @@
 
 namespace testsupport {
 
-inline void letLineBeSeenQuiet(meterlink::SerialPort& port) {
+/// `source`: a SerialPort, or a session (a read of its port that must find nothing).
+template <class Source>
+void letLineBeSeenQuiet(Source& source) {
   std::this_thread::sleep_for(meterlink::SerialPort::kQuietAfterOpen + std::chrono::milliseconds(5));
   char byte = 0;
-  EXPECT_EQ(port.read(&byte, 1), 0u) << "the line was not silent after the open";
+  size_t n = 0;
+  if constexpr (requires { source.drainPort(std::chrono::milliseconds(0)); }) n = source.drainPort(std::chrono::milliseconds(0));
+  else n = source.read(&byte, 1);
+  EXPECT_EQ(n, 0u) << "the line was not silent after the open";
 }
 
 }  // namespace testsupport

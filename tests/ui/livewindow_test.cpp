@@ -45,7 +45,7 @@ class LiveWindow : public ::testing::Test {
     form().view().setItemIndex("CBBaudRate", 2);
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
-    testsupport::letLineBeSeenQuiet(form().port());
+    testsupport::letLineBeSeenQuiet(testsupport::formSession(form()));
     ASSERT_EQ(form().shared().OpenPortNumber, 1);
     waitFor([this] { return form().shared().TickCount > 0; });
     testsupport::editState(form()).SetupRequestTicks = 0;  // keeps "$mnu" off the line
@@ -140,7 +140,7 @@ TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
 // ---- a box left open stops nothing
 
 TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
-  ASSERT_TRUE(form().LoadDeviceFilePath(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
+  ASSERT_TRUE(form().openDeviceFile(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev", "ntu.dev"));
   const std::string raw = dir.file("night.raw");
   ASSERT_TRUE(form().files().StartRecording(acquire::Recordings::Stream::Raw, raw));
   // Should the box block the caller, this ends the test instead of hanging it.

@@ -63,11 +63,11 @@ class TimeAxisWindow : public ::testing::Test {
     form().view().setItemIndex("CBBaudRate", 2);
     form().view().setItemIndex("CBHostPort", 1);
     form().CBHostPortChange();
-    testsupport::letLineBeSeenQuiet(form().port());
+    testsupport::letLineBeSeenQuiet(testsupport::formSession(form()));
     ASSERT_TRUE(waitFor([this] { return form().shared().TickCount > 0; }));
     testsupport::editState(form()).SetupRequestTicks = 0;
     const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev";
-    ASSERT_TRUE(form().LoadDeviceFilePath(dev, dev));
+    ASSERT_TRUE(form().openDeviceFile(dev, dev));
     chart = qobject_cast<chart::StripChart*>(program->window->control("iPlot1"));
     ASSERT_NE(chart, nullptr);
   }
