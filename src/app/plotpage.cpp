@@ -264,10 +264,10 @@ void PlotPage::BreakLine() {
   m_lastTime = std::nan("");
 }
 
-void PlotPage::MarkFlagged(int field, int samplesBack, int flag) {
+void PlotPage::MarkFlagged(int field, int samplesBack, int flag, const std::string& tests) {
   if (field < 0 || field >= measure::kMaxColumns || samplesBack < 0 || samplesBack > 1) return;
   const Drawn& point = m_drawn[size_t(field)][size_t(samplesBack)];
-  if (point.channel >= 0 && std::isfinite(point.y)) m_chart.MarkPoint(point.channel, point.x, point.y, flag);
+  if (point.channel >= 0 && std::isfinite(point.y)) m_chart.MarkPoint(point.channel, point.x, point.y, flag, tests);
 }
 
 bool PlotPage::HasBackscatter() const {

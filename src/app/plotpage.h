@@ -81,7 +81,8 @@ class PlotPage {
   /// Marks on the chart the point drawn for data field `field` by the latest sample
   /// (`samplesBack` 0) or the one before (1) as quality control flagged it (3 suspect,
   /// 4 failed). Nothing when that sample drew no point there.
-  void MarkFlagged(int field, int samplesBack, int flag);
+  /// `tests` names the tests that fired (the mark's tooltip).
+  void MarkFlagged(int field, int samplesBack, int flag, const std::string& tests = {});
   bool HasBackscatter() const;
 
  private:

@@ -45,10 +45,10 @@ class PlotChart {
   /// connection or a replay.
   virtual void BreakLine() {}
   /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
-  /// 4 failed (others are ignored). Marks go with the points: ClearAllData and
-  /// RemoveAllChannels drop them too.
-  virtual void MarkPoint(int channel, double x, double y, int flag) {
-    (void)channel, (void)x, (void)y, (void)flag;
+  /// 4 failed (others are ignored). `tests` names the tests that fired (the mark's
+  /// tooltip). Marks go with the points: ClearAllData and RemoveAllChannels drop them too.
+  virtual void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) {
+    (void)channel, (void)x, (void)y, (void)flag, (void)tests;
   }
   /// Drops the points of every channel; channels and titles stay.
   virtual void ClearAllData() = 0;

@@ -16,7 +16,9 @@
 #include <QFormLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsSimpleTextItem>
+#include <QCursor>
 #include <QLabel>
+#include <QToolTip>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -263,11 +265,12 @@ void StripChart::RemoveAllChannels() {
   m_unitAxes.clear();
   m_history.setChannelCount(0);
   m_marks.clear();
+  m_markTexts.clear();
   m_axesDirty = true;
   markDirty();
 }
 
-void StripChart::MarkPoint(int channel, double x, double y, int flag) {
+void StripChart::MarkPoint(int channel, double x, double y, int flag, const std::string& tests) {
   if (!validChannel(channel) || (flag != 3 && flag != 4) || !std::isfinite(x) || !std::isfinite(y)) return;
   QScatterSeries*& markSeries = m_markSeries[flag - 3];
   if (!markSeries) {
@@ -284,6 +287,11 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag) {
     // transparent one left it invisible.
     series->setColor(flag == 3 ? QColor(255, 140, 0, 110) : colour);
     series->setBorderColor(colour);
+    connect(series, &QScatterSeries::hovered, this, [this, flag](const QPointF& point, bool inside) {
+      const QString text = inside ? markText(flag, point.x()) : QString();
+      if (text.isEmpty()) QToolTip::hideText();
+      else QToolTip::showText(QCursor::pos(), text, m_view);
+    });
     markSeries = series;
   }
   if (channel >= kMarkChannels) return;
@@ -292,7 +300,18 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag) {
   for (const auto& [sx, st] : m_recentTimes)
     if (sx == x) time = st;
   m_marks.add((flag - 3) * kMarkChannels + channel, x, y, time);
+  if (!tests.empty()) {
+    m_markTexts.push_back({x, time, flag, tests});
+    if (m_markTexts.size() > kMarkTexts) m_markTexts.pop_front();
+  }
   markDirty();
+}
+
+QString StripChart::markText(int flag, double x) const {
+  for (auto it = m_markTexts.rbegin(); it != m_markTexts.rend(); ++it)
+    if (it->flag == flag && (m_timeLabels ? it->time : it->x) == x)
+      return (flag == 3 ? tr("QC suspect: %1") : tr("QC failed: %1")).arg(QString::fromStdString(it->tests));
+  return {};
 }
 
 size_t StripChart::markCount(int flag) const {
@@ -424,6 +443,7 @@ void StripChart::BreakLine() { m_history.breakRun(); }
 void StripChart::ClearAllData() {
   m_history.clear();
   m_marks.clear();
+  m_markTexts.clear();
   markDirty();
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -87,7 +88,10 @@ class StripChart : public QWidget, public PlotChart {
   void ClearAllData() override;
   /// Suspect points get an orange ring, failed ones a red square, in two legend entries.
   /// (x, y) are in the channel's own points (before its transform).
-  void MarkPoint(int channel, double x, double y, int flag) override;
+  void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) override;
+  /// The tooltip of the mark of `flag` drawn at `x` (in the X the axis shows): which
+  /// tests fired; empty when the mark has no text.
+  QString markText(int flag, double x) const;
   /// The marks kept for `flag` (3 or 4).
   size_t markCount(int flag) const;
   std::string TitleText() const override;
@@ -287,6 +291,14 @@ class StripChart : public QWidget, public PlotChart {
   double m_pinX = 0;
   QPointF m_pressAt;
   std::vector<size_t> m_runStarts;
+  /// The texts of the latest marks (at most kMarkTexts), oldest first.
+  struct MarkText {
+    double x, time;
+    int flag;
+    std::string tests;
+  };
+  static constexpr size_t kMarkTexts = 100000;
+  std::deque<MarkText> m_markTexts;
   History m_history;
   std::vector<Point> m_visible;
   QList<QPointF> m_scratch;

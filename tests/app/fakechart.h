@@ -98,7 +98,11 @@ class FakeChart : public chart::PlotChart {
   }
   void SetPointTime(double seconds) override { pointTime = seconds; }
   void BreakLine() override { ++lineBreaks; }
-  void MarkPoint(int channel, double x, double y, int flag) override { marks.push_back({channel, x, y, flag}); }
+  void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) override {
+    marks.push_back({channel, x, y, flag});
+    markTests.push_back(tests);
+  }
+  std::vector<std::string> markTests;
   void ClearAllData() override {
     ++clearCalls;
     for (auto& ch : channels) ch.points.clear(), ch.times.clear();
