@@ -1,6 +1,6 @@
-// A week of a deployment in the plot: 10 samples a second for 7 days into four channels
-// (three backscatter wavelengths and chlorophyll), through app::PlotPage and the real
-// strip chart, offscreen, with the X axis on the host's time.
+// A week of a deployment in the plot: 10 samples a second for 7 days into six channels
+// (three backscatter wavelengths, chlorophyll, temperature and pressure), through
+// app::PlotPage and the real strip chart, offscreen, with the X axis on the host's time.
 //
 // Reported, after the first hour and at the end of the week, the repaint (redraw, pending
 // events, render into an image; CPU time, median of 15) of three views: the live view
@@ -8,12 +8,14 @@
 // middle, and the first hour (the whole session after one hour, the same picture at the
 // end of the week). Then the ratios end / first hour, the cost of appending a sample (median per
 // block of 100,000 samples, first and last block), the history's bytes and the
-// process's resident memory.
+// process's resident memory. Last, the view switches over the whole week (Engr/Raw, the
+// backscatter quantity, temperature and pressure shown, the X axis between time and
+// sample count; each the handler, a redraw and a render; CPU time, the slowest of each).
 //
 // Targets: whole-week and one-minute repaint under 50 ms, end / first hour at most 1.5 for
 // the views that show the same samples at both times (live, one minute, the first hour;
 // the whole session's ratio is printed too), appending as cheap at the end as at the start (ratio
-// at most 1.5), peak RSS at most 300 MB.
+// at most 1.5), peak RSS at most 300 MB, every view switch under 200 ms.
 //
 //   bench_chart_week [--days N] [--rate HZ] [--check]
 //
@@ -24,6 +26,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -79,7 +82,9 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
 
-  benchutil::PlotRig rig({measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl}, "A week at sea");
+  benchutil::PlotRig rig({measure::KindDate, measure::KindTime, 7, 8, 9, measure::KindChl, measure::KindITemp,
+                          measure::KindPres},
+                         "A week at sea");
   measure::DeviceConfig& config = rig.config;
   for (int k = 7; k <= 9; ++k) {
     config.KindScale[size_t(k)] = 1.8e-6;
@@ -115,6 +120,8 @@ int main(int argc, char** argv) {
       sample.KindCounts[size_t(7 + w)] = 50 + load * (2600.0 - 500.0 * w) + 20 * signal.noise();
     if (i % 50000 == 25000) sample.KindCounts[8] = 4100;  // a bubble now and then
     sample.KindCounts[measure::KindChl] = 48 + 300 * (1.5 + std::sin(t / 43200.0)) + 8 * signal.noise();
+    sample.KindCounts[measure::KindITemp] = 20000 + 800 * std::sin(t / 86400.0) + signal.noise();
+    sample.KindCounts[measure::KindPres] = 3000 + 200 * std::sin(t / 44712.0) + 2 * signal.noise();
     sample.ElapsedSample = double(i + 1);
     measure::ConvertToEngineering(config, sample, rig.eng);
     rig.page.ShowSampleValues(rig.columns, rig.choices.PlotType);
@@ -137,6 +144,29 @@ int main(int argc, char** argv) {
     }
   }
   last = measureViews(chart, frame, start, now);
+
+  // View switches over the whole week: each redraws the samples kept.
+  struct Switch { const char* box; int index; void (app::PlotPage::*handler)(); };
+  const Switch switches[] = {
+      {"PlotTypeCB", 0, &app::PlotPage::PlotTypeCBChange}, {"PlotTypeCB", 1, &app::PlotPage::PlotTypeCBChange},
+      {"BBPlotCB", 3, &app::PlotPage::BBPlotCBChange},     {"iTempCB", 1, &app::PlotPage::iTempCBChange},
+      {"PresCB", 1, &app::PlotPage::PresCBChange},         {"XAxisCB", 0, &app::PlotPage::XAxisCBChange},
+      {"XAxisCB", 1, &app::PlotPage::XAxisCBChange},
+  };
+  chart.showAll();
+  double slowestSwitch = 0;
+  for (const Switch& sw : switches) {
+    const double t0 = cpuSeconds();
+    rig.view.setItemIndex(sw.box, sw.index);
+    (rig.page.*sw.handler)();
+    chart.showAll();
+    QApplication::processEvents();
+    chart.render(&frame);
+    const double ms = (cpuSeconds() - t0) * 1e3;
+    slowestSwitch = std::max(slowestSwitch, ms);
+    std::printf("  switch %-10s to %d, whole week shown: %7.2f ms, %d Y axes\n", sw.box, sw.index, ms,
+                chart.yAxisCount());
+  }
 
   const double appendFirst = blockNs.empty() ? 0 : blockNs.front();
   const double appendLast = blockNs.empty() ? 0 : blockNs.back();
@@ -166,8 +196,10 @@ int main(int argc, char** argv) {
                        ratio(last.firstHour, first.firstHour) <= 1.5;
   const bool appendOk = ratio(appendLast, appendFirst) <= 1.5;
   const bool memoryOk = benchutil::peakRssMb() <= 300;
-  std::printf("targets: repaint < 50 ms %s; ratios <= 1.5 %s; append O(1) %s; peak RSS <= 300 MB %s\n",
+  const bool switchOk = slowestSwitch < 200;
+  std::printf("targets: repaint < 50 ms %s; ratios <= 1.5 %s; append O(1) %s; peak RSS <= 300 MB %s; "
+              "view switch < 200 ms %s\n",
               repaintOk ? "met" : "MISSED", ratioOk ? "met" : "MISSED", appendOk ? "met" : "MISSED",
-              memoryOk ? "met" : "MISSED");
-  return check && !(repaintOk && ratioOk && appendOk && memoryOk) ? 1 : 0;
+              memoryOk ? "met" : "MISSED", switchOk ? "met" : "MISSED");
+  return check && !(repaintOk && ratioOk && appendOk && memoryOk && switchOk) ? 1 : 0;
 }

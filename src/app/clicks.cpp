@@ -40,8 +40,15 @@ void MainForm::setupDispatch() {
   };
   on("PMeterType", &MainForm::LoadDeviceFileClick);
   on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
-  m_clicks["RealTimeData1"] = [this] { m_files->RealTimeDataClick(); };
-  m_clicks["ReplayRawFile1"] = [this] { m_files->ReplayRawFileClick(); };
+  // Live data and a replay are runs of their own on the plot.
+  m_clicks["RealTimeData1"] = [this] {
+    m_files->RealTimeDataClick();
+    m_plot->BreakLine();
+  };
+  m_clicks["ReplayRawFile1"] = [this] {
+    m_files->ReplayRawFileClick();
+    m_plot->BreakLine();
+  };
   m_clicks["MenuAdvancedSetup"] = [this] { m_setup->MenuAdvancedSetupClick(); };
   on("Exit1", &MainForm::Exit1Click);
   // Meter Setup page.

@@ -207,7 +207,9 @@ void MainForm::onPortBack(std::chrono::seconds down) {
   updateFeedState();
   m_view.setText("LBPortDevice", "Port device: " + slotText(m_lostSlot) +
                                      cformat(" - back after %lld s down", static_cast<long long>(down.count())));
-  // The meter starts afresh: ask for its setup, and for data again if it was sending.
+  // The meter starts afresh: a new line on the plot, its setup asked for, and data again
+  // if it was sending.
+  m_plot->BreakLine();
   SetupRequestTicks = meterlink::kSetupRequestTicks;
   if (m_dataRunning) m_session.send(meterlink::cmd::kRun);
 }

@@ -62,6 +62,24 @@ std::string plottedUnits(const Plotted& plotted, const measure::DeviceConfig& co
   return plotted.column ? unitsOf(*plotted.column, config) : "counts";
 }
 
+/// The engineering value of `column` as scale x counts + offset. Every conversion form
+/// (dark counts then scale, scale then offset, passed through, the backscatter chain with
+/// its fixed water terms) is linear in the counts, so the chart keeps the counts alone and
+/// draws any of the kind's columns from them. False when the device file gives no finite
+/// line.
+bool linearOf(const measure::DeviceConfig& config, int kind, const measure::EngColumn& column, double& scale,
+              double& offset) {
+  measure::SampleState sample;
+  measure::EngValues at0, at1;
+  sample.KindCounts[size_t(kind)] = 0;
+  measure::ConvertToEngineering(config, sample, at0);
+  sample.KindCounts[size_t(kind)] = 1;
+  measure::ConvertToEngineering(config, sample, at1);
+  offset = measure::engValue(at0, column, kind);
+  scale = measure::engValue(at1, column, kind) - offset;
+  return std::isfinite(scale) && std::isfinite(offset);
+}
+
 /// `pattern` with its value written so that small values keep their digits.
 std::string readout(const char* pattern, const char* name, double value) {
   return cformat(measure::readoutPattern(pattern, value).c_str(), name, value);
@@ -126,22 +144,20 @@ void PlotPage::BuildPlotChannels(int columnCount) {
 }
 
 void PlotPage::describeChannels() {
-  std::vector<std::string> yUnits;  // of the channels drawn, in channel order, each once
   for (const ChannelOf& ch : m_channels) {
     const measure::KindInfo& row = measure::kindInfo(ch.kind);
     const Plotted plotted = plottedOf(row, m_choices.PlotType, m_choices.BBPlotChoice);
-    const std::string units = plottedUnits(plotted, m_config);
     const bool gateOpened = gateOpen(row.plot.gate, m_choices);
-    m_chart.SetChannelUnits(ch.channel, units);
+    double scale = 1, offset = 0;
+    const bool linear = !plotted.column || linearOf(m_config, ch.kind, *plotted.column, scale, offset);
+    m_chart.SetChannelUnits(ch.channel, plottedUnits(plotted, m_config));
     m_chart.SetChannelInLegend(ch.channel, gateOpened);
+    m_chart.SetChannelTransform(ch.channel, scale, offset);
     // Channels beyond the columns a sample has never get points.
-    const bool drawn = plotted.drawn && gateOpened && ch.column < m_builtColumns;
-    if (drawn && !units.empty() && std::find(yUnits.begin(), yUnits.end(), units) == yUnits.end())
-      yUnits.push_back(units);
+    m_chart.SetChannelShown(ch.channel, plotted.drawn && gateOpened && linear && ch.column < m_builtColumns);
   }
-  std::string yTitle;
-  for (const std::string& units : yUnits) yTitle += (yTitle.empty() ? "" : ", ") + units;
-  m_chart.SetYAxisTitle(yTitle);
+  // Each unit gets a Y axis of its own, titled by the chart.
+  m_chart.SetYAxisTitle("");
   m_chart.SetXAxisTitle(m_choices.XAxisChoice == 1 ? "Time (host, local)" : "Sample");
 }
 
@@ -180,9 +196,21 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
   const int columns = clampColumns(columnCount);
   const bool power = m_powerUser;
   const int window = m_choices.StdDevWindow;
-  double x = m_sample.ElapsedSample;
-  if (m_choices.XAxisChoice == 1 && m_hostSeconds) x = m_hostSeconds();
-  else if (m_choices.XAxisChoice == 1 && m_sampleHost) x = LocalSeconds(*m_sampleHost);
+  // Every sample keeps both its count and its host time, so the X axis can show either.
+  const double x = m_sample.ElapsedSample;
+  const double time = m_hostSeconds ? m_hostSeconds() : m_sampleHost ? LocalSeconds(*m_sampleHost) : x;
+  if (columns > 0) {
+    // A pause of more than a few sample intervals breaks the line.
+    if (std::isfinite(m_lastTime)) {
+      const double step = time - m_lastTime;
+      if (m_interval > 0 && step > std::max(kGapIntervals * m_interval, kMinGapSeconds))
+        m_chart.BreakLine();
+      else if (step > 0)
+        m_interval = m_interval > 0 ? 0.9 * m_interval + 0.1 * step : step;
+    }
+    m_lastTime = time;
+    m_chart.SetPointTime(time);
+  }
 
   for (int c = 0; c < columns; ++c) {
     const int k = m_config.ColumnKind[size_t(c)];
@@ -195,9 +223,8 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
     std::string title;
     const measure::KindInfo& row = measure::kindInfo(k);
     const Plotted plotted = plottedOf(row, plotType, m_choices.BBPlotChoice);
-    double y = kNoPlot;
-    if (plotted.drawn && gateOpen(row.plot.gate, m_choices))
-      y = plotted.column ? measure::engValue(m_eng, *plotted.column, k) : counts;
+    // The counts are kept whatever is shown; the chart draws the chosen quantity from them.
+    const double y = std::isfinite(counts) ? counts : kNoPlot;
 
     if (plotType == 0) {
       if (row.plot.rawName != nullptr) {
@@ -228,6 +255,7 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
     }
 
     const int channel = m_columnChannel[size_t(c)];
+    if (row.plot.channel == nullptr) continue;  // a kind without a channel
     if (!title.empty()) m_chart.SetChannelTitle(channel, title);
     auto& drawn = m_drawn[size_t(c)];
     drawn[1] = drawn[0];
@@ -236,10 +264,15 @@ void PlotPage::ShowSampleValues(int columnCount, int plotType) {
   }
 }
 
-void PlotPage::MarkFlagged(int field, int samplesBack, int flag) {
+void PlotPage::BreakLine() {
+  m_chart.BreakLine();
+  m_lastTime = std::nan("");
+}
+
+void PlotPage::MarkFlagged(int field, int samplesBack, int flag, const std::string& tests) {
   if (field < 0 || field >= measure::kMaxColumns || samplesBack < 0 || samplesBack > 1) return;
   const Drawn& point = m_drawn[size_t(field)][size_t(samplesBack)];
-  if (point.channel >= 0 && std::isfinite(point.y)) m_chart.MarkPoint(point.channel, point.x, point.y, flag);
+  if (point.channel >= 0 && std::isfinite(point.y)) m_chart.MarkPoint(point.channel, point.x, point.y, flag, tests);
 }
 
 bool PlotPage::HasBackscatter() const {
@@ -252,13 +285,11 @@ bool PlotPage::HasBackscatter() const {
 void PlotPage::PlotTypeCBChange() {
   m_choices.PlotType = m_view.itemIndex("PlotTypeCB");
   m_view.setVisible("BBPlotCB", HasBackscatter() && m_choices.PlotType == 1);
-  m_chart.ClearAllData();
   describeChannels();
 }
 
 void PlotPage::BBPlotCBChange() {
   m_choices.BBPlotChoice = m_view.itemIndex("BBPlotCB");
-  m_chart.ClearAllData();
   describeChannels();
 }
 
@@ -267,25 +298,21 @@ void PlotPage::StdDevCBChange() {
   static constexpr int kWindows[] = {0, 1, 15, 60};
   const int index = m_view.itemIndex("StdDevCB");
   if (index >= 0 && index < 4) m_choices.StdDevWindow = kWindows[index];
-  m_chart.ClearAllData();
   describeChannels();
 }
 
 void PlotPage::iTempCBChange() {
   m_choices.ITempPlotChoice = m_view.itemIndex("iTempCB");
-  m_chart.ClearAllData();
   describeChannels();
 }
 
 void PlotPage::xTempCBChange() {
   m_choices.XTempPlotChoice = m_view.itemIndex("xTempCB");
-  m_chart.ClearAllData();
   describeChannels();
 }
 
 void PlotPage::PresCBChange() {
   m_choices.PresPlotChoice = m_view.itemIndex("PresCB");
-  m_chart.ClearAllData();
   describeChannels();
 }
 
@@ -294,7 +321,6 @@ void PlotPage::XAxisCBChange() {
   if (index < 0 || index > 1) return;
   m_choices.XAxisChoice = index;
   m_chart.SetXAxisTimeLabels(index == 1);
-  m_chart.ClearAllData();
   describeChannels();
 }
 

@@ -3,6 +3,7 @@
 // and the per-sample display of values in the channel titles and points.
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -48,28 +49,36 @@ class PlotPage : public acquire::Sink {
   void UpdatePlotOptions(int columnCount);
   /// The per-load kind counters start again from 0 with every device-file load.
   void ResetKindCounters() { m_kindCount.fill(0); }
-  /// Per accepted sample: statistics, channel titles, and points below 99990.0.
+  /// Per accepted sample: statistics, channel titles, and each channel's counts below
+  /// 99990.0 as a point at X = the sample count, with the host time as the point's time.
+  /// Every column's counts are kept, whatever the choices show: a switch of the choices
+  /// redraws the whole deployment. A pause of more than kGapIntervals typical intervals
+  /// (at least kMinGapSeconds) of the host time breaks the line.
   void ShowSampleValues(int columnCount, int plotType);
   /// ShowSampleValues for the record's sample, with the device file's columns and the
   /// plot type chosen.
   void sample(const acquire::SampleRecord& record) override;
+  static constexpr double kGapIntervals = 5.0;
+  static constexpr double kMinGapSeconds = 1.0;
+  /// The next sample starts a line of its own (a new connection, a replay).
+  void BreakLine();
 
-  // Option-box handlers: each reads its box's item index from the view model, clears the
-  // chart and describes the channels and axes again.
+  // Option-box handlers: each reads its box's item index from the view model and
+  // describes the channels and axes again; the points stay and are drawn anew.
   void PlotTypeCBChange();
   void BBPlotCBChange();
   void StdDevCBChange();
   void iTempCBChange();
   void xTempCBChange();
   void PresCBChange();
-  /// XAxisCB: the X axis shows the sample count or the host's time of day; the points
-  /// drawn so far are dropped (their X means something else).
+  /// XAxisCB: the X axis shows the sample count or the host's time of day, of every point
+  /// kept.
   void XAxisCBChange();
 
   /// The host's local time of the sample being shown, in seconds (since the epoch, local
-  /// offset added, so that seconds modulo a day are the time of day). The X of every
-  /// point while XAxisCB chooses the time. Without a source, the receive time of the
-  /// sample taken by sample(); without either, X stays the sample count.
+  /// offset added, so that seconds modulo a day are the time of day). The points' time,
+  /// drawn while XAxisCB chooses the time. Without a source, the receive time of the
+  /// sample taken by sample(); without either, the sample count.
   void setHostSeconds(std::function<double()> source) { m_hostSeconds = std::move(source); }
 
   /// The first-tick preparation: no channels, Y axis 0 expand/collapse, X axis scrolling
@@ -80,7 +89,8 @@ class PlotPage : public acquire::Sink {
   /// Marks on the chart the point drawn for data field `field` by the latest sample
   /// (`samplesBack` 0) or the one before (1) as quality control flagged it (3 suspect,
   /// 4 failed). Nothing when that sample drew no point there.
-  void MarkFlagged(int field, int samplesBack, int flag);
+  /// `tests` names the tests that fired (the mark's tooltip).
+  void MarkFlagged(int field, int samplesBack, int flag, const std::string& tests = {});
   bool HasBackscatter() const;
 
  private:
@@ -102,16 +112,19 @@ class PlotPage : public acquire::Sink {
   };
   std::vector<ChannelOf> m_channels;
   int m_builtColumns = 0;  ///< the column count the channels were built for
+  double m_lastTime = std::nan("");  ///< the latest sample's time
+  double m_interval = 0;             ///< the typical time between samples (0: not known yet)
 
   /// Tells the chart, for the current choices, what each channel plots and the axes show:
   /// - units per channel: "counts" in raw data, and in engineering units for the kinds
   ///   that plot their counts (pigments and dyes, a backscatter choice without a column);
   ///   otherwise the plotted column's units ("1/(m sr)", "1/m", "ug/l", "NTU", "C",
-  ///   "dbar", or the device file's IEngrUnits);
+  ///   "dbar", or the device file's IEngrUnits), drawn from the counts through the
+  ///   column's linear conversion (the channel's transform);
   /// - a legend entry for every channel but a temperature or pressure whose box says not
-  ///   to plot it;
-  /// - Y axis title: the distinct units of the channels that get points, in channel
-  ///   order, joined by ", " ("counts", "1/m, ug/l"); empty when none;
+  ///   to plot it; such a channel, one whose quantity the plot type does not draw and one
+  ///   beyond the columns is not shown (its points stay);
+  /// - Y axes: one per unit, titled by the chart (the Y title is left empty);
   /// - X axis title: "Sample", or "Time (host, local)" while XAxisCB chooses the time.
   void describeChannels();
   /// Per field, the point its channel got from the latest two samples (y NaN: none).

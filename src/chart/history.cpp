@@ -65,6 +65,7 @@ struct History::Block {
 
 struct History::Chunk {
   double x[kChunk];
+  double time[kChunk];
   std::vector<std::unique_ptr<Block>> blocks;  ///< per channel; null: no value here
 
   const Block* block(int channel) const {
@@ -93,6 +94,8 @@ void History::clear() {
   m_firstChunk = 0;
   m_front = m_end = 0;
   m_runStarts.clear();
+  m_timeRunStarts.clear();
+  m_breakNext = false;
   m_counts.assign(size_t(m_channels), 0);
   m_filled.assign(size_t(m_channels), false);
   m_lastX = 0;
@@ -102,16 +105,24 @@ History::Chunk& History::chunkOf(int64_t index) const {
   return *m_chunks[size_t(index / int64_t(kChunk) - m_firstChunk)];
 }
 
-double History::xAt(int64_t index) const { return chunkOf(index).x[size_t(index % int64_t(kChunk))]; }
+double History::xAt(int64_t index) const {
+  const Chunk& chunk = chunkOf(index);
+  const size_t at = size_t(index % int64_t(kChunk));
+  return m_useTime ? chunk.time[at] : chunk.x[at];
+}
+
+void History::breakRun() { m_breakNext = true; }
+
+void History::setUseTime(bool on) { m_useTime = on; }
 
 float History::valueAt(int channel, int64_t index) const {
   const Block* b = chunkOf(index).block(channel);
   return b ? b->values[size_t(index % int64_t(kChunk))] : kNaN;
 }
 
-bool History::add(int channel, double x, double y) {
+bool History::add(int channel, double x, double y, double time) {
   if (channel < 0 || channel >= m_channels || !std::isfinite(x) || !std::isfinite(y)) return false;
-  if (empty() || x != m_lastX || m_filled[size_t(channel)]) openEntry(x);
+  if (empty() || m_breakNext || x != m_lastX || m_filled[size_t(channel)]) openEntry(x, std::isfinite(time) ? time : x);
   Chunk& chunk = chunkOf(m_end - 1);
   if (chunk.blocks.size() <= size_t(channel)) chunk.blocks.resize(size_t(m_channels));
   auto& block = chunk.blocks[size_t(channel)];
@@ -122,16 +133,20 @@ bool History::add(int channel, double x, double y) {
   return true;
 }
 
-void History::openEntry(double x) {
-  if (!empty() && x < m_lastX) m_runStarts.push_back(m_end);
+void History::openEntry(double x, double time) {
+  if (!empty() && (m_breakNext || x < m_lastX)) m_runStarts.push_back(m_end);
+  if (!empty() && (m_breakNext || time < m_lastTime)) m_timeRunStarts.push_back(m_end);
+  m_breakNext = false;
   if (m_end == (m_firstChunk + int64_t(m_chunks.size())) * int64_t(kChunk)) {
     auto chunk = std::make_unique<Chunk>();
     chunk->blocks.resize(size_t(m_channels));
     m_chunks.push_back(std::move(chunk));
   }
   chunkOf(m_end).x[size_t(m_end % int64_t(kChunk))] = x;
+  chunkOf(m_end).time[size_t(m_end % int64_t(kChunk))] = time;
   ++m_end;
   m_lastX = x;
+  m_lastTime = time;
   std::fill(m_filled.begin(), m_filled.end(), false);
   while (size() > m_limit) dropOldest();
 }
@@ -144,7 +159,8 @@ void History::dropOldest() {
     m_chunks.erase(m_chunks.begin());  // a few thousand pointers at most, once per chunk
     ++m_firstChunk;
   }
-  while (!m_runStarts.empty() && m_runStarts.front() <= m_front) m_runStarts.pop_front();
+  for (auto* starts : {&m_runStarts, &m_timeRunStarts})
+    while (!starts->empty() && starts->front() <= m_front) starts->pop_front();
 }
 
 size_t History::pointCount(int channel) const {
@@ -156,13 +172,15 @@ void History::setLimit(size_t entries) {
   while (size() > m_limit) dropOldest();
 }
 
-size_t History::runCount() const { return empty() ? 0 : m_runStarts.size() + 1; }
+size_t History::runCount() const {
+  return empty() ? 0 : (m_useTime ? m_timeRunStarts : m_runStarts).size() + 1;
+}
 
 std::vector<History::Run> History::runs() const {
   std::vector<Run> out;
   if (empty()) return out;
   int64_t begin = m_front;
-  for (int64_t start : m_runStarts) {
+  for (int64_t start : m_useTime ? m_timeRunStarts : m_runStarts) {
     out.push_back({begin, start});
     begin = start;
   }
@@ -297,7 +315,8 @@ History::View History::view(double xLo, double xHi, int columns) const {
   return v;
 }
 
-void History::visible(const View& view, int channel, std::vector<Point>& out, double& yLo, double& yHi) const {
+void History::visible(const View& view, int channel, std::vector<Point>& out, double& yLo, double& yHi,
+                      std::vector<size_t>* runStarts) const {
   if (channel < 0 || channel >= m_channels) return;
   auto push = [&](int64_t i, float v, bool inView) {
     out.push_back({xAt(i), v});
@@ -314,6 +333,7 @@ void History::visible(const View& view, int channel, std::vector<Point>& out, do
     const int64_t before = a > part.run.begin ? nearest(part.run, a - 1, -1) : -1;
     const int64_t after = b < part.run.end ? nearest(part.run, b, +1) : -1;
     if (a == b && (before < 0 || after < 0)) continue;  // nothing in view, no line across it
+    if (runStarts) runStarts->push_back(out.size());
     if (before >= 0) push(before, valueAt(channel, before), false);
     if (part.edges.empty()) {
       for (int64_t i = a; i < b; ++i) {
@@ -332,6 +352,28 @@ void History::visible(const View& view, int channel, std::vector<Point>& out, do
     }
     if (after >= 0) push(after, valueAt(channel, after), false);
   }
+}
+
+bool History::nearest(int channel, double x, double reach, Point& found) const {
+  if (channel < 0 || channel >= m_channels || !std::isfinite(x)) return false;
+  bool any = false;
+  for (const Run& run : runs()) {
+    const int64_t at = lowerBound(run, x, false);
+    // The nearest value on each side, looked for within a chunk's length.
+    for (int step : {-1, +1}) {
+      for (int64_t i = step < 0 ? at - 1 : at, n = 0; i >= run.begin && i < run.end && n < int64_t(kChunk);
+           i += step, ++n) {
+        const double d = std::fabs(xAt(i) - x);
+        if (d > reach) break;
+        const float v = valueAt(channel, i);
+        if (std::isnan(v)) continue;
+        if (!any || d < std::fabs(found.x - x)) found = {xAt(i), v};
+        any = true;
+        break;
+      }
+    }
+  }
+  return any;
 }
 
 size_t History::bytesUsed() const {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -23,8 +24,8 @@ struct Point {
 /// channel, whatever the number of channels that report at it; a channel without a value
 /// at an entry holds NaN there, and is simply not drawn there.
 ///
-/// Storage comes in chunks of kChunk entries: X as double (exact: sample counts and
-/// times compare as given), values as float, each channel's block allocated only once the
+/// Storage comes in chunks of kChunk entries: X and a second X, the entry's time, as
+/// double (exact: sample counts and times compare as given), values as float, each channel's block allocated only once the
 /// channel has a value in the chunk.
 /// Beside the values each block keeps the lowest and highest value (and where it is) of
 /// every kFine and kCoarse entries and of the whole chunk, so the extremes of any stretch
@@ -55,8 +56,16 @@ class History {
   /// Drops every point; the channels stay.
   void clear();
   /// Adds a point; false (and nothing kept) for a channel out of range or a non-finite
-  /// X or Y.
-  bool add(int channel, double x, double y);
+  /// X or Y. `time` is the entry's second X (kept when the point opens an entry; NaN: X
+  /// itself), the one drawn against while useTime() is on.
+  bool add(int channel, double x, double y, double time = std::numeric_limits<double>::quiet_NaN());
+  /// The next point opens a new entry that starts a run of its own (a gap, a replay): the
+  /// line is not drawn across.
+  void breakRun();
+  /// Whether searches and views go by each entry's time instead of its X. Runs start
+  /// where the chosen one goes down and at every break.
+  void setUseTime(bool on);
+  bool useTime() const { return m_useTime; }
 
   /// Entries kept (samples, over all channels).
   size_t size() const { return size_t(m_end - m_front); }
@@ -95,7 +104,12 @@ class History {
   /// are at most two per column, else, for each column, its lowest and its highest point
   /// in the order they came. One point beyond each edge is added (when there is one
   /// nearby) so the line runs to the border. yLo / yHi are widened by the values in range.
-  void visible(const View& view, int channel, std::vector<Point>& out, double& yLo, double& yHi) const;
+  /// `runStarts`, when given, gets the index in `out` where each run's points begin.
+  void visible(const View& view, int channel, std::vector<Point>& out, double& yLo, double& yHi,
+               std::vector<size_t>* runStarts = nullptr) const;
+  /// The point of `channel` nearest to `x` (in the X in use) within `reach` of it;
+  /// false when there is none.
+  bool nearest(int channel, double x, double reach, Point& found) const;
   /// The same for one channel alone.
   void visible(int channel, double xLo, double xHi, int columns, std::vector<Point>& out, double& yLo,
                double& yHi) const {
@@ -123,10 +137,11 @@ class History {
   };
 
   Chunk& chunkOf(int64_t index) const;
+  /// The X in use (the entry's X or its time).
   double xAt(int64_t index) const;
   /// NaN when the channel has no value at `index`.
   float valueAt(int channel, int64_t index) const;
-  void openEntry(double x);
+  void openEntry(double x, double time);
   void dropOldest();
   std::vector<Run> runs() const;
   /// First index in [run.begin, run.end) whose X is >= x (strict: > x).
@@ -143,7 +158,11 @@ class History {
   std::vector<std::unique_ptr<Chunk>> m_chunks;
   int64_t m_firstChunk = 0;           ///< absolute number of m_chunks.front()
   int64_t m_front = 0, m_end = 0;     ///< live entries [m_front, m_end), absolute
-  std::deque<int64_t> m_runStarts;    ///< indexes where X went down, ascending
+  std::deque<int64_t> m_runStarts;    ///< indexes where X went down or a break was asked, ascending
+  std::deque<int64_t> m_timeRunStarts;  ///< the same for the time
+  bool m_useTime = false;
+  bool m_breakNext = false;
+  double m_lastTime = 0;
   std::vector<size_t> m_counts;       ///< points per channel
   std::vector<bool> m_filled;         ///< per channel: has a value at the newest entry
   double m_lastX = 0;

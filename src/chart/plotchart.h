@@ -27,25 +27,42 @@ class PlotChart {
   /// Whether the channel has an entry in the legend; a channel left out keeps its title
   /// and its points.
   virtual void SetChannelInLegend(int channel, bool shown) { (void)channel, (void)shown; }
+  /// Whether the channel is drawn (line, legend entry, Y axis). A channel not drawn keeps
+  /// its points and is drawn again, all of them, once shown. New channels are shown.
+  virtual void SetChannelShown(int channel, bool shown) { (void)channel, (void)shown; }
+  /// The channel is drawn (and read by the cursor) as scale x y + offset of its points:
+  /// one stored series in counts, shown in counts or in any unit that is a linear
+  /// conversion of them. New channels: 1 and 0.
+  virtual void SetChannelTransform(int channel, double scale, double offset) {
+    (void)channel, (void)scale, (void)offset;
+  }
   /// Appends one point to a channel.
   virtual void AddXY(int channel, double x, double y) = 0;
+  /// The time (seconds, the time-of-day axis's X) of the points added from now on; until
+  /// it is first set, a point's time is its X.
+  virtual void SetPointTime(double seconds) { (void)seconds; }
+  /// The next point starts a new line: the line is not drawn across a gap, a new
+  /// connection or a replay.
+  virtual void BreakLine() {}
   /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
-  /// 4 failed (others are ignored). Marks go with the points: ClearAllData and
-  /// RemoveAllChannels drop them too.
-  virtual void MarkPoint(int channel, double x, double y, int flag) {
-    (void)channel, (void)x, (void)y, (void)flag;
+  /// 4 failed (others are ignored). `tests` names the tests that fired (the mark's
+  /// tooltip). Marks go with the points: ClearAllData and RemoveAllChannels drop them too.
+  virtual void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) {
+    (void)channel, (void)x, (void)y, (void)flag, (void)tests;
   }
   /// Drops the points of every channel; channels and titles stay.
   virtual void ClearAllData() = 0;
   virtual std::string TitleText() const = 0;
   virtual void SetTitleText(const std::string& text) = 0;
   virtual void SetXAxisTrackingStyle(int axis, TrackingStyle style) = 0;
-  /// How the X axis is labelled: false, as numbers (the sample count); true, as a time of
-  /// day: X is read as seconds and each label shows X modulo one day as HH:MM:SS. The
-  /// points are not touched; tracking works on X as before.
+  /// What the X axis shows: false, the points' X as numbers (the sample count); true, the
+  /// points' times (SetPointTime) labelled as times of day, HH:MM:SS of the seconds modulo
+  /// one day. The points are not touched: a switch redraws the same points.
   virtual void SetXAxisTimeLabels(bool on) = 0;
   virtual void SetYAxisTrackingStyle(int axis, TrackingStyle style) = 0;
-  /// The titles of X axis 0 and Y axis 0 (empty: no title).
+  /// The titles of X axis 0 and Y axis 0 (empty: no title). Channels of different units
+  /// are drawn on Y axes of their own, each titled with its units; the Y title names the
+  /// axis of channels without units.
   virtual void SetXAxisTitle(const std::string& text) { (void)text; }
   virtual void SetYAxisTitle(const std::string& text) { (void)text; }
   virtual void SetToolBarShowEditButton(int toolbar, bool show) = 0;

@@ -16,6 +16,9 @@
 #include <QFormLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsSimpleTextItem>
+#include <QCursor>
+#include <QLabel>
+#include <QToolTip>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineEdit>
@@ -157,9 +160,14 @@ StripChart::StripChart(QWidget* parent) : QWidget(parent) {
   layout->setSpacing(0);
   layout->addWidget(m_toolBar);
   layout->addWidget(m_view, 1);
+  m_readoutLabel = new QLabel(tr("Point at the plot to read its values; click to pin a point."), this);
+  m_readoutLabel->setObjectName("ChartCursorReadout");
+  m_readoutLabel->setAccessibleName(tr("Cursor readout"));
+  m_readoutLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(m_readoutLabel);
   applyLook();
 
-  m_marks.setChannelCount(2);
+  m_marks.setChannelCount(2 * kMarkChannels);
   m_redrawTimer.setSingleShot(true);
   m_redrawTimer.setInterval(kRedrawIntervalMs);
   connect(&m_redrawTimer, &QTimer::timeout, this, &StripChart::onRedrawTimer);
@@ -243,16 +251,26 @@ bool StripChart::trackingStyleFromName(const QString& name, TrackingStyle& style
 void StripChart::RemoveAllChannels() {
   OwnRangeChange own(m_settingRange);
   for (auto& ch : m_channels) {
-    m_chart->removeSeries(ch->series);
-    delete ch->series;
+    ch->pieces.push_back(ch->series);
+    for (QLineSeries* series : ch->pieces) {
+      m_chart->removeSeries(series);
+      delete series;
+    }
   }
   m_channels.clear();
+  for (UnitAxis& unit : m_unitAxes) {
+    m_chart->removeAxis(unit.axis);
+    delete unit.axis;
+  }
+  m_unitAxes.clear();
   m_history.setChannelCount(0);
   m_marks.clear();
+  m_markTexts.clear();
+  m_axesDirty = true;
   markDirty();
 }
 
-void StripChart::MarkPoint(int channel, double x, double y, int flag) {
+void StripChart::MarkPoint(int channel, double x, double y, int flag, const std::string& tests) {
   if (!validChannel(channel) || (flag != 3 && flag != 4) || !std::isfinite(x) || !std::isfinite(y)) return;
   QScatterSeries*& markSeries = m_markSeries[flag - 3];
   if (!markSeries) {
@@ -265,16 +283,42 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag) {
     series->attachAxis(m_xAxis);
     series->attachAxis(m_yAxis);
     const QColor colour = flag == 3 ? QColor(255, 140, 0) : QColor(220, 0, 0);
-    series->setColor(flag == 3 ? QColor(Qt::transparent) : colour);
+    // A suspect ring is filled faintly: the legend's swatch shows the fill, and a
+    // transparent one left it invisible.
+    series->setColor(flag == 3 ? QColor(255, 140, 0, 110) : colour);
     series->setBorderColor(colour);
+    connect(series, &QScatterSeries::hovered, this, [this, flag](const QPointF& point, bool inside) {
+      const QString text = inside ? markText(flag, point.x()) : QString();
+      if (text.isEmpty()) QToolTip::hideText();
+      else QToolTip::showText(QCursor::pos(), text, m_view);
+    });
     markSeries = series;
   }
-  m_marks.add(flag - 3, x, y);
+  if (channel >= kMarkChannels) return;
+  // The mark's time: that of the sample at X (one of the latest two), else X.
+  double time = x;
+  for (const auto& [sx, st] : m_recentTimes)
+    if (sx == x) time = st;
+  m_marks.add((flag - 3) * kMarkChannels + channel, x, y, time);
+  if (!tests.empty()) {
+    m_markTexts.push_back({x, time, flag, tests});
+    if (m_markTexts.size() > kMarkTexts) m_markTexts.pop_front();
+  }
   markDirty();
 }
 
+QString StripChart::markText(int flag, double x) const {
+  for (auto it = m_markTexts.rbegin(); it != m_markTexts.rend(); ++it)
+    if (it->flag == flag && (m_timeLabels ? it->time : it->x) == x)
+      return (flag == 3 ? tr("QC suspect: %1") : tr("QC failed: %1")).arg(QString::fromStdString(it->tests));
+  return {};
+}
+
 size_t StripChart::markCount(int flag) const {
-  return flag == 3 || flag == 4 ? m_marks.pointCount(flag - 3) : 0;
+  if (flag != 3 && flag != 4) return 0;
+  size_t n = 0;
+  for (int c = 0; c < kMarkChannels; ++c) n += m_marks.pointCount((flag - 3) * kMarkChannels + c);
+  return n;
 }
 
 int StripChart::AddChannel() {
@@ -282,18 +326,25 @@ int StripChart::AddChannel() {
   auto ch = std::make_unique<Channel>();
   int index = ChannelCount();
   ch->colour = kDefaultColours[size_t(index) % std::size(kDefaultColours)];
-  ch->series = new QLineSeries();
-  m_chart->addSeries(ch->series);
-  ch->series->attachAxis(m_xAxis);
-  ch->series->attachAxis(m_yAxis);
-  // Set after addSeries: the chart's theme would otherwise pick from its few colours.
-  QPen pen(ch->colour);
-  pen.setWidth(2);
-  ch->series->setPen(pen);
+  ch->series = newSeries(*ch, m_yAxis);
+  ch->axis = m_yAxis;
   m_channels.push_back(std::move(ch));
   m_history.setChannelCount(ChannelCount());
+  m_axesDirty = true;
   markDirty();
   return index;
+}
+
+QLineSeries* StripChart::newSeries(const Channel& ch, QValueAxis* yAxis) {
+  auto* series = new QLineSeries();
+  m_chart->addSeries(series);
+  series->attachAxis(m_xAxis);
+  series->attachAxis(yAxis);
+  // Set after addSeries: the chart's theme would otherwise pick from its few colours.
+  QPen pen(ch.colour);
+  pen.setWidth(ch.series ? ch.series->pen().width() : 2);
+  series->setPen(pen);
+  return series;
 }
 
 int StripChart::ChannelCount() const { return static_cast<int>(m_channels.size()); }
@@ -309,6 +360,7 @@ void StripChart::SetChannelColor(int channel, uint32_t bgr) {
   QPen pen = ch.series->pen();
   pen.setColor(ch.colour);
   ch.series->setPen(pen);
+  for (QLineSeries* piece : ch.pieces) piece->setPen(pen);
 }
 
 QColor StripChart::channelColor(int channel) const {
@@ -334,6 +386,7 @@ void StripChart::SetChannelUnits(int channel, const std::string& units) {
   if (ch.units == units) return;
   ch.units = units;
   ch.titleShown = false;
+  m_axesDirty = true;
   markDirty();
 }
 
@@ -356,13 +409,41 @@ bool StripChart::channelInLegend(int channel) const {
   return validChannel(channel) && m_channels[size_t(channel)]->inLegend;
 }
 
-void StripChart::AddXY(int channel, double x, double y) {
-  if (validChannel(channel) && m_history.add(channel, x, y)) markDirty();
+void StripChart::SetChannelShown(int channel, bool shown) {
+  if (!validChannel(channel) || m_channels[size_t(channel)]->shown == shown) return;
+  m_channels[size_t(channel)]->shown = shown;
+  m_axesDirty = true;
+  markDirty();
 }
+
+bool StripChart::channelShown(int channel) const { return validChannel(channel) && m_channels[size_t(channel)]->shown; }
+
+void StripChart::SetChannelTransform(int channel, double scale, double offset) {
+  if (!validChannel(channel) || !std::isfinite(scale) || !std::isfinite(offset)) return;
+  Channel& ch = *m_channels[size_t(channel)];
+  if (ch.scale == scale && ch.offset == offset) return;
+  ch.scale = scale;
+  ch.offset = offset;
+  markDirty();
+}
+
+void StripChart::AddXY(int channel, double x, double y) {
+  if (!validChannel(channel) || !m_history.add(channel, x, y, m_pointTime)) return;
+  if (m_recentTimes[1].first != x) {
+    m_recentTimes[0] = m_recentTimes[1];
+    m_recentTimes[1] = {x, std::isfinite(m_pointTime) ? m_pointTime : x};
+  }
+  markDirty();
+}
+
+void StripChart::SetPointTime(double seconds) { m_pointTime = seconds; }
+
+void StripChart::BreakLine() { m_history.breakRun(); }
 
 void StripChart::ClearAllData() {
   m_history.clear();
   m_marks.clear();
+  m_markTexts.clear();
   markDirty();
 }
 
@@ -379,18 +460,9 @@ void StripChart::showAll() {
   double lo = 0, hi = 0;
   if (!m_history.xExtent(lo, hi)) return;
   if (!(hi > lo)) hi = lo + 1.0;
-  Range y{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-  const History::View whole = m_history.view(lo, hi, 1);
-  for (int c = 0; c < ChannelCount(); ++c) {
-    m_visible.clear();
-    m_history.visible(whole, c, m_visible, y.lo, y.hi);
-  }
   setAxisRange(m_xAxis, lo, hi);
-  if (y.lo <= y.hi) {
-    const Range fitted = padded(y, 0.05);
-    setAxisRange(m_yAxis, fitted.lo, fitted.hi);
-  }
-  markDirty();
+  m_fitY = true;
+  redrawNow();
 }
 
 // ---- Title, axes, toolbar ----
@@ -411,6 +483,8 @@ void StripChart::SetXAxisTimeLabels(bool on) {
   if (on == m_timeLabels) return;
   OwnRangeChange own(m_settingRange);
   m_timeLabels = on;
+  m_history.setUseTime(on);
+  m_marks.setUseTime(on);
   // Qt Charts labels a value axis only through a printf format: times of day need an
   // axis whose labels are its own (a category axis), put in the old one's place.
   QValueAxis* old = m_xAxis;
@@ -425,10 +499,11 @@ void StripChart::SetXAxisTimeLabels(bool on) {
   }
   styleAxis(axis);
   m_chart->addAxis(axis, Qt::AlignBottom);
-  for (auto& ch : m_channels) {
-    ch->series->detachAxis(old);
-    ch->series->attachAxis(axis);
-  }
+  for (auto& ch : m_channels)
+    for (QLineSeries* series : ch->all()) {
+      series->detachAxis(old);
+      series->attachAxis(axis);
+    }
   for (QScatterSeries* marks : m_markSeries)
     if (marks) {
       marks->detachAxis(old);
@@ -499,7 +574,64 @@ void StripChart::SetYAxisTrackingStyle(int axis, TrackingStyle style) {
 
 void StripChart::SetXAxisTitle(const std::string& text) { m_xAxis->setTitleText(QString::fromStdString(text)); }
 
-void StripChart::SetYAxisTitle(const std::string& text) { m_yAxis->setTitleText(QString::fromStdString(text)); }
+void StripChart::SetYAxisTitle(const std::string& text) {
+  m_yTitle = text;
+  m_axesDirty = true;
+  markDirty();
+}
+
+QValueAxis* StripChart::yAxisOf(int channel) const {
+  return channelShown(channel) && !m_axesDirty ? m_channels[size_t(channel)]->axis : nullptr;
+}
+
+int StripChart::yAxisCount() const { return 1 + int(m_unitAxes.size()); }
+
+std::vector<QValueAxis*> StripChart::yAxes() const {
+  std::vector<QValueAxis*> axes{m_yAxis};
+  for (const UnitAxis& unit : m_unitAxes) axes.push_back(unit.axis);
+  return axes;
+}
+
+void StripChart::attachY(Channel& ch, QValueAxis* axis) {
+  if (ch.axis == axis) return;
+  for (QLineSeries* series : ch.all()) {
+    if (ch.axis) series->detachAxis(ch.axis);
+    series->attachAxis(axis);
+  }
+  ch.axis = axis;
+}
+
+void StripChart::assignAxes() {
+  OwnRangeChange own(m_settingRange);
+  m_axesDirty = false;
+  std::vector<std::string> units;  // of the shown channels, in channel order, each once
+  for (const auto& ch : m_channels)
+    if (ch->shown && std::find(units.begin(), units.end(), ch->units) == units.end()) units.push_back(ch->units);
+  auto axisOf = [&](const std::string& u) -> QValueAxis* {
+    if (units.empty() || u == units.front()) return m_yAxis;
+    for (const UnitAxis& unit : m_unitAxes)
+      if (unit.units == u) return unit.axis;
+    auto* axis = new QValueAxis(m_chart);
+    axis->setLabelFormat("%.6g");
+    styleAxis(axis);
+    axis->setTitleText(QString::fromStdString(u));
+    m_chart->addAxis(axis, Qt::AlignRight);
+    axis->setRange(0, 100);
+    connect(axis, &QValueAxis::rangeChanged, this, &StripChart::onAxisRangeChanged);
+    m_unitAxes.push_back({u, axis});
+    return axis;
+  };
+  for (auto& ch : m_channels) attachY(*ch, ch->shown ? axisOf(ch->units) : m_yAxis);
+  // Axes of units no shown channel has any more go.
+  std::erase_if(m_unitAxes, [&](const UnitAxis& unit) {
+    if (std::find(units.begin() + (units.empty() ? 0 : 1), units.end(), unit.units) != units.end()) return false;
+    m_chart->removeAxis(unit.axis);
+    delete unit.axis;
+    return true;
+  });
+  const std::string left = units.empty() || units.front().empty() ? m_yTitle : units.front();
+  m_yAxis->setTitleText(QString::fromStdString(left));
+}
 
 void StripChart::SetToolBarShowEditButton(int toolbar, bool show) {
   if (toolbar != 0) return;
@@ -603,6 +735,7 @@ void StripChart::redrawNow() {
   OwnRangeChange own(m_settingRange);
   m_dirty = false;
   m_redrawTimer.stop();
+  if (m_axesDirty) assignAxes();
 
   for (int c = 0; c < ChannelCount(); ++c) {
     Channel& ch = *m_channels[size_t(c)];
@@ -621,11 +754,14 @@ void StripChart::redrawNow() {
 
   int columns = int(m_chart->plotArea().width());
   if (columns < 16) columns = std::max(16, m_view->width());
-  Range y{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-  auto toSeries = [this](QXYSeries* series) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::vector<QValueAxis*> axes = yAxes();
+  std::vector<Range> yRanges(axes.size(), Range{kInf, -kInf});
+  auto toSeries = [this](QXYSeries* series, size_t begin, size_t end) {
+    if (begin == end && series->count() == 0) return;
     m_scratch.clear();
-    m_scratch.reserve(qsizetype(m_visible.size()));
-    for (const Point& p : m_visible) m_scratch.append(QPointF(p.x, p.y));
+    m_scratch.reserve(qsizetype(end - begin));
+    for (size_t i = begin; i < end; ++i) m_scratch.append(QPointF(m_visible[i].x, m_visible[i].y));
     series->replace(m_scratch);
   };
   const History::View view = m_history.view(x.lo, x.hi, columns);
@@ -634,42 +770,91 @@ void StripChart::redrawNow() {
   const bool dense = std::any_of(view.parts.begin(), view.parts.end(),
                                  [](const History::View::Part& part) { return !part.edges.empty(); });
   for (int c = 0; c < ChannelCount(); ++c) {
-    QLineSeries* series = m_channels[size_t(c)]->series;
+    Channel& ch = *m_channels[size_t(c)];
     m_visible.clear();
-    m_history.visible(view, c, m_visible, y.lo, y.hi);
-    if (QPen pen = series->pen(); pen.width() != (dense ? 1 : 2)) {
-      pen.setWidth(dense ? 1 : 2);
-      series->setPen(pen);
+    m_runStarts.clear();
+    if (ch.shown) {
+      Range y{kInf, -kInf};
+      m_history.visible(view, c, m_visible, y.lo, y.hi, &m_runStarts);
+      if (ch.scale != 1.0 || ch.offset != 0.0) {
+        for (Point& p : m_visible) p.y = ch.scale * p.y + ch.offset;
+        y = {ch.scale * y.lo + ch.offset, ch.scale * y.hi + ch.offset};
+        if (y.lo > y.hi) std::swap(y.lo, y.hi);
+      }
+      const size_t a = size_t(std::find(axes.begin(), axes.end(), ch.axis) - axes.begin());
+      if (a < yRanges.size() && y.lo <= y.hi)
+        yRanges[a] = {std::min(yRanges[a].lo, y.lo), std::max(yRanges[a].hi, y.hi)};
     }
-    toSeries(series);
-  }
-  for (int flag = 0; flag < 2; ++flag) {
-    if (!m_markSeries[flag]) continue;
-    double ignoredLo = 0, ignoredHi = 0;
-    m_visible.clear();
-    m_marks.visible(flag, x.lo, x.hi, columns, m_visible, ignoredLo, ignoredHi);
-    // Marks are not joined: the points beyond the edges are not wanted.
-    std::erase_if(m_visible, [&](const Point& p) { return p.x < x.lo || p.x > x.hi; });
-    toSeries(m_markSeries[flag]);
+    // Each run is a line of its own: the first in the channel's series, the others in
+    // pieces without a legend entry (beyond kMaxPieces the last piece takes the rest).
+    const size_t runs = std::min(m_runStarts.size(), kMaxPieces + 1);
+    while (ch.pieces.size() + 1 < runs) ch.pieces.push_back(newSeries(ch, ch.axis));
+    for (QLineSeries* series : ch.all())
+      if (QPen pen = series->pen(); pen.width() != (dense ? 1 : 2)) {
+        pen.setWidth(dense ? 1 : 2);
+        series->setPen(pen);
+      }
+    const std::vector<QLineSeries*> all = ch.all();
+    for (size_t r = 0; r < all.size(); ++r) {
+      const size_t begin = r < runs ? m_runStarts[r] : m_visible.size();
+      const size_t end = r + 1 < runs ? m_runStarts[r + 1] : r < runs ? m_visible.size() : begin;
+      toSeries(all[r], begin, end);
+    }
   }
 
   // Qt Charts makes the legend's markers anew when series come and go, and shows them
   // again when a series changes: checked after the series are filled, every time.
-  for (const auto& ch : m_channels)
-    for (QLegendMarker* marker : m_chart->legend()->markers(ch->series))
-      marker->setVisible(ch->inLegend);
+  for (const auto& ch : m_channels) {
+    for (QLegendMarker* marker : m_chart->legend()->markers(ch->series)) marker->setVisible(ch->inLegend && ch->shown);
+    for (QLineSeries* piece : ch->pieces)
+      for (QLegendMarker* marker : m_chart->legend()->markers(piece)) marker->setVisible(false);
+  }
 
   setAxisRange(m_xAxis, x.lo, x.hi);
-  if (m_tracking && y.lo <= y.hi) {
-    Range cur{m_yAxis->min(), m_yAxis->max()};
-    Range next = trackedRange(m_yAxisState.style, m_yAxisState.span, cur, y);
-    setAxisRange(m_yAxis, next.lo, next.hi);
+  for (size_t a = 0; a < axes.size(); ++a) {
+    const Range& y = yRanges[a];
+    if (!(y.lo <= y.hi)) continue;
+    if (m_fitY) {
+      const Range fitted = padded(y, 0.05);
+      setAxisRange(axes[a], fitted.lo, fitted.hi);
+    } else if (m_tracking) {
+      const Range next = trackedRange(m_yAxisState.style, m_yAxisState.span, {axes[a]->min(), axes[a]->max()}, y);
+      setAxisRange(axes[a], next.lo, next.hi);
+    }
+  }
+  m_fitY = false;
+
+  // Marks of a channel on another axis are put where its axis would draw them, in the
+  // left axis's values (the one the marks' series is attached to).
+  const Range left{m_yAxis->min(), m_yAxis->max()};
+  for (int flag = 0; flag < 2; ++flag) {
+    if (!m_markSeries[flag]) continue;
+    m_visible.clear();
+    for (int c = 0; c < std::min(ChannelCount(), kMarkChannels); ++c) {
+      const Channel& ch = *m_channels[size_t(c)];
+      const int markChannel = flag * kMarkChannels + c;
+      if (!ch.shown || m_marks.pointCount(markChannel) == 0 || !ch.axis) continue;
+      const size_t first = m_visible.size();
+      double ignoredLo = 0, ignoredHi = 0;
+      m_marks.visible(markChannel, x.lo, x.hi, columns, m_visible, ignoredLo, ignoredHi);
+      const Range own{ch.axis->min(), ch.axis->max()};
+      for (size_t i = first; i < m_visible.size(); ++i) {
+        double y = ch.scale * m_visible[i].y + ch.offset;
+        if (ch.axis != m_yAxis) y = left.lo + (y - own.lo) / (own.hi - own.lo) * (left.hi - left.lo);
+        m_visible[i].y = y;
+      }
+    }
+    // Marks are not joined: the points beyond the edges are not wanted.
+    std::erase_if(m_visible, [&](const Point& p) { return p.x < x.lo || p.x > x.hi; });
+    toSeries(m_markSeries[flag], 0, m_visible.size());
   }
 }
 
 void StripChart::zoomBy(double factor) {
   setTracking(false);
-  for (QValueAxis* axis : {m_xAxis, m_yAxis}) {
+  std::vector<QValueAxis*> axes = yAxes();
+  axes.push_back(m_xAxis);
+  for (QValueAxis* axis : axes) {
     double mid = (axis->min() + axis->max()) / 2, half = (axis->max() - axis->min()) / 2 * factor;
     setAxisRange(axis, mid - half, mid + half);
   }
@@ -688,6 +873,7 @@ bool StripChart::eventFilter(QObject* watched, QEvent* event) {
         m_panLast = me->position();
         return true;
       }
+      m_pressAt = me->position();
       break;
     }
     case QEvent::MouseMove: {
@@ -699,22 +885,31 @@ bool StripChart::eventFilter(QObject* watched, QEvent* event) {
         if (area.width() > 0 && area.height() > 0) {
           setTracking(false);
           double dx = -delta.x() / area.width() * (m_xAxis->max() - m_xAxis->min());
-          double dy = delta.y() / area.height() * (m_yAxis->max() - m_yAxis->min());
           setAxisRange(m_xAxis, m_xAxis->min() + dx, m_xAxis->max() + dx);
-          setAxisRange(m_yAxis, m_yAxis->min() + dy, m_yAxis->max() + dy);
+          for (QValueAxis* axis : yAxes()) {
+            const double dy = delta.y() / area.height() * (axis->max() - axis->min());
+            setAxisRange(axis, axis->min() + dy, axis->max() + dy);
+          }
           markDirty();
         }
         return true;
       }
-      if (m_cursorVisible) updateCursor(me->position());
+      updateCursor(me->position());
       break;
     }
-    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonRelease: {
       if (m_panning) {
         m_panning = false;
         return true;
       }
+      // A click (no drag) pins the point under the mouse, or lets it go.
+      auto* me = static_cast<QMouseEvent*>(event);
+      const QPointF scenePos = m_view->mapToScene(me->position().toPoint());
+      if (me->button() == Qt::LeftButton && (me->position() - m_pressAt).manhattanLength() < 4 &&
+          m_chart->plotArea().contains(scenePos))
+        pinAt(m_chart->mapToValue(scenePos).x());
       break;
+    }
     case QEvent::Wheel: {
       // The wheel zooms the time axis about the point under the mouse.
       auto* we = static_cast<QWheelEvent*>(event);
@@ -745,6 +940,8 @@ void StripChart::updateCursor(const QPointF& viewportPos) {
     return;
   }
   QPointF value = m_chart->mapToValue(scenePos);
+  pointAt(value.x());
+  if (!m_cursorVisible) return;
   m_cursorLine->setLine(scenePos.x(), area.top(), scenePos.x(), area.bottom());
   const double span = m_xAxis->max() - m_xAxis->min();
   const QString x = m_timeLabels ? timeLabelText(value.x(), 1.0, span) : QString::number(value.x(), 'f', 1);
@@ -752,6 +949,79 @@ void StripChart::updateCursor(const QPointF& viewportPos) {
   m_cursorText->setPos(scenePos.x() + 4, area.top() + 2);
   m_cursorLine->show();
   m_cursorText->show();
+}
+
+// ---- The cursor's readout ----
+
+StripChart::Readout StripChart::readoutAt(double x) const {
+  Readout out;
+  out.x = x;
+  const double reach = 0.02 * (m_xAxis->max() - m_xAxis->min());
+  for (int c = 0; c < ChannelCount(); ++c) {
+    const Channel& ch = *m_channels[size_t(c)];
+    if (!ch.shown) continue;
+    Reading reading;
+    reading.channel = c;
+    reading.name = ch.title.substr(0, ch.title.find(':'));
+    while (!reading.name.empty() && reading.name.back() == ' ') reading.name.pop_back();
+    reading.units = ch.units;
+    Point p;
+    if (m_history.nearest(c, x, reach, p)) {
+      reading.found = true;
+      reading.x = p.x;
+      reading.y = ch.scale * p.y + ch.offset;
+    }
+    out.values.push_back(std::move(reading));
+  }
+  return out;
+}
+
+StripChart::Readout StripChart::differenceBetween(double x1, double x2) const {
+  const Readout first = readoutAt(x1);
+  Readout out = readoutAt(x2);
+  out.x = x2 - x1;
+  for (size_t i = 0; i < out.values.size(); ++i) {
+    Reading& r = out.values[i];
+    r.found = r.found && first.values[i].found;
+    r.x -= first.values[i].x;
+    r.y -= first.values[i].y;
+  }
+  return out;
+}
+
+QString StripChart::readoutText(const Readout& readout, bool difference) const {
+  QString text;
+  if (difference)
+    text = m_timeLabels ? tr("d %1 s").arg(QString::number(readout.x, 'f', 1))
+                        : tr("d %1 samples").arg(QString::number(readout.x, 'f', 0));
+  else
+    text = m_timeLabels ? timeOfDayText(readout.x) : tr("Sample %1").arg(QString::number(readout.x, 'f', 0));
+  for (const Reading& r : readout.values) {
+    QString value = QStringLiteral("-");
+    if (r.found) {
+      value = QString::number(r.y, 'g', 6);
+      if (difference && r.y >= 0) value.prepend(QLatin1Char('+'));
+      if (!r.units.empty()) value += QLatin1Char(' ') + QString::fromStdString(r.units);
+    }
+    text += QStringLiteral(" | ") + QString::fromStdString(r.name) + QLatin1Char(' ') + value;
+  }
+  return text;
+}
+
+void StripChart::pointAt(double x) {
+  if (!m_pinned) {
+    m_readoutLabel->setText(readoutText(readoutAt(x)));
+    return;
+  }
+  m_readoutLabel->setText(tr("Pinned: %1\nHere: %2\nDifference: %3")
+                              .arg(readoutText(readoutAt(m_pinX)), readoutText(readoutAt(x)),
+                                   readoutText(differenceBetween(m_pinX, x), true)));
+}
+
+void StripChart::pinAt(double x) {
+  m_pinned = !m_pinned;
+  m_pinX = x;
+  pointAt(x);
 }
 
 // ---- Image, property editor ----

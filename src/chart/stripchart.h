@@ -10,7 +10,11 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cmath>
+#include <deque>
+#include <limits>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,7 @@ class QChart;
 class QChartView;
 class QGraphicsLineItem;
 class QGraphicsSimpleTextItem;
+class QLabel;
 class QLineSeries;
 class QScatterSeries;
 class QToolBar;
@@ -74,10 +79,19 @@ class StripChart : public QWidget, public PlotChart {
   /// The text the legend shows for a channel (title and units).
   QString legendText(int channel) const;
   bool channelInLegend(int channel) const;
+  void SetChannelShown(int channel, bool shown) override;
+  bool channelShown(int channel) const;
+  void SetChannelTransform(int channel, double scale, double offset) override;
   void AddXY(int channel, double x, double y) override;
+  void SetPointTime(double seconds) override;
+  void BreakLine() override;
   void ClearAllData() override;
-  /// Suspect points get an orange ring, failed ones a red cross, in two legend entries.
-  void MarkPoint(int channel, double x, double y, int flag) override;
+  /// Suspect points get an orange ring, failed ones a red square, in two legend entries.
+  /// (x, y) are in the channel's own points (before its transform).
+  void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) override;
+  /// The tooltip of the mark of `flag` drawn at `x` (in the X the axis shows): which
+  /// tests fired; empty when the mark has no text.
+  QString markText(int flag, double x) const;
   /// The marks kept for `flag` (3 or 4).
   size_t markCount(int flag) const;
   std::string TitleText() const override;
@@ -88,8 +102,9 @@ class StripChart : public QWidget, public PlotChart {
   void SetXAxisTitle(const std::string& text) override;
   void SetYAxisTitle(const std::string& text) override;
   /// Swaps the X axis for one that labels its ticks as times of day (at round steps of
-  /// seconds, minutes or hours; with the date once the view spans more than a day) or back
-  /// to the numbered one; tracking resumes.
+  /// seconds, minutes or hours; with the date once the view spans more than a day) and
+  /// draws the points at their times, or back to the numbered one and the points' X;
+  /// tracking resumes.
   void SetXAxisTimeLabels(bool on) override;
   /// Only toolbar 0 exists; other indexes are ignored.
   void SetToolBarShowEditButton(int toolbar, bool show) override;
@@ -106,6 +121,34 @@ class StripChart : public QWidget, public PlotChart {
   void redrawNow();
   /// True when points or settings changed since the last redraw.
   bool redrawPending() const { return m_dirty; }
+
+  // ---- The cursor ----
+  /// A shown channel's value at the point nearest to an X (within 2 % of the X axis's
+  /// span, in the X the axis shows).
+  struct Reading {
+    int channel = -1;
+    std::string name, units;  ///< the title up to its ':' (without the live value)
+    bool found = false;
+    double x = 0, y = 0;      ///< the point found, y after the channel's transform
+  };
+  struct Readout {
+    double x = 0;
+    std::vector<Reading> values;  ///< every shown channel, in channel order
+  };
+  Readout readoutAt(double x) const;
+  /// The readings at x2 less those at x1 (x and y); `found` where both have a point.
+  Readout differenceBetween(double x1, double x2) const;
+  /// One line of text: "Sample 120 | CHL 3.46 ug/l | ..." ("-" where nothing is near),
+  /// and for a difference "d 12 | CHL +0.5 ug/l | ...".
+  QString readoutText(const Readout& readout, bool difference = false) const;
+  /// Shows the readout at `x` in the readout label, or, while a point is pinned, the
+  /// pinned point's readout and the difference from it to `x` (what pointing does).
+  void pointAt(double x);
+  /// Pins the cursor at `x` (what a click does); pinning again unpins.
+  void pinAt(double x);
+  bool pinned() const { return m_pinned; }
+  /// The label under the plot that shows the readout (accessible name "Cursor readout").
+  QLabel* readoutLabel() const { return m_readoutLabel; }
 
   // ---- Inspection and settings beyond the plot page's needs ----
   size_t pointCount(int channel) const;
@@ -152,6 +195,11 @@ class StripChart : public QWidget, public PlotChart {
   /// A QCategoryAxis (a QValueAxis) while the labels show times of day.
   QValueAxis* xAxis() const { return m_xAxis; }
   QValueAxis* yAxis() const { return m_yAxis; }
+  /// The Y axis a shown channel is drawn on (its units' axis); null for a hidden channel
+  /// or before the first redraw.
+  QValueAxis* yAxisOf(int channel) const;
+  /// Y axes in use: the left one and one on the right per further unit.
+  int yAxisCount() const;
 
   /// 0x00BBGGRR as a colour.
   static QColor colourFromBgr(uint32_t bgr);
@@ -167,10 +215,25 @@ class StripChart : public QWidget, public PlotChart {
  private:
   struct Channel {
     QLineSeries* series = nullptr;  ///< owned by the chart
+    std::vector<QLineSeries*> pieces;  ///< further runs of the line in view; owned by the chart
     std::string title, units;
     bool titleShown = false;         ///< the legend already shows `title` and `units`
     bool inLegend = true;
+    bool shown = true;
+    double scale = 1, offset = 0;
+    QValueAxis* axis = nullptr;      ///< the Y axis attached
     QColor colour;
+    /// The series and its pieces.
+    std::vector<QLineSeries*> all() const {
+      std::vector<QLineSeries*> out{series};
+      out.insert(out.end(), pieces.begin(), pieces.end());
+      return out;
+    }
+  };
+  /// A Y axis beyond the left one, for one unit.
+  struct UnitAxis {
+    std::string units;
+    QValueAxis* axis = nullptr;  ///< owned by the chart
   };
   struct AxisState {
     TrackingStyle style = TrackingStyle::ScaleMinMax;
@@ -189,10 +252,17 @@ class StripChart : public QWidget, public PlotChart {
   void setAxisRange(QValueAxis* axis, double lo, double hi);
   void labelTimeAxis(double lo, double hi);
   void styleAxis(QValueAxis* axis);
+  /// Gives each shown channel the Y axis of its units (the first units on the left).
+  void assignAxes();
+  void attachY(Channel& ch, QValueAxis* axis);
+  QLineSeries* newSeries(const Channel& ch, QValueAxis* yAxis);
+  std::vector<QValueAxis*> yAxes() const;
 
   /// The quality-control marks: channel 0 suspect, 1 failed (as points of a history of
   /// their own, so a week of marks is drawn as quickly as a week of data).
   History m_marks;
+  static constexpr int kMarkChannels = 64;  ///< marks: channel flag x 64 + chart channel (the first 64)
+  static constexpr size_t kMaxPieces = 64;   ///< runs drawn apart per channel; further ones are joined
   QScatterSeries* m_markSeries[2] = {nullptr, nullptr};  ///< owned by the chart; made with the first mark
   QAction* m_showAllAction = nullptr;
   QChart* m_chart = nullptr;
@@ -210,6 +280,25 @@ class StripChart : public QWidget, public PlotChart {
   QGraphicsSimpleTextItem* m_cursorText = nullptr;
 
   std::vector<std::unique_ptr<Channel>> m_channels;
+  std::vector<UnitAxis> m_unitAxes;
+  std::string m_yTitle;
+  bool m_axesDirty = true;
+  bool m_fitY = false;  ///< the next redraw fits every Y axis to the data in view (Show All)
+  std::pair<double, double> m_recentTimes[2] = {{NAN, NAN}, {NAN, NAN}};  ///< (X, time) of the latest two samples
+  double m_pointTime = std::numeric_limits<double>::quiet_NaN();
+  QLabel* m_readoutLabel = nullptr;
+  bool m_pinned = false;
+  double m_pinX = 0;
+  QPointF m_pressAt;
+  std::vector<size_t> m_runStarts;
+  /// The texts of the latest marks (at most kMarkTexts), oldest first.
+  struct MarkText {
+    double x, time;
+    int flag;
+    std::string tests;
+  };
+  static constexpr size_t kMarkTexts = 100000;
+  std::deque<MarkText> m_markTexts;
   History m_history;
   std::vector<Point> m_visible;
   QList<QPointF> m_scratch;

@@ -74,23 +74,24 @@ TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
   choosePort();
   ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 6; }, 8000));
   run(300);
-  // Three backscatter channels and the internal temperature; temperature is not
-  // plotted until the operator asks for it, but its title still follows the value.
+  // Three backscatter channels and the internal temperature; temperature is kept but
+  // not shown until the operator asks for it, and its title still follows the value.
   ASSERT_EQ(chart->ChannelCount(), 4);
   const long lines = static_cast<long>(form->shared().Sample.SampleCounter);
-  for (int c = 0; c < 3; ++c) EXPECT_EQ(chart->Points(c), lines) << "channel " << c;
-  EXPECT_EQ(chart->Points(3), 0);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(chart->Points(c), lines) << "channel " << c;
+  EXPECT_FALSE(chart->Shown(3));
   EXPECT_EQ(chart->ChannelTitle(0).find("470 nm: "), 0u) << chart->ChannelTitle(0);
   EXPECT_NE(chart->ChannelTitle(3).find("iTemp: "), std::string::npos);
   EXPECT_EQ(chart->TitleText(), form->shared().Config.MeterTitle);
   EXPECT_TRUE(ui.boxes.empty()) << ui.boxes.front().caption << ": " << ui.boxes.front().text;
 
-  // Asking for the temperature clears the chart; from then on it gets points too.
+  // Asking for the temperature shows it, with the points kept from the start.
   form->view().setItemIndex("iTempCB", 1);
   form->changed("iTempCB");
+  EXPECT_TRUE(chart->Shown(3));
   const long before = static_cast<long>(form->shared().Sample.SampleCounter);
   ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= before + 3; }, 6000));
-  EXPECT_EQ(chart->Points(3), static_cast<long>(form->shared().Sample.SampleCounter) - before);
+  EXPECT_EQ(chart->Points(3), static_cast<long>(form->shared().Sample.SampleCounter));
   EXPECT_EQ(chart->Points(0), chart->Points(3));
 }
 

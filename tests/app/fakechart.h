@@ -1,6 +1,7 @@
 #pragma once
 // A recording stand-in for the strip chart: what each channel was given (colour, title,
 // points) and every chart-wide call, so tests of the app can check what was drawn.
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,7 +18,12 @@ struct FakeChannel {
   int titleSets = 0;
   std::string units;
   bool inLegend = true;
+  bool shown = true;
+  double scale = 1, offset = 0;  ///< what is drawn: scale x y + offset
   std::vector<std::pair<double, double>> points;
+  std::vector<double> times;  ///< per point, the time in force when it was added
+  /// The latest point as drawn.
+  double drawnY() const { return points.empty() ? std::nan("") : scale * points.back().second + offset; }
 };
 
 class FakeChart : public chart::PlotChart {
@@ -27,6 +33,8 @@ class FakeChart : public chart::PlotChart {
   int titleSets = 0;
   int removeAllCalls = 0;
   int clearCalls = 0;
+  int lineBreaks = 0;
+  double pointTime = std::nan("");
   /// Calls that named a channel that does not exist (a real chart ignores them).
   int badChannelCalls = 0;
   int xAxis = -1, yAxis = -1;  ///< the axis index of the last tracking-style call
@@ -76,13 +84,28 @@ class FakeChart : public chart::PlotChart {
   std::string ChannelTitle(int channel) const override {
     return channel >= 0 && channel < ChannelCount() ? channels[size_t(channel)].title : std::string();
   }
-  void AddXY(int channel, double x, double y) override {
-    if (FakeChannel* ch = at(channel)) ch->points.emplace_back(x, y);
+  void SetChannelShown(int channel, bool shown) override {
+    if (FakeChannel* ch = at(channel)) ch->shown = shown;
   }
-  void MarkPoint(int channel, double x, double y, int flag) override { marks.push_back({channel, x, y, flag}); }
+  void SetChannelTransform(int channel, double scale, double offset) override {
+    if (FakeChannel* ch = at(channel)) ch->scale = scale, ch->offset = offset;
+  }
+  void AddXY(int channel, double x, double y) override {
+    if (FakeChannel* ch = at(channel)) {
+      ch->points.emplace_back(x, y);
+      ch->times.push_back(std::isnan(pointTime) ? x : pointTime);
+    }
+  }
+  void SetPointTime(double seconds) override { pointTime = seconds; }
+  void BreakLine() override { ++lineBreaks; }
+  void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) override {
+    marks.push_back({channel, x, y, flag});
+    markTests.push_back(tests);
+  }
+  std::vector<std::string> markTests;
   void ClearAllData() override {
     ++clearCalls;
-    for (auto& ch : channels) ch.points.clear();
+    for (auto& ch : channels) ch.points.clear(), ch.times.clear();
   }
   std::string TitleText() const override { return title; }
   void SetTitleText(const std::string& text) override {

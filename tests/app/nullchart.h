@@ -21,6 +21,10 @@ class NullChart : public chart::PlotChart {
     if (valid(channel)) m_channels[channel].title = title;
   }
   std::string ChannelTitle(int channel) const override { return valid(channel) ? m_channels[channel].title : ""; }
+  void SetChannelShown(int channel, bool shown) override {
+    if (valid(channel)) m_channels[channel].shown = shown;
+  }
+  bool Shown(int channel) const { return valid(channel) && m_channels[channel].shown; }
   void AddXY(int channel, double, double) override {
     if (valid(channel)) ++m_channels[channel].points;
   }
@@ -42,6 +46,7 @@ class NullChart : public chart::PlotChart {
   struct Channel {
     std::string title;
     long points = 0;
+    bool shown = true;
   };
   bool valid(int channel) const { return channel >= 0 && channel < static_cast<int>(m_channels.size()); }
   std::vector<Channel> m_channels;

@@ -2,6 +2,7 @@
 // option boxes and their handlers.
 #include "app/plotpage.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/fakechart.h"
+#include "measure/engunits.h"
 #include "measure/kinds.h"
 #include "measure/kindtable.h"
 
@@ -136,13 +138,12 @@ TEST_F(PlotPageTest, RawTitlesWithoutPowerUserAreCounts) {
                             "iEngr: 1286.25 ug/l"};
   ASSERT_EQ(chart.ChannelCount(), 13);
   for (int c = 0; c < 13; ++c) EXPECT_EQ(channel(c).title, expected[c]) << c;
-  // Every raw channel plots its counts, except temperatures and pressure not chosen.
+  // Every channel keeps its counts; temperatures and pressure not chosen are not shown.
   for (int c = 0; c < 13; ++c) {
-    const bool plotted = c < 9 || c == 12;
-    ASSERT_EQ(channel(c).points.size(), plotted ? 1u : 0u) << c;
-    if (plotted) {
-      EXPECT_EQ(channel(c).points[0].second, sample.KindCounts[size_t(config.ColumnKind[size_t(c)])]);
-    }
+    EXPECT_EQ(channel(c).shown, c < 9 || c == 12) << c;
+    ASSERT_EQ(channel(c).points.size(), 1u) << c;
+    EXPECT_EQ(channel(c).points[0].second, sample.KindCounts[size_t(config.ColumnKind[size_t(c)])]);
+    EXPECT_EQ(channel(c).drawnY(), channel(c).points[0].second) << "counts drawn as they are";
   }
 }
 
@@ -201,26 +202,45 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
   powerUser = true;
   choices.StdDevWindow = 60;  // no effect on engineering titles
 
-  struct Bb { int choice; const char* title; double y; };
-  const Bb bbCases[] = {{0, "Beta 470 : 0.00123", 0.00123}, {1, "Betap 470: 0.0456", 0.0456},
-                        {2, "bbp 470: 0.0123", 0.0123},    {3, "bb 470: 1.5000", 1.5},
-                        {4, "Invalid 470: 507.000000 ", 507}};
+  struct Bb { int choice; const char* title; };
+  const Bb bbCases[] = {{0, "Beta 470 : 0.00123"}, {1, "Betap 470: 0.0456"}, {2, "bbp 470: 0.0123"},
+                        {3, "bb 470: 1.5000"},     {4, "Invalid 470: 507.000000 "}};
   for (const Bb& b : bbCases) {
     choices.BBPlotChoice = b.choice;
     sampleOnce(1);
     EXPECT_EQ(channel(0).title, b.title);
-    EXPECT_DOUBLE_EQ(channel(0).points.back().second, b.y);
+    EXPECT_DOUBLE_EQ(channel(0).points.back().second, 507) << "the counts are kept";
   }
-  struct Other { int channel; const char* title; double y; };
+  struct Other { int channel; const char* title; };
   const Other others[] = {
-      {1, "CHL: 3.46 ug/l", 3.456}, {2, "CDOM: 41.6 ppb", 526}, {3, "UR:    7 ppb", 527},
-      {4, "PC:    8 ppb", 528},     {5, "PE:    9 ppb", 529},   {6, "RHD: 1234 ppb", 530},
-      {7, "LSS: 0.50 NTU", 0.5},    {8, "NTU: 12.35", 12.346},  {9, "iENGR: 2.50 NTU", 2.5},
+      {1, "CHL: 3.46 ug/l"}, {2, "CDOM: 41.6 ppb"}, {3, "UR:    7 ppb"},  {4, "PC:    8 ppb"},
+      {5, "PE:    9 ppb"},   {6, "RHD: 1234 ppb"},  {7, "LSS: 0.50 NTU"}, {8, "NTU: 12.35"},
+      {9, "iENGR: 2.50 NTU"},
   };
-  for (const Other& o : others) {
-    EXPECT_EQ(channel(o.channel).title, o.title);
-    EXPECT_DOUBLE_EQ(channel(o.channel).points.back().second, o.y) << o.title;
+  for (const Other& o : others) EXPECT_EQ(channel(o.channel).title, o.title);
+}
+
+TEST_F(PlotPageTest, EngineeringUnitsAreDrawnAsTheConversionOfTheKeptCounts) {
+  config.KindWavelength[7] = 532;
+  config.XFactor = 1.1f;
+  for (int k : {7, int(KindChl), int(KindCdom), int(KindNtu), int(KindITemp), int(KindPres)}) {
+    config.KindScale[size_t(k)] = 0.37f + 0.01f * float(k);
+    config.KindOffset[size_t(k)] = 48;
   }
+  choices.PlotType = 1;
+  choices.ITempPlotChoice = choices.PresPlotChoice = 1;
+  load({7, KindChl, KindCdom, KindNtu, KindITemp, KindPres});
+  for (int k : {7, int(KindChl), int(KindCdom), int(KindNtu), int(KindITemp), int(KindPres)})
+    sample.KindCounts[size_t(k)] = 1000 + 3 * k;
+  ConvertToEngineering(config, sample, eng);
+  sampleOnce(1);
+  for (int choice : {0, 1, 2, 3}) {
+    view.setItemIndex("BBPlotCB", choice);
+    page.BBPlotCBChange();
+    EXPECT_NEAR(channel(0).drawnY(), engValue(eng, kindInfo(7).eng[size_t(choice)], 7), 1e-9) << choice;
+  }
+  const double values[] = {eng.ChlValue, 1000 + 3.0 * int(KindCdom), eng.NtuValue, eng.ITempValue, eng.PresValue};
+  for (int c = 1; c < 6; ++c) EXPECT_NEAR(channel(c).drawnY(), values[c - 1], 1e-9) << c;
 }
 
 TEST_F(PlotPageTest, LiveValuesKeepThreeSignificantDigits) {
@@ -272,8 +292,19 @@ TEST_F(PlotPageTest, ChannelUnitsAreThoseOfWhatEachChannelPlots) {
 }
 
 TEST_F(PlotPageTest, AxisTitlesAndLegendFollowTheChoices) {
+  // The units of the shown channels, each once (the chart gives each its own Y axis).
+  auto shownUnits = [this] {
+    std::string out;
+    std::vector<std::string> seen;
+    for (const auto& ch : chart.channels)
+      if (ch.shown && std::find(seen.begin(), seen.end(), ch.units) == seen.end()) {
+        seen.push_back(ch.units);
+        out += (out.empty() ? "" : ", ") + ch.units;
+      }
+    return out;
+  };
   load({7, KindChl, KindITemp, KindXTemp, KindPres});
-  EXPECT_EQ(chart.yTitle + "|" + chart.xTitle, "counts|Sample");
+  EXPECT_EQ(shownUnits() + "|" + chart.xTitle, "counts|Sample");
   const std::map<std::string, void (app::PlotPage::*)()> handlers = {
       {"PlotTypeCB", &app::PlotPage::PlotTypeCBChange}, {"BBPlotCB", &app::PlotPage::BBPlotCBChange},
       {"iTempCB", &app::PlotPage::iTempCBChange},       {"xTempCB", &app::PlotPage::xTempCBChange},
@@ -294,14 +325,14 @@ TEST_F(PlotPageTest, AxisTitlesAndLegendFollowTheChoices) {
     (page.*handlers.at(s.box))();
     std::string legend;
     for (int c = 2; c < 5; ++c) legend += channel(c).inLegend ? "IXP"[c - 2] : '-';
-    EXPECT_EQ(chart.yTitle + "|" + chart.xTitle, s.axes) << s.box << s.index;
+    EXPECT_EQ(shownUnits() + "|" + chart.xTitle, s.axes) << s.box << s.index;
     EXPECT_EQ(legend, s.legend) << s.box << s.index;
   }
   sample.KindCounts[KindITemp] = 321;
   sampleOnce(0);
   EXPECT_EQ(channel(2).title, "iTemp: 321 Counts") << "titled while out of the legend";
   load({KindITemp});
-  EXPECT_EQ(chart.yTitle, "") << "no channel gets points";
+  EXPECT_EQ(shownUnits(), "") << "no channel is shown";
 }
 
 TEST_F(PlotPageTest, TemperatureAndPressureAreTitledButPlottedOnlyWhenChosen) {
@@ -312,22 +343,19 @@ TEST_F(PlotPageTest, TemperatureAndPressureAreTitledButPlottedOnlyWhenChosen) {
   eng.PresValue = 10;
   for (int type : {0, 1}) {
     sampleOnce(type);
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(channel(c).points.size(), 0u) << type << c;
+    for (int c = 0; c < 3; ++c) EXPECT_FALSE(channel(c).shown) << type << c;
   }
   EXPECT_EQ(channel(0).title, "iTemp: 21.6 C");
   EXPECT_EQ(channel(1).title, "xTemp: -1.24 C");
   EXPECT_EQ(channel(2).title, "Pres: 10.0 dbar");
 
-  // "Plot Pressure" clears the chart; from the next sample on pressure gets points.
+  // "Plot Pressure" shows the pressure kept from the first sample on.
   view.setItemIndex("PresCB", 1);
   page.PresCBChange();
-  EXPECT_EQ(chart.clearCalls, 1);
-  sampleOnce(1);
-  ASSERT_EQ(channel(2).points.size(), 1u);
-  EXPECT_DOUBLE_EQ(channel(2).points[0].second, 10);
-  sampleOnce(0);
-  EXPECT_DOUBLE_EQ(channel(2).points[1].second, 100);
-  EXPECT_EQ(channel(0).points.size(), 0u);
+  EXPECT_EQ(chart.clearCalls, 0);
+  EXPECT_TRUE(channel(2).shown);
+  EXPECT_FALSE(channel(0).shown);
+  EXPECT_EQ(channel(2).points.size(), 2u);
 }
 
 TEST_F(PlotPageTest, MarkerValuesAreTitledButNotPlotted) {
@@ -349,14 +377,14 @@ TEST_F(PlotPageTest, StatisticsAreFedForEveryColumnWhateverThePlotType) {
   sample.ElapsedSample = 6;
   for (int type : {0, 1, 2, -1}) page.ShowSampleValues(config.DataFieldCount, type);
   for (int k : {int(KindDate), int(KindTime), 16, int(KindChl), int(KindRefOrUnused)}) EXPECT_EQ(stats.Count(k), 4) << k;
-  // Types 2 and -1 neither title nor plot; 0 and 1 plotted CHL once each.
-  EXPECT_EQ(channel(0).points.size(), 2u);
+  // Types 2 and -1 do not title; the counts are kept whatever the type.
+  EXPECT_EQ(channel(0).points.size(), 4u);
   EXPECT_EQ(channel(0).titleSets, 3);  // the first title and two samples
   for (const auto& p : channel(0).points) EXPECT_EQ(p.first, 6.0);
 
   page.ShowSampleValues(0, 0);
   EXPECT_EQ(stats.Count(KindChl), 4);
-  EXPECT_EQ(chart.totalPoints(), 2u);
+  EXPECT_EQ(chart.totalPoints(), 4u);
 }
 
 TEST_F(PlotPageTest, OptionBoxesFollowTheDeviceFile) {
@@ -416,7 +444,7 @@ TEST_F(PlotPageTest, ChartTitleAndFlSetupPage) {
   EXPECT_TRUE(view.visible("TSFLSetup"));
 }
 
-TEST_F(PlotPageTest, EveryOptionChangeStoresTheChoiceAndClearsTheChart) {
+TEST_F(PlotPageTest, EveryOptionChangeStoresTheChoiceAndKeepsThePoints) {
   struct Case {
     const char* box;
     void (app::PlotPage::*handler)();
@@ -433,17 +461,17 @@ TEST_F(PlotPageTest, EveryOptionChangeStoresTheChoiceAndClearsTheChart) {
   for (const Case& c : cases) {
     sample.KindCounts[KindChl] = 3;
     sampleOnce(0);
-    ASSERT_GT(chart.totalPoints(), 0u);
-    const int clears = chart.clearCalls;
+    const size_t points = chart.totalPoints();
+    ASSERT_GT(points, 0u);
     view.setItemIndex(c.box, 1);
     (page.*c.handler)();
     EXPECT_EQ(choices.*(c.field), 1) << c.box;
-    EXPECT_EQ(chart.clearCalls, clears + 1) << c.box;
-    EXPECT_EQ(chart.totalPoints(), 0u) << c.box;
+    EXPECT_EQ(chart.totalPoints(), points) << c.box;
     EXPECT_EQ(channel(0).title, "CHL: 3 Counts") << "titles stay";
-    (page.*c.handler)();
-    EXPECT_EQ(chart.clearCalls, clears + 2) << "cleared even without a change";
   }
+  view.setItemIndex("XAxisCB", 1);
+  page.XAxisCBChange();
+  EXPECT_EQ(chart.clearCalls, 0);
 }
 
 TEST_F(PlotPageTest, PlotTypeChangeShowsBackscatterChoiceOnlyForEngineeringUnits) {
@@ -464,7 +492,6 @@ TEST_F(PlotPageTest, StdDevChoiceNeedsPowerUser) {
   view.setItemIndex("StdDevCB", 3);
   page.StdDevCBChange();
   EXPECT_EQ(choices.StdDevWindow, 0);
-  EXPECT_EQ(chart.clearCalls, 0);
   EXPECT_EQ(chart.totalPoints(), 1u);
 
   powerUser = true;
@@ -474,13 +501,12 @@ TEST_F(PlotPageTest, StdDevChoiceNeedsPowerUser) {
     page.StdDevCBChange();
     EXPECT_EQ(choices.StdDevWindow, windows[i]);
   }
-  const int clears = chart.clearCalls;
   for (int index : {-1, 4}) {
     view.setItemIndex("StdDevCB", index);
     page.StdDevCBChange();
     EXPECT_EQ(choices.StdDevWindow, 60) << index;
   }
-  EXPECT_EQ(chart.clearCalls, clears + 2);
+  EXPECT_EQ(chart.totalPoints(), 1u);
 }
 
 TEST_F(PlotPageTest, PrepareChartSetsUpTheFirstTick) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <vector>
 
 #include "app/fakechart.h"
 #include "app/plotpage.h"
@@ -49,34 +50,38 @@ class TimeAxisPage : public ::testing::Test {
   app::PlotPage page{chart, view, config, sample, eng, stats, choices, powerUser};
 };
 
-TEST_F(TimeAxisPage, PointsTakeTheHostTimeWhileTheTimeAxisIsChosen) {
+TEST_F(TimeAxisPage, EveryPointKeepsItsCountAndHostTimeAcrossSwitches) {
   ASSERT_EQ(chart.ChannelCount(), 2);
-  sampleAt(1000.5);
-  EXPECT_EQ(chart.channels[0].points.back().first, 1.0);  // the sample count by default
-  EXPECT_FALSE(chart.timeLabels);
-
-  const int clears = chart.clearCalls;
+  sampleAt(36000.25);
   choose(1);
   EXPECT_TRUE(chart.timeLabels);
   EXPECT_EQ(choices.XAxisChoice, 1);
-  EXPECT_EQ(chart.clearCalls, clears + 1);  // the earlier points meant counts
-  EXPECT_TRUE(chart.channels[0].points.empty());
-  sampleAt(36000.25);
   sampleAt(36001.75);
-  for (int c = 0; c < 2; ++c) {
-    ASSERT_EQ(chart.channels[size_t(c)].points.size(), 2u);
-    EXPECT_EQ(chart.channels[size_t(c)].points[0].first, 36000.25);
-    EXPECT_EQ(chart.channels[size_t(c)].points[1].first, 36001.75);
-  }
-  EXPECT_EQ(chart.channels[0].points[1].second, 103.0);  // y as before
-
   choose(0);
   EXPECT_FALSE(chart.timeLabels);
   sampleAt(36003.0);
-  EXPECT_EQ(chart.channels[0].points.back().first, 4.0);
-
+  EXPECT_EQ(chart.clearCalls, 0) << "a switch redraws the points kept";
+  for (int c = 0; c < 2; ++c) {
+    const auto& ch = chart.channels[size_t(c)];
+    ASSERT_EQ(ch.points.size(), 3u);
+    EXPECT_EQ(ch.points[1].first, 2.0) << "X is the sample count";
+    EXPECT_EQ(ch.times, (std::vector<double>{36000.25, 36001.75, 36003.0}));
+  }
+  EXPECT_EQ(chart.channels[0].points[1].second, 102.0);
   choose(5);  // not an item: nothing changes
   EXPECT_EQ(choices.XAxisChoice, 0);
+}
+
+TEST_F(TimeAxisPage, APauseOfSeveralIntervalsOrABreakStartsANewLine) {
+  for (int i = 0; i < 20; ++i) sampleAt(100 + 0.5 * i);  // 2 Hz, with the interval learnt
+  sampleAt(111.5);                                       // 2 s late: within a few intervals
+  EXPECT_EQ(chart.lineBreaks, 0);
+  sampleAt(116.0);  // 4.5 s: a gap
+  EXPECT_EQ(chart.lineBreaks, 1);
+  sampleAt(116.5);
+  page.BreakLine();  // a replay or a new connection
+  sampleAt(116.5);
+  EXPECT_EQ(chart.lineBreaks, 2);
 }
 
 TEST(LocalSeconds, ModuloADayIsTheLocalTimeOfDayWithItsMilliseconds) {

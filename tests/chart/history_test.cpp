@@ -199,3 +199,38 @@ TEST(ChartHistoryWeek, AOneSampleSpikeIsDrawnAtEveryZoom) {
 }
 
 }  // namespace
+
+TEST(ChartHistory, TimeIsASecondXWithRunsOfItsOwn) {
+  History history;
+  history.setChannelCount(1);
+  // Counts 1..10 one second apart, a break (a replay), counts 11..15 at earlier times.
+  for (int i = 1; i <= 10; ++i) history.add(0, i, i, 1000 + i);
+  history.breakRun();
+  for (int i = 11; i <= 15; ++i) history.add(0, i, i, 500 + i);
+  EXPECT_EQ(history.runCount(), 2u) << "the break starts a run though the count goes on";
+  history.setUseTime(true);
+  EXPECT_EQ(history.runCount(), 2u);
+  double lo = 0, hi = 0;
+  ASSERT_TRUE(history.xExtent(lo, hi));
+  EXPECT_EQ(lo, 511);
+  EXPECT_EQ(hi, 1010);
+  std::vector<Point> drawn;
+  std::vector<size_t> runStarts;
+  double yLo = 1e9, yHi = -1e9;
+  history.visible(history.view(0, 2000, 100), 0, drawn, yLo, yHi, &runStarts);
+  EXPECT_EQ(runStarts, (std::vector<size_t>{0, 10}));
+  EXPECT_EQ(drawn.front(), (Point{1001, 1}));
+  EXPECT_EQ(drawn[10], (Point{511, 11}));
+  Point near;
+  ASSERT_TRUE(history.nearest(0, 1004.4, 1, near));
+  EXPECT_EQ(near, (Point{1004, 4}));
+  EXPECT_FALSE(history.nearest(0, 800, 10, near)) << "nothing within reach";
+  history.setUseTime(false);
+  ASSERT_TRUE(history.nearest(0, 12.2, 1, near));
+  EXPECT_EQ(near, (Point{12, 12}));
+  // Without a time an entry's time is its X.
+  history.add(0, 16, 16);
+  history.setUseTime(true);
+  ASSERT_TRUE(history.xExtent(lo, hi));
+  EXPECT_EQ(lo, 16);
+}

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QScatterSeries>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -22,7 +24,10 @@
 #include <QValueAxis>
 
 #include <cmath>
+#include <algorithm>
 #include <iterator>
+#include <utility>
+#include <vector>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -129,7 +134,7 @@ TEST_F(StripChartTest, LegendShowsUnitsAndLeavesOutHiddenChannels) {
   }
   chart.SetChannelInLegend(2, false);
   chart.SetXAxisTitle("Sample");
-  chart.SetYAxisTitle("1/m, counts");
+  chart.SetYAxisTitle("no units");
   redraw();
   const auto markers = chart.chart()->legend()->markers();
   ASSERT_EQ(markers.size(), qsizetype(std::size(cases)));
@@ -147,7 +152,25 @@ TEST_F(StripChartTest, LegendShowsUnitsAndLeavesOutHiddenChannels) {
     chart.SetXAxisTimeLabels(times);
     EXPECT_EQ(chart.xAxis()->titleText(), "Sample");
   }
-  EXPECT_EQ(chart.yAxis()->titleText(), "1/m, counts");
+  redraw();
+  // One Y axis per unit, titled with it: the first on the left, the others on the right.
+  struct Axis { int channel; const char* title; Qt::Alignment side; };
+  for (const Axis& a : {Axis{0, "1/m", Qt::AlignLeft}, Axis{1, "counts", Qt::AlignRight}, Axis{2, "C", Qt::AlignRight},
+                        Axis{4, "", Qt::AlignRight}}) {
+    ASSERT_NE(chart.yAxisOf(a.channel), nullptr) << a.channel;
+    EXPECT_EQ(chart.yAxisOf(a.channel)->titleText().toStdString(), a.title);
+    EXPECT_EQ(chart.yAxisOf(a.channel)->alignment(), a.side);
+    EXPECT_TRUE(chart.series(a.channel)->attachedAxes().contains(chart.yAxisOf(a.channel)));
+  }
+  EXPECT_EQ(chart.yAxisOf(3), chart.yAxisOf(1)) << "the same units share an axis";
+  EXPECT_EQ(chart.yAxisCount(), 4);
+  // Hidden channels take no axis; the channels without units then lead on the left.
+  for (int c : {0, 1, 2, 3}) chart.SetChannelShown(c, false);
+  redraw();
+  EXPECT_EQ(chart.yAxisCount(), 1);
+  EXPECT_EQ(chart.yAxis()->titleText(), "no units");
+  EXPECT_EQ(chart.series(0)->count(), 0) << "a hidden channel is not drawn";
+  EXPECT_EQ(chart.pointCount(0), 1u) << "but keeps its points";
 }
 
 TEST(StripChartTime, LabelsCarryTheDateWhenTheViewSpansMoreThanADay) {
@@ -403,3 +426,140 @@ TEST_F(StripChartTest, SavesThePictureAsPng) {
 }
 
 }  // namespace
+
+namespace {
+
+/// The chart's line series that hold points, with their first and last X.
+std::vector<std::pair<double, double>> drawnRuns(StripChart& chart) {
+  std::vector<std::pair<double, double>> runs;
+  for (QAbstractSeries* s : chart.chart()->series()) {
+    auto* line = qobject_cast<QLineSeries*>(s);
+    if (line && line->type() == QAbstractSeries::SeriesTypeLine && line->count() > 0)
+      runs.emplace_back(line->at(0).x(), line->at(line->count() - 1).x());
+  }
+  std::sort(runs.begin(), runs.end());
+  return runs;
+}
+
+}  // namespace
+
+TEST_F(StripChartTest, SwitchingTheXAxisRedrawsTheSamePointsAtTheirTimes) {
+  chart.AddChannel();
+  for (int i = 1; i <= 300; ++i) {
+    chart.SetPointTime(50000.0 + 2 * i);
+    chart.AddXY(0, i, i % 7);
+  }
+  chart.showAll();
+  EXPECT_EQ(drawnRuns(chart), (std::vector<std::pair<double, double>>{{1, 300}}));
+  chart.SetXAxisTimeLabels(true);
+  chart.showAll();
+  EXPECT_EQ(drawnRuns(chart), (std::vector<std::pair<double, double>>{{50002, 50600}}));
+  EXPECT_EQ(chart.xAxis()->min(), 50002);
+  EXPECT_EQ(chart.xAxis()->max(), 50600);
+  chart.SetXAxisTimeLabels(false);
+  chart.showAll();
+  EXPECT_EQ(drawnRuns(chart), (std::vector<std::pair<double, double>>{{1, 300}}));
+  EXPECT_EQ(chart.pointCount(0), 300u);
+}
+
+TEST_F(StripChartTest, ABreakOrARestartOfTheCountDrawsTheRunsApart) {
+  chart.AddChannel();
+  chart.SetChannelTitle(0, "CHL");
+  for (int i = 1; i <= 50; ++i) chart.AddXY(0, i, 1);
+  chart.BreakLine();
+  for (int i = 60; i <= 90; ++i) chart.AddXY(0, i, 2);
+  for (int i = 1; i <= 20; ++i) chart.AddXY(0, i, 3);  // the count started again
+  chart.showAll();
+  EXPECT_EQ(drawnRuns(chart), (std::vector<std::pair<double, double>>{{1, 20}, {1, 50}, {60, 90}}));
+  redraw();
+  int legendEntries = 0;
+  for (QLegendMarker* m : chart.chart()->legend()->markers()) legendEntries += m->isVisible();
+  EXPECT_EQ(legendEntries, 1) << "one legend entry per channel";
+  chart.ClearAllData();
+  chart.AddXY(0, 1, 1);
+  chart.AddXY(0, 2, 1);
+  chart.showAll();
+  EXPECT_EQ(drawnRuns(chart), (std::vector<std::pair<double, double>>{{1, 2}})) << "the pieces are emptied";
+}
+
+TEST_F(StripChartTest, AChannelIsDrawnThroughItsTransformAndHiddenKeepsItsPoints) {
+  chart.AddChannel();
+  for (int i = 1; i <= 10; ++i) chart.AddXY(0, i, i);
+  chart.SetChannelTransform(0, -2, 100);
+  chart.showAll();
+  ASSERT_EQ(chart.series(0)->count(), 10);
+  EXPECT_EQ(chart.series(0)->at(9), QPointF(10, 80));
+  EXPECT_LE(chart.yAxis()->min(), 80);
+  EXPECT_GE(chart.yAxis()->max(), 98);
+  chart.SetChannelShown(0, false);
+  redraw();
+  EXPECT_EQ(chart.series(0)->count(), 0);
+  chart.SetChannelShown(0, true);
+  redraw();
+  EXPECT_EQ(chart.series(0)->count(), 10) << "shown again, all of them";
+}
+
+TEST_F(StripChartTest, TheCursorReadsEveryShownChannelAndTheDifferenceFromAPinnedPoint) {
+  const char* titles[] = {"bbp 470: 0.0123", "Temp: 21.5 C", "Pres: 3 dbar"};
+  const char* units[] = {"1/m", "C", "dbar"};
+  for (int c = 0; c < 3; ++c) {
+    chart.AddChannel();
+    chart.SetChannelTitle(c, titles[c]);
+    chart.SetChannelUnits(c, units[c]);
+  }
+  for (int i = 1; i <= 100; ++i) {
+    chart.AddXY(0, i, 0.001 * i);
+    if (i <= 50) chart.AddXY(1, i, 20 + 0.1 * i);  // the temperature stops at 50
+    chart.AddXY(2, i, i);
+  }
+  chart.SetChannelTransform(2, 0.5, 0);
+  chart.SetChannelShown(2, false);
+  chart.showAll();
+  const StripChart::Readout at = chart.readoutAt(40.4);
+  ASSERT_EQ(at.values.size(), 2u) << "hidden channels are not read";
+  EXPECT_EQ(at.values[0].name, "bbp 470");
+  EXPECT_NEAR(at.values[0].y, 0.040, 1e-6);
+  EXPECT_EQ(at.values[0].x, 40);
+  EXPECT_NEAR(at.values[1].y, 24.0, 1e-5);
+  EXPECT_FALSE(chart.readoutAt(90).values[1].found) << "no temperature near";
+  const StripChart::Readout d = chart.differenceBetween(10, 30);
+  EXPECT_EQ(d.x, 20);
+  EXPECT_NEAR(d.values[0].y, 0.020, 1e-6);
+  EXPECT_NEAR(d.values[1].y, 2.0, 1e-5);
+  chart.SetChannelShown(2, true);
+  EXPECT_NEAR(chart.readoutAt(30).values[2].y, 15, 1e-9) << "read through the transform";
+
+  // What pointing and a click show, in the label an operator's tools can read.
+  EXPECT_EQ(chart.readoutLabel()->accessibleName(), "Cursor readout");
+  chart.pointAt(30);
+  EXPECT_EQ(chart.readoutLabel()->text(), "Sample 30 | bbp 470 0.03 1/m | Temp 23 C | Pres 15 dbar");
+  chart.pinAt(10);
+  chart.pointAt(30);
+  EXPECT_TRUE(chart.readoutLabel()->text().endsWith("Difference: d 20 samples | bbp 470 +0.02 1/m | Temp +2 C | Pres +10 dbar"))
+      << chart.readoutLabel()->text().toStdString();
+  chart.pinAt(30);
+  EXPECT_FALSE(chart.pinned());
+}
+
+TEST_F(StripChartTest, QualityMarksShowInTheLegendAndFollowTheirChannelsAxis) {
+  chart.AddChannel();
+  chart.AddChannel();
+  chart.SetChannelUnits(0, "1/m");
+  chart.SetChannelUnits(1, "C");
+  for (int i = 1; i <= 20; ++i) chart.AddXY(0, i, 0.01 * i), chart.AddXY(1, i, 10 + i);
+  chart.MarkPoint(1, 5, 15, 3, "spike");
+  chart.MarkPoint(0, 7, 0.07, 4);
+  chart.showAll();
+  EXPECT_EQ(chart.markCount(3), 1u);
+  EXPECT_EQ(chart.markText(3, 5), "QC suspect: spike") << "the tooltip names the test";
+  EXPECT_EQ(chart.markText(4, 7), "") << "a mark without a text";
+  for (QLegendMarker* m : chart.chart()->legend()->markers())
+    if (m->label().startsWith("QC")) {
+      EXPECT_GT(m->brush().color().alpha(), 0) << m->label().toStdString();
+    }
+  // The suspect mark sits where the temperature's own axis draws 15.
+  const QPointF suspect = chart.chart()->mapToPosition(
+      qobject_cast<QScatterSeries*>(chart.chart()->series().at(2))->at(0), chart.chart()->series().at(2));
+  const QPointF point = chart.chart()->mapToPosition(QPointF(5, 15), chart.series(1));
+  EXPECT_NEAR(suspect.y(), point.y(), 0.5);
+}
