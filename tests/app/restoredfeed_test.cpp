@@ -52,3 +52,58 @@ TEST_F(RestoredFeed, PublishesStateMetadataAndDataWithoutAClick) {
 }
 
 }  // namespace
+
+namespace {
+
+// The meter on a name that a replug points anew, as /dev/serial/by-id does.
+class ReplugFeed : public RestoredFeed {
+ protected:
+  void configure(app::MainFormOptions& options) override {
+    RestoredFeed::configure(options);
+    std::filesystem::create_symlink(peer.slavePath(), dir.file("meter"));
+    options.ports.bind(1, dir.file("meter"));
+    options.listAdapters = [] { return std::vector<meterlink::SerialAdapter>{}; };
+  }
+};
+
+// During a recording with --mqtt the cable is pulled and the meter plugged in again: the
+// window sends "$run" as it reopens the port, and the meter's first line, sent the moment
+// "$run" arrives, reaches the raw file, the CSV and the feed.
+TEST_F(ReplugFeed, TheFirstLineAfterAReplugReachesEveryOutput) {
+  ASSERT_TRUE(broker.process.waitForStarted(5000));
+  tick();
+  loadExample("ntu.dev");
+  choosePort(1);
+  testsupport::editState(*form).SetupRequestTicks = 0;
+  ui.files = {dir.file("cast.raw"), dir.file("cast.csv")};
+  form->click("BTRecordRaw");
+  form->click("BTRecordCsv");
+  form->click("BTStartData");
+  EXPECT_EQ(peer.receive(), "$run\r\n");
+  peer.send("1103\t4094\t560\r\n");
+  tick();
+
+  QProcess sub;
+  broker.awaitOne(sub, "maru/ship/NTU-0302/data");
+  testsupport::pumpEvents(1000);  // the subscriber connects
+  peer.hangUp();
+  ASSERT_TRUE(testsupport::waitFor([&] { return form->shared().OpenPortNumber == 0; }, 3000, [&] { tick(); }));
+  testsupport::PtyPeer replugged;
+  std::filesystem::remove(dir.file("meter"));
+  std::filesystem::create_symlink(replugged.slavePath(), dir.file("meter"));
+  std::string heard;
+  ASSERT_TRUE(testsupport::waitFor([&] { return heard.find("$run\r\n") != std::string::npos; }, 5000, [&] {
+    form->Timer1SecondTimer();
+    tick();
+    heard += replugged.receive(30, 10);
+  })) << heard;
+  replugged.send("1207\t4090\t561\r\n");
+  EXPECT_TRUE(testsupport::waitFor([&] { return sub.state() == QProcess::NotRunning; }, 15000, [&] { tick(); }));
+  EXPECT_NE(sub.readAllStandardOutput().toStdString().find("1207\\t4090\\t561"), std::string::npos);
+  form->click("BTStopRecord");
+  EXPECT_EQ(testsupport::readFile(dir.file("cast.raw")), "1103\t4094\t560\r\n1207\t4090\t561\r\n");
+  const auto rows = testsupport::splitLines(testsupport::readFile(dir.file("cast.csv")));
+  EXPECT_EQ(rows.size(), 3u);  // the header and both samples
+}
+
+}  // namespace

@@ -28,6 +28,10 @@ PtyPeer::PtyPeer() {
   tcgetattr(m_master, &t);
   cfmakeraw(&t);
   tcsetattr(m_master, TCSANOW, &t);
+  // A child the test starts (a broker, a meter) must not inherit the master: a hang-up
+  // closes the last copy of it.
+  ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+  ::fcntl(slave, F_SETFD, FD_CLOEXEC);
   m_slaveKeep = slave;
   m_slavePath = name;
 }
