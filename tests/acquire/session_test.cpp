@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <random>
+#include <tuple>
 #include <memory>
 #include <string>
 #include <vector>
@@ -180,6 +181,41 @@ TEST(Session, LinesLostAreToldWhenAskedFor) {
   }
 }
 
+
+// Replies change the meter's state only while a device file is in force; the meter's clock
+// learned from them carries the host's time of learning it.
+TEST(Session, RepliesFillTheMetersSetupOnlyWithADeviceFileInForce) {
+  const char* replies[] = {"ave 30", "AVERAGE 40", "PKT 4", "SET2", "INT 001500", "INT", "REC 1", "ASV 4",
+                           "CLK 12:05:30", "DAT 07/01/03"};
+  for (const bool inForce : {false, true}) {
+    acquire::SessionOptions options;
+    options.hostClock = [] {
+      measure::HostTime t;
+      t.year = 26;
+      t.minute = 5;
+      return t;
+    };
+    Rig rig(options);
+    rig.session.setRules(inForce, false, false);
+    for (const char* reply : replies) rig.session.dispatchLine(reply);
+    EXPECT_EQ(rig.heard.lines.size(), std::size(replies));
+    if (!inForce) {
+      EXPECT_EQ(rig.state.meter, meterlink::MeterSetup{});
+      EXPECT_EQ(rig.heard.samples.size(), std::size(replies)) << "every line is data";
+      continue;
+    }
+    const meterlink::MeterSetup& m = rig.state.meter;
+    EXPECT_EQ(m.MeterAverage, 30u);
+    EXPECT_EQ(m.MeterSamples, 4u);
+    EXPECT_EQ(m.MeterCycles, 2u);
+    EXPECT_EQ(m.MeterInterval, "001500");
+    EXPECT_EQ(m.MeterLogging, 1u);
+    EXPECT_EQ(m.MeterAnalogRange, 4u);
+    const measure::MeterClock& c = rig.state.clock;
+    EXPECT_EQ(std::tuple(c.MeterHour, c.MeterSecond, c.MeterMonth, c.MeterYear), std::tuple(12, 30, 7, 3));
+    EXPECT_EQ(std::tuple(c.HostMinute, c.HostYear), std::tuple(5, 26));
+  }
+}
 
 // ---------------------------------------------------------------- the port and framing
 
