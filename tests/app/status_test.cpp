@@ -210,7 +210,6 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
     EXPECT_EQ(form->view().get("PowerUserPanel").colour, c.colour);
     EXPECT_EQ(visible("StdDevCB"), c.stdDev) << c.powerUser << " " << c.plotType;
   }
-  EXPECT_EQ(app::kColourRed, 255);
 }
 
 TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
