@@ -1,12 +1,16 @@
 // The acquisition session over real pseudo-terminals, without a window: samples to every
 // sink with both times, replies to none, commands with their line end, a lost port looked
 // for once a second (the adapter by its identity where it is now, else the same path), and
-// the losses it tells of.
+// the losses it tells of; the port at each baud rate, and lines framed as they come in.
 #include "acquire/session.h"
 
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <time.h>
 
 #include <filesystem>
+#include <random>
+#include <tuple>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,6 +179,130 @@ TEST(Session, LinesLostAreToldWhenAskedFor) {
     for (const std::string& w : rig.heard.warnings) told += w.rfind("Lines Lost: ", 0) == 0;
     EXPECT_EQ(told, watch ? 2 : 0);
   }
+}
+
+
+// Replies change the meter's state only while a device file is in force; the meter's clock
+// learned from them carries the host's time of learning it.
+TEST(Session, RepliesFillTheMetersSetupOnlyWithADeviceFileInForce) {
+  const char* replies[] = {"ave 30", "AVERAGE 40", "PKT 4", "SET2", "INT 001500", "INT", "REC 1", "ASV 4",
+                           "CLK 12:05:30", "DAT 07/01/03"};
+  for (const bool inForce : {false, true}) {
+    acquire::SessionOptions options;
+    options.hostClock = [] {
+      measure::HostTime t;
+      t.year = 26;
+      t.minute = 5;
+      return t;
+    };
+    Rig rig(options);
+    rig.session.setRules(inForce, false, false);
+    for (const char* reply : replies) rig.session.dispatchLine(reply);
+    EXPECT_EQ(rig.heard.lines.size(), std::size(replies));
+    if (!inForce) {
+      EXPECT_EQ(rig.state.meter, meterlink::MeterSetup{});
+      EXPECT_EQ(rig.heard.samples.size(), std::size(replies)) << "every line is data";
+      continue;
+    }
+    const meterlink::MeterSetup& m = rig.state.meter;
+    EXPECT_EQ(m.MeterAverage, 30u);
+    EXPECT_EQ(m.MeterSamples, 4u);
+    EXPECT_EQ(m.MeterCycles, 2u);
+    EXPECT_EQ(m.MeterInterval, "001500");
+    EXPECT_EQ(m.MeterLogging, 1u);
+    EXPECT_EQ(m.MeterAnalogRange, 4u);
+    const measure::MeterClock& c = rig.state.clock;
+    EXPECT_EQ(std::tuple(c.MeterHour, c.MeterSecond, c.MeterMonth, c.MeterYear), std::tuple(12, 30, 7, 3));
+    EXPECT_EQ(std::tuple(c.HostMinute, c.HostYear), std::tuple(5, 26));
+  }
+}
+
+// ---------------------------------------------------------------- the port and framing
+
+TEST(Session, OpensThePortAtEachRateEightNOne) {
+  for (const auto& [baud, speed] : {std::pair{4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}}) {
+    PtyPeer peer;
+    Rig rig;
+    ASSERT_EQ(rig.session.openPort(peer.slavePath(), baud), meterlink::SerialPort::OpenResult::Ok) << baud;
+    EXPECT_EQ(rig.session.portBaud(), baud);
+    termios t{};
+    ASSERT_EQ(tcgetattr(peer.slaveFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed) << baud;
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+  }
+}
+
+TEST(Session, LinesAreFramedAcrossReadsByTheirLineFeedAndAnOverlongOneWarnsOnce) {
+  std::string overlong;
+  for (int i = 0; i < 300; ++i) overlong.push_back(static_cast<char>('a' + i % 26));
+  struct Case {
+    const char* what;
+    std::vector<std::string> chunks;  // sent one receive apart
+    std::vector<std::string> lines, warnings;
+  };
+  for (const Case& c : {Case{"over three reads", {"a", "bc\r", "\n"}, {"abc"}, {}},
+                        Case{"bare carriage returns", {"12\r34\r"}, {}, {}},
+                        Case{"overlong", {overlong + "\n"}, {overlong.substr(250)},
+                             {"Input Buffer Overflow: Check Baud Rate"}}}) {
+    SCOPED_TRACE(c.what);
+    PtyPeer peer;
+    Rig rig;
+    ASSERT_EQ(rig.session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+    testsupport::letLineBeSeenQuiet(rig.session);
+    rig.heard.warnings.clear();
+    for (const std::string& chunk : c.chunks) {
+      EXPECT_TRUE(rig.heard.lines.empty());
+      peer.send(chunk);
+      pumpEvents(20);
+      rig.session.drainPort(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(rig.heard.lines, c.lines);
+    EXPECT_EQ(rig.heard.warnings, c.warnings);
+  }
+}
+
+TEST(Session, RandomBytesNeverGiveALineOverTheLimit) {
+  PtyPeer peer;
+  Rig rig;
+  ASSERT_EQ(rig.session.openPort(peer.slavePath(), 38400), meterlink::SerialPort::OpenResult::Ok);
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 20; ++round) {
+    std::string bytes;
+    const int n = 200 + static_cast<int>(rng() % 800);
+    for (int i = 0; i < n; ++i) {
+      const unsigned r = rng() % 100;
+      bytes.push_back(r < 5 ? '\n' : r < 10 ? '\0' : r < 15 ? '\xff' : static_cast<char>(rng() & 0xFF));
+    }
+    if (round % 5 == 0) bytes += std::string(1000, 'k');  // a long run without a line feed
+    peer.send(bytes);
+    pumpEvents(20);
+    rig.session.drainPort(std::chrono::milliseconds(100));
+  }
+  EXPECT_GT(rig.heard.lines.size(), 20u);
+  for (const auto& line : rig.heard.lines) EXPECT_LE(line.size(), 250u);
+}
+
+double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+TEST(Session, AHangUpIsToldOnceWithoutSpinningAndCommandsThenGoNowhere) {
+  PtyPeer peer;
+  Rig rig;
+  ASSERT_EQ(rig.session.openPort(peer.slavePath(), 19200), meterlink::SerialPort::OpenResult::Ok);
+  peer.hangUp();
+  const double cpuBefore = processCpuSeconds();
+  for (int i = 0; i < 36; ++i) {  // about two seconds of 55 ms ticks
+    pumpEvents(55);
+    rig.session.takeInput(std::chrono::milliseconds(25));
+  }
+  EXPECT_LT(processCpuSeconds() - cpuBefore, 0.6) << "CPU seconds spent in two seconds after the hang-up";
+  EXPECT_EQ(rig.heard.lost, 1);
+  EXPECT_FALSE(rig.session.portOpen());
+  EXPECT_FALSE(rig.session.send(meterlink::cmd::kRun));
 }
 
 }  // namespace

@@ -112,18 +112,4 @@ TEST_F(Replug, DataResumesIntoTheSameFileWithOneNotice) {
   EXPECT_TRUE(form->files().recordings().on(acquire::Recordings::Stream::Raw));
 }
 
-TEST_F(Replug, ChoosingSelectHostPortEndsTheSearch) {
-  {
-    testsupport::SimProcess first({"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev"),
-                                   "--link", QString::fromStdString(dir.file("meter")), "--hangup-after", "1"});
-    choosePort(2);
-    ASSERT_TRUE(run(6000, [this] { return form->shared().OpenPortNumber == 0; }));
-  }
-  choosePort(0);
-  testsupport::SimProcess second({"--dev", QString::fromStdString(std::string(MARU_SOURCE_DIR) + "/examples/ntu.dev"),
-                                  "--link", QString::fromStdString(dir.file("meter"))});
-  run(2500, [] { return false; });
-  EXPECT_EQ(form->shared().OpenPortNumber, 0);
-}
-
 }  // namespace

@@ -210,31 +210,12 @@ TEST_F(Setup, EngrOutputToggleFollowsTheMetersReply) {
 
 // ---- Replies through the form
 
-TEST_F(Setup, WithoutADeviceFileEveryLineIsDataAndNoReplyIsParsed) {
-  for (const char* line : {"AVE 30", "VER 2.10", "MEM 4095", "REC1", "DONE"}) reply(line);
-  EXPECT_EQ(form->shared().Meter, meterlink::MeterSetup{});
+// What replies set in the meter's state is the session's (tests/acquire/session_test.cpp).
+TEST_F(Setup, WithoutADeviceFileRepliesAreListedAndNoCaptionChanges) {
+  for (const char* line : {"AVE 30", "VER 2.10", "MEM 4095"}) reply(line);
   EXPECT_EQ(form->view().windowCaption, "MARU View:  v1.13 07/01/03      MARU:  ");
   EXPECT_TRUE(ui.dialogs.empty());
-  EXPECT_EQ(form->view().memoLines().size(), 5u);
-}
-
-TEST_F(Setup, RepliesFillTheSetupValuesOnceADeviceFileIsLoaded) {
-  loadExample("ntu.dev");
-  for (const char* line : {"ave 30", "AVERAGE 40", "PKT 4", "SET2", "INT 001500", "INT", "REC 1", "ASV 4",
-                           "CLK 12:05:30", "DAT 07/01/03"})
-    reply(line);
-  EXPECT_EQ(form->shared().Meter.MeterAverage, 30u);
-  EXPECT_EQ(form->shared().Meter.MeterSamples, 4u);
-  EXPECT_EQ(form->shared().Meter.MeterCycles, 2u);
-  EXPECT_EQ(form->shared().Meter.MeterInterval, "001500");
-  EXPECT_EQ(form->shared().Meter.MeterLogging, 1u);
-  EXPECT_EQ(form->shared().Meter.MeterAnalogRange, 4u);
-  EXPECT_EQ(form->shared().Clock.MeterHour, 12);
-  EXPECT_EQ(form->shared().Clock.MeterSecond, 30);
-  EXPECT_EQ(form->shared().Clock.MeterMonth, 7);
-  EXPECT_EQ(form->shared().Clock.MeterYear, 3);
-  EXPECT_EQ(form->shared().Clock.HostMinute, 5);  // the host's time when the meter's was learned
-  EXPECT_EQ(form->shared().Clock.HostYear, 26);
+  EXPECT_EQ(form->view().memoLines().size(), 3u);
 }
 
 TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
