@@ -269,42 +269,25 @@ TEST_F(Setup, MemoryFullWindowAtEveryReplyOf4094PagesOrMore) {
   EXPECT_TRUE(ui.boxes.empty());  // not a modal box
 }
 
-// ---- The power-user lock
+// ---- The power-user lock (which entries match: tests/link, PasswordMatches)
 
-struct PasswordCase {
-  const char* entry;
-  bool grants;
-};
-
-class Password : public Setup, public ::testing::WithParamInterface<PasswordCase> {};
-
-TEST_P(Password, OkSetsTheRightsExactlyWhenTheFirstNineCharactersMatch) {
-  for (bool before : {false, true}) {
-    testsupport::editState(*form).PowerUser = before;
-    if (!before) {
-      form->click("PowerUserPanel");
-      ASSERT_TRUE(ui.shownLast(app::Dialog::Password));
+TEST_F(Setup, PasswordOkSetsTheRightsAsTheEntryMatches) {
+  for (const auto& [entry, grants] : {std::pair{"BlueHeronX", true}, std::pair{" BlueHeron", false}}) {
+    for (bool before : {false, true}) {
+      testsupport::editState(*form).PowerUser = before;
+      if (!before) {
+        form->click("PowerUserPanel");
+        ASSERT_TRUE(ui.shownLast(app::Dialog::Password));
+      }
+      setText("PasswordForm.MEPassword", entry);
+      ASSERT_TRUE(form->click("PasswordForm.BTPasswordOK"));
+      EXPECT_FALSE(ui.shownLast(app::Dialog::Password));
+      EXPECT_EQ(form->shared().PowerUser, grants) << entry << ", power user before: " << before;
+      EXPECT_EQ(form->view().text("PasswordForm.MEPassword"), entry);  // not cleared
     }
-    setText("PasswordForm.MEPassword", GetParam().entry);
-    ASSERT_TRUE(form->click("PasswordForm.BTPasswordOK"));
-    EXPECT_FALSE(ui.shownLast(app::Dialog::Password));
-    EXPECT_EQ(form->shared().PowerUser, GetParam().grants) << "power user before: " << before;
-    EXPECT_EQ(form->view().text("PasswordForm.MEPassword"), GetParam().entry);  // not cleared
   }
   EXPECT_TRUE(ui.boxes.empty());  // a wrong password says nothing
 }
-
-INSTANTIATE_TEST_SUITE_P(Entries, Password,
-                         ::testing::Values(PasswordCase{"BlueHeron", true}, PasswordCase{"blueheron", false},
-                                           PasswordCase{"BlueHero", false}, PasswordCase{"BlueHeronX", true},
-                                           PasswordCase{"", false}, PasswordCase{" BlueHeron", false}),
-                         // A blank spelled out: " BlueHeron" is not "BlueHeron".
-                         [](const auto& info) {
-                           std::string text;
-                           for (const char* p = info.param.entry; *p; ++p)
-                             text += *p == ' ' ? std::string(" blank ") : std::string(1, *p);
-                           return testsupport::testNameOf(text);
-                         });
 
 TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
   form->click("MenuAdvancedSetup");
@@ -337,81 +320,31 @@ TEST_F(Setup, RightsGainedThroughTheDialogUnlockTheTimingButtons) {
   EXPECT_TRUE(marked());
 }
 
-// ---- FL-Setup entry checks
+// ---- FL-Setup entry checks (how each text is read: tests/link, ScaleEntry and OffsetEntry)
 
-struct EntryCase {
-  const char* entry;
-  const char* bytes;  ///< "" when nothing may be sent
-  bool warns;
-  bool marks;
-};
-
-std::ostream& operator<<(std::ostream& os, const EntryCase& c) { return os << '"' << c.entry << '"'; }
-
-// "entry_minus_1" for "-1": the sign kept, and a word first so that a number never reads
-// as a case's index.
-std::string entryName(const ::testing::TestParamInfo<EntryCase>& info) {
-  std::string text = "entry ";
-  for (const char* p = info.param.entry; *p; ++p) text += *p == '-' ? std::string(" minus ") : std::string(1, *p);
-  return testsupport::testNameOf(*info.param.entry ? text : text + "empty");
-}
-
-constexpr const char* kScaleWarning = "The valid range for the engr scale is 0.0001-0.0255";
-constexpr const char* kOffsetWarning = "The valid range for the ug/l offset is 0-127";
-
-class ScaleEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
-
-TEST_P(ScaleEntry, SendsWholeUnitsOrWarnsOrOnlyMarks) {
-  const EntryCase& c = GetParam();
-  setText("MEflscale", c.entry);
-  form->click("BTflscale");
-  EXPECT_EQ(c.bytes[0] ? peer.receive() : silence(), c.bytes);
-  EXPECT_EQ(marked(), c.marks);
-  ASSERT_EQ(ui.boxes.size(), c.warns ? 1u : 0u);
-  if (c.warns) {
+// A good entry is sent in the meter's units and marks the setup; a bad one is one box with
+// its range, a beep, and nothing on the wire.
+TEST_F(Setup, FlSetupEntriesSendTheMetersUnitsOrWarnWithTheirRange) {
+  struct Case { const char* edit; const char* button; const char* good; const char* sent; const char* bad; const char* warning; };
+  for (const Case& c : {Case{"MEflscale", "BTflscale", "  0.0100 ug/l", "$ugl 100\r\n", "0.0256",
+                             "The valid range for the engr scale is 0.0001-0.0255"},
+                        Case{"MEfloffset", "BTfloffset", "12abc", "$off 12\r\n", "x1",
+                             "The valid range for the ug/l offset is 0-127"}}) {
+    setText(c.edit, c.good);
+    form->click(c.button);
+    EXPECT_EQ(peer.receive(), c.sent);
+    EXPECT_TRUE(marked());
+    ui.boxes.clear();
+    ui.beeps = 0;
+    setText(c.edit, c.bad);
+    form->click(c.button);
+    EXPECT_EQ(silence(), "");
+    ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].caption, "Warning - Invalid Entry");
-    EXPECT_EQ(ui.boxes[0].text, kScaleWarning);
+    EXPECT_EQ(ui.boxes[0].text, c.warning);
     EXPECT_EQ(ui.beeps, 1);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Entries, ScaleEntry,
-                         ::testing::Values(EntryCase{"0.0001", "$ugl 1\r\n", false, true},
-                                           EntryCase{"0.0255", "$ugl 255\r\n", false, true},
-                                           EntryCase{"0.0031", "$ugl 31\r\n", false, true},
-                                           EntryCase{"0.00019", "$ugl 1\r\n", false, true},
-                                           EntryCase{"  0.0100 ug/l", "$ugl 100\r\n", false, true},
-                                           EntryCase{"0.0256", "", true, false},
-                                           EntryCase{"0.00009", "", true, false},
-                                           EntryCase{"-0.001", "", true, false},
-                                           EntryCase{"abc", "", true, false},
-                                           EntryCase{"", "", true, false}),
-                         entryName);
-
-class OffsetEntry : public Setup, public ::testing::WithParamInterface<EntryCase> {};
-
-TEST_P(OffsetEntry, SendsTheIntegerOrWarnsOrOnlyMarks) {
-  const EntryCase& c = GetParam();
-  setText("MEfloffset", c.entry);
-  form->click("BTfloffset");
-  EXPECT_EQ(c.bytes[0] ? peer.receive() : silence(), c.bytes);
-  EXPECT_EQ(marked(), c.marks);
-  ASSERT_EQ(ui.boxes.size(), c.warns ? 1u : 0u);
-  if (c.warns) {
-    EXPECT_EQ(ui.boxes[0].caption, "Warning - Invalid Entry");
-    EXPECT_EQ(ui.boxes[0].text, kOffsetWarning);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Entries, OffsetEntry,
-                         ::testing::Values(EntryCase{"127", "$off 127\r\n", false, true},
-                                           EntryCase{"0", "$off 0\r\n", false, true},
-                                           EntryCase{"12abc", "$off 12\r\n", false, true},
-                                           EntryCase{"128", "", true, false},
-                                           EntryCase{"-1", "", true, false},
-                                           EntryCase{"99999999999999999999", "", true, false},
-                                           EntryCase{"x1", "", true, false}),
-                         entryName);
 
 TEST_F(Setup, AnalogRangeCodeFollowsTheChosenItem) {
   const std::vector<std::pair<int, std::string>> cases = {
