@@ -61,7 +61,9 @@ std::map<std::string, std::vector<double>> readVariables(const std::string& path
       length *= n;
     }
     std::vector<double> values(length);
-    if (length > 0) EXPECT_EQ(nc_get_var_double(nc, v, values.data()), NC_NOERR) << name;
+    if (length > 0) {
+      EXPECT_EQ(nc_get_var_double(nc, v, values.data()), NC_NOERR) << name;
+    }
     out[name] = std::move(values);
   }
   nc_close(nc);

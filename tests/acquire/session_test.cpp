@@ -90,6 +90,24 @@ TEST(Session, ADeviceFileLoadIsHeardAndAFailureToldAsAsked) {
   }
 }
 
+// A file that is no device file at all (a recording, a binary file) is refused by name and
+// reason, and the device file in force stays in force.
+TEST(Session, AFileThatIsNoDeviceFileLeavesTheOneInForce) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("image.dev"), std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+  for (const std::string& path : {testsupport::example("bb3.raw"), dir.file("image.dev")}) {
+    Rig rig;  // flcd.dev loaded
+    rig.heard.warnings.clear();
+    EXPECT_EQ(rig.session.loadDeviceFile(path), acquire::Session::Load::Invalid);
+    ASSERT_EQ(rig.heard.warnings.size(), 1u);
+    EXPECT_EQ(rig.heard.warnings[0].rfind("Device File Error: '" + path + "' is not a device file: it ", 0), 0u)
+        << rig.heard.warnings[0];
+    EXPECT_EQ(rig.session.deviceFilePath(), testsupport::example("flcd.dev"));
+    EXPECT_EQ(rig.state.config.DataFieldCount, 7);
+    EXPECT_EQ(rig.heard.loadedColumns, std::vector<int>{7});
+  }
+}
+
 const std::string kLine1 = "12/08/26\t04:44:05\t223\t1384\t560\t3205\t2065";
 const std::string kLine2 = "12/08/26\t04:44:06\t224\t1385\t560\t3205\t2065";
 
