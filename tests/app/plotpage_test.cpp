@@ -190,15 +190,15 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
   eng.KindBetap[7] = 0.0456;
   eng.KindBbp[7] = 0.0123;
   eng.KindBb[7] = 1.5;
-  eng.ChlValue = 3.456;
-  eng.CdomValue = 41.6;
-  eng.UranineValue = 7;
-  eng.PhycocyaninValue = 8;
-  eng.PhycoerythrinValue = 9;
-  eng.RhodamineValue = 1234.4;
-  eng.LssValue = 0.5;
-  eng.NtuValue = 12.346;
-  eng.IEngrValue = 2.5;
+  struct Other { int channel; double EngValues::*field; double value; const char* title; };
+  const Other others[] = {
+      {1, &EngValues::ChlValue, 3.456, "CHL: 3.46 ug/l"},  {2, &EngValues::CdomValue, 41.6, "CDOM: 41.6 ppb"},
+      {3, &EngValues::UranineValue, 7, "UR:    7 ppb"},     {4, &EngValues::PhycocyaninValue, 8, "PC:    8 ppb"},
+      {5, &EngValues::PhycoerythrinValue, 9, "PE:    9 ppb"}, {6, &EngValues::RhodamineValue, 1234.4, "RHD: 1234 ppb"},
+      {7, &EngValues::LssValue, 0.5, "LSS: 0.50 NTU"},      {8, &EngValues::NtuValue, 12.346, "NTU: 12.35"},
+      {9, &EngValues::IEngrValue, 2.5, "iENGR: 2.50 NTU"},
+  };
+  for (const Other& o : others) eng.*o.field = o.value;
   powerUser = true;
   choices.StdDevWindow = 60;  // no effect on engineering titles
 
@@ -211,12 +211,6 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
     EXPECT_EQ(channel(0).title, b.title);
     EXPECT_DOUBLE_EQ(channel(0).points.back().second, 507) << "the counts are kept";
   }
-  struct Other { int channel; const char* title; };
-  const Other others[] = {
-      {1, "CHL: 3.46 ug/l"}, {2, "CDOM: 41.6 ppb"}, {3, "UR:    7 ppb"},  {4, "PC:    8 ppb"},
-      {5, "PE:    9 ppb"},   {6, "RHD: 1234 ppb"},  {7, "LSS: 0.50 NTU"}, {8, "NTU: 12.35"},
-      {9, "iENGR: 2.50 NTU"},
-  };
   for (const Other& o : others) EXPECT_EQ(channel(o.channel).title, o.title);
 }
 
@@ -494,17 +488,12 @@ TEST_F(PlotPageTest, StdDevChoiceNeedsPowerUser) {
   EXPECT_EQ(choices.StdDevWindow, 0);
   EXPECT_EQ(chart.totalPoints(), 1u);
 
-  powerUser = true;
-  const int windows[] = {0, 1, 15, 60};
-  for (int i = 0; i < 4; ++i) {
-    view.setItemIndex("StdDevCB", i);
-    page.StdDevCBChange();
-    EXPECT_EQ(choices.StdDevWindow, windows[i]);
-  }
-  for (int index : {-1, 4}) {
+  powerUser = true;  // an item the box does not have keeps the last window
+  const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {2, 15}, {3, 60}, {-1, 60}, {4, 60}};
+  for (const auto& [index, window] : cases) {
     view.setItemIndex("StdDevCB", index);
     page.StdDevCBChange();
-    EXPECT_EQ(choices.StdDevWindow, 60) << index;
+    EXPECT_EQ(choices.StdDevWindow, window) << index;
   }
   EXPECT_EQ(chart.totalPoints(), 1u);
 }

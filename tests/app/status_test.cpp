@@ -56,14 +56,6 @@ INSTANTIATE_TEST_SUITE_P(Pages, Memory,
                            return "pages_" + (pages < 0 ? "minus" + std::to_string(-pages) : std::to_string(pages));
                          });
 
-TEST_F(Status, MemoryReplyIsShownWithinHalfASecond) {
-  loadExample("ntu.dev");
-  reply("VER 2.10");
-  reply("MEM 4095");
-  form->Timer500msTimer();
-  EXPECT_EQ(text("LBStorageUsed"), "Used:  1055 K  100.0 %");
-}
-
 // ---- 500 ms: the setup labels
 
 TEST_F(Status, SetupLabelsKeepTheirDesignCaptionsUntilTheMeterAnswers) {
@@ -144,16 +136,14 @@ TEST_F(Status, EngineeringScaleAndOffsetAreShownOncePerReply) {
 
 // ---- 500 ms: FL-Setup from the device file
 
-TEST_F(Status, DeviceFileWithoutAnalogRangesNeverShowsTheFlSetupPage) {
+// Only a device file with analog ranges shows the FL-Setup page and its ranges.
+TEST_F(Status, FlSetupPageAndRangesFollowTheDeviceFile) {
   ASSERT_FALSE(visible("TSFLSetup"));
   loadExample("ntu.dev");
   for (int i = 0; i < 3; ++i) form->Timer500msTimer();
   EXPECT_FALSE(visible("TSFLSetup"));
   EXPECT_EQ(text("LBHiRes"), "ASV1:  Hi Resolution   0-30 Engr Units");
   EXPECT_EQ(text("LBDFuglscale"), ":");
-}
-
-TEST_F(Status, DeviceFileWithAnalogRangesShowsThePageAndItsRanges) {
   loadExample("flasv.dev");
   form->Timer500msTimer();
   EXPECT_TRUE(visible("TSFLSetup"));
