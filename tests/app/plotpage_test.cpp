@@ -1,10 +1,12 @@
 // The plot page against a recording chart: channels, titles and points per sample,
-// option boxes and their handlers.
+// option boxes and their handlers, and the X axis (the sample count or the host's time of day).
 #include "app/plotpage.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -510,6 +512,75 @@ TEST_F(PlotPageTest, PrepareChartSetsUpTheFirstTick) {
   EXPECT_EQ(chart.toolBar, 0);
   EXPECT_FALSE(chart.editButton);
   EXPECT_EQ(chart.title, "MARU Sensor");
+}
+
+// ---- The X axis
+
+class TimeAxisPage : public PlotPageTest {
+ protected:
+  void SetUp() override {
+    load({KindChl, KindCdom});
+    page.setHostSeconds([this] { return hostSeconds; });
+  }
+  void sampleAt(double seconds) {
+    hostSeconds = seconds;
+    sample.KindCounts[KindChl] = 101 + sample.ElapsedSample;
+    sample.KindCounts[KindCdom] = 201 + sample.ElapsedSample;
+    sampleOnce(0);
+  }
+  void choose(int item) {
+    view.setItemIndex("XAxisCB", item);
+    page.XAxisCBChange();
+  }
+  double hostSeconds = 0;
+};
+
+TEST_F(TimeAxisPage, EveryPointKeepsItsCountAndHostTimeAcrossSwitches) {
+  ASSERT_EQ(chart.ChannelCount(), 2);
+  sampleAt(36000.25);
+  choose(1);
+  EXPECT_TRUE(chart.timeLabels);
+  EXPECT_EQ(choices.XAxisChoice, 1);
+  sampleAt(36001.75);
+  choose(0);
+  EXPECT_FALSE(chart.timeLabels);
+  sampleAt(36003.0);
+  EXPECT_EQ(chart.clearCalls, 0) << "a switch redraws the points kept";
+  for (int c = 0; c < 2; ++c) {
+    const auto& ch = chart.channels[size_t(c)];
+    ASSERT_EQ(ch.points.size(), 3u);
+    EXPECT_EQ(ch.points[1].first, 2.0) << "X is the sample count";
+    EXPECT_EQ(ch.times, (std::vector<double>{36000.25, 36001.75, 36003.0}));
+  }
+  EXPECT_EQ(chart.channels[0].points[1].second, 102.0);
+  choose(5);  // not an item: nothing changes
+  EXPECT_EQ(choices.XAxisChoice, 0);
+}
+
+TEST_F(TimeAxisPage, APauseOfSeveralIntervalsOrABreakStartsANewLine) {
+  for (int i = 0; i < 20; ++i) sampleAt(100 + 0.5 * i);  // 2 Hz, with the interval learnt
+  sampleAt(111.5);                                       // 2 s late: within a few intervals
+  EXPECT_EQ(chart.lineBreaks, 0);
+  sampleAt(116.0);  // 4.5 s: a gap
+  EXPECT_EQ(chart.lineBreaks, 1);
+  sampleAt(116.5);
+  page.BreakLine();  // a replay or a new connection
+  sampleAt(116.5);
+  EXPECT_EQ(chart.lineBreaks, 2);
+}
+
+TEST(LocalSeconds, ModuloADayIsTheLocalTimeOfDayWithItsMilliseconds) {
+  using namespace std::chrono;
+  for (const long long utc : {0LL, 1715681000LL, 1735689599LL, 1782900000LL}) {
+    const auto t = system_clock::time_point(seconds(utc)) + milliseconds(375);
+    const std::time_t whole = static_cast<std::time_t>(utc);
+    std::tm local{};
+    localtime_r(&whole, &local);
+    const double ofDay = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + 0.375;
+    double got = std::fmod(app::LocalSeconds(t), 86400.0);
+    if (got < 0) got += 86400.0;
+    EXPECT_DOUBLE_EQ(got, ofDay) << utc;
+  }
 }
 
 }  // namespace
