@@ -205,7 +205,7 @@ TEST_F(FilesForm, StartReadsResumeReplayUntilTheEndOfTheFile) {
 
 // ---------------------------------------------------------------- sample rate
 
-TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasured) {
+TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasuredOrReplay) {
   form->click("BTStartData");
   peer.receive(200);
   for (int s = 0; s <= 5; ++s) {
@@ -218,9 +218,7 @@ TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasured) {
   EXPECT_EQ(form->view().text("LBHz1").rfind("Sample Rate: ", 0), 0u);
   EXPECT_NE(form->view().text("LBHz1"), "Sample Rate:");
   EXPECT_EQ(form->view().text("LBHz2"), form->view().text("LBHz1"));
-}
-
-TEST_F(FilesForm, RateLabelsReadReplayWhileReplaying) {
+  // While replaying they say so.
   replayLines(8);
   form->click("BTStartData");
   ticks(6);
@@ -256,6 +254,10 @@ TEST_F(FilesForm, TransferStatusLabelFollowsTheOutcome) {
   meterDumps("1\t2\r\netx");
   EXPECT_EQ(statusLabel(), "Receive File Status:  Complete");
   EXPECT_EQ(form->shared().TotalBytesRead, 0u);  // the transfer's bytes are not framed
+  peer.receive(200);
+  form->click("BitBtnCancel");  // after the end: the outcome stays, and Cancel still stops the meter
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
+  EXPECT_EQ(peer.receive(), "!!!!!");
   clickWithFile("BTGetData", dir.file("n.raw"));
   meterDumps("page one\r\n");
   ASSERT_TRUE(tickUntil([&] { return !form->session().transfer().active(); }));
@@ -270,16 +272,6 @@ TEST_F(FilesForm, TransferStatusLabelFollowsTheOutcome) {
   ASSERT_TRUE(tickUntil([&] { return !form->session().transfer().active(); }));
   EXPECT_EQ(statusLabel(), "Receive File Status:  Cancelled");
   EXPECT_EQ(ui.boxes.size(), 1u);
-}
-
-TEST_F(FilesForm, CancelAfterACompleteTransferKeepsItsOutcome) {
-  clickWithFile("BTGetData", dir.file("m.raw"));
-  meterDumps("etx");
-  ASSERT_EQ(static_cast<int>(form->session().transfer().status()), 2);
-  peer.receive(200);
-  form->click("BitBtnCancel");
-  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
-  EXPECT_EQ(peer.receive(), "!!!!!");  // still the Stop button's action
 }
 
 TEST_F(FilesForm, CancelInReplayModeStillTellsTheMeterToStop) {
