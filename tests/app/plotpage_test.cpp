@@ -412,7 +412,7 @@ TEST_F(PlotPageTest, OptionBoxesFollowTheDeviceFile) {
   }
 }
 
-TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoad) {
+TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoadAndTheChartTitleIsSetOnce) {
   columns({KindITemp});
   page.UpdatePlotOptions(1);
   page.UpdatePlotOptions(1);  // a load and the tick after it both count
@@ -423,15 +423,13 @@ TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoad) {
   page.UpdatePlotOptions(1);
   EXPECT_FALSE(view.visible("iTempCB"));
   EXPECT_TRUE(view.visible("PlotTypeCB"));
-}
-
-TEST_F(PlotPageTest, ChartTitleAndFlSetupPage) {
+  // The chart title, set only when it differs, and the FL-Setup page.
   config.MeterTitle = "MARU CHL 0042";
-  columns({KindChl});
+  const int titleSets = chart.titleSets;
   page.UpdatePlotOptions(1);
   EXPECT_EQ(chart.title, "MARU CHL 0042");
   page.UpdatePlotOptions(1);
-  EXPECT_EQ(chart.titleSets, 1) << "set only when it differs";
+  EXPECT_EQ(chart.titleSets, titleSets + 1);
   EXPECT_FALSE(view.visible("TSFLSetup"));
 
   view.setVisible("TSFLSetup", true);

@@ -273,7 +273,13 @@ TEST_F(Setup, PasswordOkSetsTheRightsAsTheEntryMatches) {
   EXPECT_TRUE(ui.boxes.empty());  // a wrong password says nothing
 }
 
-TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
+// The panel drops held rights without a dialog; the gated buttons then do nothing; the panel
+// asks for the password, and rights gained through the dialog unlock the timing buttons.
+TEST_F(Setup, PowerUserPanelDropsOrAsksForTheRightsTheTimingButtonsNeed) {
+  testsupport::editState(*form).PowerUser = true;
+  form->click("PowerUserPanel");
+  EXPECT_FALSE(form->shared().PowerUser);
+  EXPECT_TRUE(ui.dialogs.empty());
   form->click("MenuAdvancedSetup");
   for (const char* control : {"BTph1onTime", "BTph1offTime", "BTph11onTime", "BTph11offTime", "BTTimingSwap"}) {
     ASSERT_TRUE(form->click(control));
@@ -281,15 +287,6 @@ TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
     EXPECT_TRUE(unmarked()) << control;
   }
   EXPECT_TRUE(ui.boxes.empty());
-}
-
-// The panel drops held rights without a dialog; otherwise it asks, and rights gained
-// through the dialog unlock the timing buttons.
-TEST_F(Setup, PowerUserPanelDropsOrAsksForTheRights) {
-  testsupport::editState(*form).PowerUser = true;
-  form->click("PowerUserPanel");
-  EXPECT_FALSE(form->shared().PowerUser);
-  EXPECT_TRUE(ui.dialogs.empty());
   form->click("PowerUserPanel");
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.shownLast(app::Dialog::Password));
