@@ -53,7 +53,10 @@ class OnVirtualMeter : public ::testing::Test {
     }
     return done();
   }
-  void choosePort() {
+  /// The first receive tick, bb3.dev loaded (under `name`), then host port 1 at 38400 baud.
+  void loadAndConnect(const std::string& name) {
+    form->Timer55msTimer();
+    ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), name));
     form->view().setItemIndex("CBBaudRate", 3);
     form->view().setItemIndex("CBHostPort", 1);
     form->changed("CBHostPort");
@@ -69,9 +72,7 @@ class OnVirtualMeter : public ::testing::Test {
 };
 
 TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
-  form->Timer55msTimer();
-  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), "bb3.dev"));
-  choosePort();
+  loadAndConnect("bb3.dev");
   ASSERT_TRUE(runUntil([&] { return form->shared().Sample.SampleCounter >= 6; }, 8000));
   run(300);
   // Three backscatter channels and the internal temperature; temperature is kept but
@@ -96,9 +97,7 @@ TEST_F(OnVirtualMeter, EveryAcceptedLineAddsAPointToEachPlottedChannel) {
 }
 
 TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) {
-  form->Timer55msTimer();
-  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), "bb3.dev"));
-  choosePort();
+  loadAndConnect("bb3.dev");
   // The setup request ten ticks after the port change brings the meter's version.
   ASSERT_TRUE(runUntil([&] { return form->shared().Meter.MeterVersionSeen; }, 5000));
   EXPECT_NE(form->view().windowCaption.find("MARU: VER"), std::string::npos) << form->view().windowCaption;
@@ -128,10 +127,8 @@ TEST_F(OnVirtualMeter, SetupChangesAreMarkedUntilStoredAndTheSetupFillsThePage) 
 }
 
 TEST_F(OnVirtualMeter, AReturningOperatorGetsLiveDataWithTheSameChoices) {
-  form->Timer55msTimer();
+  loadAndConnect(dir.file("bb3.dev"));
   form->Timer1SecondTimer();  // nothing saved yet: nothing restored
-  ASSERT_TRUE(form->openDeviceFile(dir.file("bb3.dev"), dir.file("bb3.dev")));
-  choosePort();
   form->view().setItemIndex("PlotTypeCB", 1);
   form->changed("PlotTypeCB");
   form->view().setItemIndex("BBPlotCB", 2);

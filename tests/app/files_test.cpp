@@ -52,21 +52,17 @@ class FilesForm : public FormFixture {
     ASSERT_TRUE(tickUntil([&] { return form->session().transfer().progress().current >= target || !form->session().transfer().active(); }))
         << "not delivered: " << bytes;
   }
-  void startRaw(const std::string& path) {
+  /// Clicks `button` with its file dialog answered by `path`.
+  void clickWithFile(const char* button, const std::string& path) {
     ui.files.push_back(path);
-    form->click("BTRecordRaw");
+    form->click(button);
   }
-  void startEngr(const std::string& path) {
-    ui.files.push_back(path);
-    form->click("BTRecordEngr");
-  }
-  void startTransfer(const std::string& path) {
-    ui.files.push_back(path);
-    form->click("BTGetData");
-  }
-  void startReplay(const std::string& path) {
-    ui.files.push_back(path);
-    form->click("ReplayRawFile1");
+  /// Opens for replay a raw file of `n` numbered lines ("1\t10", "2\t20", ...).
+  void replayLines(int n) {
+    std::string text;
+    for (int i = 1; i <= n; ++i) text += std::to_string(i) + "\t" + std::to_string(i * 10) + "\r\n";
+    writeFile(dir.file("r.raw"), text);
+    clickWithFile("ReplayRawFile1", dir.file("r.raw"));
   }
   std::string statusLabel() {
     form->Timer1SecondTimer();
@@ -78,7 +74,7 @@ class FilesForm : public FormFixture {
 
 TEST_F(FilesForm, RecordRawAsksWithItsSaveDialogAndShowsTheFileName) {
   const std::string path = dir.file("a.raw");
-  startRaw(path);
+  clickWithFile("BTRecordRaw", path);
   ASSERT_EQ(ui.dialogSpecs.size(), 1u);
   EXPECT_EQ(ui.dialogSpecs[0].title, "Record Raw Data");
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "raw");
@@ -99,7 +95,7 @@ TEST_F(FilesForm, RecordEngrLoadsADeviceFileFirstThenWritesItsHeader) {
   const std::string dev = std::string(MARU_SOURCE_DIR) + "/examples/flcd.dev";
   const std::string path = dir.file("a.eng");
   ui.files.push_back(dev);
-  startEngr(path);
+  clickWithFile("BTRecordEngr", path);
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Device File");
   EXPECT_EQ(ui.dialogSpecs[1].title, "Open Engr Units Record File");
@@ -128,13 +124,10 @@ class RecordOpenFailure : public FilesForm, public ::testing::WithParamInterface
 TEST_P(RecordOpenFailure, KeepsTheLabelAndGivesNoBox) {
   const OpenFailCase& c = GetParam();
   loadExample("ntu.dev");
-  const std::string first = dir.file("first");
-  ui.files.push_back(first);
-  form->click(c.button);
+  clickWithFile(c.button, dir.file("first"));
   ASSERT_TRUE(form->files().recordings().on(c.stream));
   const std::string shown = form->view().text(c.label);
-  ui.files.push_back(dir.file("no-such-folder/second"));
-  form->click(c.button);
+  clickWithFile(c.button, dir.file("no-such-folder/second"));
   EXPECT_TRUE(form->files().recordings().on(c.stream));
   EXPECT_EQ(form->view().text(c.label), *c.failedLabel ? std::string(c.failedLabel) : shown);
   EXPECT_TRUE(ui.boxes.empty());
@@ -152,12 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FilesForm, AFileThatCannotBeWrittenIsOneBoxAndBeepForRecordingAndTransfer) {
   loadExample("ntu.dev");
-  startRaw("/dev/full");
+  clickWithFile("BTRecordRaw", "/dev/full");
   meterSends("1103\t4094\t560\r\n");
   meterSends("1112\t4095\t560\r\n");
   ASSERT_EQ(ui.countBoxes("Recording Stopped"), 1u);
   EXPECT_NE(ui.boxes[0].text.find("The raw file '/dev/full' could not be written"), std::string::npos);
-  startTransfer("/dev/full");
+  clickWithFile("BTGetData", "/dev/full");
   meterDumps("memory page\r\n");
   EXPECT_EQ(statusLabel(), "Receive File Status:  Incomplete");
   ticks(25);  // no second box from the idle time-out
@@ -168,16 +161,8 @@ TEST_F(FilesForm, AFileThatCannotBeWrittenIsOneBoxAndBeepForRecordingAndTransfer
 
 // ---------------------------------------------------------------- replay
 
-std::string numberedLines(int n) {
-  std::string text;
-  for (int i = 1; i <= n; ++i) text += std::to_string(i) + "\t" + std::to_string(i * 10) + "\r\n";
-  return text;
-}
-
 TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
-  const std::string path = dir.file("r.raw");
-  writeFile(path, numberedLines(2));
-  startReplay(path);
+  replayLines(2);
   ASSERT_EQ(ui.dialogSpecs.size(), 1u);
   EXPECT_EQ(ui.dialogSpecs[0].title, "Open Replay File");
   EXPECT_EQ(ui.dialogSpecs[0].defaultSuffix, "raw");
@@ -198,16 +183,15 @@ TEST_F(FilesForm, ReplayAndRealTimeAreExclusiveModes) {
   EXPECT_EQ(form->view().text("BTStopData"), "Stop Data");
   EXPECT_EQ(form->view().timer55IntervalMs, 55);
 
-  startReplay(dir.file("missing.raw"));  // cannot be opened: nothing changes
+  clickWithFile("ReplayRawFile1", dir.file("missing.raw"));  // cannot be opened: nothing changes
   EXPECT_FALSE(form->session().replaying());
   EXPECT_EQ(form->view().timer55IntervalMs, 55);
 }
 
 TEST_F(FilesForm, StartReadsResumeReplayUntilTheEndOfTheFile) {
-  const std::string path = dir.file("r.raw");
-  writeFile(path, numberedLines(2));
-  startReplay(path);
+  replayLines(2);
   form->click("BTStartData");
+  EXPECT_TRUE(form->session().replayRunning());
   EXPECT_EQ(form->view().text("BTStartData"), "Resume Replay");
   ticks(2);
   EXPECT_EQ(form->view().memoLines().back(), "2\t20");
@@ -216,11 +200,12 @@ TEST_F(FilesForm, StartReadsResumeReplayUntilTheEndOfTheFile) {
   EXPECT_EQ(form->view().text("BTStartData"), "Start Replay");
   form->click("BTStopData");
   EXPECT_FALSE(form->session().replayRunning());
+  EXPECT_EQ(peer.receive(200), "");  // Start and Stop in replay send the meter nothing
 }
 
 // ---------------------------------------------------------------- sample rate
 
-TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasured) {
+TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasuredOrReplay) {
   form->click("BTStartData");
   peer.receive(200);
   for (int s = 0; s <= 5; ++s) {
@@ -233,12 +218,8 @@ TEST_F(FilesForm, SampleRateLabelsShowEachWindowMeasured) {
   EXPECT_EQ(form->view().text("LBHz1").rfind("Sample Rate: ", 0), 0u);
   EXPECT_NE(form->view().text("LBHz1"), "Sample Rate:");
   EXPECT_EQ(form->view().text("LBHz2"), form->view().text("LBHz1"));
-}
-
-TEST_F(FilesForm, RateLabelsReadReplayWhileReplaying) {
-  const std::string path = dir.file("r.raw");
-  writeFile(path, numberedLines(8));
-  startReplay(path);
+  // While replaying they say so.
+  replayLines(8);
   form->click("BTStartData");
   ticks(6);
   EXPECT_EQ(form->view().text("LBHz1"), "Replay");
@@ -252,7 +233,7 @@ TEST_F(FilesForm, ReceiveDataAsksForAFileAndSendsGet) {
   EXPECT_FALSE(form->session().transfer().active());
   EXPECT_EQ(peer.receive(100), "");
   const std::string path = dir.file("m.raw");
-  startTransfer(path);
+  clickWithFile("BTGetData", path);
   ASSERT_EQ(ui.dialogSpecs.size(), 2u);
   EXPECT_EQ(ui.dialogSpecs[1].title, "Retrieve Meter's Internal Data");
   EXPECT_EQ(ui.dialogSpecs[1].defaultSuffix, "raw");
@@ -269,18 +250,22 @@ TEST_F(FilesForm, ReceiveDataAsksForAFileAndSendsGet) {
 
 TEST_F(FilesForm, TransferStatusLabelFollowsTheOutcome) {
   EXPECT_EQ(statusLabel(), "Receive File Status:  ");
-  startTransfer(dir.file("m.raw"));
+  clickWithFile("BTGetData", dir.file("m.raw"));
   meterDumps("1\t2\r\netx");
   EXPECT_EQ(statusLabel(), "Receive File Status:  Complete");
   EXPECT_EQ(form->shared().TotalBytesRead, 0u);  // the transfer's bytes are not framed
-  startTransfer(dir.file("n.raw"));
+  peer.receive(200);
+  form->click("BitBtnCancel");  // after the end: the outcome stays, and Cancel still stops the meter
+  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
+  EXPECT_EQ(peer.receive(), "!!!!!");
+  clickWithFile("BTGetData", dir.file("n.raw"));
   meterDumps("page one\r\n");
   ASSERT_TRUE(tickUntil([&] { return !form->session().transfer().active(); }));
   EXPECT_EQ(statusLabel(), "Receive File Status:  Incomplete");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].caption, "Warning");
   EXPECT_EQ(ui.boxes[0].text, "Data Transfer Terminated Before Completion");
-  startTransfer(dir.file("o.raw"));
+  clickWithFile("BTGetData", dir.file("o.raw"));
   form->click("BitBtnCancel");
   const std::string sent = peer.receive();
   EXPECT_EQ(sent.substr(sent.size() - 5), "!!!!!") << sent;
@@ -289,22 +274,10 @@ TEST_F(FilesForm, TransferStatusLabelFollowsTheOutcome) {
   EXPECT_EQ(ui.boxes.size(), 1u);
 }
 
-TEST_F(FilesForm, CancelAfterACompleteTransferKeepsItsOutcome) {
-  startTransfer(dir.file("m.raw"));
-  meterDumps("etx");
-  ASSERT_EQ(static_cast<int>(form->session().transfer().status()), 2);
-  peer.receive(200);
-  form->click("BitBtnCancel");
-  EXPECT_EQ(static_cast<int>(form->session().transfer().status()), 2);
-  EXPECT_EQ(peer.receive(), "!!!!!");  // still the Stop button's action
-}
-
 TEST_F(FilesForm, CancelInReplayModeStillTellsTheMeterToStop) {
-  const std::string path = dir.file("r.raw");
-  writeFile(path, numberedLines(3));
-  startReplay(path);
+  replayLines(3);
   form->click("BTStartData");
-  startTransfer(dir.file("m.raw"));
+  clickWithFile("BTGetData", dir.file("m.raw"));
   EXPECT_EQ(peer.receive(), "$get\r\n");
   form->click("BitBtnCancel");
   EXPECT_EQ(peer.receive(), "!!!!!");
@@ -314,13 +287,13 @@ TEST_F(FilesForm, CancelInReplayModeStillTellsTheMeterToStop) {
 
 TEST_F(FilesForm, ProgressFollowsTheMeterReportedMemoryUse) {
   testsupport::editState(*form).Meter.MeterMemoryUsed = 2;  // 528 bytes
-  startTransfer(dir.file("m.raw"));
+  clickWithFile("BTGetData", dir.file("m.raw"));
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), 0);
   meterDumps(std::string(264, 'a'));
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), 50);
   EXPECT_EQ(form->view().text("LBTransferElapsed").rfind("Elapsed: ", 0), 0u);
   testsupport::editState(*form).Meter.MeterMemoryUsed = -1;  // not known: busy, with the bytes so far
-  startTransfer(dir.file("n.raw"));
+  clickWithFile("BTGetData", dir.file("n.raw"));
   meterDumps(std::string(300, 'c'));
   EXPECT_EQ(form->view().itemIndex("PBTransfer"), app::kProgressBusy);
   EXPECT_NE(form->view().text("LBTransferElapsed").find("Received: 300 bytes"), std::string::npos);

@@ -1,10 +1,12 @@
 // The plot page against a recording chart: channels, titles and points per sample,
-// option boxes and their handlers.
+// option boxes and their handlers, and the X axis (the sample count or the host's time of day).
 #include "app/plotpage.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -190,15 +192,15 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
   eng.KindBetap[7] = 0.0456;
   eng.KindBbp[7] = 0.0123;
   eng.KindBb[7] = 1.5;
-  eng.ChlValue = 3.456;
-  eng.CdomValue = 41.6;
-  eng.UranineValue = 7;
-  eng.PhycocyaninValue = 8;
-  eng.PhycoerythrinValue = 9;
-  eng.RhodamineValue = 1234.4;
-  eng.LssValue = 0.5;
-  eng.NtuValue = 12.346;
-  eng.IEngrValue = 2.5;
+  struct Other { int channel; double EngValues::*field; double value; const char* title; };
+  const Other others[] = {
+      {1, &EngValues::ChlValue, 3.456, "CHL: 3.46 ug/l"},  {2, &EngValues::CdomValue, 41.6, "CDOM: 41.6 ppb"},
+      {3, &EngValues::UranineValue, 7, "UR:    7 ppb"},     {4, &EngValues::PhycocyaninValue, 8, "PC:    8 ppb"},
+      {5, &EngValues::PhycoerythrinValue, 9, "PE:    9 ppb"}, {6, &EngValues::RhodamineValue, 1234.4, "RHD: 1234 ppb"},
+      {7, &EngValues::LssValue, 0.5, "LSS: 0.50 NTU"},      {8, &EngValues::NtuValue, 12.346, "NTU: 12.35"},
+      {9, &EngValues::IEngrValue, 2.5, "iENGR: 2.50 NTU"},
+  };
+  for (const Other& o : others) eng.*o.field = o.value;
   powerUser = true;
   choices.StdDevWindow = 60;  // no effect on engineering titles
 
@@ -211,12 +213,6 @@ TEST_F(PlotPageTest, EngineeringTitlesAndValues) {
     EXPECT_EQ(channel(0).title, b.title);
     EXPECT_DOUBLE_EQ(channel(0).points.back().second, 507) << "the counts are kept";
   }
-  struct Other { int channel; const char* title; };
-  const Other others[] = {
-      {1, "CHL: 3.46 ug/l"}, {2, "CDOM: 41.6 ppb"}, {3, "UR:    7 ppb"},  {4, "PC:    8 ppb"},
-      {5, "PE:    9 ppb"},   {6, "RHD: 1234 ppb"},  {7, "LSS: 0.50 NTU"}, {8, "NTU: 12.35"},
-      {9, "iENGR: 2.50 NTU"},
-  };
   for (const Other& o : others) EXPECT_EQ(channel(o.channel).title, o.title);
 }
 
@@ -416,7 +412,7 @@ TEST_F(PlotPageTest, OptionBoxesFollowTheDeviceFile) {
   }
 }
 
-TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoad) {
+TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoadAndTheChartTitleIsSetOnce) {
   columns({KindITemp});
   page.UpdatePlotOptions(1);
   page.UpdatePlotOptions(1);  // a load and the tick after it both count
@@ -427,15 +423,13 @@ TEST_F(PlotPageTest, KindCountersLastUntilTheNextLoad) {
   page.UpdatePlotOptions(1);
   EXPECT_FALSE(view.visible("iTempCB"));
   EXPECT_TRUE(view.visible("PlotTypeCB"));
-}
-
-TEST_F(PlotPageTest, ChartTitleAndFlSetupPage) {
+  // The chart title, set only when it differs, and the FL-Setup page.
   config.MeterTitle = "MARU CHL 0042";
-  columns({KindChl});
+  const int titleSets = chart.titleSets;
   page.UpdatePlotOptions(1);
   EXPECT_EQ(chart.title, "MARU CHL 0042");
   page.UpdatePlotOptions(1);
-  EXPECT_EQ(chart.titleSets, 1) << "set only when it differs";
+  EXPECT_EQ(chart.titleSets, titleSets + 1);
   EXPECT_FALSE(view.visible("TSFLSetup"));
 
   view.setVisible("TSFLSetup", true);
@@ -494,17 +488,12 @@ TEST_F(PlotPageTest, StdDevChoiceNeedsPowerUser) {
   EXPECT_EQ(choices.StdDevWindow, 0);
   EXPECT_EQ(chart.totalPoints(), 1u);
 
-  powerUser = true;
-  const int windows[] = {0, 1, 15, 60};
-  for (int i = 0; i < 4; ++i) {
-    view.setItemIndex("StdDevCB", i);
-    page.StdDevCBChange();
-    EXPECT_EQ(choices.StdDevWindow, windows[i]);
-  }
-  for (int index : {-1, 4}) {
+  powerUser = true;  // an item the box does not have keeps the last window
+  const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {2, 15}, {3, 60}, {-1, 60}, {4, 60}};
+  for (const auto& [index, window] : cases) {
     view.setItemIndex("StdDevCB", index);
     page.StdDevCBChange();
-    EXPECT_EQ(choices.StdDevWindow, 60) << index;
+    EXPECT_EQ(choices.StdDevWindow, window) << index;
   }
   EXPECT_EQ(chart.totalPoints(), 1u);
 }
@@ -521,6 +510,75 @@ TEST_F(PlotPageTest, PrepareChartSetsUpTheFirstTick) {
   EXPECT_EQ(chart.toolBar, 0);
   EXPECT_FALSE(chart.editButton);
   EXPECT_EQ(chart.title, "MARU Sensor");
+}
+
+// ---- The X axis
+
+class TimeAxisPage : public PlotPageTest {
+ protected:
+  void SetUp() override {
+    load({KindChl, KindCdom});
+    page.setHostSeconds([this] { return hostSeconds; });
+  }
+  void sampleAt(double seconds) {
+    hostSeconds = seconds;
+    sample.KindCounts[KindChl] = 101 + sample.ElapsedSample;
+    sample.KindCounts[KindCdom] = 201 + sample.ElapsedSample;
+    sampleOnce(0);
+  }
+  void choose(int item) {
+    view.setItemIndex("XAxisCB", item);
+    page.XAxisCBChange();
+  }
+  double hostSeconds = 0;
+};
+
+TEST_F(TimeAxisPage, EveryPointKeepsItsCountAndHostTimeAcrossSwitches) {
+  ASSERT_EQ(chart.ChannelCount(), 2);
+  sampleAt(36000.25);
+  choose(1);
+  EXPECT_TRUE(chart.timeLabels);
+  EXPECT_EQ(choices.XAxisChoice, 1);
+  sampleAt(36001.75);
+  choose(0);
+  EXPECT_FALSE(chart.timeLabels);
+  sampleAt(36003.0);
+  EXPECT_EQ(chart.clearCalls, 0) << "a switch redraws the points kept";
+  for (int c = 0; c < 2; ++c) {
+    const auto& ch = chart.channels[size_t(c)];
+    ASSERT_EQ(ch.points.size(), 3u);
+    EXPECT_EQ(ch.points[1].first, 2.0) << "X is the sample count";
+    EXPECT_EQ(ch.times, (std::vector<double>{36000.25, 36001.75, 36003.0}));
+  }
+  EXPECT_EQ(chart.channels[0].points[1].second, 102.0);
+  choose(5);  // not an item: nothing changes
+  EXPECT_EQ(choices.XAxisChoice, 0);
+}
+
+TEST_F(TimeAxisPage, APauseOfSeveralIntervalsOrABreakStartsANewLine) {
+  for (int i = 0; i < 20; ++i) sampleAt(100 + 0.5 * i);  // 2 Hz, with the interval learnt
+  sampleAt(111.5);                                       // 2 s late: within a few intervals
+  EXPECT_EQ(chart.lineBreaks, 0);
+  sampleAt(116.0);  // 4.5 s: a gap
+  EXPECT_EQ(chart.lineBreaks, 1);
+  sampleAt(116.5);
+  page.BreakLine();  // a replay or a new connection
+  sampleAt(116.5);
+  EXPECT_EQ(chart.lineBreaks, 2);
+}
+
+TEST(LocalSeconds, ModuloADayIsTheLocalTimeOfDayWithItsMilliseconds) {
+  using namespace std::chrono;
+  for (const long long utc : {0LL, 1715681000LL, 1735689599LL, 1782900000LL}) {
+    const auto t = system_clock::time_point(seconds(utc)) + milliseconds(375);
+    const std::time_t whole = static_cast<std::time_t>(utc);
+    std::tm local{};
+    localtime_r(&whole, &local);
+    const double ofDay = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + 0.375;
+    double got = std::fmod(app::LocalSeconds(t), 86400.0);
+    if (got < 0) got += 86400.0;
+    EXPECT_DOUBLE_EQ(got, ofDay) << utc;
+  }
 }
 
 }  // namespace

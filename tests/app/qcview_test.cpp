@@ -27,6 +27,14 @@ class QcForm : public testsupport::FormFixture {
     for (int i = 0; i < 50 && form->shared().TotalBytesRead < target; ++i) tick(5);
     ASSERT_GE(form->shared().TotalBytesRead, target) << "not delivered: " << line;
   }
+  /// Loads our QC configuration for flcd.dev through the File menu; gives its path.
+  std::string loadQc() {
+    const std::string yml = dir.file("qc.yml");
+    testsupport::writeFile(yml, kFlcdQcYaml);
+    ui.files.push_back(yml);
+    form->click("LoadQcConfiguration1");
+    return yml;
+  }
   apptest::FakeChart fake;
 };
 
@@ -36,10 +44,7 @@ TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceF
   choosePort(1);
   tick();
   testsupport::editState(*form).SetupRequestTicks = 0;
-  const std::string yml = dir.file("qc.yml");
-  testsupport::writeFile(yml, kFlcdQcYaml);
-  ui.files.push_back(yml);
-  form->click("LoadQcConfiguration1");
+  const std::string yml = loadQc();
   ASSERT_EQ(form->view().text("PQcValues"), "QC: " + yml + " (waiting for data)");
 
   for (int s = 0; s < 3; ++s) meterSends(s, 1048);
@@ -66,19 +71,12 @@ TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceF
   EXPECT_EQ(form->view().text("PQcValues").rfind("QC: off", 0), 0u) << form->view().text("PQcValues");
 }
 
-}  // namespace
-
-namespace {
-
 // Files without end, picked in the window: one box naming the file and the limit, and the
 // device file and QC configuration already loaded stay in force.
 TEST_F(QcForm, EndlessFilesAreRefusedWithOneBoxAndLoadNothing) {
   tick();
   loadExample("flcd.dev");
-  const std::string yml = dir.file("qc.yml");
-  testsupport::writeFile(yml, kFlcdQcYaml);
-  ui.files.push_back(yml);
-  form->click("LoadQcConfiguration1");
+  loadQc();
   const std::string loadedQc = form->view().text("PQcValues");
   const int fields = form->shared().Config.DataFieldCount;
   ui.boxes.clear();

@@ -51,10 +51,6 @@ TEST_F(RestoredFeed, PublishesStateMetadataAndDataWithoutAClick) {
   EXPECT_NE(message.find("\"raw\": \"1103\\t4094\\t560\""), std::string::npos) << message;
 }
 
-}  // namespace
-
-namespace {
-
 // The meter on a name that a replug points anew, as /dev/serial/by-id does.
 class ReplugFeed : public RestoredFeed {
  protected:

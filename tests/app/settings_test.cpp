@@ -27,13 +27,9 @@ class Settings : public FormFixture {
   void startForm() {
     form.reset();
     fake = std::make_unique<apptest::FakeChart>();
-    app::MainFormOptions options;
-    options.ports.bind(1, peer.slavePath());
-    options.workingDir = dir.path();
-    options.hostClock = testsupport::fixedHostTime;
-    options.quit = [this](int code) { quitCode = code; };
-    form = std::make_unique<app::MainForm>(ui, *fake, options);
+    makeForm();
   }
+  chart::PlotChart& formChart() override { return *fake; }
   /// The first ticks after a start: the 55 ms set-up, then the one-second restore.
   void startTicks() {
     tick();
@@ -243,6 +239,8 @@ TEST_P(Restore, RestoresOnlyAWellFormedFileNamingAReadableDeviceFile) {
   startTicks();
   if (!GetParam().restores) {
     expectStartState();
+    // A device file that fails to parse gives its own messages and no other.
+    for (const auto& box : ui.boxes) EXPECT_EQ(box.caption, "MARU Device File Error") << box.text;
     ticks(12);  // the start-up request goes nowhere
     EXPECT_EQ(peer.receive(100), "");
     return;
@@ -262,42 +260,28 @@ INSTANTIATE_TEST_SUITE_P(
                       RestoreCase{"EmptyName", "1 2 0 0 0 0 0 0 0 0 0\n\n", false},
                       RestoreCase{"FolderName", "1 2 0 0 0 0 0 0 0 0 0\nfolder.dev\n", false},
                       RestoreCase{"MissingDevice", "1 2 0 0 0 0 0 0 0 0 0\nnone.dev\n", false},
-                      RestoreCase{"DeviceFailsToParse", "1 2 0 0 0 0 0 0 0 0 0\nbad.dev\n", false},
+                      RestoreCase{"DeviceFailsToParse", "1 2 1 0 1 0 0 0 0 0 0\nbad.dev\n", false},
                       RestoreCase{"NumberTooLarge", "1 2 0 0 0 0 0 0 0 0 99999999999\nntu.dev\n", false},
                       RestoreCase{"CrLfLines", "1 2 0 0 0 0 0 0 0 0 0\r\nntu.dev\r\n", true},
                       RestoreCase{"AnyWhiteSpace", "\t1  2\t0 0 0 0 +0 0 0 0\t0\nntu.dev\n", true},
                       RestoreCase{"ThreeLines", "1 2 0 0 0 0 0 0 0 0 0\nntu.dev\nmore\n", true}),
     [](const ::testing::TestParamInfo<RestoreCase>& info) { return std::string(info.param.name); });
 
-TEST_F(Settings, DeviceFileThatFailsToParseLeavesTheStartStateWithItsOwnMessagesOnly) {
-  writeFile(dir.file("bad.dev"), "Broken\nColumns=2\nCHL=x\n");
-  writeFile(dir.file("last.rbs"), "1 2 1 0 1 0 0 0 0 0 0\nbad.dev\n");
-  startTicks();
-  expectStartState();
-  for (const auto& box : ui.boxes) EXPECT_EQ(box.caption, "MARU Device File Error") << box.text;
-  EXPECT_EQ(ui.countBoxes("Device File Error"), 0u);
-}
-
-TEST_F(Settings, StatisticsChoiceOtherThanTheFourSetsTheValueButNotTheBox) {
-  copyExample("ntu.dev");
-  writeFile(dir.file("last.rbs"), "1 2 0 7 0 0 0 0 0 0 0\nntu.dev\n");
-  tick();
-  form->view().setItemIndex("StdDevCB", 1);
-  form->Timer1SecondTimer();
-  EXPECT_EQ(form->shared().DeviceFilePath, "ntu.dev");
-  EXPECT_EQ(form->shared().Plot.StdDevWindow, 7);
-  EXPECT_EQ(form->view().itemIndex("StdDevCB"), 1);
-}
-
+// The four windows the box offers set its item; any other (without power-user rights, which
+// would read the box back) sets the value and leaves the box.
 TEST_F(Settings, StatisticsChoicesMapOntoTheBoxItems) {
   copyExample("ntu.dev");
-  const std::pair<int, int> cases[] = {{0, 0}, {1, 1}, {15, 2}, {60, 3}};
-  for (const auto& [window, item] : cases) {
-    writeFile(dir.file("last.rbs"), "1 2 1 " + std::to_string(window) + " 0 0 0 0 0 0 0\nntu.dev\n");
+  struct Case { int power, window, before, item; };
+  for (const Case& c : {Case{1, 0, 3, 0}, Case{1, 1, 0, 1}, Case{1, 15, 1, 2}, Case{1, 60, 2, 3}, Case{0, 7, 1, 1}}) {
+    writeFile(dir.file("last.rbs"),
+              "1 2 " + std::to_string(c.power) + " " + std::to_string(c.window) + " 0 0 0 0 0 0 0\nntu.dev\n");
     startForm();
-    startTicks();
-    EXPECT_EQ(form->view().itemIndex("StdDevCB"), item) << window;
-    EXPECT_EQ(form->shared().Plot.StdDevWindow, window);
+    tick();
+    form->view().setItemIndex("StdDevCB", c.before);
+    form->Timer1SecondTimer();
+    EXPECT_EQ(form->shared().DeviceFilePath, "ntu.dev");
+    EXPECT_EQ(form->view().itemIndex("StdDevCB"), c.item) << c.window;
+    EXPECT_EQ(form->shared().Plot.StdDevWindow, c.window);
   }
 }
 

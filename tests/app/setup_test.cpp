@@ -158,25 +158,23 @@ TEST_F(Setup, FlSetupStartsFromTheDeviceFile) {
   EXPECT_EQ(form->view().text("MEfloffset"), "48");
 }
 
-TEST_F(Setup, HexDumpShowsTheRawDataPage) {
+// The advanced page's Hex Dump turns to the raw-data page; its Reload also asks for timing values.
+TEST_F(Setup, AdvancedMenuHexDumpAndReload) {
   form->click("MenuAdvancedSetup");
   EXPECT_TRUE(form->view().visible("TSAdvanced"));
   EXPECT_EQ(form->view().activePage, 1);
+  form->click("BTReload");
+  EXPECT_EQ(peer.receiveBytes(12), "$rls\r\n$par\r\n");
+  EXPECT_TRUE(form->shared().Meter.ReloadPending);
   form->click("BTHexDump");
   EXPECT_EQ(form->view().activePage, 3);
   EXPECT_EQ(peer.receive(), "$hex 1\r\n");
 }
 
-TEST_F(Setup, ReloadFromTheAdvancedMenuAlsoAsksForTimingValues) {
-  form->click("MenuAdvancedSetup");
-  form->click("BTReload");
-  EXPECT_EQ(peer.receiveBytes(12), "$rls\r\n$par\r\n");
-  EXPECT_TRUE(form->shared().Meter.ReloadPending);
-}
-
+// Storing keeps the indicator until the meter's DONE hides it.
 TEST_F(Setup, StoreToFlashKeepsTheIndicatorUntilDone) {
   loadExample("ntu.dev");
-  form->click("BTAverage");
+  form->click("BTSample");
   ASSERT_TRUE(marked());
   form->click("BTStoreToFlash1");
   EXPECT_TRUE(marked());
@@ -184,28 +182,22 @@ TEST_F(Setup, StoreToFlashKeepsTheIndicatorUntilDone) {
   EXPECT_TRUE(current());
 }
 
-TEST_F(Setup, LoggingToggleFollowsTheMetersReply) {
-  loadExample("ntu.dev");
-  form->click("BTLogging");
-  EXPECT_EQ(peer.receive(), "$REC 1\r\n");
-  reply("REC1");
-  form->click("BTLogging");
-  EXPECT_EQ(peer.receive(), "$REC 0\r\n");
-  reply("REC 0");
-  form->click("BTLogging");
-  EXPECT_EQ(peer.receive(), "$REC 1\r\n");
-}
-
-TEST_F(Setup, EngrOutputToggleFollowsTheMetersReply) {
-  loadExample("flasv.dev");
-  form->click("BTCal");
-  EXPECT_EQ(peer.receive(), "$cal 1\r\n");
-  reply("CAL 0");
-  form->click("BTCal");
-  EXPECT_EQ(peer.receive(), "$cal 1\r\n");
-  reply("CAL 1");
-  form->click("BTCal");
-  EXPECT_EQ(peer.receive(), "$cal 0\r\n");
+// Each toggle sends the opposite of what the meter last said it was (either reply spelling).
+TEST_F(Setup, TogglesFollowTheMetersReply) {
+  struct Case { const char* device; const char* button; const char* first; const char* reply1; const char* second;
+                const char* reply2; const char* third; };
+  for (const Case& c : {Case{"ntu.dev", "BTLogging", "$REC 1", "REC1", "$REC 0", "REC 0", "$REC 1"},
+                        Case{"flasv.dev", "BTCal", "$cal 1", "CAL 0", "$cal 1", "CAL 1", "$cal 0"}}) {
+    loadExample(c.device);
+    form->click(c.button);
+    EXPECT_EQ(peer.receive(), std::string(c.first) + "\r\n");
+    reply(c.reply1);
+    form->click(c.button);
+    EXPECT_EQ(peer.receive(), std::string(c.second) + "\r\n");
+    reply(c.reply2);
+    form->click(c.button);
+    EXPECT_EQ(peer.receive(), std::string(c.third) + "\r\n");
+  }
 }
 
 // ---- Replies through the form
@@ -239,14 +231,6 @@ TEST_F(Setup, VersionReplySetsTheCaptionAndClearsTheIndicatorOnlyAfterAReload) {
   form->click("BTSample");
   reply("VER 2.10");  // a second version line without a reload
   EXPECT_TRUE(marked());
-}
-
-TEST_F(Setup, DoneHidesTheIndicator) {
-  loadExample("ntu.dev");
-  form->click("BTSample");
-  ASSERT_TRUE(marked());
-  reply("DONE");
-  EXPECT_TRUE(current());
 }
 
 TEST_F(Setup, MemoryFullWindowAtEveryReplyOf4094PagesOrMore) {
@@ -289,7 +273,13 @@ TEST_F(Setup, PasswordOkSetsTheRightsAsTheEntryMatches) {
   EXPECT_TRUE(ui.boxes.empty());  // a wrong password says nothing
 }
 
-TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
+// The panel drops held rights without a dialog; the gated buttons then do nothing; the panel
+// asks for the password, and rights gained through the dialog unlock the timing buttons.
+TEST_F(Setup, PowerUserPanelDropsOrAsksForTheRightsTheTimingButtonsNeed) {
+  testsupport::editState(*form).PowerUser = true;
+  form->click("PowerUserPanel");
+  EXPECT_FALSE(form->shared().PowerUser);
+  EXPECT_TRUE(ui.dialogs.empty());
   form->click("MenuAdvancedSetup");
   for (const char* control : {"BTph1onTime", "BTph1offTime", "BTph11onTime", "BTph11offTime", "BTTimingSwap"}) {
     ASSERT_TRUE(form->click(control));
@@ -297,21 +287,10 @@ TEST_F(Setup, GatedButtonsDoNothingForANormalUser) {
     EXPECT_TRUE(unmarked()) << control;
   }
   EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(Setup, PowerUserPanelDropsTheRightsWithoutADialog) {
-  testsupport::editState(*form).PowerUser = true;
-  form->click("PowerUserPanel");
-  EXPECT_FALSE(form->shared().PowerUser);
-  EXPECT_TRUE(ui.dialogs.empty());
   form->click("PowerUserPanel");
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_TRUE(ui.shownLast(app::Dialog::Password));
   EXPECT_FALSE(form->shared().PowerUser);  // nothing granted until OK
-}
-
-TEST_F(Setup, RightsGainedThroughTheDialogUnlockTheTimingButtons) {
-  form->click("PowerUserPanel");
   setText("PasswordForm.MEPassword", "BlueHeron");
   form->click("PasswordForm.BTPasswordOK");
   setText("MEph1offTime", "12");

@@ -1,7 +1,6 @@
 // The periodic refresh: what the 500 ms and one-second ticks copy into the labels.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "formaccess.h"
@@ -25,43 +24,21 @@ class Status : public FormFixture {
 
 // ---- 500 ms: memory use
 
-struct MemoryCase {
-  int pages;
-  const char* used;
-  const char* free;
-};
-
-std::ostream& operator<<(std::ostream& os, const MemoryCase& c) { return os << c.pages << " pages"; }
-
-class Memory : public Status, public ::testing::WithParamInterface<MemoryCase> {};
-
-TEST_P(Memory, UsedAndFreeInKilobytesAndPercent) {
+TEST_F(Status, MemoryUsedAndFreeInKilobytesAndPercent) {
+  struct Case { int pages; const char* used; const char* free; };
+  const Case cases[] = {{-1, "Used:  0 K  -0.0 %", "Free:  1056 K  100.0 %"},
+                        {0, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
+                        {1, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
+                        {2048, "Used:  528 K  50.0 %", "Free:  527 K  50.0 %"},
+                        {4095, "Used:  1055 K  100.0 %", "Free:  0 K   0.0 %"},
+                        {2147483647, "Used:  553648127 K  52441608.0 %", "Free:  -553647072 K  -52441508.0 %"}};
   testsupport::editState(*form).Meter.MeterVersionSeen = true;
-  testsupport::editState(*form).Meter.MeterMemoryUsed = GetParam().pages;
-  form->Timer500msTimer();
-  EXPECT_EQ(text("LBStorageUsed"), GetParam().used);
-  EXPECT_EQ(text("LBStorageFree"), GetParam().free);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pages, Memory,
-                         ::testing::Values(MemoryCase{-1, "Used:  0 K  -0.0 %", "Free:  1056 K  100.0 %"},
-                                           MemoryCase{0, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
-                                           MemoryCase{1, "Used:  0 K   0.0 %", "Free:  1055 K  100.0 %"},
-                                           MemoryCase{2048, "Used:  528 K  50.0 %", "Free:  527 K  50.0 %"},
-                                           MemoryCase{4095, "Used:  1055 K  100.0 %", "Free:  0 K   0.0 %"},
-                                           MemoryCase{2147483647, "Used:  553648127 K  52441608.0 %",
-                                                      "Free:  -553647072 K  -52441508.0 %"}),
-                         [](const auto& info) {
-                           const int pages = info.param.pages;
-                           return "pages_" + (pages < 0 ? "minus" + std::to_string(-pages) : std::to_string(pages));
-                         });
-
-TEST_F(Status, MemoryReplyIsShownWithinHalfASecond) {
-  loadExample("ntu.dev");
-  reply("VER 2.10");
-  reply("MEM 4095");
-  form->Timer500msTimer();
-  EXPECT_EQ(text("LBStorageUsed"), "Used:  1055 K  100.0 %");
+  for (const Case& c : cases) {
+    testsupport::editState(*form).Meter.MeterMemoryUsed = c.pages;
+    form->Timer500msTimer();
+    EXPECT_EQ(text("LBStorageUsed"), c.used) << c.pages;
+    EXPECT_EQ(text("LBStorageFree"), c.free) << c.pages;
+  }
 }
 
 // ---- 500 ms: the setup labels
@@ -144,16 +121,14 @@ TEST_F(Status, EngineeringScaleAndOffsetAreShownOncePerReply) {
 
 // ---- 500 ms: FL-Setup from the device file
 
-TEST_F(Status, DeviceFileWithoutAnalogRangesNeverShowsTheFlSetupPage) {
+// Only a device file with analog ranges shows the FL-Setup page and its ranges.
+TEST_F(Status, FlSetupPageAndRangesFollowTheDeviceFile) {
   ASSERT_FALSE(visible("TSFLSetup"));
   loadExample("ntu.dev");
   for (int i = 0; i < 3; ++i) form->Timer500msTimer();
   EXPECT_FALSE(visible("TSFLSetup"));
   EXPECT_EQ(text("LBHiRes"), "ASV1:  Hi Resolution   0-30 Engr Units");
   EXPECT_EQ(text("LBDFuglscale"), ":");
-}
-
-TEST_F(Status, DeviceFileWithAnalogRangesShowsThePageAndItsRanges) {
   loadExample("flasv.dev");
   form->Timer500msTimer();
   EXPECT_TRUE(visible("TSFLSetup"));
@@ -164,29 +139,20 @@ TEST_F(Status, DeviceFileWithAnalogRangesShowsThePageAndItsRanges) {
   EXPECT_EQ(text("LBDFugloffset"), "48");
 }
 
-struct ArrowCase {
-  unsigned range;
-  bool hr, sr, wr;
-};
-
-class Arrows : public Status, public ::testing::WithParamInterface<ArrowCase> {};
-
-TEST_P(Arrows, OnlyTheArrowOfTheMetersRangeIsShown) {
+TEST_F(Status, OnlyTheArrowOfTheMetersRangeIsShown) {
+  struct Case { unsigned range; bool hr, sr, wr; };
   loadExample("flasv.dev");
-  // Start from every arrow shown, so that hiding is checked too.
-  for (const char* a : {"HRArrow", "SRArrow", "WRArrow"}) form->view().setVisible(a, true);
-  testsupport::editState(*form).Meter.MeterAnalogRange = GetParam().range;
-  form->Timer500msTimer();
-  EXPECT_EQ(visible("HRArrow"), GetParam().hr);
-  EXPECT_EQ(visible("SRArrow"), GetParam().sr);
-  EXPECT_EQ(visible("WRArrow"), GetParam().wr);
+  for (const Case& c : {Case{1, true, false, false}, Case{2, false, true, false}, Case{4, false, false, true},
+                        Case{3, false, false, false}, Case{0, false, false, false}}) {
+    // Start from every arrow shown, so that hiding is checked too.
+    for (const char* a : {"HRArrow", "SRArrow", "WRArrow"}) form->view().setVisible(a, true);
+    testsupport::editState(*form).Meter.MeterAnalogRange = c.range;
+    form->Timer500msTimer();
+    EXPECT_EQ(visible("HRArrow"), c.hr) << c.range;
+    EXPECT_EQ(visible("SRArrow"), c.sr) << c.range;
+    EXPECT_EQ(visible("WRArrow"), c.wr) << c.range;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Ranges, Arrows,
-                         ::testing::Values(ArrowCase{1, true, false, false}, ArrowCase{2, false, true, false},
-                                           ArrowCase{4, false, false, true}, ArrowCase{3, false, false, false},
-                                           ArrowCase{0, false, false, false}),
-                         [](const auto& info) { return "range_" + std::to_string(info.param.range); });
 
 // ---- One second: rights and counters (the recording and transfer labels: csvrecording_test,
 // files_test)
@@ -214,6 +180,11 @@ TEST_F(Status, PowerUserPanelAndTheStatisticsBox) {
 }
 
 TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
+  choosePort(1);  // what the port gives is counted
+  peer.send("AVE 30\r\n12\r\n");
+  ticks(3);
+  form->Timer1SecondTimer();
+  EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 12");
   testsupport::editState(*form).TotalBytesRead = 4294967295UL;
   ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("r.raw")));
   ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Engr, dir.file("e.eng")));  // the header alone
@@ -225,14 +196,6 @@ TEST_F(Status, ByteCountsAndFileSizesInKilobytes) {
   EXPECT_LT(form->files().recordings().bytes(acquire::Recordings::Stream::Engr), 1024);
   EXPECT_EQ(text("LBEngrFileSize"), "Engr Units File Size: 0 K");
   EXPECT_EQ(text("LBReceiveFileSize"), "Receive File Size: 0 K");
-}
-
-TEST_F(Status, BytesReadFromThePortAreCounted) {
-  choosePort(1);
-  peer.send("AVE 30\r\n12\r\n");
-  ticks(3);
-  form->Timer1SecondTimer();
-  EXPECT_EQ(text("LBTotalIn"), "Bytes Read: 12");
 }
 
 TEST_F(Status, RefreshesChangeNoStateButTheFreshFlags) {
