@@ -113,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 // An entry the meter would not take (untouched, empty, mistyped, out of range) is named in a
 // box and nothing goes on the wire; a good one goes out without its blanks.
 TEST_F(Setup, EntriesAreCheckedBeforeAnythingIsSent) {
+  const std::string overlong(150, '9');
   struct Case { const char* edit; const char* button; const char* typed; const char* field; };
   testsupport::editState(*form).PowerUser = true;
   for (const Case& c : {Case{"TimeInterval", "BTInterval", "HHMMSS", "Cycle interval"},
@@ -121,7 +122,7 @@ TEST_F(Setup, EntriesAreCheckedBeforeAnythingIsSent) {
                         Case{"MEAverage", "BTAverage", " 7x", "Averaging"},
                         Case{"MEAverage", "BTAverage", "0", "Averaging"},
                         Case{"MEph1onTime", "BTph1onTime", "10000", "A phase time"},
-                        Case{"MEHexDump", "BTHexDump", std::string(150, '9').c_str(), "Hex dump page"},
+                        Case{"MEHexDump", "BTHexDump", overlong.c_str(), "Hex dump page"},
                         Case{"MEflscale", "BTflscale", "abc", "The valid range for the engr scale"}}) {
     ui.boxes.clear();
     setText(c.edit, c.typed);
