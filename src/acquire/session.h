@@ -131,8 +131,10 @@ class Session {
   /// cannot be opened is "Device File Error" / "Could not open device file '…': cause",
   /// one that does not parse "Missing or Invalid device file '…'"; a file that cannot be
   /// read whole (over the size limit) is told in both. Loaded: quality control is bound
-  /// to its columns again and the listener hears deviceFileLoaded. Otherwise no column of
-  /// an earlier file stays configured, and the QC checks stop.
+  /// to its columns again and the listener hears deviceFileLoaded. A file that is no device
+  /// file at all (binary, a recording: measure::NotADeviceFile) is told by name and reason
+  /// and changes nothing. Otherwise no column of an earlier file stays configured, and the
+  /// QC checks stop.
   Load loadDeviceFile(const std::string& path, Tell tell = Tell::Everything);
   /// The path of the device file in force ("" when none).
   const std::string& deviceFilePath() const { return m_deviceFile; }
