@@ -202,9 +202,6 @@ class Session {
   void addSink(Sink* sink);
   /// The sink hears end().
   void removeSink(Sink* sink);
-  /// A device file was parsed into the state outside loadDeviceFile: the sinks hear its
-  /// columns.
-  void deviceFileChanged() { announceColumns(); }
 
   // ---- replay
   /// Replays the raw file `path` instead of the port, paused until resume(); an earlier

@@ -189,7 +189,7 @@ TEST(Recordings, ColumnsThatChangeContinueInTheNextFileNeverUnderTheOldHeader) {
   EXPECT_EQ(readFile(rig.file("a_2.csv")), "someone else's\n");
 
   // The same columns again: nothing new.
-  rig.session.deviceFileChanged();
+  rig.load("ntu.dev");
   EXPECT_EQ(rig.recordings.path(Stream::Csv), rig.file("a_4.csv"));
   std::vector<std::string> differ;
   for (const std::string& w : rig.heard.warnings)
