@@ -20,6 +20,7 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
     : m_ui(ui),
       m_chart(chart),
       m_options(std::move(options)),
+      m_settings(WindowSettings::load(m_options.workingDir)),
       m_listener(*this),
       m_session(State, m_listener, sessionOptions()) {
   m_plot = std::make_unique<PlotPage>(m_chart, m_view, Config, Sample, Eng, Stats, Plot, PowerUser);

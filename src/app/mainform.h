@@ -16,6 +16,7 @@
 #include "app/qcview.h"
 #include "app/setuppage.h"
 #include "app/viewmodel.h"
+#include "app/windowsettings.h"
 #include "chart/plotchart.h"
 
 namespace app {
@@ -78,6 +79,8 @@ class MainForm : private FormState {
   /// The meter setup pages and the power-user lock.
   SetupPage& setup() { return *m_setup; }
   PlotPage& plotPage() { return *m_plot; }
+  /// The window's own settings ("maruview.ini"), as loaded at start and changed since.
+  const WindowSettings& windowSettings() const { return m_settings; }
 
  private:
   void ReceiveStep();
@@ -100,10 +103,14 @@ class MainForm : private FormState {
   void applyReply(const meterlink::ReplyEffects& effects);
   void syncDispatch();
   void setupDispatch();
+  /// Writes the window's settings now; a failure is told once per run.
+  void saveWindowSettings();
 
   OperatorUi& m_ui;
   chart::PlotChart& m_chart;
   MainFormOptions m_options;
+  WindowSettings m_settings;
+  bool m_settingsSaveFailed = false;
   ViewModel m_view;
   /// What the session tells, handed to the form's handlers.
   struct SessionListener : acquire::Listener {

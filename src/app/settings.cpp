@@ -1,5 +1,5 @@
 // The settings of the last run: "last.rbs" (two text lines) in the working directory,
-// and the chart's own properties in "maruiocomp.rbs".
+// the chart's own properties in "maruiocomp.rbs", the window's own in "maruview.ini".
 #include "app/mainform.h"
 
 #include <filesystem>
@@ -124,6 +124,14 @@ void MainForm::RestoreSettings() {
   }
 
   std::fclose(file);
+}
+
+void MainForm::saveWindowSettings() {
+  if (m_settings.save(m_options.workingDir)) return;
+  if (!m_settingsSaveFailed)
+    ShowWarningBox("Settings Not Saved", "Could not write " + joinPath(m_options.workingDir, "maruview.ini") +
+                                             "; the window's settings hold until it closes.");
+  m_settingsSaveFailed = true;
 }
 
 // The adapters the host-port slots know, kept beside the saved settings (last.rbs keeps

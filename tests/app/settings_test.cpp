@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
 
 #include "app/fakechart.h"
+#include "app/windowsettings.h"
 #include "formaccess.h"
 #include "formfixture.h"
 
@@ -294,6 +296,29 @@ TEST_F(Settings, CorrectionSwitchesComeOnlyFromTheFile) {
   choosePort(1);
   form->click("Exit1");
   EXPECT_EQ(settingsFile(), "1 2 0 0 0 0 0 0 0 0 1\nbb3.dev\n");
+}
+
+// The window's own settings come back at the next start; a damaged value keeps its default.
+TEST(WindowSettingsFile, KeepsWhatWasSetAndRefusesDamagedValues) {
+  testsupport::TempDir dir;
+  app::WindowSettings set;
+  set.meterClockZone = "Europe/Oslo";
+  set.noDataSeconds = 30;
+  for (int i = 0; i < app::WindowSettings::kRecentFiles + 2; ++i) set.noteDeviceFile("m" + std::to_string(i) + ".dev");
+  set.noteDeviceFile("m3.dev");
+  ASSERT_TRUE(set.save(dir.path()));
+  const app::WindowSettings back = app::WindowSettings::load(dir.path());
+  EXPECT_EQ(back.meterClockZone, "Europe/Oslo");
+  EXPECT_EQ(back.noDataSeconds, 30);
+  ASSERT_EQ(back.recentDeviceFiles.size(), size_t(app::WindowSettings::kRecentFiles));
+  EXPECT_EQ(back.recentDeviceFiles.front(), "m3.dev");
+  EXPECT_EQ(back.recentDeviceFiles[1], "m9.dev");
+  EXPECT_EQ(std::count(back.recentDeviceFiles.begin(), back.recentDeviceFiles.end(), "m3.dev"), 1);
+
+  writeFile(dir.file("maruview.ini"), "[General]\nmeter_clock_zone=Mars/Olympus\nno_data_seconds=0\n");
+  const app::WindowSettings damaged = app::WindowSettings::load(dir.path());
+  EXPECT_EQ(damaged.meterClockZone, "UTC");
+  EXPECT_EQ(damaged.noDataSeconds, 10);
 }
 
 }  // namespace
