@@ -39,4 +39,16 @@ std::string meterZoneProblem(const std::string& text) {
   return "'" + text + "' is not UTC, +HH:MM, -HH:MM or a time zone such as Europe/Oslo";
 }
 
+std::string computerMeterZone() {
+  const QTimeZone here = QTimeZone::systemTimeZone();
+  const int minutes = here.offsetFromUtc(QDateTime::currentDateTimeUtc()) / 60;
+  if (minutes == 0 && !here.hasDaylightTime()) return "UTC";  // UTC, Etc/UTC, GMT …
+  const std::string name = here.id().toStdString();
+  if (parseMeterZone(name)) return name;
+  // A zone without a name the database knows (a POSIX TZ rule): its offset now.
+  files::UtcOffset fixed;
+  fixed.minutes = minutes;
+  return fixed.text();
+}
+
 }  // namespace acquire

@@ -14,4 +14,9 @@ std::optional<files::UtcOffset> parseMeterZone(const std::string& text);
 /// The error text for a zone parseMeterZone does not take.
 std::string meterZoneProblem(const std::string& text);
 
+/// The zone this computer's clock keeps, as parseMeterZone takes it: "UTC" for UTC, its
+/// IANA name when it has one, else its offset now ("+HH:MM"). A meter set from the
+/// computer's local time keeps this zone.
+std::string computerMeterZone();
+
 }  // namespace acquire

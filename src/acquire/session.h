@@ -187,6 +187,10 @@ class Session {
   const files::MeterClockKnowledge& clockKnowledge() const { return m_clockKnown; }
   /// The times of the latest sample (set before the listener hears of its line).
   const files::SampleTimes& lastSampleTimes() const { return m_times; }
+  /// The zone the meter's clock keeps: samples from now on read their meter time in it
+  /// (SessionOptions::meterTimeZone until set).
+  void setMeterTimeZone(files::UtcOffset zone) { m_options.meterTimeZone = std::move(zone); }
+  const files::UtcOffset& meterTimeZone() const { return m_options.meterTimeZone; }
 
   // ---- quality control
   /// Checks every sample with `config` from now on (none: no more checks). "" when it

@@ -73,8 +73,11 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "LBExportStatus", W::Label, "").hidden(),
       Row("main", "PBExport", W::ProgressBar, "").index(0).access("Export progress").hidden(),
       Row("main", "BTExportCancel", W::Button, "Cancel Export").hidden(),
-      Row("main", "LBExportZone", W::Label, "Export: meter clock zone"),
-      Row("main", "EDExportZone", W::Edit, "UTC").access("Zone of the meter's clock for Export (UTC or +HH:MM)"),
+      Row("main", "LBExportZone", W::Label, "Meter clock zone"),
+      Row("main", "EDExportZone", W::Edit, "UTC")
+          .access("Meter clock zone")
+          .hint("The zone the meter's clock keeps: UTC, +HH:MM, -HH:MM or a time zone such as Europe/Oslo. "
+                "Set Date/Time PC sets it to this computer's zone; recordings, Export and feeds read meter times in it"),
       Row("main", "PQcValues", W::Panel, "QC: no configuration loaded").colour(kColourButtonFace),
       Row("main", "LBQcCounts", W::Label, ""),
 

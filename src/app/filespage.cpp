@@ -2,7 +2,6 @@
 // Export Recording… and the transfer of the meter's memory; the work is the engine's.
 #include "app/filespage.h"
 
-#include "acquire/meterzone.h"
 #include "app/mainform.h"
 
 #include "measure/cformat.h"
@@ -75,18 +74,12 @@ bool FilesPage::StartExport(const std::string& rawPath, const std::string& outPa
     m_host.warn("Export Recording", "An export is running; cancel it or let it finish first.");
     return false;
   }
-  // The zone the meter's clock was set to, as maru convert --meter-tz takes it.
-  const std::string zone = m_view.text("EDExportZone").substr(0, 100);
-  const std::optional<files::UtcOffset> offset = acquire::parseMeterZone(zone);
-  if (!offset) {
-    m_host.warn("Export Failed", "The meter clock zone '" + zone + "' is not UTC, +HH:MM, -HH:MM or a zone such as Europe/Oslo.");
-    return false;
-  }
   m_exportWarnings.clear();
-  // What maru convert would print on stderr, each with the input line it concerns.
+  // What maru convert would print on stderr, each with the input line it concerns. The
+  // meter's times are read in the window's meter clock zone, as live data's are.
   auto job = std::make_unique<acquire::ConversionJob>(
       acquire::exportRequest(rawPath, outPath, format, m_s.Config, m_s.DeviceFilePath, m_session.qc(),
-                             m_s.RefCorrectionOn, m_s.TempCorrectionOn, *offset),
+                             m_s.RefCorrectionOn, m_s.TempCorrectionOn, m_session.meterTimeZone()),
       acquire::collectWarnings(m_exportWarnings));
   if (!job->start()) {
     m_host.warn("Export Failed", job->error());

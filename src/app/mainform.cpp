@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "acquire/meterzone.h"
 #include "app/controls.h"
 #include "measure/cformat.h"
 
@@ -37,10 +38,14 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   m_session.addSink(m_qc.get());
   m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
                                         [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
+  // Set from the computer, the meter keeps the computer's zone from then on.
+  m_setup->setClockSetHandler([this] { setMeterClockZone(acquire::computerMeterZone()); });
   defineControls(m_view);
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
+  m_view.setText("EDExportZone", m_settings.meterClockZone);
   setupDispatch();
+  m_changes["EDExportZone"] = [this] { setMeterClockZone(m_view.text("EDExportZone")); };
   startFeeds();
 }
 
@@ -74,6 +79,8 @@ acquire::SessionOptions MainForm::sessionOptions() {
   acquire::SessionOptions o;
   o.hostClock = m_options.hostClock;
   o.utcClock = m_options.utcClock;
+  // The zone saved last time (the settings keep only a zone that reads).
+  if (const auto zone = acquire::parseMeterZone(m_settings.meterClockZone)) o.meterTimeZone = *zone;
   // A lost adapter is where its slot, which knows it by serial number or by-id link, finds
   // it now, else at the same path. Listing probes every port, so a slot known by its path
   // alone skips that.
@@ -133,6 +140,25 @@ void MainForm::CloseByFrame() {
   m_session.closeFiles();
   m_session.closePort();
   OpenPortNumber = 0;
+}
+
+bool MainForm::setMeterClockZone(const std::string& text) {
+  std::string entry = text.substr(0, 100);
+  const auto first = entry.find_first_not_of(" \t");
+  entry = first == std::string::npos ? std::string() : entry.substr(first, entry.find_last_not_of(" \t") - first + 1);
+  const std::optional<files::UtcOffset> zone = acquire::parseMeterZone(entry);
+  if (!zone) {
+    m_view.setText("EDExportZone", m_settings.meterClockZone);
+    ShowWarningBox("Meter Clock Zone", "Meter clock zone: " + acquire::meterZoneProblem(entry) + ". It stays " +
+                                           m_settings.meterClockZone + ".");
+    return false;
+  }
+  m_view.setText("EDExportZone", entry);
+  if (entry == m_settings.meterClockZone) return true;
+  m_settings.meterClockZone = entry;
+  m_session.setMeterTimeZone(*zone);
+  saveWindowSettings();
+  return true;
 }
 
 // ---------------------------------------------------------------- serial port

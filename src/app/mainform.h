@@ -81,6 +81,12 @@ class MainForm : private FormState {
   PlotPage& plotPage() { return *m_plot; }
   /// The window's own settings ("maruview.ini"), as loaded at start and changed since.
   const WindowSettings& windowSettings() const { return m_settings; }
+  /// The meter clock zone (the edit "Meter clock zone", EDExportZone): every meter time the
+  /// window records, exports, publishes or checks is read in it. `text` (as
+  /// acquire::parseMeterZone takes it) goes to the session, the edit and the settings file;
+  /// anything else is refused with a warning naming the field and the forms it takes, and
+  /// the zone in force stays (shown again). False when refused.
+  bool setMeterClockZone(const std::string& text);
 
  private:
   void ReceiveStep();

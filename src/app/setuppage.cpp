@@ -97,8 +97,9 @@ void SetupPage::BTErase2Click() { BTEraseClick(); }
 
 void SetupPage::BTSetDandTPCClick() {
   const measure::HostTime now = m_hostClock();
-  m_session.send(meterlink::cmd::Clock(now));
-  m_session.send(meterlink::cmd::Date(now));
+  const bool sent = m_session.send(meterlink::cmd::Clock(now)) && m_session.send(meterlink::cmd::Date(now));
+  // The meter now keeps the computer's local time: its readings are in the computer's zone.
+  if (sent && m_clockSet) m_clockSet();
 }
 
 void SetupPage::BTOpenClick() { m_session.send(meterlink::cmd::kShutterOpen); }

@@ -23,6 +23,8 @@ class SetupPage {
   void deviceFileLoaded(const measure::DeviceConfig& config);
   /// "Setup is Current" (the meter stored it) or "Setup Not Stored".
   void ShowSetupStoreState(bool current);
+  /// Called once "Set Date/Time PC" has sent the computer's local time to the meter.
+  void setClockSetHandler(std::function<void()> handler) { m_clockSet = std::move(handler); }
 
   // ---- Meter Setup page
   void BTAverageClick();
@@ -76,6 +78,7 @@ class SetupPage {
   FormState& m_s;
   measure::HostClock m_hostClock;
   std::function<void(const std::string&, const std::string&)> m_warn;
+  std::function<void()> m_clockSet;
   /// A question may be answered after the page is gone; its callback checks this first.
   std::shared_ptr<char> m_alive = std::make_shared<char>(0);
 };

@@ -516,8 +516,13 @@ void MainWindow::wire(const std::string& name, Entry& entry) {
       if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) {
         // Every change counts, however it came: typed, pasted, or set through assistive
         // technology. Text the core wrote comes back equal and changes nothing.
-        connect(e, &QLineEdit::textChanged, this,
-                [this, name](const QString& text) { m_form.view().setText(name, text.toStdString()); });
+        connect(e, &QLineEdit::textChanged, this, [this, name, e](const QString& text) {
+          m_form.view().setText(name, text.toStdString());
+          // Text set whole without the keyboard (assistive technology) is a finished entry.
+          if (!e->hasFocus()) QTimer::singleShot(0, this, [this, name] { onEdited(name); });
+        });
+        // Typing is finished by Return or by leaving the field.
+        connect(e, &QLineEdit::editingFinished, this, [this, name] { onEdited(name); });
       }
       break;
     case Widget::Combo:
@@ -550,6 +555,11 @@ void MainWindow::onClick(const std::string& name) {
   storeEditTexts();
   m_form.click(name);
   sync();
+}
+
+void MainWindow::onEdited(const std::string& name) {
+  // An edit whose entry the form takes as a whole (the meter clock zone) hears it here.
+  if (m_form.changed(name)) sync();
 }
 
 void MainWindow::storeEditTexts() {

@@ -78,6 +78,8 @@ class MainWindow : public QMainWindow {
   void onClick(const std::string& name);
   /// Writes every edit's text as shown to the view model.
   void storeEditTexts();
+  /// A finished entry in the edit `name` (Return, leaving it, or text set whole).
+  void onEdited(const std::string& name);
   void onChoice(const std::string& name, int index);
   /// Writes the radio choices and edit texts of one small window to the view model.
   void storeDialogState(const std::string& form);

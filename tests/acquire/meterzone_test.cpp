@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <utility>
+
 #include "support/testfiles.h"
 
 namespace {
@@ -43,3 +48,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return testsupport::testNameOf(std::string(info.param.text), info.index); });
 
 }  // namespace
+
+// The computer's zone, as "Set Date/Time PC" gives it to the meter clock: a named zone by its
+// name, UTC as "UTC", a rule without a name by its offset now.
+TEST(ComputerMeterZone, NamesTheZoneTheComputersClockKeeps) {
+  std::string old;
+  const bool hadTz = std::getenv("TZ") != nullptr;
+  if (hadTz) old = std::getenv("TZ");
+  for (const auto& [tz, zone] : {std::pair{"Europe/Oslo", "Europe/Oslo"}, std::pair{"Etc/UTC", "UTC"},
+                                 std::pair{"UTC0", "UTC"}, std::pair{"XST-5:30", "+05:30"}}) {
+    setenv("TZ", tz, 1);
+    tzset();
+    EXPECT_EQ(acquire::computerMeterZone(), zone) << tz;
+  }
+  if (hadTz) setenv("TZ", old.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}

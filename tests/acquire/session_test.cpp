@@ -4,6 +4,8 @@
 // the losses it tells of; the port at each baud rate, and lines framed as they come in.
 #include "acquire/session.h"
 
+#include "acquire/meterzone.h"
+
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <time.h>
@@ -129,6 +131,26 @@ TEST(Session, SamplesGoToEverySinkRepliesToNoneAndCommandsCarryTheirLineEnd) {
   ASSERT_TRUE(rig.session.send(meterlink::cmd::kRun));
   ASSERT_TRUE(rig.session.sendBytes(meterlink::cmd::kStop));
   EXPECT_EQ(peer.receiveBytes(11), "$run\r\n!!!!!");
+}
+
+// The meter's clock is read in the zone it keeps, set at any time for the samples after it;
+// a named zone follows summer time.
+TEST(Session, MeterTimesAreReadInTheZoneSetForTheSamplesAfterIt) {
+  Rig rig;
+  struct Case {
+    const char* zone;
+    const char* clock;  // the meter's date and time fields
+    const char* utc;
+  };
+  rig.session.dispatchLine("07/01/26\t12:00:00\t223\t1384\t560\t3205\t2065");
+  EXPECT_EQ(rig.heard.meterTimes.back(), "2026-07-01T12:00:00Z");  // UTC until told otherwise
+  for (const Case& c : {Case{"Europe/Oslo", "01/15/26\t12:00:00", "2026-01-15T11:00:00Z"},
+                        Case{"Europe/Oslo", "07/01/26\t12:00:00", "2026-07-01T10:00:00Z"},
+                        Case{"+05:30", "07/01/26\t00:10:00", "2026-06-30T18:40:00Z"}}) {
+    rig.session.setMeterTimeZone(*acquire::parseMeterZone(c.zone));
+    rig.session.dispatchLine(std::string(c.clock) + "\t223\t1384\t560\t3205\t2065");
+    EXPECT_EQ(rig.heard.meterTimes.back(), c.utc) << c.zone << " " << c.clock;
+  }
 }
 
 TEST(Session, ALostPortIsLookedForWhereItsAdapterIsNowElseAtItsPath) {
