@@ -230,7 +230,12 @@ MainWindow::MainWindow(app::MainForm& form, QWidget* chart, QtOperatorUi* ops, Q
   sync();
 }
 
-MainWindow::~MainWindow() { stopTimers(); }
+MainWindow::~MainWindow() {
+  stopTimers();
+  // An edit that loses the focus as the window goes (its entry finished) tells nobody.
+  for (auto& [name, entry] : m_entries)
+    if (auto* e = qobject_cast<QLineEdit*>(entry.widget)) e->disconnect(this);
+}
 
 // ---- Building ----
 
@@ -519,7 +524,7 @@ void MainWindow::wire(const std::string& name, Entry& entry) {
         connect(e, &QLineEdit::textChanged, this, [this, name, e](const QString& text) {
           m_form.view().setText(name, text.toStdString());
           // Text set whole without the keyboard (assistive technology) is a finished entry.
-          if (!e->hasFocus()) QTimer::singleShot(0, this, [this, name] { onEdited(name); });
+          if (!e->hasFocus() && !text.isEmpty()) QTimer::singleShot(0, this, [this, name] { onEdited(name); });
         });
         // Typing is finished by Return or by leaving the field.
         connect(e, &QLineEdit::editingFinished, this, [this, name] { onEdited(name); });

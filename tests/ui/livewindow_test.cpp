@@ -137,6 +137,26 @@ TEST_F(LiveWindow, PasswordSetByAssistiveTechnologyCountsAndShowsStars) {
   EXPECT_TRUE(form().shared().PowerUser);
 }
 
+// The meter clock zone takes an entry once it is finished: set whole by assistive
+// technology, or typed and ended with Return; one that is no zone is refused with a box.
+TEST_F(LiveWindow, MeterClockZoneTakesAFinishedEntry) {
+  auto* entry = widget<QLineEdit>("EDExportZone");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->accessibleName(), "Meter clock zone");
+  QAccessible::queryAccessibleInterface(entry)->setText(QAccessible::Value, QStringLiteral("+05:30"));
+  EXPECT_TRUE(waitFor([this] { return form().session().meterTimeZone().text() == "+05:30"; }));
+  program->window->activateWindow();
+  entry->setFocus();
+  ASSERT_TRUE(waitFor([entry] { return entry->hasFocus(); }));
+  entry->selectAll();
+  QTest::keyClicks(entry, "Mars/Base");
+  EXPECT_TRUE(openBoxes().empty()) << "nothing is judged while typing";
+  QTest::keyClick(entry, Qt::Key_Return);
+  EXPECT_TRUE(waitFor([] { return !openBoxes().empty(); }));
+  EXPECT_EQ(entry->text(), "+05:30");
+  EXPECT_EQ(form().windowSettings().meterClockZone, "+05:30");
+}
+
 // ---- a box left open stops nothing
 
 TEST_F(LiveWindow, LinesArrivingUnderAnOpenWarningBoxAreRecordedOnceEach) {
