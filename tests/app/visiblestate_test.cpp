@@ -1,0 +1,175 @@
+// What tells the operator the state at a glance: the recording indicator, the no-data
+// notice, the running host clock, and the File menu's recent device files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "formaccess.h"
+#include "formfixture.h"
+
+using testsupport::FormFixture;
+
+namespace {
+
+class VisibleState : public FormFixture {
+ protected:
+  void configure(app::MainFormOptions& options) override {
+    options.steadyClock = [this] { return std::chrono::steady_clock::time_point(elapsed); };
+    options.hostClock = [this] { return hostNow; };
+  }
+  void SetUp() override {
+    FormFixture::SetUp();
+    tick();
+    form->Timer1SecondTimer();
+  }
+  /// Lets `seconds` pass, then runs the one-second refresh.
+  void pass(int seconds) {
+    elapsed += std::chrono::seconds(seconds);
+    form->Timer1SecondTimer();
+  }
+  const std::string& text(const char* name) const { return form->view().text(name); }
+  bool visible(const char* name) const { return form->view().visible(name); }
+
+  std::chrono::steady_clock::duration elapsed = std::chrono::hours(1);
+  measure::HostTime hostNow = testsupport::fixedHostTime();
+};
+
+TEST_F(VisibleState, RecordingIndicatorNamesTheFilesTheirSizeAndTimeUntilTheRecordingEnds) {
+  EXPECT_EQ(text("LBRecording"), "Not recording");
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("r.raw")));
+  tick();  // shown at once
+  EXPECT_EQ(text("LBRecording"), "RECORDING  00:00:00  r.raw 0 B");
+  EXPECT_EQ(form->view().get("LBRecording").colour, app::kColourRed);
+  testsupport::dispatchLine(*form, std::string(2045, '7'));  // 2047 bytes with CR LF
+  loadExample("ntu.dev");
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Csv, dir.file("c.csv")));
+  pass(3725);
+  const std::string csvSize = std::to_string(form->files().recordings().bytes(acquire::Recordings::Stream::Csv)) + " B";
+  EXPECT_EQ(text("LBRecording"), "RECORDING  01:02:05  r.raw 2.0 K, c.csv " + csvSize);
+
+  form->click("BTStopRecord");
+  tick();
+  EXPECT_EQ(text("LBRecording"), "Not recording");
+  EXPECT_EQ(form->view().get("LBRecording").colour, app::kColourDefault);
+  // The next recording counts its own time.
+  ASSERT_TRUE(form->files().StartRecording(acquire::Recordings::Stream::Raw, dir.file("s.raw")));
+  tick();
+  pass(2);
+  EXPECT_EQ(text("LBRecording"), "RECORDING  00:00:02  s.raw 0 B");
+}
+
+// Counted from the open or Start Data; cleared by a line, Stop Data and closing the port.
+TEST_F(VisibleState, NoDataNoticeAfterTheSetSilence) {
+  choosePort(1);
+  pass(9);
+  EXPECT_FALSE(visible("LBNoData"));
+  pass(3);
+  EXPECT_TRUE(visible("LBNoData"));
+  EXPECT_EQ(text("LBNoData"), "No data for 12 s");
+
+  peer.send("AVE 30\r\n");
+  ticks(3);
+  EXPECT_FALSE(visible("LBNoData"));
+  EXPECT_EQ(text("LBNoData"), "");
+  pass(10);
+  EXPECT_EQ(text("LBNoData"), "No data for 10 s");
+
+  form->click("BTStartData");
+  EXPECT_FALSE(visible("LBNoData"));
+  pass(10);
+  EXPECT_TRUE(visible("LBNoData"));
+  form->click("BTStopData");
+  EXPECT_FALSE(visible("LBNoData"));
+  pass(60);
+  EXPECT_FALSE(visible("LBNoData"));
+
+  form->click("BTStartData");
+  pass(10);
+  EXPECT_TRUE(visible("LBNoData"));
+  form->ClosePort();
+  EXPECT_FALSE(visible("LBNoData"));
+  pass(60);
+  EXPECT_FALSE(visible("LBNoData"));
+}
+
+TEST_F(VisibleState, NoDataSecondsAreCheckedAndSavedAtOnce) {
+  struct Case { const char* typed; int kept; const char* shown; bool refused; };
+  const Case cases[] = {{" 20 ", 20, "20", false}, {"0", 20, "20", true},      {"86401", 20, "20", true},
+                        {"1e3", 20, "20", true},   {"", 20, "20", true},       {"-5", 20, "20", true},
+                        {"86400", 86400, "86400", false}, {"1", 1, "1", false}};
+  for (const Case& c : cases) {
+    const size_t boxes = ui.countBoxes("Invalid Value");
+    form->view().setText("EDNoDataSeconds", c.typed);
+    form->click("BTNoDataSeconds");
+    EXPECT_EQ(ui.countBoxes("Invalid Value"), boxes + (c.refused ? 1 : 0)) << c.typed;
+    EXPECT_EQ(form->windowSettings().noDataSeconds, c.kept) << c.typed;
+    EXPECT_EQ(app::WindowSettings::load(dir.path()).noDataSeconds, c.kept) << c.typed;
+    EXPECT_EQ(text("EDNoDataSeconds"), c.shown) << c.typed;
+  }
+  // The notice follows the new limit.
+  form->view().setText("EDNoDataSeconds", "30");
+  form->click("BTNoDataSeconds");
+  choosePort(1);
+  pass(29);
+  EXPECT_FALSE(visible("LBNoData"));
+  pass(1);
+  EXPECT_EQ(text("LBNoData"), "No data for 30 s");
+  // A new window starts from the saved limit.
+  makeForm();
+  EXPECT_EQ(form->view().text("EDNoDataSeconds"), "30");
+}
+
+TEST_F(VisibleState, HostClockRunsOnAfterStopData) {
+  loadExample("ntu.dev");
+  choosePort(1);
+  form->click("BTStartData");
+  peer.send("VER 2.10\r\nCLK 12:05:30\r\nDAT 07/01/03\r\n");
+  ticks(2);
+  form->click("BTStopData");
+  hostNow.minute = 6;
+  hostNow.second = 12;
+  pass(65);
+  EXPECT_EQ(text("LBHostDandT"), "Host:  02/03/26  09:06:12");
+  hostNow.second = 13;
+  pass(1);
+  EXPECT_EQ(text("LBHostDandT"), "Host:  02/03/26  09:06:13");
+  form->Timer500msTimer();
+  EXPECT_EQ(text("LBMARUDandT"), "MARU:   07/01/03  12:05:30");
+}
+
+TEST_F(VisibleState, RecentDeviceFilesAreNotedListedAndLoadedAgain) {
+  namespace fs = std::filesystem;
+  const std::string bb = dir.file("bb3.dev");
+  const std::string fl = dir.file("fl & co.dev");
+  fs::copy_file(testsupport::example("bb3.dev"), bb);
+  fs::copy_file(testsupport::example("flasv.dev"), fl);
+  ASSERT_TRUE(form->openDeviceFile(bb, bb));
+  ASSERT_TRUE(form->openDeviceFile(fl, fl));
+  ASSERT_TRUE(form->openDeviceFile(bb, bb));  // once in the list, first again
+  auto items = form->recentDeviceFiles();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].click, "RecentDeviceFile1");
+  EXPECT_EQ(items[0].caption, "1 bb3.dev");
+  EXPECT_EQ(items[0].path, bb);
+  EXPECT_EQ(items[1].caption, "2 fl & co.dev");
+  EXPECT_EQ(app::WindowSettings::load(dir.path()).recentDeviceFiles, (std::vector<std::string>{bb, fl}));
+
+  ASSERT_TRUE(form->click("RecentDeviceFile2"));
+  EXPECT_EQ(form->shared().DeviceFilePath, fl);
+  EXPECT_EQ(text("LBDeviceFile"), "Device File:  " + fl);
+  EXPECT_EQ(form->recentDeviceFiles()[0].path, fl);
+
+  // A file gone since: the usual box, out of the list, and the file in force stays.
+  fs::remove(bb);
+  form->click("RecentDeviceFile2");
+  ASSERT_EQ(ui.countBoxes("Device File Error"), 1u);
+  EXPECT_NE(ui.boxes.back().text.find(bb), std::string::npos);
+  EXPECT_EQ(form->shared().DeviceFilePath, fl);
+  EXPECT_GT(form->shared().Config.DataFieldCount, 0);
+  ASSERT_EQ(form->recentDeviceFiles().size(), 1u);
+  EXPECT_EQ(app::WindowSettings::load(dir.path()).recentDeviceFiles, (std::vector<std::string>{fl}));
+}
+
+}  // namespace
