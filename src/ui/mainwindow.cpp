@@ -350,6 +350,8 @@ QWidget* MainWindow::makeControl(const ControlSpec& def, QWidget* parent, QWidge
     w->setAccessibleName(qs(def.accessibleName));
     // Qt names a combo box by its current text on some platforms; say what it holds here too.
     if (def.kind == Widget::Combo) w->setAccessibleDescription(qs(def.accessibleName));
+    // A label named for its role tells what it shows as its description.
+    if (def.kind == Widget::Label) w->setAccessibleDescription(qs(def.caption));
   }
   if (!def.hint.empty()) w->setToolTip(qs(def.hint));
   if (!def.visible) w->setVisible(false);
@@ -793,7 +795,6 @@ void MainWindow::apply(const std::string& name) {
     case Widget::Label:
       if (auto* l = qobject_cast<QLabel*>(w); l && l->text() != text) {
         l->setText(text);
-        // A label with a name of its own tells what it shows as its description.
         if (!def.accessibleName.empty()) l->setAccessibleDescription(text);
       }
       break;

@@ -132,6 +132,9 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->text(), caption);
         EXPECT_EQ(accessibleName(l), def.accessibleName.empty() ? caption : qs(def.accessibleName));
+        if (!def.accessibleName.empty()) {
+          EXPECT_EQ(l->accessibleDescription(), caption);
+        }
         break;
       }
       case Widget::Edit: {
