@@ -40,6 +40,9 @@ void MainForm::setupDispatch() {
   };
   on("PMeterType", &MainForm::LoadDeviceFileClick);
   on("LoadDeviceFile1", &MainForm::LoadDeviceFileClick);
+  for (size_t i = 0; i < size_t(WindowSettings::kRecentFiles); ++i)
+    m_clicks["RecentDeviceFile" + std::to_string(i + 1)] = [this, i] { RecentDeviceFileClick(i); };
+  on("BTNoDataSeconds", &MainForm::NoDataSecondsClick);
   // Live data and a replay are runs of their own on the plot.
   m_clicks["RealTimeData1"] = [this] {
     m_files->RealTimeDataClick();

@@ -58,6 +58,11 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "PCOMPort", W::Panel, "Select COM Port").colour(kColourYellow),
       Row("main", "PMeterType", W::Panel, "Select Device File").colour(kColourYellow),
       Row("main", "PStore", W::Panel, "Setup Not Stored").colour(kColourYellow).hidden(),
+      Row("main", "LBRecording", W::Label, "Not recording").access("Recording indicator"),
+      Row("main", "LBNoData", W::Label, "").access("Data silence").colour(kColourYellow).hidden(),
+      Row("main", "EDNoDataSeconds", W::Edit, "10").access("Seconds without data before the notice (1 to 86400)"),
+      Row("main", "BTNoDataSeconds", W::Button, "Set No Data Notice (s)")
+          .hint("Show \"No data for N s\" once the meter has sent no line for this many seconds"),
       Row("main", "LBTotalIn", W::Label, "Bytes Read:"),
       Row("main", "LBMARUDandT", W::Label, "MARU:  MM/DD/YY HH:MM:SS"),
       Row("main", "LBHostDandT", W::Label, "Host:  MM/DD/YY HH:MM:SS"),

@@ -28,6 +28,9 @@ struct MainFormOptions {
   /// The host's UTC time now: the receive time of the CSV recording's rows and of the
   /// plot's time axis. Tests fix it.
   std::function<std::chrono::system_clock::time_point()> utcClock = [] { return std::chrono::system_clock::now(); };
+  /// What the window times itself by: the meter's silence, a recording's elapsed time.
+  /// Tests drive it.
+  std::function<std::chrono::steady_clock::time_point()> steadyClock = [] { return std::chrono::steady_clock::now(); };
   std::function<void(int)> quit;          ///< ends the program (exit status); tests record it
   /// Runs once when start-up is over: after the first receive tick set its defaults and
   /// the first 1-second tick restored the last run's settings.

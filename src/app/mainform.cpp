@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "acquire/meterzone.h"
@@ -41,6 +42,7 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
   // Set from the computer, the meter keeps the computer's zone from then on.
   m_setup->setClockSetHandler([this] { setMeterClockZone(acquire::computerMeterZone()); });
   defineControls(m_view);
+  m_view.setText("EDNoDataSeconds", std::to_string(m_settings.noDataSeconds));
   m_view.setChecked("RealTimeData1", true);
   m_view.setChecked("ReplayRawFile1", false);
   m_view.setText("EDExportZone", m_settings.meterClockZone);
@@ -117,6 +119,7 @@ void MainForm::BTStartClick() {
   }
   m_dataRunning = true;
   m_session.send(meterlink::cmd::kRun);
+  watchSilence(true);
 }
 
 void MainForm::BTStopClick() {
@@ -126,6 +129,7 @@ void MainForm::BTStopClick() {
   }
   m_dataRunning = false;
   m_session.sendBytes(meterlink::cmd::kStop);
+  watchSilence(false);
 }
 
 void MainForm::Exit1Click() { BTExitClick(); }
@@ -140,6 +144,7 @@ void MainForm::CloseByFrame() {
   m_session.closeFiles();
   m_session.closePort();
   OpenPortNumber = 0;
+  watchSilence(false);
 }
 
 bool MainForm::setMeterClockZone(const std::string& text) {
@@ -179,6 +184,7 @@ void MainForm::OpenPort(int number, const std::string& name) {
   }
   OpenPortNumber = number;
   updateFeedState();
+  watchSilence(true);
 }
 
 void MainForm::ClosePort() {
@@ -186,6 +192,7 @@ void MainForm::ClosePort() {
   if (!ok && OpenPortNumber != 0) m_ui.messageBox("Comm Error", "Could Not Close Comm  Port", {});
   OpenPortNumber = 0;
   updateFeedState();
+  watchSilence(false);
 }
 
 void MainForm::CBHostPortChange() {
@@ -268,6 +275,8 @@ void MainForm::Timer55msTimer() {
   }
   ReceiveStep();
   m_files->exportStep();
+  // A recording started or ended shows at once; its time and size go on each second.
+  if (m_files->recordings().anyOn() != m_recordingSince.has_value()) showRecordingIndicator();
   if (SampleClockDirty) {
     SampleClockDirty = false;
     drawClockLabels();
@@ -320,6 +329,8 @@ void MainForm::syncDispatch() {
 
 void MainForm::TakeLine(const meterlink::Line& line) {
   m_view.appendMemoLine(std::string(line.text));
+  m_lastLineAt = m_options.steadyClock();
+  if (m_view.visible("LBNoData")) showDataSilence();
   if (line.kind == meterlink::Line::Kind::Reply) {
     applyReply(line.reply);
     return;
@@ -356,6 +367,11 @@ bool MainForm::openDeviceFile(const std::string& path, const std::string& shownN
 // Whatever follows the meter's columns starts again with each device file, however it
 // was loaded.
 void MainForm::onDeviceFileLoaded() {
+  // Kept whole, so that the File menu finds it again from wherever the window runs.
+  std::error_code ec;
+  const std::filesystem::path whole = std::filesystem::absolute(m_session.deviceFilePath(), ec);
+  m_settings.noteDeviceFile(ec ? m_session.deviceFilePath() : whole.lexically_normal().string());
+  saveWindowSettings();
   m_plot->ResetKindCounters();
   m_qc->deviceFileLoaded();
   m_setup->deviceFileLoaded(Config);

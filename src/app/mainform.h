@@ -5,7 +5,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "acquire/feeds.h"
 #include "acquire/session.h"
@@ -88,6 +90,15 @@ class MainForm : private FormState {
   /// the zone in force stays (shown again). False when refused.
   bool setMeterClockZone(const std::string& text);
 
+  /// A device file loaded lately, as the File menu lists it.
+  struct RecentFile {
+    std::string click;    ///< the item's click name: "RecentDeviceFile1" (newest) …
+    std::string caption;  ///< "1 bb3.dev"
+    std::string path;     ///< the whole path (the item's tooltip)
+  };
+  /// The recent device files, newest first; clicking one loads it through openDeviceFile.
+  std::vector<RecentFile> recentDeviceFiles() const;
+
  private:
   void ReceiveStep();
   /// What the window does with a dispatched line: list it, then note a sample (the
@@ -98,6 +109,15 @@ class MainForm : private FormState {
   void firstTick();
   void finishStartup();
   void drawClockLabels();
+  /// The host's clock now, whether data comes or not.
+  void drawHostClock();
+  /// The recording indicator: the files written, for how long and how big, or "Not recording".
+  void showRecordingIndicator();
+  /// "No data for N s" once a watched port has been silent for the set time.
+  void showDataSilence();
+  void watchSilence(bool on);
+  void NoDataSecondsClick();
+  void RecentDeviceFileClick(size_t index);
   void onPortLost(const std::string& reason);
   void onPortBack(std::chrono::seconds down);
   acquire::SessionOptions sessionOptions();
@@ -147,6 +167,11 @@ class MainForm : private FormState {
   int m_portLostNumber = 0;
   std::string m_portLostReason;
   bool m_dataRunning = false;  ///< "$run" was the last of run/stop sent to the meter
+  /// The port is watched for silence: opened, or Start Data sent, and not stopped since.
+  bool m_silenceWatched = false;
+  bool m_silenceCounting = false;  ///< the watch was in force at the last look
+  std::chrono::steady_clock::time_point m_lastLineAt{};
+  std::optional<std::chrono::steady_clock::time_point> m_recordingSince;
   std::string m_savedPorts;  ///< the host-ports file as last written or read
   /// Boxes may be dismissed after the form is gone; their callbacks check this first.
   std::shared_ptr<char> m_alive = std::make_shared<char>(0);

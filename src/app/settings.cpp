@@ -3,6 +3,7 @@
 #include "app/mainform.h"
 
 #include <filesystem>
+#include <system_error>
 
 #include "measure/cformat.h"
 
@@ -132,6 +133,54 @@ void MainForm::saveWindowSettings() {
     ShowWarningBox("Settings Not Saved", "Could not write " + joinPath(m_options.workingDir, "maruview.ini") +
                                              "; the window's settings hold until it closes.");
   m_settingsSaveFailed = true;
+}
+
+// ---- The window's own settings
+
+void MainForm::NoDataSecondsClick() {
+  std::string text = m_view.text("EDNoDataSeconds");
+  text.erase(0, text.find_first_not_of(" \t"));
+  text.erase(text.find_last_not_of(" \t") + 1);
+  int seconds = 0;
+  const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+  if (digits) seconds = std::stoi(text);
+  if (seconds < 1 || seconds > WindowSettings::kMaxNoDataSeconds) {
+    ShowWarningBox("Invalid Value", cformat("No data notice after (s): '%s' is not a whole number of seconds from 1 to %d.",
+                                            text.c_str(), WindowSettings::kMaxNoDataSeconds));
+    m_view.setText("EDNoDataSeconds", std::to_string(m_settings.noDataSeconds));
+    return;
+  }
+  m_view.setText("EDNoDataSeconds", std::to_string(seconds));
+  if (seconds == m_settings.noDataSeconds) return;
+  m_settings.noDataSeconds = seconds;
+  saveWindowSettings();
+  showDataSilence();
+}
+
+std::vector<MainForm::RecentFile> MainForm::recentDeviceFiles() const {
+  std::vector<RecentFile> items;
+  for (const std::string& path : m_settings.recentDeviceFiles) {
+    const std::string number = std::to_string(items.size() + 1);
+    items.push_back({"RecentDeviceFile" + number, number + " " + fileNameOf(path), path});
+  }
+  return items;
+}
+
+void MainForm::RecentDeviceFileClick(size_t index) {
+  if (index >= m_settings.recentDeviceFiles.size()) return;
+  const std::string path = m_settings.recentDeviceFiles[index];
+  // A file gone since is told as the menu's dialog would, and leaves the list; the device
+  // file in force stays.
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) {
+    ShowWarningBox("Device File Error",
+                   "Could not open device file '" + path + "': " +
+                       std::make_error_code(std::errc::no_such_file_or_directory).message());
+    std::erase(m_settings.recentDeviceFiles, path);
+    saveWindowSettings();
+    return;
+  }
+  openDeviceFile(path, path);
 }
 
 // The adapters the host-port slots know, kept beside the saved settings (last.rbs keeps

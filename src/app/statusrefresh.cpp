@@ -1,12 +1,31 @@
 // The periodic refresh: the meter and host clock labels after a sample; the 500 ms tick shows the meter's setup as last reported and the
-// device file's ranges; the 1 s tick shows rights, byte counts, recording and transfer state.
+// device file's ranges; the 1 s tick shows the host clock, rights, byte counts, recording, silence and transfer state.
 #include "app/mainform.h"
+
+#include <filesystem>
 
 #include "measure/cformat.h"
 
 namespace app {
 
 using measure::cformat;
+
+namespace {
+
+// "812 B", "12.5 K", "3.2 M", "1.1 G": a file's size at a glance.
+std::string sizeText(long bytes) {
+  if (bytes < 1024) return cformat("%ld B", bytes);
+  double size = static_cast<double>(bytes) / 1024.0;
+  const char* unit = "K";
+  for (const char* larger : {"M", "G", "T"}) {
+    if (size < 1024.0) break;
+    size /= 1024.0;
+    unit = larger;
+  }
+  return cformat("%.1f %s", size, unit);
+}
+
+}  // namespace
 
 void MainForm::drawClockLabels() {
   if (Clock.MeterMonth == 99) {
@@ -16,8 +35,57 @@ void MainForm::drawClockLabels() {
                                           Clock.MeterDay, Clock.MeterYear, Clock.MeterHour, Clock.MeterMinute,
                                           Clock.MeterSecond));
   }
-  m_view.setText("LBHostDandT", cformat("Host:  %02d/%02d/%02d  %02d:%02d:%02d", Clock.HostMonth, Clock.HostDay,
-                                        Clock.HostYear, Clock.HostHour, Clock.HostMinute, Clock.HostSecond));
+  drawHostClock();
+}
+
+void MainForm::drawHostClock() {
+  if (!m_options.hostClock) return;
+  const measure::HostTime now = m_options.hostClock();
+  m_view.setText("LBHostDandT", cformat("Host:  %02d/%02d/%02d  %02d:%02d:%02d", now.month, now.day, now.year,
+                                        now.hour, now.minute, now.second));
+}
+
+void MainForm::showRecordingIndicator() {
+  using Stream = acquire::Recordings::Stream;
+  const acquire::Recordings& rec = m_files->recordings();
+  if (!rec.anyOn()) {
+    m_recordingSince.reset();
+    m_view.setText("LBRecording", "Not recording");
+    m_view.setColour("LBRecording", kColourDefault);
+    return;
+  }
+  const auto now = m_options.steadyClock();
+  if (!m_recordingSince) m_recordingSince = now;
+  const long long elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - *m_recordingSince).count();
+  std::string text = cformat("RECORDING  %02lld:%02lld:%02lld", elapsed / 3600, elapsed / 60 % 60, elapsed % 60);
+  const char* separator = "  ";
+  for (const Stream stream : {Stream::Raw, Stream::Engr, Stream::Csv}) {
+    if (!rec.on(stream)) continue;
+    text += separator + std::filesystem::path(rec.path(stream)).filename().string() + " " + sizeText(rec.bytes(stream));
+    separator = ", ";
+  }
+  m_view.setText("LBRecording", text);
+  m_view.setColour("LBRecording", kColourRed);
+}
+
+void MainForm::watchSilence(bool on) {
+  m_silenceWatched = on;
+  m_silenceCounting = false;
+  showDataSilence();
+}
+
+void MainForm::showDataSilence() {
+  // Watched: an open port (or one being looked for again) in real-time mode that was opened
+  // or told to start and not stopped since; a transfer's bytes are no lines.
+  const bool watching = m_silenceWatched && !m_session.replaying() && !m_session.transfer().active() &&
+                        (OpenPortNumber != 0 || m_session.reconnecting());
+  const auto now = m_options.steadyClock();
+  if (watching && !m_silenceCounting) m_lastLineAt = now;  // the count starts with the watch
+  m_silenceCounting = watching;
+  const long long silent = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastLineAt).count();
+  const bool show = watching && silent >= m_settings.noDataSeconds;
+  m_view.setText("LBNoData", show ? cformat("No data for %lld s", silent) : std::string());
+  m_view.setVisible("LBNoData", show);
 }
 
 void MainForm::Timer500msTimer() {
@@ -86,6 +154,9 @@ void MainForm::Timer1SecondTimer() {
     RestoreSettings();
   }
   m_session.everySecond();
+  drawHostClock();
+  showRecordingIndicator();
+  showDataSilence();
   if (PowerUser) {
     m_view.setText("PowerUserPanel", "Power User");
     m_view.setColour("PowerUserPanel", kColourRed);

@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -89,11 +90,13 @@ const std::map<std::string, Grid>& pageGrids() {
         {"PBTransfer*2", "LBTransferElapsed"}}},
       // Below the page control.
       {"main",
-       {{"LBTotalIn", "LBMARUDandT", "LBHostDandT"},
+       {{"LBRecording*3"},
+        {"LBTotalIn", "LBMARUDandT", "LBHostDandT"},
         {"LBHz1", "LBDeviceFile", "LBRecordStatus"},
         {"LBRawFileName*2", "LBRawFileSize"},
         {"LBEngrFileName*2", "LBEngrFileSize"},
         {"LBCsvFileName*2", "LBCsvFileSize"},
+        {"LBNoData", "EDNoDataSeconds", "BTNoDataSeconds"},
         {"LBExportStatus", "PBExport", "BTExportCancel"},
         {"PQcValues*3"},
         {"LBQcCounts*3"}}},
@@ -110,6 +113,26 @@ const std::vector<const char*>& sideColumn() {
 }
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// Keys for what an operator does most, on the buttons (and their tooltips) of the same names.
+struct Shortcut {
+  const char* name;
+  QKeySequence keys;
+};
+const std::vector<Shortcut>& shortcuts() {
+  static const std::vector<Shortcut> keys = {
+      {"BTStartData", QKeySequence(Qt::Key_F5)},
+      {"BTStopData", QKeySequence(Qt::Key_F6)},
+      {"BTRecordRaw", QKeySequence(Qt::CTRL | Qt::Key_R)},
+      {"BTRecordEngr", QKeySequence(Qt::CTRL | Qt::Key_E)},
+      {"BTRecordCsv", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+      {"BTStopRecord", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+  };
+  return keys;
+}
+
+// Labels an operator must not miss: bold and larger.
+bool isProminent(const std::string& name) { return name == "LBRecording" || name == "LBNoData"; }
 
 /// Item data role of a combo item's hint (the host port's adapter).
 constexpr int kHintRole = Qt::UserRole + 1;
@@ -197,6 +220,7 @@ MainWindow::MainWindow(app::MainForm& form, QWidget* chart, QtOperatorUi* ops, Q
     if (host->layout()) host->layout()->addWidget(w);
   }
   for (auto& [name, entry] : m_entries) wire(name, entry);
+  addShortcuts();
 
   connect(m_pages, &QTabWidget::currentChanged, this, [this](int index) {
     if (index >= 0) m_form.view().activePage = index;
@@ -255,6 +279,13 @@ QWidget* MainWindow::makeControl(const ControlSpec& def, QWidget* parent, QWidge
     case Widget::Label: {
       auto* l = new QLabel(qs(def.caption), parent);
       l->setTextFormat(Qt::PlainText);
+      if (isProminent(def.name)) {
+        QFont f = l->font();
+        f.setBold(true);
+        f.setPointSizeF(f.pointSizeF() * 1.25);
+        l->setFont(f);
+        l->setMargin(2);
+      }
       // Labels filled in later keep their line, so the rows below do not jump.
       l->setMinimumHeight(l->fontMetrics().height());
       w = l;
@@ -324,6 +355,8 @@ QWidget* MainWindow::makeControl(const ControlSpec& def, QWidget* parent, QWidge
     w->setAccessibleName(qs(def.accessibleName));
     // Qt names a combo box by its current text on some platforms; say what it holds here too.
     if (def.kind == Widget::Combo) w->setAccessibleDescription(qs(def.accessibleName));
+    // A label named for its role tells what it shows as its description.
+    if (def.kind == Widget::Label) w->setAccessibleDescription(qs(def.caption));
   }
   if (!def.hint.empty()) w->setToolTip(qs(def.hint));
   if (!def.visible) w->setVisible(false);
@@ -458,6 +491,61 @@ void MainWindow::buildMenu() {
     entry.def = &def;
     entry.action = a;
     m_entries[def.name] = entry;
+  }
+}
+
+void MainWindow::addShortcuts() {
+  for (const Shortcut& s : shortcuts()) {
+    QWidget* button = widget(s.name);
+    if (!button) continue;
+    auto* action = new QAction(this);
+    action->setObjectName(qs(std::string(s.name) + "Shortcut"));
+    action->setShortcut(s.keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action);
+    const std::string name = s.name;
+    connect(action, &QAction::triggered, this, [this, name] {
+      if (QWidget* b = widget(name); b && b->isEnabled()) onClick(name);
+    });
+    const QString keys = s.keys.toString(QKeySequence::NativeText);
+    const QString tip = button->toolTip();
+    button->setToolTip(tip.isEmpty() ? keys : tip + " (" + keys + ")");
+    button->setAccessibleDescription(QStringLiteral("Shortcut: ") + keys);
+  }
+}
+
+void MainWindow::syncRecentFiles() {
+  const std::vector<app::MainForm::RecentFile> files = m_form.recentDeviceFiles();
+  std::vector<std::string> paths;
+  for (const auto& file : files) paths.push_back(file.path);
+  if (paths == m_recentShown) return;
+  m_recentShown = paths;
+  auto load = m_entries.find("LoadDeviceFile1");
+  if (load == m_entries.end() || !load->second.action) return;
+  QAction* loadAction = load->second.action;
+  QMenu* menu = qobject_cast<QMenu*>(loadAction->parent());
+  if (!menu) return;
+  for (QAction* old : m_recentActions) {
+    menu->removeAction(old);
+    old->deleteLater();
+  }
+  m_recentActions.clear();
+  // Below "Load Device File", newest first.
+  const QList<QAction*> actions = menu->actions();
+  const qsizetype at = actions.indexOf(loadAction);
+  QAction* before = at >= 0 && at + 1 < actions.size() ? actions[at + 1] : nullptr;
+  menu->setToolTipsVisible(true);
+  for (const auto& file : files) {
+    QString caption = qs(file.caption);
+    caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    auto* action = new QAction(caption, menu);
+    action->setObjectName(qs(file.click));
+    action->setToolTip(qs(file.path));
+    action->setStatusTip(qs(file.path));
+    const std::string click = file.click;
+    connect(action, &QAction::triggered, this, [this, click] { onClick(click); });
+    menu->insertAction(before, action);
+    m_recentActions.push_back(action);
   }
 }
 
@@ -644,6 +732,7 @@ void MainWindow::sync() {
   }
   syncPages();
   syncMemo();
+  syncRecentFiles();
   const int interval = std::max(1, view.timer55IntervalMs);
   if (m_timer55.interval() != interval) m_timer55.setInterval(interval);
 }
@@ -719,7 +808,10 @@ void MainWindow::apply(const std::string& name) {
       if (auto* b = qobject_cast<QPushButton*>(w); b && b->text() != text) b->setText(text);
       break;
     case Widget::Label:
-      if (auto* l = qobject_cast<QLabel*>(w); l && l->text() != text) l->setText(text);
+      if (auto* l = qobject_cast<QLabel*>(w); l && l->text() != text) {
+        l->setText(text);
+        if (!def.accessibleName.empty()) l->setAccessibleDescription(text);
+      }
       break;
     case Widget::Edit:
       // Equal text is left alone, so the cursor of an operator typing stays where it is.
@@ -810,6 +902,9 @@ void MainWindow::applyColour(const Entry& entry, int64_t colour) {
   }
   QPalette p = w->palette();
   p.setColor(QPalette::Window, c);
+  // Text stays readable on any colour.
+  const bool lightFace = 299 * c.red() + 587 * c.green() + 114 * c.blue() > 140000;
+  p.setColor(QPalette::WindowText, lightFace ? QColor(Qt::black) : QColor(Qt::white));
   w->setPalette(p);
   w->setAutoFillBackground(true);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "app/mainform.h"
@@ -74,6 +75,10 @@ class MainWindow : public QMainWindow {
   QWidget* buildMainArea(QWidget* tabs, QWidget* chart);
   void buildDialog(const app::ControlSpec& form);
   void wire(const std::string& name, Entry& entry);
+  /// Keys for Start Data, Stop Data and the recordings, shown in the buttons' tooltips.
+  void addShortcuts();
+  /// The File menu's recent device files, as the form lists them now.
+  void syncRecentFiles();
 
   void onClick(const std::string& name);
   /// Writes every edit's text as shown to the view model.
@@ -98,6 +103,8 @@ class MainWindow : public QMainWindow {
   QTimer m_timer500;
   QTimer m_timer1s;
   uint64_t m_memoShown = 0;
+  std::vector<std::string> m_recentShown;  ///< the paths the File menu lists
+  std::vector<QAction*> m_recentActions;
   int m_pageGeneration = -1;
 };
 

