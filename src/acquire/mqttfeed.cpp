@@ -509,8 +509,9 @@ void MqttFeed::run() {
     }
     std::string stalled;
     if (socketUp) {
-      // Connected, a short turn: new data messages wait at most that long.
-      rc = mosquitto_loop(m_client, m_connected ? 20 : 500, 1);
+      // Connected, a short turn: a new data message waits at most that long for the
+      // thread to look at the queue (an acknowledgement ends the turn at once).
+      rc = mosquitto_loop(m_client, m_connected ? kTurnMs : 500, 1);
       if (rc == MOSQ_ERR_SUCCESS && m_connected) {
         pump();
         if (!m_inFlight.empty() &&

@@ -96,6 +96,7 @@ class MqttFeed {
   static constexpr int kInFlight = 100;    // data messages sent and not acknowledged, at most
   static constexpr int kAckSeconds = 5;    // without any acknowledgement: stalled
   static constexpr int kKeepalive = 5;     // seconds
+  static constexpr int kTurnMs = 100;      // the longest a new data message waits to be sent
 
  private:
   bool launch(std::string& error);
