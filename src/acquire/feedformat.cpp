@@ -163,6 +163,8 @@ std::string dataJson(const MqttTopics& topics, const std::vector<std::string>& n
   out += message.meterTimeUtc.empty() ? std::string("null") : jsonString(message.meterTimeUtc);
   out += ", \"count\": ";
   out += std::to_string(message.count);
+  out += ", \"seq\": ";
+  out += std::to_string(message.seq);
   out += ", \"values\": {";
   for (size_t i = 0; i < names.size() && i < message.values.size(); ++i) {
     if (i > 0) out += ", ";

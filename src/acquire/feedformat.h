@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/feedqueue.h"
 #include "files/qcrun.h"
 #include "measure/deviceconfig.h"
 #include "qc/config.h"
@@ -30,6 +31,8 @@ struct MqttOptions {
   std::string password;         ///< its first line
   std::string cafile;           ///< verify the broker with this CA; "": no TLS
   std::string cert, key;        ///< a client certificate and its key (both or neither)
+  std::string queueDir;         ///< where data messages wait for the broker; "": in memory
+  files::FeedQueueLimits queueLimits;
 };
 
 /// Where one meter's messages go: PREFIX/PLATFORM/METER/{state,status,metadata,data}.
@@ -65,13 +68,14 @@ std::string metadataJson(const MqttTopics& topics, const measure::DeviceConfig& 
 struct DataMessage {
   std::string hostTimeUtc, meterTimeUtc;  ///< IsoUtcMillis; meterTimeUtc "" when not known
   long long count = 0;
+  long long seq = 0;                      ///< this meter's, continuing across restarts
   std::vector<double> values;             ///< paired in order with the column names
   std::string_view raw;                   ///< the line as received
   std::string_view qc;                    ///< a qcJson object, or "" without quality control
 };
 
 /// One data message: {"platform", "meter_id", "host_time_utc": "...Z", "meter_time_utc":
-/// "...Z" or null, "count": N, "values": {"<name>": number or null, ...}, "raw": "<line>"},
+/// "...Z" or null, "count": N, "seq": N, "values": {"<name>": number or null, ...}, "raw": "<line>"},
 /// with "qc" after "values" when the sample has flags. Values as jsonNumber.
 std::string dataJson(const MqttTopics& topics, const std::vector<std::string>& names, const DataMessage& message);
 

@@ -57,6 +57,11 @@ void Feeds::setHealth(const FeedHealth& health) {
   if (m_mqtt) m_mqtt->setState(m_state.first, m_state.second);
 }
 
+Feeds::MqttStatus Feeds::mqttStatus() const {
+  if (!m_mqtt) return {};
+  return {true, m_mqtt->connected(), m_state.first, m_mqtt->backlog(), m_mqtt->published(), m_mqtt->dropped()};
+}
+
 void Feeds::stop() {
   if (!m_mqtt) return;
   m_mqtt->stop();
@@ -81,10 +86,14 @@ void Feeds::sample(const SampleRecord& record) {
       m_numbers.push_back(measure::engValue(state.eng, column, kind));
     });
     const std::string qc = record.qc ? qcJson(*record.qc) : std::string();
-    DataMessage message{time, {}, m_count, std::move(m_numbers), record.raw, qc};
+    DataMessage message{time, {}, m_count, 0, std::move(m_numbers), record.raw, qc};
     if (record.times.meterEpochSeconds)
       message.meterTimeUtc = files::IsoUtcMillis(files::EpochTime(*record.times.meterEpochSeconds));
-    m_mqtt->publishData(dataJson(m_mqtt->topics(), m_names, message));
+    const MqttTopics topics = m_mqtt->topics();
+    m_mqtt->publishData([&](long long seq) {
+      message.seq = seq;
+      return dataJson(topics, m_names, message);
+    });
     m_numbers = std::move(message.values);  // its room, for the next sample
   }
   if (m_udp) {

@@ -38,7 +38,8 @@ std::pair<std::string, std::string> feedState(const FeedHealth& health, bool ope
 
 /// The live feeds as a sink of the session: each sample becomes one MQTT data message and
 /// one UDP datagram "<id> <time_utc> <raw line>" (either feed may be absent). `count` in
-/// the messages is the samples since the feeds were made; the value names follow the
+/// the messages is the samples since the feeds were made, `seq` the meter's sequence
+/// number from the MQTT feed's queue; the value names follow the
 /// device file in force, the platform and meter id the MQTT feed's topics, the datagram's
 /// id the device file's title.
 class Feeds : public Sink {
@@ -69,6 +70,15 @@ class Feeds : public Sink {
 
   void sample(const SampleRecord& record) override;
 
+  /// What a front end shows of the MQTT feed.
+  struct MqttStatus {
+    bool on = false;         ///< there is an MQTT feed
+    bool connected = false;  ///< the broker took the connection
+    std::string state;       ///< the state word published (feedState)
+    long long backlog = 0;   ///< data messages waiting for the broker's acknowledgement
+    long long published = 0, dropped = 0;  ///< acknowledged, and lost to the queue's limits, since start
+  };
+  MqttStatus mqttStatus() const;
   bool mqttConnected() const { return m_mqtt && m_mqtt->connected(); }
   bool hasMqtt() const { return m_mqtt != nullptr; }
   /// The CSV values of the latest sample (",v1,v2,..."), and the column names.

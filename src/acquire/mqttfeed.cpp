@@ -58,7 +58,10 @@ bool MqttFeed::start(std::string& error) {
     error = std::string("cannot make an MQTT client: ") + std::strerror(errno);
     return false;
   }
-  mosquitto_threaded_set(m_client, true);  // publishData comes from another thread
+  mosquitto_threaded_set(m_client, true);  // setState comes from another thread
+  // Our data messages in flight, and room for the state, status and metadata.
+  mosquitto_max_inflight_messages_set(m_client, kInFlight + 8);
+  if (!openQueue(error)) return false;
   const Settings& s = m_settings;
   // The password itself is read before each connection: a file that cannot be read now
   // only keeps the feed down (see readLogin), never the logger.
@@ -91,6 +94,32 @@ bool MqttFeed::start(std::string& error) {
   return launch(error);
 }
 
+// The data messages' queue: in its folder, else (another program holds it, or it cannot
+// be made) in memory, which is told.
+bool MqttFeed::openQueue(std::string& error) {
+  std::lock_guard lock(m_queueMutex);
+  if (m_queue.isOpen()) return true;
+  std::string why;
+  if (m_queue.open(m_settings.queueDir, m_settings.queueLimits, why)) {
+    m_backlog = static_cast<long long>(m_queue.backlog());
+    if (m_backlog > 0 && m_notify)
+      m_notify("MQTT", std::to_string(m_backlog) + " data messages kept in " + m_settings.queueDir +
+                           " from before go out first");
+    return true;
+  }
+  if (m_settings.queueDir.empty() || !m_queue.open("", m_settings.queueLimits, error)) {
+    if (error.empty()) error = why;
+    return false;
+  }
+  if (m_notify) m_notify("MQTT", why + "; the data messages wait in memory instead, and a restart loses them");
+  return true;
+}
+
+std::string MqttFeed::queueDir() const {
+  std::lock_guard lock(m_queueMutex);
+  return m_queue.dir();
+}
+
 // Connects under the topics in force, if a meter is known; the client is set up and no
 // thread runs.
 bool MqttFeed::launch(std::string& error) {
@@ -110,6 +139,7 @@ bool MqttFeed::launch(std::string& error) {
   m_everConnected = false;
   m_reportedDown = false;
   m_droppedAtLoss = m_dropped;
+  m_lastHousekeeping = std::chrono::steady_clock::now();
   m_thread = std::thread([this] { run(); });
   return true;
 }
@@ -177,9 +207,12 @@ void MqttFeed::onConnect(int rc) {
   std::string text = std::string(m_everConnected ? "connected again to " : "connected to ") + m_settings.host + ":" +
                      std::to_string(m_settings.port) + (m_settings.cafile.empty() ? "" : " over TLS") +
                      ", publishing under " + topics().base() + "/";
+  if (const long long backlog = m_backlog; backlog > 0)
+    text += "; sending the " + std::to_string(backlog) + " data messages kept meanwhile";
   if (dropped > m_droppedAtLoss)
     text += "; " + std::to_string(dropped - m_droppedAtLoss) + " data messages were dropped while it was away (" +
             std::to_string(dropped) + " since start)";
+  m_ackWaitSince = std::chrono::steady_clock::now();
   if (m_notify) m_notify("MQTT", text);
   m_everConnected = true;
   m_reportedDown = false;
@@ -229,7 +262,8 @@ void MqttFeed::publishState(int* stateMid, int* statusMid) {
     base = m_topics.base();
     word = m_state;
     status = "{\"state\": " + jsonString(m_state) + ", \"reason\": " + jsonString(m_reason) +
-             ", \"published\": " + std::to_string(m_published) + ", \"dropped\": " + std::to_string(m_dropped) + "}";
+             ", \"published\": " + std::to_string(m_published) + ", \"dropped\": " + std::to_string(m_dropped) +
+             ", \"backlog\": " + std::to_string(m_backlog) + "}";
   }
   const std::string stateTopic = base + "/state", statusTopic = base + "/status";
   mosquitto_publish(m_client, stateMid, stateTopic.c_str(), static_cast<int>(word.size()), word.data(), 1, true);
@@ -378,10 +412,59 @@ std::string MqttFeed::tlsFault(void* handle) const {
 }
 
 void MqttFeed::onPublish(int mid) {
+  if (const auto data = m_inFlight.find(mid); data != m_inFlight.end()) {
+    {
+      std::lock_guard lock(m_queueMutex);
+      m_queue.acknowledge(data->second);
+      m_backlog = static_cast<long long>(m_queue.backlog());
+    }
+    m_inFlight.erase(data);
+    ++m_published;
+    m_ackWaitSince = std::chrono::steady_clock::now();
+    return;
+  }
   std::lock_guard lock(m_mutex);
   if (!m_collectAcks) return;
   m_acked.push_back(mid);
   m_wake.notify_all();
+}
+
+// Sends what the queue holds, oldest first, while fewer than kInFlight wait for their
+// acknowledgement. Feed thread, connected.
+void MqttFeed::pump() {
+  std::lock_guard lock(m_queueMutex);
+  while (m_inFlight.size() < static_cast<std::size_t>(kInFlight)) {
+    if (!m_pending) {
+      files::QueuedMessage message;
+      if (!m_queue.next(message)) break;
+      m_pending = std::move(message);
+    }
+    int mid = 0;
+    if (mosquitto_publish(m_client, &mid, m_pending->topic.c_str(), static_cast<int>(m_pending->payload.size()),
+                          m_pending->payload.data(), 1, false) != MOSQ_ERR_SUCCESS)
+      break;  // tried again on the next turn
+    if (m_inFlight.empty()) m_ackWaitSince = std::chrono::steady_clock::now();
+    m_inFlight[mid] = m_pending->id;
+    m_pending.reset();
+  }
+}
+
+// Each second: the acknowledged position noted, and the queue's new messages synced to
+// the disk (outside the lock, so a slow disk never holds up the caller of publishData).
+void MqttFeed::housekeeping(bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - m_lastHousekeeping < std::chrono::seconds(1)) return;
+  m_lastHousekeeping = now;
+  int fd = -1;
+  {
+    std::lock_guard lock(m_queueMutex);
+    m_queue.saveAcked();
+    fd = m_queue.duplicateForSync();
+  }
+  if (fd >= 0) {
+    ::fdatasync(fd);
+    ::close(fd);
+  }
 }
 
 void MqttFeed::waitBeforeRetry(int seconds) {
@@ -397,6 +480,7 @@ void MqttFeed::run() {
       std::lock_guard lock(m_mutex);
       if (m_stopping) break;
     }
+    housekeeping();
     int rc = MOSQ_ERR_SUCCESS;
     if (!socketUp) {
       {
@@ -419,13 +503,26 @@ void MqttFeed::run() {
       // A non-blocking connect to one of the broker's addresses; the loop below completes
       // it (and the TLS handshake).
       const Address& to = m_addresses[m_nextAddress++];
-      rc = mosquitto_connect_bind_async(m_client, to.host.c_str(), m_settings.port, 30, to.bind);
+      rc = mosquitto_connect_bind_async(m_client, to.host.c_str(), m_settings.port, kKeepalive, to.bind);
       socketUp = rc == MOSQ_ERR_SUCCESS;
       connecting = std::chrono::steady_clock::now();
     }
     std::string stalled;
     if (socketUp) {
-      rc = mosquitto_loop(m_client, 500, 1);
+      // Connected, a short turn: a new data message waits at most that long for the
+      // thread to look at the queue (an acknowledgement ends the turn at once).
+      rc = mosquitto_loop(m_client, m_connected ? kTurnMs : 500, 1);
+      if (rc == MOSQ_ERR_SUCCESS && m_connected) {
+        pump();
+        if (!m_inFlight.empty() &&
+            std::chrono::steady_clock::now() - m_ackWaitSince >= std::chrono::seconds(kAckSeconds)) {
+          stalled = "stalled: no acknowledgement within " + std::to_string(kAckSeconds) + " s";
+          // Dropped without a goodbye, so that the broker gives the Last Will when it wakes.
+          ::shutdown(mosquitto_socket(m_client), SHUT_RDWR);
+        }
+      }
+      if (rc == MOSQ_ERR_KEEPALIVE)
+        stalled = "stalled: no answer to a keepalive within " + std::to_string(2 * kKeepalive) + " s";
       if (rc == MOSQ_ERR_SUCCESS && !m_connected) stalled = connectStalled(connecting);
       if (rc == MOSQ_ERR_SUCCESS && stalled.empty()) continue;
       socketUp = false;
@@ -488,8 +585,8 @@ void MqttFeed::reportDown(int rc, const std::string& stalled) {
                                                  : library;
     m_notify("MQTT", "TLS with the broker " + broker + " failed (" + detail + ")" + retry);
   } else {
-    const std::string why = !library.empty()         ? library
-                            : !stalled.empty()       ? stalled
+    const std::string why = !stalled.empty()         ? stalled
+                            : !library.empty()       ? library
                             : rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno))
                                                    : std::string(mosquitto_strerror(rc));
     m_notify("MQTT", (m_everConnected ? "lost the broker " : "cannot reach the broker ") + broker + " (" + why + ")" +
@@ -497,17 +594,37 @@ void MqttFeed::reportDown(int rc, const std::string& stalled) {
   }
 }
 
-void MqttFeed::publishData(const std::string& json) {
-  if (!m_client || !m_connected) {
+void MqttFeed::publishData(const std::function<std::string(long long seq)>& json) {
+  const std::string topic = topics().base() + "/data";
+  const std::int64_t now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  std::lock_guard lock(m_queueMutex);
+  if (!m_queue.isOpen()) {
+    ++m_lost;
     ++m_dropped;
     return;
   }
-  const std::string topic = topics().base() + "/data";
-  if (mosquitto_publish(m_client, nullptr, topic.c_str(), static_cast<int>(json.size()), json.data(), 0, false) ==
-      MOSQ_ERR_SUCCESS)
-    ++m_published;
-  else
-    ++m_dropped;
+  const long long seq = m_queue.nextSeq(topic);
+  const std::uint64_t droppedBefore = m_queue.dropped();
+  std::string error;
+  if (!m_queue.append(topic, json(seq), seq, now, error)) {
+    ++m_lost;
+    if (!m_toldQueueFailure && m_notify)
+      m_notify("MQTT", "cannot keep a data message (" + error + "): it is lost; the files go on");
+    m_toldQueueFailure = true;
+  } else {
+    m_toldQueueFailure = false;
+  }
+  if (m_queue.dropped() > droppedBefore && !m_toldQueueFull && m_notify) {
+    m_toldQueueFull = true;
+    m_notify("MQTT", "the data messages waiting for the broker reached the queue's limits (" +
+                         std::to_string(m_settings.queueLimits.maxBytes / 1000000) + " MB, " +
+                         std::to_string(m_settings.queueLimits.maxAgeSeconds / 86400.0).substr(0, 4) +
+                         " days): the oldest are dropped, and counted in BASE/status");
+  }
+  m_dropped = static_cast<long long>(m_queue.dropped()) + m_lost;
+  m_backlog = static_cast<long long>(m_queue.backlog());
 }
 
 void MqttFeed::stop(int waitMs) {
@@ -542,6 +659,7 @@ void MqttFeed::stop(int waitMs) {
   m_wake.notify_all();
   m_thread.join();
   m_connected = false;
+  housekeeping(true);
 }
 
 std::unique_ptr<MqttFeed> makeMqttFeed(const MqttOptions& options, const measure::DeviceConfig& config,
@@ -555,6 +673,8 @@ std::unique_ptr<MqttFeed> makeMqttFeed(const MqttOptions& options, const measure
   settings.cafile = options.cafile;
   settings.cert = options.cert;
   settings.key = options.key;
+  settings.queueDir = options.queueDir;
+  settings.queueLimits = options.queueLimits;
   settings.topics = mqttTopics(options, config.MeterTitle);
   settings.metadata = metadataJson(settings.topics, config, deviceFile, version, program, qc);
   // No device file yet (the window starts without one): which meter it is comes with it.

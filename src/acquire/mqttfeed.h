@@ -7,12 +7,15 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "acquire/feedformat.h"
+#include "files/feedqueue.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -26,9 +29,13 @@ namespace acquire {
 /// drops. Every address of the broker's name is tried in turn. A lost or unreachable
 /// broker, a refused login, an unreadable password file and a failed TLS handshake (with
 /// the certificate's fault where OpenSSL tells it: expired, another host's, an unknown CA)
-/// are told once and tried again each second; the data messages dropped meanwhile are
-/// counted and told when it is back. Nothing here waits on the broker longer than
-/// stop()'s `waitMs`.
+/// are told once and tried again each second. Data messages go through a files::FeedQueue
+/// (on disk, or in memory without a folder): each is kept until the broker acknowledged
+/// it (QoS 1), at most kInFlight at a time, oldest first, so a backlog drains in order
+/// while new lines join it; after a restart the unacknowledged ones go again. A broker
+/// that acknowledges nothing for kAckSeconds, or misses a keepalive, is told as stalled
+/// and connected to afresh; the client library sends its unacknowledged messages again
+/// on the new connection. Nothing here waits on the broker longer than stop()'s `waitMs`.
 class MqttFeed {
  public:
   struct Settings {
@@ -40,6 +47,8 @@ class MqttFeed {
     std::string cert, key;         ///< the client's certificate, "" for none
     MqttTopics topics;             ///< meter "": wait for setMeter before connecting
     std::string metadata;          ///< the retained metadata message
+    std::string queueDir;          ///< where data messages wait; "": in memory
+    files::FeedQueueLimits queueLimits;
   };
   /// Receives "caption", "text" pairs about the connection, on the feed's thread (and on
   /// setMeter's when the new topics are not valid).
@@ -54,9 +63,10 @@ class MqttFeed {
   /// or the TLS settings are unusable. A password file that others may read is told here. An unreachable broker is not an error:
   /// it is retried in the background. Without a meter yet, connects once setMeter gives one.
   bool start(std::string& error);
-  /// Queues BASE/data `json` (QoS 0) and returns at once; dropped (and counted) while
-  /// there is no connection. Any thread.
-  void publishData(const std::string& json);
+  /// Keeps the data message `json(seq)` on BASE/data in the queue, `seq` being this
+  /// meter's next sequence number, and returns at once; the feed's thread sends it (QoS 1)
+  /// when the messages before it went. One thread at a time.
+  void publishData(const std::function<std::string(long long seq)>& json);
   /// Replaces the retained metadata and publishes it now if connected. Any thread.
   void setMetadata(const std::string& json);
   /// Another meter (another device file was loaded): with other topics, says "offline"
@@ -65,7 +75,7 @@ class MqttFeed {
   void setMeter(const MqttTopics& topics, const std::string& metadata, int waitMs = 2000);
   /// Sets the state word ("starting", "online", "port_lost", "recording_stopped") and why, published
   /// (retained) now if connected and on every connection: BASE/state holds the word,
-  /// BASE/status {"state", "reason", "published", "dropped"}. Any thread.
+  /// BASE/status {"state", "reason", "published", "dropped", "backlog"}. Any thread.
   void setState(const std::string& word, const std::string& reason);
   /// Publishes BASE/state "offline" and a BASE/status saying so (waiting up to `waitMs`
   /// for the broker to take them), disconnects and ends the thread.
@@ -74,8 +84,19 @@ class MqttFeed {
   /// The topics in force. Any thread.
   MqttTopics topics() const;
   bool connected() const { return m_connected; }
+  /// Data messages the broker acknowledged, since start.
   long long published() const { return m_published; }
+  /// Data messages lost, since start: dropped by the queue's limits, or not writable to it.
   long long dropped() const { return m_dropped; }
+  /// Data messages waiting for the broker's acknowledgement.
+  long long backlog() const { return m_backlog; }
+  /// Where the data messages wait ("": in memory).
+  std::string queueDir() const;
+
+  static constexpr int kInFlight = 100;    // data messages sent and not acknowledged, at most
+  static constexpr int kAckSeconds = 5;    // without any acknowledgement: stalled
+  static constexpr int kKeepalive = 5;     // seconds
+  static constexpr int kTurnMs = 100;      // the longest a new data message waits to be sent
 
  private:
   bool launch(std::string& error);
@@ -86,6 +107,9 @@ class MqttFeed {
   void onDisconnect(int rc);
   void onPublish(int mid);
   void waitBeforeRetry(int seconds);
+  void pump();
+  void housekeeping(bool force = false);
+  bool openQueue(std::string& error);
   void publishState(int* stateMid = nullptr, int* statusMid = nullptr);
   bool readLogin(std::string& why);
   bool findAddresses(std::string& why);
@@ -128,6 +152,17 @@ class MqttFeed {
   long long m_droppedAtLoss = 0;  // feed thread only
   bool m_everConnected = false;  // feed thread only
   bool m_reportedDown = false;   // feed thread only
+
+  mutable std::mutex m_queueMutex;
+  files::FeedQueue m_queue;  // guarded by m_queueMutex
+  long long m_lost = 0;      // not writable to the queue; guarded by m_queueMutex
+  bool m_toldQueueFailure = false, m_toldQueueFull = false;  // guarded by m_queueMutex
+  std::atomic<long long> m_backlog{0};
+  std::map<int, std::uint64_t> m_inFlight;             // mid -> queue id; feed thread only
+  std::optional<files::QueuedMessage> m_pending;       // taken from the queue, not sent yet; feed thread only
+  std::chrono::steady_clock::time_point m_ackWaitSince;  // feed thread only
+  std::chrono::steady_clock::time_point m_lastHousekeeping;  // feed thread only
+  long long m_backlogAtConnect = 0;                    // feed thread only
 };
 
 /// The MQTT feed a front end's options ask for: the broker's port 8883 with TLS and 1883

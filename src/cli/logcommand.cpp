@@ -70,13 +70,15 @@ const char* kDescription =
     "                 port is open and every file takes its rows), \"port_lost\" (waiting\n"
     "                 for the port again), \"recording_stopped\" (a file cannot be\n"
     "                 written), \"offline\" (stopped; also the Last Will)\n"
-    "  BASE/status    retained JSON: state, reason, published, dropped (data messages\n"
-    "                 lost while the broker was away, since start)\n"
+    "  BASE/status    retained JSON: state, reason, published (acknowledged), dropped\n"
+    "                 (data messages lost to the queue's limits, since start), backlog\n"
     "  BASE/metadata  retained JSON: platform, meter_id, title, columns with names and\n"
     "                 units, version\n"
     "  BASE/data      one JSON message per line: platform, meter_id, host_time_utc,\n"
-    "                 meter_time_utc, count (lines since the logger started), values by\n"
-    "                 column name (full precision), raw\n"
+    "                 meter_time_utc, count (lines since the logger started), seq (the\n"
+    "                 meter's, +1 per line across restarts), values by column name (full\n"
+    "                 precision), raw; QoS 1, each kept in --mqtt-queue until acknowledged\n"
+    "                 and sent again after an outage or a restart, oldest first\n"
     "A refused login, an unreadable password file or a failed TLS handshake is one warning\n"
     "line; the files go on and the feed keeps trying each second.\n"
     "UDP: one datagram per line, \"<id> <time_utc> <raw line>\", <id> the topic-safe title.";
@@ -427,7 +429,11 @@ class LogSession : public acquire::Listener, public acquire::Sink {
                   m_session.portOpen() ? "port ok" : "port WAIT", m_lines, m_rate, m_files.size(Kind::Raw) / 1000.0,
                   m_files.size(Kind::Eng) / 1000.0, m_files.size(Kind::Csv) / 1000.0);
     std::string text = head;
-    if (m_feeds && m_feeds->hasMqtt()) text += m_feeds->mqttConnected() ? "  mqtt up" : "  mqtt down";
+    if (m_feeds && m_feeds->hasMqtt()) {
+      const acquire::Feeds::MqttStatus mqtt = m_feeds->mqttStatus();
+      text += mqtt.connected ? "  mqtt up" : "  mqtt down";
+      if (mqtt.backlog > 0) text += " backlog " + std::to_string(mqtt.backlog);
+    }
     // The last values, as many as fit.
     text += " |";
     const std::string& values = m_feeds->lastValues();
@@ -496,6 +502,19 @@ int logMain(int argc, char** argv) {
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
   cli::addFeedOptions(app, o.mqtt, o.udp);
+  app.add_option("--mqtt-queue", o.mqtt.queueDir,
+                 "keep each MQTT data message in DIR until the broker acknowledged it, through\n"
+                 "outages and restarts (default: OUT/mqtt-queue)")
+      ->type_name("DIR");
+  double queueMegabytes = 200, queueDays = 7;
+  app.add_option("--mqtt-queue-size", queueMegabytes,
+                 "at most this many MB kept; past it the oldest messages are dropped (default: 200)")
+      ->check(cli::unlisted(CLI::Range(1.0, 1e6)))
+      ->type_name("MB");
+  app.add_option("--mqtt-queue-days", queueDays,
+                 "messages older than this are dropped from the queue (default: 7)")
+      ->check(cli::unlisted(CLI::Range(0.001, 3650.0)))
+      ->type_name("DAYS");
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
                  "another when data comes back")
@@ -535,6 +554,9 @@ int logMain(int argc, char** argv) {
     printLine("maru log", why);
     return 2;
   }
+  if (o.mqtt.queueDir.empty()) o.mqtt.queueDir = (std::filesystem::path(o.out) / "mqtt-queue").string();
+  o.mqtt.queueLimits.maxBytes = static_cast<std::uint64_t>(queueMegabytes * 1e6);
+  o.mqtt.queueLimits.maxAgeSeconds = static_cast<std::int64_t>(queueDays * 86400);
   o.history = std::string("maru ") + MARU_VERSION_STRING + ": maru log";
   for (int i = 1; i < argc; ++i) o.history += " " + cli::withoutFolders(argv[i]);
 

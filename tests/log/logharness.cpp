@@ -192,7 +192,7 @@ bool acceptsConnections(int port) {
 
 Broker::Broker() : m_port(freePort()) { m_up = start(); }
 
-Broker::Broker(const BrokerSecurity& security, const std::string& folder)
+Broker::Broker(const BrokerSecurity& security, const std::string& folder, const std::string& more)
     : m_port(freePort()), m_security(security), m_config(folder + "/mosquitto.conf") {
   std::string config = "listener " + std::to_string(m_port) + " 127.0.0.1\n";
   // As whoever runs the tests: as root it would become "mosquitto" and not read our files.
@@ -209,6 +209,7 @@ Broker::Broker(const BrokerSecurity& security, const std::string& folder)
   if (!security.cafile.empty())
     config += "cafile " + security.cafile + "\ncertfile " + security.certfile + "\nkeyfile " + security.keyfile + "\n";
   if (!security.clientCert.empty()) config += "require_certificate true\n";
+  config += more;
   testsupport::writeFile(m_config, config);
   m_up = start();
 }
@@ -249,8 +250,8 @@ bool Broker::restart() {
 
 // ------------------------------------------------------------------------- Subscriber
 
-Subscriber::Subscriber(const Broker& broker, const std::string& topic)
-    : m_process("mosquitto_sub", broker.clientArgs() + QStringList{"-v", "-F", "%r %t %p", "-t", q(topic)}) {}
+Subscriber::Subscriber(const Broker& broker, const std::string& topic, const QStringList& extra)
+    : m_process("mosquitto_sub", broker.clientArgs() + extra + QStringList{"-v", "-F", "%r %t %p", "-t", q(topic)}) {}
 
 std::vector<MqttMessage> Subscriber::messages() {
   std::vector<MqttMessage> all;

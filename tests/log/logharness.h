@@ -100,8 +100,9 @@ struct BrokerSecurity {
 class Broker {
  public:
   Broker();
-  /// With a login and/or TLS; its configuration goes into `folder`.
-  Broker(const BrokerSecurity& security, const std::string& folder);
+  /// With a login and/or TLS; its configuration goes into `folder`, with `more` lines
+  /// (persistence in `folder`, a bridge) at its end.
+  Broker(const BrokerSecurity& security, const std::string& folder, const std::string& more = {});
   ~Broker();
   /// Started and taking connections.
   bool up() const { return m_up; }
@@ -135,7 +136,8 @@ struct MqttMessage {
 /// A mosquitto_sub on `topic` of the broker.
 class Subscriber {
  public:
-  Subscriber(const Broker& broker, const std::string& topic);
+  /// `extra`: more mosquitto_sub arguments (QoS, a lasting session).
+  Subscriber(const Broker& broker, const std::string& topic, const QStringList& extra = {});
   std::vector<MqttMessage> messages();
   /// Waits until `count` messages on `topic` came.
   bool waitFor(const std::string& topic, size_t count, int timeoutMs);
