@@ -59,6 +59,7 @@ std::vector<ControlSpec> buildTable() {
       Row("main", "PMeterType", W::Panel, "Select Device File").colour(kColourYellow),
       Row("main", "PStore", W::Panel, "Setup Not Stored").colour(kColourYellow).hidden(),
       Row("main", "LBRecording", W::Label, "Not recording").access("Recording indicator"),
+      Row("main", "LBFeed", W::Label, "").access("MQTT feed").hidden(),
       Row("main", "LBNoData", W::Label, "").access("Data silence").colour(kColourYellow).hidden(),
       Row("main", "EDNoDataSeconds", W::Edit, "10").access("Seconds without data before the notice (1 to 86400)"),
       Row("main", "BTNoDataSeconds", W::Button, "Set No Data Notice (s)")

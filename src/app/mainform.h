@@ -116,6 +116,7 @@ class MainForm : private FormState {
   /// "No data for N s" once a watched port has been silent for the set time.
   void showDataSilence();
   void watchSilence(bool on);
+  void showFeedState();
   void NoDataSecondsClick();
   void RecentDeviceFileClick(size_t index);
   void onPortLost(const std::string& reason);

@@ -145,6 +145,18 @@ void MainForm::Timer500msTimer() {
   m_inTick500 = false;
 }
 
+// The MQTT feed at a glance: whether the broker has it, and what still waits for it.
+void MainForm::showFeedState() {
+  const acquire::Feeds::MqttStatus mqtt = m_feeds ? m_feeds->mqttStatus() : acquire::Feeds::MqttStatus{};
+  m_view.setVisible("LBFeed", mqtt.on);
+  if (!mqtt.on) return;
+  std::string text = cformat("MQTT: %s, %s, %lld published, backlog %lld", mqtt.state.c_str(),
+                             mqtt.connected ? "connected" : "not connected", mqtt.published, mqtt.backlog);
+  if (mqtt.dropped > 0) text += cformat(", %lld dropped", mqtt.dropped);
+  m_view.setText("LBFeed", text);
+  m_view.setColour("LBFeed", mqtt.connected ? kColourButtonFace : kColourYellow);
+}
+
 void MainForm::Timer1SecondTimer() {
   if (m_inTick1s) return;
   m_inTick1s = true;
@@ -157,6 +169,7 @@ void MainForm::Timer1SecondTimer() {
   drawHostClock();
   showRecordingIndicator();
   showDataSilence();
+  showFeedState();
   if (PowerUser) {
     m_view.setText("PowerUserPanel", "Power User");
     m_view.setColour("PowerUserPanel", kColourRed);

@@ -111,6 +111,32 @@ inline CLI::Validator readableFileValidator() {
       "");
 }
 
+/// The MQTT queue's options `maru log` and `maruview` share: where each data message waits
+/// for the broker's acknowledgement (`defaultDir` in the help when not given), and its limits.
+struct FeedQueueOptions {
+  double megabytes = 200, days = 7;
+  /// Sets the limits (and `defaultDir` when no folder was given) in `mqtt`.
+  void apply(acquire::MqttOptions& mqtt, const std::string& defaultDir) const {
+    if (mqtt.queueDir.empty()) mqtt.queueDir = defaultDir;
+    mqtt.queueLimits.maxBytes = static_cast<std::uint64_t>(megabytes * 1e6);
+    mqtt.queueLimits.maxAgeSeconds = static_cast<std::int64_t>(days * 86400);
+  }
+};
+inline void addFeedQueueOptions(CLI::App& app, acquire::MqttOptions& mqtt, FeedQueueOptions& queue,
+                                const std::string& defaultDir) {
+  app.add_option("--mqtt-queue", mqtt.queueDir,
+                 "keep each MQTT data message in DIR until the broker acknowledged it, through\n"
+                 "outages and restarts (default: " + defaultDir + ")")
+      ->type_name("DIR");
+  app.add_option("--mqtt-queue-size", queue.megabytes,
+                 "at most this many MB kept; past it the oldest messages are dropped (default: 200)")
+      ->check(unlisted(CLI::Range(1.0, 1e6)))
+      ->type_name("MB");
+  app.add_option("--mqtt-queue-days", queue.days, "messages older than this are dropped from the queue (default: 7)")
+      ->check(unlisted(CLI::Range(0.001, 3650.0)))
+      ->type_name("DAYS");
+}
+
 /// The live-feed options `maru log` and `maruview` share: the MQTT broker with its topics,
 /// login and TLS, and UDP. Which option needs which is checked in the app's final
 /// callback (so the help stays free of "Needs:" lists), which this takes.

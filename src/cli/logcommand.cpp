@@ -502,19 +502,8 @@ int logMain(int argc, char** argv) {
                "set the meter's clock and date to the host's UTC time (\"$CLK\", \"$DAT\") whenever the\n"
                "port is (re)opened, before \"$run\"");
   cli::addFeedOptions(app, o.mqtt, o.udp);
-  app.add_option("--mqtt-queue", o.mqtt.queueDir,
-                 "keep each MQTT data message in DIR until the broker acknowledged it, through\n"
-                 "outages and restarts (default: OUT/mqtt-queue)")
-      ->type_name("DIR");
-  double queueMegabytes = 200, queueDays = 7;
-  app.add_option("--mqtt-queue-size", queueMegabytes,
-                 "at most this many MB kept; past it the oldest messages are dropped (default: 200)")
-      ->check(cli::unlisted(CLI::Range(1.0, 1e6)))
-      ->type_name("MB");
-  app.add_option("--mqtt-queue-days", queueDays,
-                 "messages older than this are dropped from the queue (default: 7)")
-      ->check(cli::unlisted(CLI::Range(0.001, 3650.0)))
-      ->type_name("DAYS");
+  cli::FeedQueueOptions queue;
+  cli::addFeedQueueOptions(app, o.mqtt, queue, "OUT/mqtt-queue");
   app.add_option("--no-data-alarm", o.noDataAlarm,
                  "print a line when no data line came for SECONDS while the port is open, and\n"
                  "another when data comes back")
@@ -554,9 +543,7 @@ int logMain(int argc, char** argv) {
     printLine("maru log", why);
     return 2;
   }
-  if (o.mqtt.queueDir.empty()) o.mqtt.queueDir = (std::filesystem::path(o.out) / "mqtt-queue").string();
-  o.mqtt.queueLimits.maxBytes = static_cast<std::uint64_t>(queueMegabytes * 1e6);
-  o.mqtt.queueLimits.maxAgeSeconds = static_cast<std::int64_t>(queueDays * 86400);
+  queue.apply(o.mqtt, (std::filesystem::path(o.out) / "mqtt-queue").string());
   o.history = std::string("maru ") + MARU_VERSION_STRING + ": maru log";
   for (int i = 1; i < argc; ++i) o.history += " " + cli::withoutFolders(argv[i]);
 

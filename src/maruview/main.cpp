@@ -69,6 +69,7 @@ struct CommandLine {
   bool demo = false;
   std::string wireLog;
   acquire::MqttOptions mqtt;
+  cli::FeedQueueOptions queue;
   std::string udp;
   std::string qc;
 };
@@ -94,6 +95,7 @@ std::optional<int> readCommandLine(CLI::App& app, CommandLine& line, int argc, c
   app.add_flag("--demo", line.demo, "start the virtual meter and show its live data (no meter\nneeded)")
       ->disable_flag_override();
   cli::addFeedOptions(app, line.mqtt, line.udp);
+  cli::addFeedQueueOptions(app, line.mqtt, line.queue, "mqtt-queue in the working directory");
   app.add_option("--qc", line.qc,
                  "flag every sample with the QARTOD tests of this YAML\n"
                  "configuration, as File > Load QC Configuration... does")
@@ -147,6 +149,7 @@ int main(int argc, char** argv) {
 
   app::MainFormOptions options;
   for (const std::string& binding : line.ports) options.ports.bindSpec(binding);
+  line.queue.apply(line.mqtt, "mqtt-queue");
   options.feeds = {line.mqtt, line.udp, MARU_VERSION_STRING};
   options.qcPath = line.qc;
   meterlink::WireLog wireLog;
