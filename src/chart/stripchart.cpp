@@ -310,7 +310,7 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag, const std:
 QString StripChart::markText(int flag, double x) const {
   for (auto it = m_markTexts.rbegin(); it != m_markTexts.rend(); ++it)
     if (it->flag == flag && (m_timeLabels ? it->time : it->x) == x)
-      return (flag == 3 ? tr("QC suspect: %1") : tr("QC failed: %1")).arg(QString::fromStdString(it->tests));
+      return QString::fromStdString(it->tests);
   return {};
 }
 

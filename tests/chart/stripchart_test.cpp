@@ -547,11 +547,11 @@ TEST_F(StripChartTest, QualityMarksShowInTheLegendAndFollowTheirChannelsAxis) {
   chart.SetChannelUnits(0, "1/m");
   chart.SetChannelUnits(1, "C");
   for (int i = 1; i <= 20; ++i) chart.AddXY(0, i, 0.01 * i), chart.AddXY(1, i, 10 + i);
-  chart.MarkPoint(1, 5, 15, 3, "spike");
+  chart.MarkPoint(1, 5, 15, 3, "SUSPECT: spike_test");
   chart.MarkPoint(0, 7, 0.07, 4);
   chart.showAll();
   EXPECT_EQ(chart.markCount(3), 1u);
-  EXPECT_EQ(chart.markText(3, 5), "QC suspect: spike") << "the tooltip names the test";
+  EXPECT_EQ(chart.markText(3, 5), "SUSPECT: spike_test") << "the tooltip names the test";
   EXPECT_EQ(chart.markText(4, 7), "") << "a mark without a text";
   for (QLegendMarker* m : chart.chart()->legend()->markers())
     if (m->label().startsWith("QC")) {
