@@ -402,8 +402,7 @@ TEST_F(StripChartTest, RightHandAxesKeepTheirTitlesAndRangesByUnits) {
   redraw();
   chart.openPropertyEditor();
   auto* dialog = chart.findChild<QDialog*>("StripChartProperties");
-  ASSERT_NE(dialog, nullptr);
-  auto* edit = dialog->findChild<QLineEdit*>("axisTitle:C");
+  auto* edit = dialog ? dialog->findChild<QLineEdit*>("axisTitle:C") : nullptr;
   ASSERT_NE(edit, nullptr);
   edit->setText("Water temperature (C)");
   dialog->accept();
