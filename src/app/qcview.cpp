@@ -101,6 +101,9 @@ void QcView::applyHeld() {
 }
 
 void QcView::apply(qc::Config config, const std::string& path) {
+  // What was held is older than what applies now.
+  m_held.reset();
+  m_heldPath.clear();
   m_session.setQc(std::move(config));
   m_path = path;
   m_suspect = m_failed = 0;
