@@ -34,7 +34,8 @@ std::string firedTests(const qc::Flags& flags) {
   for (const qc::Flag level : {qc::Flag::Fail, qc::Flag::Suspect}) {
     std::string names;
     for (const qc::Test test : qc::kTests)
-      if (flags.has(test) && flags[test] == level) names += (names.empty() ? "" : ", ") + std::string(qc::testName(test));
+      if (flags.has(test) && flags[test] == level)
+        names += (names.empty() ? "" : ", ") + std::string(qc::testName(test));
     if (!names.empty()) text += (text.empty() ? "" : "; ") + upper(qc::flagText(level)) + ": " + names;
   }
   return text;

@@ -46,7 +46,8 @@ class PlotChart {
   virtual void BreakLine() {}
   /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
   /// 4 failed (others are ignored). `tests` names the tests that fired, as the mark's
-  /// tooltip shows it ("FAIL: gross_range_test; SUSPECT: spike_test"). Marks go with the points: ClearAllData and RemoveAllChannels drop them too.
+  /// tooltip shows it ("FAIL: gross_range_test; SUSPECT: spike_test"). Marks go with the
+  /// points: ClearAllData and RemoveAllChannels drop them too.
   virtual void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) {
     (void)channel, (void)x, (void)y, (void)flag, (void)tests;
   }
