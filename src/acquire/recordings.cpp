@@ -29,6 +29,7 @@ std::string partName(const std::string& base, int n) {
 }  // namespace
 
 bool Recordings::start(Stream stream, const std::string& path) {
+  if (!anyOn()) becameIdle();
   static const measure::DeviceConfig kNone;
   const measure::DeviceConfig& config = m_config ? *m_config : kNone;
   std::string header;
@@ -44,8 +45,23 @@ bool Recordings::start(Stream stream, const std::string& path) {
   return on(stream);
 }
 
+bool Recordings::stop(Stream stream) {
+  const bool done = m_files.stop(stream);
+  if (!anyOn()) becameIdle();
+  return done;
+}
+
 void Recordings::stopAll() {
+  stopFiles();
+  becameIdle();
+}
+
+void Recordings::stopFiles() {
   for (const Stream s : {Stream::Raw, Stream::Engr, Stream::Csv}) m_files.stop(s);
+}
+
+void Recordings::becameIdle() {
+  if (m_idle) m_idle();
 }
 
 void Recordings::columns(const measure::DeviceConfig& config, const files::QcRun* qc) {

@@ -4,6 +4,7 @@
 // follow the columns the session announces; a recording whose columns change (another
 // device file, other checks) goes on in a new file beside it, NAME_2.ext, NAME_3.ext …, so
 // no row is ever written under another header.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,13 @@ class Recordings : public Sink {
   /// the new recording at once, told as recordingStopped (false).
   bool start(Stream stream, const std::string& path);
   /// Ends `stream`; false when the file could not be completed.
-  bool stop(Stream stream) { return m_files.stop(stream); }
+  bool stop(Stream stream);
   void stopAll();
+  /// `idle` is called when stop() or stopAll() leave no recording running, and before
+  /// start() while none runs: where a change held back for the next recording (another QC
+  /// configuration) can apply, its columns heard before the new header is made. Never
+  /// while a sample is handed out, nor at end().
+  void setIdle(std::function<void()> idle) { m_idle = std::move(idle); }
   bool on(Stream stream) const { return m_files.on(stream); }
   bool anyOn() const { return on(Stream::Raw) || on(Stream::Engr) || on(Stream::Csv); }
   /// Bytes written since the stream's recording (or its latest file) started.
@@ -40,14 +46,17 @@ class Recordings : public Sink {
 
   void columns(const measure::DeviceConfig& config, const files::QcRun* qc) override;
   void sample(const SampleRecord& record) override;
-  void end() override { stopAll(); }
+  void end() override { stopFiles(); }
 
  private:
   void failed(Stream stream);
+  void stopFiles();
+  void becameIdle();
   /// Continues `stream` in its next file under `header` (the columns changed).
   void nextFile(Stream stream, const std::string& header);
 
   Listener& m_listener;
+  std::function<void()> m_idle;
   files::Recording m_files;
   const measure::DeviceConfig* m_config = nullptr;
   const files::QcRun* m_qc = nullptr;

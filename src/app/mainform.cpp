@@ -37,6 +37,7 @@ MainForm::MainForm(OperatorUi& ui, chart::PlotChart& chart, MainFormOptions opti
       m_view, m_ui, m_session, *m_plot, [this] { return m_files->recordings().anyOn(); },
       [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
   m_session.addSink(m_qc.get());
+  m_files->recordings().setIdle([this] { m_qc->applyHeld(); });
   m_setup = std::make_unique<SetupPage>(m_view, m_ui, m_session, static_cast<FormState&>(*this), m_options.hostClock,
                                         [this](const std::string& c, const std::string& t) { ShowWarningBox(c, t); });
   // Set from the computer, the meter keeps the computer's zone from then on.

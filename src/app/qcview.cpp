@@ -1,5 +1,7 @@
 #include "app/qcview.h"
 
+#include <utility>
+
 #include "measure/cformat.h"
 
 namespace app {
@@ -23,6 +25,20 @@ std::string upper(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   return out;
+}
+
+// The tests of `flags` that fired, the failed first: "FAIL: gross_range_test; SUSPECT:
+// spike_test" (empty when none did).
+std::string firedTests(const qc::Flags& flags) {
+  std::string text;
+  for (const qc::Flag level : {qc::Flag::Fail, qc::Flag::Suspect}) {
+    std::string names;
+    for (const qc::Test test : qc::kTests)
+      if (flags.has(test) && flags[test] == level)
+        names += (names.empty() ? "" : ", ") + std::string(qc::testName(test));
+    if (!names.empty()) text += (text.empty() ? "" : "; ") + upper(qc::flagText(level)) + ": " + names;
+  }
+  return text;
 }
 
 }  // namespace
@@ -59,14 +75,43 @@ bool QcView::load(const std::string& path) {
     m_warn("QC Configuration", why);
     return false;
   }
-  m_session.setQc(std::move(read.config));
+  // A running recording keeps the checks of its header: the next one gets these.
+  if (m_recording && m_recording()) {
+    m_held = std::move(read.config);
+    m_heldPath = path;
+    showCounts();
+    return true;
+  }
+  apply(std::move(*read.config), path);
+  return true;
+}
+
+void QcView::applyHeld() {
+  if (!m_held) return;
+  qc::Config config = std::move(*m_held);
+  const std::string path = std::exchange(m_heldPath, std::string());
+  m_held.reset();
+  // The device file may have changed since it was loaded.
+  std::string why;
+  if (!files::QcRun::bind(config, m_session.state().config, why)) {
+    m_warn("QC Configuration", path + ": " + why + "\nThe checks in force stay.");
+    showCounts();
+    return;
+  }
+  apply(std::move(config), path);
+}
+
+void QcView::apply(qc::Config config, const std::string& path) {
+  // What was held is older than what applies now.
+  m_held.reset();
+  m_heldPath.clear();
+  m_session.setQc(std::move(config));
   m_path = path;
   m_suspect = m_failed = 0;
   m_lastFlag = qc::Flag::NotEvaluated;
   m_view.setText("PQcValues", "QC: " + path + " (waiting for data)");
   m_view.setColour("PQcValues", kColourButtonFace);
   showCounts();
-  return true;
 }
 
 void QcView::deviceFileLoaded() {
@@ -89,8 +134,10 @@ void QcView::count(qc::Flag flag, int by) {
 
 void QcView::showCounts() {
   const bool recording = m_recording && m_recording();
-  m_view.setText("LBQcCounts", measure::cformat("QC: %lld suspect, %lld failed samples %s", m_suspect, m_failed,
-                                                recording ? "in this recording" : "since loaded"));
+  std::string text = measure::cformat("QC: %lld suspect, %lld failed samples %s", m_suspect, m_failed,
+                                     recording ? "in this recording" : "since loaded");
+  if (m_held) text += "; " + m_heldPath + " applies from the next recording";
+  m_view.setText("LBQcCounts", text);
 }
 
 void QcView::sample(const acquire::SampleRecord& record) {
@@ -106,13 +153,19 @@ void QcView::sample(const acquire::SampleRecord& record) {
   m_wasRecording = recording;
 
   // The spike flags of the sample before, now known: its mark, and its count if worse.
+  // Its mark names every test that fired on it, the live ones as they were then.
   qc::Flag spikeWorst = qc::Flag::Missing;
+  m_before.resize(run->streams().size());
   for (size_t i = 0; i < run->streams().size(); ++i) {
     const auto& spike = run->previousSpike()[i];
     if (!spike) continue;
     spikeWorst = qc::worse(spikeWorst, *spike);
-    if (*spike == qc::Flag::Suspect || *spike == qc::Flag::Fail)
-      m_plot.MarkFlagged(run->streams()[i].dataField, 1, static_cast<int>(*spike));
+    if (*spike == qc::Flag::Suspect || *spike == qc::Flag::Fail) {
+      qc::Flags fired = m_before[i];
+      fired.run = static_cast<uint8_t>(fired.run | 1U << static_cast<int>(qc::Test::Spike));
+      fired[qc::Test::Spike] = *spike;
+      m_plot.MarkFlagged(run->streams()[i].dataField, 1, static_cast<int>(*spike), firedTests(fired));
+    }
   }
   // (The sample before a recording's first is not the recording's.)
   if (const qc::Flag before = qc::worse(m_lastFlag, spikeWorst); !started && before != m_lastFlag) {
@@ -129,7 +182,11 @@ void QcView::sample(const acquire::SampleRecord& record) {
     worst = qc::worse(worst, flag);
     const double value = run->valueOf(i, record.state.sample, record.state.eng);
     text += measure::cformat("  %s %.4g %s", stream.name.c_str(), value, upper(qc::flagText(flag)).c_str());
-    if (flag == qc::Flag::Suspect || flag == qc::Flag::Fail) m_plot.MarkFlagged(stream.dataField, 0, static_cast<int>(flag));
+    qc::Flags live = run->now()[i];
+    live.run = static_cast<uint8_t>(live.run & ~(1U << static_cast<int>(qc::Test::Spike)));
+    if (flag == qc::Flag::Suspect || flag == qc::Flag::Fail)
+      m_plot.MarkFlagged(stream.dataField, 0, static_cast<int>(flag), firedTests(live));
+    m_before[i] = live;
   }
   m_view.setText("PQcValues", text);
   m_view.setColour("PQcValues", colourOf(worst));

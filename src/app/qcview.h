@@ -4,7 +4,9 @@
 // samples of the current recording counted, and flagged points marked on the chart (a
 // spike one sample late, when the sample after it has come).
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "acquire/session.h"
 #include "app/operatorui.h"
@@ -22,9 +24,16 @@ class QcView : public acquire::Sink {
 
   /// File > Load QC Configuration…: asks for the file and loads it.
   void LoadQcConfigurationClick();
-  /// Reads `path` and checks every sample with it from now on. A file that cannot be used
+  /// Reads `path` and checks every sample with it from now on, or, while a recording runs,
+  /// from the next recording (held until applyHeld(); the counts label says so), so a
+  /// running file and the screen keep the checks of its header. A file that cannot be used
   /// is a warning naming its line; the checks in force stay then.
   bool load(const std::string& path);
+  /// The recordings stopped, or one is about to start: a held configuration comes into
+  /// force (a warning instead when it no longer fits the device file in force).
+  void applyHeld();
+  /// The path of the configuration held for the next recording; empty: none.
+  const std::string& heldPath() const { return m_heldPath; }
   /// Another device file (the session rebound the checks): the label says when they stopped.
   void deviceFileLoaded();
 
@@ -35,6 +44,8 @@ class QcView : public acquire::Sink {
 
  private:
   void count(qc::Flag flag, int by);
+  /// Puts `config` (read from `path`) in force.
+  void apply(qc::Config config, const std::string& path);
   void showCounts();
 
   ViewModel& m_view;
@@ -45,7 +56,10 @@ class QcView : public acquire::Sink {
   Warn m_warn;
   std::string m_path;
   std::string m_pendingPath;  ///< loaded once a device file is
+  std::optional<qc::Config> m_held;  ///< loaded during a recording, for the next one
+  std::string m_heldPath;
   bool m_wasRecording = false;
+  std::vector<qc::Flags> m_before;  ///< per stream, the live flags of the sample before
   qc::Flag m_lastFlag = qc::Flag::NotEvaluated;  ///< the latest sample's worst flag, as counted
   long long m_suspect = 0, m_failed = 0;
 };

@@ -45,8 +45,9 @@ class PlotChart {
   /// connection or a replay.
   virtual void BreakLine() {}
   /// Marks the point (x, y) of `channel` as flagged by quality control: `flag` 3 suspect,
-  /// 4 failed (others are ignored). `tests` names the tests that fired (the mark's
-  /// tooltip). Marks go with the points: ClearAllData and RemoveAllChannels drop them too.
+  /// 4 failed (others are ignored). `tests` names the tests that fired, as the mark's
+  /// tooltip shows it ("FAIL: gross_range_test; SUSPECT: spike_test"). Marks go with the
+  /// points: ClearAllData and RemoveAllChannels drop them too.
   virtual void MarkPoint(int channel, double x, double y, int flag, const std::string& tests = {}) {
     (void)channel, (void)x, (void)y, (void)flag, (void)tests;
   }

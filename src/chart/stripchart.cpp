@@ -310,7 +310,7 @@ void StripChart::MarkPoint(int channel, double x, double y, int flag, const std:
 QString StripChart::markText(int flag, double x) const {
   for (auto it = m_markTexts.rbegin(); it != m_markTexts.rend(); ++it)
     if (it->flag == flag && (m_timeLabels ? it->time : it->x) == x)
-      return (flag == 3 ? tr("QC suspect: %1") : tr("QC failed: %1")).arg(QString::fromStdString(it->tests));
+      return QString::fromStdString(it->tests);
   return {};
 }
 
@@ -614,23 +614,40 @@ void StripChart::assignAxes() {
     auto* axis = new QValueAxis(m_chart);
     axis->setLabelFormat("%.6g");
     styleAxis(axis);
-    axis->setTitleText(QString::fromStdString(u));
+    const AxisLook look = axisLook(u);
+    axis->setTitleText(look.title.isEmpty() ? QString::fromStdString(u) : look.title);
     m_chart->addAxis(axis, Qt::AlignRight);
-    axis->setRange(0, 100);
+    axis->setRange(look.min, look.max);
     connect(axis, &QValueAxis::rangeChanged, this, &StripChart::onAxisRangeChanged);
     m_unitAxes.push_back({u, axis});
     return axis;
   };
   for (auto& ch : m_channels) attachY(*ch, ch->shown ? axisOf(ch->units) : m_yAxis);
-  // Axes of units no shown channel has any more go.
+  // Axes of units no shown channel has any more go; their range is kept for their return.
   std::erase_if(m_unitAxes, [&](const UnitAxis& unit) {
     if (std::find(units.begin() + (units.empty() ? 0 : 1), units.end(), unit.units) != units.end()) return false;
+    rememberAxis(unit);
     m_chart->removeAxis(unit.axis);
     delete unit.axis;
     return true;
   });
   const std::string left = units.empty() || units.front().empty() ? m_yTitle : units.front();
   m_yAxis->setTitleText(QString::fromStdString(left));
+}
+
+StripChart::AxisLook StripChart::axisLook(const std::string& units) const {
+  for (const auto& [u, look] : m_axisLooks)
+    if (u == units) return look;
+  return {};
+}
+
+void StripChart::rememberAxis(const UnitAxis& unit, const QString* title) {
+  AxisLook look = axisLook(unit.units);
+  if (title) look.title = *title == QString::fromStdString(unit.units) ? QString() : *title;
+  look.min = unit.axis->min();
+  look.max = unit.axis->max();
+  std::erase_if(m_axisLooks, [&](const auto& kept) { return kept.first == unit.units; });
+  m_axisLooks.emplace_back(unit.units, look);
 }
 
 void StripChart::SetToolBarShowEditButton(int toolbar, bool show) {
@@ -1063,12 +1080,21 @@ void StripChart::openPropertyEditor() {
   auto* cursor = new QCheckBox(dialog);
   cursor->setObjectName("dataCursor");
   cursor->setChecked(m_cursorVisible);
+  // The right-hand axes, one per unit of the shown channels: their titles.
+  std::vector<std::pair<std::string, QLineEdit*>> axisTitles;
+  for (const UnitAxis& unit : m_unitAxes) {
+    auto* edit = new QLineEdit(unit.axis->titleText(), dialog);
+    edit->setObjectName(QStringLiteral("axisTitle:") + QString::fromStdString(unit.units));
+    axisTitles.emplace_back(unit.units, edit);
+  }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
   form->addRow(tr("Title"), title);
   form->addRow(tr("X span"), span);
   form->addRow(tr("Legend"), legend);
   form->addRow(tr("Legend position"), align);
   form->addRow(tr("Data cursor"), cursor);
+  for (const auto& [units, edit] : axisTitles)
+    form->addRow(tr("Axis (%1) title").arg(QString::fromStdString(units)), edit);
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
@@ -1080,6 +1106,13 @@ void StripChart::openPropertyEditor() {
     alignmentFromName(align->currentText(), a);
     m_chart->legend()->setAlignment(a);
     setDataCursorVisible(cursor->isChecked());
+    for (const auto& [units, edit] : axisTitles)
+      for (const UnitAxis& unit : m_unitAxes)
+        if (unit.units == units) {
+          const QString text = edit->text().trimmed().isEmpty() ? QString::fromStdString(units) : edit->text();
+          unit.axis->setTitleText(text);
+          rememberAxis(unit, &text);
+        }
   });
   dialog->open();
 }
@@ -1110,6 +1143,18 @@ bool StripChart::SaveProperties(const std::string& path) {
   s.setValue("Min", m_yAxis->min());
   s.setValue("Max", m_yAxis->max());
   s.endGroup();
+  // The right-hand axes: those drawn now, and those last drawn before.
+  for (const UnitAxis& unit : m_unitAxes) rememberAxis(unit);
+  s.setValue("RightAxes/Count", qulonglong(m_axisLooks.size()));
+  for (size_t i = 0; i < m_axisLooks.size(); ++i) {
+    const auto& [units, look] = m_axisLooks[i];
+    s.beginGroup(QStringLiteral("RightAxis%1").arg(i));
+    s.setValue("Units", QString::fromStdString(units));
+    s.setValue("Title", look.title);
+    s.setValue("Min", look.min);
+    s.setValue("Max", look.max);
+    s.endGroup();
+  }
   s.beginGroup("ToolBar0");
   s.setValue("Visible", !m_toolBar->isHidden());
   s.setValue("ShowEditButton", m_editAction->isVisible());
@@ -1176,6 +1221,25 @@ bool StripChart::LoadProperties(const std::string& path) {
   double yMin = s.value("Min").toDouble(&okMin), yMax = s.value("Max").toDouble(&okMax);
   if (okMin && okMax && yMax > yMin) setAxisRange(m_yAxis, yMin, yMax);
   s.endGroup();
+
+  const qulonglong rightAxes = std::min(s.value("RightAxes/Count").toULongLong(), qulonglong(64));
+  for (qulonglong i = 0; i < rightAxes; ++i) {
+    s.beginGroup(QStringLiteral("RightAxis%1").arg(i));
+    const std::string units = s.value("Units").toString().toStdString();
+    AxisLook look = axisLook(units);
+    look.title = s.value("Title").toString();
+    bool okLo = false, okHi = false;
+    const double lo = s.value("Min").toDouble(&okLo), hi = s.value("Max").toDouble(&okHi);
+    if (okLo && okHi && hi > lo && std::isfinite(lo) && std::isfinite(hi)) look.min = lo, look.max = hi;
+    std::erase_if(m_axisLooks, [&](const auto& kept) { return kept.first == units; });
+    m_axisLooks.emplace_back(units, look);
+    for (const UnitAxis& unit : m_unitAxes)
+      if (unit.units == units) {
+        unit.axis->setTitleText(look.title.isEmpty() ? QString::fromStdString(units) : look.title);
+        setAxisRange(unit.axis, look.min, look.max);
+      }
+    s.endGroup();
+  }
 
   s.beginGroup("ToolBar0");
   if (s.contains("Visible")) m_toolBar->setVisible(s.value("Visible").toBool());

@@ -109,10 +109,12 @@ class StripChart : public QWidget, public PlotChart {
   /// Only toolbar 0 exists; other indexes are ignored.
   void SetToolBarShowEditButton(int toolbar, bool show) override;
   /// Writes the display properties (titles, colours, axes, legend, toolbar, cursor; not
-  /// the points) as an INI file. False when the file cannot be written.
+  /// the points) as an INI file; the right-hand axes by their units, with the titles and
+  /// ranges they have or last had. False when the file cannot be written.
   bool SaveProperties(const std::string& path) override;
   /// Reads a file written by SaveProperties. Missing keys and values that make no sense
-  /// keep the current setting; channel entries apply to the channels that exist.
+  /// keep the current setting; channel entries apply to the channels that exist, and a
+  /// right-hand axis's title and range to its units' axis whenever it is made.
   /// False when the file is missing or not readable as INI.
   bool LoadProperties(const std::string& path) override;
 
@@ -235,6 +237,11 @@ class StripChart : public QWidget, public PlotChart {
     std::string units;
     QValueAxis* axis = nullptr;  ///< owned by the chart
   };
+  /// What the operator chose for the right-hand axis of some units, kept while it is gone.
+  struct AxisLook {
+    QString title;  ///< empty: the units
+    double min = 0, max = 100;
+  };
   struct AxisState {
     TrackingStyle style = TrackingStyle::ScaleMinMax;
     double span = kDefaultXSpan;
@@ -242,6 +249,10 @@ class StripChart : public QWidget, public PlotChart {
 
   void buildToolBar();
   void applyLook();
+  /// What is kept for the right-hand axis of `units` (defaults when nothing is).
+  AxisLook axisLook(const std::string& units) const;
+  /// Keeps the axis's range, and `title` when given, for its units.
+  void rememberAxis(const UnitAxis& unit, const QString* title = nullptr);
   void markDirty();
   void onRedrawTimer();
   void onAxisRangeChanged();
@@ -281,6 +292,7 @@ class StripChart : public QWidget, public PlotChart {
 
   std::vector<std::unique_ptr<Channel>> m_channels;
   std::vector<UnitAxis> m_unitAxes;
+  std::vector<std::pair<std::string, AxisLook>> m_axisLooks;  ///< by units
   std::string m_yTitle;
   bool m_axesDirty = true;
   bool m_fitY = false;  ///< the next redraw fits every Y axis to the data in view (Show All)

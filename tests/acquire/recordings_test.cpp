@@ -198,6 +198,22 @@ TEST(Recordings, ColumnsThatChangeContinueInTheNextFileNeverUnderTheOldHeader) {
   EXPECT_NE(differ[0].find("'" + rig.file("a_3.csv") + "'"), std::string::npos) << differ[0];
 }
 
+// Idle: before a recording starts while none runs, after the operator stopped the last;
+// never when the session ends the recordings (its sinks may be going then).
+TEST(Recordings, IdleIsToldWhenNoRecordingRunsAndNotAtTheEnd) {
+  Rig rig("ntu.dev");
+  int idle = 0;
+  rig.recordings.setIdle([&] { ++idle; });
+  for (const char* name : {"a.raw", "b.raw"}) {
+    ASSERT_TRUE(rig.recordings.start(Stream::Raw, rig.file(name)));
+    EXPECT_EQ(idle, 1) << name;
+  }
+  rig.recordings.stopAll();
+  ASSERT_TRUE(rig.recordings.start(Stream::Raw, rig.file("c.raw")));
+  rig.session.removeSink(&rig.recordings);
+  EXPECT_EQ(idle, 3);
+}
+
 TEST(Recordings, ACorrectionThatWouldDivideByZeroIsToldOncePerRecording) {
   Rig rig("bb3.dev");
   rig.session.setRules(true, true, true);  // the references' first reading is 0, and so is the temperature

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fakechart.h"
 #include "formaccess.h"
@@ -65,10 +67,57 @@ TEST_F(QcForm, FlagsShowInWordsAndColourAreCountedAndMarkedAndAnUnfittingDeviceF
   ASSERT_NE(spike, points.end());
   const apptest::FakeChart::Mark failed{chl, spike->first, spike->second, 4};
   EXPECT_EQ(std::count(fake.marks.begin(), fake.marks.end(), failed), 1);
+  // Each mark's tooltip names the tests that fired; the spike's adds what fired live.
+  std::vector<std::pair<apptest::FakeChart::Mark, std::string>> marks;
+  for (size_t i = 0; i < fake.marks.size(); ++i) marks.emplace_back(fake.marks[i], fake.markTests[i]);
+  const int cdom = form->plotPage().ColumnChannel()[3];
+  const std::pair<apptest::FakeChart::Mark, std::string> wanted[] = {
+      {{chl, spike->first, spike->second, 3}, "SUSPECT: gross_range_test, rate_of_change_test"},
+      {failed, "FAIL: spike_test; SUSPECT: gross_range_test, rate_of_change_test"},
+      {{cdom, spike->first + 2, 1384, 4}, "FAIL: flat_line_test"}};
+  for (const auto& mark : wanted)
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), mark), 1) << mark.second;
 
   loadExample("bb3.dev");  // no such streams
   EXPECT_EQ(ui.countBoxes("QC Configuration"), 1u);
   EXPECT_EQ(form->view().text("PQcValues").rfind("QC: off", 0), 0u) << form->view().text("PQcValues");
+}
+
+// Checks loaded while a recording runs are held for the next one: the CSV keeps the
+// checks of its header, and the screen agrees with it, until Stop Record.
+TEST_F(QcForm, ChecksLoadedDuringARecordingApplyFromTheNext) {
+  tick();
+  loadExample("flcd.dev");
+  choosePort(1);
+  tick();
+  testsupport::editState(*form).SetupRequestTicks = 0;
+  loadQc();
+  const std::string csv = dir.file("a.csv");
+  ui.files.push_back(csv);
+  form->click("BTRecordCsv");
+  meterSends(0, 1048);
+
+  // Stricter: chlorophyll at 7.3 becomes suspect.
+  const std::string strict = dir.file("strict.yml");
+  std::string yaml = testsupport::kFlcdQcYaml;
+  yaml.replace(yaml.find("suspect_span: [0, 20]"), 21, "suspect_span: [0, 5]");
+  testsupport::writeFile(strict, yaml);
+  ui.files.push_back(strict);
+  form->click("LoadQcConfiguration1");
+  meterSends(1, 1048);
+  EXPECT_EQ(form->view().text("PQcValues"), "QC:  chl_ug_per_l 7.3 PASS  counts_cdom 1384 PASS");
+  EXPECT_EQ(form->view().text("LBQcCounts"),
+            "QC: 0 suspect, 0 failed samples in this recording; " + strict + " applies from the next recording");
+  EXPECT_EQ(form->files().recordings().path(acquire::Recordings::Stream::Csv), csv);
+  const std::string rows = testsupport::readFile(csv);
+  const std::string lastRow = rows.substr(rows.rfind("\r\n", rows.size() - 3) + 2);
+  EXPECT_NE(lastRow.find(",7.3000,1,"), std::string::npos) << rows;  // chlorophyll, then its flag: pass
+
+  form->click("BTStopRecord");
+  EXPECT_EQ(form->view().text("PQcValues"), "QC: " + strict + " (waiting for data)");
+  meterSends(2, 1048);
+  EXPECT_EQ(form->view().text("PQcValues"), "QC:  chl_ug_per_l 7.3 SUSPECT  counts_cdom 1384 PASS");
+  EXPECT_EQ(ui.countBoxes("Columns Differ"), 0u);
 }
 
 // Files without end, picked in the window: one box naming the file and the limit, and the

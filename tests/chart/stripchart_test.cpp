@@ -391,6 +391,39 @@ TEST_F(StripChartTest, PropertiesRoundTripThroughAReadableFile) {
   EXPECT_EQ(other.pointCount(0), 0u);
 }
 
+// A right-hand axis titled in the editor keeps its title and range in the file, and gets
+// them back once a channel of its units is drawn again.
+TEST_F(StripChartTest, RightHandAxesKeepTheirTitlesAndRangesByUnits) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("maruiocomp.rbs").toStdString();
+  chart.AddChannel(), chart.AddChannel();
+  chart.SetChannelUnits(0, "1/m"), chart.SetChannelUnits(1, "C");
+  for (int i = 1; i <= 20; ++i) chart.AddXY(0, i, 0.01 * i), chart.AddXY(1, i, 10 + i);
+  redraw();
+  chart.openPropertyEditor();
+  auto* dialog = chart.findChild<QDialog*>("StripChartProperties");
+  auto* edit = dialog ? dialog->findChild<QLineEdit*>("axisTitle:C") : nullptr;
+  ASSERT_NE(edit, nullptr);
+  edit->setText("Water temperature (C)");
+  dialog->accept();
+  EXPECT_EQ(chart.yAxisOf(1)->titleText(), "Water temperature (C)");
+  const double lo = chart.yAxisOf(1)->min(), hi = chart.yAxisOf(1)->max();
+  ASSERT_TRUE(chart.SaveProperties(path));
+
+  StripChart other;
+  other.resize(600, 400);
+  ASSERT_TRUE(other.LoadProperties(path));
+  other.setTracking(false);
+  other.AddChannel(), other.AddChannel();
+  other.SetChannelUnits(0, "1/m"), other.SetChannelUnits(1, "C");
+  other.AddXY(0, 1, 0.5), other.AddXY(1, 1, 99);
+  other.redrawNow();
+  ASSERT_NE(other.yAxisOf(1), nullptr);
+  EXPECT_EQ(other.yAxisOf(1)->titleText(), "Water temperature (C)");
+  EXPECT_DOUBLE_EQ(other.yAxisOf(1)->min(), lo);
+  EXPECT_DOUBLE_EQ(other.yAxisOf(1)->max(), hi);
+}
+
 TEST_F(StripChartTest, LoadingKeepsSettingsTheFileDoesNotHoldSensibly) {
   QTemporaryDir dir;
   EXPECT_FALSE(chart.LoadProperties(dir.filePath("missing.rbs").toStdString()));
@@ -547,11 +580,11 @@ TEST_F(StripChartTest, QualityMarksShowInTheLegendAndFollowTheirChannelsAxis) {
   chart.SetChannelUnits(0, "1/m");
   chart.SetChannelUnits(1, "C");
   for (int i = 1; i <= 20; ++i) chart.AddXY(0, i, 0.01 * i), chart.AddXY(1, i, 10 + i);
-  chart.MarkPoint(1, 5, 15, 3, "spike");
+  chart.MarkPoint(1, 5, 15, 3, "SUSPECT: spike_test");
   chart.MarkPoint(0, 7, 0.07, 4);
   chart.showAll();
   EXPECT_EQ(chart.markCount(3), 1u);
-  EXPECT_EQ(chart.markText(3, 5), "QC suspect: spike") << "the tooltip names the test";
+  EXPECT_EQ(chart.markText(3, 5), "SUSPECT: spike_test") << "the tooltip names the test";
   EXPECT_EQ(chart.markText(4, 7), "") << "a mark without a text";
   for (QLegendMarker* m : chart.chart()->legend()->markers())
     if (m->label().startsWith("QC")) {
