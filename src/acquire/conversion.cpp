@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "files/csvformat.h"
 #include "files/engrformat.h"
@@ -27,6 +28,8 @@ namespace {
 
 constexpr size_t kReadBlock = 1 << 16;
 constexpr size_t kOutputBlock = 1 << 16;
+// Samples checked at once: their values and flags stay in the processor's caches.
+constexpr size_t kQcBlock = 512;
 
 std::string inQuotes(const std::string& path) { return "'" + path + "'"; }
 
@@ -136,7 +139,17 @@ bool ConversionJob::start() {
     }
     m_flagCounts.assign(m_qc->streams().size(), {});
     // A CSV row is written with placeholder flags, put right once the spike flags are known.
-    m_aggregates.assign(m_qc->streams().size(), qc::Flag::NotEvaluated);
+    const size_t streams = m_qc->streams().size();
+    m_aggregates.assign(streams, qc::Flag::NotEvaluated);
+    m_heldFlags.assign(streams, qc::Flags{});
+    m_heldDigitAt.assign(streams, 0);
+    if (m_request.format != ConversionFormat::Netcdf) {
+      for (size_t i = 0; i < streams; ++i) m_qcSources.push_back(m_qc->source(i, m_state.sample, m_state.eng));
+      m_qcSeconds.resize(kQcBlock);
+      m_qcValues.resize(streams * kQcBlock);
+      m_qcFlags.resize(streams * kQcBlock);
+      if (m_request.format == ConversionFormat::Csv) m_qcDigitAt.resize(streams * kQcBlock);
+    }
   }
   if (!m_reader.open(input)) {
     fail("cannot read " + inQuotes(input) + ": " + std::strerror(errno));
@@ -238,26 +251,31 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
       // Written in place: the hot path of a long conversion. Flags are only counted.
       m_used = static_cast<size_t>(m_engLine->write(m_out.data() + m_used, m_state.sample, clock) - m_out.data());
       if (m_qc)
-        takeFlags(files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(),
-                                           m_request.meterTimeZone));
+        gatherFlags(files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(),
+                                             m_request.meterTimeZone));
       break;
     case ConversionFormat::Csv: {
       const files::SampleTimes times{
           std::nullopt,
           files::meterEpochSeconds(clock, m_known.dateKnown(clock), m_known.timeKnown(), m_request.meterTimeZone)};
-      if (m_qc) {
-        // The row waits for the next sample, which completes its spike flags.
-        takeFlags(times.meterEpochSeconds);
-        m_heldRow.clear();
-        files::appendCsvRow(m_heldRow, times, m_state.config, m_state.sample, clock, m_state.eng, *m_qc, m_aggregates,
-                            &m_heldFlagAt);
-        break;
-      }
       m_row.clear();
-      files::appendCsvRow(m_row, times, m_state.config, m_state.sample, clock, m_state.eng);
+      if (m_qc)
+        files::appendCsvRow(m_row, times, m_state.config, m_state.sample, clock, m_state.eng, *m_qc, m_aggregates,
+                            &m_rowFlagAt);
+      else
+        files::appendCsvRow(m_row, times, m_state.config, m_state.sample, clock, m_state.eng);
       if (m_used + m_row.size() > m_out.size()) m_out.resize(m_used + m_row.size());
       std::memcpy(m_out.data() + m_used, m_row.data(), m_row.size());
+      m_lastRowAt = m_used;
       m_used += m_row.size();
+      if (m_qc) {
+        // The row's flags are placeholders until its block is checked; the spike flags of
+        // the last row in the block wait for the next sample.
+        for (size_t i = 0; i < m_rowFlagAt.size(); ++i) m_qcDigitAt[i * kQcBlock + m_qcCount] = m_lastRowAt + m_rowFlagAt[i];
+        gatherFlags(times.meterEpochSeconds);
+        if (m_used >= kOutputBlock) flushCsvKeepingHeldRow();
+        return;
+      }
       break;
     }
     case ConversionFormat::Netcdf: {
@@ -293,7 +311,8 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
   if (m_used >= kOutputBlock) flush();
 }
 
-// Checks the sample just decoded; the one held before it gets its spike flags and goes out.
+// Checks the sample just decoded (NetCDF); the one held before it gets its spike flags
+// and goes out.
 void ConversionJob::takeFlags(std::optional<double> time) {
   m_qc->push(time, m_state.sample, m_state.eng);
   completeHeldSample();
@@ -301,28 +320,69 @@ void ConversionJob::takeFlags(std::optional<double> time) {
   m_heldFlags = m_qc->now();
 }
 
-bool ConversionJob::completeHeldSample() {
-  if (!m_held) return true;
+// Takes the sample just decoded into the block (.eng, CSV), and checks the block once full.
+void ConversionJob::gatherFlags(std::optional<double> time) {
+  const size_t k = m_qcCount++;
+  m_qcSeconds[k] = time ? *time : std::numeric_limits<double>::quiet_NaN();
+  for (size_t i = 0; i < m_qcSources.size(); ++i) m_qcValues[i * kQcBlock + k] = *m_qcSources[i];
+  if (m_qcCount == kQcBlock) checkBlock();
+}
+
+// Checks the gathered samples stream by stream: the held sample and all of the block but its
+// last sample get their final flags (counted, and in a CSV row put in place); the last is held.
+void ConversionJob::checkBlock() {
+  const size_t n = m_qcCount;
+  if (n == 0) return;
+  m_qcCount = 0;
+  m_qc->pushBlock(m_qcSeconds.data(), m_qcValues.data(), n, kQcBlock, m_qcFlags.data());
+  completeHeldSample();
+  const bool csv = m_request.format == ConversionFormat::Csv;
+  for (size_t i = 0; i < m_heldFlags.size(); ++i) {
+    const qc::Flags* flags = &m_qcFlags[i * kQcBlock];
+    std::array<long long, 10>& counts = m_flagCounts[i];
+    if (csv) {
+      const size_t* digitAt = &m_qcDigitAt[i * kQcBlock];
+      for (size_t k = 0; k + 1 < n; ++k) {
+        const qc::Flag flag = flags[k].aggregate();
+        ++counts[static_cast<size_t>(flag)];
+        m_out[digitAt[k]] = files::csvFlagDigit(flag);
+      }
+      m_heldDigitAt[i] = digitAt[n - 1];
+    } else {
+      for (size_t k = 0; k + 1 < n; ++k) ++counts[static_cast<size_t>(flags[k].aggregate())];
+    }
+    m_heldFlags[i] = flags[n - 1];
+  }
+  m_held = true;
+}
+
+// CSV with checks: the rows before the held sample's go out; its row stays for its flags.
+bool ConversionJob::flushCsvKeepingHeldRow() {
+  checkBlock();
+  const size_t keep = m_lastRowAt;
+  if (keep == 0) return true;
+  if (!m_file.write(std::string_view(m_out.data(), keep))) {
+    fail(inQuotes(m_request.output) + " could not be written: " + std::strerror(errno));
+    return false;
+  }
+  std::memmove(m_out.data(), m_out.data() + keep, m_used - keep);
+  m_used -= keep;
+  m_lastRowAt = 0;
+  for (size_t& at : m_heldDigitAt) at -= keep;
+  return true;
+}
+
+void ConversionJob::completeHeldSample() {
+  if (!m_held) return;
   m_held = false;
   const auto& spike = m_qc->previousSpike();
   for (size_t i = 0; i < m_heldFlags.size(); ++i) {
     if (spike[i]) m_heldFlags[i][qc::Test::Spike] = *spike[i];
     const qc::Flag flag = m_heldFlags[i].aggregate();
     ++m_flagCounts[i][static_cast<size_t>(flag)];
-    if (m_request.format == ConversionFormat::Csv) m_heldRow[m_heldFlagAt[i]] = files::csvFlagDigit(flag);
+    if (m_request.format == ConversionFormat::Csv) m_out[m_heldDigitAt[i]] = files::csvFlagDigit(flag);
   }
-  switch (m_request.format) {
-    case ConversionFormat::Csv:
-      if (m_used + m_heldRow.size() > m_out.size()) m_out.resize(m_used + m_heldRow.size());
-      std::memcpy(m_out.data() + m_used, m_heldRow.data(), m_heldRow.size());
-      m_used += m_heldRow.size();
-      return m_used < kOutputBlock || flush();
-    case ConversionFormat::Netcdf:
-      if (m_heldWritten) m_netcdf.setLastSpike(spike);
-      return true;
-    case ConversionFormat::Eng: return true;
-  }
-  return true;
+  if (m_request.format == ConversionFormat::Netcdf && m_heldWritten) m_netcdf.setLastSpike(spike);
 }
 
 bool ConversionJob::writeMissing() {
@@ -353,8 +413,9 @@ bool ConversionJob::flush() {
 
 bool ConversionJob::finish() {
   if (m_qc) {
+    checkBlock();
     m_qc->finish();
-    if (!completeHeldSample()) return false;
+    completeHeldSample();
   }
   if (m_request.format == ConversionFormat::Netcdf) {
     if (m_request.hostTimes) {

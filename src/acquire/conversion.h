@@ -118,7 +118,10 @@ class ConversionJob {
   void fail(const std::string& text);
   void discardOutput();
   void takeFlags(std::optional<double> time);
-  bool completeHeldSample();
+  void gatherFlags(std::optional<double> time);
+  void checkBlock();
+  bool flushCsvKeepingHeldRow();
+  void completeHeldSample();
   bool writeMissing();
 
   Request m_request;
@@ -137,15 +140,25 @@ class ConversionJob {
   std::vector<char> m_block;
   std::string m_row;
   std::optional<files::QcRun> m_qc;
-  // The sample whose spike flags wait for the next one: its flags, and with CSV its row
-  // and where the flag digits are in it.
+  // .eng and CSV: the samples are checked a block at a time, column-wise; their times and
+  // values are gathered here (stream i's at i * kQcBlock + k), with, for CSV, where each
+  // flag digit of their rows is in m_out (placeholders until the block is checked).
+  std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state
+  std::vector<double> m_qcSeconds;
+  std::vector<double> m_qcValues;
+  std::vector<qc::Flags> m_qcFlags;
+  std::vector<size_t> m_qcDigitAt;
+  size_t m_qcCount = 0;
+  size_t m_lastRowAt = 0;  ///< CSV: where the last row in m_out starts
+  std::vector<size_t> m_rowFlagAt;
+  // The sample whose spike flags wait for the next one: its flags, and with CSV where its
+  // flag digits are in m_out (its row is the last there).
   bool m_held = false;
   bool m_heldWritten = true;  ///< the held sample went into the NetCDF file (with host times)
   std::vector<files::SampleTimes> m_missing;
   std::string m_values;
   std::vector<qc::Flags> m_heldFlags;
-  std::string m_heldRow;
-  std::vector<size_t> m_heldFlagAt;
+  std::vector<size_t> m_heldDigitAt;
   std::vector<qc::Flag> m_aggregates;
   std::vector<std::array<long long, 10>> m_flagCounts;
   long long m_inputBytes = 0;

@@ -69,6 +69,21 @@ void QcRun::push(std::optional<double> seconds, const measure::SampleState& samp
   for (size_t i = 0; i < m_streams.size(); ++i) m_checkers[i].push(t, valueOf(i, sample, values), m_now[i], m_previousSpike[i]);
 }
 
+const double* QcRun::source(size_t stream, const measure::SampleState& sample,
+                           const measure::EngValues& values) const {
+  const measure::EngColumn* column = m_engColumns[stream];
+  if (!column) return &sample.SampleValues[static_cast<size_t>(m_streams[stream].field)];
+  return column->value ? &(values.*column->value) : &(values.*column->perKind)[static_cast<size_t>(m_engKinds[stream])];
+}
+
+void QcRun::pushBlock(const double* seconds, const double* values, size_t n, size_t stride, qc::Flags* flags) {
+  if (n == 0) return;
+  for (size_t i = 0; i < m_streams.size(); ++i) {
+    m_checkers[i].pushBlock(seconds, values + i * stride, n, flags + i * stride, m_previousSpike[i]);
+    m_now[i] = flags[i * stride + n - 1];
+  }
+}
+
 void QcRun::finish() {
   for (size_t i = 0; i < m_streams.size(); ++i) m_previousSpike[i] = m_checkers[i].finish();
 }

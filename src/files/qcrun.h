@@ -40,6 +40,16 @@ class QcRun {
   /// The series has ended: the last sample's spike flags are in previousSpike().
   void finish();
 
+  /// Where stream `stream` reads its value in `sample` or `values`, for a caller that
+  /// gathers a block of values while the two stay in place.
+  const double* source(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const;
+  /// push() of `n` samples at once, stream by stream: the times `seconds[k]` (NaN: none),
+  /// stream i's values at `values[i * stride + k]`, its flags written to
+  /// `flags[i * stride + k]`, each spike flag completed by the sample after it in the block.
+  /// previousSpike() then holds the spike flags of the sample before the block, now() the
+  /// block's last flags.
+  void pushBlock(const double* seconds, const double* values, size_t n, size_t stride, qc::Flags* flags);
+
   /// The value stream `stream` takes from a sample.
   double valueOf(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const;
 

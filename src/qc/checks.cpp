@@ -56,6 +56,7 @@ void FlatRun::pushInRun(double seconds, double value, uint64_t index, double tol
 }
 
 void FlatRun::clear() {
+  m_size = Size::Empty;
   m_min.clear();
   m_max.clear();
   m_brokenAt = -std::numeric_limits<double>::infinity();
@@ -66,39 +67,57 @@ void FlatRun::clear() {
 // --- one stream, sample by sample -----------------------------------------------------
 
 StreamChecker::StreamChecker(const StreamConfig& config) : m_config(config) {
-  if (m_config.grossRange) m_run |= bit(Test::GrossRange);
-  if (m_config.spike) m_run |= bit(Test::Spike);
-  if (m_config.rateOfChange) m_run |= bit(Test::RateOfChange);
-  if (m_config.flatLine) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  if (const auto& g = m_config.grossRange) {
+    m_run |= bit(Test::GrossRange);
+    m_grossFailMin = g->failMin;
+    m_grossFailMax = g->failMax;
+    const bool suspect = g->suspectMin && g->suspectMax;
+    m_grossSuspectMin = suspect ? *g->suspectMin : -inf;
+    m_grossSuspectMax = suspect ? *g->suspectMax : inf;
+  }
+  if (const auto& s = m_config.spike) {
+    m_run |= bit(Test::Spike);
+    m_spikeSuspect = s->suspect ? *s->suspect : inf;
+    m_spikeFail = s->fail ? *s->fail : inf;
+    m_spikeAverage = s->method == SpikeMethod::Average;
+  }
+  if (const auto& r = m_config.rateOfChange) {
+    m_run |= bit(Test::RateOfChange);
+    m_rateThreshold = r->threshold;
+    m_rateFail = r->fail ? *r->fail : inf;
+  }
+  if (const auto& f = m_config.flatLine) {
     m_run |= bit(Test::FlatLine);
-    m_flatSuspectSeconds = std::floor(m_config.flatLine->suspectSeconds);
-    m_flatFailSeconds = std::floor(m_config.flatLine->failSeconds);
+    m_flatTolerance = f->tolerance;
+    m_flatSuspectSeconds = std::floor(f->suspectSeconds);
+    m_flatFailSeconds = std::floor(f->failSeconds);
     m_flatLongerSeconds = std::max(m_flatFailSeconds, m_flatSuspectSeconds);
   }
 }
 
-Flag StreamChecker::grossRange(double value) const {
-  const GrossRange& g = *m_config.grossRange;
+// A value is finite here (checked before): it lies outside an infinite limit never.
+inline Flag StreamChecker::grossRange(double value) const {
   if (isMissing(value)) return Flag::Missing;
-  if (value < g.failMin || value > g.failMax) return Flag::Fail;
-  if (g.suspectMin && g.suspectMax && (value < *g.suspectMin || value > *g.suspectMax)) return Flag::Suspect;
+  if (value < m_grossFailMin || value > m_grossFailMax) return Flag::Fail;
+  if (value < m_grossSuspectMin || value > m_grossSuspectMax) return Flag::Suspect;
   return Flag::Pass;
 }
 
-Flag StreamChecker::rateOfChange(double seconds, double value) const {
+inline Flag StreamChecker::rateOfChange(double seconds, double value, double prevSeconds, double prevValue,
+                                        long long count) const {
   if (isMissing(value)) return Flag::Missing;
   if (!std::isfinite(seconds)) return Flag::NotEvaluated;
-  if (m_count == 0) return Flag::Pass;
-  const double dt = seconds - m_prevSeconds;
+  if (count == 0) return Flag::Pass;
+  const double dt = seconds - prevSeconds;
   if (!(dt > 0)) return Flag::NotEvaluated;  // equal times, backwards, or no previous time
-  if (isMissing(m_prevValue)) return Flag::Pass;
-  const double rate = std::fabs(value - m_prevValue) / dt;
-  const RateOfChange& r = *m_config.rateOfChange;
-  if (r.fail && rate > *r.fail) return Flag::Fail;
-  return rate > r.threshold ? Flag::Suspect : Flag::Pass;
+  if (isMissing(prevValue)) return Flag::Pass;
+  const double rate = std::fabs(value - prevValue) / dt;
+  if (rate > m_rateFail) return Flag::Fail;
+  return rate > m_rateThreshold ? Flag::Suspect : Flag::Pass;
 }
 
-Flag StreamChecker::flatLine(double seconds, double value) {
+inline Flag StreamChecker::flatLine(double seconds, double value, long long count) {
   const bool missing = isMissing(value);
   if (!std::isfinite(seconds)) {
     m_flatStarted = false;
@@ -121,13 +140,13 @@ Flag StreamChecker::flatLine(double seconds, double value) {
   // A window is flat when the run of values within tolerance reaches back over all of it
   // and it holds another sample (a missing one too) besides this one.
   if (missing) return Flag::Missing;
-  const double tolerance = m_config.flatLine->tolerance;
+  const double tolerance = m_flatTolerance;
   if (!(tolerance > 0)) return Flag::Pass;  // no two values are less than 0 apart
   m_flatRun.push(seconds, value, tolerance);
   m_flatRun.dropBefore(seconds - m_flatLongerSeconds - kTimeSlack);
   // A whole series of fewer than three samples is never flat; the first two of any series
   // pass, so a series that ends there agrees.
-  if (!hasPrevious || m_count < 2) return Flag::Pass;
+  if (!hasPrevious || count < 2) return Flag::Pass;
   auto flat = [&](double windowSeconds) {
     const double start = seconds - windowSeconds - kTimeSlack;
     return reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start && previousAt >= start;
@@ -135,24 +154,40 @@ Flag StreamChecker::flatLine(double seconds, double value) {
   return flat(m_flatFailSeconds) ? Flag::Fail : flat(m_flatSuspectSeconds) ? Flag::Suspect : Flag::Pass;
 }
 
-// The spike flag of the previous sample, `next` being the one after it.
-Flag StreamChecker::spikeOfPrevious(double next) const {
-  if (isMissing(m_prevValue)) return Flag::Missing;
-  if (m_count < 2) return Flag::NotEvaluated;  // the first sample
-  if (isMissing(m_prevPrevValue) || isMissing(next)) return Flag::Missing;
-  const Spike& s = *m_config.spike;
+// The spike flag of `value` between `before` and `next`, `count` samples before `value`.
+inline Flag StreamChecker::spikeOf(double before, double value, double next, long long count) const {
+  if (isMissing(value)) return Flag::Missing;
+  if (count == 0) return Flag::NotEvaluated;  // the first sample
+  if (isMissing(before) || isMissing(next)) return Flag::Missing;
   double diff = 0;
-  if (s.method == SpikeMethod::Average) {
-    diff = std::fabs(m_prevValue - (m_prevPrevValue + next) / 2);
+  if (m_spikeAverage) {
+    diff = std::fabs(value - (before + next) / 2);
   } else {
     // Only a value its neighbours both lie on one side of stands out: by its smaller step.
-    const double before = m_prevValue - m_prevPrevValue, after = next - m_prevValue;
-    if (before * after < 0) diff = std::min(std::fabs(before), std::fabs(after));
+    const double down = value - before, up = next - value;
+    if (down * up < 0) diff = std::min(std::fabs(down), std::fabs(up));
   }
   if (isMissing(diff)) return Flag::Missing;  // the neighbours' sum or both steps overflowed
-  if (s.fail && diff > *s.fail) return Flag::Fail;
-  if (s.suspect && diff > *s.suspect) return Flag::Suspect;
+  if (diff > m_spikeFail) return Flag::Fail;
+  if (diff > m_spikeSuspect) return Flag::Suspect;
   return Flag::Pass;
+}
+
+inline Flag StreamChecker::step(double seconds, double value, Flags& now) {
+  now.run = m_run;
+  now.test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
+  if (m_run & bit(Test::GrossRange)) now[Test::GrossRange] = grossRange(value);
+  if (m_run & bit(Test::RateOfChange))
+    now[Test::RateOfChange] = rateOfChange(seconds, value, m_prevSeconds, m_prevValue, m_count);
+  if (m_run & bit(Test::FlatLine)) now[Test::FlatLine] = flatLine(seconds, value, m_count);
+  const Flag previousSpike = (m_run & bit(Test::Spike)) && m_count > 0
+                                 ? spikeOf(m_prevPrevValue, m_prevValue, value, m_count - 1)
+                                 : Flag{0};
+  m_prevPrevValue = m_prevValue;
+  m_prevValue = value;
+  m_prevSeconds = seconds;
+  ++m_count;
+  return previousSpike;
 }
 
 StreamChecker::Step StreamChecker::push(double seconds, double value) {
@@ -162,20 +197,42 @@ StreamChecker::Step StreamChecker::push(double seconds, double value) {
 }
 
 void StreamChecker::push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike) {
-  now.run = m_run;
-  now.test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
-  if (m_config.grossRange) now[Test::GrossRange] = grossRange(value);
-  if (m_config.rateOfChange) now[Test::RateOfChange] = rateOfChange(seconds, value);
-  if (m_config.flatLine) now[Test::FlatLine] = flatLine(seconds, value);
-  if (m_config.spike && m_count > 0)
-    previousSpike = spikeOfPrevious(value);
+  const Flag spike = step(seconds, value, now);
+  if (spike != Flag{0})
+    previousSpike = spike;
   else
     previousSpike.reset();
+}
 
-  m_prevPrevValue = m_prevValue;
-  m_prevValue = value;
-  m_prevSeconds = seconds;
-  ++m_count;
+void StreamChecker::pushBlock(const double* seconds, const double* values, size_t n, Flags* now,
+                              std::optional<Flag>& previousSpike) {
+  // Test by test over the block: the samples before one are in the block (or, for the
+  // first, in the members), so only the flat line carries state from sample to sample.
+  previousSpike.reset();
+  if (n == 0) return;
+  for (size_t k = 0; k < n; ++k) {
+    now[k].run = m_run;
+    now[k].test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
+  }
+  if (m_run & bit(Test::GrossRange))
+    for (size_t k = 0; k < n; ++k) now[k][Test::GrossRange] = grossRange(values[k]);
+  if (m_run & bit(Test::RateOfChange)) {
+    now[0][Test::RateOfChange] = rateOfChange(seconds[0], values[0], m_prevSeconds, m_prevValue, m_count);
+    for (size_t k = 1; k < n; ++k)
+      now[k][Test::RateOfChange] = rateOfChange(seconds[k], values[k], seconds[k - 1], values[k - 1], 1);
+  }
+  if (m_run & bit(Test::FlatLine))
+    for (size_t k = 0; k < n; ++k) now[k][Test::FlatLine] = flatLine(seconds[k], values[k], m_count + static_cast<long long>(k));
+  if (m_run & bit(Test::Spike)) {
+    // The sample before each one, completed by it.
+    if (m_count > 0) previousSpike = spikeOf(m_prevPrevValue, m_prevValue, values[0], m_count - 1);
+    if (n > 1) now[0][Test::Spike] = spikeOf(m_prevValue, values[0], values[1], m_count);
+    for (size_t k = 1; k + 1 < n; ++k) now[k][Test::Spike] = spikeOf(values[k - 1], values[k], values[k + 1], 1);
+  }
+  m_prevPrevValue = n > 1 ? values[n - 2] : m_prevValue;
+  m_prevValue = values[n - 1];
+  m_prevSeconds = seconds[n - 1];
+  m_count += static_cast<long long>(n);
 }
 
 std::optional<Flag> StreamChecker::finish() {
@@ -191,11 +248,8 @@ std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<dou
     throw std::invalid_argument("qc::checkSeries: seconds and values differ in length");
   StreamChecker checker(config);
   std::vector<Flags> flags(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    const StreamChecker::Step step = checker.push(seconds[i], values[i]);
-    flags[i] = step.now;
-    if (step.previousSpike) flags[i - 1][Test::Spike] = *step.previousSpike;
-  }
+  std::optional<Flag> none;
+  checker.pushBlock(seconds.data(), values.data(), values.size(), flags.data(), none);
   if (const std::optional<Flag> last = checker.finish()) flags.back()[Test::Spike] = *last;
   return flags;
 }

@@ -67,15 +67,20 @@ class FlatRun {
   /// `tolerance` above 0.
   void push(double seconds, double value, double tolerance) {
     const uint64_t index = m_next++;
-    if (m_min.empty() || !(std::fabs(value - m_lastValue) < tolerance)) {
+    if (m_size == Size::Empty || !(std::fabs(value - m_lastValue) < tolerance)) {
       // The value breaks the run at the one before it at least (the usual case with a
-      // small tolerance): the run is this value alone.
-      if (!m_min.empty()) m_brokenAt = m_lastAt;
-      m_min.clear();
-      m_max.clear();
-      m_min.pushBack({seconds, value, index});
-      m_max.pushBack({seconds, value, index});
+      // small tolerance): the run is this value alone, kept outside the queues.
+      if (m_size != Size::Empty) m_brokenAt = m_lastAt;
+      m_size = Size::One;
+      m_lastIndex = index;
     } else {
+      if (m_size == Size::One) {
+        m_min.clear();
+        m_max.clear();
+        m_min.pushBack({m_lastAt, m_lastValue, m_lastIndex});
+        m_max.pushBack({m_lastAt, m_lastValue, m_lastIndex});
+        m_size = Size::Queued;
+      }
       pushInRun(seconds, value, index, tolerance);
     }
     m_lastValue = value;
@@ -83,6 +88,7 @@ class FlatRun {
   }
   /// Forgets the values taken before `seconds`; what they broke is still known.
   void dropBefore(double seconds) {
+    if (m_size != Size::Queued) return;  // the newest value is never dropped
     while (!m_min.empty() && m_min.front().seconds < seconds) m_min.popFront();
     while (!m_max.empty() && m_max.front().seconds < seconds) m_max.popFront();
   }
@@ -90,7 +96,7 @@ class FlatRun {
   /// When the run last broke: the newest value not in it (minus infinity: never).
   double brokenAt() const { return m_brokenAt; }
   /// Entries held in the two queues.
-  size_t kept() const { return m_min.size() + m_max.size(); }
+  size_t kept() const { return m_size == Size::Queued ? m_min.size() + m_max.size() : m_size == Size::One ? 2 : 0; }
 
  private:
   struct Entry {
@@ -125,11 +131,16 @@ class FlatRun {
   /// push() of a value within tolerance of the one before.
   void pushInRun(double seconds, double value, uint64_t index, double tolerance);
 
+  // A run of one value (the usual case) is only the newest value; a longer one is in the
+  // queues.
+  enum class Size : uint8_t { Empty, One, Queued };
+  Size m_size = Size::Empty;
   Queue m_min;  ///< values increasing from the front: the front is the least
   Queue m_max;  ///< values decreasing from the front: the front is the greatest
   uint64_t m_next = 0;
+  uint64_t m_lastIndex = 0;
   double m_brokenAt = -std::numeric_limits<double>::infinity();
-  double m_lastValue = 0, m_lastAt = 0;  ///< the newest value taken, and when (queues not empty)
+  double m_lastValue = 0, m_lastAt = 0;  ///< the newest value taken, and when (run not empty)
 };
 
 }  // namespace detail
@@ -149,8 +160,13 @@ class StreamChecker {
   /// Takes the next sample: `seconds` on any fixed epoch, increasing (equal allowed), NaN
   /// when the sample has no time; `value` NaN or infinite when missing.
   Step push(double seconds, double value);
-  /// The same, written into `now` and `previousSpike` (the conversion's hot path).
+  /// The same, written into `now` and `previousSpike`.
   void push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike);
+  /// push() of `n` samples in turn (a conversion's path, test by test over the block):
+  /// `now[k]` gets sample k's flags, its spike flag completed by sample k + 1 when that is
+  /// in the block; `previousSpike` gets the spike flag of the sample before the block.
+  void pushBlock(const double* seconds, const double* values, size_t n, Flags* now,
+                 std::optional<Flag>& previousSpike);
   /// The last sample's spike flag once the series has ended (none without a spike test
   /// or a sample). Changes nothing.
   std::optional<Flag> finish();
@@ -158,13 +174,25 @@ class StreamChecker {
   const StreamConfig& config() const { return m_config; }
 
  private:
+  /// push() into `now`; returns the previous sample's spike flag, or Flag{0}
+  /// when it has none (no spike test, or no sample before).
+  Flag step(double seconds, double value, Flags& now);
+  // Each test of one sample, given the samples before it (`count` of them).
   Flag grossRange(double value) const;
-  Flag rateOfChange(double seconds, double value) const;
-  Flag flatLine(double seconds, double value);
-  Flag spikeOfPrevious(double next) const;
+  Flag rateOfChange(double seconds, double value, double prevSeconds, double prevValue, long long count) const;
+  Flag flatLine(double seconds, double value, long long count);
+  Flag spikeOf(double before, double value, double next, long long count) const;
 
   StreamConfig m_config;
   uint8_t m_run = 0;
+  // The parameters as the checks read them: a limit not configured is one no value passes
+  // (an infinity), which flags the same.
+  double m_grossFailMin = 0, m_grossFailMax = 0;
+  double m_grossSuspectMin = 0, m_grossSuspectMax = 0;
+  double m_rateThreshold = 0, m_rateFail = 0;
+  double m_spikeSuspect = 0, m_spikeFail = 0;
+  bool m_spikeAverage = true;
+  double m_flatTolerance = 0;
   double m_flatSuspectSeconds = 0, m_flatFailSeconds = 0;  ///< cut to whole seconds
   double m_flatLongerSeconds = 0;                          ///< the longer of the two
 

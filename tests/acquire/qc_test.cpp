@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,8 @@ class QcConversion : public ::testing::Test {
     for (size_t i = 0; i < kSamples; ++i) raw += flcdLine(i, kSpikeAt);
     testsupport::writeFile(dir.file("cast.raw"), raw);
   }
-  void convert(ConversionFormat format, const std::string& output, bool withQc) {
+  void convert(ConversionFormat format, const std::string& output, bool withQc,
+               std::vector<std::array<long long, 10>>* flagCounts = nullptr) {
     acquire::ConversionJob::Request request;
     request.format = format;
     request.input = dir.file("cast.raw");
@@ -83,12 +85,14 @@ class QcConversion : public ::testing::Test {
     while (job.step(size_t{1} << 20) == acquire::ConversionJob::Status::Running) {
     }
     ASSERT_EQ(job.status(), acquire::ConversionJob::Status::Done) << job.error();
+    if (flagCounts) *flagCounts = job.flagCounts();
   }
   testsupport::TempDir dir;
 };
 
 TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStaysTheSame) {
-  convert(ConversionFormat::Csv, "cast.csv", true);
+  std::vector<std::array<long long, 10>> csvCounts, engCounts;
+  convert(ConversionFormat::Csv, "cast.csv", true, &csvCounts);
   const std::vector<std::string> lines = testsupport::splitLines(readFile(dir.file("cast.csv")));
   ASSERT_EQ(lines.size(), kSamples + 1);
   EXPECT_EQ(lines[0], "host_time_utc,meter_time_utc,count,chl_ug_per_l,chl_ug_per_l_qc,cdom_ppb,itemp_degc,"
@@ -103,8 +107,14 @@ TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStays
   EXPECT_EQ(got, expected);
 
   convert(ConversionFormat::Eng, "plain.eng", false);
-  convert(ConversionFormat::Eng, "qc.eng", true);
+  convert(ConversionFormat::Eng, "qc.eng", true, &engCounts);
   EXPECT_EQ(readFile(dir.file("qc.eng")), readFile(dir.file("plain.eng")));
+  // The .eng conversion counts the flags the CSV holds.
+  std::array<long long, 10> chl{};
+  for (const std::string& flags : got) ++chl[static_cast<size_t>(flags[0] - '0')];
+  ASSERT_EQ(engCounts.size(), 2u);
+  EXPECT_EQ(engCounts[0], chl);
+  EXPECT_EQ(engCounts, csvCounts);
 }
 
 

@@ -153,8 +153,9 @@ TEST(Flags, WorseAndAggregates) {
 }
 
 // A long drifting series with runs, jumps, missing values, and repeated and irregular
-// times: pushed one by one it flags as checkSeries does, and its flat line matches a
-// brute-force scan of each window (the windows' buffers wrap and grow many times).
+// times: pushed one by one, and in blocks of any length, it flags as checkSeries does, and
+// its flat line matches a brute-force scan of each window (the windows' buffers wrap and
+// grow many times).
 TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> pick(0, 99);
@@ -194,6 +195,19 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
   }
   pushed.back()[T::Spike] = checker.finish().value();
   for (size_t n = 0; n < series.size(); ++n) ASSERT_EQ(pushed[n].test, series[n].test) << "sample " << n;
+
+  // In blocks of 1 to 700 samples, each block's first spike flag completing the last block's.
+  StreamChecker blocks(config);
+  std::vector<Flags> blocked(vs.size());
+  for (size_t at = 0, n = 0; at < vs.size(); at += n) {
+    n = std::min<size_t>(vs.size() - at, 1 + static_cast<size_t>(pick(rng)) * 7);
+    std::optional<Flag> before;
+    blocks.pushBlock(&ts[at], &vs[at], n, &blocked[at], before);
+    ASSERT_EQ(before.has_value(), at > 0);
+    if (before) blocked[at - 1][T::Spike] = *before;
+  }
+  blocked.back()[T::Spike] = blocks.finish().value();
+  for (size_t n = 0; n < series.size(); ++n) ASSERT_EQ(blocked[n].test, series[n].test) << "sample " << n;
   for (const T t : kTests)  // each test flags somewhere, so the comparison means something
     EXPECT_TRUE(std::any_of(series.begin(), series.end(), [t](const Flags& f) { return f[t] >= Flag::Suspect; })) << testName(t);
 }
