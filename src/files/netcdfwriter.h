@@ -137,11 +137,16 @@ class NetcdfWriter {
             const QcRun* qc);
 
   bool putCoverage();
+  bool relayAlongObs();
 
   int m_ncid = -1;
   int m_timeVar = -1;
   int m_meterTimeVar = -1;  ///< with host times
   bool m_hostTimes = false;
+  bool m_timeAxis = false;    ///< records along "time", a coordinate variable
+  bool m_timeBroken = false;  ///< a conversion's time that cannot be the coordinate
+  bool m_station = false;     ///< a CF timeSeries at a position
+  std::string m_timeSource;
   std::vector<double> m_meterTimes;
   // What the time coordinate covered, for the time_coverage attributes.
   double m_firstTime = 0, m_lastTime = 0;
