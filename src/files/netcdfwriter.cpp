@@ -510,8 +510,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       return false;
     // Chunks are written whole, once: a cache beyond one block only grows with the file.
     if ((status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR) return false;
-    return (status = mayBeMissing ? nc_def_var_fill(m_ncid, varid, 0, &fill) : nc_def_var_fill(m_ncid, varid, 1, nullptr)) ==
-           NC_NOERR;
+    if (!mayBeMissing) return (status = nc_def_var_fill(m_ncid, varid, 1, nullptr)) == NC_NOERR;
+    return (status = nc_def_var_fill(m_ncid, varid, 0, &fill)) == NC_NOERR && !number(varid, "missing_value", fill);
   };
   auto timeAttributes = [&](int varid, const std::string& longName, bool axis) {
     return text(varid, "standard_name", "time") || text(varid, "long_name", longName) ||
@@ -556,6 +556,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
           text(varid, "long_name", longName) || text(varid, "units", units) || text(varid, "axis", axis) ||
           number(varid, "valid_min", low) || number(varid, "valid_max", high) ||
           text(varid, "coverage_content_type", "coordinate") ||
+          text(varid, "comment", "where the meter was, as given to the program") ||
           (std::strcmp(axis, "Z") == 0 && text(varid, "positive", "down")))
         return fail(std::string("cannot define the variable '") + name + "'", status);
       scalars.emplace_back(varid, value);
@@ -569,7 +570,11 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       return false;
     stationId = (platformName ? *platformName + "_" : std::string()) +
                 (serial.empty() ? std::string(config.MeterTitle) : serial);
-    if (!defineScalar("station", NC_STRING, stationVar) || text(stationVar, "cf_role", "timeseries_id") ||
+    // One time series: its identifier along a dimension of one, as archives index stations.
+    int seriesDim = -1;
+    if ((status = nc_def_dim(m_ncid, "timeseries", 1, &seriesDim)) != NC_NOERR ||
+        (status = nc_def_var(m_ncid, "station", NC_STRING, 1, &seriesDim, &stationVar)) != NC_NOERR ||
+        text(stationVar, "cf_role", "timeseries_id") ||
         text(stationVar, "long_name", "station: the platform and the meter's serial number") ||
         text(stationVar, "coverage_content_type", "referenceInformation"))
       return fail("cannot define the variable 'station'", status);
@@ -713,7 +718,13 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                               (m_hostTimes ? "logged from its serial line by " : "converted from its raw serial output by ") +
                               provenance.program + ".";
   const std::string keywords = gcmdKeywords(config);
-  if (text(NC_GLOBAL, "Conventions", "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
+  // The IOOS profile's own attributes, which only the user can give.
+  bool ioos = m_station;
+  for (const char* key : {"creator_country", "creator_email", "creator_institution", "creator_sector", "creator_url",
+                          "infoUrl", "license", "naming_authority", "platform", "platform_vocabulary",
+                          "publisher_country", "publisher_email", "publisher_institution", "publisher_url"})
+    ioos = ioos && userValue(m_userAttributes, key) != nullptr;
+  if (text(NC_GLOBAL, "Conventions", ioos ? "CF-1.10, ACDD-1.3, IOOS-1.2" : "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
       text(NC_GLOBAL, "summary", summary) || text(NC_GLOBAL, "instrument", instrument) ||
       text(NC_GLOBAL, "source", "in-water optical meter, recorded over its serial line") ||
       text(NC_GLOBAL, "standard_name_vocabulary", kStandardNameVocabulary) ||
@@ -721,6 +732,10 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                              text(NC_GLOBAL, "keywords_vocabulary", "GCMD:GCMD Science Keywords"))) ||
       text(NC_GLOBAL, "uuid", randomUuid()) ||
       (m_station && (text(NC_GLOBAL, "featureType", "timeSeries") || text(NC_GLOBAL, "cdm_data_type", "Station") ||
+                     text(NC_GLOBAL, "geospatial_bounds",
+                          "POINT (" + measure::cformat("%.9g", *latitude) + " " + measure::cformat("%.9g", *longitude) + ")") ||
+                     text(NC_GLOBAL, "geospatial_bounds_crs", "EPSG:4326") ||
+                     (depth && text(NC_GLOBAL, "geospatial_bounds_vertical_crs", "EPSG:5831")) ||
                      text(NC_GLOBAL, "cdm_timeseries_variables", "station") ||
                      text(NC_GLOBAL, "ncei_template_version", "NCEI_NetCDF_TimeSeries_Orthogonal_Template_v2.0"))) ||
       text(NC_GLOBAL, "device_file", provenance.deviceFileText) ||
@@ -953,8 +968,11 @@ bool NetcdfWriter::relayAlongObs() {
     return fail("cannot lay out '" + m_path + "' along obs", why);
   };
   if ((status = nc_create(target.c_str(), NC_NETCDF4 | NC_CLOBBER, &out)) != NC_NOERR) return failed(status);
-  int obs = -1, nvars = 0, natts = 0;
+  int obs = -1, series = -1, inSeries = -1, nvars = 0, natts = 0;
   if ((status = nc_def_dim(out, "obs", NC_UNLIMITED, &obs)) != NC_NOERR) return failed(status);
+  if (nc_inq_dimid(in, "timeseries", &inSeries) == NC_NOERR &&
+      (status = nc_def_dim(out, "timeseries", 1, &series)) != NC_NOERR)
+    return failed(status);
   nc_inq_nvars(in, &nvars);
   std::set<int> columns;
   for (const Column& c : m_columns) columns.insert(c.varid);
@@ -963,10 +981,11 @@ bool NetcdfWriter::relayAlongObs() {
   for (int v = 0; v < nvars; ++v) {
     char name[NC_MAX_NAME + 1] = {};
     nc_type type = NC_NAT;
-    int ndims = 0, atts = 0, varid = -1, shuffle = 0, deflate = 0, level = 0, noFill = 0;
-    nc_inq_var(in, v, name, &type, &ndims, nullptr, &atts);
-    if ((status = nc_def_var(out, name, type, ndims, &obs, &varid)) != NC_NOERR) return failed(status);
-    if (ndims == 1) {
+    int ndims = 0, atts = 0, varid = -1, shuffle = 0, deflate = 0, level = 0, noFill = 0, dim = -1;
+    nc_inq_var(in, v, name, &type, &ndims, &dim, &atts);
+    const bool record = ndims == 1 && dim != inSeries;
+    if ((status = nc_def_var(out, name, type, ndims, record ? &obs : &series, &varid)) != NC_NOERR) return failed(status);
+    if (record) {
       nc_inq_var_deflate(in, v, &shuffle, &deflate, &level);
       nc_inq_var_fill(in, v, &noFill, nullptr);
       if ((status = nc_def_var_chunking(out, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
@@ -1009,7 +1028,7 @@ bool NetcdfWriter::relayAlongObs() {
     nc_type type = NC_NAT;
     int ndims = 0;
     nc_inq_var(in, v, nullptr, &type, &ndims, nullptr, nullptr);
-    if (ndims == 0 && type == NC_STRING) {
+    if (type == NC_STRING) {
       char* text = nullptr;
       if ((status = nc_get_var_string(in, v, &text)) == NC_NOERR) {
         status = nc_put_var_string(out, v, const_cast<const char**>(&text));
