@@ -79,7 +79,7 @@ std::string historyWord(int argc, char** argv, int i) {
   return withoutFolders(word);
 }
 
-void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs) {
+void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs, bool platform) {
   struct Option {
     const char* name;
     const char* key;
@@ -94,6 +94,7 @@ void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs) {
   };
   for (const Option& option : kOptions) {
     const std::string key = option.key;
+    if (!platform && key == "platform_name") continue;
     app.add_option_function<std::string>(
            option.name, [&pairs, key](const std::string& value) { pairs.push_back(key + "=" + value); }, option.help)
         ->check(CLI::Validator(

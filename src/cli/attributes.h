@@ -32,9 +32,10 @@ std::string withoutFolders(const std::string& word);
 /// name (the value of --meter-tz), which stays as given ("Europe/Oslo").
 std::string historyWord(int argc, char** argv, int i);
 
-/// The options --lat, --lon, --depth and --platform of an archive file, each checked as
-/// it is read (exit 2) and added to `pairs` as the --attr it stands for: geospatial_lat,
+/// The options --lat, --lon, --depth and (with `platform`; maru log has its own, which
+/// also names the MQTT topics) --platform of an archive file, each checked as it is read
+/// (exit 2) and added to `pairs` as the --attr it stands for: geospatial_lat,
 /// geospatial_lon, geospatial_vertical (metres, positive down) and platform_name.
-void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs);
+void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs, bool platform = true);
 
 }  // namespace cli
