@@ -638,7 +638,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   for (const NetcdfVariable& v : variables) {
     // A coordinate variable needs no naming; the meter's time beside the host's may be
     // missing, so it is ancillary, not a coordinate (which would make the value missing).
-    std::string coordinates = m_timeAxis ? "" : "time";
+    // Along "obs", "time" is named once some record has one (putCoverage()).
+    std::string coordinates;
     if (v.wavelength > 0) coordinates += " " + wavelengthName[v.wavelength];
     if (v.scattering) coordinates += " scattering_angle";
     coordinates += positionNames;
@@ -940,6 +941,18 @@ bool NetcdfWriter::putCoverage() {
     if (nc_inq_attlen(m_ncid, NC_GLOBAL, "uuid", &length) == NC_NOERR && length < sizeof uuid &&
         nc_get_att_text(m_ncid, NC_GLOBAL, "uuid", uuid) == NC_NOERR)
       stamp = uuid;
+  }
+  // Along "obs", the meter's time is a coordinate of every value once some record has one.
+  for (size_t c = 0; ok && !m_timeAxis && m_anyTime && c < m_columns.size(); ++c) {
+    size_t length = 0;
+    std::string coordinates = "time";
+    if (nc_inq_attlen(m_ncid, m_columns[c].varid, "coordinates", &length) == NC_NOERR) {
+      std::string old(length, ' ');
+      nc_get_att_text(m_ncid, m_columns[c].varid, "coordinates", old.data());
+      coordinates += " " + old;
+    }
+    ok = (status = nc_put_att_text(m_ncid, m_columns[c].varid, "coordinates", coordinates.size(), coordinates.c_str())) ==
+         NC_NOERR;
   }
   if (ok && userValue(m_userAttributes, "id") == nullptr) ok = text("id", serial + (stamp.empty() ? "" : "_" + stamp));
   if (ok)
