@@ -52,6 +52,7 @@ constexpr size_t kResolutionSteps = 1000;  // steps looked at for time_coverage_
 constexpr double kMinDepth = -100, kMaxDepth = 11000;
 // The table every standard name the writer uses is in.
 constexpr const char* kStandardNameVocabulary = "CF Standard Name Table v83";
+constexpr const char* kStandardNameTable = "https://cfconventions.org/Data/cf-standard-names/83/build/cf-standard-name-table.html";
 
 int configuredFields(const measure::DeviceConfig& config) {
   return std::clamp(config.DataFieldCount, 0, measure::kMaxColumns);
@@ -663,7 +664,10 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     if (v.engColumn >= 0) column.eng = &measure::kindInfo(v.kind).eng[static_cast<size_t>(v.engColumn)];
     if (!defineDouble(v.name, column.varid) || text(column.varid, "long_name", longName) ||
         (knownUnits && text(column.varid, "units", v.units)) ||
-        (!v.standardName.empty() && text(column.varid, "standard_name", v.standardName)) ||
+        (!v.standardName.empty() && (text(column.varid, "standard_name", v.standardName) ||
+                                     text(column.varid, "standard_name_url", kStandardNameTable))) ||
+        // Raw counts come in whole counts.
+        (v.field >= 0 && number(column.varid, "resolution", 1.0)) ||
         (!ancillary.empty() && text(column.varid, "ancillary_variables", ancillary)) ||
         (!coordinates.empty() && text(column.varid, "coordinates", coordinates)) ||
         text(column.varid, "coverage_content_type", auxiliary ? "auxiliaryInformation" : "physicalMeasurement") ||
