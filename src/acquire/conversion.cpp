@@ -184,6 +184,9 @@ bool ConversionJob::openOutput() {
     provenance.meterTimeZone = m_request.meterTimeZone;
     provenance.attributes = m_request.attributes;
     provenance.deflateLevel = m_request.deflateLevel;
+    // About a record per 8 bytes of input: more than data lines ever give, and any guess
+    // only sets the chunk size (a whole block from 32 KiB of input on).
+    provenance.expectedRecords = static_cast<size_t>(std::max(0LL, m_inputBytes) / 8 + 1);
     if (!m_request.program.empty()) provenance.program = m_request.program;
     if (m_request.hostTimes) {
       provenance.hostTimes = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/commandline.h"
 #include "files/netcdfwriter.h"
 #include "measure/boundedfile.h"
 #include "qc/yamldocument.h"
@@ -69,6 +70,37 @@ bool readAttributes(const std::vector<std::string>& pairs, const std::string& fi
     else out.emplace_back(key, value);
   }
   return true;
+}
+
+std::string historyWord(int argc, char** argv, int i) {
+  if (i < 0 || i >= argc) return {};
+  const std::string word = argv[i];
+  if (word.starts_with("--meter-tz=") || (i > 0 && std::string(argv[i - 1]) == "--meter-tz")) return word;
+  return withoutFolders(word);
+}
+
+void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs, bool platform) {
+  struct Option {
+    const char* name;
+    const char* key;
+    const char* help;
+    const char* type;
+  };
+  static const Option kOptions[] = {
+      {"--lat", "geospatial_lat", "netcdf: the meter's latitude, -90 to 90 (degrees north)", "DEGREES"},
+      {"--lon", "geospatial_lon", "netcdf: the meter's longitude, -180 to 360 (degrees east)", "DEGREES"},
+      {"--depth", "geospatial_vertical", "netcdf: the meter's depth, -100 to 11000 (metres, positive down)", "METRES"},
+      {"--platform", "platform_name", "netcdf: the name of the platform the meter is on", "NAME"},
+  };
+  for (const Option& option : kOptions) {
+    const std::string key = option.key;
+    if (!platform && key == "platform_name") continue;
+    app.add_option_function<std::string>(
+           option.name, [&pairs, key](const std::string& value) { pairs.push_back(key + "=" + value); }, option.help)
+        ->check(CLI::Validator(
+            [key](std::string& value) { return files::userAttributeValueProblem(key, value); }, ""))
+        ->type_name(option.type);
+  }
 }
 
 std::string withoutFolders(const std::string& word) {

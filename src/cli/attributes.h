@@ -5,6 +5,10 @@
 #include <utility>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace cli {
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -23,5 +27,15 @@ bool parseAttributes(const std::string& text, const std::string& file, Attribute
 /// A path as history keeps it: without the folders, which say nothing on another machine
 /// and may say too much about this one.
 std::string withoutFolders(const std::string& word);
+
+/// Word `i` of a command line as history keeps it: withoutFolders(), except a time zone's
+/// name (the value of --meter-tz), which stays as given ("Europe/Oslo").
+std::string historyWord(int argc, char** argv, int i);
+
+/// The options --lat, --lon, --depth and (with `platform`; maru log has its own, which
+/// also names the MQTT topics) --platform of an archive file, each checked as it is read
+/// (exit 2) and added to `pairs` as the --attr it stands for: geospatial_lat,
+/// geospatial_lon, geospatial_vertical (metres, positive down) and platform_name.
+void addPositionOptions(CLI::App& app, std::vector<std::string>& pairs, bool platform = true);
 
 }  // namespace cli

@@ -73,7 +73,7 @@ void warnLine(const std::string& caption, const std::string& text) {
 std::string commandLine(int argc, char** argv) {
   std::string text = "maru";
   for (int i = 0; i < argc; ++i) {
-    const std::string word = cli::withoutFolders(argv[i]);
+    const std::string word = cli::historyWord(argc, argv, i);
     text += ' ';
     if (!word.empty() && word.find_first_of(" \t\n'\"\\$") == std::string::npos) {
       text += word;
@@ -170,6 +170,7 @@ int convertMain(int argc, char** argv) {
   app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
                  "(--attr wins)")
       ->type_name("FILE.yml");
+  cli::addPositionOptions(app, attrPairs);
   app.add_option("--deflate", deflate, "netcdf: compress every variable at this zlib level, 1-9 (default 0: not\n"
                                        "compressed; about a third of the size, about six times the time)")
       ->check(cli::unlisted(CLI::Range(0, 9)))
@@ -184,7 +185,8 @@ int convertMain(int argc, char** argv) {
                                                  : Format::Eng;
   const files::UtcOffset zone = *acquire::parseMeterZone(meterTz);
   if (format != Format::Netcdf && (!attrPairs.empty() || !attrsPath.empty() || deflate != 0)) {
-    std::fprintf(stderr, "maru convert: --attr, --attrs and --deflate are for --format netcdf\n");
+    std::fprintf(stderr, "maru convert: --attr, --attrs, --lat, --lon, --depth, --platform and --deflate are for "
+                         "--format netcdf\n");
     return 2;
   }
   if (format == Format::Netcdf && output == "-") {

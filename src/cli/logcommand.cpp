@@ -530,22 +530,25 @@ int logMain(int argc, char** argv) {
   app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
                  "(--attr wins)")
       ->type_name("FILE.yml");
+  cli::addPositionOptions(app, o.attrPairs, false);
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
       ->check(cli::unlisted(CLI::Range(0, 9)))
       ->type_name("LEVEL");
   g_journal = acquire::isJournalStream(STDERR_FILENO, std::getenv("JOURNAL_STREAM"));
   if (const auto status = cli::parseCommandLine(app, argc, argv, g_journal)) return *status;
   if (!o.netcdf && (!o.attrPairs.empty() || !o.attrsPath.empty() || o.deflate != 0)) {
-    printLine("maru log", "--attr, --attrs and --deflate are for --netcdf");
+    printLine("maru log", "--attr, --attrs, --lat, --lon, --depth and --deflate are for --netcdf");
     return 2;
   }
+  // The platform of the MQTT topics names the daily files' platform too.
+  if (o.netcdf && app.get_option("--platform")->count() > 0) o.attrPairs.push_back("platform_name=" + o.mqtt.platform);
   if (std::string why; !cli::readAttributes(o.attrPairs, o.attrsPath, o.attributes, why)) {
     printLine("maru log", why);
     return 2;
   }
   queue.apply(o.mqtt, (std::filesystem::path(o.out) / "mqtt-queue").string());
   o.history = std::string("maru ") + MARU_VERSION_STRING + ": maru log";
-  for (int i = 1; i < argc; ++i) o.history += " " + cli::withoutFolders(argv[i]);
+  for (int i = 1; i < argc; ++i) o.history += " " + cli::historyWord(argc, argv, i);
 
   const std::optional<acquire::LogClock> clock = acquire::LogClock::fromEnvironment();
   if (!clock) {

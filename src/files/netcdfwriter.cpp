@@ -2,10 +2,12 @@
 
 #include <hdf5.h>
 #include <netcdf.h>
+#include <udunits2.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -16,7 +18,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
-#include <sstream>
+#include <mutex>
 #include <numbers>
 #include <set>
 #include <string_view>
@@ -39,11 +41,18 @@ static_assert(kNetcdfFill == NC_FILL_DOUBLE);
 namespace {
 
 constexpr size_t kBlockRecords = 4096;  // records buffered per write
-constexpr size_t kChunkRecords = 4096;  // records per chunk, compressed: one block
+constexpr size_t kChunkRecords = 4096;  // records per chunk at most: one block
+constexpr size_t kMinChunkRecords = 64;
 // Per variable: a written chunk is never read again, so the library's cache (megabytes per
 // variable by default, kept full as the file grows) only needs to hold the chunk at hand.
 constexpr size_t kChunkCacheBytes = 64 * 1024;
 constexpr size_t kResolutionSteps = 1000;  // steps looked at for time_coverage_resolution
+// The depths a meter may be given (metres, positive down): a little above the surface (a
+// meter in a tank on a ship) to the deepest ocean.
+constexpr double kMinDepth = -100, kMaxDepth = 11000;
+// The table every standard name the writer uses is in.
+constexpr const char* kStandardNameVocabulary = "CF Standard Name Table v83";
+constexpr const char* kStandardNameTable = "https://cfconventions.org/Data/cf-standard-names/83/build/cf-standard-name-table.html";
 
 int configuredFields(const measure::DeviceConfig& config) {
   return std::clamp(config.DataFieldCount, 0, measure::kMaxColumns);
@@ -172,6 +181,104 @@ bool numericAttribute(const std::string& key) { return key.rfind("geospatial_", 
                                                        key.find("_positive") == std::string::npos &&
                                                        key.find("_resolution") == std::string::npos; }
 
+// Whether UDUNITS-2 reads `units` (its own unit database, loaded once; UTF-8, so "µg/l").
+bool udunitsAccepts(const std::string& units) {
+  static std::mutex mutex;
+  const std::lock_guard lock(mutex);
+  static ut_system* const system = [] {
+    ut_set_error_message_handler(ut_ignore);
+    return ut_read_xml(nullptr);
+  }();
+  if (system == nullptr || units.empty() || units.front() == ' ' || units.back() == ' ') return false;
+  ut_unit* unit = ut_parse(system, units.c_str(), UT_UTF8);
+  ut_free(unit);
+  return unit != nullptr;
+}
+
+// The value of the user's attribute `key`, if given.
+const std::string* userValue(const std::vector<std::pair<std::string, std::string>>& attributes,
+                             const std::string& key) {
+  for (const auto& [k, v] : attributes)
+    if (k == key) return &v;
+  return nullptr;
+}
+
+// The user's attribute `key` as a finite number (the checks before have refused any other).
+std::optional<double> userNumber(const std::vector<std::pair<std::string, std::string>>& attributes,
+                                 const std::string& key) {
+  const std::string* text = userValue(attributes, key);
+  double x = 0;
+  if (text == nullptr || text->empty()) return std::nullopt;
+  const auto [ptr, ec] = std::from_chars(text->data(), text->data() + text->size(), x);
+  if (ec != std::errc() || ptr != text->data() + text->size() || !std::isfinite(x)) return std::nullopt;
+  return x;
+}
+
+// GCMD science keywords of what the configured fields measure, in field order, each once.
+std::string gcmdKeywords(const measure::DeviceConfig& config) {
+  std::vector<std::string> keywords;
+  auto add = [&](const char* k) {
+    if (std::find(keywords.begin(), keywords.end(), k) == keywords.end()) keywords.emplace_back(k);
+  };
+  const int fields = configuredFields(config);
+  for (int c = 0; c < fields; ++c) {
+    const int kind = config.ColumnKind[static_cast<size_t>(c)];
+    if (!measure::isValidKind(kind)) continue;
+    const measure::KindInfo& row = measure::kindInfo(kind);
+    const std::string name = row.name ? row.name : "";
+    if (row.conversion == measure::Conversion::Backscatter) add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > SCATTERING");
+    if (name == "chl") add("EARTH SCIENCE > OCEANS > OCEAN CHEMISTRY > CHLOROPHYLL");
+    if (name == "chl" || name == "cdom" || name == "uranine" || name == "phycocyanin" || name == "phycoerythrin" ||
+        name == "rhodamine")
+      add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > FLUORESCENCE");
+    if (name == "cdom") add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > GELBSTOFF");
+    if (name == "ntu" || name == "lss") add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > TURBIDITY");
+    if (name == "xtemp") add("EARTH SCIENCE > OCEANS > OCEAN TEMPERATURE > WATER TEMPERATURE");
+    if (name == "pres") add("EARTH SCIENCE > OCEANS > OCEAN PRESSURE > WATER PRESSURE");
+  }
+  std::string text;
+  for (const std::string& k : keywords) text += (text.empty() ? "" : ", ") + k;
+  return text;
+}
+
+bool hasBackscatter(const measure::DeviceConfig& config) {
+  const int fields = configuredFields(config);
+  for (int c = 0; c < fields; ++c) {
+    const int kind = config.ColumnKind[static_cast<size_t>(c)];
+    if (measure::isValidKind(kind) && measure::kindInfo(kind).conversion == measure::Conversion::Backscatter)
+      return true;
+  }
+  return false;
+}
+
+// Whether the meter stamps its lines: a date and a time field.
+bool hasClock(const measure::DeviceConfig& config) {
+  bool date = false, time = false;
+  const int fields = configuredFields(config);
+  for (int c = 0; c < fields; ++c) {
+    date |= config.ColumnKind[static_cast<size_t>(c)] == measure::KindDate;
+    time |= config.ColumnKind[static_cast<size_t>(c)] == measure::KindTime;
+  }
+  return date && time;
+}
+
+// A random (version 4) UUID, for the file's "uuid".
+std::string randomUuid() {
+  std::array<unsigned char, 16> bytes{};
+  if (std::FILE* f = std::fopen("/dev/urandom", "rb")) {
+    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.fill(0);
+    std::fclose(f);
+  }
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += measure::cformat("%02x", bytes[i]);
+  }
+  return text;
+}
+
 std::string nowIsoUtc() {
   using namespace std::chrono;
   return isoUtc(static_cast<double>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count()));
@@ -264,8 +371,11 @@ struct NetcdfWriter::QcVariables {
 
 std::string userAttributeProblem(const std::string& key) {
   static const std::set<std::string> kComputed = {
-      "Conventions", "history", "date_created", "time_coverage_start", "time_coverage_end",
-      "time_coverage_duration", "time_coverage_resolution", "device_file", "qc_configuration"};
+      "Conventions", "history", "date_created", "date_modified", "time_coverage_start", "time_coverage_end",
+      "time_coverage_duration", "time_coverage_resolution", "device_file", "qc_configuration",
+      // the settings the values were computed with, and the file's structure
+      "salinity", "scattering_angle_deg", "x_factor", "water", "meter_time_zone", "time_source", "featureType",
+      "cdm_data_type", "cdm_timeseries_variables", "ncei_template_version", "uuid", "standard_name_vocabulary"};
   if (kComputed.count(key)) return "'" + key + "' is written by the program from the data";
   const auto ok = [](char c, bool first) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
@@ -291,7 +401,8 @@ std::string userAttributeValueProblem(const std::string& key, const std::string&
   static const Range kRanges[] = {
       {"geospatial_lat", -90, 90},         {"geospatial_lat_min", -90, 90},   {"geospatial_lat_max", -90, 90},
       {"geospatial_lon", -180, 360},       {"geospatial_lon_min", -180, 360}, {"geospatial_lon_max", -180, 360},
-      {"geospatial_vertical_min", -kAny, kAny}, {"geospatial_vertical_max", -kAny, kAny}};
+      {"geospatial_vertical_min", -kAny, kAny}, {"geospatial_vertical_max", -kAny, kAny},
+      {"geospatial_vertical", kMinDepth, kMaxDepth}};
   for (const Range& r : kRanges) {
     if (key != r.key) continue;
     double x = 0;
@@ -378,16 +489,26 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     return status = nc_put_att_double(m_ncid, varid, name, NC_DOUBLE, 1, &value);
   };
   const double fill = kNetcdfFill;
-  const size_t chunk = kChunkRecords;
+  // A short file gets short chunks, not mostly the unused part of one chunk per variable
+  // (40 records took 0.76 MB in chunks of 4,096); smaller chunks cost a long file time.
+  const size_t chunk = provenance.expectedRecords == 0
+                           ? kChunkRecords
+                           : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kChunkRecords);
+  m_chunkRecords = chunk;
 
-  // Along "time" when every record has a receive time to be the coordinate; else along
-  // "obs", with the meter's readings as an auxiliary coordinate that may hold fill values.
+  // Along "time", a coordinate variable, when every record should have a time: the host's
+  // receive time (the logger), or the meter's own (a conversion of a meter that stamps its
+  // lines; finish() lays the file out along "obs" again when a record had no time or one
+  // not after the one before). Else along "obs", the meter's readings an auxiliary
+  // coordinate that may hold fill values.
   m_hostTimes = provenance.hostTimes;
+  m_timeAxis = m_hostTimes || hasClock(config);
+  m_timeBroken = false;
   m_userAttributes = provenance.attributes;
   m_anyTime = false;
   m_steps.clear();
   int timeDim = -1;
-  if ((status = nc_def_dim(m_ncid, m_hostTimes ? "time" : "obs", NC_UNLIMITED, &timeDim)) != NC_NOERR)
+  if ((status = nc_def_dim(m_ncid, m_timeAxis ? "time" : "obs", NC_UNLIMITED, &timeDim)) != NC_NOERR)
     return fail("cannot define the record dimension", status);
   auto defineDouble = [&](const std::string& name, int& varid, bool mayBeMissing = true) {
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_DOUBLE, 1, &timeDim, &varid)) != NC_NOERR) return false;
@@ -397,13 +518,14 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       return false;
     // Chunks are written whole, once: a cache beyond one block only grows with the file.
     if ((status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR) return false;
-    return (status = mayBeMissing ? nc_def_var_fill(m_ncid, varid, 0, &fill) : nc_def_var_fill(m_ncid, varid, 1, nullptr)) ==
-           NC_NOERR;
+    if (!mayBeMissing) return (status = nc_def_var_fill(m_ncid, varid, 1, nullptr)) == NC_NOERR;
+    return (status = nc_def_var_fill(m_ncid, varid, 0, &fill)) == NC_NOERR && !number(varid, "missing_value", fill);
   };
   auto timeAttributes = [&](int varid, const std::string& longName, bool axis) {
     return text(varid, "standard_name", "time") || text(varid, "long_name", longName) ||
            text(varid, "units", "seconds since 1970-01-01T00:00:00Z") || text(varid, "calendar", "standard") ||
-           (axis && text(varid, "axis", "T"));
+           (axis && text(varid, "axis", "T")) ||
+           text(varid, "coverage_content_type", axis ? "coordinate" : "auxiliaryInformation");
   };
   if (m_hostTimes) {
     if (!defineDouble("time", m_timeVar, false) || timeAttributes(m_timeVar, "time the host received the sample", true))
@@ -413,9 +535,71 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     if (!defineDouble("meter_time", m_meterTimeVar) ||
         timeAttributes(m_meterTimeVar, "time of the sample by the meter's clock", false))
       return fail("cannot define the variable 'meter_time'", status);
-  } else if (!defineDouble("time", m_timeVar) ||
+  } else if (!defineDouble("time", m_timeVar, !m_timeAxis) ||
              timeAttributes(m_timeVar, "time of the sample by the meter's clock", true)) {
     return fail("cannot define the variable 'time'", status);
+  }
+
+  // Where the meter was (a station: a CF timeSeries) when the user gives a latitude and a
+  // longitude; the platform and the meter as container variables.
+  const std::optional<double> latitude = userNumber(m_userAttributes, "geospatial_lat");
+  const std::optional<double> longitude = userNumber(m_userAttributes, "geospatial_lon");
+  const std::optional<double> depth = userNumber(m_userAttributes, "geospatial_vertical");
+  m_station = latitude && longitude;
+  const std::string serial = measure::serialFromTitle(config.MeterTitle);
+  const std::string kind = instrumentKind(config);
+  const std::string* platformName = userValue(m_userAttributes, "platform_name");
+  std::string positionNames;  // for "coordinates"
+  std::vector<std::pair<int, double>> scalars;
+  int stationVar = -1;
+  std::string stationId;
+  if (m_station) {
+    auto defineScalar = [&](const char* name, nc_type type, int& varid) {
+      return (status = nc_def_var(m_ncid, name, type, 0, nullptr, &varid)) == NC_NOERR;
+    };
+    auto position = [&](const char* name, const char* standardName, const char* longName, const char* units,
+                        const char* axis, double low, double high, double value) {
+      int varid = -1;
+      if (!defineScalar(name, NC_DOUBLE, varid) || text(varid, "standard_name", standardName) ||
+          text(varid, "long_name", longName) || text(varid, "units", units) || text(varid, "axis", axis) ||
+          number(varid, "valid_min", low) || number(varid, "valid_max", high) ||
+          text(varid, "coverage_content_type", "coordinate") ||
+          text(varid, "comment", "where the meter was, as given to the program") ||
+          (std::strcmp(axis, "Z") == 0 && text(varid, "positive", "down")))
+        return fail(std::string("cannot define the variable '") + name + "'", status);
+      scalars.emplace_back(varid, value);
+      positionNames += std::string(" ") + name;
+      return true;
+    };
+    if (!position("lat", "latitude", "latitude of the meter", "degrees_north", "Y", -90, 90, *latitude) ||
+        !position("lon", "longitude", "longitude of the meter", "degrees_east", "X", -180, 360, *longitude) ||
+        (depth && !position("depth", "depth", "depth of the meter below the surface", "m", "Z", kMinDepth, kMaxDepth,
+                            *depth)))
+      return false;
+    stationId = (platformName ? *platformName + "_" : std::string()) +
+                (serial.empty() ? std::string(config.MeterTitle) : serial);
+    // One time series: its identifier along a dimension of one, as archives index stations.
+    int seriesDim = -1;
+    if ((status = nc_def_dim(m_ncid, "timeseries", 1, &seriesDim)) != NC_NOERR ||
+        (status = nc_def_var(m_ncid, "station", NC_STRING, 1, &seriesDim, &stationVar)) != NC_NOERR ||
+        text(stationVar, "cf_role", "timeseries_id") ||
+        text(stationVar, "long_name", "station: the platform and the meter's serial number") ||
+        text(stationVar, "coverage_content_type", "referenceInformation"))
+      return fail("cannot define the variable 'station'", status);
+    positionNames += " station";
+    int platformVar = -1, instrumentVar = -1;
+    const std::string platformLong = platformName ? *platformName : "the platform the meter was on";
+    if (!defineScalar("platform", NC_INT, platformVar) || text(platformVar, "long_name", platformLong) ||
+        (platformName && text(platformVar, "short_name", *platformName)) ||
+        text(platformVar, "coverage_content_type", "referenceInformation") ||
+        text(platformVar, "comment", "container variable: the attributes describe the platform"))
+      return fail("cannot define the variable 'platform'", status);
+    if (!defineScalar("instrument", NC_INT, instrumentVar) ||
+        text(instrumentVar, "long_name", kind + (serial.empty() ? "" : " " + serial)) ||
+        text(instrumentVar, "make_model", kind) || (!serial.empty() && text(instrumentVar, "serial_number", serial)) ||
+        text(instrumentVar, "coverage_content_type", "referenceInformation") ||
+        text(instrumentVar, "comment", std::string("container variable; the meter's title line: ") + config.MeterTitle))
+      return fail("cannot define the variable 'instrument'", status);
   }
 
   std::vector<NetcdfVariable> variables = netcdfVariables(config);
@@ -436,7 +620,6 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   }
   // Scalar coordinates: the wavelength of each wavelength-specific variable, the angle of
   // the volume scattering functions.
-  std::vector<std::pair<int, double>> scalars;
   std::map<int, std::string> wavelengthName;
   bool scattering = false;
   for (const NetcdfVariable& v : variables) {
@@ -447,7 +630,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                           const char* units, double value) {
     int varid = -1;
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_DOUBLE, 0, nullptr, &varid)) != NC_NOERR ||
-        text(varid, "standard_name", standardName) || text(varid, "long_name", longName) || text(varid, "units", units))
+        text(varid, "standard_name", standardName) || text(varid, "long_name", longName) || text(varid, "units", units) ||
+        text(varid, "coverage_content_type", "coordinate"))
       return false;
     scalars.emplace_back(varid, value);
     return true;
@@ -460,18 +644,34 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     return fail("cannot define the variable 'scattering_angle'", status);
 
   for (const NetcdfVariable& v : variables) {
-    std::string coordinates = m_hostTimes ? "meter_time" : "time";
+    // A coordinate variable needs no naming; the meter's time beside the host's may be
+    // missing, so it is ancillary, not a coordinate (which would make the value missing).
+    // Along "obs", "time" is named once some record has one (putCoverage()).
+    std::string coordinates;
     if (v.wavelength > 0) coordinates += " " + wavelengthName[v.wavelength];
     if (v.scattering) coordinates += " scattering_angle";
+    coordinates += positionNames;
+    if (!coordinates.empty() && coordinates.front() == ' ') coordinates.erase(0, 1);
+    std::string ancillary = v.ancillaryVariables;
+    if (m_hostTimes && v.engColumn >= 0) ancillary += (ancillary.empty() ? "" : " ") + std::string("meter_time");
+    // Units UDUNITS does not know (a device file's "RFU") stay in the long name.
+    const bool knownUnits = udunitsAccepts(v.units);
+    const std::string longName = knownUnits ? v.longName : v.longName + " (in " + v.units + ")";
+    const bool auxiliary = v.engColumn < 0 || v.kind == measure::KindITemp;
     Column column;
     column.kind = v.kind;
     column.field = v.field;
     if (v.engColumn >= 0) column.eng = &measure::kindInfo(v.kind).eng[static_cast<size_t>(v.engColumn)];
-    if (!defineDouble(v.name, column.varid) || text(column.varid, "long_name", v.longName) ||
-        text(column.varid, "units", v.units) ||
-        (!v.standardName.empty() && text(column.varid, "standard_name", v.standardName)) ||
-        (!v.ancillaryVariables.empty() && text(column.varid, "ancillary_variables", v.ancillaryVariables)) ||
-        text(column.varid, "coordinates", coordinates))
+    if (!defineDouble(v.name, column.varid) || text(column.varid, "long_name", longName) ||
+        (knownUnits && text(column.varid, "units", v.units)) ||
+        (!v.standardName.empty() && (text(column.varid, "standard_name", v.standardName) ||
+                                     text(column.varid, "standard_name_url", kStandardNameTable))) ||
+        // Raw counts come in whole counts.
+        (v.field >= 0 && number(column.varid, "resolution", 1.0)) ||
+        (!ancillary.empty() && text(column.varid, "ancillary_variables", ancillary)) ||
+        (!coordinates.empty() && text(column.varid, "coordinates", coordinates)) ||
+        text(column.varid, "coverage_content_type", auxiliary ? "auxiliaryInformation" : "physicalMeasurement") ||
+        (m_station && (text(column.varid, "platform", "platform") || text(column.varid, "instrument", "instrument"))))
       return fail("cannot define the variable '" + v.name + "'", status);
     column.buffer.reserve(kBlockRecords);
     m_columns.push_back(std::move(column));
@@ -492,6 +692,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     return !(text(varid, "standard_name", standardName) || text(varid, "long_name", longName) ||
              (status = nc_put_att_schar(m_ncid, varid, "flag_values", NC_BYTE, 5, kValues)) ||
              text(varid, "flag_meanings", "PASS NOT_EVALUATED SUSPECT FAIL MISSING") ||
+             (status = nc_put_att_schar(m_ncid, varid, "valid_min", NC_BYTE, 1, &kValues[0])) ||
+             (status = nc_put_att_schar(m_ncid, varid, "valid_max", NC_BYTE, 1, &kValues[4])) ||
+             text(varid, "coverage_content_type", "qualityInformation") ||
              text(varid, "references", "https://ioos.noaa.gov/project/qartod/"));
   };
   for (size_t i = 0; qc && i < qc->streams().size(); ++i) {
@@ -516,8 +719,6 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   // Discovery metadata (ACDD 1.3): what the program knows, then what the user gives.
   const std::string title = config.MeterTitle;
   const std::string created = provenance.dateCreated.empty() ? nowIsoUtc() : provenance.dateCreated;
-  const std::string serial = measure::serialFromTitle(title);
-  const std::string kind = instrumentKind(config);
   std::string instrument = kind + (serial.empty() ? std::string() : ", serial number " + serial);
   std::string wavelengths;
   for (auto it = wavelengthName.begin(); it != wavelengthName.end(); ++it)
@@ -528,18 +729,38 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                               ", in engineering units with the raw counts they came from, " +
                               (m_hostTimes ? "logged from its serial line by " : "converted from its raw serial output by ") +
                               provenance.program + ".";
-  if (text(NC_GLOBAL, "Conventions", "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
+  const std::string keywords = gcmdKeywords(config);
+  // The IOOS profile's own attributes, which only the user can give.
+  bool ioos = m_station;
+  for (const char* key : {"creator_country", "creator_email", "creator_institution", "creator_sector", "creator_url",
+                          "infoUrl", "license", "naming_authority", "platform", "platform_vocabulary",
+                          "publisher_country", "publisher_email", "publisher_institution", "publisher_url"})
+    ioos = ioos && userValue(m_userAttributes, key) != nullptr;
+  if (text(NC_GLOBAL, "Conventions", ioos ? "CF-1.10, ACDD-1.3, IOOS-1.2" : "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
       text(NC_GLOBAL, "summary", summary) || text(NC_GLOBAL, "instrument", instrument) ||
       text(NC_GLOBAL, "source", "in-water optical meter, recorded over its serial line") ||
+      text(NC_GLOBAL, "standard_name_vocabulary", kStandardNameVocabulary) ||
+      (!keywords.empty() && (text(NC_GLOBAL, "keywords", keywords) ||
+                             text(NC_GLOBAL, "keywords_vocabulary", "GCMD:GCMD Science Keywords"))) ||
+      text(NC_GLOBAL, "uuid", randomUuid()) ||
+      (m_station && (text(NC_GLOBAL, "featureType", "timeSeries") || text(NC_GLOBAL, "cdm_data_type", "Station") ||
+                     text(NC_GLOBAL, "geospatial_bounds",
+                          "POINT (" + measure::cformat("%.9g", *latitude) + " " + measure::cformat("%.9g", *longitude) + ")") ||
+                     text(NC_GLOBAL, "geospatial_bounds_crs", "EPSG:4326") ||
+                     (depth && text(NC_GLOBAL, "geospatial_bounds_vertical_crs", "EPSG:5831")) ||
+                     text(NC_GLOBAL, "cdm_timeseries_variables", "station") ||
+                     text(NC_GLOBAL, "ncei_template_version", "NCEI_NetCDF_TimeSeries_Orthogonal_Template_v2.0"))) ||
       text(NC_GLOBAL, "device_file", provenance.deviceFileText) ||
-      number(NC_GLOBAL, "salinity", asWritten(config.Salinity)) ||
-      number(NC_GLOBAL, "scattering_angle_deg", config.ThetaDegrees) ||
-      number(NC_GLOBAL, "x_factor", asWritten(config.XFactor)) ||
-      text(NC_GLOBAL, "water", config.SeaWater ? "sea" : "fresh") ||
+      // The backscatter settings only where they made values.
+      (hasBackscatter(config) && (number(NC_GLOBAL, "salinity", asWritten(config.Salinity)) ||
+                                  number(NC_GLOBAL, "scattering_angle_deg", config.ThetaDegrees) ||
+                                  number(NC_GLOBAL, "x_factor", asWritten(config.XFactor)) ||
+                                  text(NC_GLOBAL, "water", config.SeaWater ? "sea" : "fresh"))) ||
       text(NC_GLOBAL, "meter_time_zone", provenance.meterTimeZone.text()) ||
-      text(NC_GLOBAL, "time_source", provenance.timeSource) ||
-      text(NC_GLOBAL, "history", created + " " + provenance.history) || text(NC_GLOBAL, "date_created", created))
+      text(NC_GLOBAL, "history", created + " " + provenance.history) || text(NC_GLOBAL, "date_created", created) ||
+      text(NC_GLOBAL, "date_modified", created))
     return fail("cannot write the global attributes", status);
+  m_timeSource = provenance.timeSource;
   for (const auto& [key, value] : m_userAttributes) {
     if (const std::string problem = userAttributeProblem(key); !problem.empty()) return fail(problem, NC_NOERR);
     if (const std::string problem = userAttributeValueProblem(key, value); !problem.empty())
@@ -549,11 +770,13 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     const auto read = std::from_chars(value.data(), end, parsed);
     const bool numeric = numericAttribute(key) && !value.empty() && read.ec == std::errc() && read.ptr == end &&
                          std::isfinite(parsed);
-    const bool pair = key == "geospatial_lat" || key == "geospatial_lon";
+    // A single position gives the pair of extents.
+    const bool pair = key == "geospatial_lat" || key == "geospatial_lon" || key == "geospatial_vertical";
     if (pair && numeric) {
-      const char* units = key == "geospatial_lat" ? "degrees_north" : "degrees_east";
+      const char* units = key == "geospatial_lat" ? "degrees_north" : key == "geospatial_lon" ? "degrees_east" : "m";
       if (number(NC_GLOBAL, (key + "_min").c_str(), parsed) || number(NC_GLOBAL, (key + "_max").c_str(), parsed) ||
-          text(NC_GLOBAL, (key + "_units").c_str(), units))
+          text(NC_GLOBAL, (key + "_units").c_str(), units) ||
+          (key == "geospatial_vertical" && text(NC_GLOBAL, "geospatial_vertical_positive", "down")))
         return fail("cannot write the global attribute '" + key + "'", status);
     } else if (numeric ? number(NC_GLOBAL, key.c_str(), parsed) : text(NC_GLOBAL, key.c_str(), value)) {
       return fail("cannot write the global attribute '" + key + "'", status);
@@ -564,6 +787,11 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   for (const auto& [varid, value] : scalars)
     if ((status = nc_put_var_double(m_ncid, varid, &value)) != NC_NOERR)
       return fail("cannot write the scalar coordinates", status);
+  if (stationVar >= 0) {
+    const char* id = stationId.c_str();
+    if ((status = nc_put_var_string(m_ncid, stationVar, &id)) != NC_NOERR)
+      return fail("cannot write the variable 'station'", status);
+  }
   m_times.reserve(kBlockRecords);
   return true;
 }
@@ -575,6 +803,8 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
     return false;
   }
   m_times.push_back(time ? *time : kNetcdfFill);
+  // A coordinate variable holds no fill value and only grows.
+  if (!m_hostTimes && (!time || !std::isfinite(*time) || (m_anyTime && *time <= m_lastTime))) m_timeBroken = true;
   if (time && std::isfinite(*time)) {
     if (m_anyTime && m_steps.size() < kResolutionSteps && *time > m_lastTime) m_steps.push_back(*time - m_lastTime);
     if (!m_anyTime) m_firstTime = *time;
@@ -715,11 +945,151 @@ bool NetcdfWriter::putCoverage() {
          (steps.empty() || text("time_coverage_resolution", isoStep(steps[steps.size() / 2])));
     stamp.erase(std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }), stamp.end());
   }
-  const bool userId = std::any_of(m_userAttributes.begin(), m_userAttributes.end(),
-                                  [](const auto& a) { return a.first == "id"; });
-  if (ok && !userId) ok = text("id", serial + (stamp.empty() ? "" : "_" + stamp));
+  // Unique: the meter and its first time, or (no time at all) the file's uuid.
+  if (stamp.empty()) {
+    char uuid[40] = {};
+    size_t length = 0;
+    if (nc_inq_attlen(m_ncid, NC_GLOBAL, "uuid", &length) == NC_NOERR && length < sizeof uuid &&
+        nc_get_att_text(m_ncid, NC_GLOBAL, "uuid", uuid) == NC_NOERR)
+      stamp = uuid;
+  }
+  // Along "obs", the meter's time is a coordinate of every value once some record has one.
+  for (size_t c = 0; ok && !m_timeAxis && m_anyTime && c < m_columns.size(); ++c) {
+    size_t length = 0;
+    std::string coordinates = "time";
+    if (nc_inq_attlen(m_ncid, m_columns[c].varid, "coordinates", &length) == NC_NOERR) {
+      std::string old(length, ' ');
+      nc_get_att_text(m_ncid, m_columns[c].varid, "coordinates", old.data());
+      coordinates += " " + old;
+    }
+    ok = (status = nc_put_att_text(m_ncid, m_columns[c].varid, "coordinates", coordinates.size(), coordinates.c_str())) ==
+         NC_NOERR;
+  }
+  if (ok && userValue(m_userAttributes, "id") == nullptr) ok = text("id", serial + (stamp.empty() ? "" : "_" + stamp));
+  if (ok)
+    ok = text("time_source", m_hostTimes || m_anyTime ? m_timeSource
+                                                      : std::string("none: no record has a time; records in the order received"));
   if (ok) status = nc_enddef(m_ncid);
   if (!ok || status != NC_NOERR) return fail("cannot write the time coverage of '" + m_path + "'", status);
+  return true;
+}
+
+// The file again along "obs" (a conversion whose meter time had a gap or went back, so
+// it cannot be the coordinate): every variable, attribute and value copied, the time
+// becoming an auxiliary coordinate that may hold fill values.
+bool NetcdfWriter::relayAlongObs() {
+  int status = nc_close(m_ncid);
+  m_ncid = -1;
+  if (status != NC_NOERR) return fail("cannot complete '" + m_path + "'", status);
+  int in = -1, out = -1;
+  if ((status = nc_open(m_temporary.c_str(), NC_NOWRITE, &in)) != NC_NOERR)
+    return fail("cannot read back '" + m_temporary + "'", status);
+  const std::string target = m_temporary + "o";
+  const auto failed = [&](int why) {
+    if (out >= 0) nc_abort(out);
+    nc_close(in);
+    std::remove(target.c_str());
+    return fail("cannot lay out '" + m_path + "' along obs", why);
+  };
+  if ((status = nc_create(target.c_str(), NC_NETCDF4 | NC_CLOBBER, &out)) != NC_NOERR) return failed(status);
+  int obs = -1, series = -1, inSeries = -1, nvars = 0, natts = 0;
+  if ((status = nc_def_dim(out, "obs", NC_UNLIMITED, &obs)) != NC_NOERR) return failed(status);
+  if (nc_inq_dimid(in, "timeseries", &inSeries) == NC_NOERR &&
+      (status = nc_def_dim(out, "timeseries", 1, &series)) != NC_NOERR)
+    return failed(status);
+  nc_inq_nvars(in, &nvars);
+  std::set<int> columns;
+  for (const Column& c : m_columns) columns.insert(c.varid);
+  const size_t chunk = m_chunkRecords;
+  const double fill = kNetcdfFill;
+  for (int v = 0; v < nvars; ++v) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_type type = NC_NAT;
+    int ndims = 0, atts = 0, varid = -1, shuffle = 0, deflate = 0, level = 0, noFill = 0, dim = -1;
+    nc_inq_var(in, v, name, &type, &ndims, &dim, &atts);
+    const bool record = ndims == 1 && dim != inSeries;
+    if ((status = nc_def_var(out, name, type, ndims, record ? &obs : &series, &varid)) != NC_NOERR) return failed(status);
+    if (record) {
+      nc_inq_var_deflate(in, v, &shuffle, &deflate, &level);
+      nc_inq_var_fill(in, v, &noFill, nullptr);
+      if ((status = nc_def_var_chunking(out, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
+          (deflate && (status = nc_def_var_deflate(out, varid, shuffle, 1, level)) != NC_NOERR) ||
+          (status = nc_set_var_chunk_cache(out, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR ||
+          (v == m_timeVar && (status = nc_def_var_fill(out, varid, 0, &fill)) != NC_NOERR))
+        return failed(status);
+    }
+    for (int a = 0; a < atts; ++a) {
+      char att[NC_MAX_NAME + 1] = {};
+      nc_inq_attname(in, v, a, att);
+      if (std::strcmp(att, "_FillValue") != 0 || v != m_timeVar)
+        if ((status = nc_copy_att(in, v, att, out, varid)) != NC_NOERR) return failed(status);
+    }
+    // The time is now an auxiliary coordinate of every value, where it is known at all.
+    if (columns.count(v) && m_anyTime) {
+      size_t length = 0;
+      std::string coordinates = "time";
+      if (nc_inq_attlen(in, v, "coordinates", &length) == NC_NOERR) {
+        std::string old(length, ' ');
+        nc_get_att_text(in, v, "coordinates", old.data());
+        coordinates += " " + old;
+      }
+      if ((status = nc_put_att_text(out, varid, "coordinates", coordinates.size(), coordinates.c_str())) != NC_NOERR)
+        return failed(status);
+    }
+  }
+  nc_inq_natts(in, &natts);
+  for (int a = 0; a < natts; ++a) {
+    char att[NC_MAX_NAME + 1] = {};
+    nc_inq_attname(in, NC_GLOBAL, a, att);
+    if ((status = nc_copy_att(in, NC_GLOBAL, att, out, NC_GLOBAL)) != NC_NOERR) return failed(status);
+  }
+  if ((status = nc_enddef(out)) != NC_NOERR) return failed(status);
+  size_t records = 0;
+  nc_inq_dimlen(in, 0, &records);
+  std::vector<double> doubles;
+  std::vector<signed char> bytes;
+  for (int v = 0; v < nvars && status == NC_NOERR; ++v) {
+    nc_type type = NC_NAT;
+    int ndims = 0;
+    nc_inq_var(in, v, nullptr, &type, &ndims, nullptr, nullptr);
+    if (type == NC_STRING) {
+      char* text = nullptr;
+      if ((status = nc_get_var_string(in, v, &text)) == NC_NOERR) {
+        status = nc_put_var_string(out, v, const_cast<const char**>(&text));
+        nc_free_string(1, &text);
+      }
+    } else if (ndims == 0 && type == NC_DOUBLE) {
+      double x = 0;
+      if ((status = nc_get_var_double(in, v, &x)) == NC_NOERR) status = nc_put_var_double(out, v, &x);
+    } else if (ndims == 1) {
+      for (size_t from = 0; from < records && status == NC_NOERR; from += kBlockRecords) {
+        const size_t count = std::min(kBlockRecords, records - from);
+        if (type == NC_BYTE) {
+          bytes.resize(count);
+          if ((status = nc_get_vara_schar(in, v, &from, &count, bytes.data())) == NC_NOERR)
+            status = nc_put_vara_schar(out, v, &from, &count, bytes.data());
+        } else {
+          doubles.resize(count);
+          if ((status = nc_get_vara_double(in, v, &from, &count, doubles.data())) == NC_NOERR)
+            status = nc_put_vara_double(out, v, &from, &count, doubles.data());
+        }
+      }
+    }
+  }
+  if (status != NC_NOERR) return failed(status);
+  nc_close(in);
+  if ((status = nc_close(out)) != NC_NOERR) {
+    out = -1;
+    std::remove(target.c_str());
+    return fail("cannot lay out '" + m_path + "' along obs", status);
+  }
+  std::remove(m_temporary.c_str());
+  m_temporary = target;
+  // finish() closes nothing more: reopen, so its close and rename go as usual.
+  if ((status = nc_open(m_temporary.c_str(), NC_WRITE, &m_ncid)) != NC_NOERR) {
+    m_ncid = -1;
+    return fail("cannot complete '" + m_path + "'", status);
+  }
   return true;
 }
 
@@ -729,6 +1099,7 @@ bool NetcdfWriter::finish() {
     return false;
   }
   if (!flush(true) || !putCoverage()) return false;
+  if (m_timeAxis && m_timeBroken && !relayAlongObs()) return false;
   if (!m_places.empty() && m_places.size() != static_cast<size_t>(m_records))
     return fail("cannot complete '" + m_path + "': " + std::to_string(m_records) + " records for " +
                     std::to_string(m_places.size()) + " places",

@@ -39,6 +39,9 @@ struct NetcdfProvenance {
   /// zlib level (1..9) of each variable, with the shuffle filter; 0: not compressed. Deflate
   /// makes the file about a third of the size and the writing about six times slower.
   int deflateLevel = 0;
+  /// About how many records the file will hold, at most (0: not known): a short file is
+  /// written in short chunks.
+  size_t expectedRecords = 0;
   /// Global attributes the user gives (ACDD: institution, creator_name, project, platform,
   /// license, …); they replace the program's own of the same name. Values that read as
   /// numbers are stored as numbers for the geospatial attributes; "geospatial_lat" and
@@ -137,11 +140,17 @@ class NetcdfWriter {
             const QcRun* qc);
 
   bool putCoverage();
+  bool relayAlongObs();
 
   int m_ncid = -1;
   int m_timeVar = -1;
   int m_meterTimeVar = -1;  ///< with host times
   bool m_hostTimes = false;
+  bool m_timeAxis = false;    ///< records along "time", a coordinate variable
+  bool m_timeBroken = false;  ///< a conversion's time that cannot be the coordinate
+  bool m_station = false;     ///< a CF timeSeries at a position
+  size_t m_chunkRecords = 0;
+  std::string m_timeSource;
   std::vector<double> m_meterTimes;
   // What the time coordinate covered, for the time_coverage attributes.
   double m_firstTime = 0, m_lastTime = 0;

@@ -136,7 +136,9 @@ constexpr std::array<KindInfo, kMaxColumns> makeTable() {
   t[KindCdom] = opticalSignal(
       "cdom", "CDOM=", KindCdomRef,
       scalarColumn("CDOM(raw)", kEngFormat, &EngValues::CdomValue, "CDOM: %4.0lf ppb", "ppb", "1e-9",
-                   "cdom_ppb"),
+                   "cdom_ppb",
+                   "concentration_of_colored_dissolved_organic_matter_in_sea_water_expressed_as_equivalent_mass_"
+                   "fraction_of_quinine_sulfate_dihydrate"),
       look("CDOM:", kPurple, "CDOM", false));
   t[KindUranine] = opticalSignal(
       "uranine", "URANINE=", KindUranineRef,

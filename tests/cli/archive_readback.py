@@ -107,6 +107,8 @@ def check_with_xarray(nc_path, any_time):
         known = numpy.count_nonzero(~numpy.isnat(times))
         if any_time and known == 0:
             fail("xarray decodes no time at all")
+        if any_time and "time" not in x.indexes:
+            fail("xarray does not index the records by time")
         if not any_time and known != 0:
             fail("xarray decodes %d times for a file without any" % known)
 
@@ -146,7 +148,8 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
     ds.set_auto_mask(False)
     time = ds.variables["time"]
     values = time[:]
-    fill = time.getncattr("_FillValue")
+    # A coordinate variable has no fill value (its records all have a time).
+    fill = time.getncattr("_FillValue") if "_FillValue" in time.ncattrs() else netCDF4.default_fillvals["f8"]
     if len(values) != len(eng_rows):
         fail("netcdf has %d records, .eng %d" % (len(values), len(eng_rows)))
     for k in range(min(len(values), len(raw_lines))):

@@ -296,6 +296,9 @@ const std::map<std::string, std::set<std::string>> kStandardNames = {
     {"volume_backwards_scattering_coefficient_of_radiative_flux_in_sea_water", {"m-1"}},
     {"mass_concentration_of_chlorophyll_a_in_sea_water", {"kg m-3", "ug L-1"}},
     {"sea_water_turbidity", {"1"}},
+    {"concentration_of_colored_dissolved_organic_matter_in_sea_water_expressed_as_equivalent_mass_fraction_of_"
+     "quinine_sulfate_dihydrate",
+     {"1e-9"}},
     {"sea_water_temperature", {"K", "degree_Celsius"}},
     {"sea_water_pressure", {"dbar", "Pa"}},
 };
@@ -319,8 +322,9 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   for (const char* attribute : {"title", "summary", "id", "instrument", "device_file", "meter_time_zone", "history",
                                 "date_created"})
     EXPECT_TRUE(nc.text(NC_GLOBAL, attribute).has_value() && !nc.text(NC_GLOBAL, attribute)->empty()) << attribute;
+  // The backscatter settings only where they made values.
   for (const char* attribute : {"salinity", "scattering_angle_deg", "x_factor"})
-    EXPECT_TRUE(nc.number(NC_GLOBAL, attribute).has_value()) << attribute;
+    EXPECT_EQ(nc.number(NC_GLOBAL, attribute).has_value(), name == "bb3") << attribute;
   EXPECT_EQ(nc.text(NC_GLOBAL, "device_file"), readFile(example(name + ".dev")));
   // The command line without the folders of its files.
   const std::string history = nc.text(NC_GLOBAL, "history").value_or("");
@@ -335,14 +339,14 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   EXPECT_EQ(std::sscanf(created.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z), 7) << created;
   EXPECT_EQ(z, 'Z') << created;
 
-  // Records along "obs" (a conversion has no receive time), the meter's time an auxiliary
-  // coordinate of every value.
+  // Records along "time", the meter's clock, where it stamps every line; else along "obs".
+  const bool clockless = name == "ntu";
   int dims = 0, unlimited = -1;
   nc_inq(nc.id(), &dims, nullptr, nullptr, &unlimited);
   EXPECT_EQ(dims, 1);
   char dimName[NC_MAX_NAME + 1] = {};
   nc_inq_dimname(nc.id(), 0, dimName);
-  EXPECT_STREQ(dimName, "obs");
+  EXPECT_STREQ(dimName, clockless ? "obs" : "time");
   const int time = nc.varid("time");
   ASSERT_GE(time, 0);
   EXPECT_EQ(nc.text(time, "calendar"), std::string("standard"));
@@ -371,9 +375,11 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
     }
     EXPECT_EQ(ndims, 1);
     EXPECT_EQ(dimids[0], 0) << "along obs";
+    // A time that is all fill (no clock) is no coordinate of anything.
     if (var != "time") {
-      EXPECT_EQ(split(nc.text(v, "coordinates").value_or(""), ' ').at(0), "time");
+      EXPECT_EQ(nc.text(v, "coordinates").value_or("").find("time"), std::string::npos);
     }
+    if (var == "time" && !clockless) continue;  // a coordinate variable: no fill value
     // Units on every variable, a long_name, and a fill value of the variable's own type.
     const std::optional<std::string> units = nc.text(v, "units");
     ASSERT_TRUE(units.has_value());
@@ -404,14 +410,108 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   // ncdump shows the same header.
   const ToolRun dump = run("ncdump", {"-h", QString::fromStdString(path)});
   ASSERT_EQ(dump.status, 0) << dump.err;
-  for (const char* shown : {":Conventions = \"CF-1.10, ACDD-1.3\"", "obs = UNLIMITED", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
-                            ":instrument = ", ":device_file = ", ":history = ", ":date_created = ", ":salinity = ",
-                            ":scattering_angle_deg = ", ":x_factor = "})
+  for (const char* shown : {":Conventions = \"CF-1.10, ACDD-1.3\"", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
+                            ":instrument = ", ":device_file = ", ":history = ", ":date_created = "})
     EXPECT_NE(dump.out.find(shown), std::string::npos) << shown;
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, CfAttributes, ::testing::ValuesIn(kExamples),
                          [](const auto& info) { return std::string(info.param); });
+
+// With a position, every example is a CF timeSeries at a station: the structure archives
+// index, the platform and meter as container variables, and coverage_content_type on every
+// variable; the history keeps a zone's name whole.
+TEST_P(CfAttributes, WithAPositionAStationTimeSeries) {
+  const std::string name = GetParam();
+  TempDir dir;
+  const std::string path = dir.file(name + ".nc");
+  const ToolRun r = runMaru({"convert", "--dev", example(name + ".dev"), example(name + ".raw"), "-o", path,
+                             "--attrs", example("archive-attrs.yml"), "--lat", "-33.5", "--lon", "151.25",
+                             "--depth", "12", "--attr", "platform_name=Pier 4", "--meter-tz", "Europe/Oslo"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcFile nc(path);
+  ASSERT_TRUE(nc.ok());
+  EXPECT_EQ(nc.text(NC_GLOBAL, "featureType"), std::string("timeSeries"));
+  EXPECT_EQ(nc.text(NC_GLOBAL, "cdm_data_type"), std::string("Station"));
+  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, ACDD-1.3, IOOS-1.2"));
+  EXPECT_NE(nc.text(NC_GLOBAL, "history").value_or("").find("--meter-tz Europe/Oslo"), std::string::npos);
+  EXPECT_EQ(nc.number(NC_GLOBAL, "geospatial_lat_min"), -33.5);
+  EXPECT_EQ(nc.number(NC_GLOBAL, "geospatial_vertical_max"), 12.0);
+  EXPECT_FALSE(nc.text(NC_GLOBAL, "keywords").value_or("").empty());
+
+  struct Position {
+    const char* var;
+    const char* standardName;
+    const char* units;
+    const char* axis;
+    double value;
+  };
+  for (const Position& p : {Position{"lat", "latitude", "degrees_north", "Y", -33.5},
+                            Position{"lon", "longitude", "degrees_east", "X", 151.25},
+                            Position{"depth", "depth", "m", "Z", 12.0}}) {
+    const int v = nc.varid(p.var);
+    ASSERT_GE(v, 0) << p.var;
+    int ndims = -1;
+    double value = 0;
+    nc_inq_varndims(nc.id(), v, &ndims);
+    nc_get_var_double(nc.id(), v, &value);
+    EXPECT_EQ(ndims, 0) << p.var;
+    EXPECT_EQ(value, p.value) << p.var;
+    EXPECT_EQ(nc.text(v, "standard_name"), std::string(p.standardName));
+    EXPECT_EQ(nc.text(v, "units"), std::string(p.units));
+    EXPECT_EQ(nc.text(v, "axis"), std::string(p.axis));
+  }
+  const int station = nc.varid("station");
+  ASSERT_GE(station, 0);
+  EXPECT_EQ(nc.text(station, "cf_role"), std::string("timeseries_id"));
+  char* id = nullptr;
+  ASSERT_EQ(nc_get_var_string(nc.id(), station, &id), NC_NOERR);
+  EXPECT_EQ(std::string(id).rfind("Pier 4_", 0), 0u) << id;
+  nc_free_string(1, &id);
+  EXPECT_GE(nc.varid("platform"), 0);
+  EXPECT_GE(nc.varid("instrument"), 0);
+
+  // Every variable says what it holds; every value names its position, platform and meter.
+  int nvars = 0;
+  nc_inq_nvars(nc.id(), &nvars);
+  for (int v = 0; v < nvars; ++v) {
+    char n[NC_MAX_NAME + 1] = {};
+    int ndims = 0, dim = -1;
+    nc_inq_var(nc.id(), v, n, nullptr, &ndims, &dim, nullptr);
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(nc.text(v, "coverage_content_type").has_value());
+    const std::string var = n;
+    if (ndims != 1 || dim != 0 || var == "time") continue;
+    EXPECT_NE(nc.text(v, "coordinates").value_or("").find("lat lon depth station"), std::string::npos);
+    EXPECT_EQ(nc.text(v, "platform"), std::string("platform"));
+    EXPECT_EQ(nc.text(v, "instrument"), std::string("instrument"));
+  }
+}
+
+// A meter clock that goes back cannot be the coordinate: the records lie along "obs" and
+// the time is an auxiliary coordinate of every value, still a timeSeries at its station.
+TEST(ArchiveTimes, AClockThatGoesBackLaysTheRecordsAlongObs) {
+  TempDir dir;
+  std::vector<std::string> lines = splitLines(readFile(example("flcd.raw")));
+  ASSERT_GT(lines.size(), 3u);
+  std::swap(lines[1], lines[2]);
+  std::string raw;
+  for (const std::string& line : lines) raw += line + "\n";
+  writeFile(dir.file("back.raw"), raw);
+  const std::string path = dir.file("back.nc");
+  const ToolRun r = runMaru({"convert", "--dev", example("flcd.dev"), dir.file("back.raw"), "-o", path, "--lat", "1",
+                             "--lon", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  NcFile nc(path);
+  ASSERT_TRUE(nc.ok());
+  char dimName[NC_MAX_NAME + 1] = {};
+  nc_inq_dimname(nc.id(), 0, dimName);
+  EXPECT_STREQ(dimName, "obs");
+  EXPECT_EQ(nc.text(nc.varid("chl_ug_per_l"), "coordinates"), std::string("time lat lon station"));
+  EXPECT_EQ(nc.doubles("time").size(), lines.size());
+  EXPECT_EQ(nc.doubles("chl_ug_per_l").size(), lines.size());
+  EXPECT_EQ(nc.text(NC_GLOBAL, "featureType"), std::string("timeSeries"));
+}
 
 // The NetCDF writer holds a block of records, never the file: its peak memory is the same
 // for ten times the lines (each conversion measured alone, by a Python parent).
@@ -573,7 +673,7 @@ TEST_P(ArchiveErrors, RightStatusAndMessageAndNoPartialFile) {
   const std::string folder = dir.file("sub");
   std::vector<std::string> args = {"convert", "--dev", example("bb3.dev"), example("bb3.raw")};
   for (std::string option : c.options) {
-    if (option == "OUT") option = folder + "/out.file";
+    if (option.starts_with("OUT")) option = folder + "/out.file" + option.substr(3);
     if (option == "DIR") option = folder;
     args.push_back(option);
   }
@@ -600,7 +700,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"zone_by_name", {"--format", "netcdf", "--meter-tz", "CET", "-o", "OUT"}, 2, "CET"},
         ErrorCase{"zone_without_minutes", {"--meter-tz", "+2", "-o", "OUT"}, 2, "+2"},
         ErrorCase{"format_unknown", {"--format", "xlsx", "-o", "OUT"}, 2, "xlsx"},
-        ErrorCase{"netcdf_to_standard_output", {"--format", "netcdf"}, 2, "needs -o"}),
+        ErrorCase{"netcdf_to_standard_output", {"--format", "netcdf"}, 2, "needs -o"},
+        // Positions in range and finite, and the settings the values were computed with kept.
+        ErrorCase{"latitude_out_of_range", {"--lat", "91", "-o", "OUT.nc"}, 2, "within -90..90"},
+        ErrorCase{"longitude_not_a_number", {"--lon", "10.7E", "-o", "OUT.nc"}, 2, "finite number"},
+        ErrorCase{"depth_overflows", {"--depth", "1e999", "-o", "OUT.nc"}, 2, "finite number"},
+        ErrorCase{"position_twice", {"--lat", "59", "--attr", "geospatial_lat=60", "-o", "OUT.nc"}, 2, "given twice"},
+        ErrorCase{"salinity_protected", {"--attr", "salinity=99", "-o", "OUT.nc"}, 2, "written by the program"},
+        ErrorCase{"feature_type_protected", {"--attr", "featureType=point", "-o", "OUT.nc"}, 2, "written by the program"},
+        ErrorCase{"position_without_netcdf", {"--lat", "59", "-o", "OUT.csv"}, 2, "are for --format netcdf"}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.what); });
 
 }  // namespace

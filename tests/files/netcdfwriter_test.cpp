@@ -135,6 +135,33 @@ TEST(NetcdfWriter, RecordsAcrossBlocksReadBackWithFillForUnknownTimes) {
   nc_close(ncid);
 }
 
+// A device file's units go into "units" only where UDUNITS reads them; others stay readable
+// in the long name. A meter without backscatter carries none of its settings.
+TEST(NetcdfWriter, UnitsOnlyWhereUdunitsReadsThem) {
+  struct Case {
+    const char* units;
+    bool kept;
+  };
+  for (const Case& c : {Case{"ug/l", true}, Case{"RFU", false}, Case{"ug/L QSDE", false}}) {
+    SCOPED_TRACE(c.units);
+    TempDir dir;
+    const measure::DeviceConfig config =
+        configFrom(dir, std::string("Analog fluorometer\nColumns=2\niengrunits=") + c.units + "\nIENGR=1\nCHL=2 0.0073 48\n");
+    const std::string path = dir.file("out.nc");
+    files::NetcdfWriter writer;
+    ASSERT_TRUE(writer.open(path, config, {})) << writer.error();
+    ASSERT_TRUE(writer.finish()) << writer.error();
+    int ncid = -1, varid = -1;
+    ASSERT_EQ(nc_open(path.c_str(), NC_NOWRITE, &ncid), NC_NOERR);
+    ASSERT_EQ(nc_inq_varid(ncid, "iengr", &varid), NC_NOERR);
+    EXPECT_EQ(nc_inq_attid(ncid, varid, "units", nullptr) == NC_NOERR, c.kept);
+    if (c.kept) EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "units"), c.units);
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "long_name").find(c.units) != std::string::npos, !c.kept);
+    EXPECT_NE(nc_inq_attid(ncid, NC_GLOBAL, "salinity", nullptr), NC_NOERR);
+    nc_close(ncid);
+  }
+}
+
 TEST(NetcdfWriter, FailuresLeaveNoFile) {
   TempDir dir;
   const measure::DeviceConfig config = configFrom(dir, kTwoChl);

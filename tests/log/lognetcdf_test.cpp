@@ -93,7 +93,8 @@ TEST(LogNetcdf, ADiskTooSmallForTheArchiveKeepsTheRecordAndEndsCleanly) {
   const std::string disk = dir.file("disk"), link = dir.file("meter"), out = disk + "/out";
   std::filesystem::create_directories(disk);
   QProcess mount;
-  mount.start("mount", {"-t", "tmpfs", "-o", "size=300k", "tmpfs", q(disk)});
+  // Room for the day's few rows, not for the NetCDF file (about 100 kB even for 20 records).
+  mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", q(disk)});
   if (!mount.waitForFinished(10000) || mount.exitCode() != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
   auto meter = startMaru(meterArgs(41, 20) + QStringList{"--link", q(link)});
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
