@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/commandline.h"
+#include <CLI/CLI.hpp>
 #include "files/netcdfwriter.h"
 #include "measure/boundedfile.h"
 #include "qc/yamldocument.h"
