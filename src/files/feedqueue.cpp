@@ -395,9 +395,12 @@ bool FeedQueue::next(QueuedMessage& out) {
       m_readId = segment.firstId;
       m_readKnown = false;
     }
-    if (!m_readKnown || m_readOffset >= segment.size) {
+    // A reader that caught up stays at the end of the segment being written, so a new
+    // message is read where it was appended, not found by a walk from the start.
+    if (!m_readKnown || m_readSegment != segment.firstId || m_readOffset > segment.size) {
       // Walk the headers from the segment's start to the message wanted.
       m_readOffset = 0;
+      m_readSegment = segment.firstId;
       QueuedMessage header;
       std::uint64_t length = 0;
       while (decode(segment, m_readOffset, header, length, true) && header.id < m_readId) m_readOffset += length;
@@ -413,7 +416,6 @@ bool FeedQueue::next(QueuedMessage& out) {
     }
     ++m_readId;
     m_readOffset += length;
-    if (m_readId > segment.lastId) m_readKnown = false;
     if (wanted) return true;
   }
   return false;

@@ -101,6 +101,7 @@ class FeedQueue {
   std::uint64_t m_readId = 1;                       // what next() hands out
   std::uint64_t m_readOffset = 0;                   // where m_readId is, when m_readKnown
   bool m_readKnown = false;
+  std::uint64_t m_readSegment = 0;                  // the firstId of the segment m_readOffset is in
   std::uint64_t m_bytes = 0, m_dropped = 0;
   std::map<std::string, long long> m_seqs;  // the last per topic
   bool m_seqsChanged = false;

@@ -125,3 +125,29 @@ TEST(FeedQueue, LimitsDropTheOldestAndCountThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A live feed: each message is taken as soon as it is kept and acknowledged soon after,
+// across several segments; each comes out whole, once, in order.
+TEST(FeedQueue, AReaderThatKeepsUpTakesEachMessageAsItIsKept) {
+  TempDir dir;
+  files::FeedQueue queue;
+  std::string error;
+  files::FeedQueueLimits limits;
+  limits.maxBytes = 512 << 10;  // segments of 64 KiB: about 300 messages each
+  ASSERT_TRUE(queue.open(dir.file("queue"), limits, error)) << error;
+  files::QueuedMessage message;
+  for (long long n = 1; n <= 3000; ++n) {
+    appendSome(queue, 1);
+    ASSERT_TRUE(queue.next(message)) << n;
+    ASSERT_EQ(message.seq, n);
+    ASSERT_EQ(message.payload, payload(n));
+    const std::uint64_t id = message.id;
+    EXPECT_FALSE(queue.next(message));
+    if (n > 5) queue.acknowledge(id - 5);
+  }
+  EXPECT_EQ(queue.backlog(), 5u);
+}
+
+}  // namespace
