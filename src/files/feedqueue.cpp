@@ -446,15 +446,19 @@ void FeedQueue::removeAcknowledgedSegments() {
   // Every segment but the one written, and that one too once full.
   while (!m_segments.empty() && !m_segments.front()->empty() && m_segments.front()->lastId < m_head &&
          (m_segments.size() > 1 || m_segments.front()->size >= m_segmentLimit)) {
-    saveSeqs();
-    saveAcked();
-    Segment& segment = *m_segments.front();
-    if (segment.fd >= 0) ::close(segment.fd);
-    if (!segment.path.empty()) ::unlink(segment.path.c_str());
-    m_bytes -= segment.size;
-    m_segments.pop_front();
-    m_readKnown = false;
+    removeFrontSegment();
   }
+}
+
+void FeedQueue::removeFrontSegment() {
+  saveSeqs();
+  saveAcked();
+  Segment& segment = *m_segments.front();
+  if (segment.fd >= 0) ::close(segment.fd);
+  if (!segment.path.empty()) ::unlink(segment.path.c_str());
+  m_bytes -= segment.size;
+  m_segments.pop_front();
+  m_readKnown = false;
 }
 
 void FeedQueue::dropOldest() {
@@ -473,13 +477,7 @@ void FeedQueue::dropOldest() {
       ++m_head;
     }
   }
-  saveSeqs();
-  saveAcked();
-  if (segment.fd >= 0) ::close(segment.fd);
-  if (!segment.path.empty()) ::unlink(segment.path.c_str());
-  m_bytes -= segment.size;
-  m_segments.pop_front();
-  m_readKnown = false;
+  removeFrontSegment();
 }
 
 void FeedQueue::saveAcked() {

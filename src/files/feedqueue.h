@@ -79,6 +79,8 @@ class FeedQueue {
  private:
   struct Segment;
   bool openSegmentForAppend(std::uint64_t firstId, std::string& error);
+  /// Closes and deletes the oldest segment, the positions saved first.
+  void removeFrontSegment();
   bool scanSegment(Segment& segment, std::string& error);
   bool readAt(const Segment& segment, std::uint64_t offset, std::size_t size, std::string& out) const;
   bool decode(const Segment& segment, std::uint64_t offset, QueuedMessage& out, std::uint64_t& length,

@@ -121,20 +121,32 @@ bool counted(int kind) {
   return measure::isValidKind(kind) && measure::kindInfo(kind).capture != measure::Capture::None;
 }
 
-// What kind of meter the configured fields make, without a maker's name.
-std::string instrumentKind(const measure::DeviceConfig& config) {
-  bool backscatter = false, fluorescence = false, turbidity = false;
+bool fluorescent(const std::string& kindName) {
+  for (const char* name : {"chl", "cdom", "uranine", "phycocyanin", "phycoerythrin", "rhodamine"})
+    if (kindName == name) return true;
+  return false;
+}
+
+// Calls `take(row, name)` for the kind of each configured field that has one.
+template <typename Take>
+void forEachFieldKind(const measure::DeviceConfig& config, Take take) {
   const int fields = configuredFields(config);
   for (int c = 0; c < fields; ++c) {
     const int kind = config.ColumnKind[static_cast<size_t>(c)];
     if (!measure::isValidKind(kind)) continue;
     const measure::KindInfo& row = measure::kindInfo(kind);
-    const std::string name = row.name ? row.name : "";
-    backscatter |= row.conversion == measure::Conversion::Backscatter;
-    fluorescence |= name == "chl" || name == "cdom" || name == "uranine" || name == "phycocyanin" ||
-                    name == "phycoerythrin" || name == "rhodamine";
-    turbidity |= name == "ntu" || name == "lss";
+    take(row, std::string(row.name ? row.name : ""));
   }
+}
+
+// What kind of meter the configured fields make, without a maker's name.
+std::string instrumentKind(const measure::DeviceConfig& config) {
+  bool backscatter = false, fluorescence = false, turbidity = false;
+  forEachFieldKind(config, [&](const measure::KindInfo& row, const std::string& name) {
+    backscatter |= row.conversion == measure::Conversion::Backscatter;
+    fluorescence |= fluorescent(name);
+    turbidity |= name == "ntu" || name == "lss";
+  });
   std::vector<std::string> parts;
   if (backscatter) parts.emplace_back("backscattering meter");
   if (fluorescence) parts.emplace_back("fluorometer");
@@ -220,22 +232,15 @@ std::string gcmdKeywords(const measure::DeviceConfig& config) {
   auto add = [&](const char* k) {
     if (std::find(keywords.begin(), keywords.end(), k) == keywords.end()) keywords.emplace_back(k);
   };
-  const int fields = configuredFields(config);
-  for (int c = 0; c < fields; ++c) {
-    const int kind = config.ColumnKind[static_cast<size_t>(c)];
-    if (!measure::isValidKind(kind)) continue;
-    const measure::KindInfo& row = measure::kindInfo(kind);
-    const std::string name = row.name ? row.name : "";
+  forEachFieldKind(config, [&](const measure::KindInfo& row, const std::string& name) {
     if (row.conversion == measure::Conversion::Backscatter) add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > SCATTERING");
     if (name == "chl") add("EARTH SCIENCE > OCEANS > OCEAN CHEMISTRY > CHLOROPHYLL");
-    if (name == "chl" || name == "cdom" || name == "uranine" || name == "phycocyanin" || name == "phycoerythrin" ||
-        name == "rhodamine")
-      add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > FLUORESCENCE");
+    if (fluorescent(name)) add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > FLUORESCENCE");
     if (name == "cdom") add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > GELBSTOFF");
     if (name == "ntu" || name == "lss") add("EARTH SCIENCE > OCEANS > OCEAN OPTICS > TURBIDITY");
     if (name == "xtemp") add("EARTH SCIENCE > OCEANS > OCEAN TEMPERATURE > WATER TEMPERATURE");
     if (name == "pres") add("EARTH SCIENCE > OCEANS > OCEAN PRESSURE > WATER PRESSURE");
-  }
+  });
   std::string text;
   for (const std::string& k : keywords) text += (text.empty() ? "" : ", ") + k;
   return text;
