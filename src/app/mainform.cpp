@@ -149,9 +149,7 @@ void MainForm::CloseByFrame() {
 }
 
 bool MainForm::setMeterClockZone(const std::string& text) {
-  std::string entry = text.substr(0, 100);
-  const auto first = entry.find_first_not_of(" \t");
-  entry = first == std::string::npos ? std::string() : entry.substr(first, entry.find_last_not_of(" \t") - first + 1);
+  const std::string entry = settingEntry(text.substr(0, 100));
   const std::optional<files::UtcOffset> zone = acquire::parseMeterZone(entry);
   if (!zone) {
     m_view.setText("EDExportZone", m_settings.meterClockZone);

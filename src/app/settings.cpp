@@ -138,9 +138,7 @@ void MainForm::saveWindowSettings() {
 // ---- The window's own settings
 
 void MainForm::NoDataSecondsClick() {
-  std::string text = m_view.text("EDNoDataSeconds");
-  text.erase(0, text.find_first_not_of(" \t"));
-  text.erase(text.find_last_not_of(" \t") + 1);
+  const std::string text = settingEntry(m_view.text("EDNoDataSeconds"));
   int seconds = 0;
   const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
   if (digits) seconds = std::stoi(text);

@@ -46,6 +46,12 @@ bool WindowSettings::save(const std::string& dir) const {
   return file.status() == QSettings::NoError;
 }
 
+std::string settingEntry(std::string text) {
+  text.erase(0, text.find_first_not_of(" \t"));
+  text.erase(text.find_last_not_of(" \t") + 1);
+  return text;
+}
+
 void WindowSettings::noteDeviceFile(const std::string& path) {
   std::erase(recentDeviceFiles, path);
   recentDeviceFiles.insert(recentDeviceFiles.begin(), path);

@@ -26,4 +26,7 @@ struct WindowSettings {
   void noteDeviceFile(const std::string& path);
 };
 
+/// A typed entry as a setting takes it: without the blanks and tabs around it.
+std::string settingEntry(std::string text);
+
 }  // namespace app
