@@ -741,7 +741,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                           "infoUrl", "license", "naming_authority", "platform", "platform_vocabulary",
                           "publisher_country", "publisher_email", "publisher_institution", "publisher_url"})
     ioos = ioos && userValue(m_userAttributes, key) != nullptr;
-  if (text(NC_GLOBAL, "Conventions", ioos ? "CF-1.10, ACDD-1.3, IOOS-1.2" : "CF-1.10, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
+  // Nothing here is newer than CF-1.8, so the file names that version too: checkers that know CF only up
+  // to 1.8 look for their own version in the list.
+  if (text(NC_GLOBAL, "Conventions", ioos ? "CF-1.10, CF-1.8, ACDD-1.3, IOOS-1.2" : "CF-1.10, CF-1.8, ACDD-1.3") || text(NC_GLOBAL, "title", title) ||
       text(NC_GLOBAL, "summary", summary) || text(NC_GLOBAL, "instrument", instrument) ||
       text(NC_GLOBAL, "source", "in-water optical meter, recorded over its serial line") ||
       text(NC_GLOBAL, "standard_name_vocabulary", kStandardNameVocabulary) ||

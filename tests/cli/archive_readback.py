@@ -165,7 +165,7 @@ def main(nc_path, csv_path, eng_path, raw_path, offset_minutes):
         utc = time_module.gmtime(expected)
         if (when.year, when.month, when.day, when.hour, when.minute, when.second) != tuple(utc[:6]):
             fail("time[%d] decodes to %s, raw line says %s" % (k, when, time_module.strftime("%F %T", utc)))
-    if ds.getncattr("Conventions") != "CF-1.10, ACDD-1.3":
+    if ds.getncattr("Conventions") != "CF-1.10, CF-1.8, ACDD-1.3":
         fail("Conventions %r" % ds.getncattr("Conventions"))
     check_cf_and_acdd(ds, len(values) > 0 and any(v != fill for v in values))
     zone = zone_text(offset_minutes)

@@ -318,7 +318,7 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   nc_inq_format(nc.id(), &format);
   EXPECT_EQ(format, NC_FORMAT_NETCDF4);
 
-  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, ACDD-1.3"));
+  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, CF-1.8, ACDD-1.3"));
   for (const char* attribute : {"title", "summary", "id", "instrument", "device_file", "meter_time_zone", "history",
                                 "date_created"})
     EXPECT_TRUE(nc.text(NC_GLOBAL, attribute).has_value() && !nc.text(NC_GLOBAL, attribute)->empty()) << attribute;
@@ -410,7 +410,7 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   // ncdump shows the same header.
   const ToolRun dump = run("ncdump", {"-h", QString::fromStdString(path)});
   ASSERT_EQ(dump.status, 0) << dump.err;
-  for (const char* shown : {":Conventions = \"CF-1.10, ACDD-1.3\"", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
+  for (const char* shown : {":Conventions = \"CF-1.10, CF-1.8, ACDD-1.3\"", "time:units = \"seconds since 1970-01-01T00:00:00Z\"",
                             ":instrument = ", ":device_file = ", ":history = ", ":date_created = "})
     EXPECT_NE(dump.out.find(shown), std::string::npos) << shown;
 }
@@ -433,7 +433,7 @@ TEST_P(CfAttributes, WithAPositionAStationTimeSeries) {
   ASSERT_TRUE(nc.ok());
   EXPECT_EQ(nc.text(NC_GLOBAL, "featureType"), std::string("timeSeries"));
   EXPECT_EQ(nc.text(NC_GLOBAL, "cdm_data_type"), std::string("Station"));
-  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, ACDD-1.3, IOOS-1.2"));
+  EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), std::string("CF-1.10, CF-1.8, ACDD-1.3, IOOS-1.2"));
   EXPECT_NE(nc.text(NC_GLOBAL, "history").value_or("").find("--meter-tz Europe/Oslo"), std::string::npos);
   EXPECT_EQ(nc.number(NC_GLOBAL, "geospatial_lat_min"), -33.5);
   EXPECT_EQ(nc.number(NC_GLOBAL, "geospatial_vertical_max"), 12.0);
