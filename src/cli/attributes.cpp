@@ -76,6 +76,9 @@ std::string historyWord(int argc, char** argv, int i) {
   if (i < 0 || i >= argc) return {};
   const std::string word = argv[i];
   if (word.starts_with("--meter-tz=") || (i > 0 && std::string(argv[i - 1]) == "--meter-tz")) return word;
+  // A port under /dev is a device's name, not somebody's folder ("/dev/pts/0", not "0").
+  const bool port = word.starts_with("--port=") || (i > 0 && std::string(argv[i - 1]) == "--port");
+  if (port && word.find("/dev/") != std::string::npos) return word;
   return withoutFolders(word);
 }
 

@@ -29,7 +29,8 @@ bool parseAttributes(const std::string& text, const std::string& file, Attribute
 std::string withoutFolders(const std::string& word);
 
 /// Word `i` of a command line as history keeps it: withoutFolders(), except a time zone's
-/// name (the value of --meter-tz), which stays as given ("Europe/Oslo").
+/// name (the value of --meter-tz) and a port under /dev, which stay as given
+/// ("Europe/Oslo", "/dev/ttyUSB0").
 std::string historyWord(int argc, char** argv, int i);
 
 /// The options --lat, --lon, --depth and (with `platform`; maru log has its own, which

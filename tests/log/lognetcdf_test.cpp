@@ -33,12 +33,27 @@ std::vector<double> readTimes(const std::string& path) {
   return values;
 }
 
+std::string readHistory(const std::string& path) {
+  int ncid = -1;
+  size_t length = 0;
+  std::string text;
+  if (nc_open(path.c_str(), NC_NOWRITE, &ncid) != NC_NOERR) return {};
+  if (nc_inq_attlen(ncid, NC_GLOBAL, "history", &length) == NC_NOERR) {
+    text.resize(length);
+    if (nc_get_att_text(ncid, NC_GLOBAL, "history", text.data()) != NC_NOERR) text.clear();
+  }
+  nc_close(ncid);
+  return text;
+}
+
 TEST(LogNetcdf, AKilledDayAndAClockStepEndWithEveryCsvRowInOneFile) {
   testsupport::TempDir dir;
   const std::string link = dir.file("meter"), out = dir.file("out"), set = out + "/20261208";
   auto meter = startMaru(meterArgs(41, 20) + QStringList{"--link", q(link)});
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(link); }, 5000));
-  const QStringList args{"log", "--port", q(link), "--dev", q(example("flcd.dev")), "--out", q(out), "--netcdf"};
+  // The pseudo-terminal itself, so the history shows a port's device path.
+  const std::string port = std::filesystem::read_symlink(link);
+  const QStringList args{"log", "--port", q(port), "--dev", q(example("flcd.dev")), "--out", q(out), "--netcdf"};
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("MARU_LOG_CLOCK_START", "2026-12-08T10:00:00.000Z");
   {
@@ -75,6 +90,7 @@ TEST(LogNetcdf, AKilledDayAndAClockStepEndWithEveryCsvRowInOneFile) {
       EXPECT_LT(times[r - 1], times[r]) << r;
     }
   }
+  EXPECT_NE(readHistory(set + ".nc").find("--port " + port + " "), std::string::npos) << readHistory(set + ".nc");
   // One file for the day, and nothing half made beside it (the folder's lock aside).
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(out))
