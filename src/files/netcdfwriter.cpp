@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -428,8 +429,22 @@ NetcdfWriter::~NetcdfWriter() { abandon(); }
 
 bool NetcdfWriter::isOpen() const { return m_ncid >= 0; }
 
+namespace {
+
+// HDF5 tells a full disk only as its own "HDF error": say what the operator can act on.
+std::string fullDiskNote(const std::string& file) {
+  constexpr std::uintmax_t kNearlyFull = 1 << 20;
+  std::error_code error;
+  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(file).parent_path(), error);
+  if (error || space.available >= kNearlyFull) return {};
+  return " (the disk is full: " + std::to_string(space.available / 1024) + " KiB free)";
+}
+
+}  // namespace
+
 bool NetcdfWriter::fail(const std::string& what, int status) {
   m_error = what + (status == NC_NOERR ? std::string() : std::string(": ") + nc_strerror(status));
+  if (status != NC_NOERR && !m_temporary.empty()) m_error += fullDiskNote(m_temporary);
   abandon();
   return false;
 }

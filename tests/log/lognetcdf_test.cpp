@@ -124,6 +124,7 @@ TEST(LogNetcdf, ADiskTooSmallForTheArchiveKeepsTheRecordAndEndsCleanly) {
     ASSERT_TRUE(logger->waitFinished());
     EXPECT_EQ(logger->exitCode(), 0) << logger->err();
     EXPECT_NE(logger->err().find("NetCDF Not Made"), std::string::npos) << logger->err();
+    EXPECT_NE(logger->err().find("the disk is full"), std::string::npos) << logger->err();
   }
   for (const char* ext : {".raw", ".csv"}) EXPECT_FALSE(fileLines(out + "/20261208" + ext).empty()) << ext;
   QProcess::execute("umount", {q(disk)});
