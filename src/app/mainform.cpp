@@ -75,7 +75,7 @@ void MainForm::describeMeterFeed() {
 // The MQTT state follows the port by the rule maru log's follows.
 void MainForm::updateFeedState() {
   if (!m_feeds) return;
-  m_feeds->setHealth({"the host port", OpenPortNumber != 0, ""});
+  m_feeds->setHealth({"the host port", OpenPortNumber != 0, m_recordingStoppedWhy});
 }
 
 acquire::SessionOptions MainForm::sessionOptions() {
@@ -235,6 +235,12 @@ void MainForm::onPortLost(const std::string& reason) {
   updateFeedState();
 }
 
+void MainForm::onRecordingStopped(const std::string& why) {
+  m_recordingStoppedWhy = why;
+  updateFeedState();
+  ShowWarningBox("Recording Stopped", why);
+}
+
 void MainForm::onPortBack(std::chrono::seconds down) {
   OpenPortNumber = m_lostSlot;
   updateFeedState();
@@ -275,7 +281,14 @@ void MainForm::Timer55msTimer() {
   ReceiveStep();
   m_files->exportStep();
   // A recording started or ended shows at once; its time and size go on each second.
-  if (m_files->recordings().anyOn() != m_recordingSince.has_value()) showRecordingIndicator();
+  if (m_files->recordings().anyOn() != m_recordingSince.has_value()) {
+    // A recording started: a failure told before is over.
+    if (m_files->recordings().anyOn() && !m_recordingStoppedWhy.empty()) {
+      m_recordingStoppedWhy.clear();
+      updateFeedState();
+    }
+    showRecordingIndicator();
+  }
   if (SampleClockDirty) {
     SampleClockDirty = false;
     drawClockLabels();

@@ -121,6 +121,7 @@ class MainForm : private FormState {
   void RecentDeviceFileClick(size_t index);
   void onPortLost(const std::string& reason);
   void onPortBack(std::chrono::seconds down);
+  void onRecordingStopped(const std::string& why);
   acquire::SessionOptions sessionOptions();
   void startFeeds();
   void updateFeedState();
@@ -147,6 +148,7 @@ class MainForm : private FormState {
     void portLost(const std::string& why) override { form.onPortLost(why); }
     void portBack(std::chrono::seconds down) override { form.onPortBack(down); }
     void deviceFileLoaded(const measure::DeviceConfig&) override { form.onDeviceFileLoaded(); }
+    void recordingStopped(files::Recording::Stream, const std::string& why) override { form.onRecordingStopped(why); }
     MainForm& form;
   } m_listener;
   acquire::Session m_session;
@@ -173,6 +175,8 @@ class MainForm : private FormState {
   bool m_silenceCounting = false;  ///< the watch was in force at the last look
   std::chrono::steady_clock::time_point m_lastLineAt{};
   std::optional<std::chrono::steady_clock::time_point> m_recordingSince;
+  /// Why a recording failed, until the next one starts (the MQTT state "recording_stopped").
+  std::string m_recordingStoppedWhy;
   std::string m_savedPorts;  ///< the host-ports file as last written or read
   /// Boxes may be dismissed after the form is gone; their callbacks check this first.
   std::shared_ptr<char> m_alive = std::make_shared<char>(0);

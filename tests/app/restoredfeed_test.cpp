@@ -58,6 +58,30 @@ TEST_F(RestoredFeed, PublishesStateMetadataAndDataWithoutAClick) {
   })) << form->view().text("LBFeed");
 }
 
+// A recording the disk refuses: the feed says so ("recording_stopped" and why) until the
+// next recording starts, as maru log's does.
+TEST_F(RestoredFeed, ARecordingThatFailedIsTheFeedsStateUntilTheNext) {
+  ASSERT_TRUE(broker.process.waitForStarted(5000));
+  tick();
+  loadExample("ntu.dev");
+  choosePort(1);
+  testsupport::letLineBeSeenQuiet(testsupport::formSession(*form));
+  const std::string base = "maru/ship/NTU-0302";
+  auto stateIs = [&](const std::string& want) {
+    return testsupport::waitFor([&] { return broker.retained()[base + "/state"] == want; }, 5000, [&] { tick(); });
+  };
+  ASSERT_TRUE(stateIs("online"));
+  ui.files = {"/dev/full"};
+  form->click("BTRecordRaw");
+  peer.send("1103\t4094\t560\r\n");
+  ASSERT_TRUE(testsupport::waitFor([&] { return ui.countBoxes("Recording Stopped") == 1; }, 3000, [&] { tick(); }));
+  EXPECT_TRUE(stateIs("recording_stopped")) << broker.retained()[base + "/state"];
+  EXPECT_NE(broker.retained()[base + "/status"].find("/dev/full"), std::string::npos) << broker.retained()[base + "/status"];
+  ui.files = {dir.file("cast.raw")};
+  form->click("BTRecordRaw");
+  EXPECT_TRUE(stateIs("online")) << broker.retained()[base + "/state"];
+}
+
 // The meter on a name that a replug points anew, as /dev/serial/by-id does.
 class ReplugFeed : public RestoredFeed {
  protected:
