@@ -188,6 +188,24 @@ double asWritten(double singlePrecision) {
   return value;
 }
 
+// The variable attributes whose value is a number, written with the variable's type.
+bool numericVariableAttribute(const std::string& name) {
+  static const std::set<std::string> kNumeric = {"valid_min", "valid_max", "actual_min", "actual_max", "accuracy",
+                                                 "precision", "resolution"};
+  return kNumeric.count(name) > 0;
+}
+
+// `text` as a finite number, the whole of it (the C locale's form).
+std::optional<double> finiteNumber(const std::string& text) {
+  double x = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, x);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(x)) return std::nullopt;
+  return x;
+}
+
+std::string attributeNameProblem(const std::string& key);
+
 bool numericAttribute(const std::string& key) { return key.rfind("geospatial_", 0) == 0 && key != "geospatial_bounds" &&
                                                        key.find("_units") == std::string::npos &&
                                                        key.find("_positive") == std::string::npos &&
@@ -382,6 +400,53 @@ std::string userAttributeProblem(const std::string& key) {
       "salinity", "scattering_angle_deg", "x_factor", "water", "meter_time_zone", "time_source", "featureType",
       "cdm_data_type", "cdm_timeseries_variables", "ncei_template_version", "uuid", "standard_name_vocabulary"};
   if (kComputed.count(key)) return "'" + key + "' is written by the program from the data";
+  return attributeNameProblem(key);
+}
+
+std::string userVariableAttributeProblem(const std::string& name, const std::string& value) {
+  if (const std::string problem = attributeNameProblem(name); !problem.empty()) return problem;
+  // What makes a variable's structure or the meaning of its values: never the user's, on
+  // any variable (some the program adds only once the records are in, such as the time in
+  // "coordinates").
+  static const std::set<std::string> kStructural = {
+      "units", "missing_value", "scale_factor", "add_offset", "coordinates", "ancillary_variables", "axis",
+      "positive", "calendar", "cf_role", "standard_name", "standard_name_url", "flag_values", "flag_masks",
+      "flag_meanings", "grid_mapping", "bounds", "cell_methods", "cell_measures", "coverage_content_type",
+      "instance_dimension", "sample_dimension", "compress", "formula_terms", "climatology", "platform",
+      "instrument"};
+  if (kStructural.count(name))
+    return "'" + name + "' is the program's (it makes the variable's structure or the meaning of its values)";
+  if (name == "valid_range" || name == "actual_range")
+    return "'" + name + "' takes two numbers: give " + name.substr(0, name.find('_')) + "_min and _max instead";
+  if (numericVariableAttribute(name) && !finiteNumber(value))
+    return "'" + name + "' must be a finite number, not '" + value + "'";
+  return {};
+}
+
+bool variableNameMatches(const std::string& pattern, const std::string& name) {
+  // Greedy with one step back: after a '*', a mismatch retries one character further on.
+  size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() && pattern[p] == name[n]) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+namespace {
+
+std::string attributeNameProblem(const std::string& key) {
   const auto ok = [](char c, bool first) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
            (!first && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == '@'));
@@ -396,6 +461,8 @@ std::string userAttributeProblem(const std::string& key) {
   for (size_t i = 0; good && i < key.size(); ++i) good = ok(key[i], i == 0);
   return good ? std::string() : "'" + key + "' is not an attribute name (letters, digits, '_', '.', '-', '+', '@'; not a digit first)";
 }
+
+}  // namespace
 
 std::string userAttributeValueProblem(const std::string& key, const std::string& value) {
   struct Range {
@@ -466,22 +533,26 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_config = config;
   m_records = m_written = 0;
   m_places.clear();
+  m_warnings.clear();
 
-  // A unique name beside the target, so the rename stays on one file system.
-  std::string temporary = path + ".part-XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return fail("cannot create '" + path + "': " + std::strerror(errno), NC_NOERR);
-  ::close(fd);
-  // The name is ours now; the library creates the file anew, with the usual permissions.
-  std::remove(temporary.c_str());
-  m_temporary = temporary;
+  if (!provenance.inMemory) {
+    // A unique name beside the target, so the rename stays on one file system.
+    std::string temporary = path + ".part-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return fail("cannot create '" + path + "': " + std::strerror(errno), NC_NOERR);
+    ::close(fd);
+    // The name is ours now; the library creates the file anew, with the usual permissions.
+    std::remove(temporary.c_str());
+    m_temporary = temporary;
+  }
 
   // A file whose writing failed on a full disk stays in HDF5's table of open files even
   // after nc_abort(), and HDF5's own exit handler then crashes flushing it: the program
   // closes every file it wrote itself, so that handler is kept off (before HDF5 starts).
   static const bool noExitHandler = [] { return H5dont_atexit() >= 0; }();
   (void)noExitHandler;
-  int status = nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
+  int status = provenance.inMemory ? nc_create(path.c_str(), NC_NETCDF4 | NC_DISKLESS, &m_ncid)
+                                    : nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
   if (status != NC_NOERR) {
     m_ncid = -1;
     return fail("cannot create '" + path + "'", status);
@@ -788,6 +859,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     }
   }
 
+  if (!putUserVariableAttributes(provenance.variableAttributes)) return false;
   if ((status = nc_enddef(m_ncid)) != NC_NOERR) return fail("cannot write the file's definitions", status);
   for (const auto& [varid, value] : scalars)
     if ((status = nc_put_var_double(m_ncid, varid, &value)) != NC_NOERR)
@@ -798,6 +870,64 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       return fail("cannot write the variable 'station'", status);
   }
   m_times.reserve(kBlockRecords);
+  return true;
+}
+
+// The user's variable attributes, after everything the program defines: each refused
+// where the program wrote it on that variable; an entry that matches nothing is told.
+bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes) {
+  int count = 0;
+  nc_inq_nvars(m_ncid, &count);
+  std::vector<std::string> names;
+  for (int v = 0; v < count; ++v) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_inq_varname(m_ncid, v, name);
+    names.emplace_back(name);
+  }
+  // Who gave each attribute the user wrote: a variable's own name first, then the patterns.
+  std::map<std::pair<int, std::string>, const UserVariableAttribute*> given;
+  std::set<std::string> matched;
+  for (const bool patterns : {false, true}) {
+    for (const UserVariableAttribute& a : attributes) {
+      if ((a.variable.find('*') != std::string::npos) != patterns) continue;
+      for (int v = 0; v < count; ++v) {
+        if (!variableNameMatches(a.variable, names[static_cast<size_t>(v)])) continue;
+        matched.insert(a.variable);
+        const std::string what = a.origin + ": variable '" + names[static_cast<size_t>(v)] + "': '" + a.name + "'";
+        if (const auto earlier = given.find({v, a.name}); earlier != given.end()) {
+          if (!patterns || earlier->second->variable.find('*') == std::string::npos) continue;  // its own name wins
+          return fail(what + " is also given by '" + earlier->second->variable + "' (" + earlier->second->origin + ")",
+                      NC_NOERR);
+        }
+        if (nc_inq_attid(m_ncid, v, a.name.c_str(), nullptr) == NC_NOERR)
+          return fail(what + " is written by the program", NC_NOERR);
+        if (const std::string why = userVariableAttributeProblem(a.name, a.value); !why.empty())
+          return fail(a.origin + ": variable '" + names[static_cast<size_t>(v)] + "': " + why, NC_NOERR);
+        int status = NC_NOERR;
+        const std::optional<double> number =
+            numericVariableAttribute(a.name) ? finiteNumber(a.value) : std::optional<double>();
+        if (number) {
+          // In the variable's own type, as CF asks of valid_min and valid_max.
+          nc_type type = NC_DOUBLE;
+          nc_inq_vartype(m_ncid, v, &type);
+          const bool whole = type == NC_BYTE || type == NC_SHORT || type == NC_INT || type == NC_INT64 ||
+                             type == NC_UBYTE || type == NC_USHORT || type == NC_UINT || type == NC_UINT64;
+          if (type != NC_FLOAT && !whole) type = NC_DOUBLE;
+          if (whole && *number != std::trunc(*number))
+            return fail(what + " must be a whole number, as the variable's values are", NC_NOERR);
+          status = nc_put_att_double(m_ncid, v, a.name.c_str(), type, 1, &*number);
+          if (status == NC_ERANGE) return fail(what + " is out of the range of the variable's type", NC_NOERR);
+        } else {
+          status = nc_put_att_text(m_ncid, v, a.name.c_str(), a.value.size(), a.value.c_str());
+        }
+        if (status != NC_NOERR) return fail("cannot write " + what, status);
+        given[{v, a.name}] = &a;
+      }
+    }
+  }
+  for (const UserVariableAttribute& a : attributes)
+    if (matched.insert(a.variable).second)  // once per name or pattern
+      m_warnings.push_back(a.origin + ": no variable '" + a.variable + "' in this file; its attributes are left out");
   return true;
 }
 

@@ -22,6 +22,17 @@ class QcRun;
 /// measure::kInputFileLimit): the device file's text for NetcdfProvenance.
 std::string readWholeFile(const std::string& path);
 
+/// An attribute the user gives the variables a name or pattern matches: written with the
+/// variable's type when the attribute is a number (valid_min, valid_max, accuracy,
+/// precision, resolution, …), else as text. A variable's own name beats a pattern; two
+/// patterns giving one variable the same attribute are refused.
+struct UserVariableAttribute {
+  std::string variable;  ///< a variable's name, or a pattern: '*' is any run of characters
+  std::string name;      ///< the attribute's name
+  std::string value;     ///< as written
+  std::string origin;    ///< where it was given, for messages ("a.yml: line 12")
+};
+
 /// Where the data came from, kept in the file's global attributes.
 struct NetcdfProvenance {
   std::string deviceFileText;  ///< the whole device file, as read ("device_file")
@@ -47,7 +58,22 @@ struct NetcdfProvenance {
   /// numbers are stored as numbers for the geospatial attributes; "geospatial_lat" and
   /// "geospatial_lon" give the _min and _max pair.
   std::vector<std::pair<std::string, std::string>> attributes;
+  /// Attributes the user gives variables, written after the program's own (see
+  /// UserVariableAttribute); one the program writes on that variable fails open().
+  std::vector<UserVariableAttribute> variableAttributes;
+  /// Define the file in memory only and write nothing to disk: open() then checks the
+  /// definitions (the user's attributes) for a run that writes its files later.
+  bool inMemory = false;
 };
+
+/// Why `name` = `value` cannot be a variable attribute the user gives ("" when it can): a
+/// name NetCDF refuses (as userAttributeProblem), one that makes the variable's structure
+/// or meaning (units, coordinates, _FillValue, scale_factor, flag_*, …), or a non-number
+/// for a numeric attribute.
+std::string userVariableAttributeProblem(const std::string& name, const std::string& value);
+
+/// Whether `name` matches `pattern`, where '*' stands for any run of characters.
+bool variableNameMatches(const std::string& pattern, const std::string& name);
 
 /// Why `key` cannot be a global attribute given by the user ("" when it can): a name the
 /// NetCDF library refuses or keeps for itself (more than 256 characters, a first '_'), or
@@ -130,6 +156,8 @@ class NetcdfWriter {
   long long records() const { return m_records; }
   const std::string& error() const { return m_error; }
   const std::string& temporaryPath() const { return m_temporary; }
+  /// Since open(): one line per user variable entry that matched no variable of the file.
+  const std::vector<std::string>& warnings() const { return m_warnings; }
 
  private:
   struct Column;
@@ -140,6 +168,7 @@ class NetcdfWriter {
             const QcRun* qc);
 
   bool putCoverage();
+  bool putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes);
   bool relayAlongObs();
 
   int m_ncid = -1;
@@ -158,6 +187,7 @@ class NetcdfWriter {
   std::vector<double> m_steps;  ///< the first steps between records, for the resolution
   std::vector<std::pair<std::string, std::string>> m_userAttributes;
   std::string m_path, m_temporary, m_error;
+  std::vector<std::string> m_warnings;
   measure::DeviceConfig m_config;
   std::vector<Column> m_columns;
   std::vector<QcVariables> m_qc;  ///< per quality-controlled stream

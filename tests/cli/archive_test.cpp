@@ -711,4 +711,91 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"position_without_netcdf", {"--lat", "59", "-o", "OUT.csv"}, 2, "are for --format netcdf"}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.what); });
 
+// The "variables:" section of an attributes file: what is written, with which type, and what
+// is refused (at start, status 2) or warned of. The log case checks against the day file's
+// own variables ("time" has a comment there) before any port or folder is touched.
+struct VariableAttrsCase {
+  const char* what;
+  const char* command;  // convert or log
+  const char* yaml;     // the section's entries
+  int status;
+  const char* message;  // on standard error
+  struct Attribute {
+    const char* var;
+    const char* name;
+    nc_type type;
+    const char* value;  // text, or the number as %g
+  };
+  std::vector<Attribute> written;
+};
+
+void PrintTo(const VariableAttrsCase& c, std::ostream* os) { *os << c.what; }
+
+class VariableAttrs : public ::testing::TestWithParam<VariableAttrsCase> {};
+
+TEST_P(VariableAttrs, WrittenWithTheirTypesOrRefusedAtStart) {
+  const VariableAttrsCase& c = GetParam();
+  TempDir dir;
+  const std::string yaml = dir.file("v.yml"), path = dir.file("bb3.nc");
+  writeFile(yaml, std::string("variables:\n") + c.yaml);
+  std::vector<std::string> args = {c.command, "--dev", example("bb3.dev"), "--attrs", yaml, "--lat", "59", "--lon", "10"};
+  if (std::string(c.command) == "log") args.insert(args.end(), {"--port", dir.file("none"), "--out", dir.file("out"), "--netcdf"});
+  else args.insert(args.end(), {example("bb3.raw"), "-o", path});
+  const ToolRun r = runMaru(args);
+  ASSERT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  if (c.status != 0) {
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"v.yml"});
+    return;
+  }
+  NcFile nc(path);
+  ASSERT_TRUE(nc.ok());
+  for (const auto& a : c.written) {
+    SCOPED_TRACE(std::string(a.var) + ":" + a.name);
+    nc_type type = NC_NAT;
+    size_t length = 0;
+    ASSERT_EQ(nc_inq_att(nc.id(), nc.varid(a.var), a.name, &type, &length), NC_NOERR);
+    EXPECT_EQ(type, a.type);
+    double number = 0;
+    if (type == NC_CHAR) EXPECT_EQ(nc.text(nc.varid(a.var), a.name), std::string(a.value));
+    else if (nc_get_att_double(nc.id(), nc.varid(a.var), a.name, &number) == NC_NOERR)
+      EXPECT_EQ(std::to_string(number), std::to_string(std::stod(a.value)));
+    else ADD_FAILURE() << "unreadable";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VariableAttrs,
+    ::testing::Values(
+        VariableAttrsCase{"applied",
+                          "convert",
+                          "  bbp_470_per_m: {references: own, valid_min: 0}\n"
+                          "  \"bbp_*\": {references: \"https://example.org/bbp\", accuracy: 0.002}\n"
+                          "  instrument: {calibration_date: \"2026-03-01\", precision: 2}\n"
+                          "  \"fdom_*\": {accuracy: 1}\n",
+                          0,
+                          "line 5: no variable 'fdom_*' in this file",
+                          {{"bbp_470_per_m", "references", NC_CHAR, "own"},  // its own name beats the pattern
+                           {"bbp_470_per_m", "valid_min", NC_DOUBLE, "0"},
+                           {"bbp_650_per_m", "references", NC_CHAR, "https://example.org/bbp"},
+                           {"bbp_532_per_m", "accuracy", NC_DOUBLE, "0.002"},
+                           {"instrument", "calibration_date", NC_CHAR, "2026-03-01"},
+                           {"instrument", "precision", NC_INT, "2"}}},
+        VariableAttrsCase{"written_by_the_program", "convert", "  \"*_per_m\": {long_name: x}\n", 2,
+                          "v.yml: line 2: variable 'bbp_470_per_m': 'long_name' is written by the program", {}},
+        VariableAttrsCase{"structural", "convert", "  counts_470: {scale_factor: 2}\n", 2,
+                          "v.yml: line 2: variable 'counts_470': 'scale_factor' is the program's", {}},
+        VariableAttrsCase{"library_name", "convert", "  counts_470: {_FillValue: 2}\n", 2,
+                          "line 2: variable 'counts_470': '_FillValue' is not an attribute name", {}},
+        VariableAttrsCase{"not_a_number", "convert", "  counts_470: {valid_max: many}\n", 2,
+                          "'valid_max' must be a finite number, not 'many'", {}},
+        VariableAttrsCase{"whole_number_type", "convert", "  instrument: {precision: 0.5}\n", 2,
+                          "variable 'instrument': 'precision' must be a whole number", {}},
+        VariableAttrsCase{"two_patterns", "convert", "  \"bbp_*\": {comment: a}\n  \"*_per_m\": {comment: b}\n", 2,
+                          "line 3: variable 'bbp_470_per_m': 'comment' is also given by 'bbp_*' (", {}},
+        VariableAttrsCase{"day_file_time", "log", "  time: {comment: mine}\n", 2,
+                          "variable 'time': 'comment' is written by the program", {}}),
+    [](const ::testing::TestParamInfo<VariableAttrsCase>& info) { return std::string(info.param.what); });
+
 }  // namespace
