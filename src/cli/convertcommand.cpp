@@ -168,7 +168,8 @@ int convertMain(int argc, char** argv) {
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
   app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
-                 "(--attr wins)")
+                 "(--attr wins); its map 'variables:' gives variables theirs:\n"
+                 "NAME or PATTERN ('*' any characters): {KEY: VALUE, ...}")
       ->type_name("FILE.yml");
   cli::addPositionOptions(app, attrPairs);
   app.add_option("--deflate", deflate, "netcdf: compress every variable at this zlib level, 1-9 (default 0: not\n"

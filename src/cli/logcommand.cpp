@@ -535,7 +535,8 @@ int logMain(int argc, char** argv) {
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
   app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
-                 "(--attr wins)")
+                 "(--attr wins); its map 'variables:' gives variables theirs:\n"
+                 "NAME or PATTERN ('*' any characters): {KEY: VALUE, ...}")
       ->type_name("FILE.yml");
   cli::addPositionOptions(app, o.attrPairs, false);
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
