@@ -504,8 +504,10 @@ bool NetcdfWriter::fail(const std::string& what, int status) {
 void NetcdfWriter::abandon() {
   // Aborted, not closed: closing writes what the library holds, which fails again on a full
   // disk and then leaves the file open in HDF5 (whose exit handler later crashes on it).
-  if (m_ncid >= 0) nc_abort(m_ncid);
+  // A file defined in memory is closed: an abort removes whatever file has its name.
+  if (m_ncid >= 0) m_inMemory ? nc_close(m_ncid) : nc_abort(m_ncid);
   m_ncid = -1;
+  m_inMemory = false;
   if (!m_temporary.empty()) std::remove(m_temporary.c_str());
   m_temporary.clear();
   m_columns.clear();
@@ -551,8 +553,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   // closes every file it wrote itself, so that handler is kept off (before HDF5 starts).
   static const bool noExitHandler = [] { return H5dont_atexit() >= 0; }();
   (void)noExitHandler;
-  int status = provenance.inMemory ? nc_create(path.c_str(), NC_NETCDF4 | NC_DISKLESS, &m_ncid)
-                                    : nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
+  m_inMemory = provenance.inMemory;
+  int status = m_inMemory ? nc_create("in-memory.nc", NC_NETCDF4 | NC_DISKLESS, &m_ncid)
+                          : nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
   if (status != NC_NOERR) {
     m_ncid = -1;
     return fail("cannot create '" + path + "'", status);

@@ -738,6 +738,7 @@ TEST_P(VariableAttrs, WrittenWithTheirTypesOrRefusedAtStart) {
   TempDir dir;
   const std::string yaml = dir.file("v.yml"), path = dir.file("bb3.nc");
   writeFile(yaml, std::string("variables:\n") + c.yaml);
+  writeFile(path, "an older file");  // a refusal leaves it as it is
   std::vector<std::string> args = {c.command, "--dev", example("bb3.dev"), "--attrs", yaml, "--lat", "59", "--lon", "10"};
   if (std::string(c.command) == "log") args.insert(args.end(), {"--port", dir.file("none"), "--out", dir.file("out"), "--netcdf"});
   else args.insert(args.end(), {example("bb3.raw"), "-o", path});
@@ -746,7 +747,8 @@ TEST_P(VariableAttrs, WrittenWithTheirTypesOrRefusedAtStart) {
   EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   if (c.status != 0) {
     EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-              QStringList{"v.yml"});
+              (QStringList{"bb3.nc", "v.yml"}));
+    EXPECT_EQ(readFile(path), "an older file");
     return;
   }
   NcFile nc(path);
