@@ -1,7 +1,8 @@
 #pragma once
 // A recording as a NetCDF-4 file following the CF-1.10 conventions: one record per
 // accepted sample along the dimension "time", one variable per engineering-units column
-// and one per raw field, with the device file and the processing settings beside them.
+// and the raw counts as one variable counts(time, channel), with the device file and the
+// processing settings beside them.
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,16 +92,21 @@ struct NetcdfVariable {
   std::string units;
   std::string longName;
   std::string standardName;       ///< "" where CF has none
-  std::string ancillaryVariables; ///< "" for raw-counts variables
+  std::string ancillaryVariables; ///< "" for raw-counts channels
   int kind = 0;                   ///< measurement kind of the field
-  int field = -1;                 ///< data-line field (0-based) of a raw-counts variable, else -1
+  int field = -1;                 ///< data-line field (0-based) of a raw-counts channel, else -1
+  /// A raw-counts channel's label in "counts_channel" ("470", "ref_470", "itemp"); its name
+  /// ("counts_470") is the stream name quality control knows it by. "" for a value.
+  std::string channel;
   int engColumn = -1;             ///< index into the kind's engineering columns, else -1
   int wavelength = 0;             ///< nm, for a wavelength-specific variable, else 0
   bool scattering = false;        ///< a volume scattering function (at the device file's angle)
 };
 
 /// The variables a configuration gives, in file order: engineering columns in .eng order,
-/// then one raw-counts variable per counted field. Names are unique.
+/// then one raw-counts channel per counted field (rows of the file's 2-D "counts"; a field
+/// the meter sends in engineering units already is its value's variable, not a channel).
+/// Names are unique.
 std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config);
 
 /// Writes samples one at a time into a temporary file beside `path` and renames it to
@@ -174,6 +180,9 @@ class NetcdfWriter {
   int m_ncid = -1;
   int m_timeVar = -1;
   int m_meterTimeVar = -1;  ///< with host times
+  int m_countsVar = -1;     ///< counts(record, channel), when some field is counted
+  size_t m_channels = 0;
+  std::vector<int> m_countCells;  ///< a block of counts, record by record
   bool m_hostTimes = false;
   bool m_timeAxis = false;    ///< records along "time", a coordinate variable
   bool m_timeBroken = false;  ///< a conversion's time that cannot be the coordinate
