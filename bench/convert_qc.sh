@@ -28,14 +28,15 @@ dev="$root/bench/bench.dev"
 maru="$build/src/cli/maru"
 "$build/bench/bench_linesplit" --generate "$lines" "$raw"
 
-# The CSV's value columns (from its header), and with --counts the raw counts (from the
-# NetCDF variables of a short conversion).
+# The CSV's value columns (from its header), and with --counts the raw counts (counts_<label>
+# for each channel label of a short conversion's NetCDF "counts").
 head -c 2000 "$raw" | head -n 5 >"$work/short.raw"
 "$maru" convert --dev "$dev" --format csv "$work/short.raw" -o "$work/short.csv"
 "$maru" convert --dev "$dev" --format netcdf "$work/short.raw" -o "$work/short.nc"
 streams=$(head -n 1 "$work/short.csv" | tr -d '\r' | tr ',' '\n' | tail -n +4)
 if [ "$counts" = 1 ]; then
-  streams+=$'\n'$(ncdump -h "$work/short.nc" | sed -n 's/^\tdouble \(counts_[a-z0-9_]*\)(time).*/\1/p')
+  streams+=$'\n'$(ncdump -v counts_channel "$work/short.nc" | sed -n '/^ counts_channel =/,/;/p' |
+    grep -o '"[^"]*"' | tr -d '"' | sed 's/^/counts_/')
 fi
 {
   echo "streams:"

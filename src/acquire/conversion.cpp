@@ -175,24 +175,44 @@ bool ConversionJob::start() {
   return true;
 }
 
+files::NetcdfProvenance ConversionJob::provenanceOf(const Request& request) {
+  files::NetcdfProvenance provenance;
+  provenance.deviceFileText = request.deviceFileText;
+  provenance.history = request.history;
+  provenance.meterTimeZone = request.meterTimeZone;
+  provenance.attributes = request.attributes;
+  provenance.variableAttributes = request.variableAttributes;
+  provenance.deflateLevel = request.deflateLevel;
+  if (!request.program.empty()) provenance.program = request.program;
+  if (request.hostTimes) {
+    provenance.hostTimes = true;
+    provenance.timeSource = "host receive time; meter clock in meter_time";
+    provenance.timeComment = request.hostTimes->timeComment();
+  }
+  return provenance;
+}
+
+bool ConversionJob::checkNetcdf(const Request& request, std::string& error, std::vector<std::string>& warnings) {
+  files::NetcdfProvenance provenance = provenanceOf(request);
+  provenance.inMemory = true;
+  std::optional<files::QcRun> qc;
+  if (request.qc && !(qc = files::QcRun::bind(*request.qc, request.config, error))) return false;
+  files::NetcdfWriter writer;
+  const bool defined = qc ? writer.open(request.output, request.config, provenance, *qc)
+                          : writer.open(request.output, request.config, provenance);
+  if (!defined) error = writer.error();
+  warnings = writer.warnings();
+  writer.abandon();
+  return defined;
+}
+
 bool ConversionJob::openOutput() {
   const std::string& output = m_request.output;
   if (m_request.format == ConversionFormat::Netcdf) {
-    files::NetcdfProvenance provenance;
-    provenance.deviceFileText = m_request.deviceFileText;
-    provenance.history = m_request.history;
-    provenance.meterTimeZone = m_request.meterTimeZone;
-    provenance.attributes = m_request.attributes;
-    provenance.deflateLevel = m_request.deflateLevel;
+    files::NetcdfProvenance provenance = provenanceOf(m_request);
     // About a record per 8 bytes of input: more than data lines ever give, and any guess
     // only sets the chunk size (a whole block from 32 KiB of input on).
     provenance.expectedRecords = static_cast<size_t>(std::max(0LL, m_inputBytes) / 8 + 1);
-    if (!m_request.program.empty()) provenance.program = m_request.program;
-    if (m_request.hostTimes) {
-      provenance.hostTimes = true;
-      provenance.timeSource = "host receive time; meter clock in meter_time";
-      provenance.timeComment = m_request.hostTimes->timeComment();
-    }
     if (m_qc ? !m_netcdf.open(m_destination, m_state.config, provenance, *m_qc)
              : !m_netcdf.open(m_destination, m_state.config, provenance)) {
       fail(m_netcdf.error());

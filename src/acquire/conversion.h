@@ -48,6 +48,7 @@ class ConversionJob {
     files::UtcOffset meterTimeZone;  ///< the zone the meter's clock was set to
     std::string history;             ///< NetCDF "history"
     std::vector<std::pair<std::string, std::string>> attributes;  ///< NetCDF global attributes the user gives
+    std::vector<files::UserVariableAttribute> variableAttributes;  ///< and the variables' attributes
     int deflateLevel = 0;            ///< NetCDF compression (0: none)
     /// Quality control: the CSV gets each checked column's aggregate flag, the NetCDF file
     /// every flag; an .eng file stays as it is. Every flag is final (the spike test's too).
@@ -79,6 +80,10 @@ class ConversionJob {
   using Warn = std::function<void(long line, const std::string& caption, const std::string& text)>;
 
   ConversionJob(Request request, Warn warn);
+  /// For a NetCDF request: whether the file it makes can be defined with the user's
+  /// attributes, found by defining it in memory (nothing is read or written); false with
+  /// `error` set when not. `warnings`: user variable entries that match no variable.
+  static bool checkNetcdf(const Request& request, std::string& error, std::vector<std::string>& warnings);
   /// A conversion that did not finish leaves no output behind.
   ~ConversionJob();
   ConversionJob(const ConversionJob&) = delete;
@@ -113,6 +118,7 @@ class ConversionJob {
  private:
   void takeLine(const meterlink::Line& line);
   bool openOutput();
+  static files::NetcdfProvenance provenanceOf(const Request& request);
   bool flush();
   bool finish();
   void fail(const std::string& text);

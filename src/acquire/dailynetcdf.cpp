@@ -299,6 +299,28 @@ void DailyNetcdf::tick(const std::string& current, Steady::time_point now) {
   }
 }
 
+ConversionJob::Request DailyNetcdf::requestFor(const std::string& set) const {
+  ConversionJob::Request request;
+  request.format = ConversionFormat::Netcdf;
+  request.input = set + ".raw";
+  request.output = fileOf(set);
+  request.config = m_settings.config;
+  request.deviceFileText = m_settings.deviceFileText;
+  request.history = m_settings.history;
+  request.attributes = m_settings.attributes;
+  request.variableAttributes = m_settings.variableAttributes;
+  request.deflateLevel = m_settings.deflateLevel;
+  request.qc = m_settings.qc;
+  request.program = "maru log";
+  return request;
+}
+
+bool DailyNetcdf::check(std::string& error, std::vector<std::string>& warnings) const {
+  ConversionJob::Request request = requestFor((std::filesystem::path(m_folder) / "check").string());
+  request.hostTimes = std::make_shared<CsvTimes>();  // the shape of a day's file: along the receive time
+  return ConversionJob::checkNetcdf(request, error, warnings);
+}
+
 void DailyNetcdf::begin() {
   m_set = m_queue.front();
   m_queue.pop_front();
@@ -315,18 +337,8 @@ bool DailyNetcdf::work(size_t maxBytes) {
   }
   if (m_times) {
     if (!m_times->read(maxBytes)) return true;
-    ConversionJob::Request request;
-    request.format = ConversionFormat::Netcdf;
-    request.input = m_set + ".raw";
-    request.output = fileOf(m_set);
-    request.config = m_settings.config;
-    request.deviceFileText = m_settings.deviceFileText;
-    request.history = m_settings.history;
-    request.attributes = m_settings.attributes;
-    request.deflateLevel = m_settings.deflateLevel;
-    request.qc = m_settings.qc;
+    ConversionJob::Request request = requestFor(m_set);
     request.hostTimes = m_times;
-    request.program = "maru log";
     // The logger told each line's warnings as it took the line.
     m_job = std::make_unique<ConversionJob>(std::move(request), nullptr);
     m_times.reset();  // the job has them now

@@ -95,6 +95,7 @@ class DailyNetcdf {
     std::string deviceFileText;  ///< kept in each file
     std::string history;
     std::vector<std::pair<std::string, std::string>> attributes;
+    std::vector<files::UserVariableAttribute> variableAttributes;
     int deflateLevel = 0;
     std::optional<qc::Config> qc;
     Steady::duration retryAfter = std::chrono::minutes(1);  ///< a failed set is tried again
@@ -118,10 +119,15 @@ class DailyNetcdf {
   /// is left then (named) is made at the next start. True when everything was made.
   bool stop(const std::string& current, Steady::duration limit);
 
+  /// Whether the files can be defined with the user's attributes (ConversionJob::checkNetcdf),
+  /// before any is made.
+  bool check(std::string& error, std::vector<std::string>& warnings) const;
+
   /// The NetCDF file of a set.
   static std::string fileOf(const std::string& set) { return set + ".nc"; }
 
  private:
+  ConversionJob::Request requestFor(const std::string& set) const;
   void queue(const std::string& set);
   void begin();
   void failed(const std::string& why);

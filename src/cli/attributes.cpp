@@ -17,9 +17,37 @@ std::string problemOf(const std::string& key, const std::string& value) {
   return files::userAttributeValueProblem(key, value);
 }
 
+// The "variables:" map: VARIABLE or PATTERN: {ATTRIBUTE: VALUE, ...}.
+template <typename Fault>
+bool readVariables(const qc::YamlNode& map, const std::string& file, VariableAttributes& out, Fault fault) {
+  if (map.isNull()) return true;
+  if (!map.isMap()) return fault(map.line, "'variables' must be a map of variable: {attribute: value, ...}");
+  for (size_t i = 0; i < map.keys.size(); ++i) {
+    const qc::YamlNode& variable = map.keys[i];
+    const qc::YamlNode& attributes = map.items[i];
+    if (!variable.isScalar() || variable.text.empty())
+      return fault(variable.line, "a key of 'variables' must be a variable's name or a pattern");
+    if (attributes.isNull()) continue;
+    if (!attributes.isMap())
+      return fault(attributes.line, "the attributes of variable '" + variable.text + "' must be a map of attribute: value");
+    for (size_t j = 0; j < attributes.keys.size(); ++j) {
+      const qc::YamlNode& name = attributes.keys[j];
+      const qc::YamlNode& value = attributes.items[j];
+      const std::string where = "variable '" + variable.text + "': ";
+      if (!name.isScalar()) return fault(name.line, where + "a key must be an attribute name");
+      if (!value.isScalar()) return fault(name.line, where + "the value of '" + name.text + "' is not a single value");
+      if (const std::string why = files::userVariableAttributeProblem(name.text, value.text); !why.empty())
+        return fault(name.line, where + why);
+      out.push_back({variable.text, name.text, value.text, file + ": line " + std::to_string(name.line)});
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-bool parseAttributes(const std::string& text, const std::string& file, Attributes& out, std::string& error) {
+bool parseAttributes(const std::string& text, const std::string& file, Attributes& out,
+                     VariableAttributes& variables, std::string& error) {
   const qc::YamlResult yaml = qc::readYaml(text);
   const auto fault = [&](int line, const std::string& why) {
     error = file + ": line " + std::to_string(line) + ": " + why;
@@ -33,6 +61,10 @@ bool parseAttributes(const std::string& text, const std::string& file, Attribute
     const qc::YamlNode& key = yaml.root->keys[i];
     const qc::YamlNode& value = yaml.root->items[i];
     if (!key.isScalar()) return fault(key.line, "a key must be an attribute name");
+    if (key.text == "variables") {
+      if (!readVariables(value, file, variables, fault)) return false;
+      continue;
+    }
     if (!value.isScalar()) return fault(key.line, "the value of '" + key.text + "' is not a single value");
     if (const std::string why = problemOf(key.text, value.text); !why.empty()) return fault(key.line, why);
     out.emplace_back(key.text, value.text);
@@ -41,11 +73,11 @@ bool parseAttributes(const std::string& text, const std::string& file, Attribute
 }
 
 bool readAttributes(const std::vector<std::string>& pairs, const std::string& file, Attributes& out,
-                    std::string& error) {
+                    VariableAttributes& variables, std::string& error) {
   if (!file.empty()) {
     std::string text;
     if (measure::readBoundedFile(file, text, error) != measure::FileRead::Done) return false;
-    if (!parseAttributes(text, file, out, error)) return false;
+    if (!parseAttributes(text, file, out, variables, error)) return false;
   }
   const size_t fromFile = out.size();
   for (const std::string& pair : pairs) {

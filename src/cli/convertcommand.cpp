@@ -168,7 +168,8 @@ int convertMain(int argc, char** argv) {
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
   app.add_option("--attrs", attrsPath, "netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
-                 "(--attr wins)")
+                 "(--attr wins); its map 'variables:' gives variables theirs:\n"
+                 "NAME or PATTERN ('*' any characters): {KEY: VALUE, ...}")
       ->type_name("FILE.yml");
   cli::addPositionOptions(app, attrPairs);
   app.add_option("--deflate", deflate, "netcdf: compress every variable at this zlib level, 1-9 (default 0: not\n"
@@ -195,7 +196,8 @@ int convertMain(int argc, char** argv) {
   }
 
   cli::Attributes attributes;
-  if (std::string why; !cli::readAttributes(attrPairs, attrsPath, attributes, why)) {
+  cli::VariableAttributes variableAttributes;
+  if (std::string why; !cli::readAttributes(attrPairs, attrsPath, attributes, variableAttributes, why)) {
     std::fprintf(stderr, "maru convert: %s\n", why.c_str());
     return 2;
   }
@@ -233,7 +235,17 @@ int convertMain(int argc, char** argv) {
     request.deviceFileText = deviceText;
     request.history = std::string("maru ") + MARU_VERSION_STRING + ": " + commandLine(argc, argv);
     request.attributes = std::move(attributes);
+    request.variableAttributes = std::move(variableAttributes);
     request.deflateLevel = deflate;
+    // The user's variable attributes against the file as it will be defined.
+    std::string why;
+    std::vector<std::string> unmatched;
+    const bool fits = acquire::ConversionJob::checkNetcdf(request, why, unmatched);
+    for (const std::string& line : unmatched) std::fprintf(stderr, "maru convert: %s\n", line.c_str());
+    if (!fits) {
+      std::fprintf(stderr, "maru convert: %s\n", why.c_str());
+      return 2;
+    }
   }
   // Every warning as it comes, as the window would box it.
   acquire::ConversionJob job(std::move(request),

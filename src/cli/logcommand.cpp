@@ -131,9 +131,23 @@ struct LogOptions {
   std::vector<std::string> attrPairs;
   std::string attrsPath;
   cli::Attributes attributes;
+  cli::VariableAttributes variableAttributes;
   int deflate = 0;
   std::string history;
 };
+
+// What the daily NetCDF files are made with: the device file as loaded, before any line.
+acquire::DailyNetcdf::Settings netcdfSettings(const LogOptions& options, const measure::DeviceConfig& config) {
+  acquire::DailyNetcdf::Settings settings;
+  settings.config = config;
+  settings.deviceFileText = files::readWholeFile(options.dev);
+  settings.history = options.history;
+  settings.attributes = options.attributes;
+  settings.variableAttributes = options.variableAttributes;
+  settings.deflateLevel = options.deflate;
+  settings.qc = options.qc;
+  return settings;
+}
 
 std::string oneLine(std::string text) {
   for (char& c : text)
@@ -204,15 +218,8 @@ class LogSession : public acquire::Listener, public acquire::Sink {
     m_session.addSink(&m_files);
     if (m_options.netcdf) {
       // Made from the daily files when a set closes, at stop, and now for earlier sets.
-      acquire::DailyNetcdf::Settings settings;
-      settings.config = m_state.config;  // as loaded, before any line
-      settings.deviceFileText = files::readWholeFile(m_options.dev);
-      settings.history = m_options.history;
-      settings.attributes = m_options.attributes;
-      settings.deflateLevel = m_options.deflate;
-      settings.qc = m_options.qc;
       m_netcdf = std::make_unique<acquire::DailyNetcdf>(
-          m_options.out, std::move(settings), [this](const std::string& c, const std::string& t) { message(c, t); });
+          m_options.out, netcdfSettings(m_options, m_state.config), [this](const std::string& c, const std::string& t) { message(c, t); });
       m_netcdf->catchUp(currentSet());
       // A slice at a time between the lines: a day's remake never holds up the port.
       m_netcdfWork.setInterval(0);
@@ -528,7 +535,8 @@ int logMain(int argc, char** argv) {
       ->type_name("KEY=VALUE")
       ->allow_extra_args(false);
   app.add_option("--attrs", o.attrsPath, "--netcdf: global attributes from a YAML map of KEY: VALUE, each key once\n"
-                 "(--attr wins)")
+                 "(--attr wins); its map 'variables:' gives variables theirs:\n"
+                 "NAME or PATTERN ('*' any characters): {KEY: VALUE, ...}")
       ->type_name("FILE.yml");
   cli::addPositionOptions(app, o.attrPairs, false);
   app.add_option("--deflate", o.deflate, "--netcdf: compress at this zlib level, 1-9 (default 0: not compressed)")
@@ -542,7 +550,7 @@ int logMain(int argc, char** argv) {
   }
   // The platform of the MQTT topics names the daily files' platform too.
   if (o.netcdf && app.get_option("--platform")->count() > 0) o.attrPairs.push_back("platform_name=" + o.mqtt.platform);
-  if (std::string why; !cli::readAttributes(o.attrPairs, o.attrsPath, o.attributes, why)) {
+  if (std::string why; !cli::readAttributes(o.attrPairs, o.attrsPath, o.attributes, o.variableAttributes, why)) {
     printLine("maru log", why);
     return 2;
   }
@@ -567,6 +575,17 @@ int logMain(int argc, char** argv) {
       return 2;
     }
     o.qc = std::move(read.config);
+  }
+  if (o.netcdf) {
+    // The user's variable attributes are checked against the files as they will be made.
+    std::string why;
+    std::vector<std::string> unmatched;
+    const bool fits = acquire::DailyNetcdf(o.out, netcdfSettings(o, state.config), nullptr).check(why, unmatched);
+    for (const std::string& line : unmatched) printLine("maru log", line);
+    if (!fits) {
+      printLine("maru log", why);
+      return 2;
+    }
   }
 
   std::error_code made;

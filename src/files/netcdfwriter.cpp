@@ -118,8 +118,11 @@ std::string countsBaseName(const measure::DeviceConfig& config, int field) {
   return std::string("counts_") + (row.name ? row.name : "field");
 }
 
+// A field whose counts are kept as received: a channel of "counts". A field the meter sends
+// in engineering units already ("7.37") is no count; its value's variable holds it as sent.
 bool counted(int kind) {
-  return measure::isValidKind(kind) && measure::kindInfo(kind).capture != measure::Capture::None;
+  return measure::isValidKind(kind) && measure::kindInfo(kind).capture != measure::Capture::None &&
+         measure::kindInfo(kind).conversion != measure::Conversion::Passthrough;
 }
 
 bool fluorescent(const std::string& kindName) {
@@ -189,6 +192,24 @@ double asWritten(double singlePrecision) {
   return value;
 }
 
+// The variable attributes whose value is a number, written with the variable's type.
+bool numericVariableAttribute(const std::string& name) {
+  static const std::set<std::string> kNumeric = {"valid_min", "valid_max", "actual_min", "actual_max", "accuracy",
+                                                 "precision", "resolution"};
+  return kNumeric.count(name) > 0;
+}
+
+// `text` as a finite number, the whole of it (the C locale's form).
+std::optional<double> finiteNumber(const std::string& text) {
+  double x = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, x);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(x)) return std::nullopt;
+  return x;
+}
+
+std::string attributeNameProblem(const std::string& key);
+
 bool numericAttribute(const std::string& key) { return key.rfind("geospatial_", 0) == 0 && key != "geospatial_bounds" &&
                                                        key.find("_units") == std::string::npos &&
                                                        key.find("_positive") == std::string::npos &&
@@ -225,6 +246,50 @@ std::optional<double> userNumber(const std::vector<std::pair<std::string, std::s
   const auto [ptr, ec] = std::from_chars(text->data(), text->data() + text->size(), x);
   if (ec != std::errc() || ptr != text->data() + text->size() || !std::isfinite(x)) return std::nullopt;
   return x;
+}
+
+// The change in a value for one count of its field: the slope of its conversion from the
+// device file. Every conversion is linear in the counts, so the slope is one number: the
+// scale; for the backscatter chain, Betap is Beta less a constant (the water's) and bbp is
+// Betap times 2 x 3.1415 x X (as the conversion computes it), bb is bbp plus a constant.
+// The reference and temperature corrections, when on, divide the counts by a factor near 1
+// and so the step by the same factor; the attribute gives the step without them. A value
+// the meter sends itself steps by its own scale (iengrscale), when the device file gives it.
+std::optional<double> countStep(const measure::DeviceConfig& config, int kind, int engColumn) {
+  const measure::KindInfo& row = measure::kindInfo(kind);
+  const double scale = asWritten(config.KindScale[static_cast<size_t>(kind)]);
+  switch (row.conversion) {
+    case measure::Conversion::DarkThenScale:
+    case measure::Conversion::ScaleThenOffset: return std::abs(scale);
+    case measure::Conversion::Backscatter:
+      return engColumn < 2 ? std::abs(scale) : std::abs(2.0 * 3.1415 * asWritten(config.XFactor) * scale);
+    case measure::Conversion::Passthrough:
+      if (config.IEngrScale > 0.0f) return asWritten(config.IEngrScale);
+      return std::nullopt;
+    case measure::Conversion::None: break;
+  }
+  return std::nullopt;
+}
+
+// How a value was made from the counts, in a few words, for its "source".
+std::string valueSource(int kind, int engColumn, const std::string& channel) {
+  const measure::KindInfo& row = measure::kindInfo(kind);
+  const std::string counts = "counts of channel " + channel;
+  const std::string beta = counts + " less the dark counts, times the scale, from the device file";
+  switch (row.conversion) {
+    case measure::Conversion::DarkThenScale: return beta;
+    case measure::Conversion::ScaleThenOffset: return counts + " times the scale, plus the offset, from the device file";
+    case measure::Conversion::Passthrough: return "the value the meter computed and sent, as received";
+    case measure::Conversion::Backscatter:
+      switch (engColumn) {
+        case 0: return beta;
+        case 1: return "volume scattering function (" + beta + ") less that of pure water at the file's salinity";
+        case 2: return "particulate volume scattering function at the file's scattering angle, times 2 pi x_factor";
+        default: return "particulate backscattering coefficient plus that of pure water at the file's salinity";
+      }
+    case measure::Conversion::None: break;
+  }
+  return "as computed from the device file";
 }
 
 // GCMD science keywords of what the configured fields measure, in field order, each once.
@@ -297,12 +362,14 @@ struct NetcdfWriter::Column {
   int kind = 0;
   int field = -1;                                ///< raw field, or -1
   const measure::EngColumn* eng = nullptr;       ///< engineering column, or null
+  int channel = -1;                              ///< row of "counts", or -1 for its own variable
   std::vector<double> buffer;
 };
 
 std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config) {
   std::vector<NetcdfVariable> vars;
-  std::set<std::string> taken{"time", "obs", "meter_time", "scattering_angle"};
+  std::set<std::string> taken{"time",    "obs",     "meter_time", "scattering_angle", "counts",
+                              "channel", "counts_channel", "crs"};
   const int fields = configuredFields(config);
 
   // Raw-counts names first, so each engineering column can name its own.
@@ -322,11 +389,10 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
   for (int c = 0; c < fields; ++c) {
     const int kind = config.ColumnKind[static_cast<size_t>(c)];
     const measure::KindInfo& row = measure::kindInfo(kind);
-    std::string ancillary = countsName[static_cast<size_t>(c)];
-    if (row.referenceKind != measure::KindNone) {
-      const std::string reference = countsOfKind(row.referenceKind);
-      if (!reference.empty()) ancillary += (ancillary.empty() ? "" : " ") + reference;
-    }
+    // The counts a value came from (its own, its reference's) are channels of "counts".
+    const bool fromCounts = !countsName[static_cast<size_t>(c)].empty() ||
+                            (row.referenceKind != measure::KindNone && !countsOfKind(row.referenceKind).empty());
+    const std::string ancillary = fromCounts ? "counts" : "";
     for (int i = 0; i < row.engCount; ++i) {
       const measure::EngColumn& column = row.eng[static_cast<size_t>(i)];
       NetcdfVariable v;
@@ -357,6 +423,7 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
     if (v.name.starts_with(kRefPrefix) && v.name.find("field") == std::string::npos)
       what += ", reference of the " + v.name.substr(kRefPrefix.size()) + " nm signal";
     v.longName = "raw counts of data field " + std::to_string(c + 1) + " (" + what + "), as received";
+    v.channel = v.name.substr(std::string_view("counts_").size());
     v.kind = kind;
     v.field = c;
     // A reference is at the wavelength of the signal it monitors.
@@ -383,6 +450,53 @@ std::string userAttributeProblem(const std::string& key) {
       "salinity", "scattering_angle_deg", "x_factor", "water", "meter_time_zone", "time_source", "featureType",
       "cdm_data_type", "cdm_timeseries_variables", "ncei_template_version", "uuid", "standard_name_vocabulary"};
   if (kComputed.count(key)) return "'" + key + "' is written by the program from the data";
+  return attributeNameProblem(key);
+}
+
+std::string userVariableAttributeProblem(const std::string& name, const std::string& value) {
+  if (const std::string problem = attributeNameProblem(name); !problem.empty()) return problem;
+  // What makes a variable's structure or the meaning of its values: never the user's, on
+  // any variable (some the program adds only once the records are in, such as the time in
+  // "coordinates").
+  static const std::set<std::string> kStructural = {
+      "units", "missing_value", "scale_factor", "add_offset", "coordinates", "ancillary_variables", "axis",
+      "positive", "calendar", "cf_role", "standard_name", "standard_name_url", "flag_values", "flag_masks",
+      "flag_meanings", "grid_mapping", "bounds", "cell_methods", "cell_measures", "coverage_content_type",
+      "instance_dimension", "sample_dimension", "compress", "formula_terms", "climatology", "platform",
+      "instrument"};
+  if (kStructural.count(name))
+    return "'" + name + "' is the program's (it makes the variable's structure or the meaning of its values)";
+  if (name == "valid_range" || name == "actual_range")
+    return "'" + name + "' takes two numbers: give " + name.substr(0, name.find('_')) + "_min and _max instead";
+  if (numericVariableAttribute(name) && !finiteNumber(value))
+    return "'" + name + "' must be a finite number, not '" + value + "'";
+  return {};
+}
+
+bool variableNameMatches(const std::string& pattern, const std::string& name) {
+  // Greedy with one step back: after a '*', a mismatch retries one character further on.
+  size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() && pattern[p] == name[n]) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+namespace {
+
+std::string attributeNameProblem(const std::string& key) {
   const auto ok = [](char c, bool first) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
            (!first && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == '@'));
@@ -397,6 +511,8 @@ std::string userAttributeProblem(const std::string& key) {
   for (size_t i = 0; good && i < key.size(); ++i) good = ok(key[i], i == 0);
   return good ? std::string() : "'" + key + "' is not an attribute name (letters, digits, '_', '.', '-', '+', '@'; not a digit first)";
 }
+
+}  // namespace
 
 std::string userAttributeValueProblem(const std::string& key, const std::string& value) {
   struct Range {
@@ -452,8 +568,10 @@ bool NetcdfWriter::fail(const std::string& what, int status) {
 void NetcdfWriter::abandon() {
   // Aborted, not closed: closing writes what the library holds, which fails again on a full
   // disk and then leaves the file open in HDF5 (whose exit handler later crashes on it).
-  if (m_ncid >= 0) nc_abort(m_ncid);
+  // A file defined in memory is closed: an abort removes whatever file has its name.
+  if (m_ncid >= 0) m_inMemory ? nc_close(m_ncid) : nc_abort(m_ncid);
   m_ncid = -1;
+  m_inMemory = false;
   if (!m_temporary.empty()) std::remove(m_temporary.c_str());
   m_temporary.clear();
   m_columns.clear();
@@ -461,6 +579,7 @@ void NetcdfWriter::abandon() {
   m_times.clear();
   m_meterTimes.clear();
   m_meterTimeVar = -1;
+  m_countsVar = -1;
 }
 
 bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& config,
@@ -481,22 +600,27 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_config = config;
   m_records = m_written = 0;
   m_places.clear();
+  m_warnings.clear();
 
-  // A unique name beside the target, so the rename stays on one file system.
-  std::string temporary = path + ".part-XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return fail("cannot create '" + path + "': " + std::strerror(errno), NC_NOERR);
-  ::close(fd);
-  // The name is ours now; the library creates the file anew, with the usual permissions.
-  std::remove(temporary.c_str());
-  m_temporary = temporary;
+  if (!provenance.inMemory) {
+    // A unique name beside the target, so the rename stays on one file system.
+    std::string temporary = path + ".part-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return fail("cannot create '" + path + "': " + std::strerror(errno), NC_NOERR);
+    ::close(fd);
+    // The name is ours now; the library creates the file anew, with the usual permissions.
+    std::remove(temporary.c_str());
+    m_temporary = temporary;
+  }
 
   // A file whose writing failed on a full disk stays in HDF5's table of open files even
   // after nc_abort(), and HDF5's own exit handler then crashes flushing it: the program
   // closes every file it wrote itself, so that handler is kept off (before HDF5 starts).
   static const bool noExitHandler = [] { return H5dont_atexit() >= 0; }();
   (void)noExitHandler;
-  int status = nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
+  m_inMemory = provenance.inMemory;
+  int status = m_inMemory ? nc_create("in-memory.nc", NC_NETCDF4 | NC_DISKLESS, &m_ncid)
+                          : nc_create(m_temporary.c_str(), NC_NETCDF4 | NC_NOCLOBBER, &m_ncid);
   if (status != NC_NOERR) {
     m_ncid = -1;
     return fail("cannot create '" + path + "'", status);
@@ -663,7 +787,72 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                                   "angle of the meter's volume scattering measurement", "degree", config.ThetaDegrees))
     return fail("cannot define the variable 'scattering_angle'", status);
 
+  // The position's datum, for the values' grid_mapping.
+  if (m_station) {
+    int crs = -1;
+    if ((status = nc_def_var(m_ncid, "crs", NC_INT, 0, nullptr, &crs)) != NC_NOERR ||
+        text(crs, "grid_mapping_name", "latitude_longitude") || text(crs, "long_name", "WGS 84") ||
+        number(crs, "semi_major_axis", 6378137.0) || number(crs, "inverse_flattening", 298.257223563) ||
+        number(crs, "longitude_of_prime_meridian", 0.0) || text(crs, "epsg_code", "EPSG:4326") ||
+        text(crs, "coverage_content_type", "referenceInformation"))
+      return fail("cannot define the variable 'crs'", status);
+  }
+
+  // The raw counts: one integer variable along the records and the channels, each channel
+  // labelled by the counts_<label> stream name's label.
+  std::vector<const NetcdfVariable*> channels;
+  for (const NetcdfVariable& v : variables)
+    if (v.field >= 0) channels.push_back(&v);
+  m_countsVar = -1;
+  m_channels = channels.size();
+  int channelDim = -1, channelVar = -1;
+  if (!channels.empty()) {
+    std::string ancillary, comment;
+    for (const NetcdfVariable* v : channels) {
+      if (!v->ancillaryVariables.empty()) ancillary += (ancillary.empty() ? "" : " ") + v->ancillaryVariables;
+      comment += (comment.empty() ? "the data line's field of each channel: " : ", ") + v->channel + " " +
+                 std::to_string(v->field + 1);
+    }
+    std::string coordinates = "counts_channel" + positionNames;
+    const size_t chunks[2] = {chunk, channels.size()};
+    const int intFill = NC_FILL_INT;
+    // A chunk holds every channel: the cache must hold one to write it without reading back.
+    const size_t cache = std::max(kChunkCacheBytes, chunk * channels.size() * sizeof(int));
+    if ((status = nc_def_dim(m_ncid, "channel", channels.size(), &channelDim)) != NC_NOERR ||
+        (status = nc_def_var(m_ncid, "counts_channel", NC_STRING, 1, &channelDim, &channelVar)) != NC_NOERR ||
+        text(channelVar, "long_name", "channel of the raw counts") ||
+        text(channelVar, "coverage_content_type", "coordinate"))
+      return fail("cannot define the variable 'counts_channel'", status);
+    const int countsDims[2] = {timeDim, channelDim};
+    if ((status = nc_def_var(m_ncid, "counts", NC_INT, 2, countsDims, &m_countsVar)) != NC_NOERR ||
+        (status = nc_def_var_chunking(m_ncid, m_countsVar, NC_CHUNKED, chunks)) != NC_NOERR ||
+        (provenance.deflateLevel > 0 &&
+         (status = nc_def_var_deflate(m_ncid, m_countsVar, 1, 1, provenance.deflateLevel)) != NC_NOERR) ||
+        (status = nc_set_var_chunk_cache(m_ncid, m_countsVar, cache, 31, 1.0f)) != NC_NOERR ||
+        (status = nc_def_var_fill(m_ncid, m_countsVar, 0, &intFill)) != NC_NOERR ||
+        (status = nc_put_att_int(m_ncid, m_countsVar, "missing_value", NC_INT, 1, &intFill)) != NC_NOERR ||
+        text(m_countsVar, "long_name", "raw counts of each channel, as received") || text(m_countsVar, "units", "1") ||
+        number(m_countsVar, "resolution", 1.0) || text(m_countsVar, "cell_methods", "time: point") ||
+        text(m_countsVar, "source", "the data line's fields as the meter sent them") ||
+        text(m_countsVar, "comment", comment) || text(m_countsVar, "coordinates", coordinates) ||
+        (!ancillary.empty() && text(m_countsVar, "ancillary_variables", ancillary)) ||
+        text(m_countsVar, "coverage_content_type", "auxiliaryInformation") ||
+        (m_station && (text(m_countsVar, "grid_mapping", "crs") || text(m_countsVar, "platform", "platform") ||
+                       text(m_countsVar, "instrument", "instrument"))))
+      return fail("cannot define the variable 'counts'", status);
+  }
+
   for (const NetcdfVariable& v : variables) {
+    Column column;
+    column.kind = v.kind;
+    column.field = v.field;
+    if (v.field >= 0) {
+      column.varid = m_countsVar;
+      column.channel = static_cast<int>(std::find(channels.begin(), channels.end(), &v) - channels.begin());
+      column.buffer.reserve(kBlockRecords);
+      m_columns.push_back(std::move(column));
+      continue;
+    }
     // A coordinate variable needs no naming; the meter's time beside the host's may be
     // missing, so it is ancillary, not a coordinate (which would make the value missing).
     // Along "obs", "time" is named once some record has one (putCoverage()).
@@ -673,25 +862,28 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     coordinates += positionNames;
     if (!coordinates.empty() && coordinates.front() == ' ') coordinates.erase(0, 1);
     std::string ancillary = v.ancillaryVariables;
-    if (m_hostTimes && v.engColumn >= 0) ancillary += (ancillary.empty() ? "" : " ") + std::string("meter_time");
+    if (m_hostTimes) ancillary += (ancillary.empty() ? "" : " ") + std::string("meter_time");
     // Units UDUNITS does not know (a device file's "RFU") stay in the long name.
     const bool knownUnits = udunitsAccepts(v.units);
     const std::string longName = knownUnits ? v.longName : v.longName + " (in " + v.units + ")";
-    const bool auxiliary = v.engColumn < 0 || v.kind == measure::KindITemp;
-    Column column;
-    column.kind = v.kind;
-    column.field = v.field;
-    if (v.engColumn >= 0) column.eng = &measure::kindInfo(v.kind).eng[static_cast<size_t>(v.engColumn)];
+    const bool auxiliary = v.kind == measure::KindITemp;
+    // The channel of the value's own counts, as "counts_channel" labels it.
+    std::string channel = "field " + std::to_string(v.field + 1);
+    for (const NetcdfVariable* c : channels)
+      if (c->kind == v.kind) channel = c->channel;
+    const std::optional<double> step = countStep(config, v.kind, v.engColumn);
+    column.eng = &measure::kindInfo(v.kind).eng[static_cast<size_t>(v.engColumn)];
     if (!defineDouble(v.name, column.varid) || text(column.varid, "long_name", longName) ||
         (knownUnits && text(column.varid, "units", v.units)) ||
         (!v.standardName.empty() && (text(column.varid, "standard_name", v.standardName) ||
                                      text(column.varid, "standard_name_url", kStandardNameTable))) ||
-        // Raw counts come in whole counts.
-        (v.field >= 0 && number(column.varid, "resolution", 1.0)) ||
+        (step && number(column.varid, "resolution", *step)) || text(column.varid, "cell_methods", "time: point") ||
+        text(column.varid, "source", valueSource(v.kind, v.engColumn, channel)) ||
         (!ancillary.empty() && text(column.varid, "ancillary_variables", ancillary)) ||
         (!coordinates.empty() && text(column.varid, "coordinates", coordinates)) ||
         text(column.varid, "coverage_content_type", auxiliary ? "auxiliaryInformation" : "physicalMeasurement") ||
-        (m_station && (text(column.varid, "platform", "platform") || text(column.varid, "instrument", "instrument"))))
+        (m_station && (text(column.varid, "grid_mapping", "crs") || text(column.varid, "platform", "platform") ||
+                       text(column.varid, "instrument", "instrument"))))
       return fail("cannot define the variable '" + v.name + "'", status);
     column.buffer.reserve(kBlockRecords);
     m_columns.push_back(std::move(column));
@@ -805,16 +997,81 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     }
   }
 
+  if (!putUserVariableAttributes(provenance.variableAttributes)) return false;
   if ((status = nc_enddef(m_ncid)) != NC_NOERR) return fail("cannot write the file's definitions", status);
   for (const auto& [varid, value] : scalars)
     if ((status = nc_put_var_double(m_ncid, varid, &value)) != NC_NOERR)
       return fail("cannot write the scalar coordinates", status);
+  if (channelVar >= 0) {
+    std::vector<const char*> labels;
+    for (const NetcdfVariable* v : channels) labels.push_back(v->channel.c_str());
+    if ((status = nc_put_var_string(m_ncid, channelVar, labels.data())) != NC_NOERR)
+      return fail("cannot write the variable 'counts_channel'", status);
+  }
   if (stationVar >= 0) {
     const char* id = stationId.c_str();
     if ((status = nc_put_var_string(m_ncid, stationVar, &id)) != NC_NOERR)
       return fail("cannot write the variable 'station'", status);
   }
   m_times.reserve(kBlockRecords);
+  return true;
+}
+
+// The user's variable attributes, after everything the program defines: each refused
+// where the program wrote it on that variable; an entry that matches nothing is told.
+bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes) {
+  int count = 0;
+  nc_inq_nvars(m_ncid, &count);
+  std::vector<std::string> names;
+  for (int v = 0; v < count; ++v) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_inq_varname(m_ncid, v, name);
+    names.emplace_back(name);
+  }
+  // Who gave each attribute the user wrote: a variable's own name first, then the patterns.
+  std::map<std::pair<int, std::string>, const UserVariableAttribute*> given;
+  std::set<std::string> matched;
+  for (const bool patterns : {false, true}) {
+    for (const UserVariableAttribute& a : attributes) {
+      if ((a.variable.find('*') != std::string::npos) != patterns) continue;
+      for (int v = 0; v < count; ++v) {
+        if (!variableNameMatches(a.variable, names[static_cast<size_t>(v)])) continue;
+        matched.insert(a.variable);
+        const std::string what = a.origin + ": variable '" + names[static_cast<size_t>(v)] + "': '" + a.name + "'";
+        if (const auto earlier = given.find({v, a.name}); earlier != given.end()) {
+          if (!patterns || earlier->second->variable.find('*') == std::string::npos) continue;  // its own name wins
+          return fail(what + " is also given by '" + earlier->second->variable + "' (" + earlier->second->origin + ")",
+                      NC_NOERR);
+        }
+        if (nc_inq_attid(m_ncid, v, a.name.c_str(), nullptr) == NC_NOERR)
+          return fail(what + " is written by the program", NC_NOERR);
+        if (const std::string why = userVariableAttributeProblem(a.name, a.value); !why.empty())
+          return fail(a.origin + ": variable '" + names[static_cast<size_t>(v)] + "': " + why, NC_NOERR);
+        int status = NC_NOERR;
+        const std::optional<double> number =
+            numericVariableAttribute(a.name) ? finiteNumber(a.value) : std::optional<double>();
+        if (number) {
+          // In the variable's own type, as CF asks of valid_min and valid_max.
+          nc_type type = NC_DOUBLE;
+          nc_inq_vartype(m_ncid, v, &type);
+          const bool whole = type == NC_BYTE || type == NC_SHORT || type == NC_INT || type == NC_INT64 ||
+                             type == NC_UBYTE || type == NC_USHORT || type == NC_UINT || type == NC_UINT64;
+          if (type != NC_FLOAT && !whole) type = NC_DOUBLE;
+          if (whole && *number != std::trunc(*number))
+            return fail(what + " must be a whole number, as the variable's values are", NC_NOERR);
+          status = nc_put_att_double(m_ncid, v, a.name.c_str(), type, 1, &*number);
+          if (status == NC_ERANGE) return fail(what + " is out of the range of the variable's type", NC_NOERR);
+        } else {
+          status = nc_put_att_text(m_ncid, v, a.name.c_str(), a.value.size(), a.value.c_str());
+        }
+        if (status != NC_NOERR) return fail("cannot write " + what, status);
+        given[{v, a.name}] = &a;
+      }
+    }
+  }
+  for (const UserVariableAttribute& a : attributes)
+    if (matched.insert(a.variable).second)  // once per name or pattern
+      m_warnings.push_back(a.origin + ": no variable '" + a.variable + "' in this file; its attributes are left out");
   return true;
 }
 
@@ -918,8 +1175,27 @@ bool NetcdfWriter::flush(bool all) {
   int status = putDoubles(m_timeVar, m_times);
   if (status == NC_NOERR && m_meterTimeVar >= 0) status = putDoubles(m_meterTimeVar, m_meterTimes);
   if (status != NC_NOERR) return failed(status);
+  // The counts, record by record, every channel of a record together. A field that is no
+  // whole number in the int range (not a count) is the fill value.
+  if (m_countsVar >= 0) {
+    m_countCells.assign(count * m_channels, NC_FILL_INT);
+    for (const Column& column : m_columns) {
+      if (column.channel < 0) continue;
+      for (size_t r = 0; r < count; ++r) {
+        const double c = column.buffer[r];
+        if (c == std::trunc(c) && c >= std::numeric_limits<int>::min() + 1.0 && c <= std::numeric_limits<int>::max())
+          m_countCells[r * m_channels + static_cast<size_t>(column.channel)] = static_cast<int>(c);
+      }
+    }
+    for (const Run& run : runs) {
+      const size_t start[2] = {run.to, 0}, extent[2] = {run.count, m_channels};
+      if ((status = nc_put_vara_int(m_ncid, m_countsVar, start, extent, m_countCells.data() + run.from * m_channels)) !=
+          NC_NOERR)
+        return failed(status);
+    }
+  }
   for (Column& column : m_columns) {
-    if ((status = putDoubles(column.varid, column.buffer)) != NC_NOERR) return failed(status);
+    if (column.channel < 0 && (status = putDoubles(column.varid, column.buffer)) != NC_NOERR) return failed(status);
     column.buffer.erase(column.buffer.begin(), column.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   std::vector<signed char> bytes(count);
@@ -977,6 +1253,7 @@ bool NetcdfWriter::putCoverage() {
   }
   // Along "obs", the meter's time is a coordinate of every value once some record has one.
   for (size_t c = 0; ok && !m_timeAxis && m_anyTime && c < m_columns.size(); ++c) {
+    if (m_columns[c].channel > 0) continue;  // "counts" once
     size_t length = 0;
     std::string coordinates = "time";
     if (nc_inq_attlen(m_ncid, m_columns[c].varid, "coordinates", &length) == NC_NOERR) {
@@ -987,6 +1264,13 @@ bool NetcdfWriter::putCoverage() {
     ok = (status = nc_put_att_text(m_ncid, m_columns[c].varid, "coordinates", coordinates.size(), coordinates.c_str())) ==
          NC_NOERR;
   }
+  // The values are at instants of time ("time: point"); records with no time at all lie
+  // along "obs" (now, or once relaid), which then stands for the instants.
+  constexpr std::string_view kObsPoint = "obs: point";
+  const bool timeless = !m_hostTimes && !m_anyTime && (!m_timeAxis || m_timeBroken);
+  for (size_t c = 0; ok && timeless && c < m_columns.size(); ++c)
+    if (m_columns[c].channel <= 0)
+      ok = (status = nc_put_att_text(m_ncid, m_columns[c].varid, "cell_methods", kObsPoint.size(), kObsPoint.data())) == NC_NOERR;
   if (ok && userValue(m_userAttributes, "id") == nullptr) ok = text("id", serial + (stamp.empty() ? "" : "_" + stamp));
   if (ok)
     ok = text("time_source", m_hostTimes || m_anyTime ? m_timeSource
@@ -1014,29 +1298,42 @@ bool NetcdfWriter::relayAlongObs() {
     return fail("cannot lay out '" + m_path + "' along obs", why);
   };
   if ((status = nc_create(target.c_str(), NC_NETCDF4 | NC_CLOBBER, &out)) != NC_NOERR) return failed(status);
-  int obs = -1, series = -1, inSeries = -1, nvars = 0, natts = 0;
-  if ((status = nc_def_dim(out, "obs", NC_UNLIMITED, &obs)) != NC_NOERR) return failed(status);
-  if (nc_inq_dimid(in, "timeseries", &inSeries) == NC_NOERR &&
-      (status = nc_def_dim(out, "timeseries", 1, &series)) != NC_NOERR)
-    return failed(status);
+  // The record dimension becomes "obs"; the others ("timeseries", "channel") stay as they are.
+  int recordDim = -1, ndimsIn = 0, nvars = 0, natts = 0;
+  nc_inq_unlimdim(in, &recordDim);
+  nc_inq_ndims(in, &ndimsIn);
+  std::vector<int> dimOut(static_cast<size_t>(ndimsIn), -1);
+  for (int d = 0; d < ndimsIn; ++d) {
+    char name[NC_MAX_NAME + 1] = {};
+    size_t length = 0;
+    nc_inq_dim(in, d, name, &length);
+    if ((status = nc_def_dim(out, d == recordDim ? "obs" : name, d == recordDim ? NC_UNLIMITED : length,
+                             &dimOut[static_cast<size_t>(d)])) != NC_NOERR)
+      return failed(status);
+  }
   nc_inq_nvars(in, &nvars);
   std::set<int> columns;
   for (const Column& c : m_columns) columns.insert(c.varid);
-  const size_t chunk = m_chunkRecords;
   const double fill = kNetcdfFill;
   for (int v = 0; v < nvars; ++v) {
     char name[NC_MAX_NAME + 1] = {};
     nc_type type = NC_NAT;
-    int ndims = 0, atts = 0, varid = -1, shuffle = 0, deflate = 0, level = 0, noFill = 0, dim = -1;
-    nc_inq_var(in, v, name, &type, &ndims, &dim, &atts);
-    const bool record = ndims == 1 && dim != inSeries;
-    if ((status = nc_def_var(out, name, type, ndims, record ? &obs : &series, &varid)) != NC_NOERR) return failed(status);
+    int ndims = 0, atts = 0, varid = -1, shuffle = 0, deflate = 0, level = 0;
+    int dims[NC_MAX_VAR_DIMS] = {}, outDims[NC_MAX_VAR_DIMS] = {};
+    nc_inq_var(in, v, name, &type, &ndims, dims, &atts);
+    for (int d = 0; d < ndims; ++d) outDims[d] = dimOut[static_cast<size_t>(dims[d])];
+    const bool record = ndims > 0 && dims[0] == recordDim;
+    if ((status = nc_def_var(out, name, type, ndims, outDims, &varid)) != NC_NOERR) return failed(status);
     if (record) {
+      size_t chunks[NC_MAX_VAR_DIMS] = {};
+      size_t cacheSize = 0, cacheElements = 0;
+      float preemption = 0;
+      nc_inq_var_chunking(in, v, nullptr, chunks);
+      nc_get_var_chunk_cache(in, v, &cacheSize, &cacheElements, &preemption);
       nc_inq_var_deflate(in, v, &shuffle, &deflate, &level);
-      nc_inq_var_fill(in, v, &noFill, nullptr);
-      if ((status = nc_def_var_chunking(out, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
+      if ((status = nc_def_var_chunking(out, varid, NC_CHUNKED, chunks)) != NC_NOERR ||
           (deflate && (status = nc_def_var_deflate(out, varid, shuffle, 1, level)) != NC_NOERR) ||
-          (status = nc_set_var_chunk_cache(out, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR ||
+          (status = nc_set_var_chunk_cache(out, varid, std::max(cacheSize, kChunkCacheBytes), 31, 1.0f)) != NC_NOERR ||
           (v == m_timeVar && (status = nc_def_var_fill(out, varid, 0, &fill)) != NC_NOERR))
         return failed(status);
     }
@@ -1067,34 +1364,47 @@ bool NetcdfWriter::relayAlongObs() {
   }
   if ((status = nc_enddef(out)) != NC_NOERR) return failed(status);
   size_t records = 0;
-  nc_inq_dimlen(in, 0, &records);
+  nc_inq_dimlen(in, recordDim, &records);
   std::vector<double> doubles;
+  std::vector<int> ints;
   std::vector<signed char> bytes;
   for (int v = 0; v < nvars && status == NC_NOERR; ++v) {
     nc_type type = NC_NAT;
-    int ndims = 0;
-    nc_inq_var(in, v, nullptr, &type, &ndims, nullptr, nullptr);
-    if (type == NC_STRING) {
-      char* text = nullptr;
-      if ((status = nc_get_var_string(in, v, &text)) == NC_NOERR) {
-        status = nc_put_var_string(out, v, const_cast<const char**>(&text));
-        nc_free_string(1, &text);
-      }
-    } else if (ndims == 0 && type == NC_DOUBLE) {
-      double x = 0;
-      if ((status = nc_get_var_double(in, v, &x)) == NC_NOERR) status = nc_put_var_double(out, v, &x);
-    } else if (ndims == 1) {
-      for (size_t from = 0; from < records && status == NC_NOERR; from += kBlockRecords) {
-        const size_t count = std::min(kBlockRecords, records - from);
-        if (type == NC_BYTE) {
-          bytes.resize(count);
-          if ((status = nc_get_vara_schar(in, v, &from, &count, bytes.data())) == NC_NOERR)
-            status = nc_put_vara_schar(out, v, &from, &count, bytes.data());
-        } else {
-          doubles.resize(count);
-          if ((status = nc_get_vara_double(in, v, &from, &count, doubles.data())) == NC_NOERR)
-            status = nc_put_vara_double(out, v, &from, &count, doubles.data());
+    int ndims = 0, dims[NC_MAX_VAR_DIMS] = {};
+    nc_inq_var(in, v, nullptr, &type, &ndims, dims, nullptr);
+    if (ndims == 0 || dims[0] != recordDim) {
+      // Not along the records: a scalar, the station or the channels' labels.
+      size_t length = 1;
+      if (ndims == 1) nc_inq_dimlen(in, dims[0], &length);
+      if (type == NC_STRING) {
+        std::vector<char*> text(length);
+        if ((status = nc_get_var_string(in, v, text.data())) == NC_NOERR) {
+          status = nc_put_var_string(out, v, const_cast<const char**>(text.data()));
+          nc_free_string(length, text.data());
         }
+      } else if (type == NC_DOUBLE) {
+        doubles.resize(length);
+        if ((status = nc_get_var_double(in, v, doubles.data())) == NC_NOERR) status = nc_put_var_double(out, v, doubles.data());
+      }
+      continue;
+    }
+    size_t width = 1;  // values per record
+    if (ndims == 2) nc_inq_dimlen(in, dims[1], &width);
+    for (size_t from = 0; from < records && status == NC_NOERR; from += kBlockRecords) {
+      const size_t start[2] = {from, 0}, count[2] = {std::min(kBlockRecords, records - from), width};
+      const size_t cells = count[0] * width;
+      if (type == NC_BYTE) {
+        bytes.resize(cells);
+        if ((status = nc_get_vara_schar(in, v, start, count, bytes.data())) == NC_NOERR)
+          status = nc_put_vara_schar(out, v, start, count, bytes.data());
+      } else if (type == NC_INT) {
+        ints.resize(cells);
+        if ((status = nc_get_vara_int(in, v, start, count, ints.data())) == NC_NOERR)
+          status = nc_put_vara_int(out, v, start, count, ints.data());
+      } else {
+        doubles.resize(cells);
+        if ((status = nc_get_vara_double(in, v, start, count, doubles.data())) == NC_NOERR)
+          status = nc_put_vara_double(out, v, start, count, doubles.data());
       }
     }
   }

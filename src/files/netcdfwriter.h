@@ -1,7 +1,8 @@
 #pragma once
 // A recording as a NetCDF-4 file following the CF-1.10 conventions: one record per
 // accepted sample along the dimension "time", one variable per engineering-units column
-// and one per raw field, with the device file and the processing settings beside them.
+// and the raw counts as one variable counts(time, channel), with the device file and the
+// processing settings beside them.
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,17 @@ class QcRun;
 /// The whole of a file as it is on disk ("" when it cannot be read or is over
 /// measure::kInputFileLimit): the device file's text for NetcdfProvenance.
 std::string readWholeFile(const std::string& path);
+
+/// An attribute the user gives the variables a name or pattern matches: written with the
+/// variable's type when the attribute is a number (valid_min, valid_max, accuracy,
+/// precision, resolution, …), else as text. A variable's own name beats a pattern; two
+/// patterns giving one variable the same attribute are refused.
+struct UserVariableAttribute {
+  std::string variable;  ///< a variable's name, or a pattern: '*' is any run of characters
+  std::string name;      ///< the attribute's name
+  std::string value;     ///< as written
+  std::string origin;    ///< where it was given, for messages ("a.yml: line 12")
+};
 
 /// Where the data came from, kept in the file's global attributes.
 struct NetcdfProvenance {
@@ -47,7 +59,22 @@ struct NetcdfProvenance {
   /// numbers are stored as numbers for the geospatial attributes; "geospatial_lat" and
   /// "geospatial_lon" give the _min and _max pair.
   std::vector<std::pair<std::string, std::string>> attributes;
+  /// Attributes the user gives variables, written after the program's own (see
+  /// UserVariableAttribute); one the program writes on that variable fails open().
+  std::vector<UserVariableAttribute> variableAttributes;
+  /// Define the file in memory only and write nothing to disk: open() then checks the
+  /// definitions (the user's attributes) for a run that writes its files later.
+  bool inMemory = false;
 };
+
+/// Why `name` = `value` cannot be a variable attribute the user gives ("" when it can): a
+/// name NetCDF refuses (as userAttributeProblem), one that makes the variable's structure
+/// or meaning (units, coordinates, _FillValue, scale_factor, flag_*, …), or a non-number
+/// for a numeric attribute.
+std::string userVariableAttributeProblem(const std::string& name, const std::string& value);
+
+/// Whether `name` matches `pattern`, where '*' stands for any run of characters.
+bool variableNameMatches(const std::string& pattern, const std::string& name);
 
 /// Why `key` cannot be a global attribute given by the user ("" when it can): a name the
 /// NetCDF library refuses or keeps for itself (more than 256 characters, a first '_'), or
@@ -65,16 +92,21 @@ struct NetcdfVariable {
   std::string units;
   std::string longName;
   std::string standardName;       ///< "" where CF has none
-  std::string ancillaryVariables; ///< "" for raw-counts variables
+  std::string ancillaryVariables; ///< "" for raw-counts channels
   int kind = 0;                   ///< measurement kind of the field
-  int field = -1;                 ///< data-line field (0-based) of a raw-counts variable, else -1
+  int field = -1;                 ///< data-line field (0-based) of a raw-counts channel, else -1
+  /// A raw-counts channel's label in "counts_channel" ("470", "ref_470", "itemp"); its name
+  /// ("counts_470") is the stream name quality control knows it by. "" for a value.
+  std::string channel;
   int engColumn = -1;             ///< index into the kind's engineering columns, else -1
   int wavelength = 0;             ///< nm, for a wavelength-specific variable, else 0
   bool scattering = false;        ///< a volume scattering function (at the device file's angle)
 };
 
 /// The variables a configuration gives, in file order: engineering columns in .eng order,
-/// then one raw-counts variable per counted field. Names are unique.
+/// then one raw-counts channel per counted field (rows of the file's 2-D "counts"; a field
+/// the meter sends in engineering units already is its value's variable, not a channel).
+/// Names are unique.
 std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config);
 
 /// Writes samples one at a time into a temporary file beside `path` and renames it to
@@ -130,6 +162,8 @@ class NetcdfWriter {
   long long records() const { return m_records; }
   const std::string& error() const { return m_error; }
   const std::string& temporaryPath() const { return m_temporary; }
+  /// Since open(): one line per user variable entry that matched no variable of the file.
+  const std::vector<std::string>& warnings() const { return m_warnings; }
 
  private:
   struct Column;
@@ -140,15 +174,20 @@ class NetcdfWriter {
             const QcRun* qc);
 
   bool putCoverage();
+  bool putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes);
   bool relayAlongObs();
 
   int m_ncid = -1;
   int m_timeVar = -1;
   int m_meterTimeVar = -1;  ///< with host times
+  int m_countsVar = -1;     ///< counts(record, channel), when some field is counted
+  size_t m_channels = 0;
+  std::vector<int> m_countCells;  ///< a block of counts, record by record
   bool m_hostTimes = false;
   bool m_timeAxis = false;    ///< records along "time", a coordinate variable
   bool m_timeBroken = false;  ///< a conversion's time that cannot be the coordinate
   bool m_station = false;     ///< a CF timeSeries at a position
+  bool m_inMemory = false;    ///< defined in memory only (NetcdfProvenance::inMemory)
   size_t m_chunkRecords = 0;
   std::string m_timeSource;
   std::vector<double> m_meterTimes;
@@ -158,6 +197,7 @@ class NetcdfWriter {
   std::vector<double> m_steps;  ///< the first steps between records, for the resolution
   std::vector<std::pair<std::string, std::string>> m_userAttributes;
   std::string m_path, m_temporary, m_error;
+  std::vector<std::string> m_warnings;
   measure::DeviceConfig m_config;
   std::vector<Column> m_columns;
   std::vector<QcVariables> m_qc;  ///< per quality-controlled stream

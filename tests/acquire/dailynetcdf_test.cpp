@@ -23,6 +23,7 @@
 #include "files/netcdfwriter.h"
 #include "link/linedispatch.h"
 #include "measure/devicefile.h"
+#include "support/ncattributes.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -37,7 +38,9 @@ std::vector<double> readDoubles(const std::string& path, const char* name) {
   size_t length = 0;
   std::vector<double> values;
   if (nc_open(path.c_str(), NC_NOWRITE, &ncid) != NC_NOERR) return {};
-  if (nc_inq_varid(ncid, name, &varid) == NC_NOERR && nc_inq_vardimid(ncid, varid, &dim) == NC_NOERR &&
+  // "counts_chl": the channel "chl" of the raw counts.
+  if (std::string_view(name).starts_with("counts_")) values = testsupport::ncCountsChannel(ncid, name + 7);
+  else if (nc_inq_varid(ncid, name, &varid) == NC_NOERR && nc_inq_vardimid(ncid, varid, &dim) == NC_NOERR &&
       nc_inq_dimlen(ncid, dim, &length) == NC_NOERR) {
     values.resize(length);
     if (length) nc_get_var_double(ncid, varid, values.data());
@@ -124,7 +127,7 @@ TEST_P(Remake, EveryCsvRowIsARecordAlongStrictlyIncreasingReceiveTimes) {
   for (int i = 0; i < kLines; ++i) {
     if (i == v.csvRowLost) continue;
     rowTime.push_back(duration<double>(received(i).time_since_epoch()).count());
-    rowCounts.push_back(i == v.rawLineLost ? files::kNetcdfFill : 100 + i);
+    rowCounts.push_back(i == v.rawLineLost ? NC_FILL_INT : 100 + i);  // the counts are int
   }
   if (v.rawLineLost >= 0) dropLine(set + ".raw", static_cast<size_t>(v.rawLineLost));
   if (v.csvRowLost >= 0) dropLine(set + ".csv", static_cast<size_t>(v.csvRowLost) + 1);

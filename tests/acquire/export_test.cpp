@@ -53,7 +53,9 @@ std::map<std::string, std::vector<double>> readVariables(const std::string& path
     char name[NC_MAX_NAME + 1] = {};
     int dims = 0;
     int dimIds[NC_MAX_VAR_DIMS] = {};
-    EXPECT_EQ(nc_inq_var(nc, v, name, nullptr, &dims, dimIds, nullptr), NC_NOERR);
+    nc_type type = NC_NAT;
+    EXPECT_EQ(nc_inq_var(nc, v, name, &type, &dims, dimIds, nullptr), NC_NOERR);
+    if (type == NC_STRING) continue;  // labels (the counts' channels), written from the device file alone
     size_t length = 1;
     for (int d = 0; d < dims; ++d) {
       size_t n = 0;

@@ -125,9 +125,9 @@ TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags)
   EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "qc_configuration"), kQcYaml);
   ASSERT_EQ(nc_inq_varid(ncid, "chl_ug_per_l", &varid), NC_NOERR);
   EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"),
-            "counts_chl chl_ug_per_l_qc chl_ug_per_l_qartod_gross_range_test chl_ug_per_l_qartod_spike_test "
+            "counts chl_ug_per_l_qc chl_ug_per_l_qartod_gross_range_test chl_ug_per_l_qartod_spike_test "
             "chl_ug_per_l_qartod_rate_of_change_test");
-  ASSERT_EQ(nc_inq_varid(ncid, "counts_cdom", &varid), NC_NOERR);
+  ASSERT_EQ(nc_inq_varid(ncid, "counts", &varid), NC_NOERR);
   EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"), "counts_cdom_qc counts_cdom_qartod_flat_line_test");
 
   const struct {

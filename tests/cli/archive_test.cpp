@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ncattributes.h"
 #include "support/testfiles.h"
 
 namespace {
@@ -128,13 +129,17 @@ class NcFile {
   }
   std::vector<double> doubles(const std::string& name) const {
     const int v = varid(name);
-    int dim = -1;
+    int dims[NC_MAX_VAR_DIMS] = {}, ndims = 0;
     size_t length = 0;
-    if (v < 0 || nc_inq_vardimid(m_id, v, &dim) != NC_NOERR || nc_inq_dimlen(m_id, dim, &length) != NC_NOERR) return {};
+    if (v < 0 || nc_inq_varndims(m_id, v, &ndims) != NC_NOERR || ndims != 1 ||
+        nc_inq_vardimid(m_id, v, dims) != NC_NOERR || nc_inq_dimlen(m_id, dims[0], &length) != NC_NOERR)
+      return {};
     std::vector<double> values(length);
     if (length && nc_get_var_double(m_id, v, values.data()) != NC_NOERR) return {};
     return values;
   }
+  // One channel of the raw counts, by its label.
+  std::vector<double> counts(const std::string& label) const { return testsupport::ncCountsChannel(m_id, label); }
   // A text attribute; nothing when missing or not text.
   std::optional<std::string> text(int varid, const char* name) const {
     nc_type type = NC_NAT;
@@ -242,27 +247,25 @@ TEST_P(ArchiveFormats, NetcdfAndCsvAgreeWithTheEngFileAndTheRawClock) {
     }
   }
 
-  // Each raw-counts variable holds the data field its long_name names, as received.
-  int nvars = 0;
-  nc_inq_nvars(nc.id(), &nvars);
-  int countsVars = 0;
-  for (int v = 0; v < nvars; ++v) {
-    char name[NC_MAX_NAME + 1] = {};
-    nc_inq_varname(nc.id(), v, name);
-    if (std::string(name).rfind("counts_", 0) != 0) continue;
-    ++countsVars;
-    int field = 0;
-    const std::string longName = nc.text(v, "long_name").value_or("");
-    ASSERT_EQ(std::sscanf(longName.c_str(), "raw counts of data field %d", &field), 1) << longName;
-    const std::vector<double> counts = nc.doubles(name);
-    ASSERT_EQ(counts.size(), records);
+  // Each channel of the raw counts holds the data field its comment names, as received.
+  const std::string comment = nc.text(nc.varid("counts"), "comment").value_or("");
+  const size_t listed = comment.find(": ");
+  ASSERT_NE(listed, std::string::npos) << comment;
+  int channels = 0;
+  for (const std::string& entry : split(comment.substr(listed + 2), ',')) {
+    const std::vector<std::string> parts = split(trimmed(entry), ' ');
+    ASSERT_EQ(parts.size(), 2u) << entry;
+    const size_t field = std::stoul(parts[1]);
+    ++channels;
+    const std::vector<double> counts = nc.counts(parts[0]);
+    ASSERT_EQ(counts.size(), records) << parts[0];
     for (size_t k = 0; k < records; ++k) {
       const auto fields = split(raw[k], '\t');
-      ASSERT_LE(static_cast<size_t>(field), fields.size());
-      EXPECT_EQ(counts[k], std::stod(fields[static_cast<size_t>(field - 1)])) << name << " row " << k + 1;
+      ASSERT_LE(field, fields.size());
+      EXPECT_EQ(counts[k], std::stod(fields[field - 1])) << parts[0] << " row " << k + 1;
     }
   }
-  EXPECT_GT(countsVars, 0);
+  EXPECT_GT(channels, 0);
 }
 
 TEST_P(ArchiveFormats, PythonNetcdf4AndCsvReadersAgree) {
@@ -343,10 +346,12 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
   const bool clockless = name == "ntu";
   int dims = 0, unlimited = -1;
   nc_inq(nc.id(), &dims, nullptr, nullptr, &unlimited);
-  EXPECT_EQ(dims, 1);
+  EXPECT_EQ(dims, 2) << "the records and the counts' channels";
   char dimName[NC_MAX_NAME + 1] = {};
   nc_inq_dimname(nc.id(), 0, dimName);
   EXPECT_STREQ(dimName, clockless ? "obs" : "time");
+  nc_inq_dimname(nc.id(), 1, dimName);
+  EXPECT_STREQ(dimName, "channel");
   const int time = nc.varid("time");
   ASSERT_GE(time, 0);
   EXPECT_EQ(nc.text(time, "calendar"), std::string("standard"));
@@ -373,8 +378,9 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
       EXPECT_EQ(nc.text(v, "units"), std::string(var == "scattering_angle" ? "degree" : "nm"));
       continue;
     }
-    EXPECT_EQ(ndims, 1);
-    EXPECT_EQ(dimids[0], 0) << "along obs";
+    if (var == "counts_channel") continue;  // the channels' labels
+    EXPECT_EQ(ndims, var == "counts" ? 2 : 1);
+    EXPECT_EQ(dimids[0], 0) << "along the records";
     // A time that is all fill (no clock) is no coordinate of anything.
     if (var != "time") {
       EXPECT_EQ(nc.text(v, "coordinates").value_or("").find("time"), std::string::npos);
@@ -396,10 +402,10 @@ TEST_P(CfAttributes, WhatTheConventionsRequireIsThere) {
       ASSERT_NE(known, kStandardNames.end()) << *standard;
       EXPECT_TRUE(known->second.count(*units)) << *standard << " in " << *units;
     }
-    // Ancillary variables name variables of the file; every value names its counts.
+    // Ancillary variables name variables of the file; every value made from counts names them.
     const std::optional<std::string> ancillary = nc.text(v, "ancillary_variables");
-    if (var != "time" && var.rfind("counts_", 0) != 0) {
-      ASSERT_TRUE(ancillary.has_value()) << "an engineering value without its counts";
+    if (var != "time" && var != "counts" && var != "iengr") {  // iengr: the meter's own value, as sent
+      EXPECT_EQ(ancillary, std::string("counts")) << "an engineering value without its counts";
     }
     if (ancillary) {
       EXPECT_FALSE(ancillary->empty());
@@ -471,22 +477,58 @@ TEST_P(CfAttributes, WithAPositionAStationTimeSeries) {
   EXPECT_GE(nc.varid("platform"), 0);
   EXPECT_GE(nc.varid("instrument"), 0);
 
-  // Every variable says what it holds; every value names its position, platform and meter.
+  // The position's datum.
+  const int crs = nc.varid("crs");
+  ASSERT_GE(crs, 0);
+  EXPECT_EQ(nc.text(crs, "grid_mapping_name"), std::string("latitude_longitude"));
+  EXPECT_EQ(nc.number(crs, "semi_major_axis"), 6378137.0);
+  EXPECT_EQ(nc.number(crs, "inverse_flattening"), 298.257223563);
+  EXPECT_EQ(nc.text(crs, "epsg_code"), std::string("EPSG:4326"));
+
+  // The raw counts: one integer variable along the records and the labelled channels.
+  const int counts = nc.varid("counts");
+  ASSERT_GE(counts, 0);
+  nc_type countsType = NC_NAT;
+  int countsDims = 0;
+  nc_inq_var(nc.id(), counts, nullptr, &countsType, &countsDims, nullptr, nullptr);
+  EXPECT_EQ(countsType, NC_INT);
+  EXPECT_EQ(countsDims, 2);
+  EXPECT_EQ(nc.number(counts, "resolution"), 1.0);
+  EXPECT_EQ(nc.text(counts, "coordinates"), std::string("counts_channel lat lon depth station"));
+  const std::string firstChannel = name == "bb3" ? "ref_470" : name == "ntu" ? "ntu" : "chl";
+  EXPECT_EQ(nc.counts(firstChannel).size(), nc.doubles("time").size()) << firstChannel;
+
+  // Every variable says what it holds; every value names its position, platform, meter and
+  // datum, is a value at an instant, and says how it was made and its step for one count.
+  const bool clockless = name == "ntu";
   int nvars = 0;
   nc_inq_nvars(nc.id(), &nvars);
   for (int v = 0; v < nvars; ++v) {
     char n[NC_MAX_NAME + 1] = {};
-    int ndims = 0, dim = -1;
-    nc_inq_var(nc.id(), v, n, nullptr, &ndims, &dim, nullptr);
+    int ndims = 0, dims[NC_MAX_VAR_DIMS] = {};
+    nc_inq_var(nc.id(), v, n, nullptr, &ndims, dims, nullptr);
     SCOPED_TRACE(n);
     EXPECT_TRUE(nc.text(v, "coverage_content_type").has_value());
     const std::string var = n;
-    if (ndims != 1 || dim != 0 || var == "time") continue;
+    if (ndims == 0 || dims[0] != 0 || var == "time") continue;
     EXPECT_NE(nc.text(v, "coordinates").value_or("").find("lat lon depth station"), std::string::npos);
     EXPECT_EQ(nc.text(v, "platform"), std::string("platform"));
     EXPECT_EQ(nc.text(v, "instrument"), std::string("instrument"));
+    EXPECT_EQ(nc.text(v, "grid_mapping"), std::string("crs"));
+    EXPECT_EQ(nc.text(v, "cell_methods"), std::string(clockless ? "obs: point" : "time: point"));
+    EXPECT_FALSE(nc.text(v, "source").value_or("").empty());
+    EXPECT_GT(nc.number(v, "resolution").value_or(0), 0.0);
   }
+  // The step for one count is the conversion's slope from the device file.
+  const std::map<std::string, std::pair<const char*, double>> slope = {
+      {"bb3", {"bbp_532_per_m", 2 * 3.1415 * 1.1 * 1.645e-06}},  // Beta's scale times 2 pi (as converted) and X
+      {"flcd", {"pres_dbar", 0.01}},
+      {"flasv", {"iengr", 0.0073}},  // the meter's own scale
+      {"ntu", {"ntu", 0.0048}}};
+  const auto& [var, step] = slope.at(name);
+  EXPECT_NEAR(nc.number(nc.varid(var), "resolution").value_or(0), step, step * 1e-9) << var;
 }
+
 
 // A meter clock that goes back cannot be the coordinate: the records lie along "obs" and
 // the time is an auxiliary coordinate of every value, still a timeSeries at its station.
@@ -508,6 +550,10 @@ TEST(ArchiveTimes, AClockThatGoesBackLaysTheRecordsAlongObs) {
   nc_inq_dimname(nc.id(), 0, dimName);
   EXPECT_STREQ(dimName, "obs");
   EXPECT_EQ(nc.text(nc.varid("chl_ug_per_l"), "coordinates"), std::string("time lat lon station"));
+  EXPECT_EQ(nc.text(nc.varid("counts"), "coordinates"), std::string("time counts_channel lat lon station"));
+  const std::vector<double> chl = nc.counts("chl");
+  ASSERT_GE(chl.size(), 3u);
+  EXPECT_EQ(std::vector<double>(chl.begin(), chl.begin() + 3), std::vector<double>({1033, 1045, 1034}));
   EXPECT_EQ(nc.doubles("time").size(), lines.size());
   EXPECT_EQ(nc.doubles("chl_ug_per_l").size(), lines.size());
   EXPECT_EQ(nc.text(NC_GLOBAL, "featureType"), std::string("timeSeries"));
@@ -710,5 +756,94 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"feature_type_protected", {"--attr", "featureType=point", "-o", "OUT.nc"}, 2, "written by the program"},
         ErrorCase{"position_without_netcdf", {"--lat", "59", "-o", "OUT.csv"}, 2, "are for --format netcdf"}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.what); });
+
+// The "variables:" section of an attributes file: what is written, with which type, and what
+// is refused (at start, status 2) or warned of. The log case checks against the day file's
+// own variables ("time" has a comment there) before any port or folder is touched.
+struct VariableAttrsCase {
+  const char* what;
+  const char* command;  // convert or log
+  const char* yaml;     // the section's entries
+  int status;
+  const char* message;  // on standard error
+  struct Attribute {
+    const char* var;
+    const char* name;
+    nc_type type;
+    const char* value;  // text, or the number as %g
+  };
+  std::vector<Attribute> written;
+};
+
+void PrintTo(const VariableAttrsCase& c, std::ostream* os) { *os << c.what; }
+
+class VariableAttrs : public ::testing::TestWithParam<VariableAttrsCase> {};
+
+TEST_P(VariableAttrs, WrittenWithTheirTypesOrRefusedAtStart) {
+  const VariableAttrsCase& c = GetParam();
+  TempDir dir;
+  const std::string yaml = dir.file("v.yml"), path = dir.file("bb3.nc");
+  writeFile(yaml, std::string("variables:\n") + c.yaml);
+  writeFile(path, "an older file");  // a refusal leaves it as it is
+  std::vector<std::string> args = {c.command, "--dev", example("bb3.dev"), "--attrs", yaml, "--lat", "59", "--lon", "10"};
+  if (std::string(c.command) == "log") args.insert(args.end(), {"--port", dir.file("none"), "--out", dir.file("out"), "--netcdf"});
+  else args.insert(args.end(), {example("bb3.raw"), "-o", path});
+  const ToolRun r = runMaru(args);
+  ASSERT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  if (c.status != 0) {
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"bb3.nc", "v.yml"}));
+    EXPECT_EQ(readFile(path), "an older file");
+    return;
+  }
+  NcFile nc(path);
+  ASSERT_TRUE(nc.ok());
+  for (const auto& a : c.written) {
+    SCOPED_TRACE(std::string(a.var) + ":" + a.name);
+    nc_type type = NC_NAT;
+    size_t length = 0;
+    ASSERT_EQ(nc_inq_att(nc.id(), nc.varid(a.var), a.name, &type, &length), NC_NOERR);
+    EXPECT_EQ(type, a.type);
+    double number = 0;
+    if (type == NC_CHAR) EXPECT_EQ(nc.text(nc.varid(a.var), a.name), std::string(a.value));
+    else if (nc_get_att_double(nc.id(), nc.varid(a.var), a.name, &number) == NC_NOERR)
+      EXPECT_EQ(std::to_string(number), std::to_string(std::stod(a.value)));
+    else ADD_FAILURE() << "unreadable";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VariableAttrs,
+    ::testing::Values(
+        VariableAttrsCase{"applied",
+                          "convert",
+                          "  bbp_470_per_m: {references: own, valid_min: 0}\n"
+                          "  \"bbp_*\": {references: \"https://example.org/bbp\", accuracy: 0.002}\n"
+                          "  instrument: {calibration_date: \"2026-03-01\", precision: 2}\n"
+                          "  \"fdom_*\": {accuracy: 1}\n",
+                          0,
+                          "line 5: no variable 'fdom_*' in this file",
+                          {{"bbp_470_per_m", "references", NC_CHAR, "own"},  // its own name beats the pattern
+                           {"bbp_470_per_m", "valid_min", NC_DOUBLE, "0"},
+                           {"bbp_650_per_m", "references", NC_CHAR, "https://example.org/bbp"},
+                           {"bbp_532_per_m", "accuracy", NC_DOUBLE, "0.002"},
+                           {"instrument", "calibration_date", NC_CHAR, "2026-03-01"},
+                           {"instrument", "precision", NC_INT, "2"}}},
+        VariableAttrsCase{"written_by_the_program", "convert", "  \"*_per_m\": {long_name: x}\n", 2,
+                          "v.yml: line 2: variable 'bbp_470_per_m': 'long_name' is written by the program", {}},
+        VariableAttrsCase{"structural", "convert", "  counts: {scale_factor: 2}\n", 2,
+                          "v.yml: line 2: variable 'counts': 'scale_factor' is the program's", {}},
+        VariableAttrsCase{"library_name", "convert", "  counts: {_FillValue: 2}\n", 2,
+                          "line 2: variable 'counts': '_FillValue' is not an attribute name", {}},
+        VariableAttrsCase{"not_a_number", "convert", "  counts: {valid_max: many}\n", 2,
+                          "'valid_max' must be a finite number, not 'many'", {}},
+        VariableAttrsCase{"whole_number_type", "convert", "  instrument: {precision: 0.5}\n", 2,
+                          "variable 'instrument': 'precision' must be a whole number", {}},
+        VariableAttrsCase{"two_patterns", "convert", "  \"bbp_*\": {comment: a}\n  \"*_per_m\": {comment: b}\n", 2,
+                          "line 3: variable 'bbp_470_per_m': 'comment' is also given by 'bbp_*' (", {}},
+        VariableAttrsCase{"day_file_time", "log", "  time: {comment: mine}\n", 2,
+                          "variable 'time': 'comment' is written by the program", {}}),
+    [](const ::testing::TestParamInfo<VariableAttrsCase>& info) { return std::string(info.param.what); });
 
 }  // namespace
