@@ -27,7 +27,7 @@ ConversionFormat exportFormatFor(const std::string& path) {
 namespace {
 
 constexpr size_t kReadBlock = 1 << 16;
-constexpr size_t kOutputBlock = 1 << 16;
+constexpr size_t kOutputBlock = 1 << 20;
 // Samples checked at once: their values and flags stay in the processor's caches.
 constexpr size_t kQcBlock = 512;
 

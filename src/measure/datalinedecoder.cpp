@@ -126,7 +126,12 @@ int DataLineDecoder::SplitFields(std::string_view line) {
   }
 
   // Only a line that splits completely changes the stored sample and clock parts.
-  std::copy(values.begin(), values.begin() + count, m_sample.SampleValues.begin());
+  // Four at a time: a copy of a length known only here became a string move, whose start
+  // cost more than the line's ten values.
+  double* const into = m_sample.SampleValues.data();
+  int i = 0;
+  for (; i + 4 <= count; i += 4) std::memcpy(into + i, values.data() + i, 4 * sizeof(double));
+  for (; i < count; ++i) into[i] = values[static_cast<size_t>(i)];
   m_lineHasDate = hasDate;
   m_lineHasTime = hasTime;
   std::copy(date, date + 3, m_lineDate);

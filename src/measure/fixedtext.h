@@ -82,7 +82,12 @@ template <int Precision>
 inline char* writeShort(char* at, double value, int width) {
   uint64_t n = 0;
   if (!roundScaled<Precision>(value, n)) return nullptr;
-  const uint64_t whole = n / kScaleOf<Precision>;
+  // Most values of a backscattering meter are below one: no division for them.
+  uint64_t whole = 0, frac = n;
+  if (n >= kScaleOf<Precision>) {
+    whole = n / kScaleOf<Precision>;
+    frac = n - whole * kScaleOf<Precision>;
+  }
   // printf keeps the sign of a negative value that rounds to zero, and of -0.0.
   const bool negative = std::signbit(value);
   const int wholeDigits = 1 + (whole >= 10);
@@ -94,7 +99,7 @@ inline char* writeShort(char* at, double value, int width) {
   at += wholeDigits;
   if constexpr (Precision > 0) {
     *at = '.';
-    writeFraction<Precision>(at + 1, n - whole * kScaleOf<Precision>);
+    writeFraction<Precision>(at + 1, frac);
     at += 1 + Precision;
   }
   return at;
