@@ -43,6 +43,9 @@ namespace {
 constexpr size_t kBlockRecords = 4096;  // records buffered per write
 constexpr size_t kChunkRecords = 4096;  // records per chunk at most: one block
 constexpr size_t kMinChunkRecords = 64;
+// A flag is one byte: its chunks hold more records, as many as fill the cache below (a
+// chunk of 4,096 flags cost a system call and an index entry per 4 KiB written).
+constexpr size_t kFlagChunkRecords = 65536;
 // Per variable: a written chunk is never read again, so the library's cache (megabytes per
 // variable by default, kept full as the file grows) only needs to hold the chunk at hand.
 constexpr size_t kChunkCacheBytes = 64 * 1024;
@@ -465,6 +468,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_path = path;
   m_config = config;
   m_records = m_written = 0;
+  m_flagsApart = false;
   m_places.clear();
 
   // A unique name beside the target, so the rename stays on one file system.
@@ -500,6 +504,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                            ? kChunkRecords
                            : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kChunkRecords);
   m_chunkRecords = chunk;
+  const size_t flagChunk = provenance.expectedRecords == 0
+                               ? kFlagChunkRecords
+                               : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kFlagChunkRecords);
 
   // Along "time", a coordinate variable, when every record should have a time: the host's
   // receive time (the logger), or the meter's own (a conversion of a meter that stamps its
@@ -688,7 +695,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     static const signed char kValues[] = {1, 2, 3, 4, 9};
     const signed char fill = -127;
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_BYTE, 1, &timeDim, &varid)) != NC_NOERR ||
-        (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
+        (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &flagChunk)) != NC_NOERR ||
         (provenance.deflateLevel > 0 &&
          (status = nc_def_var_deflate(m_ncid, varid, 1, 1, provenance.deflateLevel)) != NC_NOERR) ||
         (status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR ||
@@ -803,6 +810,13 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
 
 bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
                          const measure::EngValues& values) {
+  // With quality flags, a record written without them gets them from writeFlags().
+  if (!m_qc.empty()) m_flagsApart = true;
+  return writeRecord(time, sample, values);
+}
+
+bool NetcdfWriter::writeRecord(std::optional<double> time, const measure::SampleState& sample,
+                               const measure::EngValues& values) {
   if (m_ncid < 0) {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
@@ -823,13 +837,14 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
     column.buffer.push_back(value);
   }
   ++m_records;
-  return m_times.size() < kBlockRecords || flush(m_qc.empty());
+  // Flags given apart: the block goes out when its flags are in (writeFlags()).
+  return m_times.size() < kBlockRecords || m_flagsApart || flush(m_qc.empty());
 }
 
 bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
                          const measure::EngValues& values, const std::vector<qc::Flags>& flags) {
   for (size_t i = 0; i < m_qc.size() && i < flags.size(); ++i) m_qc[i].buffer.push_back(flags[i]);
-  return write(time, sample, values);
+  return writeRecord(time, sample, values);
 }
 
 bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& sample,
@@ -845,7 +860,7 @@ bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& s
   m_meterTimes.push_back(times.meterEpochSeconds ? *times.meterEpochSeconds : kNetcdfFill);
   if (flags)
     for (size_t i = 0; i < m_qc.size() && i < flags->size(); ++i) m_qc[i].buffer.push_back((*flags)[i]);
-  return write(host ? host : std::optional<double>(0.0), sample, values);
+  return writeRecord(host ? host : std::optional<double>(0.0), sample, values);
 }
 
 bool NetcdfWriter::writeMissing(const SampleTimes& times) {
@@ -870,9 +885,27 @@ void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spik
     if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
 }
 
+bool NetcdfWriter::writeFlags(const qc::Flags* flags, size_t n, size_t stride) {
+  for (size_t i = 0; i < m_qc.size(); ++i) {
+    std::vector<qc::Flags>& buffer = m_qc[i].buffer;
+    buffer.insert(buffer.end(), flags + i * stride, flags + i * stride + n);
+  }
+  // Whole blocks, as records without flags go out.
+  while (!m_qc.empty() && m_qc[0].buffer.size() >= kBlockRecords && m_times.size() >= kBlockRecords)
+    if (!flush(false)) return false;
+  return true;
+}
+
 bool NetcdfWriter::flush(bool all) {
-  // With quality flags the last record waits for its spike flag, which comes with the next.
-  const size_t count = all ? m_times.size() : m_times.size() - std::min<size_t>(m_times.size(), 1);
+  size_t count = m_times.size();
+  if (m_flagsApart) {
+    // The records whose flags are in, a block at a time until the end.
+    for (const QcVariables& flags : m_qc) count = std::min(count, flags.buffer.size());
+    if (!all) count = std::min(count, kBlockRecords);
+  } else if (!all) {
+    // With quality flags the last record waits for its spike flag, which comes with the next.
+    count -= std::min<size_t>(count, 1);
+  }
   if (count == 0) return true;
   const size_t first = static_cast<size_t>(m_written);
   // Runs of records bound for consecutive places: one run when the records come in order.
@@ -1103,7 +1136,11 @@ bool NetcdfWriter::finish() {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
   }
-  if (!flush(true) || !putCoverage()) return false;
+  if (!flush(true)) return false;
+  if (!m_times.empty())
+    return fail("cannot complete '" + m_path + "': " + std::to_string(m_times.size()) + " records without their flags",
+                NC_NOERR);
+  if (!putCoverage()) return false;
   if (m_timeAxis && m_timeBroken && !relayAlongObs()) return false;
   if (!m_places.empty() && m_places.size() != static_cast<size_t>(m_records))
     return fail("cannot complete '" + m_path + "': " + std::to_string(m_records) + " records for " +
