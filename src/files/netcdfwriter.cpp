@@ -375,6 +375,9 @@ struct NetcdfWriter::QcVariables {
   int aggregate = -1;
   std::array<int, qc::kTestCount> test{-1, -1, -1, -1};
   std::vector<qc::Flags> buffer;
+  /// The flag bytes of the records flushed whose flags are not yet in the file (the
+  /// aggregate's, then each test's), written a chunk at a time when records come in order.
+  std::array<std::vector<signed char>, 1 + qc::kTestCount> bytes;
 };
 
 std::string userAttributeProblem(const std::string& key) {
@@ -469,6 +472,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_config = config;
   m_records = m_written = 0;
   m_flagsApart = false;
+  m_flagsFrom = 0;
   m_places.clear();
 
   // A unique name beside the target, so the rename stays on one file system.
@@ -507,6 +511,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   const size_t flagChunk = provenance.expectedRecords == 0
                                ? kFlagChunkRecords
                                : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kFlagChunkRecords);
+  m_flagChunkRecords = flagChunk;
 
   // Along "time", a coordinate variable, when every record should have a time: the host's
   // receive time (the logger), or the meter's own (a conversion of a meter that stamps its
@@ -906,7 +911,7 @@ bool NetcdfWriter::flush(bool all) {
     // With quality flags the last record waits for its spike flag, which comes with the next.
     count -= std::min<size_t>(count, 1);
   }
-  if (count == 0) return true;
+  if (count == 0 && (!all || m_qc.empty() || m_qc[0].bytes[0].empty())) return true;
   const size_t first = static_cast<size_t>(m_written);
   // Runs of records bound for consecutive places: one run when the records come in order.
   struct Run {
@@ -938,21 +943,41 @@ bool NetcdfWriter::flush(bool all) {
     if ((status = putDoubles(column.varid, column.buffer)) != NC_NOERR) return failed(status);
     column.buffer.erase(column.buffer.begin(), column.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
-  std::vector<signed char> bytes(count);
+  // The flags as bytes, one pass per stream. In order they wait for a whole chunk of the
+  // flag variables (a put per 4,096 records and 70 variables cost more than the checks).
+  const bool inOrder = m_places.empty();
   for (QcVariables& flags : m_qc) {
-    auto put = [&](int varid, auto flagOf) {
-      for (size_t r = 0; r < count; ++r) bytes[r] = static_cast<signed char>(flagOf(flags.buffer[r]));
-      int result = NC_NOERR;
-      for (const Run& run : runs)
-        if (result == NC_NOERR) result = nc_put_vara_schar(m_ncid, varid, &run.to, &run.count, bytes.data() + run.from);
-      return result;
-    };
-    status = put(flags.aggregate, [](const qc::Flags& f) { return f.aggregate(); });
-    for (const qc::Test test : qc::kTests)
-      if (status == NC_NOERR && flags.test[static_cast<size_t>(test)] >= 0)
-        status = put(flags.test[static_cast<size_t>(test)], [test](const qc::Flags& f) { return f[test]; });
-    if (status != NC_NOERR) return failed(status);
+    for (auto& bytes : flags.bytes) {
+      if (!inOrder) bytes.clear();
+      bytes.reserve(inOrder ? m_flagChunkRecords + kBlockRecords : count);
+    }
+    const size_t at = flags.bytes[0].size();
+    for (auto& bytes : flags.bytes) bytes.resize(at + count);
+    for (size_t r = 0; r < count; ++r) {
+      const qc::Flags& f = flags.buffer[r];
+      flags.bytes[0][at + r] = static_cast<signed char>(f.aggregate());
+      for (size_t t = 0; t < qc::kTestCount; ++t) flags.bytes[1 + t][at + r] = static_cast<signed char>(f.test[t]);
+    }
     flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
+    for (size_t v = 0; !inOrder && v < flags.bytes.size(); ++v) {
+      const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
+      for (const Run& run : runs)
+        if (varid >= 0 && status == NC_NOERR)
+          status = nc_put_vara_schar(m_ncid, varid, &run.to, &run.count, flags.bytes[v].data() + run.from);
+    }
+    if (status != NC_NOERR) return failed(status);
+  }
+  if (inOrder && !m_qc.empty() && (all || m_qc[0].bytes[0].size() >= m_flagChunkRecords)) {
+    const size_t n = m_qc[0].bytes[0].size();
+    for (QcVariables& flags : m_qc)
+      for (size_t v = 0; v < flags.bytes.size(); ++v) {
+        const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
+        if (varid >= 0 && status == NC_NOERR && n > 0)
+          status = nc_put_vara_schar(m_ncid, varid, &m_flagsFrom, &n, flags.bytes[v].data());
+        flags.bytes[v].clear();
+      }
+    if (status != NC_NOERR) return failed(status);
+    m_flagsFrom += n;
   }
   m_times.erase(m_times.begin(), m_times.begin() + static_cast<std::ptrdiff_t>(count));
   if (m_meterTimeVar >= 0)

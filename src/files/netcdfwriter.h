@@ -173,6 +173,8 @@ class NetcdfWriter {
   long long m_records = 0;   ///< records taken
   long long m_written = 0;   ///< records in the file
   bool m_flagsApart = false;  ///< the flags come with writeFlags(), final
+  size_t m_flagChunkRecords = 0;
+  size_t m_flagsFrom = 0;  ///< the file's record where the flag bytes not yet written start
 };
 
 /// The fill value of every double variable the writer makes (the NetCDF default).

@@ -147,6 +147,9 @@ inline Flag StreamChecker::flatLine(double seconds, double value, long long coun
   // A whole series of fewer than three samples is never flat; the first two of any series
   // pass, so a series that ends there agrees.
   if (!hasPrevious || count < 2) return Flag::Pass;
+  // A window is flat only when the run broke before the previous sample: not so when this
+  // value or the one before broke it (the usual case).
+  if (!(m_flatRun.brokenAt() < previousAt)) return Flag::Pass;
   auto flat = [&](double windowSeconds) {
     const double start = seconds - windowSeconds - kTimeSlack;
     return reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start && previousAt >= start;
