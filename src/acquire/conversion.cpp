@@ -143,7 +143,7 @@ bool ConversionJob::start() {
     m_aggregates.assign(streams, qc::Flag::NotEvaluated);
     m_heldFlags.assign(streams, qc::Flags{});
     m_heldDigitAt.assign(streams, 0);
-    if (m_request.format != ConversionFormat::Netcdf) {
+    if (!m_request.hostTimes) {
       for (size_t i = 0; i < streams; ++i) m_qcSources.push_back(m_qc->source(i, m_state.sample, m_state.eng));
       m_qcSeconds.resize(kQcBlock);
       m_qcValues.resize(streams * kQcBlock);
@@ -322,20 +322,17 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
         m_heldWritten = times.has_value();
         return;
       }
-      if (m_qc) {
-        takeFlags(time);
-        if (!m_netcdf.write(time, m_state.sample, m_state.eng, m_qc->now())) fail(m_netcdf.error());
-      } else if (!m_netcdf.write(time, m_state.sample, m_state.eng)) {
-        fail(m_netcdf.error());
-      }
+      // With checks, the record's flags follow once its block is checked.
+      if (!m_netcdf.write(time, m_state.sample, m_state.eng)) return fail(m_netcdf.error());
+      if (m_qc) gatherFlags(time);
       return;
     }
   }
   if (m_used >= kOutputBlock) flush();
 }
 
-// Checks the sample just decoded (NetCDF); the one held before it gets its spike flags
-// and goes out.
+// Checks the sample just decoded (NetCDF along the host's times, whose records may wait
+// for missing ones before them); the one held before it gets its spike flags and goes out.
 void ConversionJob::takeFlags(std::optional<double> time) {
   m_qc->push(time, m_state.sample, m_state.eng);
   completeHeldSample();
@@ -343,7 +340,8 @@ void ConversionJob::takeFlags(std::optional<double> time) {
   m_heldFlags = m_qc->now();
 }
 
-// Takes the sample just decoded into the block (.eng, CSV), and checks the block once full.
+// Takes the sample just decoded into the block (all but a NetCDF file along the host's
+// times), and checks the block once full.
 void ConversionJob::gatherFlags(std::optional<double> time) {
   const size_t k = m_qcCount++;
   m_qcSeconds[k] = time ? *time : std::numeric_limits<double>::quiet_NaN();
@@ -377,6 +375,8 @@ void ConversionJob::checkBlock() {
     m_heldFlags[i] = flags[n - 1];
   }
   m_held = true;
+  if (m_request.format == ConversionFormat::Netcdf && !m_netcdf.writeFlags(m_qcFlags.data(), n - 1, kQcBlock))
+    fail(m_netcdf.error());
 }
 
 // CSV with checks: the rows before the held sample's go out; its row stays for its flags.
@@ -405,7 +405,12 @@ void ConversionJob::completeHeldSample() {
     ++m_flagCounts[i][static_cast<size_t>(flag)];
     if (m_request.format == ConversionFormat::Csv) m_out[m_heldDigitAt[i]] = files::csvFlagDigit(flag);
   }
-  if (m_request.format == ConversionFormat::Netcdf && m_heldWritten) m_netcdf.setLastSpike(spike);
+  if (m_request.format != ConversionFormat::Netcdf) return;
+  if (m_request.hostTimes) {
+    if (m_heldWritten) m_netcdf.setLastSpike(spike);
+  } else if (!m_netcdf.writeFlags(m_heldFlags.data(), 1, 1)) {
+    fail(m_netcdf.error());
+  }
 }
 
 bool ConversionJob::writeMissing() {
@@ -439,6 +444,7 @@ bool ConversionJob::finish() {
     checkBlock();
     m_qc->finish();
     completeHeldSample();
+    if (m_status != Status::Running) return false;
   }
   if (m_request.format == ConversionFormat::Netcdf) {
     if (m_request.hostTimes) {

@@ -146,7 +146,7 @@ class ConversionJob {
   std::vector<char> m_block;
   std::string m_row;
   std::optional<files::QcRun> m_qc;
-  // .eng and CSV: the samples are checked a block at a time, column-wise; their times and
+  // Except along host times: the samples are checked a block at a time, column-wise; their times and
   // values are gathered here (stream i's at i * kQcBlock + k), with, for CSV, where each
   // flag digit of their rows is in m_out (placeholders until the block is checked).
   std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state

@@ -44,6 +44,9 @@ namespace {
 constexpr size_t kBlockRecords = 4096;  // records buffered per write
 constexpr size_t kChunkRecords = 4096;  // records per chunk at most: one block
 constexpr size_t kMinChunkRecords = 64;
+// A flag is one byte: its chunks hold more records, as many as fill the cache below (a
+// chunk of 4,096 flags cost a system call and an index entry per 4 KiB written).
+constexpr size_t kFlagChunkRecords = 65536;
 // Per variable: a written chunk is never read again, so the library's cache (megabytes per
 // variable by default, kept full as the file grows) only needs to hold the chunk at hand.
 constexpr size_t kChunkCacheBytes = 64 * 1024;
@@ -440,6 +443,9 @@ struct NetcdfWriter::QcVariables {
   int aggregate = -1;
   std::array<int, qc::kTestCount> test{-1, -1, -1, -1};
   std::vector<qc::Flags> buffer;
+  /// The flag bytes of the records flushed whose flags are not yet in the file (the
+  /// aggregate's, then each test's), written a chunk at a time when records come in order.
+  std::array<std::vector<signed char>, 1 + qc::kTestCount> bytes;
 };
 
 std::string userAttributeProblem(const std::string& key) {
@@ -599,6 +605,8 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   m_path = path;
   m_config = config;
   m_records = m_written = 0;
+  m_flagsApart = false;
+  m_flagsFrom = 0;
   m_places.clear();
   m_warnings.clear();
 
@@ -639,6 +647,10 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
                            ? kChunkRecords
                            : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kChunkRecords);
   m_chunkRecords = chunk;
+  const size_t flagChunk = provenance.expectedRecords == 0
+                               ? kFlagChunkRecords
+                               : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kFlagChunkRecords);
+  m_flagChunkRecords = flagChunk;
 
   // Along "time", a coordinate variable, when every record should have a time: the host's
   // receive time (the logger), or the meter's own (a conversion of a meter that stamps its
@@ -895,7 +907,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     static const signed char kValues[] = {1, 2, 3, 4, 9};
     const signed char fill = -127;
     if ((status = nc_def_var(m_ncid, name.c_str(), NC_BYTE, 1, &timeDim, &varid)) != NC_NOERR ||
-        (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &chunk)) != NC_NOERR ||
+        (status = nc_def_var_chunking(m_ncid, varid, NC_CHUNKED, &flagChunk)) != NC_NOERR ||
         (provenance.deflateLevel > 0 &&
          (status = nc_def_var_deflate(m_ncid, varid, 1, 1, provenance.deflateLevel)) != NC_NOERR) ||
         (status = nc_set_var_chunk_cache(m_ncid, varid, kChunkCacheBytes, 31, 1.0f)) != NC_NOERR ||
@@ -1077,6 +1089,13 @@ bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttri
 
 bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
                          const measure::EngValues& values) {
+  // With quality flags, a record written without them gets them from writeFlags().
+  if (!m_qc.empty()) m_flagsApart = true;
+  return writeRecord(time, sample, values);
+}
+
+bool NetcdfWriter::writeRecord(std::optional<double> time, const measure::SampleState& sample,
+                               const measure::EngValues& values) {
   if (m_ncid < 0) {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
@@ -1097,13 +1116,14 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
     column.buffer.push_back(value);
   }
   ++m_records;
-  return m_times.size() < kBlockRecords || flush(m_qc.empty());
+  // Flags given apart: the block goes out when its flags are in (writeFlags()).
+  return m_times.size() < kBlockRecords || m_flagsApart || flush(m_qc.empty());
 }
 
 bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
                          const measure::EngValues& values, const std::vector<qc::Flags>& flags) {
   for (size_t i = 0; i < m_qc.size() && i < flags.size(); ++i) m_qc[i].buffer.push_back(flags[i]);
-  return write(time, sample, values);
+  return writeRecord(time, sample, values);
 }
 
 bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& sample,
@@ -1119,7 +1139,7 @@ bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& s
   m_meterTimes.push_back(times.meterEpochSeconds ? *times.meterEpochSeconds : kNetcdfFill);
   if (flags)
     for (size_t i = 0; i < m_qc.size() && i < flags->size(); ++i) m_qc[i].buffer.push_back((*flags)[i]);
-  return write(host ? host : std::optional<double>(0.0), sample, values);
+  return writeRecord(host ? host : std::optional<double>(0.0), sample, values);
 }
 
 bool NetcdfWriter::writeMissing(const SampleTimes& times) {
@@ -1144,10 +1164,28 @@ void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spik
     if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
 }
 
+bool NetcdfWriter::writeFlags(const qc::Flags* flags, size_t n, size_t stride) {
+  for (size_t i = 0; i < m_qc.size(); ++i) {
+    std::vector<qc::Flags>& buffer = m_qc[i].buffer;
+    buffer.insert(buffer.end(), flags + i * stride, flags + i * stride + n);
+  }
+  // Whole blocks, as records without flags go out.
+  while (!m_qc.empty() && m_qc[0].buffer.size() >= kBlockRecords && m_times.size() >= kBlockRecords)
+    if (!flush(false)) return false;
+  return true;
+}
+
 bool NetcdfWriter::flush(bool all) {
-  // With quality flags the last record waits for its spike flag, which comes with the next.
-  const size_t count = all ? m_times.size() : m_times.size() - std::min<size_t>(m_times.size(), 1);
-  if (count == 0) return true;
+  size_t count = m_times.size();
+  if (m_flagsApart) {
+    // The records whose flags are in, a block at a time until the end.
+    for (const QcVariables& flags : m_qc) count = std::min(count, flags.buffer.size());
+    if (!all) count = std::min(count, kBlockRecords);
+  } else if (!all) {
+    // With quality flags the last record waits for its spike flag, which comes with the next.
+    count -= std::min<size_t>(count, 1);
+  }
+  if (count == 0 && (!all || m_qc.empty() || m_qc[0].bytes[0].empty())) return true;
   const size_t first = static_cast<size_t>(m_written);
   // Runs of records bound for consecutive places: one run when the records come in order.
   struct Run {
@@ -1198,21 +1236,41 @@ bool NetcdfWriter::flush(bool all) {
     if (column.channel < 0 && (status = putDoubles(column.varid, column.buffer)) != NC_NOERR) return failed(status);
     column.buffer.erase(column.buffer.begin(), column.buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
-  std::vector<signed char> bytes(count);
+  // The flags as bytes, one pass per stream. In order they wait for a whole chunk of the
+  // flag variables (a put per 4,096 records and 70 variables cost more than the checks).
+  const bool inOrder = m_places.empty();
   for (QcVariables& flags : m_qc) {
-    auto put = [&](int varid, auto flagOf) {
-      for (size_t r = 0; r < count; ++r) bytes[r] = static_cast<signed char>(flagOf(flags.buffer[r]));
-      int result = NC_NOERR;
-      for (const Run& run : runs)
-        if (result == NC_NOERR) result = nc_put_vara_schar(m_ncid, varid, &run.to, &run.count, bytes.data() + run.from);
-      return result;
-    };
-    status = put(flags.aggregate, [](const qc::Flags& f) { return f.aggregate(); });
-    for (const qc::Test test : qc::kTests)
-      if (status == NC_NOERR && flags.test[static_cast<size_t>(test)] >= 0)
-        status = put(flags.test[static_cast<size_t>(test)], [test](const qc::Flags& f) { return f[test]; });
-    if (status != NC_NOERR) return failed(status);
+    for (auto& bytes : flags.bytes) {
+      if (!inOrder) bytes.clear();
+      bytes.reserve(inOrder ? m_flagChunkRecords + kBlockRecords : count);
+    }
+    const size_t at = flags.bytes[0].size();
+    for (auto& bytes : flags.bytes) bytes.resize(at + count);
+    for (size_t r = 0; r < count; ++r) {
+      const qc::Flags& f = flags.buffer[r];
+      flags.bytes[0][at + r] = static_cast<signed char>(f.aggregate());
+      for (size_t t = 0; t < qc::kTestCount; ++t) flags.bytes[1 + t][at + r] = static_cast<signed char>(f.test[t]);
+    }
     flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
+    for (size_t v = 0; !inOrder && v < flags.bytes.size(); ++v) {
+      const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
+      for (const Run& run : runs)
+        if (varid >= 0 && status == NC_NOERR)
+          status = nc_put_vara_schar(m_ncid, varid, &run.to, &run.count, flags.bytes[v].data() + run.from);
+    }
+    if (status != NC_NOERR) return failed(status);
+  }
+  if (inOrder && !m_qc.empty() && (all || m_qc[0].bytes[0].size() >= m_flagChunkRecords)) {
+    const size_t n = m_qc[0].bytes[0].size();
+    for (QcVariables& flags : m_qc)
+      for (size_t v = 0; v < flags.bytes.size(); ++v) {
+        const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
+        if (varid >= 0 && status == NC_NOERR && n > 0)
+          status = nc_put_vara_schar(m_ncid, varid, &m_flagsFrom, &n, flags.bytes[v].data());
+        flags.bytes[v].clear();
+      }
+    if (status != NC_NOERR) return failed(status);
+    m_flagsFrom += n;
   }
   m_times.erase(m_times.begin(), m_times.begin() + static_cast<std::ptrdiff_t>(count));
   if (m_meterTimeVar >= 0)
@@ -1430,7 +1488,11 @@ bool NetcdfWriter::finish() {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
   }
-  if (!flush(true) || !putCoverage()) return false;
+  if (!flush(true)) return false;
+  if (!m_times.empty())
+    return fail("cannot complete '" + m_path + "': " + std::to_string(m_times.size()) + " records without their flags",
+                NC_NOERR);
+  if (!putCoverage()) return false;
   if (m_timeAxis && m_timeBroken && !relayAlongObs()) return false;
   if (!m_places.empty() && m_places.size() != static_cast<size_t>(m_records))
     return fail("cannot complete '" + m_path + "': " + std::to_string(m_records) + " records for " +

@@ -151,6 +151,12 @@ class NetcdfWriter {
   void setRecordPlaces(std::vector<size_t> places) { m_places = std::move(places); }
   /// Puts each stream's spike flag (where given) into the last record written.
   void setLastSpike(const std::vector<std::optional<qc::Flag>>& spike);
+  /// Flags given apart from the records, for a file opened with quality flags and written
+  /// with write() without flags (a conversion checks a block of samples at a time): the
+  /// final flags of the next `n` records still without them, stream i's of the k-th at
+  /// `flags[i * stride + k]`. Records wait in memory for their flags; false (see error())
+  /// when a block could not be written.
+  bool writeFlags(const qc::Flags* flags, size_t n, size_t stride);
   /// Writes what is buffered, closes the file and renames it to `path`. False (see
   /// error()) on any failure; nothing is left at `path` then.
   bool finish();
@@ -170,6 +176,7 @@ class NetcdfWriter {
   struct QcVariables;
   bool fail(const std::string& what, int status);
   bool flush(bool all = true);
+  bool writeRecord(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values);
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
@@ -205,6 +212,9 @@ class NetcdfWriter {
   std::vector<size_t> m_places;
   long long m_records = 0;   ///< records taken
   long long m_written = 0;   ///< records in the file
+  bool m_flagsApart = false;  ///< the flags come with writeFlags(), final
+  size_t m_flagChunkRecords = 0;
+  size_t m_flagsFrom = 0;  ///< the file's record where the flag bytes not yet written start
 };
 
 /// The fill value of every double variable the writer makes (the NetCDF default).

@@ -117,25 +117,25 @@ inline Flag StreamChecker::rateOfChange(double seconds, double value, double pre
   return rate > m_rateThreshold ? Flag::Suspect : Flag::Pass;
 }
 
-inline Flag StreamChecker::flatLine(double seconds, double value, long long count) {
+inline Flag StreamChecker::flatLine(FlatSeries& series, double seconds, double value, long long count) {
   const bool missing = isMissing(value);
   if (!std::isfinite(seconds)) {
-    m_flatStarted = false;
+    series.started = false;
     return missing ? Flag::Missing : Flag::NotEvaluated;
   }
-  const bool hasPrevious = m_flatStarted && seconds >= m_flatLastSeconds;
-  const double previousAt = m_flatLastSeconds;
+  const bool hasPrevious = series.started && seconds >= series.lastSeconds;
+  const double previousAt = series.lastSeconds;
   if (!hasPrevious) {
-    m_flatStarted = true;
-    m_flatFirstSeconds = m_flatLastSeconds = m_flatBeforeLastSeconds = seconds;
+    series.started = true;
+    series.firstSeconds = series.lastSeconds = series.beforeLastSeconds = seconds;
     m_flatRun.clear();
-  } else if (seconds > m_flatLastSeconds) {
-    m_flatBeforeLastSeconds = m_flatLastSeconds;
-    m_flatLastSeconds = seconds;
+  } else if (seconds > series.lastSeconds) {
+    series.beforeLastSeconds = series.lastSeconds;
+    series.lastSeconds = seconds;
   }
   // How far the series reaches back, counting the step to this time once more: samples
   // sharing one time stamp all reach as far as the first of them.
-  const double reach = (seconds - m_flatFirstSeconds) + (seconds - m_flatBeforeLastSeconds);
+  const double reach = (seconds - series.firstSeconds) + (seconds - series.beforeLastSeconds);
 
   // A window is flat when the run of values within tolerance reaches back over all of it
   // and it holds another sample (a missing one too) besides this one.
@@ -147,6 +147,9 @@ inline Flag StreamChecker::flatLine(double seconds, double value, long long coun
   // A whole series of fewer than three samples is never flat; the first two of any series
   // pass, so a series that ends there agrees.
   if (!hasPrevious || count < 2) return Flag::Pass;
+  // A window is flat only when the run broke before the previous sample: not so when this
+  // value or the one before broke it (the usual case).
+  if (!(m_flatRun.brokenAt() < previousAt)) return Flag::Pass;
   auto flat = [&](double windowSeconds) {
     const double start = seconds - windowSeconds - kTimeSlack;
     return reach > windowSeconds + kTimeSlack && m_flatRun.brokenAt() < start && previousAt >= start;
@@ -179,7 +182,7 @@ inline Flag StreamChecker::step(double seconds, double value, Flags& now) {
   if (m_run & bit(Test::GrossRange)) now[Test::GrossRange] = grossRange(value);
   if (m_run & bit(Test::RateOfChange))
     now[Test::RateOfChange] = rateOfChange(seconds, value, m_prevSeconds, m_prevValue, m_count);
-  if (m_run & bit(Test::FlatLine)) now[Test::FlatLine] = flatLine(seconds, value, m_count);
+  if (m_run & bit(Test::FlatLine)) now[Test::FlatLine] = flatLine(m_flatSeries, seconds, value, m_count);
   const Flag previousSpike = (m_run & bit(Test::Spike)) && m_count > 0
                                  ? spikeOf(m_prevPrevValue, m_prevValue, value, m_count - 1)
                                  : Flag{0};
@@ -221,8 +224,12 @@ void StreamChecker::pushBlock(const double* seconds, const double* values, size_
     for (size_t k = 1; k < n; ++k)
       now[k][Test::RateOfChange] = rateOfChange(seconds[k], values[k], seconds[k - 1], values[k - 1], 1);
   }
-  if (m_run & bit(Test::FlatLine))
-    for (size_t k = 0; k < n; ++k) now[k][Test::FlatLine] = flatLine(seconds[k], values[k], m_count + static_cast<long long>(k));
+  if (m_run & bit(Test::FlatLine)) {
+    FlatSeries series = m_flatSeries;
+    for (size_t k = 0; k < n; ++k)
+      now[k][Test::FlatLine] = flatLine(series, seconds[k], values[k], m_count + static_cast<long long>(k));
+    m_flatSeries = series;
+  }
   if (m_run & bit(Test::Spike)) {
     // The sample before each one, completed by it.
     if (m_count > 0) previousSpike = spikeOf(m_prevPrevValue, m_prevValue, values[0], m_count - 1);

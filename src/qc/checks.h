@@ -180,7 +180,16 @@ class StreamChecker {
   // Each test of one sample, given the samples before it (`count` of them).
   Flag grossRange(double value) const;
   Flag rateOfChange(double seconds, double value, double prevSeconds, double prevValue, long long count) const;
-  Flag flatLine(double seconds, double value, long long count);
+  // The flat line's series since it last started (anew).
+  struct FlatSeries {
+    bool started = false;
+    double firstSeconds = 0;
+    double lastSeconds = 0;        ///< the newest sample's time
+    double beforeLastSeconds = 0;  ///< the newest time before it (the first time while there is none)
+  };
+  /// `series` is the member's, or a block's local copy: as far as the compiler knows, a store
+  /// to a member may change the block's doubles, so the member's fields stayed in memory.
+  Flag flatLine(FlatSeries& series, double seconds, double value, long long count);
   Flag spikeOf(double before, double value, double next, long long count) const;
 
   StreamConfig m_config;
@@ -200,11 +209,7 @@ class StreamChecker {
   long long m_count = 0;
   double m_prevSeconds = 0, m_prevValue = 0, m_prevPrevValue = 0;
 
-  // The flat line's series since it last started (anew).
-  bool m_flatStarted = false;
-  double m_flatFirstSeconds = 0;
-  double m_flatLastSeconds = 0;        ///< the newest sample's time
-  double m_flatBeforeLastSeconds = 0;  ///< the newest time before it (the first time while there is none)
+  FlatSeries m_flatSeries;
   detail::FlatRun m_flatRun;
 };
 

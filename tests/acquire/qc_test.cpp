@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquire/conversion.h"
@@ -118,48 +119,55 @@ TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStays
 }
 
 
+// Also a file of exactly one writer block, whose flags all come after its records.
 TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags) {
-  convert(ConversionFormat::Netcdf, "cast.nc", true);
-  int ncid = -1, varid = -1;
-  ASSERT_EQ(nc_open(dir.file("cast.nc").c_str(), NC_NOWRITE, &ncid), NC_NOERR);
-  EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "qc_configuration"), kQcYaml);
-  ASSERT_EQ(nc_inq_varid(ncid, "chl_ug_per_l", &varid), NC_NOERR);
-  EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"),
-            "counts chl_ug_per_l_qc chl_ug_per_l_qartod_gross_range_test chl_ug_per_l_qartod_spike_test "
-            "chl_ug_per_l_qartod_rate_of_change_test");
-  ASSERT_EQ(nc_inq_varid(ncid, "counts", &varid), NC_NOERR);
-  EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"), "counts_cdom_qc counts_cdom_qartod_flat_line_test");
+  for (const auto [samples, spikeAt] : {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {4096, 4094}}) {
+    SCOPED_TRACE(samples);
+    std::string raw;
+    for (size_t i = 0; i < samples; ++i) raw += flcdLine(i, spikeAt);
+    testsupport::writeFile(dir.file("cast.raw"), raw);
+    convert(ConversionFormat::Netcdf, "cast.nc", true);
+    int ncid = -1, varid = -1;
+    ASSERT_EQ(nc_open(dir.file("cast.nc").c_str(), NC_NOWRITE, &ncid), NC_NOERR);
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, NC_GLOBAL, "qc_configuration"), kQcYaml);
+    ASSERT_EQ(nc_inq_varid(ncid, "chl_ug_per_l", &varid), NC_NOERR);
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"),
+              "counts chl_ug_per_l_qc chl_ug_per_l_qartod_gross_range_test chl_ug_per_l_qartod_spike_test "
+              "chl_ug_per_l_qartod_rate_of_change_test");
+    ASSERT_EQ(nc_inq_varid(ncid, "counts", &varid), NC_NOERR);
+    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "ancillary_variables"), "counts_cdom_qc counts_cdom_qartod_flat_line_test");
 
-  const struct {
-    const char *name, *standardName;
-    int (*flag)(size_t i, size_t s, size_t n);
-  } variables[] = {
-      {"chl_ug_per_l_qc", "aggregate_quality_flag", chlAggregate},
-      {"chl_ug_per_l_qartod_gross_range_test", "gross_range_test_quality_flag", grossRange},
-      {"chl_ug_per_l_qartod_spike_test", "spike_test_quality_flag", spike},
-      {"chl_ug_per_l_qartod_rate_of_change_test", "rate_of_change_test_quality_flag", rateOfChange},
-      {"counts_cdom_qc", "aggregate_quality_flag", flatLine},
-      {"counts_cdom_qartod_flat_line_test", "flat_line_test_quality_flag", flatLine},
-  };
-  for (const auto& v : variables) {
-    SCOPED_TRACE(v.name);
-    nc_type type = NC_NAT;
-    ASSERT_EQ(nc_inq_varid(ncid, v.name, &varid), NC_NOERR);
-    ASSERT_EQ(nc_inq_vartype(ncid, varid, &type), NC_NOERR);
-    EXPECT_EQ(type, NC_BYTE);
-    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "standard_name"), v.standardName);
-    EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "flag_meanings"), "PASS NOT_EVALUATED SUSPECT FAIL MISSING");
-    size_t count = 0;
-    ASSERT_TRUE(nc_inq_attlen(ncid, varid, "flag_values", &count) == NC_NOERR && count == 5u);
-    std::vector<signed char> values(count), flags(kSamples);
-    EXPECT_EQ(nc_get_att_schar(ncid, varid, "flag_values", values.data()), NC_NOERR);
-    EXPECT_EQ(values, (std::vector<signed char>{1, 2, 3, 4, 9}));
-    ASSERT_EQ(nc_get_var_schar(ncid, varid, flags.data()), NC_NOERR);
-    std::vector<int> got(flags.begin(), flags.end()), expected;
-    for (size_t i = 0; i < kSamples; ++i) expected.push_back(v.flag(i, kSpikeAt, kSamples));
-    EXPECT_EQ(got, expected);
+    const struct {
+      const char *name, *standardName;
+      int (*flag)(size_t i, size_t s, size_t n);
+    } variables[] = {
+        {"chl_ug_per_l_qc", "aggregate_quality_flag", chlAggregate},
+        {"chl_ug_per_l_qartod_gross_range_test", "gross_range_test_quality_flag", grossRange},
+        {"chl_ug_per_l_qartod_spike_test", "spike_test_quality_flag", spike},
+        {"chl_ug_per_l_qartod_rate_of_change_test", "rate_of_change_test_quality_flag", rateOfChange},
+        {"counts_cdom_qc", "aggregate_quality_flag", flatLine},
+        {"counts_cdom_qartod_flat_line_test", "flat_line_test_quality_flag", flatLine},
+    };
+    for (const auto& v : variables) {
+      SCOPED_TRACE(v.name);
+      nc_type type = NC_NAT;
+      ASSERT_EQ(nc_inq_varid(ncid, v.name, &varid), NC_NOERR);
+      ASSERT_EQ(nc_inq_vartype(ncid, varid, &type), NC_NOERR);
+      EXPECT_EQ(type, NC_BYTE);
+      EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "standard_name"), v.standardName);
+      EXPECT_EQ(testsupport::ncTextAttribute(ncid, varid, "flag_meanings"), "PASS NOT_EVALUATED SUSPECT FAIL MISSING");
+      size_t count = 0;
+      ASSERT_TRUE(nc_inq_attlen(ncid, varid, "flag_values", &count) == NC_NOERR && count == 5u);
+      std::vector<signed char> values(count), flags(samples);
+      EXPECT_EQ(nc_get_att_schar(ncid, varid, "flag_values", values.data()), NC_NOERR);
+      EXPECT_EQ(values, (std::vector<signed char>{1, 2, 3, 4, 9}));
+      ASSERT_EQ(nc_get_var_schar(ncid, varid, flags.data()), NC_NOERR);
+      std::vector<int> got(flags.begin(), flags.end()), expected;
+      for (size_t i = 0; i < samples; ++i) expected.push_back(v.flag(i, spikeAt, samples));
+      EXPECT_EQ(got, expected);
+    }
+    nc_close(ncid);
   }
-  nc_close(ncid);
 }
 
 // Each record's flags of chl_ug_per_l and counts_cdom; no warning.
