@@ -646,7 +646,6 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   const size_t chunk = provenance.expectedRecords == 0
                            ? kChunkRecords
                            : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kChunkRecords);
-  m_chunkRecords = chunk;
   const size_t flagChunk = provenance.expectedRecords == 0
                                ? kFlagChunkRecords
                                : std::clamp(std::bit_ceil(provenance.expectedRecords), kMinChunkRecords, kFlagChunkRecords);

@@ -195,7 +195,6 @@ class NetcdfWriter {
   bool m_timeBroken = false;  ///< a conversion's time that cannot be the coordinate
   bool m_station = false;     ///< a CF timeSeries at a position
   bool m_inMemory = false;    ///< defined in memory only (NetcdfProvenance::inMemory)
-  size_t m_chunkRecords = 0;
   std::string m_timeSource;
   std::vector<double> m_meterTimes;
   // What the time coordinate covered, for the time_coverage attributes.

@@ -121,7 +121,7 @@ TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStays
 
 // Also a file of exactly one writer block, whose flags all come after its records.
 TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags) {
-  for (const auto [samples, spikeAt] : {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {4096, 4094}}) {
+  for (const auto& [samples, spikeAt] : {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {4096, 4094}}) {
     SCOPED_TRACE(samples);
     std::string raw;
     for (size_t i = 0; i < samples; ++i) raw += flcdLine(i, spikeAt);
