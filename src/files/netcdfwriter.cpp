@@ -1028,8 +1028,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
   return true;
 }
 
-// The user's variable attributes, after everything the program defines: each refused
-// where the program wrote it on that variable; an entry that matches nothing is told.
+// The user's variable attributes, after everything the program defines. A variable named
+// whole may not get what the program wrote on it (refused); a pattern leaves those alone. A
+// name that matches no variable is told.
 bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes) {
   int count = 0;
   nc_inq_nvars(m_ncid, &count);
@@ -1054,8 +1055,11 @@ bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttri
           return fail(what + " is also given by '" + earlier->second->variable + "' (" + earlier->second->origin + ")",
                       NC_NOERR);
         }
-        if (nc_inq_attid(m_ncid, v, a.name.c_str(), nullptr) == NC_NOERR)
+        if (nc_inq_attid(m_ncid, v, a.name.c_str(), nullptr) == NC_NOERR) {
+          // A pattern ("*": {references: ...}) leaves the program's own value where it wrote one.
+          if (patterns) continue;
           return fail(what + " is written by the program", NC_NOERR);
+        }
         if (const std::string why = userVariableAttributeProblem(a.name, a.value); !why.empty())
           return fail(a.origin + ": variable '" + names[static_cast<size_t>(v)] + "': " + why, NC_NOERR);
         int status = NC_NOERR;
@@ -1080,8 +1084,9 @@ bool NetcdfWriter::putUserVariableAttributes(const std::vector<UserVariableAttri
       }
     }
   }
+  // A name no variable has is likely a slip; a pattern may be meant for other meters' files.
   for (const UserVariableAttribute& a : attributes)
-    if (matched.insert(a.variable).second)  // once per name or pattern
+    if (a.variable.find('*') == std::string::npos && matched.insert(a.variable).second)  // once per name
       m_warnings.push_back(a.origin + ": no variable '" + a.variable + "' in this file; its attributes are left out");
   return true;
 }

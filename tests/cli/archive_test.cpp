@@ -821,16 +821,21 @@ INSTANTIATE_TEST_SUITE_P(
                           "  bbp_470_per_m: {references: own, valid_min: 0}\n"
                           "  \"bbp_*\": {references: \"https://example.org/bbp\", accuracy: 0.002}\n"
                           "  instrument: {calibration_date: \"2026-03-01\", precision: 2}\n"
-                          "  \"fdom_*\": {accuracy: 1}\n",
+                          "  \"fdom_*\": {accuracy: 1}\n"
+                          "  fdom_ppb: {accuracy: 1}\n"
+                          "  \"*\": {comment: mine}\n",
                           0,
-                          "line 5: no variable 'fdom_*' in this file",
+                          "line 6: no variable 'fdom_ppb' in this file",
                           {{"bbp_470_per_m", "references", NC_CHAR, "own"},  // its own name beats the pattern
                            {"bbp_470_per_m", "valid_min", NC_DOUBLE, "0"},
                            {"bbp_650_per_m", "references", NC_CHAR, "https://example.org/bbp"},
                            {"bbp_532_per_m", "accuracy", NC_DOUBLE, "0.002"},
                            {"instrument", "calibration_date", NC_CHAR, "2026-03-01"},
-                           {"instrument", "precision", NC_INT, "2"}}},
-        VariableAttrsCase{"written_by_the_program", "convert", "  \"*_per_m\": {long_name: x}\n", 2,
+                           {"instrument", "precision", NC_INT, "2"},
+                           {"bbp_650_per_m", "comment", NC_CHAR, "mine"},  // a pattern where the program wrote none
+                           {"instrument", "comment", NC_CHAR,  // ... and where it did: its own stays
+                            "container variable; the meter's title line: MARU BB3 Backscattering Meter  S/N BB3-0417"}}},
+        VariableAttrsCase{"written_by_the_program", "convert", "  bbp_470_per_m: {long_name: x}\n", 2,
                           "v.yml: line 2: variable 'bbp_470_per_m': 'long_name' is written by the program", {}},
         VariableAttrsCase{"structural", "convert", "  counts: {scale_factor: 2}\n", 2,
                           "v.yml: line 2: variable 'counts': 'scale_factor' is the program's", {}},
