@@ -15,6 +15,12 @@
 #   before:  eng 1.66 1.64 1.63  csv 1.75 1.68 1.70  netcdf 3.14 2.55 2.67
 #   after:   eng 1.79 1.64 1.52  csv 1.21 1.63 1.65  netcdf 1.92 1.57 1.84
 #   (NetCDF with --qc 1.00-1.13 s before, 0.71-0.74 s after; plain 0.36-0.45 s)
+# With gross range, rate of change and spike vectorised, side by side with the tree before
+# (load 1.9-2.6), three runs each:
+#   before:  eng 1.70 1.74 1.66  csv 1.66 1.77 1.72  netcdf 1.99 1.56 2.97
+#   after:   eng 1.58 1.59 1.51  csv 1.66 1.69 1.59  netcdf 1.94 1.87 1.96
+#   (--qc: eng 0.45-0.48 s before, 0.43-0.44 s after; csv 0.86-0.92, 0.80-0.87;
+#   netcdf 0.77-1.15, 0.72-0.77)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"

@@ -1,7 +1,9 @@
 #include "qc/checks.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -207,35 +209,145 @@ void StreamChecker::push(double seconds, double value, Flags& now, std::optional
     previousSpike.reset();
 }
 
+// --- a block, test by test ---------------------------------------------------------
+//
+// Each test's flags for a run of samples go into a small byte array of their own, in plain
+// loops over the doubles with the limits in locals and nothing that may alias, which the
+// compiler turns into vector code; a missing value is found by a mask, not a branch (for a
+// finite value the comparisons are the ones the sample-by-sample checks make, so the flags
+// are the same). They are put into the samples' Flags afterwards.
+
+namespace {
+
+constexpr uint8_t kPass = static_cast<uint8_t>(Flag::Pass);
+constexpr uint8_t kNotEvaluated = static_cast<uint8_t>(Flag::NotEvaluated);
+constexpr uint8_t kSuspect = static_cast<uint8_t>(Flag::Suspect);
+constexpr uint8_t kFail = static_cast<uint8_t>(Flag::Fail);
+constexpr uint8_t kMissing = static_cast<uint8_t>(Flag::Missing);
+constexpr double kLargest = std::numeric_limits<double>::max();
+
+// Samples per run of the byte arrays.
+constexpr size_t kRun = 256;
+
+void grossRangeRun(const double* __restrict values, size_t n, double failMin, double failMax,
+                   double suspectMin, double suspectMax, uint8_t* __restrict out) {
+  for (size_t k = 0; k < n; ++k) {
+    const double v = values[k];
+    uint8_t f = (v < suspectMin) | (v > suspectMax) ? kSuspect : kPass;
+    f = (v < failMin) | (v > failMax) ? kFail : f;
+    out[k] = std::fabs(v) <= kLargest ? f : kMissing;
+  }
+}
+
+// Samples 1 .. n - 1 of `values`, each after the one before it.
+void rateOfChangeRun(const double* __restrict seconds, const double* __restrict values, size_t n,
+                     double threshold, double fail, uint8_t* __restrict out) {
+  for (size_t k = 1; k < n; ++k) {
+    const double v = values[k], before = values[k - 1], at = seconds[k];
+    const double dt = at - seconds[k - 1];
+    const double rate = std::fabs(v - before) / dt;
+    uint8_t f = rate > threshold ? kSuspect : kPass;
+    f = rate > fail ? kFail : f;
+    f = std::fabs(before) <= kLargest ? f : kPass;
+    f = (std::fabs(at) <= kLargest) & (dt > 0) ? f : kNotEvaluated;
+    out[k - 1] = std::fabs(v) <= kLargest ? f : kMissing;
+  }
+}
+
+// Samples 1 .. n - 2 of `values`, each between its two neighbours.
+void spikeRun(const double* __restrict values, size_t n, bool average, double suspect, double fail,
+              uint8_t* __restrict out) {
+  if (average) {
+    for (size_t k = 1; k + 1 < n; ++k) {
+      // Any missing value among the three makes the measure missing too.
+      const double diff = std::fabs(values[k] - (values[k - 1] + values[k + 1]) / 2);
+      uint8_t f = diff > suspect ? kSuspect : kPass;
+      f = diff > fail ? kFail : f;
+      out[k - 1] = diff <= kLargest ? f : kMissing;
+    }
+    return;
+  }
+  for (size_t k = 1; k + 1 < n; ++k) {
+    const double before = values[k - 1], v = values[k], next = values[k + 1];
+    const double down = v - before, up = next - v;
+    const double smaller = std::fabs(up) < std::fabs(down) ? std::fabs(up) : std::fabs(down);
+    const double diff = down * up < 0 ? smaller : 0.0;
+    uint8_t f = diff > suspect ? kSuspect : kPass;
+    f = diff > fail ? kFail : f;
+    f = std::fabs(before) <= kLargest ? f : kMissing;
+    f = std::fabs(next) <= kLargest ? f : kMissing;
+    f = diff <= kLargest ? f : kMissing;
+    out[k - 1] = std::fabs(v) <= kLargest ? f : kMissing;
+  }
+}
+
+}  // namespace
+
 void StreamChecker::pushBlock(const double* seconds, const double* values, size_t n, Flags* now,
                               std::optional<Flag>& previousSpike) {
   // Test by test over the block: the samples before one are in the block (or, for the
   // first, in the members), so only the flat line carries state from sample to sample.
   previousSpike.reset();
   if (n == 0) return;
-  for (size_t k = 0; k < n; ++k) {
-    now[k].run = m_run;
-    now[k].test = {Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated, Flag::NotEvaluated};
+  const bool gross = m_run & bit(Test::GrossRange), rate = m_run & bit(Test::RateOfChange);
+  const bool flat = m_run & bit(Test::FlatLine), spike = m_run & bit(Test::Spike);
+  uint8_t flags[kTestCount][kRun];
+  for (auto& test : flags) std::fill(std::begin(test), std::end(test), kNotEvaluated);
+  FlatSeries series = m_flatSeries;
+  for (size_t from = 0; from < n; from += kRun) {
+    const size_t m = std::min(kRun, n - from);
+    const double* t = seconds + from;
+    const double* v = values + from;
+    if (gross)
+      grossRangeRun(v, m, m_grossFailMin, m_grossFailMax, m_grossSuspectMin, m_grossSuspectMax,
+                    flags[static_cast<int>(Test::GrossRange)]);
+    if (rate) {
+      uint8_t* out = flags[static_cast<int>(Test::RateOfChange)];
+      // The block's first sample follows the one in the members; a later run's first, the
+      // sample before it in the block.
+      if (from == 0) {
+        out[0] = static_cast<uint8_t>(rateOfChange(t[0], v[0], m_prevSeconds, m_prevValue, m_count));
+        rateOfChangeRun(t, v, m, m_rateThreshold, m_rateFail, out + 1);
+      } else {
+        rateOfChangeRun(t - 1, v - 1, m + 1, m_rateThreshold, m_rateFail, out);
+      }
+    }
+    if (flat) {
+      uint8_t* out = flags[static_cast<int>(Test::FlatLine)];
+      for (size_t k = 0; k < m; ++k)
+        out[k] = static_cast<uint8_t>(flatLine(series, t[k], v[k], m_count + static_cast<long long>(from + k)));
+    }
+    if (spike) {
+      // Each sample between its neighbours, as far as the block holds them; the block's first
+      // sample has its first neighbour in the members, and its last waits for the next block.
+      uint8_t* out = flags[static_cast<int>(Test::Spike)];
+      if (from == 0) {
+        if (m_count > 0) previousSpike = spikeOf(m_prevPrevValue, m_prevValue, v[0], m_count - 1);
+        if (n > 1) out[0] = static_cast<uint8_t>(spikeOf(m_prevValue, v[0], v[1], m_count));
+        spikeRun(v, std::min(m + 1, n), m_spikeAverage, m_spikeSuspect, m_spikeFail, out + 1);
+      } else {
+        spikeRun(v - 1, std::min(m + 2, n - from + 1), m_spikeAverage, m_spikeSuspect, m_spikeFail, out);
+      }
+      if (from + m == n) out[m - 1] = kNotEvaluated;
+    }
+    // The four flags of a sample as one word, in the order of Flags::test, then put in place.
+    uint32_t words[kRun];
+    const uint8_t* __restrict f0 = flags[0];
+    const uint8_t* __restrict f1 = flags[1];
+    const uint8_t* __restrict f2 = flags[2];
+    const uint8_t* __restrict f3 = flags[3];
+    for (size_t k = 0; k < m; ++k)
+      words[k] = std::endian::native == std::endian::little
+                     ? f0[k] | uint32_t{f1[k]} << 8 | uint32_t{f2[k]} << 16 | uint32_t{f3[k]} << 24
+                     : f3[k] | uint32_t{f2[k]} << 8 | uint32_t{f1[k]} << 16 | uint32_t{f0[k]} << 24;
+    const uint8_t run = m_run;
+    Flags* to = now + from;
+    for (size_t k = 0; k < m; ++k) {
+      std::memcpy(to[k].test.data(), &words[k], sizeof(uint32_t));
+      to[k].run = run;
+    }
   }
-  if (m_run & bit(Test::GrossRange))
-    for (size_t k = 0; k < n; ++k) now[k][Test::GrossRange] = grossRange(values[k]);
-  if (m_run & bit(Test::RateOfChange)) {
-    now[0][Test::RateOfChange] = rateOfChange(seconds[0], values[0], m_prevSeconds, m_prevValue, m_count);
-    for (size_t k = 1; k < n; ++k)
-      now[k][Test::RateOfChange] = rateOfChange(seconds[k], values[k], seconds[k - 1], values[k - 1], 1);
-  }
-  if (m_run & bit(Test::FlatLine)) {
-    FlatSeries series = m_flatSeries;
-    for (size_t k = 0; k < n; ++k)
-      now[k][Test::FlatLine] = flatLine(series, seconds[k], values[k], m_count + static_cast<long long>(k));
-    m_flatSeries = series;
-  }
-  if (m_run & bit(Test::Spike)) {
-    // The sample before each one, completed by it.
-    if (m_count > 0) previousSpike = spikeOf(m_prevPrevValue, m_prevValue, values[0], m_count - 1);
-    if (n > 1) now[0][Test::Spike] = spikeOf(m_prevValue, values[0], values[1], m_count);
-    for (size_t k = 1; k + 1 < n; ++k) now[k][Test::Spike] = spikeOf(values[k - 1], values[k], values[k + 1], 1);
-  }
+  m_flatSeries = series;
   m_prevPrevValue = n > 1 ? values[n - 2] : m_prevValue;
   m_prevValue = values[n - 1];
   m_prevSeconds = seconds[n - 1];

@@ -212,4 +212,43 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
     EXPECT_TRUE(std::any_of(series.begin(), series.end(), [t](const Flags& f) { return f[t] >= Flag::Suspect; })) << testName(t);
 }
 
+// Blocks are checked test by test in vector code, with missing values found by masks: on a
+// series full of what those must catch (NaN and infinite values, neighbours whose sum
+// overflows, samples without a time, repeated times), in blocks of any length, each
+// method of the spike test flags as pushing the samples one by one does.
+TEST(StreamChecker, BlocksFlagOddSamplesAsOneByOne) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::vector<double> ts, vs;
+  for (double t = 0, v = 0; ts.size() < 3000;) {
+    const int p = pick(rng);
+    t += p < 5 ? 0.0 : 1.0;
+    v = p < 30 ? v + (pick(rng) - 50) : v;
+    const double odd[] = {M, inf, -inf, 1e308, -1e308, v};
+    ts.push_back(p == 97 ? M : t);
+    vs.push_back(p >= 90 ? odd[p - 90 < 6 ? p - 90 : 5] : v);
+  }
+  for (const SpikeMethod method : {SpikeMethod::Average, kDifferential}) {
+    StreamConfig config = flat(0.5, 3, 6);
+    config.grossRange = GrossRange{-60, 60, -30, 30};
+    config.spike = Spike{20.0, 40.0, method};
+    config.rateOfChange = RateOfChange{10, 30.0};
+    StreamChecker one(config), blocks(config);
+    std::vector<Flags> pushed, blocked(vs.size());
+    for (size_t n = 0; n < vs.size(); ++n) {
+      const StreamChecker::Step step = one.push(ts[n], vs[n]);
+      pushed.push_back(step.now);
+      if (n > 0) pushed[n - 1][T::Spike] = step.previousSpike.value();
+    }
+    for (size_t at = 0, n = 0; at < vs.size(); at += n) {
+      n = std::min<size_t>(vs.size() - at, 1 + static_cast<size_t>(pick(rng)) * 7);
+      std::optional<Flag> before;
+      blocks.pushBlock(&ts[at], &vs[at], n, &blocked[at], before);
+      if (before) blocked[at - 1][T::Spike] = *before;
+    }
+    for (size_t n = 0; n + 1 < vs.size(); ++n)
+      ASSERT_EQ(blocked[n].test, pushed[n].test) << "sample " << n << " method " << int(method);
+  }
+}
+
 }  // namespace
