@@ -20,7 +20,9 @@
 #   before:  eng 1.70 1.74 1.66  csv 1.66 1.77 1.72  netcdf 1.99 1.56 2.97
 #   after:   eng 1.58 1.59 1.51  csv 1.66 1.69 1.59  netcdf 1.94 1.87 1.96
 #   (--qc: eng 0.45-0.48 s before, 0.43-0.44 s after; csv 0.86-0.92, 0.80-0.87;
-#   netcdf 0.77-1.15, 0.72-0.77)
+#   netcdf 0.77-1.15, 0.72-0.77). Again at load 3.0-3.2 (the machine busier from round 2):
+#   before:  eng 1.80 1.70 1.70  csv 1.96 1.86 1.67  netcdf 2.99 2.05 1.90
+#   after:   eng 1.47 1.68 1.59  csv 1.86 1.59 1.70  netcdf 1.98 2.06 1.81
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
