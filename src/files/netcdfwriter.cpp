@@ -244,11 +244,7 @@ const std::string* userValue(const std::vector<std::pair<std::string, std::strin
 std::optional<double> userNumber(const std::vector<std::pair<std::string, std::string>>& attributes,
                                  const std::string& key) {
   const std::string* text = userValue(attributes, key);
-  double x = 0;
-  if (text == nullptr || text->empty()) return std::nullopt;
-  const auto [ptr, ec] = std::from_chars(text->data(), text->data() + text->size(), x);
-  if (ec != std::errc() || ptr != text->data() + text->size() || !std::isfinite(x)) return std::nullopt;
-  return x;
+  return text ? finiteNumber(*text) : std::nullopt;
 }
 
 // The change in a value for one count of its field: the slope of its conversion from the
@@ -480,7 +476,9 @@ std::string userVariableAttributeProblem(const std::string& name, const std::str
 }
 
 bool variableNameMatches(const std::string& pattern, const std::string& name) {
-  // Greedy with one step back: after a '*', a mismatch retries one character further on.
+  // Only '*', and the same on every system (fnmatch is POSIX, and would also take '?', '['
+  // and the backslash in names). Greedy with one step back: after a '*', a mismatch retries one
+  // character further on.
   size_t p = 0, n = 0, star = std::string::npos, resume = 0;
   while (n < name.size()) {
     if (p < pattern.size() && pattern[p] == '*') {
@@ -533,12 +531,9 @@ std::string userAttributeValueProblem(const std::string& key, const std::string&
       {"geospatial_vertical", kMinDepth, kMaxDepth}};
   for (const Range& r : kRanges) {
     if (key != r.key) continue;
-    double x = 0;
-    const char* end = value.data() + value.size();
-    const auto [ptr, ec] = std::from_chars(value.data(), end, x);
-    if (value.empty() || ec != std::errc() || ptr != end || !std::isfinite(x))
-      return "'" + key + "' must be a finite number, not '" + value + "'";
-    if (x < r.low || x > r.high)
+    const std::optional<double> number = finiteNumber(value);
+    if (!number) return "'" + key + "' must be a finite number, not '" + value + "'";
+    if (*number < r.low || *number > r.high)
       return "'" + key + "' must be within " + measure::cformat("%g", r.low) + ".." + measure::cformat("%g", r.high) +
              ", not " + value;
   }
@@ -990,11 +985,9 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
     if (const std::string problem = userAttributeProblem(key); !problem.empty()) return fail(problem, NC_NOERR);
     if (const std::string problem = userAttributeValueProblem(key, value); !problem.empty())
       return fail(problem, NC_NOERR);
-    double parsed = 0;
-    const char* end = value.data() + value.size();
-    const auto read = std::from_chars(value.data(), end, parsed);
-    const bool numeric = numericAttribute(key) && !value.empty() && read.ec == std::errc() && read.ptr == end &&
-                         std::isfinite(parsed);
+    const std::optional<double> read = numericAttribute(key) ? finiteNumber(value) : std::nullopt;
+    const bool numeric = read.has_value();
+    const double parsed = read.value_or(0.0);
     // A single position gives the pair of extents.
     const bool pair = key == "geospatial_lat" || key == "geospatial_lon" || key == "geospatial_vertical";
     if (pair && numeric) {
