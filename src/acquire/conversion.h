@@ -81,8 +81,9 @@ class ConversionJob {
 
   ConversionJob(Request request, Warn warn);
   /// For a NetCDF request: whether the file it makes can be defined with the user's
-  /// attributes, found by defining it in memory (nothing is read or written); false with
-  /// `error` set when not. `warnings`: user variable entries that match no variable.
+  /// attributes, found by defining it in memory (nothing is read or written; without
+  /// user attributes, nothing to find); false with `error` set when not. `warnings`: user
+  /// variable entries that match no variable.
   static bool checkNetcdf(const Request& request, std::string& error, std::vector<std::string>& warnings);
   /// A conversion that did not finish leaves no output behind.
   ~ConversionJob();
@@ -152,7 +153,7 @@ class ConversionJob {
   std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state
   std::vector<double> m_qcSeconds;
   std::vector<double> m_qcValues;
-  std::vector<qc::Flags> m_qcFlags;
+  std::vector<uint8_t> m_qcFlags;  ///< per stream, its flag columns (files::QcRun::flagColumns)
   std::vector<size_t> m_qcDigitAt;
   size_t m_qcCount = 0;
   size_t m_lastRowAt = 0;  ///< CSV: where the last row in m_out starts
@@ -164,6 +165,7 @@ class ConversionJob {
   std::vector<files::SampleTimes> m_missing;
   std::string m_values;
   std::vector<qc::Flags> m_heldFlags;
+  std::vector<uint8_t> m_heldColumns;  ///< the held sample's flags as flag columns of one sample
   std::vector<size_t> m_heldDigitAt;
   std::vector<qc::Flag> m_aggregates;
   std::vector<std::array<long long, 10>> m_flagCounts;

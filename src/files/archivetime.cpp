@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace files {
 
@@ -26,14 +27,26 @@ std::string signedHoursMinutes(int minutes) {
 // The civil date and time as written by the meter, when it is one.
 std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterClock& clock) {
   using namespace std::chrono;
-  if (clock.MeterYear < 0 || clock.MeterYear > 99) return std::nullopt;
-  const year_month_day date{year{2000 + clock.MeterYear}, month{static_cast<unsigned>(clock.MeterMonth)},
-                            day{static_cast<unsigned>(clock.MeterDay)}};
-  if (clock.MeterMonth < 1 || clock.MeterMonth > 12 || clock.MeterDay < 1 || !date.ok()) return std::nullopt;
   if (clock.MeterHour < 0 || clock.MeterHour > 23 || clock.MeterMinute < 0 || clock.MeterMinute > 59 ||
       clock.MeterSecond < 0 || clock.MeterSecond > 59)
     return std::nullopt;
-  return sys_days{date} + hours{clock.MeterHour} + minutes{clock.MeterMinute} + seconds{clock.MeterSecond};
+  // Samples come in days' worth: the last date's day number is kept (a conversion asks for
+  // every sample's time).
+  struct Day {
+    int year = -1, month = -1, day = -1;
+    std::optional<sys_days> days;
+  };
+  thread_local Day last;
+  if (clock.MeterYear != last.year || clock.MeterMonth != last.month || clock.MeterDay != last.day) {
+    last = Day{clock.MeterYear, clock.MeterMonth, clock.MeterDay, std::nullopt};
+    const year_month_day date{year{2000 + clock.MeterYear}, month{static_cast<unsigned>(clock.MeterMonth)},
+                              day{static_cast<unsigned>(clock.MeterDay)}};
+    if (clock.MeterYear >= 0 && clock.MeterYear <= 99 && clock.MeterMonth >= 1 && clock.MeterMonth <= 12 &&
+        clock.MeterDay >= 1 && date.ok())
+      last.days = sys_days{date};
+  }
+  if (!last.days) return std::nullopt;
+  return *last.days + hours{clock.MeterHour} + minutes{clock.MeterMinute} + seconds{clock.MeterSecond};
 }
 
 }  // namespace
@@ -73,7 +86,7 @@ void MeterClockKnowledge::noteReply(std::string_view line, bool matched) {
 }
 
 std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool dateKnown, bool timeKnown,
-                                        UtcOffset offset) {
+                                        const UtcOffset& offset) {
   if (!dateKnown || !timeKnown) return std::nullopt;
   const auto local = meterLocalSeconds(clock);
   if (!local) return std::nullopt;
@@ -81,7 +94,7 @@ std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool d
   return static_cast<double>(wall) - offset.minutesFor(wall) * 60.0;
 }
 
-std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, UtcOffset offset) {
+std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, const UtcOffset& offset) {
   const auto local = meterLocalSeconds(clock);
   if (!dateKnown || !timeKnown || !local) return {};
   char text[32];

@@ -52,11 +52,11 @@ class MeterClockKnowledge {
 /// read as 20YY. Nothing when the date or time is unknown or not a real calendar time
 /// (month 13, 31 April, hour 24, …): a made-up time is never given.
 std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool dateKnown, bool timeKnown,
-                                        UtcOffset offset);
+                                        const UtcOffset& offset);
 
 /// "2024-05-14T10:21:00Z" or "2024-05-14T10:21:00+02:00": the meter's reading with the
 /// zone its clock keeps; "" where meterEpochSeconds gives nothing.
-std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, UtcOffset offset);
+std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, const UtcOffset& offset);
 
 /// UTC seconds since the epoch as "YYYY-MM-DDTHH:MM:SSZ" (whole seconds, rounded down).
 std::string isoUtc(double epochSeconds);

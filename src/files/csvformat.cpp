@@ -135,17 +135,15 @@ void appendCsvRow(std::string& out, const SampleTimes& times, const measure::Dev
     if (flagAt) (*flagAt)[static_cast<size_t>(stream)] = out.size();
     out += csvFlagDigit(flags[static_cast<size_t>(stream)]);
   };
-  // The stream flagged after each value column, found once per row: a handful of streams.
+  const CsvQcLayout& layout = qc.csvLayout();
   size_t column = 0;
   measure::forEachEngColumn(config, [&](const measure::EngColumn& engColumn, int kind) {
     out += ',';
     measure::appendFixed(out, measure::engValue(values, engColumn, kind), 0, engColumn.format.precision);
-    for (size_t i = 0; i < qc.streams().size(); ++i)
-      if (qc.streams()[i].engColumn == static_cast<int>(column)) flag(static_cast<int>(i));
+    if (column < layout.afterColumn.size() && layout.afterColumn[column] >= 0) flag(layout.afterColumn[column]);
     ++column;
   });
-  for (size_t i = 0; i < qc.streams().size(); ++i)
-    if (qc.streams()[i].engColumn < 0) flag(static_cast<int>(i));
+  for (const int stream : layout.atEnd) flag(stream);
   out += "\r\n";
 }
 

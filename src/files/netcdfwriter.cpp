@@ -438,10 +438,20 @@ std::vector<NetcdfVariable> netcdfVariables(const measure::DeviceConfig& config)
 struct NetcdfWriter::QcVariables {
   int aggregate = -1;
   std::array<int, qc::kTestCount> test{-1, -1, -1, -1};
-  std::vector<qc::Flags> buffer;
-  /// The flag bytes of the records flushed whose flags are not yet in the file (the
-  /// aggregate's, then each test's), written a chunk at a time when records come in order.
-  std::array<std::vector<signed char>, 1 + qc::kTestCount> bytes;
+  uint8_t run = 0;  ///< the tests configured, as qc::Flags::run holds them
+  // Flag bytes column by column, as the variables hold them: the aggregate's, then each
+  // test's (in the order of qc::kTests).
+  using Columns = std::array<std::vector<signed char>, 1 + qc::kTestCount>;
+  /// The flags in for records not yet flushed.
+  Columns pending;
+  /// The flags of the records flushed that are not yet in the file, written a chunk at a
+  /// time when records come in order.
+  Columns bytes;
+
+  void push(const qc::Flags& flags) {
+    pending[0].push_back(static_cast<signed char>(flags.aggregate()));
+    for (size_t t = 0; t < qc::kTestCount; ++t) pending[1 + t].push_back(static_cast<signed char>(flags.test[t]));
+  }
 };
 
 std::string userAttributeProblem(const std::string& key) {
@@ -922,13 +932,14 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
       return fail("cannot define the variable '" + name + "_qc'", status);
     for (const qc::Test test : qc::kTests) {
       if (!qc->config().streams[i].runs(test)) continue;
+      flags.run |= static_cast<uint8_t>(1U << static_cast<int>(test));
       const std::string testName(qc::testName(test));
       int& varid = flags.test[static_cast<size_t>(test)];
       if (!defineFlag(name + "_qartod_" + testName, testName + "_quality_flag",
                       testName.substr(0, testName.size() - 5) + " test quality flag of " + name, varid))
         return fail("cannot define the variable '" + name + "_qartod_" + testName + "'", status);
     }
-    flags.buffer.reserve(kBlockRecords);
+    for (auto& column : flags.pending) column.reserve(2 * kBlockRecords);
     m_qc.push_back(std::move(flags));
   }
   if (qc && text(NC_GLOBAL, "qc_configuration", qc->config().text))
@@ -1119,7 +1130,7 @@ bool NetcdfWriter::writeRecord(std::optional<double> time, const measure::Sample
 
 bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState& sample,
                          const measure::EngValues& values, const std::vector<qc::Flags>& flags) {
-  for (size_t i = 0; i < m_qc.size() && i < flags.size(); ++i) m_qc[i].buffer.push_back(flags[i]);
+  for (size_t i = 0; i < m_qc.size() && i < flags.size(); ++i) m_qc[i].push(flags[i]);
   return writeRecord(time, sample, values);
 }
 
@@ -1135,7 +1146,7 @@ bool NetcdfWriter::write(const SampleTimes& times, const measure::SampleState& s
   else host = times.meterEpochSeconds;
   m_meterTimes.push_back(times.meterEpochSeconds ? *times.meterEpochSeconds : kNetcdfFill);
   if (flags)
-    for (size_t i = 0; i < m_qc.size() && i < flags->size(); ++i) m_qc[i].buffer.push_back((*flags)[i]);
+    for (size_t i = 0; i < m_qc.size() && i < flags->size(); ++i) m_qc[i].push((*flags)[i]);
   return writeRecord(host ? host : std::optional<double>(0.0), sample, values);
 }
 
@@ -1157,17 +1168,25 @@ bool NetcdfWriter::writeMissing(const SampleTimes& times) {
 }
 
 void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spike) {
-  for (size_t i = 0; i < m_qc.size() && i < spike.size(); ++i)
-    if (spike[i] && !m_qc[i].buffer.empty()) m_qc[i].buffer.back()[qc::Test::Spike] = *spike[i];
+  for (size_t i = 0; i < m_qc.size() && i < spike.size(); ++i) {
+    QcVariables::Columns& pending = m_qc[i].pending;
+    if (!spike[i] || pending[0].empty()) continue;
+    pending[1 + static_cast<size_t>(qc::Test::Spike)].back() = static_cast<signed char>(*spike[i]);
+    qc::Flags flags;
+    for (size_t t = 0; t < qc::kTestCount; ++t) flags.test[t] = static_cast<qc::Flag>(pending[1 + t].back());
+    flags.run = m_qc[i].run;
+    pending[0].back() = static_cast<signed char>(flags.aggregate());
+  }
 }
 
-bool NetcdfWriter::writeFlags(const qc::Flags* flags, size_t n, size_t stride) {
-  for (size_t i = 0; i < m_qc.size(); ++i) {
-    std::vector<qc::Flags>& buffer = m_qc[i].buffer;
-    buffer.insert(buffer.end(), flags + i * stride, flags + i * stride + n);
-  }
+bool NetcdfWriter::writeFlags(const uint8_t* flags, size_t n, size_t stride) {
+  for (size_t i = 0; i < m_qc.size(); ++i)
+    for (size_t c = 0; c < m_qc[i].pending.size(); ++c) {
+      const auto* column = reinterpret_cast<const signed char*>(flags + (i * m_qc[i].pending.size() + c) * stride);
+      m_qc[i].pending[c].insert(m_qc[i].pending[c].end(), column, column + n);
+    }
   // Whole blocks, as records without flags go out.
-  while (!m_qc.empty() && m_qc[0].buffer.size() >= kBlockRecords && m_times.size() >= kBlockRecords)
+  while (!m_qc.empty() && m_qc[0].pending[0].size() >= kBlockRecords && m_times.size() >= kBlockRecords)
     if (!flush(false)) return false;
   return true;
 }
@@ -1176,7 +1195,7 @@ bool NetcdfWriter::flush(bool all) {
   size_t count = m_times.size();
   if (m_flagsApart) {
     // The records whose flags are in, a block at a time until the end.
-    for (const QcVariables& flags : m_qc) count = std::min(count, flags.buffer.size());
+    for (const QcVariables& flags : m_qc) count = std::min(count, flags.pending[0].size());
     if (!all) count = std::min(count, kBlockRecords);
   } else if (!all) {
     // With quality flags the last record waits for its spike flag, which comes with the next.
@@ -1241,14 +1260,11 @@ bool NetcdfWriter::flush(bool all) {
       if (!inOrder) bytes.clear();
       bytes.reserve(inOrder ? m_flagChunkRecords + kBlockRecords : count);
     }
-    const size_t at = flags.bytes[0].size();
-    for (auto& bytes : flags.bytes) bytes.resize(at + count);
-    for (size_t r = 0; r < count; ++r) {
-      const qc::Flags& f = flags.buffer[r];
-      flags.bytes[0][at + r] = static_cast<signed char>(f.aggregate());
-      for (size_t t = 0; t < qc::kTestCount; ++t) flags.bytes[1 + t][at + r] = static_cast<signed char>(f.test[t]);
+    for (size_t v = 0; v < flags.bytes.size(); ++v) {
+      std::vector<signed char>& pending = flags.pending[v];
+      flags.bytes[v].insert(flags.bytes[v].end(), pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(count));
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(count));
     }
-    flags.buffer.erase(flags.buffer.begin(), flags.buffer.begin() + static_cast<std::ptrdiff_t>(count));
     for (size_t v = 0; !inOrder && v < flags.bytes.size(); ++v) {
       const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
       for (const Run& run : runs)

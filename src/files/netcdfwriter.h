@@ -3,6 +3,7 @@
 // accepted sample along the dimension "time", one variable per engineering-units column
 // and the raw counts as one variable counts(time, channel), with the device file and the
 // processing settings beside them.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -153,10 +154,10 @@ class NetcdfWriter {
   void setLastSpike(const std::vector<std::optional<qc::Flag>>& spike);
   /// Flags given apart from the records, for a file opened with quality flags and written
   /// with write() without flags (a conversion checks a block of samples at a time): the
-  /// final flags of the next `n` records still without them, stream i's of the k-th at
-  /// `flags[i * stride + k]`. Records wait in memory for their flags; false (see error())
-  /// when a block could not be written.
-  bool writeFlags(const qc::Flags* flags, size_t n, size_t stride);
+  /// final flags of the next `n` records still without them, stream i's of the k-th in
+  /// the columns QcRun::flagColumns(flags, i, stride) at k. Records wait in memory for
+  /// their flags; false (see error()) when a block could not be written.
+  bool writeFlags(const uint8_t* flags, size_t n, size_t stride);
   /// Writes what is buffered, closes the file and renames it to `path`. False (see
   /// error()) on any failure; nothing is left at `path` then.
   bool finish();

@@ -57,6 +57,7 @@ QcRun::QcRun(qc::Config config, std::vector<QcStream> streams, const measure::De
   }
   m_now.resize(m_streams.size());
   m_previousSpike.resize(m_streams.size());
+  m_csvLayout = csvQcLayout(*this, CsvColumnNames(device).size());
 }
 
 double QcRun::valueOf(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const {
@@ -76,11 +77,12 @@ const double* QcRun::source(size_t stream, const measure::SampleState& sample,
   return column->value ? &(values.*column->value) : &(values.*column->perKind)[static_cast<size_t>(m_engKinds[stream])];
 }
 
-void QcRun::pushBlock(const double* seconds, const double* values, size_t n, size_t stride, qc::Flags* flags) {
+void QcRun::pushBlock(const double* seconds, const double* values, size_t n, size_t stride, uint8_t* flags) {
   if (n == 0) return;
   for (size_t i = 0; i < m_streams.size(); ++i) {
-    m_checkers[i].pushBlock(seconds, values + i * stride, n, flags + i * stride, m_previousSpike[i]);
-    m_now[i] = flags[i * stride + n - 1];
+    const qc::FlagColumns columns = flagColumns(flags, i, stride);
+    m_checkers[i].pushBlock(seconds, values + i * stride, n, columns, m_previousSpike[i]);
+    m_now[i] = columns.flags(n - 1, m_checkers[i].run());
   }
 }
 

@@ -23,6 +23,16 @@ struct QcStream {
   int dataField = -1;  ///< the data-line field the value comes from (either kind of stream)
 };
 
+class QcRun;
+
+/// The aggregate flag column names of `run` in a CSV header, and where they go: each
+/// right after its engineering column, the raw-counts ones at the end.
+struct CsvQcLayout {
+  std::vector<int> afterColumn;  ///< per CSV value column: the stream flagged after it, or -1
+  std::vector<int> atEnd;        ///< streams without a CSV column (raw counts), in order
+};
+CsvQcLayout csvQcLayout(const QcRun& run, size_t valueColumns);
+
 class QcRun {
  public:
   /// The configuration bound to `config`'s columns; none, with `error` set naming the line
@@ -44,17 +54,23 @@ class QcRun {
   /// gathers a block of values while the two stay in place.
   const double* source(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const;
   /// push() of `n` samples at once, stream by stream: the times `seconds[k]` (NaN: none),
-  /// stream i's values at `values[i * stride + k]`, its flags written to
-  /// `flags[i * stride + k]`, each spike flag completed by the sample after it in the block.
-  /// previousSpike() then holds the spike flags of the sample before the block, now() the
-  /// block's last flags.
-  void pushBlock(const double* seconds, const double* values, size_t n, size_t stride, qc::Flags* flags);
+  /// stream i's values at `values[i * stride + k]`, its flags written to the columns
+  /// flagColumns(flags, i, stride) (see qc::StreamChecker::pushBlock). previousSpike() then
+  /// holds the spike flags of the sample before the block, now() the block's last flags.
+  void pushBlock(const double* seconds, const double* values, size_t n, size_t stride, uint8_t* flags);
+  /// Stream `stream`'s flag columns in a buffer of (1 + qc::kTestCount) columns of
+  /// `stride` bytes per stream: its aggregate, then each test in the order of qc::kTests.
+  static qc::FlagColumns flagColumns(uint8_t* flags, size_t stream, size_t stride) {
+    return qc::FlagColumns::at(flags + stream * (1 + qc::kTestCount) * stride, stride);
+  }
 
   /// The value stream `stream` takes from a sample.
   double valueOf(size_t stream, const measure::SampleState& sample, const measure::EngValues& values) const;
 
   const qc::Config& config() const { return m_config; }
   const std::vector<QcStream>& streams() const { return m_streams; }
+  /// csvQcLayout() for the meter bound to.
+  const CsvQcLayout& csvLayout() const { return m_csvLayout; }
   /// The flags of the sample last pushed, per stream, without the spike test's (which
   /// waits for the next sample): what a live record carries.
   const std::vector<qc::Flags>& now() const { return m_now; }
@@ -72,14 +88,8 @@ class QcRun {
   std::vector<qc::StreamChecker> m_checkers;
   std::vector<qc::Flags> m_now;
   std::vector<std::optional<qc::Flag>> m_previousSpike;
+  CsvQcLayout m_csvLayout;
 };
 
-/// The aggregate flag column names of `run` in a CSV header, and where they go: each
-/// right after its engineering column, the raw-counts ones at the end.
-struct CsvQcLayout {
-  std::vector<int> afterColumn;  ///< per CSV value column: the stream flagged after it, or -1
-  std::vector<int> atEnd;        ///< streams without a CSV column (raw counts), in order
-};
-CsvQcLayout csvQcLayout(const QcRun& run, size_t valueColumns);
 
 }  // namespace files

@@ -211,11 +211,11 @@ void StreamChecker::push(double seconds, double value, Flags& now, std::optional
 
 // --- a block, test by test ---------------------------------------------------------
 //
-// Each test's flags for a run of samples go into a small byte array of their own, in plain
-// loops over the doubles with the limits in locals and nothing that may alias, which the
+// Each test's flags for a run of samples go straight into its byte column, in plain loops
+// over the doubles with the limits in locals and nothing that may alias, which the
 // compiler turns into vector code; a missing value is found by a mask, not a branch (for a
 // finite value the comparisons are the ones the sample-by-sample checks make, so the flags
-// are the same). They are put into the samples' Flags afterwards.
+// are the same). The aggregate follows from the columns, run by run while they are in cache.
 
 namespace {
 
@@ -226,10 +226,21 @@ constexpr uint8_t kFail = static_cast<uint8_t>(Flag::Fail);
 constexpr uint8_t kMissing = static_cast<uint8_t>(Flag::Missing);
 constexpr double kLargest = std::numeric_limits<double>::max();
 
-// Samples per run of the byte arrays.
+// Samples per run: what a test's pass over the block takes at a time.
 constexpr size_t kRun = 256;
 
-void grossRangeRun(const double* __restrict values, size_t n, double failMin, double failMax,
+// The loops below are built twice where the platform picks a function's build when the
+// program loads (x86-64 ELF): for AVX2, four doubles at a time, and for any x86-64, two.
+// On the benchmark's conversion they are half of what the checks cost. The flags are the
+// same: the loops only compare, subtract, divide and take absolute values.
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define MARU_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define MARU_VECTOR_CLONES
+#endif
+
+MARU_VECTOR_CLONES void grossRangeRun(const double* __restrict values, size_t n, double failMin, double failMax,
                    double suspectMin, double suspectMax, uint8_t* __restrict out) {
   for (size_t k = 0; k < n; ++k) {
     const double v = values[k];
@@ -240,7 +251,7 @@ void grossRangeRun(const double* __restrict values, size_t n, double failMin, do
 }
 
 // Samples 1 .. n - 1 of `values`, each after the one before it.
-void rateOfChangeRun(const double* __restrict seconds, const double* __restrict values, size_t n,
+MARU_VECTOR_CLONES void rateOfChangeRun(const double* __restrict seconds, const double* __restrict values, size_t n,
                      double threshold, double fail, uint8_t* __restrict out) {
   for (size_t k = 1; k < n; ++k) {
     const double v = values[k], before = values[k - 1], at = seconds[k];
@@ -255,7 +266,7 @@ void rateOfChangeRun(const double* __restrict seconds, const double* __restrict 
 }
 
 // Samples 1 .. n - 2 of `values`, each between its two neighbours.
-void spikeRun(const double* __restrict values, size_t n, bool average, double suspect, double fail,
+MARU_VECTOR_CLONES void spikeRun(const double* __restrict values, size_t n, bool average, double suspect, double fail,
               uint8_t* __restrict out) {
   if (average) {
     for (size_t k = 1; k + 1 < n; ++k) {
@@ -281,9 +292,101 @@ void spikeRun(const double* __restrict values, size_t n, bool average, double su
   }
 }
 
+// What finiteIncreasingSteps() gives each sample: its value lies the tolerance or more
+// from the one before, or less; or its value or time is not finite, or its time not after
+// the one before. (Not 0 and 1: a choice between those is made a branch, which stops the
+// loop being vector code.)
+constexpr uint8_t kStepBreaks = 1, kStepHolds = 4, kStepOdd = 2;
+
+// Whether every value and time of a run of samples is finite and the times increase, and
+// for k in 1 .. n - 1 the step from sample k - 1 to k (`steps[k]`).
+MARU_VECTOR_CLONES bool finiteIncreasingSteps(const double* __restrict seconds, const double* __restrict values, size_t n,
+                           double tolerance, uint8_t* __restrict steps) {
+  uint8_t seen = (std::fabs(values[0]) <= kLargest) & (std::fabs(seconds[0]) <= kLargest) ? kStepHolds : kStepOdd;
+  uint8_t* __restrict out = steps + 1;
+  for (size_t k = 1; k < n; ++k) {
+    const double v = values[k], before = values[k - 1], at = seconds[k];
+    uint8_t f = std::fabs(v - before) < tolerance ? kStepHolds : kStepBreaks;
+    f = (std::fabs(at) <= kLargest) & (at > seconds[k - 1]) ? f : kStepOdd;
+    out[k - 1] = std::fabs(v) <= kLargest ? f : kStepOdd;
+  }
+  for (size_t k = 1; k < n; ++k) seen |= steps[k];
+  return !(seen & kStepOdd);
+}
+
+// The worst of the tests in `run`, in vector code: each flag's badness (missing 0, not
+// evaluated 1, pass 2, suspect 3, fail 4) is its number with 1 and 2 swapped and 9 made 0,
+// and the same swap maps the greatest back.
+MARU_VECTOR_CLONES void aggregateRun(const FlagColumns& columns, uint8_t run, size_t from, size_t n) {
+  uint8_t* __restrict out = columns.aggregate + from;
+  if (run == 0) {
+    std::memset(out, kNotEvaluated, n);
+    return;
+  }
+  auto badness = [](uint8_t f) -> uint8_t { return f == kMissing ? 0 : f == kPass ? 2 : f == kNotEvaluated ? 1 : f; };
+  std::memset(out, 0, n);
+  for (size_t t = 0; t < kTestCount; ++t) {
+    if (!((run >> t) & 1U)) continue;
+    const uint8_t* __restrict flags = columns.test[t] + from;
+    for (size_t k = 0; k < n; ++k) {
+      const uint8_t b = badness(flags[k]);
+      out[k] = b > out[k] ? b : out[k];
+    }
+  }
+  for (size_t k = 0; k < n; ++k) {
+    const uint8_t b = out[k];
+    out[k] = b == 0 ? kMissing : b == 2 ? kPass : b == 1 ? kNotEvaluated : b;
+  }
+}
+
 }  // namespace
 
-void StreamChecker::pushBlock(const double* seconds, const double* values, size_t n, Flags* now,
+// With every value and time finite and the times increasing, a sample whose value lies the
+// tolerance or more from the one before (nearly every sample, with a small tolerance)
+// starts the run of flat values anew and passes: a vector loop finds those, and only the
+// others go through the window, from the state such a sample leaves (rebuilt from the
+// arrays). Otherwise sample by sample.
+void StreamChecker::flatLineRun(FlatSeries& series, const double* seconds, const double* values, size_t n,
+                                long long count, uint8_t* out) {
+  out[0] = static_cast<uint8_t>(flatLine(series, seconds[0], values[0], count));
+  uint8_t steps[kRun];
+  if (n < 2 || !(m_flatTolerance > 0) || !finiteIncreasingSteps(seconds, values, n, m_flatTolerance, steps)) {
+    for (size_t k = 1; k < n; ++k)
+      out[k] = static_cast<uint8_t>(flatLine(series, seconds[k], values[k], count + static_cast<long long>(k)));
+    return;
+  }
+  // Sample 0 is taken; `behind` is set while the state stands before a sample that broke
+  // the run.
+  bool behind = false;
+  const auto catchUp = [&](size_t broke) {
+    series.beforeLastSeconds = seconds[broke - 1];
+    series.lastSeconds = seconds[broke];
+    m_flatRun.restartAt(seconds[broke - 1], seconds[broke], values[broke]);
+  };
+  std::memset(out + 1, kPass, n - 1);
+  constexpr uint64_t kEightBreaks = 0x0101010101010101ULL * kStepBreaks;
+  for (size_t k = 1; k < n;) {
+    uint64_t eight = 0;
+    if (k + 8 <= n) std::memcpy(&eight, steps + k, 8);
+    if (eight == kEightBreaks) {
+      behind = true;
+      k += 8;
+      continue;
+    }
+    if (steps[k] == kStepBreaks) {
+      behind = true;
+      ++k;
+      continue;
+    }
+    if (behind) catchUp(k - 1);
+    behind = false;
+    out[k] = static_cast<uint8_t>(flatLine(series, seconds[k], values[k], count + static_cast<long long>(k)));
+    ++k;
+  }
+  if (behind) catchUp(n - 1);
+}
+
+void StreamChecker::pushBlock(const double* seconds, const double* values, size_t n, const FlagColumns& out,
                               std::optional<Flag>& previousSpike) {
   // Test by test over the block: the samples before one are in the block (or, for the
   // first, in the members), so only the flat line carries state from sample to sample.
@@ -291,8 +394,8 @@ void StreamChecker::pushBlock(const double* seconds, const double* values, size_
   if (n == 0) return;
   const bool gross = m_run & bit(Test::GrossRange), rate = m_run & bit(Test::RateOfChange);
   const bool flat = m_run & bit(Test::FlatLine), spike = m_run & bit(Test::Spike);
-  uint8_t flags[kTestCount][kRun];
-  for (auto& test : flags) std::fill(std::begin(test), std::end(test), kNotEvaluated);
+  for (const Test test : kTests)
+    if (!(m_run & bit(test))) std::memset(out.test[static_cast<size_t>(test)], kNotEvaluated, n);
   FlatSeries series = m_flatSeries;
   for (size_t from = 0; from < n; from += kRun) {
     const size_t m = std::min(kRun, n - from);
@@ -300,52 +403,35 @@ void StreamChecker::pushBlock(const double* seconds, const double* values, size_
     const double* v = values + from;
     if (gross)
       grossRangeRun(v, m, m_grossFailMin, m_grossFailMax, m_grossSuspectMin, m_grossSuspectMax,
-                    flags[static_cast<int>(Test::GrossRange)]);
+                    out.test[static_cast<size_t>(Test::GrossRange)] + from);
     if (rate) {
-      uint8_t* out = flags[static_cast<int>(Test::RateOfChange)];
+      uint8_t* o = out.test[static_cast<size_t>(Test::RateOfChange)] + from;
       // The block's first sample follows the one in the members; a later run's first, the
       // sample before it in the block.
       if (from == 0) {
-        out[0] = static_cast<uint8_t>(rateOfChange(t[0], v[0], m_prevSeconds, m_prevValue, m_count));
-        rateOfChangeRun(t, v, m, m_rateThreshold, m_rateFail, out + 1);
+        o[0] = static_cast<uint8_t>(rateOfChange(t[0], v[0], m_prevSeconds, m_prevValue, m_count));
+        rateOfChangeRun(t, v, m, m_rateThreshold, m_rateFail, o + 1);
       } else {
-        rateOfChangeRun(t - 1, v - 1, m + 1, m_rateThreshold, m_rateFail, out);
+        rateOfChangeRun(t - 1, v - 1, m + 1, m_rateThreshold, m_rateFail, o);
       }
     }
-    if (flat) {
-      uint8_t* out = flags[static_cast<int>(Test::FlatLine)];
-      for (size_t k = 0; k < m; ++k)
-        out[k] = static_cast<uint8_t>(flatLine(series, t[k], v[k], m_count + static_cast<long long>(from + k)));
-    }
+    if (flat)
+      flatLineRun(series, t, v, m, m_count + static_cast<long long>(from),
+                  out.test[static_cast<size_t>(Test::FlatLine)] + from);
     if (spike) {
       // Each sample between its neighbours, as far as the block holds them; the block's first
       // sample has its first neighbour in the members, and its last waits for the next block.
-      uint8_t* out = flags[static_cast<int>(Test::Spike)];
+      uint8_t* o = out.test[static_cast<size_t>(Test::Spike)] + from;
       if (from == 0) {
         if (m_count > 0) previousSpike = spikeOf(m_prevPrevValue, m_prevValue, v[0], m_count - 1);
-        if (n > 1) out[0] = static_cast<uint8_t>(spikeOf(m_prevValue, v[0], v[1], m_count));
-        spikeRun(v, std::min(m + 1, n), m_spikeAverage, m_spikeSuspect, m_spikeFail, out + 1);
+        if (n > 1) o[0] = static_cast<uint8_t>(spikeOf(m_prevValue, v[0], v[1], m_count));
+        spikeRun(v, std::min(m + 1, n), m_spikeAverage, m_spikeSuspect, m_spikeFail, o + 1);
       } else {
-        spikeRun(v - 1, std::min(m + 2, n - from + 1), m_spikeAverage, m_spikeSuspect, m_spikeFail, out);
+        spikeRun(v - 1, std::min(m + 2, n - from + 1), m_spikeAverage, m_spikeSuspect, m_spikeFail, o);
       }
-      if (from + m == n) out[m - 1] = kNotEvaluated;
+      if (from + m == n) o[m - 1] = kNotEvaluated;
     }
-    // The four flags of a sample as one word, in the order of Flags::test, then put in place.
-    uint32_t words[kRun];
-    const uint8_t* __restrict f0 = flags[0];
-    const uint8_t* __restrict f1 = flags[1];
-    const uint8_t* __restrict f2 = flags[2];
-    const uint8_t* __restrict f3 = flags[3];
-    for (size_t k = 0; k < m; ++k)
-      words[k] = std::endian::native == std::endian::little
-                     ? f0[k] | uint32_t{f1[k]} << 8 | uint32_t{f2[k]} << 16 | uint32_t{f3[k]} << 24
-                     : f3[k] | uint32_t{f2[k]} << 8 | uint32_t{f1[k]} << 16 | uint32_t{f0[k]} << 24;
-    const uint8_t run = m_run;
-    Flags* to = now + from;
-    for (size_t k = 0; k < m; ++k) {
-      std::memcpy(to[k].test.data(), &words[k], sizeof(uint32_t));
-      to[k].run = run;
-    }
+    aggregateRun(out, m_run, from, m);
   }
   m_flatSeries = series;
   m_prevPrevValue = n > 1 ? values[n - 2] : m_prevValue;
@@ -366,9 +452,13 @@ std::vector<Flags> checkSeries(const StreamConfig& config, const std::vector<dou
   if (seconds.size() != values.size())
     throw std::invalid_argument("qc::checkSeries: seconds and values differ in length");
   StreamChecker checker(config);
-  std::vector<Flags> flags(values.size());
+  const size_t n = values.size();
+  std::vector<uint8_t> bytes((1 + kTestCount) * n);
+  const FlagColumns columns = FlagColumns::at(bytes.data(), n);
   std::optional<Flag> none;
-  checker.pushBlock(seconds.data(), values.data(), values.size(), flags.data(), none);
+  checker.pushBlock(seconds.data(), values.data(), n, columns, none);
+  std::vector<Flags> flags(n);
+  for (size_t k = 0; k < n; ++k) flags[k] = columns.flags(k, checker.run());
   if (const std::optional<Flag> last = checker.finish()) flags.back()[Test::Spike] = *last;
   return flags;
 }

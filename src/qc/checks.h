@@ -36,6 +36,7 @@
 //
 // Every push() takes constant time (amortised) and the memory is bounded, however long the
 // flat-line windows.
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,15 @@ class FlatRun {
       }
       pushInRun(seconds, value, index, tolerance);
     }
+    m_lastValue = value;
+    m_lastAt = seconds;
+  }
+  /// The state push() leaves after a value that broke the run at the one before it:
+  /// `value` at `seconds`, the run broken at `brokenAt`.
+  void restartAt(double brokenAt, double seconds, double value) {
+    m_size = Size::One;
+    m_brokenAt = brokenAt;
+    m_lastIndex = m_next++;
     m_lastValue = value;
     m_lastAt = seconds;
   }
@@ -145,6 +155,30 @@ class FlatRun {
 
 }  // namespace detail
 
+/// Where StreamChecker::pushBlock() writes a block's flags, column by column as files hold
+/// them: sample k's flag for test t at `test[t][k]`, and the worst of the tests run at
+/// `aggregate[k]` (each a Flag's number). A test not configured gets NotEvaluated.
+struct FlagColumns {
+  std::array<uint8_t*, kTestCount> test{};
+  uint8_t* aggregate = nullptr;
+
+  /// The columns from `first` on: the aggregate, then each test in the order of kTests,
+  /// `stride` bytes apart.
+  static FlagColumns at(uint8_t* first, size_t stride) {
+    FlagColumns c;
+    c.aggregate = first;
+    for (size_t t = 0; t < kTestCount; ++t) c.test[t] = first + (1 + t) * stride;
+    return c;
+  }
+  /// Sample k's flags, `run` the tests configured.
+  Flags flags(size_t k, uint8_t run) const {
+    Flags f;
+    for (size_t t = 0; t < kTestCount; ++t) f.test[t] = static_cast<Flag>(test[t][k]);
+    f.run = run;
+    return f;
+  }
+};
+
 class StreamChecker {
  public:
   explicit StreamChecker(const StreamConfig& config);
@@ -163,15 +197,19 @@ class StreamChecker {
   /// The same, written into `now` and `previousSpike`.
   void push(double seconds, double value, Flags& now, std::optional<Flag>& previousSpike);
   /// push() of `n` samples in turn (a conversion's path, test by test over the block):
-  /// `now[k]` gets sample k's flags, its spike flag completed by sample k + 1 when that is
-  /// in the block; `previousSpike` gets the spike flag of the sample before the block.
-  void pushBlock(const double* seconds, const double* values, size_t n, Flags* now,
+  /// `out` gets sample k's flags at k, its spike flag completed by sample k + 1 when that
+  /// is in the block (the last sample's spike flag, and so its aggregate, wait for the
+  /// next block or finish()); `previousSpike` gets the spike flag of the sample before
+  /// the block.
+  void pushBlock(const double* seconds, const double* values, size_t n, const FlagColumns& out,
                  std::optional<Flag>& previousSpike);
   /// The last sample's spike flag once the series has ended (none without a spike test
   /// or a sample). Changes nothing.
   std::optional<Flag> finish();
 
   const StreamConfig& config() const { return m_config; }
+  /// The tests configured, as Flags::run holds them.
+  uint8_t run() const { return m_run; }
 
  private:
   /// push() into `now`; returns the previous sample's spike flag, or Flag{0}
@@ -190,6 +228,9 @@ class StreamChecker {
   /// `series` is the member's, or a block's local copy: as far as the compiler knows, a store
   /// to a member may change the block's doubles, so the member's fields stayed in memory.
   Flag flatLine(FlatSeries& series, double seconds, double value, long long count);
+  /// flatLine() of a run of samples into `out`.
+  void flatLineRun(FlatSeries& series, const double* seconds, const double* values, size_t n, long long count,
+                   uint8_t* out);
   Flag spikeOf(double before, double value, double next, long long count) const;
 
   StreamConfig m_config;

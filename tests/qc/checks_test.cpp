@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -39,6 +40,19 @@ StreamConfig spike(std::optional<double> suspect, std::optional<double> fail, Sp
 StreamConfig rate(double threshold, std::optional<double> fail = {}) { StreamConfig c; c.rateOfChange = RateOfChange{threshold, fail}; return c; }
 constexpr SpikeMethod kDifferential = SpikeMethod::Differential;
 StreamConfig flat(double tolerance, double suspect, double fail) { StreamConfig c; c.flatLine = FlatLine{tolerance, suspect, fail}; return c; }
+
+// pushBlock() into one Flags per sample; every aggregate it gives is the worst of the
+// sample's tests as they stand (the last one's spike flag still to come).
+void pushBlockInto(StreamChecker& checker, const double* ts, const double* vs, size_t n, Flags* out,
+                   std::optional<Flag>& before) {
+  std::vector<uint8_t> bytes((1 + kTestCount) * n);
+  const FlagColumns columns = FlagColumns::at(bytes.data(), n);
+  checker.pushBlock(ts, vs, n, columns, before);
+  for (size_t k = 0; k < n; ++k) {
+    out[k] = columns.flags(k, checker.run());
+    ASSERT_EQ(static_cast<Flag>(columns.aggregate[k]), out[k].aggregate()) << "sample " << k << " of a block";
+  }
+}
 
 struct SeriesCase {
   const char* name;
@@ -202,7 +216,7 @@ TEST(StreamChecker, RandomSeriesAsWholeSeriesAndBruteForce) {
   for (size_t at = 0, n = 0; at < vs.size(); at += n) {
     n = std::min<size_t>(vs.size() - at, 1 + static_cast<size_t>(pick(rng)) * 7);
     std::optional<Flag> before;
-    blocks.pushBlock(&ts[at], &vs[at], n, &blocked[at], before);
+    pushBlockInto(blocks, &ts[at], &vs[at], n, &blocked[at], before);
     ASSERT_EQ(before.has_value(), at > 0);
     if (before) blocked[at - 1][T::Spike] = *before;
   }
@@ -243,11 +257,49 @@ TEST(StreamChecker, BlocksFlagOddSamplesAsOneByOne) {
     for (size_t at = 0, n = 0; at < vs.size(); at += n) {
       n = std::min<size_t>(vs.size() - at, 1 + static_cast<size_t>(pick(rng)) * 7);
       std::optional<Flag> before;
-      blocks.pushBlock(&ts[at], &vs[at], n, &blocked[at], before);
+      pushBlockInto(blocks, &ts[at], &vs[at], n, &blocked[at], before);
       if (before) blocked[at - 1][T::Spike] = *before;
     }
     for (size_t n = 0; n + 1 < vs.size(); ++n)
       ASSERT_EQ(blocked[n].test, pushed[n].test) << "sample " << n << " method " << int(method);
+  }
+}
+
+// In blocks, a run of samples with finite values at increasing times takes the flat line's
+// short way: the samples that step the tolerance or more from the one before pass at once,
+// and the rest go through the window. Over runs of small steps long enough to be flat, jumps,
+// equal values and gaps longer than the window, every sample flags as when pushed one by one.
+TEST(StreamChecker, BlocksOfOrderedSamplesFlagTheFlatLineAsOneByOne) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> pick(0, 999);
+  for (const int jumps : {990, 500, 20}) {  // per thousand samples
+    std::vector<double> ts, vs;
+    for (double t = 1e9, v = 0; ts.size() < 20000;) {
+      const int p = pick(rng);
+      t += p == 0 ? 40.0 : 0.25 * (1 + pick(rng) % 4);
+      v += p < jumps ? (p % 2 ? 1 : -1) * (0.1 + 0.01 * (pick(rng) % 50)) : p % 3 ? 0.0 : 0.001;
+      ts.push_back(t);
+      vs.push_back(v);
+    }
+    StreamConfig config = flat(0.1, 5, 12);
+    StreamChecker one(config), blocks(config);
+    std::vector<Flags> blocked(vs.size());
+    for (size_t at = 0, n = 0; at < vs.size(); at += n) {
+      n = std::min<size_t>(vs.size() - at, 1 + static_cast<size_t>(pick(rng)));
+      std::optional<Flag> before;
+      pushBlockInto(blocks, &ts[at], &vs[at], n, &blocked[at], before);
+    }
+    std::array<int, 10> seen{};
+    for (size_t n = 0; n < vs.size(); ++n) {
+      const Flag flag = one.push(ts[n], vs[n]).now[T::FlatLine];
+      ASSERT_EQ(blocked[n][T::FlatLine], flag) << "sample " << n << ", jumps " << jumps;
+      ++seen[static_cast<size_t>(flag)];
+    }
+    if (jumps < 990) {  // runs of small steps long enough to be flat
+      EXPECT_GT(seen[static_cast<size_t>(Flag::Fail)], 0) << jumps;
+      EXPECT_GT(seen[static_cast<size_t>(Flag::Suspect)], 0) << jumps;
+    }
+    EXPECT_GT(seen[static_cast<size_t>(Flag::Pass)], 0) << jumps;
   }
 }
 
