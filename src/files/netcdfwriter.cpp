@@ -940,6 +940,7 @@ bool NetcdfWriter::open(const std::string& path, const measure::DeviceConfig& co
         return fail("cannot define the variable '" + name + "_qartod_" + testName + "'", status);
     }
     for (auto& column : flags.pending) column.reserve(2 * kBlockRecords);
+    for (auto& column : flags.bytes) column.reserve(flagChunk + 2 * kBlockRecords);
     m_qc.push_back(std::move(flags));
   }
   if (qc && text(NC_GLOBAL, "qc_configuration", qc->config().text))
@@ -1179,14 +1180,24 @@ void NetcdfWriter::setLastSpike(const std::vector<std::optional<qc::Flag>>& spik
   }
 }
 
+size_t NetcdfWriter::flagsIn(const QcVariables& flags) const {
+  if (!flagsStraightOut()) return flags.pending[0].size();
+  return m_flagsFrom + flags.bytes[0].size() - static_cast<size_t>(m_written);
+}
+
 bool NetcdfWriter::writeFlags(const uint8_t* flags, size_t n, size_t stride) {
-  for (size_t i = 0; i < m_qc.size(); ++i)
-    for (size_t c = 0; c < m_qc[i].pending.size(); ++c) {
-      const auto* column = reinterpret_cast<const signed char*>(flags + (i * m_qc[i].pending.size() + c) * stride);
-      m_qc[i].pending[c].insert(m_qc[i].pending[c].end(), column, column + n);
+  m_flagsApart = true;
+  // In order, the flags need not wait for their records: they go with the bytes that are
+  // written a chunk at a time (one copy of them fewer).
+  for (size_t i = 0; i < m_qc.size(); ++i) {
+    QcVariables::Columns& to = flagsStraightOut() ? m_qc[i].bytes : m_qc[i].pending;
+    for (size_t c = 0; c < to.size(); ++c) {
+      const auto* column = reinterpret_cast<const signed char*>(flags + (i * to.size() + c) * stride);
+      to[c].insert(to[c].end(), column, column + n);
     }
+  }
   // Whole blocks, as records without flags go out.
-  while (!m_qc.empty() && m_qc[0].pending[0].size() >= kBlockRecords && m_times.size() >= kBlockRecords)
+  while (!m_qc.empty() && flagsIn(m_qc[0]) >= kBlockRecords && m_times.size() >= kBlockRecords)
     if (!flush(false)) return false;
   return true;
 }
@@ -1195,7 +1206,7 @@ bool NetcdfWriter::flush(bool all) {
   size_t count = m_times.size();
   if (m_flagsApart) {
     // The records whose flags are in, a block at a time until the end.
-    for (const QcVariables& flags : m_qc) count = std::min(count, flags.pending[0].size());
+    for (const QcVariables& flags : m_qc) count = std::min(count, flagsIn(flags));
     if (!all) count = std::min(count, kBlockRecords);
   } else if (!all) {
     // With quality flags the last record waits for its spike flag, which comes with the next.
@@ -1256,6 +1267,7 @@ bool NetcdfWriter::flush(bool all) {
   // flag variables (a put per 4,096 records and 70 variables cost more than the checks).
   const bool inOrder = m_places.empty();
   for (QcVariables& flags : m_qc) {
+    if (flagsStraightOut()) break;  // already with the bytes
     for (auto& bytes : flags.bytes) {
       if (!inOrder) bytes.clear();
       bytes.reserve(inOrder ? m_flagChunkRecords + kBlockRecords : count);
@@ -1274,13 +1286,15 @@ bool NetcdfWriter::flush(bool all) {
     if (status != NC_NOERR) return failed(status);
   }
   if (inOrder && !m_qc.empty() && (all || m_qc[0].bytes[0].size() >= m_flagChunkRecords)) {
-    const size_t n = m_qc[0].bytes[0].size();
+    size_t n = m_qc[0].bytes[0].size();
+    // Whole chunks until the end: the bytes that came straight in need not end at one.
+    if (!all && flagsStraightOut()) n -= n % m_flagChunkRecords;
     for (QcVariables& flags : m_qc)
       for (size_t v = 0; v < flags.bytes.size(); ++v) {
         const int varid = v == 0 ? flags.aggregate : flags.test[v - 1];
         if (varid >= 0 && status == NC_NOERR && n > 0)
           status = nc_put_vara_schar(m_ncid, varid, &m_flagsFrom, &n, flags.bytes[v].data());
-        flags.bytes[v].clear();
+        flags.bytes[v].erase(flags.bytes[v].begin(), flags.bytes[v].begin() + static_cast<std::ptrdiff_t>(n));
       }
     if (status != NC_NOERR) return failed(status);
     m_flagsFrom += n;

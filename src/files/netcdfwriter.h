@@ -181,6 +181,11 @@ class NetcdfWriter {
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
+  /// Whether flags go straight to the bytes written a chunk at a time (given apart, with
+  /// the records in order), not first waiting with their records.
+  bool flagsStraightOut() const { return m_flagsApart && m_places.empty(); }
+  /// Records not yet flushed whose flags are in.
+  size_t flagsIn(const QcVariables& flags) const;
   bool putCoverage();
   bool putUserVariableAttributes(const std::vector<UserVariableAttribute>& attributes);
   bool relayAlongObs();

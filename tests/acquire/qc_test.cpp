@@ -119,9 +119,11 @@ TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStays
 }
 
 
-// Also a file of exactly one writer block, whose flags all come after its records.
+// Also a file of exactly one writer block, whose flags all come after its records, and one
+// past a whole chunk of the flag variables (65,536 records), the spike its last record.
 TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags) {
-  for (const auto& [samples, spikeAt] : {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {4096, 4094}}) {
+  for (const auto& [samples, spikeAt] :
+       {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {4096, 4094}, {70000, 65535}}) {
     SCOPED_TRACE(samples);
     std::string raw;
     for (size_t i = 0; i < samples; ++i) raw += flcdLine(i, spikeAt);
