@@ -23,6 +23,10 @@
 #   netcdf 0.77-1.15, 0.72-0.77). Again at load 3.0-3.2 (the machine busier from round 2):
 #   before:  eng 1.80 1.70 1.70  csv 1.96 1.86 1.67  netcdf 2.99 2.05 1.90
 #   after:   eng 1.47 1.68 1.59  csv 1.86 1.59 1.70  netcdf 1.98 2.06 1.81
+# With flag columns, the aggregate and the flat line's short way in vector code, AVX2 builds
+# of the loops and no in-memory define without user attributes, this script (load 1-2):
+#   eng 1.28 1.38 1.29  csv 1.44 1.29 1.39  netcdf 1.40 1.47 1.57
+#   (NetCDF with --qc 0.52-0.57 s; plain 0.33-0.41 s, its time varying the most)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"

@@ -24,8 +24,9 @@ std::string signedHoursMinutes(int minutes) {
   return text;
 }
 
-// The civil date and time as written by the meter, when it is one.
-std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterClock& clock) {
+// The civil date and time as written by the meter, when it is one: seconds since
+// 1970-01-01 00:00 of its wall clock.
+std::optional<long long> meterLocalSeconds(const measure::MeterClock& clock) {
   using namespace std::chrono;
   if (clock.MeterHour < 0 || clock.MeterHour > 23 || clock.MeterMinute < 0 || clock.MeterMinute > 59 ||
       clock.MeterSecond < 0 || clock.MeterSecond > 59)
@@ -34,7 +35,7 @@ std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterCl
   // every sample's time).
   struct Day {
     int year = -1, month = -1, day = -1;
-    std::optional<sys_days> days;
+    std::optional<long long> number;  ///< days since 1970-01-01
   };
   thread_local Day last;
   if (clock.MeterYear != last.year || clock.MeterMonth != last.month || clock.MeterDay != last.day) {
@@ -43,10 +44,10 @@ std::optional<std::chrono::sys_seconds> meterLocalSeconds(const measure::MeterCl
                               day{static_cast<unsigned>(clock.MeterDay)}};
     if (clock.MeterYear >= 0 && clock.MeterYear <= 99 && clock.MeterMonth >= 1 && clock.MeterMonth <= 12 &&
         clock.MeterDay >= 1 && date.ok())
-      last.days = sys_days{date};
+      last.number = sys_days{date}.time_since_epoch().count();
   }
-  if (!last.days) return std::nullopt;
-  return *last.days + hours{clock.MeterHour} + minutes{clock.MeterMinute} + seconds{clock.MeterSecond};
+  if (!last.number) return std::nullopt;
+  return *last.number * 86400 + clock.MeterHour * 3600 + clock.MeterMinute * 60 + clock.MeterSecond;
 }
 
 }  // namespace
@@ -88,10 +89,9 @@ void MeterClockKnowledge::noteReply(std::string_view line, bool matched) {
 std::optional<double> meterEpochSeconds(const measure::MeterClock& clock, bool dateKnown, bool timeKnown,
                                         const UtcOffset& offset) {
   if (!dateKnown || !timeKnown) return std::nullopt;
-  const auto local = meterLocalSeconds(clock);
-  if (!local) return std::nullopt;
-  const long long wall = local->time_since_epoch().count();
-  return static_cast<double>(wall) - offset.minutesFor(wall) * 60.0;
+  const std::optional<long long> wall = meterLocalSeconds(clock);
+  if (!wall) return std::nullopt;
+  return static_cast<double>(*wall) - offset.minutesFor(*wall) * 60.0;
 }
 
 std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool timeKnown, const UtcOffset& offset) {
@@ -100,7 +100,7 @@ std::string meterIsoTime(const measure::MeterClock& clock, bool dateKnown, bool 
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", 2000 + clock.MeterYear, clock.MeterMonth,
                 clock.MeterDay, clock.MeterHour, clock.MeterMinute, clock.MeterSecond);
-  return text + offset.isoSuffix(local->time_since_epoch().count());
+  return text + offset.isoSuffix(*local);
 }
 
 std::string isoUtc(double epochSeconds) {
