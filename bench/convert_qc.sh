@@ -27,6 +27,12 @@
 # of the loops and no in-memory define without user attributes, this script (load 1-2):
 #   eng 1.28 1.38 1.29  csv 1.44 1.29 1.39  netcdf 1.40 1.47 1.57
 #   (NetCDF with --qc 0.52-0.57 s; plain 0.33-0.41 s, its time varying the most)
+# With the checks of each block on a thread of their own while the next is read, when
+# the machine's second core was free (two processes of a spinning loop each as fast as
+# one alone):  eng 1.17 1.21  csv 1.28 1.34  netcdf 1.56 1.64 1.71 (the flag variables'
+# define and writes, on the main thread, are most of NetCDF's extra). When it was not
+# (the second of two such processes took twice as long): eng 1.42 1.47, csv 1.46 1.51,
+# netcdf 1.65 1.69, as fast as with the program held to one core (taskset -c 0).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "files/csvformat.h"
 #include "files/engrformat.h"
@@ -19,6 +23,59 @@
 #endif
 
 namespace acquire {
+
+/// A thread that runs one job at a time: a conversion's checks of one block while the
+/// next is read and written (the checks are about a fifth of a conversion with them).
+class CheckThread {
+ public:
+  CheckThread() : m_thread([this] { run(); }) {}
+  // Notifications are made after the lock is let go, so that the thread woken does not
+  // wait for it again (helgrind calls that "dubious"; it is not).
+  ~CheckThread() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+  }
+  CheckThread(const CheckThread&) = delete;
+  CheckThread& operator=(const CheckThread&) = delete;
+
+  /// Starts `job`; the one before must be done (wait()).
+  void start(std::function<void()> job) {
+    {
+      std::lock_guard lock(m_mutex);
+      m_job = std::move(job);
+    }
+    m_changed.notify_all();
+  }
+  /// Returns once the job started last is done.
+  void wait() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_job; });
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+      m_changed.wait(lock, [this] { return m_stop || m_job; });
+      if (!m_job) return;  // stopped, nothing left
+      lock.unlock();
+      m_job();
+      lock.lock();
+      m_job = nullptr;
+      m_changed.notify_all();
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::function<void()> m_job;  ///< the job running or to run; empty when done
+  bool m_stop = false;
+  std::thread m_thread;  ///< last: it starts once the rest is ready
+};
 
 ConversionFormat exportFormatFor(const std::string& path) {
   return conversionFormatFor(path) == ConversionFormat::Netcdf ? ConversionFormat::Netcdf : ConversionFormat::Csv;
@@ -146,10 +203,16 @@ bool ConversionJob::start() {
     m_heldColumns.assign(streams * (1 + qc::kTestCount), 0);
     if (!m_request.hostTimes) {
       for (size_t i = 0; i < streams; ++i) m_qcSources.push_back(m_qc->source(i, m_state.sample, m_state.eng));
-      m_qcSeconds.resize(kQcBlock);
-      m_qcValues.resize(streams * kQcBlock);
-      m_qcFlags.resize(streams * (1 + qc::kTestCount) * kQcBlock);
-      if (m_request.format == ConversionFormat::Csv) m_qcDigitAt.resize(streams * kQcBlock);
+      for (QcBlock& block : m_qcBlocks) {
+        block.seconds.resize(kQcBlock);
+        block.values.resize(streams * kQcBlock);
+        block.flags.resize(streams * (1 + qc::kTestCount) * kQcBlock);
+        if (m_request.format == ConversionFormat::Csv) {
+          block.digitAt.resize(streams * kQcBlock);
+          block.rowAt.resize(kQcBlock);
+        }
+      }
+      if (std::thread::hardware_concurrency() > 1) m_checkThread = std::make_unique<CheckThread>();
     }
   }
   if (!m_reader.open(input)) {
@@ -299,7 +362,10 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
       if (m_qc) {
         // The row's flags are placeholders until its block is checked; the spike flags of
         // the last row in the block wait for the next sample.
-        for (size_t i = 0; i < m_rowFlagAt.size(); ++i) m_qcDigitAt[i * kQcBlock + m_qcCount] = m_lastRowAt + m_rowFlagAt[i];
+        QcBlock& block = m_qcBlocks[m_gathering];
+        const size_t rowAt = m_outBase + m_lastRowAt;
+        block.rowAt[block.count] = rowAt;
+        for (size_t i = 0; i < m_rowFlagAt.size(); ++i) block.digitAt[i * kQcBlock + block.count] = rowAt + m_rowFlagAt[i];
         gatherFlags(times.meterEpochSeconds);
         if (m_used >= kOutputBlock) flushCsvKeepingHeldRow();
         return;
@@ -346,25 +412,46 @@ void ConversionJob::takeFlags(std::optional<double> time) {
 }
 
 // Takes the sample just decoded into the block (all but a NetCDF file along the host's
-// times), and checks the block once full.
+// times), and has the block checked once full.
 void ConversionJob::gatherFlags(std::optional<double> time) {
-  const size_t k = m_qcCount++;
-  m_qcSeconds[k] = time ? *time : std::numeric_limits<double>::quiet_NaN();
-  for (size_t i = 0; i < m_qcSources.size(); ++i) m_qcValues[i * kQcBlock + k] = *m_qcSources[i];
-  if (m_qcCount == kQcBlock) checkBlock();
+  QcBlock& block = m_qcBlocks[m_gathering];
+  const size_t k = block.count++;
+  block.seconds[k] = time ? *time : std::numeric_limits<double>::quiet_NaN();
+  for (size_t i = 0; i < m_qcSources.size(); ++i) block.values[i * kQcBlock + k] = *m_qcSources[i];
+  if (block.count == kQcBlock) submitBlock();
 }
 
-// Checks the gathered samples stream by stream: the held sample and all of the block but its
-// last sample get their final flags (counted, and in a CSV row put in place); the last is held.
-void ConversionJob::checkBlock() {
-  const size_t n = m_qcCount;
-  if (n == 0) return;
-  m_qcCount = 0;
-  m_qc->pushBlock(m_qcSeconds.data(), m_qcValues.data(), n, kQcBlock, m_qcFlags.data());
+// The gathered block goes to be checked (on the check thread, while the next is gathered),
+// once the one before is done with. Meanwhile m_qc is only read for what the checks leave
+// alone: its streams and CSV layout.
+void ConversionJob::submitBlock() {
+  collectBlock();
+  QcBlock& block = m_qcBlocks[m_gathering];
+  if (block.count == 0) return;
+  m_checking = true;
+  m_gathering ^= 1;
+  auto check = [this, &block] {
+    m_qc->pushBlock(block.seconds.data(), block.values.data(), block.count, kQcBlock, block.flags.data());
+  };
+  if (m_checkThread)
+    m_checkThread->start(check);
+  else
+    check();
+}
+
+// Takes the checked block's flags: the held sample and all of the block but its last
+// sample get their final flags (counted, and in a CSV row put in place); the last is held.
+void ConversionJob::collectBlock() {
+  if (!m_checking) return;
+  if (m_checkThread) m_checkThread->wait();
+  m_checking = false;
+  QcBlock& block = m_qcBlocks[m_gathering ^ 1];
+  const size_t n = block.count;
+  block.count = 0;
   completeHeldSample();
   const bool csv = m_request.format == ConversionFormat::Csv;
   for (size_t i = 0; i < m_heldFlags.size(); ++i) {
-    const uint8_t* aggregate = files::QcRun::flagColumns(m_qcFlags.data(), i, kQcBlock).aggregate;
+    const uint8_t* aggregate = files::QcRun::flagColumns(block.flags.data(), i, kQcBlock).aggregate;
     std::array<long long, 10>& counts = m_flagCounts[i];
     // Mostly passes: counted in vector code, the rest one by one.
     size_t passes = 0;
@@ -374,21 +461,35 @@ void ConversionJob::checkBlock() {
     else
       for (size_t k = 0; k + 1 < n; ++k) ++counts[aggregate[k]];
     if (csv) {
-      const size_t* digitAt = &m_qcDigitAt[i * kQcBlock];
-      for (size_t k = 0; k + 1 < n; ++k) m_out[digitAt[k]] = files::csvFlagDigit(static_cast<qc::Flag>(aggregate[k]));
+      const size_t* digitAt = &block.digitAt[i * kQcBlock];
+      for (size_t k = 0; k + 1 < n; ++k)
+        m_out[digitAt[k] - m_outBase] = files::csvFlagDigit(static_cast<qc::Flag>(aggregate[k]));
       m_heldDigitAt[i] = digitAt[n - 1];
     }
     m_heldFlags[i] = m_qc->now()[i];
   }
+  if (csv) m_heldRowAt = block.rowAt[n - 1];
   m_held = true;
-  if (m_request.format == ConversionFormat::Netcdf && !m_netcdf.writeFlags(m_qcFlags.data(), n - 1, kQcBlock))
+  if (m_request.format == ConversionFormat::Netcdf && !m_netcdf.writeFlags(block.flags.data(), n - 1, kQcBlock))
     fail(m_netcdf.error());
 }
 
-// CSV with checks: the rows before the held sample's go out; its row stays for its flags.
+// Checks all that is gathered, and waits for it.
+void ConversionJob::checkBlock() {
+  submitBlock();
+  collectBlock();
+}
+
+// CSV with checks: the rows before the first still waiting for flags go out (the held
+// sample's, else the first being checked or gathered).
 bool ConversionJob::flushCsvKeepingHeldRow() {
-  checkBlock();
-  const size_t keep = m_lastRowAt;
+  const QcBlock& checking = m_qcBlocks[m_gathering ^ 1];
+  const QcBlock& gathering = m_qcBlocks[m_gathering];
+  const size_t firstWaiting = m_held ? m_heldRowAt
+                              : m_checking && checking.count > 0 ? checking.rowAt[0]
+                              : gathering.count > 0 ? gathering.rowAt[0]
+                                                    : m_outBase + m_used;
+  const size_t keep = firstWaiting - m_outBase;
   if (keep == 0) return true;
   if (!m_file.write(std::string_view(m_out.data(), keep))) {
     fail(inQuotes(m_request.output) + " could not be written: " + std::strerror(errno));
@@ -396,8 +497,8 @@ bool ConversionJob::flushCsvKeepingHeldRow() {
   }
   std::memmove(m_out.data(), m_out.data() + keep, m_used - keep);
   m_used -= keep;
-  m_lastRowAt = 0;
-  for (size_t& at : m_heldDigitAt) at -= keep;
+  m_lastRowAt -= std::min(m_lastRowAt, keep);
+  m_outBase += keep;
   return true;
 }
 
@@ -409,7 +510,7 @@ void ConversionJob::completeHeldSample() {
     if (spike[i]) m_heldFlags[i][qc::Test::Spike] = *spike[i];
     const qc::Flag flag = m_heldFlags[i].aggregate();
     ++m_flagCounts[i][static_cast<size_t>(flag)];
-    if (m_request.format == ConversionFormat::Csv) m_out[m_heldDigitAt[i]] = files::csvFlagDigit(flag);
+    if (m_request.format == ConversionFormat::Csv) m_out[m_heldDigitAt[i] - m_outBase] = files::csvFlagDigit(flag);
   }
   if (m_request.format != ConversionFormat::Netcdf) return;
   if (m_request.hostTimes) {

@@ -34,6 +34,8 @@ std::optional<ConversionFormat> conversionFormatFor(const std::string& path);
 /// anything else CSV.
 ConversionFormat exportFormatFor(const std::string& path);
 
+class CheckThread;
+
 class ConversionJob {
  public:
   class HostTimes;
@@ -126,6 +128,8 @@ class ConversionJob {
   void discardOutput();
   void takeFlags(std::optional<double> time);
   void gatherFlags(std::optional<double> time);
+  void submitBlock();
+  void collectBlock();
   void checkBlock();
   bool flushCsvKeepingHeldRow();
   void completeHeldSample();
@@ -147,19 +151,27 @@ class ConversionJob {
   std::vector<char> m_block;
   std::string m_row;
   std::optional<files::QcRun> m_qc;
-  // Except along host times: the samples are checked a block at a time, column-wise; their times and
-  // values are gathered here (stream i's at i * kQcBlock + k), with, for CSV, where each
-  // flag digit of their rows is in m_out (placeholders until the block is checked).
+  // Except along host times: the samples are checked a block at a time, column-wise, one
+  // block on a second thread while the next is gathered. A block's times and values
+  // (stream i's at i * kQcBlock + k), its flags, and for CSV where each flag digit and row
+  // of its samples is in the output (counted from its start: placeholders until the block
+  // is checked).
+  struct QcBlock {
+    std::vector<double> seconds, values;
+    std::vector<uint8_t> flags;  ///< per stream, its flag columns (files::QcRun::flagColumns)
+    std::vector<size_t> digitAt, rowAt;
+    size_t count = 0;
+  };
   std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state
-  std::vector<double> m_qcSeconds;
-  std::vector<double> m_qcValues;
-  std::vector<uint8_t> m_qcFlags;  ///< per stream, its flag columns (files::QcRun::flagColumns)
-  std::vector<size_t> m_qcDigitAt;
-  size_t m_qcCount = 0;
+  std::array<QcBlock, 2> m_qcBlocks;
+  size_t m_gathering = 0;  ///< the block being gathered; the other may be in checking
+  bool m_checking = false;
+  size_t m_outBase = 0;    ///< CSV: the output's offset of m_out[0]
   size_t m_lastRowAt = 0;  ///< CSV: where the last row in m_out starts
   std::vector<size_t> m_rowFlagAt;
   // The sample whose spike flags wait for the next one: its flags, and with CSV where its
-  // flag digits are in m_out (its row is the last there).
+  // row and flag digits are in the output.
+  size_t m_heldRowAt = 0;
   bool m_held = false;
   bool m_heldWritten = true;  ///< the held sample went into the NetCDF file (with host times)
   std::vector<files::SampleTimes> m_missing;
@@ -177,6 +189,9 @@ class ConversionJob {
   bool m_started = false;
   Status m_status = Status::Running;
   std::string m_error;
+  /// Checks a block while the next is read; none on a single processor. Last, so that it
+  /// finishes the block at hand before what that uses goes.
+  std::unique_ptr<CheckThread> m_checkThread;
 };
 
 /// What File > Export Recording… converts: `input` into `output` with the device file

@@ -67,11 +67,6 @@ std::vector<std::string> split(const std::string& line) {
 class QcConversion : public ::testing::Test {
  protected:
   static constexpr size_t kSamples = 4100, kSpikeAt = 4095;
-  void SetUp() override {
-    std::string raw;
-    for (size_t i = 0; i < kSamples; ++i) raw += flcdLine(i, kSpikeAt);
-    testsupport::writeFile(dir.file("cast.raw"), raw);
-  }
   void convert(ConversionFormat format, const std::string& output, bool withQc,
                std::vector<std::array<long long, 10>>* flagCounts = nullptr) {
     acquire::ConversionJob::Request request;
@@ -91,31 +86,38 @@ class QcConversion : public ::testing::Test {
   testsupport::TempDir dir;
 };
 
+// Also a file of several output blocks (1 MiB each), written while blocks are being checked.
 TEST_F(QcConversion, CsvHasEachFlagColumnInPlaceWithFinalFlagsAndTheEngFileStaysTheSame) {
-  std::vector<std::array<long long, 10>> csvCounts, engCounts;
-  convert(ConversionFormat::Csv, "cast.csv", true, &csvCounts);
-  const std::vector<std::string> lines = testsupport::splitLines(readFile(dir.file("cast.csv")));
-  ASSERT_EQ(lines.size(), kSamples + 1);
-  EXPECT_EQ(lines[0], "host_time_utc,meter_time_utc,count,chl_ug_per_l,chl_ug_per_l_qc,cdom_ppb,itemp_degc,"
-                      "xtemp_degc,pres_dbar,counts_cdom_qc");
-  std::vector<std::string> got, expected;
-  for (size_t i = 0; i < kSamples; ++i) {
-    const std::vector<std::string> row = split(lines[i + 1]);
-    ASSERT_EQ(row.size(), 10u) << lines[i + 1];
-    got.push_back(row[4] + row[9]);
-    expected.push_back(digits({chlAggregate(i, kSpikeAt, 0), flatLine(i, 0, 0)}));
-  }
-  EXPECT_EQ(got, expected);
+  for (const auto& [samples, spikeAt] : {std::pair<size_t, size_t>{kSamples, kSpikeAt}, {70000, 65535}}) {
+    SCOPED_TRACE(samples);
+    std::string raw;
+    for (size_t i = 0; i < samples; ++i) raw += flcdLine(i, spikeAt);
+    testsupport::writeFile(dir.file("cast.raw"), raw);
+    std::vector<std::array<long long, 10>> csvCounts, engCounts;
+    convert(ConversionFormat::Csv, "cast.csv", true, &csvCounts);
+    const std::vector<std::string> lines = testsupport::splitLines(readFile(dir.file("cast.csv")));
+    ASSERT_EQ(lines.size(), samples + 1);
+    EXPECT_EQ(lines[0], "host_time_utc,meter_time_utc,count,chl_ug_per_l,chl_ug_per_l_qc,cdom_ppb,itemp_degc,"
+                        "xtemp_degc,pres_dbar,counts_cdom_qc");
+    std::vector<std::string> got, expected;
+    for (size_t i = 0; i < samples; ++i) {
+      const std::vector<std::string> row = split(lines[i + 1]);
+      ASSERT_EQ(row.size(), 10u) << lines[i + 1];
+      got.push_back(row[4] + row[9]);
+      expected.push_back(digits({chlAggregate(i, spikeAt, 0), flatLine(i, 0, 0)}));
+    }
+    EXPECT_EQ(got, expected);
 
-  convert(ConversionFormat::Eng, "plain.eng", false);
-  convert(ConversionFormat::Eng, "qc.eng", true, &engCounts);
-  EXPECT_EQ(readFile(dir.file("qc.eng")), readFile(dir.file("plain.eng")));
-  // The .eng conversion counts the flags the CSV holds.
-  std::array<long long, 10> chl{};
-  for (const std::string& flags : got) ++chl[static_cast<size_t>(flags[0] - '0')];
-  ASSERT_EQ(engCounts.size(), 2u);
-  EXPECT_EQ(engCounts[0], chl);
-  EXPECT_EQ(engCounts, csvCounts);
+    convert(ConversionFormat::Eng, "plain.eng", false);
+    convert(ConversionFormat::Eng, "qc.eng", true, &engCounts);
+    EXPECT_EQ(readFile(dir.file("qc.eng")), readFile(dir.file("plain.eng")));
+    // The .eng conversion counts the flags the CSV holds.
+    std::array<long long, 10> chl{};
+    for (const std::string& flags : got) ++chl[static_cast<size_t>(flags[0] - '0')];
+    ASSERT_EQ(engCounts.size(), 2u);
+    EXPECT_EQ(engCounts[0], chl);
+    EXPECT_EQ(engCounts, csvCounts);
+  }
 }
 
 
