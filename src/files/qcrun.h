@@ -91,5 +91,4 @@ class QcRun {
   CsvQcLayout m_csvLayout;
 };
 
-
 }  // namespace files
