@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -287,6 +288,10 @@ bool ConversionJob::openOutput() {
       return false;
     }
     if (m_request.hostTimes) m_netcdf.setRecordPlaces(m_request.hostTimes->places());
+    if (m_qc && !m_request.hostTimes) {
+      m_recordSources = m_netcdf.valueSources(m_state.sample, m_state.eng);
+      for (QcBlock& block : m_qcBlocks) block.records.resize(kQcBlock * m_recordSources.size());
+    }
     return true;
   }
   if (output == "-") {
@@ -393,9 +398,15 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
         m_heldWritten = times.has_value();
         return;
       }
-      // With checks, the record's flags follow once its block is checked.
-      if (!m_netcdf.write(time, m_state.sample, m_state.eng)) return fail(m_netcdf.error());
-      if (m_qc) gatherFlags(time);
+      // With checks, the record waits in its block and is written with its flags.
+      if (!m_qc) {
+        if (!m_netcdf.write(time, m_state.sample, m_state.eng)) return fail(m_netcdf.error());
+        return;
+      }
+      QcBlock& block = m_qcBlocks[m_gathering];
+      double* record = &block.records[block.count * m_recordSources.size()];
+      for (const double* source : m_recordSources) *record++ = *source;
+      gatherFlags(time);
       return;
     }
   }
@@ -430,8 +441,10 @@ void ConversionJob::submitBlock() {
   if (block.count == 0) return;
   m_checking = true;
   m_gathering ^= 1;
-  auto check = [this, &block] {
+  const bool netcdf = m_request.format == ConversionFormat::Netcdf;
+  auto check = [this, &block, netcdf, held = m_held, heldFlags = m_heldFlags] {
     m_qc->pushBlock(block.seconds.data(), block.values.data(), block.count, kQcBlock, block.flags.data());
+    if (netcdf) block.written = writeBlock(block, held, heldFlags);
   };
   if (m_checkThread)
     m_checkThread->start(check);
@@ -448,7 +461,8 @@ void ConversionJob::collectBlock() {
   QcBlock& block = m_qcBlocks[m_gathering ^ 1];
   const size_t n = block.count;
   block.count = 0;
-  completeHeldSample();
+  const bool netcdf = m_request.format == ConversionFormat::Netcdf;
+  completeHeldSample(!netcdf);  // the check thread gave NetCDF its flags
   const bool csv = m_request.format == ConversionFormat::Csv;
   for (size_t i = 0; i < m_heldFlags.size(); ++i) {
     const uint8_t* aggregate = files::QcRun::flagColumns(block.flags.data(), i, kQcBlock).aggregate;
@@ -470,8 +484,30 @@ void ConversionJob::collectBlock() {
   }
   if (csv) m_heldRowAt = block.rowAt[n - 1];
   m_held = true;
-  if (m_request.format == ConversionFormat::Netcdf && !m_netcdf.writeFlags(block.flags.data(), n - 1, kQcBlock))
-    fail(m_netcdf.error());
+  if (netcdf && !block.written) fail(m_netcdf.error());
+}
+
+bool ConversionJob::writeBlock(const QcBlock& block, bool held, const std::vector<qc::Flags>& heldFlags) {
+  if (held) {
+    // The sample held before the block: its spike flag is known now.
+    const auto& spike = m_qc->previousSpike();
+    std::vector<uint8_t> columns(heldFlags.size() * (1 + qc::kTestCount));
+    for (size_t i = 0; i < heldFlags.size(); ++i) {
+      qc::Flags flags = heldFlags[i];
+      if (spike[i]) flags[qc::Test::Spike] = *spike[i];
+      const qc::FlagColumns column = files::QcRun::flagColumns(columns.data(), i, 1);
+      *column.aggregate = static_cast<uint8_t>(flags.aggregate());
+      for (size_t t = 0; t < qc::kTestCount; ++t) *column.test[t] = static_cast<uint8_t>(flags.test[t]);
+    }
+    if (!m_netcdf.writeFlags(columns.data(), 1, 1)) return false;
+  }
+  const size_t width = m_recordSources.size();
+  for (size_t k = 0; k < block.count; ++k) {
+    const double at = block.seconds[k];
+    if (!m_netcdf.writeValues(std::isnan(at) ? std::nullopt : std::optional<double>(at), &block.records[k * width]))
+      return false;
+  }
+  return m_netcdf.writeFlags(block.flags.data(), block.count - 1, kQcBlock);
 }
 
 // Checks all that is gathered, and waits for it.
@@ -502,7 +538,7 @@ bool ConversionJob::flushCsvKeepingHeldRow() {
   return true;
 }
 
-void ConversionJob::completeHeldSample() {
+void ConversionJob::completeHeldSample(bool toFile) {
   if (!m_held) return;
   m_held = false;
   const auto& spike = m_qc->previousSpike();
@@ -512,7 +548,7 @@ void ConversionJob::completeHeldSample() {
     ++m_flagCounts[i][static_cast<size_t>(flag)];
     if (m_request.format == ConversionFormat::Csv) m_out[m_heldDigitAt[i] - m_outBase] = files::csvFlagDigit(flag);
   }
-  if (m_request.format != ConversionFormat::Netcdf) return;
+  if (m_request.format != ConversionFormat::Netcdf || !toFile) return;
   if (m_request.hostTimes) {
     if (m_heldWritten) m_netcdf.setLastSpike(spike);
     return;
@@ -607,6 +643,8 @@ void ConversionJob::cancel() {
 }
 
 void ConversionJob::discardOutput() {
+  // The check thread may be writing the NetCDF file.
+  if (m_checkThread) m_checkThread->wait();
   m_reader.close();
   if (m_request.format == ConversionFormat::Netcdf) {
     m_netcdf.abandon();

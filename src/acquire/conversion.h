@@ -132,7 +132,8 @@ class ConversionJob {
   void collectBlock();
   void checkBlock();
   bool flushCsvKeepingHeldRow();
-  void completeHeldSample();
+  /// `toFile`: NetCDF gets the held sample's flags too (unless the check thread gave them).
+  void completeHeldSample(bool toFile = true);
   bool writeMissing();
 
   Request m_request;
@@ -156,12 +157,21 @@ class ConversionJob {
   // (stream i's at i * kQcBlock + k), its flags, and for CSV where each flag digit and row
   // of its samples is in the output (counted from its start: placeholders until the block
   // is checked).
+  // NetCDF: the block's records too (record k's values from k * m_recordSources.size(), a
+  // NaN time for none), which the check thread writes with their flags once checked, so
+  // that the file is only ever written by one thread at a time.
   struct QcBlock {
     std::vector<double> seconds, values;
     std::vector<uint8_t> flags;  ///< per stream, its flag columns (files::QcRun::flagColumns)
     std::vector<size_t> digitAt, rowAt;
+    std::vector<double> records;
     size_t count = 0;
+    bool written = true;  ///< NetCDF: the check thread wrote the records and flags
   };
+  /// On the check thread: the flags of the sample held before `block` (`held`: whether there
+  /// is one, with its flags but the spike test's), then its records and their flags.
+  bool writeBlock(const QcBlock& block, bool held, const std::vector<qc::Flags>& heldFlags);
+  std::vector<const double*> m_recordSources;  ///< NetCDF: each record value in m_state
   std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state
   std::array<QcBlock, 2> m_qcBlocks;
   size_t m_gathering = 0;  ///< the block being gathered; the other may be in checking

@@ -1105,6 +1105,32 @@ bool NetcdfWriter::write(std::optional<double> time, const measure::SampleState&
 
 bool NetcdfWriter::writeRecord(std::optional<double> time, const measure::SampleState& sample,
                                const measure::EngValues& values) {
+  return takeRecord(time, [&](const Column& column) {
+    return column.eng ? measure::engValue(values, *column.eng, column.kind)
+                      : sample.SampleValues[static_cast<size_t>(column.field)];
+  });
+}
+
+std::vector<const double*> NetcdfWriter::valueSources(const measure::SampleState& sample,
+                                                      const measure::EngValues& values) const {
+  std::vector<const double*> sources;
+  for (const Column& column : m_columns) {
+    const measure::EngColumn* eng = column.eng;
+    sources.push_back(!eng          ? &sample.SampleValues[static_cast<size_t>(column.field)]
+                      : eng->value ? &(values.*eng->value)
+                                   : &(values.*eng->perKind)[static_cast<size_t>(column.kind)]);
+  }
+  return sources;
+}
+
+bool NetcdfWriter::writeValues(std::optional<double> time, const double* values) {
+  if (!m_qc.empty()) m_flagsApart = true;
+  const Column* first = m_columns.data();
+  return takeRecord(time, [&](const Column& column) { return values[&column - first]; });
+}
+
+template <typename ValueOf>
+bool NetcdfWriter::takeRecord(std::optional<double> time, ValueOf valueOf) {
   if (m_ncid < 0) {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
@@ -1119,11 +1145,7 @@ bool NetcdfWriter::writeRecord(std::optional<double> time, const measure::Sample
     m_firstTime = std::min(m_firstTime, *time);
     m_anyTime = true;
   }
-  for (Column& column : m_columns) {
-    const double value = column.eng ? measure::engValue(values, *column.eng, column.kind)
-                                    : sample.SampleValues[static_cast<size_t>(column.field)];
-    column.buffer.push_back(value);
-  }
+  for (Column& column : m_columns) column.buffer.push_back(valueOf(column));
   ++m_records;
   // Flags given apart: the block goes out when its flags are in (writeFlags()).
   return m_times.size() < kBlockRecords || m_flagsApart || flush(m_qc.empty());

@@ -136,6 +136,12 @@ class NetcdfWriter {
   /// in blocks; false (see error()) when a block could not be written, and the file is
   /// then abandoned.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values);
+  /// Where each record value comes from in `sample` and `values` (while the two stay in
+  /// place), one per value writeValues() takes: for a caller that gathers records to write
+  /// them later, or on another thread.
+  std::vector<const double*> valueSources(const measure::SampleState& sample, const measure::EngValues& values) const;
+  /// write() without flags of a record gathered through valueSources(), a value per source.
+  bool writeValues(std::optional<double> time, const double* values);
   /// write() of a file opened with quality flags: `flags` has one entry per stream.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values,
              const std::vector<qc::Flags>& flags);
@@ -178,6 +184,9 @@ class NetcdfWriter {
   bool fail(const std::string& what, int status);
   bool flush(bool all = true);
   bool writeRecord(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values);
+  /// A record whose value for each column is valueOf(column).
+  template <typename ValueOf>
+  bool takeRecord(std::optional<double> time, ValueOf valueOf);
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
