@@ -34,7 +34,8 @@
 # (the second of two such processes took twice as long): eng 1.42 1.47, csv 1.46 1.51,
 # netcdf 1.65 1.69, as fast as with the program held to one core (taskset -c 0).
 # With the NetCDF records and flags written by that thread too (second core free, best of
-# five, three rounds): netcdf 1.39 1.40 1.41, against 1.55-1.71 the round before.
+# five, three rounds): netcdf 1.78 1.38 1.41 (the first while the machine settled after a
+# build), against 1.55-1.71 the round before.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
