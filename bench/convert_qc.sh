@@ -35,7 +35,11 @@
 # netcdf 1.65 1.69, as fast as with the program held to one core (taskset -c 0).
 # With the NetCDF records and flags written by that thread too (second core free, best of
 # five, three rounds): netcdf 1.78 1.38 1.41 (the first while the machine settled after a
-# build), against 1.55-1.71 the round before.
+# build), against 1.55-1.71 the round before. Ten minutes later, with two spinning
+# processes as fast as one, this script gave eng 1.43 1.50, csv 1.45 1.44, netcdf 1.80
+# 1.88 (NetCDF with --qc 0.63-0.65 s, 0.81 s of processor time): the check thread, which
+# then does all of HDF5's writing, is the longer path, and its time follows the page
+# cache's speed, which varies a lot on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
