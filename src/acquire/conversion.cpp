@@ -438,7 +438,7 @@ void ConversionJob::gatherFlags(std::optional<double> time) {
 void ConversionJob::submitBlock() {
   collectBlock();
   QcBlock& block = m_qcBlocks[m_gathering];
-  if (block.count == 0) return;
+  if (block.count == 0 || m_status != Status::Running) return;
   m_checking = true;
   m_gathering ^= 1;
   const bool netcdf = m_request.format == ConversionFormat::Netcdf;
