@@ -487,18 +487,24 @@ void ConversionJob::collectBlock() {
   if (netcdf && !block.written) fail(m_netcdf.error());
 }
 
+// One sample's flags per stream as flag columns of one sample (files::QcRun::flagColumns).
+static void putInColumns(const std::vector<qc::Flags>& flags, std::vector<uint8_t>& columns) {
+  for (size_t i = 0; i < flags.size(); ++i) {
+    const qc::FlagColumns column = files::QcRun::flagColumns(columns.data(), i, 1);
+    *column.aggregate = static_cast<uint8_t>(flags[i].aggregate());
+    for (size_t t = 0; t < qc::kTestCount; ++t) *column.test[t] = static_cast<uint8_t>(flags[i].test[t]);
+  }
+}
+
 bool ConversionJob::writeBlock(const QcBlock& block, bool held, const std::vector<qc::Flags>& heldFlags) {
   if (held) {
     // The sample held before the block: its spike flag is known now.
     const auto& spike = m_qc->previousSpike();
-    std::vector<uint8_t> columns(heldFlags.size() * (1 + qc::kTestCount));
-    for (size_t i = 0; i < heldFlags.size(); ++i) {
-      qc::Flags flags = heldFlags[i];
-      if (spike[i]) flags[qc::Test::Spike] = *spike[i];
-      const qc::FlagColumns column = files::QcRun::flagColumns(columns.data(), i, 1);
-      *column.aggregate = static_cast<uint8_t>(flags.aggregate());
-      for (size_t t = 0; t < qc::kTestCount; ++t) *column.test[t] = static_cast<uint8_t>(flags.test[t]);
-    }
+    std::vector<qc::Flags> flags = heldFlags;
+    for (size_t i = 0; i < flags.size(); ++i)
+      if (spike[i]) flags[i][qc::Test::Spike] = *spike[i];
+    std::vector<uint8_t> columns(flags.size() * (1 + qc::kTestCount));
+    putInColumns(flags, columns);
     if (!m_netcdf.writeFlags(columns.data(), 1, 1)) return false;
   }
   const size_t width = m_recordSources.size();
@@ -553,11 +559,7 @@ void ConversionJob::completeHeldSample(bool toFile) {
     if (m_heldWritten) m_netcdf.setLastSpike(spike);
     return;
   }
-  for (size_t i = 0; i < m_heldFlags.size(); ++i) {
-    const qc::FlagColumns columns = files::QcRun::flagColumns(m_heldColumns.data(), i, 1);
-    *columns.aggregate = static_cast<uint8_t>(m_heldFlags[i].aggregate());
-    for (size_t t = 0; t < qc::kTestCount; ++t) *columns.test[t] = static_cast<uint8_t>(m_heldFlags[i].test[t]);
-  }
+  putInColumns(m_heldFlags, m_heldColumns);
   if (!m_netcdf.writeFlags(m_heldColumns.data(), 1, 1)) fail(m_netcdf.error());
 }
 
