@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -25,13 +26,15 @@
 
 namespace acquire {
 
-/// A thread that runs one job at a time: a conversion's checks of one block while the
-/// next is read and written (the checks are about a fifth of a conversion with them).
+/// A thread that runs jobs one at a time in the order they are given: a conversion's
+/// checks of its blocks while the next are read and written (the checks are about a fifth
+/// of a conversion with them).
 class CheckThread {
  public:
   CheckThread() : m_thread([this] { run(); }) {}
   // Notifications are made after the lock is let go, so that the thread woken does not
   // wait for it again (helgrind calls that "dubious"; it is not).
+  /// Finishes the job running; those not started are dropped.
   ~CheckThread() {
     {
       std::lock_guard lock(m_mutex);
@@ -43,37 +46,48 @@ class CheckThread {
   CheckThread(const CheckThread&) = delete;
   CheckThread& operator=(const CheckThread&) = delete;
 
-  /// Starts `job`; the one before must be done (wait()).
+  /// Queues `job` after those given before.
   void start(std::function<void()> job) {
     {
       std::lock_guard lock(m_mutex);
-      m_job = std::move(job);
+      m_jobs.push_back(std::move(job));
     }
     m_changed.notify_all();
   }
-  /// Returns once the job started last is done.
+  /// Returns once the first `n` jobs given are done.
+  void waitFor(size_t n) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this, n] { return m_done >= n; });
+  }
+  /// Returns once every job given is done.
   void wait() {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_job; });
+    m_changed.wait(lock, [this] { return m_jobs.empty(); });
   }
 
  private:
   void run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-      m_changed.wait(lock, [this] { return m_stop || m_job; });
-      if (!m_job) return;  // stopped, nothing left
+      m_changed.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+      if (m_stop) return;
+      // The job stays queued while it runs: wait() returns once it is done.
+      std::function<void()>& job = m_jobs.front();
       lock.unlock();
-      m_job();
+      job();
       lock.lock();
-      m_job = nullptr;
+      m_jobs.pop_front();
+      ++m_done;
+      lock.unlock();
       m_changed.notify_all();
+      lock.lock();
     }
   }
 
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  std::function<void()> m_job;  ///< the job running or to run; empty when done
+  std::deque<std::function<void()>> m_jobs;  ///< the one running first
+  size_t m_done = 0;
   bool m_stop = false;
   std::thread m_thread;  ///< last: it starts once the rest is ready
 };
@@ -86,8 +100,18 @@ namespace {
 
 constexpr size_t kReadBlock = 1 << 16;
 constexpr size_t kOutputBlock = 1 << 20;
-// Samples checked at once: their values and flags stay in the processor's caches.
-constexpr size_t kQcBlock = 512;
+// Samples checked at once: their values and flags stay in the processor's caches, and the
+// check thread is woken a few hundred times in a million lines.
+constexpr size_t kQcBlock = 2048;
+// Apart from that, a stream's values and flags are this many places after the one before:
+// stores of one sample to all streams at a power-of-two stride would all fall into one
+// set of the first-level cache, and push each other out.
+constexpr size_t kQcStride = kQcBlock + 8;
+// Blocks in turn for NetCDF: its check thread also writes the file, about as long as the
+// reading and converting take, so that a block slower on one side is made up by the next.
+// Elsewhere the checks take a fraction of it and two blocks do; more would only keep more
+// CSV rows back.
+constexpr size_t kNetcdfQcBlocks = 4;
 
 std::string inQuotes(const std::string& path) { return "'" + path + "'"; }
 
@@ -196,24 +220,26 @@ bool ConversionJob::start() {
       return false;
     }
     m_flagCounts.assign(m_qc->streams().size(), {});
-    // A CSV row is written with placeholder flags, put right once the spike flags are known.
+    // A CSV row is written with placeholder flags, put right once the spike flags are known:
+    // passes, the flag most samples get, so that a block that passes stays as it is.
     const size_t streams = m_qc->streams().size();
-    m_aggregates.assign(streams, qc::Flag::NotEvaluated);
+    m_aggregates.assign(streams, qc::Flag::Pass);
     m_heldFlags.assign(streams, qc::Flags{});
     m_heldDigitAt.assign(streams, 0);
     m_heldColumns.assign(streams * (1 + qc::kTestCount), 0);
     if (!m_request.hostTimes) {
       for (size_t i = 0; i < streams; ++i) m_qcSources.push_back(m_qc->source(i, m_state.sample, m_state.eng));
+      m_qcBlocks.resize(m_request.format == ConversionFormat::Netcdf ? kNetcdfQcBlocks : 2);
       for (QcBlock& block : m_qcBlocks) {
         block.seconds.resize(kQcBlock);
-        block.values.resize(streams * kQcBlock);
-        block.flags.resize(streams * (1 + qc::kTestCount) * kQcBlock);
+        block.values.resize(streams * kQcStride);
+        block.flags.resize(streams * (1 + qc::kTestCount) * kQcStride);
         if (m_request.format == ConversionFormat::Csv) {
-          block.digitAt.resize(streams * kQcBlock);
+          block.digitAt.resize(streams * kQcStride);
           block.rowAt.resize(kQcBlock);
         }
       }
-      if (std::thread::hardware_concurrency() > 1) m_checkThread = std::make_unique<CheckThread>();
+      if (!getenv("NOTHR") && std::thread::hardware_concurrency() > 1) m_checkThread = std::make_unique<CheckThread>();
     }
   }
   if (!m_reader.open(input)) {
@@ -367,10 +393,10 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
       if (m_qc) {
         // The row's flags are placeholders until its block is checked; the spike flags of
         // the last row in the block wait for the next sample.
-        QcBlock& block = m_qcBlocks[m_gathering];
+        QcBlock& block = gatheringBlock();
         const size_t rowAt = m_outBase + m_lastRowAt;
         block.rowAt[block.count] = rowAt;
-        for (size_t i = 0; i < m_rowFlagAt.size(); ++i) block.digitAt[i * kQcBlock + block.count] = rowAt + m_rowFlagAt[i];
+        for (size_t i = 0; i < m_rowFlagAt.size(); ++i) block.digitAt[i * kQcStride + block.count] = rowAt + m_rowFlagAt[i];
         gatherFlags(times.meterEpochSeconds);
         if (m_used >= kOutputBlock) flushCsvKeepingHeldRow();
         return;
@@ -403,7 +429,7 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
         if (!m_netcdf.write(time, m_state.sample, m_state.eng)) return fail(m_netcdf.error());
         return;
       }
-      QcBlock& block = m_qcBlocks[m_gathering];
+      QcBlock& block = gatheringBlock();
       double* record = &block.records[block.count * m_recordSources.size()];
       for (const double* source : m_recordSources) *record++ = *source;
       gatherFlags(time);
@@ -417,7 +443,7 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
 // for missing ones before them); the one held before it gets its spike flags and goes out.
 void ConversionJob::takeFlags(std::optional<double> time) {
   m_qc->push(time, m_state.sample, m_state.eng);
-  completeHeldSample();
+  completeHeldSample(m_qc->previousSpike());
   m_held = true;
   m_heldFlags = m_qc->now();
 }
@@ -425,65 +451,75 @@ void ConversionJob::takeFlags(std::optional<double> time) {
 // Takes the sample just decoded into the block (all but a NetCDF file along the host's
 // times), and has the block checked once full.
 void ConversionJob::gatherFlags(std::optional<double> time) {
-  QcBlock& block = m_qcBlocks[m_gathering];
+  QcBlock& block = gatheringBlock();
   const size_t k = block.count++;
   block.seconds[k] = time ? *time : std::numeric_limits<double>::quiet_NaN();
-  for (size_t i = 0; i < m_qcSources.size(); ++i) block.values[i * kQcBlock + k] = *m_qcSources[i];
+  for (size_t i = 0; i < m_qcSources.size(); ++i) block.values[i * kQcStride + k] = *m_qcSources[i];
   if (block.count == kQcBlock) submitBlock();
 }
 
-// The gathered block goes to be checked (on the check thread, while the next is gathered),
-// once the one before is done with. Meanwhile m_qc is only read for what the checks leave
-// alone: its streams and CSV layout.
+// The gathered block goes to be checked (on the check thread, after those before it, while
+// the next is gathered). Meanwhile m_qc is only read for what the checks leave alone: its
+// streams and CSV layout.
 void ConversionJob::submitBlock() {
-  collectBlock();
-  QcBlock& block = m_qcBlocks[m_gathering];
+  QcBlock& block = gatheringBlock();
   if (block.count == 0 || m_status != Status::Running) return;
-  m_checking = true;
-  m_gathering ^= 1;
-  const bool netcdf = m_request.format == ConversionFormat::Netcdf;
-  auto check = [this, &block, netcdf, held = m_held, heldFlags = m_heldFlags] {
-    m_qc->pushBlock(block.seconds.data(), block.values.data(), block.count, kQcBlock, block.flags.data());
-    if (netcdf) block.written = writeBlock(block, held, heldFlags);
-  };
+  ++m_submitted;
   if (m_checkThread)
-    m_checkThread->start(check);
+    m_checkThread->start([this, &block] { checkOnThread(block); });
   else
-    check();
+    checkOnThread(block);
+  // The next block is gathered in place of the oldest, whose flags are taken first.
+  if (m_submitted - m_collected == m_qcBlocks.size()) collectBlock();
 }
 
-// Takes the checked block's flags: the held sample and all of the block but its last
-// sample get their final flags (counted, and in a CSV row put in place); the last is held.
+void ConversionJob::checkOnThread(QcBlock& block) {
+  m_qc->pushBlock(block.seconds.data(), block.values.data(), block.count, kQcStride, block.flags.data());
+  block.heldSpike = m_qc->previousSpike();
+  block.lastFlags = m_qc->now();
+  if (m_request.format == ConversionFormat::Netcdf) {
+    // Once a write failed, the file is not touched again: the conversion fails.
+    block.written = m_checkedWritten && writeBlock(block);
+    m_checkedWritten = block.written;
+  }
+}
+
+// Takes the oldest checked block's flags: the held sample and all of the block but its
+// last sample get their final flags (counted, and in a CSV row put in place); the last is
+// held.
 void ConversionJob::collectBlock() {
-  if (!m_checking) return;
-  if (m_checkThread) m_checkThread->wait();
-  m_checking = false;
-  QcBlock& block = m_qcBlocks[m_gathering ^ 1];
+  if (m_collected == m_submitted) return;
+  QcBlock& block = m_qcBlocks[m_collected % m_qcBlocks.size()];
+  if (m_checkThread) m_checkThread->waitFor(m_collected + 1);
+  ++m_collected;
   const size_t n = block.count;
   block.count = 0;
   const bool netcdf = m_request.format == ConversionFormat::Netcdf;
-  completeHeldSample(!netcdf);  // the check thread gave NetCDF its flags
+  completeHeldSample(block.heldSpike, !netcdf);  // the check thread gave NetCDF its flags
   const bool csv = m_request.format == ConversionFormat::Csv;
   for (size_t i = 0; i < m_heldFlags.size(); ++i) {
-    const uint8_t* aggregate = files::QcRun::flagColumns(block.flags.data(), i, kQcBlock).aggregate;
+    const uint8_t* aggregate = files::QcRun::flagColumns(block.flags.data(), i, kQcStride).aggregate;
     std::array<long long, 10>& counts = m_flagCounts[i];
     // Mostly passes: counted in vector code, the rest one by one.
     size_t passes = 0;
     for (size_t k = 0; k + 1 < n; ++k) passes += aggregate[k] == static_cast<uint8_t>(qc::Flag::Pass);
-    if (passes + 1 == n)
+    const bool allPass = passes + 1 == n;
+    if (allPass)
       counts[static_cast<size_t>(qc::Flag::Pass)] += static_cast<long long>(passes);
     else
       for (size_t k = 0; k + 1 < n; ++k) ++counts[aggregate[k]];
     if (csv) {
-      const size_t* digitAt = &block.digitAt[i * kQcBlock];
-      for (size_t k = 0; k + 1 < n; ++k)
-        m_out[digitAt[k] - m_outBase] = files::csvFlagDigit(static_cast<qc::Flag>(aggregate[k]));
+      const size_t* digitAt = &block.digitAt[i * kQcStride];
+      if (!allPass)  // else the placeholders are right
+        for (size_t k = 0; k + 1 < n; ++k)
+          m_out[digitAt[k] - m_outBase] = files::csvFlagDigit(static_cast<qc::Flag>(aggregate[k]));
       m_heldDigitAt[i] = digitAt[n - 1];
     }
-    m_heldFlags[i] = m_qc->now()[i];
   }
+  m_heldFlags = block.lastFlags;
   if (csv) m_heldRowAt = block.rowAt[n - 1];
   m_held = true;
+  // A failed write is the check thread's last use of the file (m_checkedWritten).
   if (netcdf && !block.written) fail(m_netcdf.error());
 }
 
@@ -496,41 +532,41 @@ static void putInColumns(const std::vector<qc::Flags>& flags, std::vector<uint8_
   }
 }
 
-bool ConversionJob::writeBlock(const QcBlock& block, bool held, const std::vector<qc::Flags>& heldFlags) {
-  if (held) {
+bool ConversionJob::writeBlock(const QcBlock& block) {
+  if (m_checkedHeld) {
     // The sample held before the block: its spike flag is known now.
-    const auto& spike = m_qc->previousSpike();
-    std::vector<qc::Flags> flags = heldFlags;
+    std::vector<qc::Flags> flags = m_checkedHeldFlags;
     for (size_t i = 0; i < flags.size(); ++i)
-      if (spike[i]) flags[i][qc::Test::Spike] = *spike[i];
+      if (block.heldSpike[i]) flags[i][qc::Test::Spike] = *block.heldSpike[i];
     std::vector<uint8_t> columns(flags.size() * (1 + qc::kTestCount));
     putInColumns(flags, columns);
     if (!m_netcdf.writeFlags(columns.data(), 1, 1)) return false;
   }
+  m_checkedHeld = true;
+  m_checkedHeldFlags = block.lastFlags;
   const size_t width = m_recordSources.size();
   for (size_t k = 0; k < block.count; ++k) {
     const double at = block.seconds[k];
     if (!m_netcdf.writeValues(std::isnan(at) ? std::nullopt : std::optional<double>(at), &block.records[k * width]))
       return false;
   }
-  return m_netcdf.writeFlags(block.flags.data(), block.count - 1, kQcBlock);
+  return m_netcdf.writeFlags(block.flags.data(), block.count - 1, kQcStride);
 }
 
 // Checks all that is gathered, and waits for it.
 void ConversionJob::checkBlock() {
+  if (m_qcBlocks.empty()) return;  // checked one by one (along host times)
   submitBlock();
-  collectBlock();
+  while (m_collected < m_submitted && m_status == Status::Running) collectBlock();
 }
 
 // CSV with checks: the rows before the first still waiting for flags go out (the held
 // sample's, else the first being checked or gathered).
 bool ConversionJob::flushCsvKeepingHeldRow() {
-  const QcBlock& checking = m_qcBlocks[m_gathering ^ 1];
-  const QcBlock& gathering = m_qcBlocks[m_gathering];
-  const size_t firstWaiting = m_held ? m_heldRowAt
-                              : m_checking && checking.count > 0 ? checking.rowAt[0]
-                              : gathering.count > 0 ? gathering.rowAt[0]
-                                                    : m_outBase + m_used;
+  const QcBlock& oldest = m_qcBlocks[m_collected % m_qcBlocks.size()];
+  const size_t firstWaiting = m_held                    ? m_heldRowAt
+                              : oldest.count > 0        ? oldest.rowAt[0]
+                                                        : m_outBase + m_used;
   const size_t keep = firstWaiting - m_outBase;
   if (keep == 0) return true;
   if (!m_file.write(std::string_view(m_out.data(), keep))) {
@@ -544,10 +580,9 @@ bool ConversionJob::flushCsvKeepingHeldRow() {
   return true;
 }
 
-void ConversionJob::completeHeldSample(bool toFile) {
+void ConversionJob::completeHeldSample(const std::vector<std::optional<qc::Flag>>& spike, bool toFile) {
   if (!m_held) return;
   m_held = false;
-  const auto& spike = m_qc->previousSpike();
   for (size_t i = 0; i < m_heldFlags.size(); ++i) {
     if (spike[i]) m_heldFlags[i][qc::Test::Spike] = *spike[i];
     const qc::Flag flag = m_heldFlags[i].aggregate();
@@ -592,8 +627,9 @@ bool ConversionJob::flush() {
 bool ConversionJob::finish() {
   if (m_qc) {
     checkBlock();
+    if (m_status != Status::Running) return false;
     m_qc->finish();
-    completeHeldSample();
+    completeHeldSample(m_qc->previousSpike());
     if (m_status != Status::Running) return false;
   }
   if (m_request.format == ConversionFormat::Netcdf) {

@@ -132,8 +132,9 @@ class ConversionJob {
   void collectBlock();
   void checkBlock();
   bool flushCsvKeepingHeldRow();
-  /// `toFile`: NetCDF gets the held sample's flags too (unless the check thread gave them).
-  void completeHeldSample(bool toFile = true);
+  /// The held sample gets its spike flags `spike`; `toFile`: NetCDF gets its flags too
+  /// (unless the check thread gave them).
+  void completeHeldSample(const std::vector<std::optional<qc::Flag>>& spike, bool toFile = true);
   bool writeMissing();
 
   Request m_request;
@@ -152,11 +153,12 @@ class ConversionJob {
   std::vector<char> m_block;
   std::string m_row;
   std::optional<files::QcRun> m_qc;
-  // Except along host times: the samples are checked a block at a time, column-wise, one
-  // block on a second thread while the next is gathered. A block's times and values
-  // (stream i's at i * kQcBlock + k), its flags, and for CSV where each flag digit and row
-  // of its samples is in the output (counted from its start: placeholders until the block
-  // is checked).
+  // Except along host times: the samples are checked a block at a time, column-wise, on a
+  // second thread while the next blocks are gathered. A block's times and values (stream
+  // i's at i * kQcStride + k), its flags, and for CSV where each flag digit and row of its
+  // samples is in the output (counted from its start: placeholders until the block is
+  // checked). Once checked, the spike flags of the sample before it, and its last sample's
+  // flags (all but the spike test's final).
   // NetCDF: the block's records too (record k's values from k * m_recordSources.size(), a
   // NaN time for none), which the check thread writes with their flags once checked, so
   // that the file is only ever written by one thread at a time.
@@ -166,16 +168,27 @@ class ConversionJob {
     std::vector<size_t> digitAt, rowAt;
     std::vector<double> records;
     size_t count = 0;
+    std::vector<std::optional<qc::Flag>> heldSpike;
+    std::vector<qc::Flags> lastFlags;
     bool written = true;  ///< NetCDF: the check thread wrote the records and flags
   };
-  /// On the check thread: the flags of the sample held before `block` (`held`: whether there
-  /// is one, with its flags but the spike test's), then its records and their flags.
-  bool writeBlock(const QcBlock& block, bool held, const std::vector<qc::Flags>& heldFlags);
+  /// On the check thread: checks `block`, and for NetCDF writes it.
+  void checkOnThread(QcBlock& block);
+  /// On the check thread: the flags of the sample held before `block`, then its records and
+  /// their flags.
+  bool writeBlock(const QcBlock& block);
+  QcBlock& gatheringBlock() { return m_qcBlocks[m_submitted % m_qcBlocks.size()]; }
   std::vector<const double*> m_recordSources;  ///< NetCDF: each record value in m_state
   std::vector<const double*> m_qcSources;  ///< per stream: its value in m_state
-  std::array<QcBlock, 2> m_qcBlocks;
-  size_t m_gathering = 0;  ///< the block being gathered; the other may be in checking
-  bool m_checking = false;
+  /// Blocks taken in turn: one gathered, the others checked or waiting to be, oldest first.
+  std::vector<QcBlock> m_qcBlocks;
+  size_t m_submitted = 0;  ///< blocks handed over to be checked
+  size_t m_collected = 0;  ///< of those, the ones whose flags were taken
+  // Only the check thread's: the last sample it checked (whose spike flags the next block
+  // gives), and whether the NetCDF file took all so far.
+  bool m_checkedHeld = false;
+  std::vector<qc::Flags> m_checkedHeldFlags;
+  bool m_checkedWritten = true;
   size_t m_outBase = 0;    ///< CSV: the output's offset of m_out[0]
   size_t m_lastRowAt = 0;  ///< CSV: where the last row in m_out starts
   std::vector<size_t> m_rowFlagAt;
