@@ -478,6 +478,7 @@ void ConversionJob::checkOnThread(QcBlock& block) {
   block.heldSpike = m_qc->previousSpike();
   block.lastFlags = m_qc->now();
   if (m_request.format == ConversionFormat::Netcdf) {
+    if (m_checkThread) files::NetcdfWriter::quietOnThisThread();
     // Once a write failed, the file is not touched again: the conversion fails.
     block.written = m_checkedWritten && writeBlock(block);
     m_checkedWritten = block.written;

@@ -1532,6 +1532,11 @@ bool NetcdfWriter::relayAlongObs() {
   return true;
 }
 
+void NetcdfWriter::quietOnThisThread() {
+  thread_local const bool quiet = [] { return H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr) >= 0; }();
+  (void)quiet;
+}
+
 bool NetcdfWriter::finish() {
   if (m_ncid < 0) {
     if (m_error.empty()) m_error = "the NetCDF file is not open";

@@ -170,6 +170,10 @@ class NetcdfWriter {
   /// Closes and removes the temporary file (without writing what the library still holds,
   /// so a file on a full disk leaves nothing open behind); nothing at `path` changes.
   void abandon();
+  /// Call on a thread other than the one that opened the file before it writes: the
+  /// library's errors are then told through error() only, as on the first thread (HDF5
+  /// keeps the setting per thread, and would print each failure's trace on stderr).
+  static void quietOnThisThread();
 
   bool isOpen() const;
   long long records() const { return m_records; }

@@ -4,8 +4,15 @@
 // its flag columns.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +179,51 @@ TEST_F(QcConversion, NetcdfHasEveryFlagVariableListedByItsDataWithTheFinalFlags)
     }
     nc_close(ncid);
   }
+}
+
+// A full disk (a file size limit here) while blocks wait to be checked and written: the
+// conversion fails, naming the line, and leaves no file; nothing is printed (the failure is
+// the caller's to tell) and the program ends normally.
+TEST_F(QcConversion, ANetcdfFileThatCannotBeWrittenFailsTheConversionAndLeavesNoFile) {
+  std::string raw;
+  for (size_t i = 0; i < 140000; ++i) raw += flcdLine(i, 100);
+  testsupport::writeFile(dir.file("cast.raw"), raw);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Exit codes: 0 as it should be; 3 it did not fail; 4 no cause given.
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (!std::freopen(dir.file("stderr.txt").c_str(), "w", stderr)) std::_Exit(6);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{3 << 20, limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    acquire::ConversionJob::Request request;
+    request.format = ConversionFormat::Netcdf;
+    request.input = dir.file("cast.raw");
+    request.output = dir.file("cast.nc");
+    if (!measure::LoadDeviceFileAtStart(testsupport::example("flcd.dev"), request.config,
+                                        [](const std::string&, const std::string&) {}))
+      std::_Exit(5);
+    request.qc = qcConfig();
+    acquire::ConversionJob job(std::move(request), nullptr);
+    if (job.start())
+      while (job.step(size_t{1} << 16) == acquire::ConversionJob::Status::Running) {
+      }
+    if (job.status() != acquire::ConversionJob::Status::Failed) std::_Exit(3);
+    if (job.error().rfind("Line ", 0) != 0) std::_Exit(4);
+    std::exit(0);  // the library's exit handlers run
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"cast.raw", "stderr.txt"}));
+  EXPECT_EQ(readFile(dir.file("stderr.txt")), "");
 }
 
 // Each record's flags of chl_ug_per_l and counts_cdom; no warning.
