@@ -316,7 +316,7 @@ bool ConversionJob::openOutput() {
     if (m_request.hostTimes) m_netcdf.setRecordPlaces(m_request.hostTimes->places());
     if (m_qc && !m_request.hostTimes) {
       m_recordSources = m_netcdf.valueSources(m_state.sample, m_state.eng);
-      for (QcBlock& block : m_qcBlocks) block.records.resize(kQcBlock * m_recordSources.size());
+      for (QcBlock& block : m_qcBlocks) block.records.resize(kQcStride * m_recordSources.size());
     }
     return true;
   }
@@ -430,8 +430,7 @@ void ConversionJob::takeLine(const meterlink::Line& line) {
         return;
       }
       QcBlock& block = gatheringBlock();
-      double* record = &block.records[block.count * m_recordSources.size()];
-      for (const double* source : m_recordSources) *record++ = *source;
+      for (size_t j = 0; j < m_recordSources.size(); ++j) block.records[j * kQcStride + block.count] = *m_recordSources[j];
       gatherFlags(time);
       return;
     }
@@ -545,12 +544,7 @@ bool ConversionJob::writeBlock(const QcBlock& block) {
   }
   m_checkedHeld = true;
   m_checkedHeldFlags = block.lastFlags;
-  const size_t width = m_recordSources.size();
-  for (size_t k = 0; k < block.count; ++k) {
-    const double at = block.seconds[k];
-    if (!m_netcdf.writeValues(std::isnan(at) ? std::nullopt : std::optional<double>(at), &block.records[k * width]))
-      return false;
-  }
+  if (!m_netcdf.writeColumns(block.seconds.data(), block.records.data(), block.count, kQcStride)) return false;
   return m_netcdf.writeFlags(block.flags.data(), block.count - 1, kQcStride);
 }
 

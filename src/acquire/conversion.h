@@ -159,9 +159,9 @@ class ConversionJob {
   // samples is in the output (counted from its start: placeholders until the block is
   // checked). Once checked, the spike flags of the sample before it, and its last sample's
   // flags (all but the spike test's final).
-  // NetCDF: the block's records too (record k's values from k * m_recordSources.size(), a
-  // NaN time for none), which the check thread writes with their flags once checked, so
-  // that the file is only ever written by one thread at a time.
+  // NetCDF: the block's records too (column by column as its values, from each of
+  // m_recordSources), which the check thread writes with their flags once checked, so that
+  // the file is only ever written by one thread at a time.
   struct QcBlock {
     std::vector<double> seconds, values;
     std::vector<uint8_t> flags;  ///< per stream, its flag columns (files::QcRun::flagColumns)

@@ -1123,18 +1123,23 @@ std::vector<const double*> NetcdfWriter::valueSources(const measure::SampleState
   return sources;
 }
 
-bool NetcdfWriter::writeValues(std::optional<double> time, const double* values) {
-  if (!m_qc.empty()) m_flagsApart = true;
-  const Column* first = m_columns.data();
-  return takeRecord(time, [&](const Column& column) { return values[&column - first]; });
-}
-
-template <typename ValueOf>
-bool NetcdfWriter::takeRecord(std::optional<double> time, ValueOf valueOf) {
+bool NetcdfWriter::writeColumns(const double* seconds, const double* columns, size_t n, size_t stride) {
   if (m_ncid < 0) {
     if (m_error.empty()) m_error = "the NetCDF file is not open";
     return false;
   }
+  if (!m_qc.empty()) m_flagsApart = true;
+  for (size_t k = 0; k < n; ++k) noteTime(std::isnan(seconds[k]) ? std::nullopt : std::optional<double>(seconds[k]));
+  for (size_t j = 0; j < m_columns.size(); ++j) {
+    std::vector<double>& buffer = m_columns[j].buffer;
+    buffer.insert(buffer.end(), columns + j * stride, columns + j * stride + n);
+  }
+  m_records += static_cast<long long>(n);
+  // Flags given apart: the blocks go out as their flags come in (writeFlags()).
+  return m_flagsApart || m_times.size() < kBlockRecords || flush(true);
+}
+
+void NetcdfWriter::noteTime(std::optional<double> time) {
   m_times.push_back(time ? *time : kNetcdfFill);
   // A coordinate variable holds no fill value and only grows.
   if (!m_hostTimes && (!time || !std::isfinite(*time) || (m_anyTime && *time <= m_lastTime))) m_timeBroken = true;
@@ -1145,6 +1150,15 @@ bool NetcdfWriter::takeRecord(std::optional<double> time, ValueOf valueOf) {
     m_firstTime = std::min(m_firstTime, *time);
     m_anyTime = true;
   }
+}
+
+template <typename ValueOf>
+bool NetcdfWriter::takeRecord(std::optional<double> time, ValueOf valueOf) {
+  if (m_ncid < 0) {
+    if (m_error.empty()) m_error = "the NetCDF file is not open";
+    return false;
+  }
+  noteTime(time);
   for (Column& column : m_columns) column.buffer.push_back(valueOf(column));
   ++m_records;
   // Flags given apart: the block goes out when its flags are in (writeFlags()).

@@ -137,11 +137,12 @@ class NetcdfWriter {
   /// then abandoned.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values);
   /// Where each record value comes from in `sample` and `values` (while the two stay in
-  /// place), one per value writeValues() takes: for a caller that gathers records to write
-  /// them later, or on another thread.
+  /// place), one per column writeColumns() takes: for a caller that gathers records to
+  /// write them later, or on another thread.
   std::vector<const double*> valueSources(const measure::SampleState& sample, const measure::EngValues& values) const;
-  /// write() without flags of a record gathered through valueSources(), a value per source.
-  bool writeValues(std::optional<double> time, const double* values);
+  /// write() without flags of `n` records gathered through valueSources(): record k's time
+  /// `seconds[k]` (NaN: none), its value from source j `columns[j * stride + k]`.
+  bool writeColumns(const double* seconds, const double* columns, size_t n, size_t stride);
   /// write() of a file opened with quality flags: `flags` has one entry per stream.
   bool write(std::optional<double> time, const measure::SampleState& sample, const measure::EngValues& values,
              const std::vector<qc::Flags>& flags);
@@ -191,6 +192,8 @@ class NetcdfWriter {
   /// A record whose value for each column is valueOf(column).
   template <typename ValueOf>
   bool takeRecord(std::optional<double> time, ValueOf valueOf);
+  /// A record's time, in the times to write and the file's bounds.
+  void noteTime(std::optional<double> time);
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
