@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -239,7 +239,7 @@ bool ConversionJob::start() {
           block.rowAt.resize(kQcBlock);
         }
       }
-      if (!getenv("NOTHR") && std::thread::hardware_concurrency() > 1) m_checkThread = std::make_unique<CheckThread>();
+      if (std::thread::hardware_concurrency() > 1) m_checkThread = std::make_unique<CheckThread>();
     }
   }
   if (!m_reader.open(input)) {
