@@ -47,6 +47,9 @@
 # (best of five, two rounds):  before: eng 1.40 1.50  csv 1.48 1.65  netcdf 2.26 2.08
 #                              after:  eng 1.25 1.19  csv 1.33 1.34  netcdf 1.60 1.26
 # Held to one core (taskset -c 0): eng 1.32, csv 1.47, netcdf 1.74.
+# With the NetCDF records handed to the writer column by column, this script on a quiet
+# machine, twice: eng 1.22 1.23  csv 1.32 1.27  netcdf 1.19 1.18 (NetCDF with --qc 0.41 s,
+# plain 0.35 s); with --counts (22 streams): eng 1.26, csv 1.38, netcdf 1.53.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
