@@ -179,7 +179,13 @@ TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   ASSERT_TRUE(logger->waitForErr("Port Lost", 5000, 2)) << logger->err();
   // What was sent after the return is the files' last lines, counted on from the rest.
   const std::vector<std::string> raw = fileLines(base + ".raw"), rows = csvRows(base + ".csv");
-  ASSERT_TRUE(subscriber.waitFor(prefix + "/data", 1, 5000));
+  // Up to the last line's message, which may still be on its way when the files have it.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const std::vector<MqttMessage> sent = subscriber.on(prefix + "/data");
+        return !sent.empty() && json(sent.back().payload)["seq"].toInteger() >= static_cast<long long>(raw.size());
+      },
+      5000));
   // Those the broker had not acknowledged when it went may come twice, with the same seq.
   std::vector<MqttMessage> data;
   long long lastSeq = 0;
