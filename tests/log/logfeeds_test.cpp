@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -182,8 +183,10 @@ TEST(LogMqtt, StateMetadataOneMessagePerLineAndABrokerRestart) {
   // Up to the last line's message, which may still be on its way when the files have it.
   ASSERT_TRUE(waitUntil(
       [&] {
-        const std::vector<MqttMessage> sent = subscriber.on(prefix + "/data");
-        return !sent.empty() && json(sent.back().payload)["seq"].toInteger() >= static_cast<long long>(raw.size());
+        long long last = 0;
+        for (const MqttMessage& message : subscriber.on(prefix + "/data"))
+          last = std::max(last, json(message.payload)["seq"].toInteger());
+        return last >= static_cast<long long>(raw.size());
       },
       5000));
   // Those the broker had not acknowledged when it went may come twice, with the same seq.
