@@ -1123,11 +1123,14 @@ std::vector<const double*> NetcdfWriter::valueSources(const measure::SampleState
   return sources;
 }
 
+bool NetcdfWriter::openToWrite() {
+  if (m_ncid >= 0) return true;
+  if (m_error.empty()) m_error = "the NetCDF file is not open";
+  return false;
+}
+
 bool NetcdfWriter::writeColumns(const double* seconds, const double* columns, size_t n, size_t stride) {
-  if (m_ncid < 0) {
-    if (m_error.empty()) m_error = "the NetCDF file is not open";
-    return false;
-  }
+  if (!openToWrite()) return false;
   if (!m_qc.empty()) m_flagsApart = true;
   for (size_t k = 0; k < n; ++k) noteTime(std::isnan(seconds[k]) ? std::nullopt : std::optional<double>(seconds[k]));
   for (size_t j = 0; j < m_columns.size(); ++j) {
@@ -1154,10 +1157,7 @@ void NetcdfWriter::noteTime(std::optional<double> time) {
 
 template <typename ValueOf>
 bool NetcdfWriter::takeRecord(std::optional<double> time, ValueOf valueOf) {
-  if (m_ncid < 0) {
-    if (m_error.empty()) m_error = "the NetCDF file is not open";
-    return false;
-  }
+  if (!openToWrite()) return false;
   noteTime(time);
   for (Column& column : m_columns) column.buffer.push_back(valueOf(column));
   ++m_records;
@@ -1552,10 +1552,7 @@ void NetcdfWriter::quietOnThisThread() {
 }
 
 bool NetcdfWriter::finish() {
-  if (m_ncid < 0) {
-    if (m_error.empty()) m_error = "the NetCDF file is not open";
-    return false;
-  }
+  if (!openToWrite()) return false;
   if (!flush(true)) return false;
   if (!m_times.empty())
     return fail("cannot complete '" + m_path + "': " + std::to_string(m_times.size()) + " records without their flags",

@@ -194,6 +194,8 @@ class NetcdfWriter {
   bool takeRecord(std::optional<double> time, ValueOf valueOf);
   /// A record's time, in the times to write and the file's bounds.
   void noteTime(std::optional<double> time);
+  /// Whether the file is open; if not, error() says so (unless it holds why already).
+  bool openToWrite();
   bool open(const std::string& path, const measure::DeviceConfig& config, const NetcdfProvenance& provenance,
             const QcRun* qc);
 
